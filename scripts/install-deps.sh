@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, only those missing.
+# Idempotent and non-interactive; safe to run before every build.
+#   scripts/install-deps.sh build   compilers, CMake, Ninja, test and benchmark libraries
+#   scripts/install-deps.sh test    peers and encoders the tests compare against
+set -euo pipefail
+
+build_pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
+            libgtest-dev libgmock-dev libbenchmark-dev ccache)
+test_pkgs=(sharutils uudeview mpack python3 python3-yenc coreutils)
+
+want=()
+for group in "$@"; do
+    case "$group" in
+        build) want+=("${build_pkgs[@]}") ;;
+        test) want+=("${test_pkgs[@]}") ;;
+        *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

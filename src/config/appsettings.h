@@ -1,0 +1,117 @@
+#pragma once
+// The program-wide settings record: the user's configuration, the four group tables, the
+// server map and the message-id index, with their loading and saving.
+//
+// One per program, owned by the front end (the windows or the command line) and passed by
+// reference; tests make their own. Changed only on the window thread; reader threads read the
+// data directory, the filters and the server without a lock while a run is on.
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config/frontend.h"
+#include "config/groupentry.h"
+#include "config/grouptable.h"
+#include "config/serverentry.h"
+#include "decode/messageidindex.h"
+#include "decode/patternlist.h"
+#include "platform/logfile.h"
+#include "platform/profile.h"
+
+namespace qm {
+
+class AppSettings {
+public:
+    AppSettings(Frontend& frontend, Profile& profile);
+    AppSettings(const AppSettings&) = delete;
+    AppSettings& operator=(const AppSettings&) = delete;
+
+    Frontend& frontend() const { return m_frontend; }
+    Profile& profile() const { return m_profile; }
+
+    // ---- the fields of the "Config" section, in profile order
+    std::string server;         // "Server": host of the server in use; key of servers
+    std::string browser;        // "Browser": empty hands pages to xdg-open
+    std::string dataDirectory;  // "Data": root of the retrieved data
+    std::string killPattern;    // "Kill pattern": exclude pattern list
+    int maxThreads = 0;         // "Max Threads": 1 to 24, default 4
+    int keepText = 0;           // "Keep Text"
+    int keepDesc = 0;           // "Keep Desc"
+    int keepHeader = 0;         // "Keep Header"
+    int keepDup = 0;            // "Keep Dup": default 1
+    int skipShort = 0;          // "Skip short"
+    int skipLimit = 0;          // "Skip limit": default 500
+    int freeAlert = 0;          // "Free Alert": megabytes, default 500
+
+    // ---- lists
+    GroupTable allGroups;         // "Groups"
+    GroupTable subscribedGroups;  // "Groups.sub"
+    GroupTable selectedGroups;    // "Groups.fet"
+    GroupTable visitedGroups;     // "Groups.vis"; always holds "My-Collection"
+    // Host -> entry; a null entry is a removed host that every reader of the map skips.
+    std::map<std::string, std::unique_ptr<ServerEntry>> servers;
+    MessageIdIndex messageIds{10000};
+
+    PatternList killList;  // the compiled kill pattern
+    LogFile logFile;       // "Log" in the data directory; opened by the front end
+
+    // ---- operations
+    void loadSettings();
+    void saveSettings();
+
+    // A new shared group record that lives as long as the settings.
+    GroupEntry& newGroup(std::string_view name, int flags = Active);
+
+    // The folder of the current server's group lists: programDirectory()/server, or
+    // programDirectory() itself without a server.
+    std::string groupListDirectory() const;
+
+    // Loads a group list file into table: 0 when complete, -1 when missing or without its
+    // "." line (what was read stays), -9999 when the calling worker was told to stop.
+    int loadList(GroupTable& table, std::string_view fileName, bool offerToView);
+    // Writes table to a group list file, front to back, then "."; 0 or -1.
+    int saveList(const GroupTable& table, std::string_view fileName) const;
+
+    void loadSubscribed();
+    void loadSelected();
+    void loadVisited();
+    int loadServers();
+    int saveServers() const;
+
+    void subscribe(GroupEntry& entry);
+    void unsubscribe(GroupEntry& entry);
+    void select(GroupEntry& entry);
+    void deselect(GroupEntry& entry);
+    void markVisited(GroupEntry& entry);
+
+    // The entry of the server in use, or null.
+    ServerEntry* currentServer() const;
+    // Parses a server text, finds or creates the entry of its host, sets host and port (its
+    // flag and credentials stay) and makes it the server in use.
+    ServerEntry& useServerText(std::string_view text);
+
+    // Compiles text as the kill pattern. Nothing on success or when text is empty (the filter
+    // is off); else the error text, and the old pattern stays.
+    std::optional<std::string> setKillPattern(std::string_view text);
+    // True when the kill pattern is set and every pattern is found in subject.
+    bool killTest(std::string_view subject) const;
+
+    // Free-space check: below "Free Alert" shows "Free disk space is below low water mark!"
+    // and then, with offerDialog, the configuration dialog. Does nothing while its own message
+    // is still open. True when the space was low.
+    bool freeSpaceCheck(bool offerDialog);
+
+private:
+    Frontend& m_frontend;
+    Profile& m_profile;
+    std::deque<std::unique_ptr<GroupEntry>> m_groupPool;
+    std::atomic<bool> m_freeAlertOpen{false};
+};
+
+// Per-group paths below the data directory.
+std::string groupDirectory(const AppSettings& settings, const GroupEntry& group);
+std::string filesDirectory(const AppSettings& settings, const GroupEntry& group);
+
+}  // namespace qm

@@ -1,0 +1,10 @@
+#include "config/threadcontext.h"
+
+namespace qm {
+
+ThreadContext& ThreadContext::current() {
+    thread_local ThreadContext context;
+    return context;
+}
+
+}  // namespace qm

@@ -1,0 +1,85 @@
+#pragma once
+// The article decoder's entry and its boundary with the rest of the program: where decoded
+// files and part collections are created, how their names are made safe and unique, how a
+// pending description becomes a ".desc" file, how new files reach the catalogue, and the
+// decoder's three output channels (information and warnings to the "Log" file, errors to
+// standard error).
+//
+// One per program. Not re-entrant: every call runs with DecodeLock held (reader threads and
+// manual decoding alike). Decoded files go below the calling thread's output directory
+// (ThreadContext::directory) in "news.dat"; part collections below the data directory's
+// "tmp". No name from the input ever leads outside those two.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/file.h"
+
+namespace qm {
+
+class AppSettings;
+
+// What the catalogue does with decoded files; installed by the catalogue.
+class DecodeSink {
+public:
+    virtual ~DecodeSink() = default;
+    // A named file was created at path; its description (if any) is at descriptionPath.
+    virtual void onFileDecoded(const std::string& path, const std::string& descriptionPath) = 0;
+    // A multi-part file was assembled: counts it for the calling thread's current group.
+    virtual void countAssembled() = 0;
+};
+
+class Decoder {
+public:
+    explicit Decoder(AppSettings& settings);
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    void setSink(DecodeSink* sink) { m_sink = sink; }
+
+    // Decodes everything in an open file and closes it. Writes "Did not find anything to
+    // unpack...\n" as a warning when nothing was found. Caller holds DecodeLock.
+    void decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText);
+
+    // ---- services for the decoding steps (MIME decoder, uuencode scanner)
+
+    // found := true; unless quiet, text + "\n" to the log file.
+    void information(std::string_view text);
+    // "Warning: " + text + "\n" to the log file.
+    void warning(std::string_view text);
+    // "<path> was corrupted in transit" about the output file created last.
+    void corruptionWarning();
+    // path + ": " + the system's error text on standard error.
+    void errorOutput(std::string_view path);
+
+    // The collection directory for name below the data directory's "tmp", created if
+    // missing, ending with "/"; nothing (and a warning) when it cannot be created.
+    std::optional<std::string> partDirectory(std::string_view name);
+
+    // Creates the output file for a decoded body in the thread's "news.dat": safe name,
+    // numbered when it exists and overwrite is off, "part<N>" when nameless; attaches the
+    // pending description and reports the file to the sink. Empty on failure.
+    FilePtr openOutputFile(std::optional<std::string_view> name, std::string_view contentType);
+
+    // The pending description file ("tempdesc.txt", in the data directory's "tmp" so that
+    // the decoder works whatever the working directory is).
+    std::string pendingDescriptionPath() const;
+
+    // Counts an assembled multi-part file (through the sink).
+    void countAssembled();
+
+    std::string dataDirectory() const;
+    bool found() const { return m_found; }
+    const std::string& lastOutputPath() const { return m_lastOutputPath; }
+    bool overwrite() const { return m_overwrite; }
+
+private:
+    AppSettings& m_settings;
+    DecodeSink* m_sink = nullptr;
+    bool m_quiet = false;
+    bool m_overwrite = false;
+    bool m_found = false;
+    std::string m_lastOutputPath;
+};
+
+}  // namespace qm

@@ -1,0 +1,30 @@
+#pragma once
+// A list of patterns that matches a text only when every pattern is found in it: the kill
+// pattern (exclude pattern) list and nothing else. Words of the text, split at commas, blanks
+// and tabs, are the patterns.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode/regexpattern.h"
+
+namespace qm {
+
+class PatternList {
+public:
+    // Nothing on success; else the error text ("No pattern provided." for an empty text or
+    // one without words). A failure leaves the list not compiled, and it matches nothing.
+    std::optional<std::string> compile(std::optional<std::string_view> text);
+    bool compiled() const { return !m_notCompiled; }
+    size_t count() const { return m_patterns.size(); }
+
+    // True when compiled, not empty and every pattern is found in text.
+    bool matches(std::string_view text) const;
+
+private:
+    bool m_notCompiled = true;
+    std::vector<RegexPattern> m_patterns;
+};
+
+}  // namespace qm

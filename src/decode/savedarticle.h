@@ -1,0 +1,63 @@
+#pragma once
+// The article a reader thread is retrieving: what it knows of it (message-id, number,
+// subject with the part numbers and file-name key recognised in it) and the plain-text file
+// it is saved to before decoding. One per reader thread; the monitors read the subject and
+// the line counts while the reader writes them.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/file.h"
+
+namespace qm {
+
+class AppSettings;
+class Decoder;
+class Frontend;
+class GroupEntry;
+
+class SavedArticle {
+public:
+    // number := -1, no file, lines := 0, line count := 0, part 1 of 1, key empty.
+    void reset();
+    // group directory := data directory joined with the group's name.
+    void setGroup(const std::string& dataDirectory, const GroupEntry& group);
+    const std::string& groupDirectory() const { return m_groupDirectory; }
+
+    // Empty when the group directory is empty or the number negative; otherwise the group
+    // directory (created first, with every missing parent) joined with the number.
+    std::string path() const;
+
+    // Opens path() for writing; on failure logs "Failed to open file <path> when saving
+    // message" through frontend and returns -1.
+    int openForWriting(Frontend& frontend);
+    // Opens path() for reading and decodes it (quiet 0, overwrite = !keepDup, keep text).
+    // Caller holds DecodeLock. Always 0.
+    int decode(Decoder& decoder, const AppSettings& settings);
+    // Deletes the saved file (when the path is not empty).
+    void discard();
+    void closeFile() { file.reset(); }
+
+    // Stores the subject and recognises part, total and key in it.
+    void setSubject(std::string subject);
+    std::string subject() const;
+
+    std::string messageId;
+    std::int64_t number = -1;
+    std::string header;
+    std::string key;
+    int part = 1;
+    int total = 1;
+    std::atomic<int> lines{0};      // the Lines header's value
+    std::atomic<int> lineCount{0};  // body lines received
+    FilePtr file;
+
+private:
+    std::string m_groupDirectory;
+    mutable std::mutex m_subjectMutex;
+    std::string m_subject;  // guarded by m_subjectMutex
+};
+
+}  // namespace qm

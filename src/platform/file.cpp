@@ -1,0 +1,78 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace qm {
+
+FilePtr openFile(const std::string& path, const char* mode) {
+    std::string m(mode);
+    m += 'e';  // O_CLOEXEC: no stream leaks into the programs we start
+    return FilePtr(std::fopen(path.c_str(), m.c_str()));
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    FilePtr f = openFile(path, "rb");
+    if (!f) return std::nullopt;
+    std::string content;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) content.append(buffer, n);
+    if (std::ferror(f.get())) return std::nullopt;
+    return content;
+}
+
+bool writeFileAtomic(const std::string& path, std::string_view content) {
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
+    UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd) return false;
+    const char* data = content.data();
+    size_t left = content.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t n = ::write(fd.get(), data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    // mkostemp makes 0600; state files are readable like any file the user saves. (Asking
+    // for the umask would change it for every thread for a moment.)
+    if (ok) ok = fchmod(fd.get(), 0644) == 0;
+    int savedErrno = errno;
+    if (::close(fd.release()) != 0 && ok) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = savedErrno;
+    }
+    return ok;
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+}
+
+void UniqueFd::reset(int fd) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+}
+
+}  // namespace qm

@@ -1,0 +1,54 @@
+#pragma once
+// Owning handles for C streams and descriptors, and whole-file helpers.
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const noexcept {
+        if (f) std::fclose(f);
+    }
+};
+// An open C stream, closed when the handle goes.
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// fopen with close-on-exec; an empty handle when it fails (errno is kept).
+FilePtr openFile(const std::string& path, const char* mode);
+
+// The whole content of a file, or nothing when it cannot be read.
+std::optional<std::string> readWholeFile(const std::string& path);
+
+// Replaces path with content atomically: writes a temporary file in the same folder and
+// renames it over path, so a crash or a full disk never leaves a truncated file. The old
+// file stays untouched on any failure. Returns false on failure (errno set).
+[[nodiscard]] bool writeFileAtomic(const std::string& path, std::string_view content);
+
+// Owns a descriptor; closes it when it goes.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    int release() {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace qm
