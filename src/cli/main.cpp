@@ -1,12 +1,49 @@
 // qmere-cli: the headless front end on the same core and profile as the windows.
 #include <cstdio>
-#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace {
+
+constexpr const char* Usage =
+    "usage: qmere-cli COMMAND [ARGS]\n"
+    "\n"
+    "Quillmere without windows, on the same settings and data as the desktop program.\n"
+    "\n"
+    "commands:\n"
+    "  config [KEY=VALUE...]   show or change the settings (qmere-cli config --help)\n"
+    "  decode FILE...          decode files on disk (qmere-cli decode --help)\n"
+    "\n"
+    "Settings: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini; data: $XDG_DATA_HOME/qmere/.\n";
+
+struct Command {
+    std::string_view name;
+    int (*run)(qm::cli::Args);
+};
+
+constexpr Command Commands[] = {
+    {"config", qm::cli::runConfigCommand},
+    {"decode", qm::cli::runDecodeCommand},
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-        std::puts("usage: qmere-cli COMMAND [ARGS]");
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::fputs(Usage, stdout);
         return 0;
     }
-    std::fputs("qmere-cli: no command given (try --help)\n", stderr);
+    for (const Command& command : Commands) {
+        if (args[0] == command.name) return command.run(qm::cli::Args(args).subspan(1));
+    }
+    std::fprintf(stderr, "qmere-cli: unknown command '%.*s' (try --help)\n",
+                 static_cast<int>(args[0].size()), args[0].data());
     return 2;
 }

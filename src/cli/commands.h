@@ -1,0 +1,14 @@
+#pragma once
+// The commands of qmere-cli. Each takes the arguments after its own name and returns the
+// process's exit status.
+#include <span>
+#include <string_view>
+
+namespace qm::cli {
+
+using Args = std::span<const std::string_view>;
+
+int runConfigCommand(Args args);
+int runDecodeCommand(Args args);
+
+}  // namespace qm::cli
