@@ -5,9 +5,14 @@
 // One per program, owned by the front end (the windows or the command line) and passed by
 // reference; tests make their own. Changed only on the window thread; reader threads read the
 // data directory, the filters and the server without a lock while a run is on.
+#include <atomic>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,7 +60,14 @@ public:
     MessageIdIndex messageIds{10000};
 
     PatternList killList;  // the compiled kill pattern
-    LogFile logFile;       // "Log" in the data directory; opened by the front end
+
+    // The default-browser lookup of loadSettings: the program's full path, or empty when none
+    // is found. findDefaultBrowser() unless a test replaces it.
+    std::function<std::string()> browserLookup;
+    // Free space, in 1024-byte units, of the volume holding a path (volumeFreeKB unless a test
+    // replaces it).
+    std::function<std::int64_t(const std::string&)> freeSpaceProbe;
+    LogFile logFile;  // "Log" in the data directory; opened by the front end
 
     // ---- operations
     void loadSettings();
@@ -95,6 +107,9 @@ public:
     // Compiles text as the kill pattern. Nothing on success or when text is empty (the filter
     // is off); else the error text, and the old pattern stays.
     std::optional<std::string> setKillPattern(std::string_view text);
+    // Compiles the stored killPattern text into killList (at start-up); an empty text turns the
+    // filter off. The error text when it does not compile (the filter then excludes nothing).
+    std::optional<std::string> compileKillPattern();
     // True when the kill pattern is set and every pattern is found in subject.
     bool killTest(std::string_view subject) const;
 
@@ -106,12 +121,19 @@ public:
 private:
     Frontend& m_frontend;
     Profile& m_profile;
-    std::deque<std::unique_ptr<GroupEntry>> m_groupPool;
+    std::mutex m_groupPoolMutex;  // newGroup runs on the window thread and the list worker
+    std::deque<std::unique_ptr<GroupEntry>> m_groupPool;  // guarded by m_groupPoolMutex
     std::atomic<bool> m_freeAlertOpen{false};
 };
 
 // Per-group paths below the data directory.
 std::string groupDirectory(const AppSettings& settings, const GroupEntry& group);
 std::string filesDirectory(const AppSettings& settings, const GroupEntry& group);
+
+// A name from the network or the user (a group name, a server host) made safe as one folder
+// name: "/", "%" and control characters become %XX, and "", "." and ".." are encoded whole,
+// so the folder never leaves its parent. Ordinary names are unchanged; the mapping is
+// one-to-one, so two names never share a folder.
+std::string safeFolderName(std::string_view name);
 
 }  // namespace qm

@@ -14,6 +14,12 @@
 
 namespace qm {
 
+struct GroupTableEntries {
+    std::vector<GroupEntry*>::const_reverse_iterator first, last;
+    auto begin() const { return first; }
+    auto end() const { return last; }
+};
+
 class GroupTable {
 public:
     static constexpr unsigned BucketCount = 911;
@@ -31,8 +37,11 @@ public:
     // The front of the order list (the last addition), or null.
     GroupEntry* front() const { return m_order.empty() ? nullptr : m_order.back(); }
 
-    // Entries from the front of the order list to its back.
-    auto entries() const { return m_order | std::views::reverse; }
+    // Entries from the front of the order list to its back. A plain iterator pair: clang 14
+    // (the fuzz and sanitizer compiler) cannot compile libstdc++ 12's range views.
+    GroupTableEntries entries() const {
+        return GroupTableEntries{m_order.rbegin(), m_order.rend()};
+    }
 
 private:
     // Stored back to front: the front of the order list is the vector's last element, so an

@@ -5,13 +5,15 @@
 // decoder's three output channels (information and warnings to the "Log" file, errors to
 // standard error).
 //
-// One per program. Not re-entrant: every call runs with DecodeLock held (reader threads and
-// manual decoding alike). Decoded files go below the calling thread's output directory
-// (ThreadContext::directory) in "news.dat"; part collections below the data directory's
-// "tmp". No name from the input ever leads outside those two.
+// One per program, owned by the front end beside the settings. Not re-entrant: every call
+// runs with DecodeLock held (reader threads and manual decoding alike). Decoded files go
+// below the calling thread's output directory (ThreadContext::directory) in "news.dat"; part
+// collections below the data directory's "tmp". No name from the input ever leads outside
+// those two.
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -21,16 +23,17 @@ class AppSettings;
 
 // What the catalogue does with decoded files; installed by the catalogue.
 class DecodeSink {
-public:
+  public:
     virtual ~DecodeSink() = default;
-    // A named file was created at path; its description (if any) is at descriptionPath.
+    // A named file was created at path; its description (if any) is at descriptionPath,
+    // else descriptionPath is empty.
     virtual void onFileDecoded(const std::string& path, const std::string& descriptionPath) = 0;
     // A multi-part file was assembled: counts it for the calling thread's current group.
     virtual void countAssembled() = 0;
 };
 
 class Decoder {
-public:
+  public:
     explicit Decoder(AppSettings& settings);
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
@@ -49,17 +52,27 @@ public:
     void warning(std::string_view text);
     // "<path> was corrupted in transit" about the output file created last.
     void corruptionWarning();
-    // path + ": " + the system's error text on standard error.
+    // path + ": " + the system's error text (errno) on standard error.
     void errorOutput(std::string_view path);
 
     // The collection directory for name below the data directory's "tmp", created if
     // missing, ending with "/"; nothing (and a warning) when it cannot be created.
     std::optional<std::string> partDirectory(std::string_view name);
+    // Removes a collection directory (path ending with "/") when it is empty.
+    void removePartDirectory(std::string_view directory);
 
     // Creates the output file for a decoded body in the thread's "news.dat": safe name,
     // numbered when it exists and overwrite is off, "part<N>" when nameless; attaches the
     // pending description and reports the file to the sink. Empty on failure.
     FilePtr openOutputFile(std::optional<std::string_view> name, std::string_view contentType);
+
+    // The two halves of openOutputFile, for a body decoded into a temporary file first:
+    // outputPath makes the directories on the way and picks the path (empty and reported on
+    // failure); announceOutput does what follows the opening of a file at path.
+    std::optional<std::string> outputPath(std::optional<std::string_view> name);
+    void announceOutput(const std::string& path, bool named, std::string_view contentType);
+    // The thread's "news.dat" directory, created if missing (no trailing "/").
+    std::optional<std::string> newsDirectory();
 
     // The pending description file ("tempdesc.txt", in the data directory's "tmp" so that
     // the decoder works whatever the working directory is).
@@ -70,16 +83,28 @@ public:
 
     std::string dataDirectory() const;
     bool found() const { return m_found; }
+    bool quiet() const { return m_quiet; }
     const std::string& lastOutputPath() const { return m_lastOutputPath; }
     bool overwrite() const { return m_overwrite; }
 
-private:
+    // Scratch space reused from article to article (fresh memory is slow to touch).
+    std::vector<char>& outputBuffer() { return m_outputBuffer; }
+    std::vector<char>& inputBuffer() { return m_inputBuffer; }
+
+  private:
+    std::string threadDirectory() const;
+    std::string tmpDirectory() const;
+    // Renames the pending description to descriptionPath; false when there is none.
+    bool attachPendingDescription(const std::string& descriptionPath);
+
     AppSettings& m_settings;
     DecodeSink* m_sink = nullptr;
     bool m_quiet = false;
     bool m_overwrite = false;
     bool m_found = false;
     std::string m_lastOutputPath;
+    std::vector<char> m_outputBuffer;
+    std::vector<char> m_inputBuffer;
 };
 
 }  // namespace qm

@@ -1,9 +1,13 @@
 #pragma once
 // The ring of the most recent message-ids retrieved (10000), kept in "MSGLIST" in the data
 // directory, so an article cross-posted or met again in a later run is fetched only once.
+// Beside the ring a hash index makes contains() constant-time; the ring alone fixes the
+// order of arrival and what is dropped when it is full.
 //
-// No lock of its own: every call runs with DecodeLock held.
-#include <cstdint>
+// One per program, owned by AppSettings. No lock of its own: every call runs with DecodeLock
+// held (reader threads and the window thread alike).
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,35 +18,49 @@ namespace qm {
 class LogFile;
 
 class MessageIdIndex {
-public:
+  public:
     explicit MessageIdIndex(int capacity = 10000);
 
     // path := dir + "/MSGLIST"; the index is emptied.
     void setDirectory(const std::string& dir);
     const std::string& path() const { return m_path; }
 
-    // 0, or -1 when full and overwrite is false (nothing stored).
+    // Appends id as the newest. 0, or -1 when full and overwrite is false (nothing stored);
+    // with overwrite a full ring drops its oldest id.
     int add(std::string_view id, bool overwrite);
     // 1 when present (and writes "Duplicated id " + id to log, when given), else 0.
     int contains(std::string_view id, LogFile* log = nullptr) const;
-    // 0, or -1 when the file cannot be written (the old file stays intact).
+    // Writes the ids oldest first, one a line, replacing the file at once. 0, or -1 when the
+    // file cannot be written (the old file stays intact).
     int save() const;
-    // 0, or -1 when the file cannot be opened.
+    // Adds every white-space separated word of the file, with overwrite. 0, or -1 when the
+    // file cannot be read.
     int load();
 
     int capacity() const { return m_capacity; }
     int size() const;
+    // Sum over the id's bytes (unsigned) of byte value + position. Kept non-negative, so that
+    // it never equals the empty-slot mark -1, even for ids long enough to wrap around.
     static int checksum(std::string_view id);
 
-private:
+  private:
+    struct StringHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+
+    void forget(int slot);
+
     int m_capacity;
-    int m_head = -1;
-    int m_tail = -1;
+    int m_head = -1;  // slot of the oldest id; -1 when empty
+    int m_tail = -1;  // slot of the newest id; -1 when empty
     std::vector<int> m_checksums;
     std::vector<std::string> m_ids;
     std::string m_path;
-    // Beside the ring, for a constant-time contains: id -> number of slots holding it.
-    std::unordered_map<std::string, int> m_lookup;
+    // id -> number of ring slots holding it (add does not refuse a repeated id).
+    std::unordered_map<std::string, int, StringHash, std::equal_to<>> m_lookup;
 };
 
 }  // namespace qm

@@ -1,7 +1,10 @@
 #pragma once
 // A list of patterns that matches a text only when every pattern is found in it: the kill
-// pattern (exclude pattern) list and nothing else. Words of the text, split at commas, blanks
-// and tabs, are the patterns.
+// pattern (exclude pattern) list. Words of the text, split at commas, blanks and tabs, are
+// the patterns.
+//
+// Owned by AppSettings (the kill pattern). compile() runs on the window thread while no run
+// is on; matches() is read-only and may be called by every reader thread at once.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,9 +15,10 @@
 namespace qm {
 
 class PatternList {
-public:
-    // Nothing on success; else the error text ("No pattern provided." for an empty text or
-    // one without words). A failure leaves the list not compiled, and it matches nothing.
+  public:
+    // Nothing on success; else the error text ("No pattern provided." for a missing or empty
+    // text or one without words, otherwise the first failing pattern's). Any failure leaves
+    // the list not compiled, and it matches nothing.
     std::optional<std::string> compile(std::optional<std::string_view> text);
     bool compiled() const { return !m_notCompiled; }
     size_t count() const { return m_patterns.size(); }
@@ -22,7 +26,7 @@ public:
     // True when compiled, not empty and every pattern is found in text.
     bool matches(std::string_view text) const;
 
-private:
+  private:
     bool m_notCompiled = true;
     std::vector<RegexPattern> m_patterns;
 };

@@ -1,8 +1,11 @@
 #pragma once
 // The article a reader thread is retrieving: what it knows of it (message-id, number,
 // subject with the part numbers and file-name key recognised in it) and the plain-text file
-// it is saved to before decoding. One per reader thread; the monitors read the subject and
-// the line counts while the reader writes them.
+// it is saved to before decoding.
+//
+// One per reader thread, owned by the thread's retrieval loop; only that thread changes it.
+// The monitors read the subject (under its own mutex) and the line counts (atomics) from the
+// window thread while the reader writes them. decode() runs with DecodeLock held.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -19,24 +22,27 @@ class Frontend;
 class GroupEntry;
 
 class SavedArticle {
-public:
+  public:
     // number := -1, no file, lines := 0, line count := 0, part 1 of 1, key empty.
     void reset();
-    // group directory := data directory joined with the group's name.
+    // group directory := data directory joined with the group's name. A name that could
+    // lead out of the data directory ("", ".", "..", or one holding "/" or "\") leaves the
+    // group directory empty, so nothing is saved for it.
     void setGroup(const std::string& dataDirectory, const GroupEntry& group);
     const std::string& groupDirectory() const { return m_groupDirectory; }
 
     // Empty when the group directory is empty or the number negative; otherwise the group
-    // directory (created first, with every missing parent) joined with the number.
+    // directory (created first, with every missing parent; empty when that fails) joined
+    // with the number.
     std::string path() const;
 
     // Opens path() for writing; on failure logs "Failed to open file <path> when saving
     // message" through frontend and returns -1.
     int openForWriting(Frontend& frontend);
-    // Opens path() for reading and decodes it (quiet 0, overwrite = !keepDup, keep text).
-    // Caller holds DecodeLock. Always 0.
+    // Closes the file if still open, opens path() for reading and decodes it (quiet 0,
+    // overwrite = !keepDup, keep text). Caller holds DecodeLock. Always 0.
     int decode(Decoder& decoder, const AppSettings& settings);
-    // Deletes the saved file (when the path is not empty).
+    // Closes the file if open and deletes the saved file (when the path is not empty).
     void discard();
     void closeFile() { file.reset(); }
 
@@ -54,7 +60,10 @@ public:
     std::atomic<int> lineCount{0};  // body lines received
     FilePtr file;
 
-private:
+  private:
+    // path() without creating anything.
+    std::string filePath() const;
+
     std::string m_groupDirectory;
     mutable std::mutex m_subjectMutex;
     std::string m_subject;  // guarded by m_subjectMutex

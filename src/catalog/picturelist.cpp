@@ -1,0 +1,237 @@
+#include "catalog/picturelist.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "config/locks.h"
+#include "config/threadcontext.h"
+#include "decode/savedarticle.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+constexpr size_t LinePiece = 2047;   // "data.lst" lines are read in pieces of this size
+constexpr size_t FieldsUsed = 1023;  // of which this much is split into fields
+constexpr size_t DescriptionLength = 36;
+
+std::string pictureListFile(const AppSettings& s, const GroupEntry& g) {
+    return joinPath(groupDirectory(s, g), "data.lst");
+}
+
+std::string lastFile(const AppSettings& s, const GroupEntry& g) {
+    return joinPath(groupDirectory(s, g), "Last");
+}
+
+// A tab or line end inside a field would split the record when it is read back.
+std::string oneField(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    }
+    return out;
+}
+
+// Splits a "data.lst" line at its first three tabs; stores the record under its name.
+void storeLine(PictureList& list, std::string_view line) {
+    line = line.substr(0, FieldsUsed);
+    size_t tab1 = line.find('\t');
+    std::string_view description = line.substr(0, tab1);
+    std::string_view name = line;
+    std::string_view date = "0";
+    char mark = 'N';
+    if (tab1 != std::string_view::npos) {
+        size_t tab2 = line.find('\t', tab1 + 1);
+        name = line.substr(tab1 + 1, tab2 == std::string_view::npos ? tab2 : tab2 - tab1 - 1);
+        if (tab2 != std::string_view::npos) {
+            size_t tab3 = line.find('\t', tab2 + 1);
+            date = line.substr(tab2 + 1, tab3 == std::string_view::npos ? tab3 : tab3 - tab2 - 1);
+            if (tab3 != std::string_view::npos && tab3 + 1 < line.size()) mark = line[tab3 + 1];
+        }
+    }
+    if (name.empty()) return;  // a blank line names no file
+    list[std::string(name)] = PictureRecord{std::string(description), std::string(date), mark};
+}
+
+}  // namespace
+
+std::string groupDirectory(const AppSettings& settings, const GroupEntry& group) {
+    // Group names come from the server: as a folder they must stay in the data directory.
+    return joinPath(settings.dataDirectory, safeFolderName(group.name()));
+}
+
+std::string filesDirectory(const AppSettings& settings, const GroupEntry& group) {
+    return joinPath(groupDirectory(settings, group), "news.dat");
+}
+
+PictureList& pictures(const AppSettings& settings, GroupEntry& g) {
+    std::lock_guard lock(PictureListLock);
+    GroupStats& stats = g.ensureStats();
+    if (stats.pictures.empty()) loadPictureList(settings, g);
+    return stats.pictures;
+}
+
+void loadPictureList(const AppSettings& settings, GroupEntry& g) {
+    std::lock_guard lock(PictureListLock);
+    PictureList& list = g.ensureStats().pictures;
+    FilePtr file = openFile(pictureListFile(settings, g), "rb");
+    if (!file) return;
+    char buffer[LinePiece + 1];
+    while (std::fgets(buffer, sizeof buffer, file.get())) {
+        std::string_view line(buffer);
+        if (line.empty() || line.back() != '\n') {
+            if (std::feof(file.get())) break;  // a last line without its end is not used
+        } else {
+            line.remove_suffix(1);
+        }
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        storeLine(list, line);
+    }
+}
+
+void savePictureList(const AppSettings& settings, GroupEntry& g) {
+    std::lock_guard lock(PictureListLock);
+    if (!g.stats()) return;
+    const PictureList& list = pictures(settings, g);
+    if (list.empty()) {
+        settings.frontend().appendLog("Picture list is empty for " + g.name());
+        return;
+    }
+    std::string content;
+    for (const auto& [name, record] : list) {
+        if (!record) continue;  // detached
+        if (name.find_first_of("\t\r\n") != std::string::npos) {
+            settings.frontend().appendLog(
+                "Picture list: name not saved, it holds a tab or line "
+                "end: " +
+                oneField(name));
+            continue;
+        }
+        content += oneField(record->description) + '\t' + name + '\t' + oneField(record->date) +
+                   '\t' + (record->mark == '\n' || record->mark == '\r' ? 'N' : record->mark) +
+                   '\n';
+    }
+    if (!writeFileAtomic(pictureListFile(settings, g), content)) {
+        settings.frontend().messageBox("Fail to save picture list for " + g.name(),
+                                       MessageIcon::Warning);
+    }
+}
+
+void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& name,
+                const std::optional<PictureRecord>& record) {
+    std::lock_guard lock(PictureListLock);
+    if (!g.stats()) return;
+    pictures(settings, g)[name] = record;
+}
+
+int detachPicture(GroupEntry& g, const std::string& name) {
+    std::lock_guard lock(PictureListLock);
+    GroupStats* stats = g.stats();
+    if (!stats) return -1;
+    auto it = stats->pictures.find(name);
+    if (it == stats->pictures.end()) return -1;
+    it->second.reset();
+    return 0;
+}
+
+std::optional<PictureRecord> findPicture(GroupEntry& g, const std::string& name) {
+    std::lock_guard lock(PictureListLock);
+    GroupStats* stats = g.stats();
+    if (!stats) return std::nullopt;
+    auto it = stats->pictures.find(name);
+    return it == stats->pictures.end() ? std::nullopt : it->second;
+}
+
+int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_view fragment,
+                      std::string_view path) {
+    GroupStats* stats = g.stats();
+    if (!stats) return -1;
+    std::string contPage = stats->contPage();
+    if (contPage.empty()) return -1;  // the day's pages were never prepared
+    {
+        FilePtr page = openFile(contPage, "ab");
+        if (!page) return -1;
+        std::fwrite(fragment.data(), 1, fragment.size(), page.get());
+        std::fputc('\n', page.get());
+        std::fflush(page.get());
+        stats->decoded.fetch_add(1);
+        settings.frontend().updateGroupRow(g);
+    }
+    std::string description = "No description";
+    if (SavedArticle* article = ThreadContext::current().currentArticle) {
+        description = article->subject();
+    }
+    auto slash = path.rfind('/');
+    if (slash == std::string_view::npos) return 0;
+    description.resize(std::min(description.size(), DescriptionLength));
+    setPicture(settings, g, std::string(path.substr(slash + 1)),
+               PictureRecord{oneField(description), timeStamp(true), 'N'});
+    return 0;
+}
+
+void countAssembled() {
+    GroupEntry* group = ThreadContext::current().currentGroup;
+    if (!group) return;
+    if (GroupStats* stats = group->stats()) stats->assembled.fetch_add(1);
+}
+
+void readLastFile(const AppSettings& settings, GroupEntry& g) {
+    GroupStats& stats = g.ensureStats();
+    FilePtr file = openFile(lastFile(settings, g), "rb");
+    if (!file) return;
+    char buffer[64];
+    size_t n = std::fread(buffer, 1, sizeof buffer - 1, file.get());
+    std::string_view text(buffer, n);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' ||
+                             text.front() == '\r')) {
+        text.remove_prefix(1);
+    }
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc()) stats.current.store(value);
+}
+
+void writeLastFile(const AppSettings& settings, GroupEntry& g) {
+    GroupStats* stats = g.stats();
+    if (!stats) return;
+    std::string path = lastFile(settings, g);
+    if (!writeFileAtomic(path, std::to_string(stats->current.load()))) {
+        settings.frontend().appendLog("Fail create file " + path);
+    }
+}
+
+int makeFilesDirectory(const AppSettings& settings, const GroupEntry& g) {
+    return makeDirectories(filesDirectory(settings, g));
+}
+
+bool isPictureName(std::string_view name) {
+    auto dot = name.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    std::string_view ext = name.substr(dot + 1);
+    for (std::string_view known : {"gif", "jpg", "jpeg", "tip", "bmp"}) {
+        if (ext.size() != known.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < ext.size() && same; ++i) {
+            same = std::tolower(static_cast<unsigned char>(ext[i])) == known[i];
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
+std::string timeStamp(bool withTime) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[32];
+    size_t n = std::strftime(buffer, sizeof buffer, withTime ? "%m%d%H%M-%Y" : "%y%m%d", &local);
+    return std::string(buffer, n);
+}
+
+}  // namespace qm

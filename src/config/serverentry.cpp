@@ -1,0 +1,102 @@
+#include "config/serverentry.h"
+
+#include <cctype>
+#include <charconv>
+
+namespace qm {
+namespace {
+
+// Host, user and password are at most 255 characters; longer text is cut.
+constexpr size_t MaxFieldLength = 255;
+
+bool isBlank(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// Reads the fields of a server text the way "%s%d%d%s%s" does: each conversion skips leading
+// white space, and the first one that fails ends the reading.
+class FieldReader {
+  public:
+    explicit FieldReader(std::string_view text) : m_rest(text) {}
+
+    bool word(std::string& out) {
+        skipBlanks();
+        size_t n = 0;
+        while (n < m_rest.size() && !isBlank(m_rest[n])) ++n;
+        if (n == 0) return false;
+        out.assign(m_rest.substr(0, std::min(n, MaxFieldLength)));
+        m_rest.remove_prefix(n);
+        return true;
+    }
+
+    bool number(int& out) {
+        skipBlanks();
+        std::string_view digits = m_rest;
+        if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+        int value = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (ec != std::errc()) return false;
+        out = value;
+        m_rest.remove_prefix(static_cast<size_t>(end - m_rest.data()));
+        return true;
+    }
+
+  private:
+    void skipBlanks() {
+        while (!m_rest.empty() && isBlank(m_rest.front())) m_rest.remove_prefix(1);
+    }
+    std::string_view m_rest;
+};
+
+}  // namespace
+
+ServerEntry::ServerEntry(const ServerEntry& other)
+    : host(other.host), port(other.port), m_authFlag(other.authFlag()) {
+    setCredentials(other.credentials());
+}
+
+ServerEntry& ServerEntry::operator=(const ServerEntry& other) {
+    if (this == &other) return *this;
+    host = other.host;
+    port = other.port;
+    setAuthFlag(other.authFlag());
+    setCredentials(other.credentials());
+    return *this;
+}
+
+ServerEntry ServerEntry::parse(std::string_view text) {
+    ServerEntry entry;
+    FieldReader reader(text);
+    int authFlag = 0;
+    Credentials c{"-", "-"};
+    if (reader.word(entry.host) && reader.number(entry.port) && reader.number(authFlag) &&
+        reader.word(c.user)) {
+        reader.word(c.password);
+    }
+    entry.setAuthFlag(authFlag);
+    entry.setCredentials(std::move(c));
+    return entry;
+}
+
+std::string ServerEntry::textForm() const {
+    if (authFlag() != 0) {
+        Credentials c = credentials();
+        return host + ' ' + std::to_string(port) + '\t' + std::to_string(authFlag()) + '\t' +
+               c.user + '\t' + c.password;
+    }
+    if (port == DefaultPort) return host;
+    return host + ' ' + std::to_string(port);
+}
+
+Credentials ServerEntry::credentials() const {
+    std::lock_guard lock(m_mutex);
+    return {m_user, m_password};
+}
+
+void ServerEntry::setCredentials(Credentials c) {
+    std::lock_guard lock(m_mutex);
+    m_user = std::move(c.user);
+    m_password = std::move(c.password);
+}
+
+}  // namespace qm

@@ -1,0 +1,197 @@
+#include "decode/decoder.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "config/appsettings.h"
+#include "config/threadcontext.h"
+#include "decode/mimedecoder.h"
+#include "decode/outputnames.h"
+#include "decode/partreader.h"
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+// Numbered and "part<N>" names are tried up to this; past it the directory is not sane.
+constexpr int MaxNameNumber = 1000000;
+
+bool copyFile(const std::string& from, const std::string& to) {
+    FilePtr in = openFile(from, "rb");
+    if (!in) return false;
+    FilePtr out = openFile(to, "wb");
+    if (!out) return false;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) {
+        if (std::fwrite(buffer, 1, n, out.get()) != n) return false;
+    }
+    return !std::ferror(in.get()) && std::fclose(out.release()) == 0;
+}
+
+}  // namespace
+
+Decoder::Decoder(AppSettings& settings) : m_settings(settings) {}
+
+void Decoder::decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText) {
+    m_found = false;
+    m_quiet = quiet;
+    m_overwrite = overwrite;
+    m_lastOutputPath.clear();
+    // The pending description lives in tmp: it has to exist before a description is kept.
+    if (makeDirectories(tmpDirectory()) != 0) errorOutput(tmpDirectory());
+    if (in) {
+        try {
+            PartReader reader(std::move(in));
+            handleMessage(*this, reader, "text/plain", false, keepText);
+        } catch (const std::bad_alloc&) {
+            std::fputs("Memory exhausted\n", stderr);
+            std::exit(1);
+        }
+    }
+    if (!m_found) warning("Did not find anything to unpack...\n");
+}
+
+void Decoder::information(std::string_view text) {
+    m_found = true;
+    if (m_quiet) return;
+    std::string line(text);
+    line += '\n';
+    m_settings.logFile.write(line);
+}
+
+void Decoder::warning(std::string_view text) {
+    std::string line = "Warning: ";
+    line += text;
+    line += '\n';
+    m_settings.logFile.write(line);
+}
+
+void Decoder::corruptionWarning() {
+    warning(m_lastOutputPath + " was corrupted in transit");
+}
+
+void Decoder::errorOutput(std::string_view path) {
+    int error = errno;
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(path.size()), path.data(),
+                 std::strerror(error));
+}
+
+std::optional<std::string> Decoder::partDirectory(std::string_view name) {
+    std::string tmp = tmpDirectory();
+    std::string dir = joinPath(tmp, collectionName(name));
+    bool made = makeDirectories(tmp) == 0 &&
+                (::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && isDirectory(dir)));
+    if (!made) {
+        warning("fail create dir for " + std::string(name));
+        return std::nullopt;
+    }
+    return dir + "/";
+}
+
+void Decoder::removePartDirectory(std::string_view directory) {
+    std::string path(directory);
+    if (!path.empty() && path.back() == '/') path.pop_back();
+    // A directory that still holds parts of another post stays; that is no error.
+    ::rmdir(path.c_str());
+}
+
+FilePtr Decoder::openOutputFile(std::optional<std::string_view> name,
+                                std::string_view contentType) {
+    std::optional<std::string> path = outputPath(name);
+    if (!path) return {};
+    FilePtr file = openFile(*path, "wb");
+    if (!file) {
+        // Nothing was created: the pending description waits for the next file, and
+        // nothing is reported to the catalogue.
+        errorOutput(*path);
+        return {};
+    }
+    announceOutput(*path, name && !safeOutputName(*name).empty(), contentType);
+    return file;
+}
+
+std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> name) {
+    std::optional<std::string> news = newsDirectory();
+    if (!news) return std::nullopt;
+    // Only the part below the thread's directory is made safe: the data directory is the
+    // user's choice and may hold blanks or other excluded characters.
+    std::string safe = name ? safeOutputName(*name) : std::string();
+    if (safe.empty()) {
+        std::string base = threadDirectory();
+        for (int n = 1; n <= MaxNameNumber; ++n) {
+            std::string path = joinPath(base, "part" + std::to_string(n));
+            if (!fileExists(path)) return path;
+        }
+    } else {
+        std::string path = joinPath(*news, safe);
+        if (m_overwrite || !fileExists(path)) return path;
+        for (int n = 1; n <= MaxNameNumber; ++n) {
+            std::string numbered = joinPath(*news, fitFileName(std::to_string(n) + "_" + safe));
+            if (!fileExists(numbered)) return numbered;
+        }
+    }
+    errno = EEXIST;
+    errorOutput(joinPath(*news, safe.empty() ? std::string("part") : safe));
+    return std::nullopt;
+}
+
+void Decoder::announceOutput(const std::string& path, bool named, std::string_view contentType) {
+    m_lastOutputPath = path;
+    std::string descriptionPath = descriptionPathFor(path);
+    bool described = attachPendingDescription(descriptionPath);
+    if (named && m_sink) m_sink->onFileDecoded(path, described ? descriptionPath : std::string());
+    std::printf("%s (%.*s)\n", path.c_str(), static_cast<int>(contentType.size()),
+                contentType.data());
+    m_found = true;
+}
+
+std::optional<std::string> Decoder::newsDirectory() {
+    std::string news = joinPath(threadDirectory(), "news.dat");
+    if (makeDirectories(news) != 0) {
+        errorOutput(news);
+        return std::nullopt;
+    }
+    return news;
+}
+
+std::string Decoder::pendingDescriptionPath() const {
+    return joinPath(tmpDirectory(), "tempdesc.txt");
+}
+
+void Decoder::countAssembled() {
+    if (m_sink) m_sink->countAssembled();
+}
+
+std::string Decoder::dataDirectory() const {
+    return m_settings.dataDirectory.empty() ? programDirectory() : m_settings.dataDirectory;
+}
+
+std::string Decoder::threadDirectory() const {
+    const std::string& directory = ThreadContext::current().directory;
+    return directory.empty() ? dataDirectory() : directory;
+}
+
+std::string Decoder::tmpDirectory() const {
+    return joinPath(dataDirectory(), "tmp");
+}
+
+bool Decoder::attachPendingDescription(const std::string& descriptionPath) {
+    std::string pending = pendingDescriptionPath();
+    if (std::rename(pending.c_str(), descriptionPath.c_str()) == 0) return true;
+    if (errno == ENOENT) return false;
+    // The group directory may be on another file system than the data directory.
+    if (errno == EXDEV && copyFile(pending, descriptionPath)) {
+        std::remove(pending.c_str());
+        return true;
+    }
+    errorOutput(descriptionPath);
+    return false;
+}
+
+}  // namespace qm

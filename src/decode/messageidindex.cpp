@@ -1,0 +1,112 @@
+#include "decode/messageidindex.h"
+
+#include "platform/paths.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/file.h"
+#include "platform/logfile.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int EmptySlot = -1;
+
+bool isWhiteSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
+MessageIdIndex::MessageIdIndex(int capacity)
+    : m_capacity(std::max(capacity, 1)),
+      m_checksums(static_cast<size_t>(m_capacity), EmptySlot),
+      m_ids(static_cast<size_t>(m_capacity)) {
+    m_lookup.reserve(static_cast<size_t>(m_capacity));
+}
+
+int MessageIdIndex::checksum(std::string_view id) {
+    std::uint32_t sum = 0;
+    std::uint32_t position = 0;
+    for (unsigned char c : id) sum += position++ + c;
+    return static_cast<int>(sum & 0x7fffffffu);
+}
+
+void MessageIdIndex::setDirectory(const std::string& dir) {
+    m_path = joinPath(dir, "MSGLIST");
+    m_head = m_tail = -1;
+    std::fill(m_checksums.begin(), m_checksums.end(), EmptySlot);
+    m_lookup.clear();
+}
+
+int MessageIdIndex::size() const {
+    if (m_head < 0 || m_tail < 0) return 0;
+    return (m_tail - m_head + m_capacity) % m_capacity + 1;
+}
+
+void MessageIdIndex::forget(int slot) {
+    auto& checksum = m_checksums[static_cast<size_t>(slot)];
+    if (checksum == EmptySlot) return;
+    auto it = m_lookup.find(m_ids[static_cast<size_t>(slot)]);
+    if (it != m_lookup.end() && --it->second == 0) m_lookup.erase(it);
+    checksum = EmptySlot;
+}
+
+int MessageIdIndex::add(std::string_view id, bool overwrite) {
+    int slot = 0;
+    if (m_head < 0 || m_tail < 0) {
+        m_head = m_tail = 0;
+    } else {
+        slot = (m_tail + 1) % m_capacity;
+        if (slot == m_head && !overwrite) return -1;
+        m_tail = slot;
+        if (slot == m_head) m_head = (m_head + 1) % m_capacity;
+    }
+    forget(slot);
+    m_ids[static_cast<size_t>(slot)].assign(id);
+    m_checksums[static_cast<size_t>(slot)] = checksum(id);
+    auto it = m_lookup.find(id);
+    if (it == m_lookup.end())
+        m_lookup.emplace(std::string(id), 1);
+    else
+        ++it->second;
+    return 0;
+}
+
+int MessageIdIndex::contains(std::string_view id, LogFile* log) const {
+    if (m_head < 0 || m_tail < 0) return 0;
+    if (m_lookup.find(id) == m_lookup.end()) return 0;
+    if (log) log->write("Duplicated id " + std::string(id));
+    return 1;
+}
+
+int MessageIdIndex::save() const {
+    if (m_path.empty()) return -1;
+    std::string content;
+    int count = size();
+    for (int i = 0; i < count; ++i) {
+        size_t slot = static_cast<size_t>((m_head + i) % m_capacity);
+        if (m_checksums[slot] == EmptySlot) continue;
+        content += m_ids[slot];
+        content += '\n';
+    }
+    return writeFileAtomic(m_path, content) ? 0 : -1;
+}
+
+int MessageIdIndex::load() {
+    std::optional<std::string> content = readWholeFile(m_path);
+    if (!content) return -1;
+    std::string_view text = *content;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && isWhiteSpace(text[pos])) ++pos;
+        size_t start = pos;
+        while (pos < text.size() && !isWhiteSpace(text[pos])) ++pos;
+        if (pos > start) (void)add(text.substr(start, pos - start), true);
+    }
+    return 0;
+}
+
+}  // namespace qm

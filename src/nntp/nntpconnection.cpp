@@ -1,0 +1,427 @@
+#include "nntp/nntpconnection.h"
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <mutex>
+
+#include "catalog/picturelist.h"
+#include "config/appsettings.h"
+#include "config/frontend.h"
+#include "config/groupentry.h"
+#include "config/grouptable.h"
+#include "config/locks.h"
+#include "config/serverentry.h"
+#include "config/threadcontext.h"
+#include "decode/savedarticle.h"
+#include "nntp/nntpquitexception.h"
+
+namespace qm {
+namespace {
+
+// The authentication lines were built in a buffer of 256 bytes.
+constexpr std::size_t MaxAuthLine = 255;
+
+std::string_view nextToken(std::string_view& text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    std::size_t end = 0;
+    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+    std::string_view token = text.substr(0, end);
+    text.remove_prefix(end);
+    return token;
+}
+
+template <typename T>
+bool parseDecimal(std::string_view token, T& value) {
+    if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+    auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    return ec == std::errc() && end == token.data() + token.size();
+}
+
+// The leading decimal number of a line, as atoi reads it; NoReply when there is none.
+int leadingCode(std::string_view line) {
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front())))
+        line.remove_prefix(1);
+    int code = 0;
+    auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), code);
+    return ec == std::errc() ? code : NNTPConnection::NoReply;
+}
+
+// "code number message-id": stores what is there.
+void parseArticleReply(std::string_view line, SavedArticle& article, bool keepId) {
+    nextToken(line);
+    std::int64_t number = 0;
+    if (parseDecimal(nextToken(line), number)) article.number = number;
+    std::string_view id = nextToken(line);
+    if (keepId && !id.empty()) article.messageId = std::string(id);
+}
+
+bool startsWithNoCase(std::string_view line, std::string_view prefix) {
+    if (line.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != prefix[i]) return false;
+    return true;
+}
+
+// The value of a Lines header as strtol reads it; 0 when it is not a number.
+int linesValue(std::string_view rest) {
+    while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.front())))
+        rest.remove_prefix(1);
+    int value = 0;
+    std::from_chars(rest.data(), rest.data() + rest.size(), value);
+    return value;
+}
+
+// A credential may not end the command line early or add another one.
+std::string authLine(std::string_view command, std::string_view value) {
+    value = value.substr(0, value.find_first_of("\r\n"));
+    std::string line = std::string(command) + " " + std::string(value);
+    if (line.size() > MaxAuthLine) line.resize(MaxAuthLine);
+    return line;
+}
+
+std::string withArgument(std::string_view command, std::string_view argument) {
+    if (argument.empty()) return std::string(command);
+    return std::string(command) + " " + std::string(argument);
+}
+
+}  // namespace
+
+NNTPConnection::NNTPConnection(AppSettings& settings, ReaderRunState& run)
+    : m_settings(settings), m_frontend(settings.frontend()), m_run(run) {
+    m_stream.setStopPredicate([this] { return stopRequested(); });
+}
+
+void NNTPConnection::log(std::string_view line) const {
+    m_frontend.appendLog(line);
+}
+
+bool NNTPConnection::stopRequested() const {
+    if (ProgramExiting.load()) return true;
+    WorkerRecord* worker = ThreadContext::current().worker;
+    return worker && worker->abortRequested();
+}
+
+void NNTPConnection::stopChecks() {
+    ++m_lineCounter;
+    if (ProgramExiting.load()) throw NNTPQuitException("Program exit", "");
+    WorkerRecord* worker = ThreadContext::current().worker;
+    if (worker && worker->abortRequested()) throw NNTPQuitException("Abort action.", "");
+}
+
+int NNTPConnection::connect() {
+    if (!m_server) {
+        log("Server not initialized");
+        return -1;
+    }
+    const std::string host = m_server->host;
+    const int port = m_server->port;
+    int error = m_stream.connect(host, port);
+    if (error == ECANCELED) stopChecks();
+    if (error != 0) {
+        std::lock_guard lock(DecodeLock);
+        if (m_run.ConnectFailureReported == 0) {
+            char text[512];
+            std::snprintf(text, sizeof text, "Connection to server %s(%d) failed (e=%d)",
+                          host.c_str(), port, error);
+            m_frontend.messageBox(text, MessageIcon::Stop);
+            m_run.ConnectFailureReported = 1;
+        }
+        return error;
+    }
+    m_state = Connected;
+    m_currentGroup = nullptr;
+    stopChecks();
+    readReply();
+    if (m_replyCode == 200 || m_replyCode == 201) {
+        m_state = Ready;
+    } else {
+        m_frontend.messageBox("Server said:\r\n" + m_replyLine, MessageIcon::Stop);
+        abortClose();
+    }
+    // Only a server that said hello can refuse the login; a busy one must not clear the flag.
+    if (m_state == Ready && m_server->authFlag() == 1 && authenticate() != 0)
+        m_server->setAuthFlag(0);
+    return 0;
+}
+
+bool NNTPConnection::readLine(std::string& line) {
+    if (m_state == Closed) return false;
+    bool got = false;
+    try {
+        got = m_stream.readLine(line);
+    } catch (const SocketError& e) {
+        streamFailed(e);
+    }
+    if (!got) {
+        // The server went away: nothing more can come on this connection.
+        closeStream();
+        return false;
+    }
+    bytesReceived += static_cast<std::int64_t>(line.size());
+    if (m_currentGroup)
+        if (GroupStats* stats = m_currentGroup->stats()) stats->bytes += line.size();
+    return true;
+}
+
+void NNTPConnection::readReply() {
+    m_replyLine.clear();
+    if (m_state == Closed || !readLine(m_replyLine)) {
+        m_replyLine.clear();
+        m_replyCode = NoReply;
+        return;
+    }
+    m_replyCode = leadingCode(m_replyLine);
+}
+
+bool NNTPConnection::readDataLine(std::string& line) {
+    stopChecks();
+    if (!readLine(line)) {
+        m_truncated = true;
+        return false;
+    }
+    if (line == ".") return false;
+    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+    return true;
+}
+
+int NNTPConnection::exchange(std::string_view text) {
+    const int state = m_state.load();
+    if (state != Ready) {
+        // Nothing was sent, so no reply may be read into the last command's code.
+        m_replyLine.clear();
+        m_replyCode = NoReply;
+        return state;
+    }
+    try {
+        m_stream.writeLine(text);
+        m_stream.flush();
+    } catch (const SocketError& e) {
+        streamFailed(e);
+    }
+    m_replyLine.clear();
+    ++m_lineCounter;
+    stopChecks();
+    readReply();
+    return -1;
+}
+
+int NNTPConnection::sendCommand(std::string_view text) {
+    const int result = exchange(text);
+    if (result >= 0 || m_replyCode != 480) return result;
+    return handleAuthRequired(text);
+}
+
+int NNTPConnection::handleAuthRequired(std::string_view text) {
+    m_server->setAuthFlag(0);
+    std::unique_lock lock(AuthLock);
+    // Another worker may have logged in meanwhile; then this one neither asks nor repeats.
+    if (m_server->authFlag() != 0) return 0;
+    auto answer = m_frontend.askCredentials(m_server->host, m_server->credentials());
+    if (!answer) return 0;
+    m_server->setCredentials(*answer);
+    const std::string refusal = m_replyLine;
+    if (authenticate() != 0) {
+        // The caller sees the reply to its own command, not the login's.
+        m_replyLine = refusal;
+        m_replyCode = 480;
+        return 0;
+    }
+    m_server->setAuthFlag(1);
+    lock.unlock();  // the repeated command may meet 480 again and must take the lock anew
+    return sendCommand(text);
+}
+
+int NNTPConnection::authenticate() {
+    // Without the 480 handling: a server that answered AUTHINFO with 480 would otherwise
+    // make this thread wait for AuthLock, which it may already hold.
+    Credentials credentials = m_server->credentials();
+    exchange(authLine("AUTHINFO USER", credentials.user));
+    if (m_replyCode == 281) return 0;
+    if (m_replyCode != 381) return -1;
+    exchange(authLine("AUTHINFO PASS", credentials.password));
+    return m_replyCode == 281 ? 0 : -1;
+}
+
+int NNTPConnection::selectGroup(GroupEntry& group) {
+    sendCommand("GROUP " + group.name());
+    GroupStats& stats = group.ensureStats();
+    readLastFile(m_settings, group);
+    log(m_replyLine);
+    m_positionUnread = false;
+    if (m_replyCode == NoReply) return NoReply;  // no answer (cut or stopping): not a refusal
+    if (m_replyCode != 211) {
+        group.clear(Active);
+        return m_replyCode;
+    }
+    std::string_view rest = m_replyLine;
+    std::int64_t values[4] = {};
+    for (std::int64_t& value : values)
+        if (!parseDecimal(nextToken(rest), value)) return MalformedReply;
+    stats.count = values[1];
+    stats.first = values[2];
+    stats.last = values[3];
+    const std::int64_t current = stats.current.load();
+    if (current < values[2] || current > values[3]) {
+        stats.current = values[2];
+        m_positionUnread = true;
+    }
+    m_currentGroup = &group;
+    group.set(Active | InProgress);
+    return 0;
+}
+
+int NNTPConnection::fetchHead(std::string_view argument, SavedArticle& article) {
+    article.header.clear();
+    sendCommand(withArgument("HEAD", argument));
+    if (m_replyCode != 221) {
+        log(m_replyLine);
+        return m_replyCode;
+    }
+    parseArticleReply(m_replyLine, article, true);
+    if (m_currentGroup)
+        if (GroupStats* stats = m_currentGroup->stats()) stats->current = article.number;
+    m_truncated = false;
+    while (readDataLine(m_line)) {
+        std::string_view line = m_line;
+        if (startsWithNoCase(line, "subject:"))
+            article.setSubject(std::string(line.substr(8)));
+        else if (startsWithNoCase(line, "lines:"))
+            article.lines = linesValue(line.substr(6));
+        article.header.append(line);
+        article.header.push_back('\n');
+    }
+    return m_truncated ? NoReply : 0;
+}
+
+int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) {
+    sendCommand(withArgument("BODY", argument));
+    if (m_replyCode != 222) {
+        log(m_replyLine);
+        return m_replyCode;
+    }
+    parseArticleReply(m_replyLine, article, false);
+    const std::string groupName = m_currentGroup ? m_currentGroup->name() : std::string();
+    log(groupName + " -- " + article.subject());
+    GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
+    if (stats) stats->articleInProgress = &article;
+    if (article.openForWriting(m_frontend) == 0 && article.file) {
+        std::fputs(article.header.c_str(), article.file.get());
+        std::fputc('\n', article.file.get());
+        ++article.lineCount;
+    }
+    m_truncated = false;
+    while (readDataLine(m_line)) {
+        if (article.file) {
+            std::fwrite(m_line.data(), 1, m_line.size(), article.file.get());
+            std::fputc('\n', article.file.get());
+        }
+        ++article.lineCount;
+    }
+    if (m_truncated) {
+        // Half a body decoded would be kept as a finished article and never fetched again.
+        article.discard();
+        return NoReply;
+    }
+    article.closeFile();
+    return 0;
+}
+
+int NNTPConnection::nextArticle(SavedArticle& article) {
+    sendCommand("NEXT");
+    GroupEntry* group = m_currentGroup;
+    const std::string name = group ? group->name() : std::string();
+    GroupStats* stats = group ? group->stats() : nullptr;
+    if (m_replyCode == 223) {
+        parseArticleReply(m_replyLine, article, true);
+        if (stats && article.number == stats->current.load()) {
+            log("Finished retrieving from " + name);
+            group->set(Finished);
+            group->clear(InProgress);
+        }
+        return 0;
+    }
+    article.number = stats ? stats->current.load() : 0;
+    // Without an answer (a cut connection, a stop) the group may still have articles.
+    if (m_replyCode == NoReply) return NoReply;
+    log("No more news from " + name);
+    if (group) group->set(Finished);
+    return m_replyCode;
+}
+
+int NNTPConnection::retrieveArticle(std::string_view number, SavedArticle& article) {
+    if (fetchHead(number, article) != 0) return -1;
+    return filterAndFetchBody(number, article);
+}
+
+int NNTPConnection::filterAndFetchBody(std::string_view number, SavedArticle& article) {
+    if (m_settings.skipShort != 0 && article.lines <= m_settings.skipLimit) {
+        log("Skip short article " + article.subject());
+        return -3;
+    }
+    if (m_settings.killTest(article.subject())) {
+        log("Exclude " + article.subject());
+        return -2;
+    }
+    return fetchBody(number, article);
+}
+
+int NNTPConnection::listGroups(GroupTable& table) {
+    if (m_state != Ready) return -1;
+    sendCommand("LIST");
+    const std::string host = m_server ? m_server->host : std::string();
+    log("Sent LIST command to " + host);
+    if (m_replyCode != 215) {
+        log(m_replyLine);
+        return m_replyCode;
+    }
+    log("....retrieving LIST of groups...");
+    m_truncated = false;
+    while (readDataLine(m_line)) {
+        // "name last first posting": only the name is kept.
+        std::string_view rest = m_line;
+        std::string_view name = nextToken(rest);
+        if (name.empty() || table.find(name)) continue;
+        GroupEntry& group = m_settings.newGroup(name, Active);
+        table.add(group);
+        m_frontend.offerAvailableGroup(group);
+    }
+    return 0;
+}
+
+int NNTPConnection::quit() {
+    sendCommand("QUIT");
+    m_stream.close();
+    m_state = Closed;
+    m_currentGroup = nullptr;
+    return 0;
+}
+
+int NNTPConnection::abortClose() {
+    closeStream();
+    bytesReceived = -1;
+    sampleStart = -1;
+    averageRate = -1;
+    m_replyLine.clear();
+    return -1;
+}
+
+void NNTPConnection::streamFailed(const SocketError& error) {
+    closeStream();
+    // A cancelled read or write is a stop request; say so the way every stop is said.
+    if (error.code() == ECANCELED) {
+        stopChecks();
+        throw NNTPQuitException("Abort action.", "");
+    }
+    throw error;
+}
+
+void NNTPConnection::closeStream() {
+    m_stream.close();
+    m_state = Closed;
+    m_currentGroup = nullptr;
+}
+
+}  // namespace qm

@@ -1,0 +1,118 @@
+#pragma once
+// A blocking TCP client stream with a buffered line reader and a buffered writer, as the NNTP
+// connection uses it.
+//
+// Owned by one connection (one worker thread), which calls every operation except cancel().
+// cancel() may be called from any other thread at any time: it makes a connect, read or write
+// in progress (or the next one) fail at once. No lock needs to be held by callers; the
+// descriptor is guarded by an internal mutex only against cancel().
+//
+// Errors: connect() returns an errno value (0 on success) and keeps a text in lastError();
+// reads and writes throw SocketError (errno and a text with the peer and the operation) for
+// failures other than the end of the stream: a broken connection, the time-out, cancel() or
+// the stop predicate. Exceptions thrown by the stop predicate itself pass through unchanged.
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/file.h"
+
+struct addrinfo;
+
+namespace qm {
+
+class SocketError : public std::runtime_error {
+  public:
+    SocketError(int code, const std::string& what) : std::runtime_error(what), m_code(code) {}
+    // The errno value: ETIMEDOUT for the time-out, ECANCELED for cancel() and the stop
+    // predicate, otherwise what the system reported.
+    int code() const { return m_code; }
+
+  private:
+    int m_code;
+};
+
+class TcpStream {
+  public:
+    static constexpr std::size_t BufferSize = 4096;
+    static constexpr std::size_t MaxLineLength = 2048;
+    static constexpr std::chrono::milliseconds DefaultTimeout{120000};
+    // The longest a blocked call waits before it looks at the stop predicate and the cancel
+    // flag again.
+    static constexpr std::chrono::milliseconds PollSlice{200};
+
+    TcpStream() = default;
+    ~TcpStream() = default;
+    TcpStream(const TcpStream&) = delete;
+    TcpStream& operator=(const TcpStream&) = delete;
+
+    // Resolves host (IPv4 or IPv6) and connects to the first address that accepts, with
+    // TCP_NODELAY set. Returns 0, or the errno of the last failed connect (ETIMEDOUT when the
+    // time-out passed, ECANCELED when cancelled or stopped, EHOSTUNREACH when the name does
+    // not resolve). An open stream is closed first. Clears an earlier cancel().
+    [[nodiscard]] int connect(std::string_view host, int port);
+    bool isOpen() const;
+    // Closes the descriptor and drops buffered data in both directions (nothing is flushed).
+    void close();
+    // Shuts the connection down in both directions (from any thread) and marks the stream
+    // cancelled, so that blocked and later calls fail with ECANCELED until the next connect.
+    void cancel();
+
+    // How long a connect, or a wait for the next byte to arrive or to be sent, may take.
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    // Asked at least every PollSlice while a call waits; true makes the call fail (ECANCELED).
+    void setStopPredicate(std::function<bool()> stop) { m_stop = std::move(stop); }
+
+    // Reads the next line into line (without its line end). A line ends at LF, at CR, or at
+    // CR LF; at most MaxLineLength characters are taken, and a longer line arrives as several
+    // lines (a line end right after a full-length piece belongs to that piece). Returns false
+    // at the end of the stream when nothing was read; a last line without a line end is
+    // returned as a line.
+    bool readLine(std::string& line);
+
+    // Buffers data and sends it whenever the buffer fills.
+    void write(std::string_view data);
+    // write(text) followed by CR LF.
+    void writeLine(std::string_view text);
+    // Sends everything buffered.
+    void flush();
+
+    // "host:port" of the current or last connection, for messages.
+    const std::string& peer() const { return m_peer; }
+    // Why the last connect failed.
+    const std::string& lastError() const { return m_lastError; }
+
+  private:
+    int connectAddress(const ::addrinfo& address);
+    // Waits in slices until fd is ready for events; false with error set on time-out
+    // (ETIMEDOUT), cancel or stop (ECANCELED) or a failed poll.
+    bool waitReady(int fd, short events, int& error);
+    // waitReady on the stream's descriptor, throwing SocketError instead of returning false.
+    void waitFor(short events, const char* operation);
+    bool fill();
+    void sendAll(const char* data, std::size_t size);
+    [[noreturn]] void fail(int code, const char* operation) const;
+    int descriptor() const;
+
+    mutable std::mutex m_fdMutex;  // guards m_fd against cancel() from other threads
+    UniqueFd m_fd;
+    std::atomic<bool> m_cancelled{false};
+    std::chrono::milliseconds m_timeout = DefaultTimeout;
+    std::function<bool()> m_stop;
+    std::string m_peer;
+    std::string m_lastError;
+
+    char m_in[BufferSize];
+    std::size_t m_inPos = 0;
+    std::size_t m_inEnd = 0;
+    bool m_skipLf = false;         // the last line ended with CR: a following LF belongs to it
+    bool m_afterFullLine = false;  // the last line was cut at MaxLineLength
+    std::string m_out;
+};
+
+}  // namespace qm

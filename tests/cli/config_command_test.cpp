@@ -1,0 +1,152 @@
+// Runs the built qmere-cli (its path in QM_CLI) on a throw-away profile and data folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "support/tempdir.h"
+
+extern char** environ;
+
+namespace qm {
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ConfigCommand : public ::testing::Test {
+  protected:
+    ConfigCommand() : m_xdg(m_dir) {}
+
+    void SetUp() override {
+        if (!std::getenv("QM_CLI")) GTEST_SKIP() << "QM_CLI is not set (run through ctest)";
+    }
+
+    CliRun run(std::vector<std::string> args) {
+        args.insert(args.begin(), {std::getenv("QM_CLI"), "config"});
+        std::string out = m_dir.file("stdout"), err = m_dir.file("stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        CliRun r;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        r.out = readWholeFile(out).value_or("");
+        r.err = readWholeFile(err).value_or("");
+        return r;
+    }
+
+    std::string profile() { return readWholeFile(profilePath()).value_or("<missing>"); }
+
+    test::TempDir m_dir;
+    test::ScopedXdgHome m_xdg;
+};
+
+TEST_F(ConfigCommand, AFreshProfileShowsTheDefaultsInSaveOrder) {
+    CliRun r = run({});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string expected =
+        "Data=" + programDirectory() + "\nServer=\nBrowser=";  // the browser depends on the machine
+    ASSERT_EQ(r.out.rfind(expected, 0), 0u) << r.out;
+    std::string rest = r.out.substr(r.out.find("\nMax Threads"));
+    EXPECT_EQ(rest,
+              "\nMax Threads=4\nKill pattern=\nKeep Text=0\nKeep Desc=0\nKeep Dup=1\n"
+              "Keep Header=0\nFree Alert=500\nSkip short=0\nSkip limit=500\n");
+}
+
+TEST_F(ConfigCommand, ChangesAreSavedAndShownNextTime) {
+    CliRun set = run({"Kill pattern=SPAM", "Skip short=1", "Max Threads=24", "Free Alert=-3"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    CliRun shown = run({"Kill pattern", "Skip short", "Max Threads", "Free Alert"});
+    EXPECT_EQ(shown.out, "Max Threads=24\nKill pattern=SPAM\nFree Alert=-3\nSkip short=1\n");
+    EXPECT_NE(profile().find("Kill pattern=SPAM\n"), std::string::npos);
+}
+
+TEST_F(ConfigCommand, RefusedValuesChangeNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"Max Threads=0"}, 1, "Please enter an integer between 1 and 24."},
+        {{"Max Threads=25"}, 1, "Please enter an integer between 1 and 24."},
+        {{"Skip short=1", "Max Threads=x"}, 1, "Please enter an integer."},
+        {{"Free Alert=1.5"}, 1, "Please enter an integer."},
+        {{"Skip limit=99999999999"}, 1, "Please enter an integer."},
+        {{"Browser=" + std::string(257, 'b')}, 1, "Please enter no more than 256 characters."},
+        {{"Kill pattern=" + std::string(257, 'k')}, 1, "Please enter no more than 256 characters."},
+        {{"Data=/" + std::string(1024, 'd')}, 1, "Please enter no more than 1024 characters."},
+        {{"Keep Header=1"}, 1, "Keep Header"},
+        {{"Colour=red"}, 2, "Colour"},
+    };
+    for (const Case& c : cases) {
+        CliRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args[0] << ": " << r.err;
+        EXPECT_EQ(profile(), "<missing>") << c.args[0];
+    }
+}
+
+TEST_F(ConfigCommand, AKillPatternThatDoesNotCompileIsRefusedAndTheOldOneStays) {
+    ASSERT_EQ(run({"Kill pattern=good"}).status, 0);
+    CliRun r = run({"Kill pattern=a(b", "Skip limit=7"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(run({"Kill pattern", "Skip limit"}).out, "Kill pattern=good\nSkip limit=7\n");
+    ASSERT_EQ(run({"Kill pattern="}).status, 0) << "an empty pattern switches the filter off";
+    EXPECT_EQ(run({"Kill pattern"}).out, "Kill pattern=\n");
+}
+
+TEST_F(ConfigCommand, ANewDataDirectoryIsCreatedOrRefused) {
+    std::string data = m_dir.file("new/data");
+    ASSERT_EQ(run({"Data=" + data}).status, 0);
+    EXPECT_TRUE(isDirectory(data));
+    EXPECT_EQ(run({"Data"}).out, "Data=" + data + "\n");
+
+    std::string blocked = m_dir.write("a-file", "x") + "/below";
+    CliRun r = run({"Data=" + blocked, "Max Threads=2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Fail make direcotry " + blocked), std::string::npos) << r.err;
+    EXPECT_EQ(run({"Data", "Max Threads"}).out, "Data=" + data + "\nMax Threads=4\n");
+}
+
+TEST_F(ConfigCommand, AServerWithAPortIsSavedBareWithItsPortInTheServerList) {
+    ASSERT_EQ(run({"Server=news.example 563"}).status, 0);
+    EXPECT_EQ(run({"Server"}).out, "Server=news.example\n");
+    EXPECT_EQ(readWholeFile(joinPath(programDirectory(), "server.lst")).value_or(""),
+              "news.example 563\n");
+}
+
+TEST_F(ConfigCommand, HelpNamesTheKeysTheRangesAndTheProfile) {
+    CliRun r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* text : {"Max Threads", "1 to 24", "Kill pattern", "Skip limit", "Free Alert",
+                             "Corvane,LLC/qmere.ini"}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text;
+    }
+    EXPECT_EQ(profile(), "<missing>");
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,109 @@
+// Runs the built "qmere-cli decode" (its path in QM_CLI) on a throw-away profile and data
+// folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "decode/uutestfixture.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "support/tempdir.h"
+
+extern char** environ;
+
+namespace qm::test {
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class DecodeCommand : public ::testing::Test {
+  protected:
+    DecodeCommand() : m_xdg(m_dir) {}
+
+    void SetUp() override {
+        if (!std::getenv("QM_CLI")) GTEST_SKIP() << "QM_CLI is not set (run through ctest)";
+    }
+
+    CliRun run(std::vector<std::string> args) {
+        args.insert(args.begin(), {std::getenv("QM_CLI"), "decode"});
+        std::string out = m_dir.file("stdout");
+        std::string err = m_dir.file("stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        CliRun r;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        r.out = readWholeFile(out).value_or("");
+        r.err = readWholeFile(err).value_or("");
+        return r;
+    }
+
+    std::string newsFile(std::string_view name) {
+        return joinPath(joinPath(programDirectory(), "news.dat"), name);
+    }
+
+    TempDir m_dir;
+    ScopedXdgHome m_xdg;
+};
+
+TEST_F(DecodeCommand, DecodesFromTheLastFileToTheFirstAndGoesOnPastAMissingOne) {
+    std::string first = sampleData(3000, 1);
+    std::string last = sampleData(2000, 2);
+    std::string a = m_dir.write("in/a.txt", article("first", uuencodeBody(first, "same.jpg")));
+    std::string c = m_dir.write("in/c.txt", article("last", uuencodeBody(last, "same.jpg")));
+    std::string missing = m_dir.file("in/missing.txt");
+
+    CliRun r = run({a, missing, c});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Fail open file " + missing + "\n"), std::string::npos) << r.err;
+    // The last file given is decoded first and so keeps the plain name.
+    EXPECT_EQ(readWholeFile(newsFile("same.jpg")).value_or(""), last);
+    EXPECT_EQ(readWholeFile(newsFile("1_same.jpg")).value_or(""), first);
+    size_t plain = r.out.find("Decoded file " + newsFile("same.jpg") + "\n");
+    size_t numbered = r.out.find("Decoded file " + newsFile("1_same.jpg") + "\n");
+    ASSERT_NE(plain, std::string::npos) << r.out;
+    ASSERT_NE(numbered, std::string::npos) << r.out;
+    EXPECT_LT(plain, numbered);
+}
+
+TEST_F(DecodeCommand, AFileWithoutAttachmentsIsReportedInTheLog) {
+    std::string text = m_dir.write("in/plain.txt", article("hello", "nothing encoded here\n"));
+    CliRun r = run({text});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readWholeFile(joinPath(programDirectory(), "Log")).value_or(""),
+              "Warning: Did not find anything to unpack...\n\n\n");
+}
+
+TEST_F(DecodeCommand, HelpSaysWhereOutputAndLogGo) {
+    CliRun r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* word :
+         {"news.dat", "\"Log\"", "last FILE given to the first", "Fail open file", "tmp"}) {
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    }
+    EXPECT_EQ(run({}).status, 2);
+}
+
+}  // namespace
+}  // namespace qm::test

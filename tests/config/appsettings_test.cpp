@@ -1,0 +1,205 @@
+#include "config/appsettings.h"
+
+#include <gtest/gtest.h>
+
+#include "settingsfixture.h"
+
+namespace qm {
+namespace {
+
+using test::SettingsTest;
+
+TEST_F(SettingsTest, AFreshProfileGivesTheDefaults) {
+    AppSettings& s = settings();
+    s.loadSettings();
+    EXPECT_EQ(s.dataDirectory, programDirectory());
+    EXPECT_EQ(s.server, "");
+    EXPECT_EQ(s.browser, m_browser);
+    EXPECT_EQ(s.killPattern, "");
+    EXPECT_EQ(s.maxThreads, 4);
+    EXPECT_EQ(s.keepDup, 1);
+    EXPECT_EQ(s.freeAlert, 500);
+    EXPECT_EQ(s.skipLimit, 500);
+    EXPECT_EQ(s.keepText + s.keepDesc + s.keepHeader + s.skipShort, 0);
+    EXPECT_TRUE(s.servers.empty()) << "no server text, no entry";
+    EXPECT_TRUE(s.visitedGroups.find("My-Collection"));
+    EXPECT_EQ(ThreadContext::current().directory, s.dataDirectory);
+    EXPECT_TRUE(m_frontend.messages().empty());
+}
+
+TEST_F(SettingsTest, SavedSettingsLoadBackAtTheNextStart) {
+    AppSettings& s = settings();
+    s.loadSettings();
+    s.dataDirectory = m_dir.file("data dir");
+    s.browser = "/opt/web";
+    s.killPattern = "spam eggs";
+    s.maxThreads = 9;
+    s.keepText = 1;
+    s.keepDesc = 1;
+    s.keepDup = 0;
+    s.keepHeader = 1;
+    s.freeAlert = -7;
+    s.skipShort = 1;
+    s.skipLimit = 123;
+    s.saveSettings();
+
+    AppSettings& t = fresh();
+    t.loadSettings();
+    EXPECT_EQ(t.dataDirectory, m_dir.file("data dir"));
+    EXPECT_EQ(t.browser, "/opt/web");
+    EXPECT_EQ(t.killPattern, "spam eggs");
+    EXPECT_EQ(t.maxThreads, 9);
+    EXPECT_EQ(t.keepText, 1);
+    EXPECT_EQ(t.keepDesc, 1);
+    EXPECT_EQ(t.keepDup, 0);
+    EXPECT_EQ(t.keepHeader, 1);
+    EXPECT_EQ(t.freeAlert, -7);
+    EXPECT_EQ(t.skipShort, 1);
+    EXPECT_EQ(t.skipLimit, 123);
+    EXPECT_TRUE(isDirectory(joinPath(m_dir.file("data dir"), "My-Collection/news.dat")));
+}
+
+TEST_F(SettingsTest, AServerWithAPortLoadsAsTheBareHostAndSavesBare) {
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "news.example 563"));
+    AppSettings& s = settings();
+    s.loadSettings();
+    EXPECT_EQ(s.server, "news.example");
+    ServerEntry* entry = s.currentServer();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->port, 563);
+    EXPECT_EQ(entry->authFlag(), 0);
+    EXPECT_EQ(entry->credentials().user, "-");
+    EXPECT_EQ(entry->credentials().password, "-");
+    s.saveSettings();
+    EXPECT_EQ(m_profile.getString("Config", "Server"), "news.example");
+}
+
+TEST_F(SettingsTest, TheServerTextKeepsTheCredentialsOfAKnownHost) {
+    m_dir.write("data/qmere/server.lst", "news.example 119\t1\tuser\tsecret\n");
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "news.example 8119"));
+    AppSettings& s = settings();
+    s.loadSettings();
+    ServerEntry* entry = s.currentServer();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->port, 8119);
+    EXPECT_EQ(entry->authFlag(), 1);
+    EXPECT_EQ(entry->credentials().user, "user");
+}
+
+TEST_F(SettingsTest, EveryLoadWithoutABrowserSaysSoAndKeepsTheStoredOne) {
+    m_browser.clear();
+    AppSettings& s = settings();
+    s.loadSettings();
+    EXPECT_EQ(s.browser, "");
+    ASSERT_TRUE(m_profile.setString("Config", "Browser", "/opt/mine"));
+    s.loadSettings();
+    EXPECT_EQ(s.browser, "/opt/mine");
+    EXPECT_EQ(m_frontend.messages(),
+              (std::vector<std::string>{"Unable to find default Web Browser",
+                                        "Unable to find default Web Browser"}));
+}
+
+TEST_F(SettingsTest, AnEmptyDataSettingFallsBackToTheProgramDirectory) {
+    // Else every group folder would be made at the file-system root.
+    ASSERT_TRUE(m_profile.setString("Config", "Data", ""));
+    settings().loadSettings();
+    EXPECT_EQ(settings().dataDirectory, programDirectory());
+}
+
+TEST_F(SettingsTest, TheKillPatternIsRefusedOnlyWhenItDoesNotCompileAndIsNotEmpty) {
+    AppSettings& s = settings();
+    struct Case {
+        const char* text;
+        bool accepted;
+        const char* expected;  // killPattern afterwards
+    };
+    const Case cases[] = {
+        {"abc def", true, "abc def"},
+        {"a(b", false, "abc def"},
+        {"   ", false, "abc def"},  // no words: nothing to compile
+        {"", true, ""},
+        {"x[", false, ""},
+    };
+    for (const Case& c : cases) {
+        auto error = s.setKillPattern(c.text);
+        EXPECT_EQ(!error.has_value(), c.accepted) << c.text;
+        EXPECT_EQ(s.killPattern, c.expected) << c.text;
+    }
+    ASSERT_FALSE(s.setKillPattern("abc def"));
+    EXPECT_TRUE(s.killTest("def abc")) << "every pattern, in any place";
+    EXPECT_FALSE(s.killTest("abc"));
+}
+
+TEST_F(SettingsTest, AStoredPatternThatDoesNotCompileExcludesNothing) {
+    ASSERT_TRUE(m_profile.setString("Config", "Kill pattern", "a(b"));
+    AppSettings& s = settings();
+    s.loadSettings();
+    EXPECT_TRUE(s.compileKillPattern().has_value());
+    EXPECT_FALSE(s.killTest("a(b"));
+}
+
+TEST_F(SettingsTest, LowFreeSpaceShowsItsMessageAndThenOffersTheDialog) {
+    AppSettings& s = settings();
+    s.loadSettings();
+    m_freeKB = 400 * 1024;
+    EXPECT_TRUE(s.freeSpaceCheck(true));
+    EXPECT_EQ(m_frontend.messages(),
+              std::vector<std::string>{"Free disk space is below low water mark!"});
+    EXPECT_EQ(m_frontend.configurationsOpened(), 1);
+    EXPECT_TRUE(s.freeSpaceCheck(false)) << "the timer's check";
+    EXPECT_EQ(m_frontend.messages().size(), 2u);
+    EXPECT_EQ(m_frontend.configurationsOpened(), 1);
+    m_freeKB = 500 * 1024;
+    EXPECT_FALSE(s.freeSpaceCheck(true));
+    EXPECT_EQ(m_frontend.messages().size(), 2u);
+}
+
+// A front end whose message box lets the timer's check come in while it is open.
+class ReentrantFrontend : public test::RecordingFrontend {
+  public:
+    void messageBox(std::string_view text, MessageIcon icon) override {
+        RecordingFrontend::messageBox(text, icon);
+        if (settings && nestedChecks++ == 0) nestedResult = settings->freeSpaceCheck(false);
+    }
+    AppSettings* settings = nullptr;
+    int nestedChecks = 0;
+    bool nestedResult = true;
+};
+
+TEST(FreeSpaceCheck, ACheckWhileItsMessageIsOpenDoesNothing) {
+    test::TempDir dir;
+    test::ScopedXdgHome xdg(dir);
+    Profile profile(profilePath());
+    ReentrantFrontend frontend;
+    AppSettings s(frontend, profile);
+    s.freeSpaceProbe = [](const std::string&) { return std::int64_t{10 * 1024}; };
+    s.freeAlert = 500;
+    frontend.settings = &s;
+    EXPECT_TRUE(s.freeSpaceCheck(true));
+    EXPECT_EQ(frontend.nestedChecks, 1);
+    EXPECT_FALSE(frontend.nestedResult);
+    EXPECT_EQ(frontend.messages().size(), 1u);
+    EXPECT_EQ(frontend.configurationsOpened(), 1);
+}
+
+TEST(SafeFolderName, KeepsOrdinaryNamesAndNeverLeavesItsParent) {
+    struct Case {
+        const char* name;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"alt.binaries.example", "alt.binaries.example"},
+        {"news.example.com", "news.example.com"},
+        {"..", "%2E%2E"},
+        {".", "%2E"},
+        {"", "%"},
+        {"../etc", "..%2Fetc"},
+        {"a/b", "a%2Fb"},
+        {"a%2Fb", "a%252Fb"},
+        {"tab\there", "tab%09here"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(safeFolderName(c.name), c.folder) << c.name;
+}
+
+}  // namespace
+}  // namespace qm

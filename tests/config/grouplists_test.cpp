@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "config/appsettings.h"
+#include "settingsfixture.h"
+
+namespace qm {
+namespace {
+
+using test::SettingsTest;
+
+std::vector<std::string> names(const GroupTable& table) {
+    std::vector<std::string> out;
+    for (const GroupEntry* e : table.entries()) out.push_back(e->name());
+    return out;
+}
+
+class GroupListsTest : public SettingsTest {
+  protected:
+    std::string listFile(std::string_view name) {
+        return joinPath(settings().groupListDirectory(), name);
+    }
+    void writeList(std::string_view name, std::string_view content) {
+        m_dir.write(listFile(name).substr(m_dir.path().size() + 1), content);
+    }
+    std::string readList(std::string_view name) {
+        return m_dir.read(listFile(name).substr(m_dir.path().size() + 1));
+    }
+};
+
+TEST_F(GroupListsTest, AListLoadedAndSavedComesOutInReverseOrder) {
+    writeList("Groups.fet", "a.b\nc.d\n.\n");
+    EXPECT_EQ(settings().loadList(settings().selectedGroups, "Groups.fet", false), 0);
+    EXPECT_EQ(names(settings().selectedGroups), (std::vector<std::string>{"c.d", "a.b"}));
+    EXPECT_EQ(settings().saveList(settings().selectedGroups, "Groups.fet"), 0);
+    EXPECT_EQ(readList("Groups.fet"), "c.d\na.b\n.\n");
+}
+
+TEST_F(GroupListsTest, ListFilesAreReadAsWordsUntilTheDotLine) {
+    struct Case {
+        const char* content;
+        int result;
+        std::vector<std::string> loaded;  // front first
+    };
+    const std::vector<Case> cases = {
+        {"a.b\n", -1, {"a.b"}},                                // no "." line: incomplete, kept
+        {"a.b c.d\t e.f\r\n.\r\n", 0, {"e.f", "c.d", "a.b"}},  // any white space splits
+        {"a.b\n.\nafter.dot\n", 0, {"a.b"}},                   // nothing after "." is read
+        {"a.b\na.b\n.\n", 0, {"a.b"}},                         // a name twice is added once
+        {"", -1, {}},
+        {".", 0, {}},
+    };
+    for (const Case& c : cases) {
+        AppSettings& s = fresh();
+        writeList("Groups.fet", c.content);
+        EXPECT_EQ(s.loadList(s.selectedGroups, "Groups.fet", false), c.result) << c.content;
+        EXPECT_EQ(names(s.selectedGroups), c.loaded) << c.content;
+    }
+}
+
+TEST_F(GroupListsTest, SubscribedGroupsShareTheirEntryWithAllGroups) {
+    writeList("Groups.sub", "alt.x\n.\n");
+    settings().loadSubscribed();
+    GroupEntry* sub = settings().subscribedGroups.find("alt.x");
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(settings().allGroups.find("alt.x"), sub);
+    EXPECT_TRUE(sub->has(Subscribed));
+    EXPECT_TRUE(sub->has(Active));
+    EXPECT_EQ(m_frontend.offeredGroups(), std::vector<std::string>{"alt.x"});
+}
+
+TEST_F(GroupListsTest, LoadingGroupsAgainFindsEveryNameAndOffersItAgain) {
+    writeList("Groups", "a.b\nc.d\n.\n");
+    AppSettings& s = settings();
+    ASSERT_EQ(s.loadList(s.allGroups, "Groups", true), 0);
+    GroupEntry* first = s.allGroups.find("a.b");
+    ASSERT_EQ(s.loadList(s.allGroups, "Groups", true), 0);
+    EXPECT_EQ(s.allGroups.size(), 2u);
+    EXPECT_EQ(s.allGroups.find("a.b"), first);
+    EXPECT_EQ(m_frontend.offeredGroups(), (std::vector<std::string>{"a.b", "c.d", "a.b", "c.d"}));
+}
+
+TEST_F(GroupListsTest, AStoppedWorkerAbandonsTheLoadAndKeepsWhatItRead) {
+    writeList("Groups", "a.b\nc.d\ne.f\n.\n");
+    WorkerRecord worker;
+    worker.state = WorkerRecord::AbortRequested;
+    ThreadContext::current().worker = &worker;
+    EXPECT_EQ(settings().loadList(settings().allGroups, "Groups", true), -9999);
+    EXPECT_EQ(names(settings().allGroups), std::vector<std::string>{"a.b"});
+}
+
+TEST_F(GroupListsTest, AMissingVisitedListStillLeavesMyCollection) {
+    AppSettings& s = settings();
+    s.loadVisited();
+    EXPECT_EQ(names(s.visitedGroups), std::vector<std::string>{"My-Collection"});
+    EXPECT_TRUE(isDirectory(joinPath(s.dataDirectory, "My-Collection/news.dat")));
+
+    writeList("Groups.vis", "My-Collection\nalt.y\n.\n");
+    s.loadVisited();
+    EXPECT_EQ(names(s.visitedGroups), (std::vector<std::string>{"alt.y", "My-Collection"}));
+}
+
+TEST_F(GroupListsTest, DeselectLogsOnlyWhatItRemoves) {
+    AppSettings& s = settings();
+    GroupEntry& g = s.newGroup("alt.z");
+    s.deselect(g);
+    EXPECT_TRUE(m_frontend.logLines().empty());
+    s.select(g);
+    s.select(g);
+    EXPECT_EQ(s.selectedGroups.size(), 1u);
+    s.deselect(g);
+    EXPECT_EQ(m_frontend.logLines(), std::vector<std::string>{"alt.z removed.."});
+    EXPECT_FALSE(s.selectedGroups.find("alt.z"));
+
+    s.subscribe(g);
+    s.markVisited(g);
+    s.unsubscribe(g);
+    EXPECT_FALSE(s.subscribedGroups.find("alt.z"));
+    EXPECT_TRUE(s.visitedGroups.find("alt.z"));
+}
+
+TEST_F(GroupListsTest, ServersRoundTripAndRemovedHostsAreSkipped) {
+    AppSettings& s = settings();
+    ASSERT_EQ(makeDirectories(s.dataDirectory = m_dir.file("data")), 0);
+    m_dir.write("data/server.lst", "plain\nsecure 563\nauth 119\t1\tu\tp\n\nplain 8119\n");
+    ASSERT_EQ(s.loadServers(), 0);
+    ASSERT_EQ(s.servers.size(), 3u) << "a blank line names no server";
+    EXPECT_EQ(s.servers.at("plain")->port, 8119) << "a later line replaces an earlier one";
+    EXPECT_EQ(s.servers.at("auth")->credentials().password, "p");
+    s.servers["secure"].reset();
+    ASSERT_EQ(s.saveServers(), 0);
+    std::string saved = m_dir.read("data/server.lst");
+    EXPECT_EQ(saved.find("secure"), std::string::npos);
+    EXPECT_NE(saved.find("auth 119\t1\tu\tp\n"), std::string::npos);
+    EXPECT_NE(saved.find("plain 8119\n"), std::string::npos);
+}
+
+// Makes writes beyond limit bytes fail as a full disk would (even for root).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t limit) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = m_old;
+        small.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+  private:
+    rlimit m_old{};
+    void (*m_handler)(int);
+};
+
+TEST_F(GroupListsTest, AListWriteThatFailsHalfWayKeepsTheOldFile) {
+    writeList("Groups", "old.group\n.\n");
+    AppSettings& s = settings();
+    for (int i = 0; i < 2000; ++i)
+        s.allGroups.add(s.newGroup("alt.binaries.g" + std::to_string(i)));
+    int result;
+    {
+        FileSizeLimit limit(4096);
+        result = s.saveList(s.allGroups, "Groups");
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(readList("Groups"), "old.group\n.\n");
+}
+
+}  // namespace
+}  // namespace qm

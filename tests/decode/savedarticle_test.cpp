@@ -1,0 +1,194 @@
+#include "decode/savedarticle.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "config/appsettings.h"
+#include "config/groupentry.h"
+#include "config/threadcontext.h"
+#include "decode/decoder.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "support/recordingfrontend.h"
+#include "support/tempdir.h"
+
+namespace qm {
+namespace {
+
+TEST(SavedArticle, ResetRestoresTheDefaults) {
+    SavedArticle article;
+    article.number = 17;
+    article.part = 3;
+    article.total = 9;
+    article.key = "k";
+    article.lines = 40;
+    article.lineCount = 12;
+    article.file = FilePtr(std::tmpfile());
+    article.reset();
+    EXPECT_EQ(article.number, -1);
+    EXPECT_EQ(article.part, 1);
+    EXPECT_EQ(article.total, 1);
+    EXPECT_EQ(article.key, "");
+    EXPECT_EQ(article.lines.load(), 0);
+    EXPECT_EQ(article.lineCount.load(), 0);
+    EXPECT_EQ(article.file, nullptr);
+}
+
+TEST(SavedArticle, PathIsTheGroupDirectoryAndTheNumber) {
+    test::TempDir dir;
+    GroupEntry group("alt.binaries.pictures");
+    SavedArticle article;
+    article.setGroup(dir.path() + "/data", group);
+    EXPECT_EQ(article.groupDirectory(), dir.path() + "/data/alt.binaries.pictures");
+    EXPECT_FALSE(isDirectory(article.groupDirectory()));
+    article.number = 4711;
+    EXPECT_EQ(article.path(), dir.path() + "/data/alt.binaries.pictures/4711");
+    EXPECT_TRUE(isDirectory(article.groupDirectory())) << "created on the way";
+
+    article.setGroup(dir.path() + "/", group);
+    EXPECT_EQ(article.path(), dir.path() + "/alt.binaries.pictures/4711") << "one separator";
+}
+
+TEST(SavedArticle, PathIsEmptyWhenNothingCanBeSaved) {
+    test::TempDir dir;
+    dir.write("file", "not a folder");
+    struct Case {
+        std::string dataDirectory, group;
+        std::int64_t number;
+    };
+    const Case cases[] = {
+        {dir.path(), "alt.test", -1},          {"", "", 5},  // no group set
+        {dir.path() + "/file", "alt.test", 5},
+    };
+    for (const Case& c : cases) {
+        GroupEntry group(c.group);
+        SavedArticle article;
+        if (!c.dataDirectory.empty()) article.setGroup(c.dataDirectory, group);
+        article.number = c.number;
+        EXPECT_EQ(article.path(), "") << c.dataDirectory << " " << c.group << " " << c.number;
+    }
+}
+
+TEST(SavedArticle, GroupNamesThatArePathsStayInsideTheDataDirectory) {
+    test::TempDir dir;
+    for (const char* name : {"..", ".", "alt/../../escape", "/etc", ""}) {
+        GroupEntry group(name);
+        SavedArticle article;
+        article.setGroup(dir.path(), group);
+        article.number = 5;
+        std::string path = article.path();
+        ASSERT_FALSE(path.empty()) << name;
+        EXPECT_EQ(path.rfind(dir.path() + "/", 0), 0u) << path;
+        EXPECT_EQ(path.substr(dir.path().size() + 1).find('/'), path.size() - dir.path().size() - 3)
+            << "one folder below the data directory: " << path;
+    }
+}
+
+TEST(SavedArticle, OpenForWritingLogsAFailureWithThePath) {
+    test::TempDir dir;
+    test::RecordingFrontend frontend;
+    GroupEntry group("alt.test");
+    SavedArticle article;
+    article.setGroup(dir.path(), group);
+
+    article.number = -1;
+    EXPECT_EQ(article.openForWriting(frontend), -1);
+    EXPECT_EQ(frontend.logLines(),
+              std::vector<std::string>{"Failed to open file  when saving message"});
+
+    frontend.clear();
+    article.number = 12;
+    ASSERT_EQ(makeDirectories(dir.file("alt.test/12")), 0);  // a folder where the file goes
+    EXPECT_EQ(article.openForWriting(frontend), -1);
+    EXPECT_EQ(frontend.logLines(),
+              std::vector<std::string>{"Failed to open file " + dir.file("alt.test/12") +
+                                       " when saving message"});
+}
+
+TEST(SavedArticle, WrittenFileIsDiscarded) {
+    test::TempDir dir;
+    test::RecordingFrontend frontend;
+    GroupEntry group("alt.test");
+    SavedArticle article;
+    article.setGroup(dir.path(), group);
+    article.number = 3;
+    ASSERT_EQ(article.openForWriting(frontend), 0);
+    std::fputs("Subject: x\n\nbody\n", article.file.get());
+    article.discard();
+    EXPECT_EQ(article.file, nullptr);
+    EXPECT_FALSE(fileExists(dir.file("alt.test/3")));
+    EXPECT_TRUE(frontend.logLines().empty());
+}
+
+TEST(SavedArticle, SetSubjectRecognisesPartsAndKey) {
+    struct Case {
+        std::string subject;
+        int part, total;
+        std::string key;
+    };
+    const Case cases[] = {
+        {"Holiday [3/12] beach.jpg", 3, 12, "Holidbeach.jpg"},
+        {"Re: my pics", 1, 1, "Remypics"},
+        {"", 1, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SavedArticle article;
+        article.reset();
+        article.setSubject(c.subject);
+        EXPECT_EQ(article.subject(), c.subject);
+        EXPECT_EQ(article.part, c.part) << c.subject;
+        EXPECT_EQ(article.total, c.total) << c.subject;
+        EXPECT_EQ(article.key, c.key) << c.subject;
+    }
+}
+
+int filesIn(const std::string& folder) {
+    std::error_code ec;
+    int count = 0;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         it != std::filesystem::directory_iterator(); it.increment(ec))
+        ++count;
+    return count;
+}
+
+// "Keep Dup" decides whether a second decode of the same file overwrites the first or is
+// written beside it; "Keep Text" is handed on as it is.
+TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
+    for (int keepDup : {0, 1}) {
+        test::TempDir dir;
+        test::ScopedXdgHome home(dir);
+        test::RecordingFrontend frontend;
+        Profile profile(dir.file("profile.ini"));
+        AppSettings settings(frontend, profile);
+        settings.dataDirectory = dir.path();
+        settings.keepDup = keepDup;
+        ASSERT_TRUE(settings.logFile.open(dir.file("Log")));
+        Decoder decoder(settings);
+        GroupEntry group("alt.test");
+        SavedArticle article;
+        article.setGroup(dir.path(), group);
+        ThreadContext::current().directory = article.groupDirectory();
+
+        article.number = 99;  // nothing saved under this number: the decoder is not called
+        EXPECT_EQ(article.decode(decoder, settings), 0);
+        EXPECT_EQ(dir.read("Log"), "");
+
+        for (int round = 0; round < 2; ++round) {
+            article.number = 1 + round;
+            ASSERT_EQ(article.openForWriting(frontend), 0);
+            std::fputs("Subject: hello.txt\n\nbegin 644 hello.txt\n,:&5L;&\\@=V]R;&0*\n`\nend\n",
+                       article.file.get());
+            // decode closes the file itself, so nothing written stays in a buffer.
+            EXPECT_EQ(article.decode(decoder, settings), 0);
+        }
+        ThreadContext::current().directory.clear();
+        EXPECT_EQ(filesIn(joinPath(article.groupDirectory(), "news.dat")), keepDup ? 2 : 1)
+            << "keepDup " << keepDup << "; log:\n"
+            << dir.read("Log");
+    }
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,139 @@
+#pragma once
+// A decoder on a throw-away data directory for the tests of the uuencode scanner, the part
+// assembler and the output files: a recording sink, the "Log" file opened, the thread's
+// output directory at <data>/group, and a small uuencoder for test data.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "config/appsettings.h"
+#include "config/threadcontext.h"
+#include "decode/decoder.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "support/recordingfrontend.h"
+#include "support/tempdir.h"
+
+namespace qm::test {
+
+class RecordingSink : public DecodeSink {
+  public:
+    void onFileDecoded(const std::string& path, const std::string& descriptionPath) override {
+        files.emplace_back(path, descriptionPath);
+    }
+    void countAssembled() override { ++assembled; }
+
+    std::vector<std::pair<std::string, std::string>> files;
+    int assembled = 0;
+};
+
+// Standard uuencoding ("`" for zero), 45 bytes a line, ending with "`" and "end".
+inline std::string uuencodeBody(std::string_view data, std::string_view name,
+                                std::string_view lineEnd = "\n") {
+    auto put = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
+    std::string out = "begin 644 " + std::string(name) + std::string(lineEnd);
+    for (size_t at = 0; at < data.size(); at += 45) {
+        std::string_view chunk = data.substr(at, 45);
+        out += put(static_cast<unsigned>(chunk.size()));
+        for (size_t i = 0; i < chunk.size(); i += 3) {
+            unsigned char b[3] = {0, 0, 0};
+            for (size_t k = 0; k < 3 && i + k < chunk.size(); ++k) {
+                b[k] = static_cast<unsigned char>(chunk[i + k]);
+            }
+            out += put(b[0] >> 2);
+            out += put(((b[0] << 4) | (b[1] >> 4)) & 63);
+            out += put(((b[1] << 2) | (b[2] >> 6)) & 63);
+            out += put(b[2] & 63);
+        }
+        out += lineEnd;
+    }
+    out += "`";
+    out += lineEnd;
+    out += "end";
+    out += lineEnd;
+    return out;
+}
+
+// Bytes that are the same on every run and cover every value.
+inline std::string sampleData(size_t size, unsigned seed = 1) {
+    std::string data(size, '\0');
+    unsigned state = seed * 2654435761u + 1;
+    for (char& c : data) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 16);
+    }
+    return data;
+}
+
+inline std::string article(std::string_view subject, std::string_view body) {
+    return "From: poster@example.com\nSubject: " + std::string(subject) +
+           "\nNewsgroups: alt.binaries.test\n\n" + std::string(body);
+}
+
+class DecoderFixture : public ::testing::Test {
+  protected:
+    DecoderFixture() : m_xdg(m_dir), m_profile(profilePath()) { useDataDirectory("data"); }
+    ~DecoderFixture() override { ThreadContext::current() = ThreadContext{}; }
+
+    // A fresh settings record and decoder on <temp>/<name>, as at a program start.
+    void useDataDirectory(std::string_view name) {
+        m_decoder.reset();
+        m_settings = std::make_unique<AppSettings>(m_frontend, m_profile);
+        m_settings->dataDirectory = m_dir.file(name);
+        EXPECT_EQ(makeDirectories(m_settings->dataDirectory), 0);
+        m_settings->logFile.openAppend(joinPath(m_settings->dataDirectory, "Log"));
+        ThreadContext::current().directory = joinPath(m_settings->dataDirectory, "group");
+        restartDecoder();
+    }
+
+    // A new decoder on the same directories: what survives is on disk only.
+    void restartDecoder() {
+        m_decoder = std::make_unique<Decoder>(*m_settings);
+        m_decoder->setSink(&m_sink);
+    }
+
+    void decode(std::string_view text, bool overwrite = false, bool quiet = false) {
+        std::string path = m_dir.write("in/article" + std::to_string(++m_articles), text);
+        FilePtr in = openFile(path, "r");
+        ASSERT_TRUE(in) << path;
+        m_decoder->decodeArticle(std::move(in), quiet, overwrite, false);
+    }
+
+    std::string data() const { return m_settings->dataDirectory; }
+    std::string news() const { return joinPath(ThreadContext::current().directory, "news.dat"); }
+    std::string newsFile(std::string_view name) const { return joinPath(news(), name); }
+    std::string tmp() const { return joinPath(data(), "tmp"); }
+    std::string log() const { return readWholeFile(joinPath(data(), "Log")).value_or(""); }
+    static std::string content(const std::string& path) {
+        return readWholeFile(path).value_or("<missing>");
+    }
+    // Names in a directory, sorted; hidden ones included. Empty when it does not exist.
+    static std::vector<std::string> listing(const std::string& dir) {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir m_dir;
+    ScopedXdgHome m_xdg;
+    Profile m_profile;
+    RecordingFrontend m_frontend;
+    RecordingSink m_sink;
+    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<Decoder> m_decoder;
+    int m_articles = 0;
+};
+
+}  // namespace qm::test

@@ -1,0 +1,87 @@
+#include "newsserver/newsserveroptions.h"
+
+#include <charconv>
+#include <limits>
+
+namespace qm::newsd {
+
+const char* const NewsServerUsage =
+    "usage: qmere-newsd --spool DIR [--port N] [--host ADDRESS] [--greeting CODE]\n"
+    "                   [--auth USER:PASS] [--three-number-group] [--refuse-head N]\n"
+    "                   [--cut-body-after N] [--silent-after N] [--line-delay-ms MS]\n"
+    "                   [--max-connections N]\n"
+    "Serves DIR/<group>/<number> article files over NNTP; prints \"port N\" first.\n";
+
+namespace {
+
+template <typename T>
+bool parseNumber(std::string_view text, T max, T& value) {
+    if (text.empty()) return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && value >= 0 && value <= max;
+}
+
+bool takesValue(std::string_view name) {
+    for (std::string_view known :
+         {"--spool", "--host", "--port", "--greeting", "--line-delay-ms", "--max-connections",
+          "--auth", "--refuse-head", "--cut-body-after", "--silent-after"})
+        if (name == known) return true;
+    return false;
+}
+
+// Applies one option with a value; false when the value does not fit the option.
+bool applyValue(std::string_view name, std::string_view value, NewsServerOptions& o) {
+    std::uint64_t n = 0;
+    const auto maxU64 = std::numeric_limits<std::uint64_t>::max();
+    if (name == "--spool") {
+        o.spool = value;
+        return !value.empty();
+    }
+    if (name == "--host") {
+        o.host = value;
+        return !value.empty();
+    }
+    if (name == "--port") return parseNumber(value, 65535, o.port);
+    if (name == "--greeting")
+        return parseNumber(value, 599, o.greetingCode) && o.greetingCode >= 100;
+    if (name == "--line-delay-ms") return parseNumber(value, 3600000, o.lineDelayMs);
+    if (name == "--max-connections") return parseNumber(value, 100000, o.maxConnections);
+    if (name == "--auth") {
+        auto colon = value.find(':');
+        if (colon == std::string_view::npos || colon == 0) return false;
+        o.authUser = std::string(value.substr(0, colon));
+        o.authPassword = value.substr(colon + 1);
+        return true;
+    }
+    std::optional<std::uint64_t>* target = name == "--refuse-head"      ? &o.refuseHead
+                                           : name == "--cut-body-after" ? &o.cutBodyAfter
+                                           : name == "--silent-after"   ? &o.silentAfter
+                                                                        : nullptr;
+    if (!target || !parseNumber(value, maxU64, n)) return false;
+    *target = n;
+    return true;
+}
+
+}  // namespace
+
+std::variant<NewsServerOptions, std::string> parseNewsServerArguments(
+    std::span<const std::string_view> args) {
+    NewsServerOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") return std::string("help");
+        if (arg == "--three-number-group") {
+            options.threeNumberGroup = true;
+            continue;
+        }
+        if (!takesValue(arg)) return "unknown option " + std::string(arg);
+        if (i + 1 >= args.size()) return "missing value after " + std::string(arg);
+        std::string_view value = args[++i];
+        if (!applyValue(arg, value, options))
+            return "bad argument: " + std::string(arg) + " " + std::string(value);
+    }
+    if (options.spool.empty()) return std::string("--spool DIR is required");
+    return options;
+}
+
+}  // namespace qm::newsd

@@ -1,0 +1,37 @@
+#pragma once
+// The settings of the fixture news server, with the faults it can be told to show, and the
+// parser of its command line.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace qm::newsd {
+
+struct NewsServerOptions {
+    std::string spool;  // DIR/<group.name>/<number> article files
+    std::string host = "127.0.0.1";
+    int port = 0;  // 0: any free port
+    int greetingCode = 200;
+
+    // Fault switches.
+    std::optional<std::string> authUser;        // with authPassword: commands answered 480 until
+    std::string authPassword;                   // AUTHINFO USER/PASS succeeds
+    bool threeNumberGroup = false;              // "211 count first last", without the name
+    std::optional<std::uint64_t> refuseHead;    // HEAD of this article answered 423
+    std::optional<std::uint64_t> cutBodyAfter;  // close after this many BODY/ARTICLE body lines
+    std::optional<std::uint64_t> silentAfter;   // after this many commands, read but never answer
+    int lineDelayMs = 0;                        // pause before every data line
+    int maxConnections = 0;                     // 0: no limit; beyond it: 400 and close
+};
+
+// Parses the arguments after the program name. The error text names the faulty argument;
+// "help" when --help was asked for.
+std::variant<NewsServerOptions, std::string> parseNewsServerArguments(
+    std::span<const std::string_view> args);
+
+extern const char* const NewsServerUsage;
+
+}  // namespace qm::newsd

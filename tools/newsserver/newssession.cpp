@@ -1,0 +1,333 @@
+#include "newsserver/newssession.h"
+
+#include <fnmatch.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+
+namespace qm::newsd {
+namespace {
+
+constexpr std::size_t OutputChunk = 64 * 1024;
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+// Splits "WORD rest" into the word and the trimmed rest.
+std::pair<std::string_view, std::string_view> splitWord(std::string_view line) {
+    line = trimBlanks(line);
+    auto blank = line.find_first_of(" \t");
+    if (blank == std::string_view::npos) return {line, {}};
+    return {line.substr(0, blank), trimBlanks(line.substr(blank))};
+}
+
+std::optional<std::uint64_t> parseArticleNumber(std::string_view s) {
+    std::uint64_t n = 0;
+    if (s.empty() || s.size() > 20 || !std::isdigit(static_cast<unsigned char>(s[0])))
+        return std::nullopt;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
+    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    return n;
+}
+
+std::string n2s(std::uint64_t n) {
+    return std::to_string(n);
+}
+
+}  // namespace
+
+NewsSession::NewsSession(int fd, int connection, const NewsServerOptions& options,
+                         const Spool& spool, SessionHost& host)
+    : m_fd(fd), m_connection(connection), m_options(options), m_spool(spool), m_host(host) {}
+
+void NewsSession::run() {
+    const int code = m_options.greetingCode;
+    reply(n2s(code) +
+          (code == 200 || code == 201 ? " qmere-newsd ready" : " qmere-newsd unavailable"));
+    if (!flush()) return;
+    std::string line;
+    bool tooLong = false;
+    while (readCommand(line, tooLong)) {
+        m_host.recordCommand(m_connection, line);
+        ++m_commands;
+        // Silent: keep reading so the client's writes succeed, but never answer.
+        if (m_options.silentAfter && m_commands > *m_options.silentAfter) continue;
+        Next next = tooLong ? (reply("501 Line too long"), Next::Continue) : handle(line);
+        if (!flush() || next == Next::Close) break;
+    }
+}
+
+bool NewsSession::readCommand(std::string& line, bool& tooLong) {
+    line.clear();
+    tooLong = false;
+    for (;;) {
+        if (m_inPos == m_inEnd) {
+            ssize_t n = ::recv(m_fd, m_in, sizeof m_in, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            m_inPos = 0;
+            m_inEnd = static_cast<std::size_t>(n);
+        }
+        const char* begin = m_in + m_inPos;
+        const char* end = m_in + m_inEnd;
+        const char* lf = std::find(begin, end, '\n');
+        std::size_t take = std::min<std::size_t>(lf - begin, MaxCommandLength - line.size());
+        line.append(begin, take);
+        if (static_cast<std::size_t>(lf - begin) > take) tooLong = true;
+        m_inPos = static_cast<std::size_t>(lf - m_in) + (lf != end ? 1 : 0);
+        if (lf != end) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return true;
+        }
+    }
+}
+
+bool NewsSession::authorised(std::string_view command) const {
+    if (!m_options.authUser || m_authenticated) return true;
+    return command == "AUTHINFO" || command == "QUIT" || command == "MODE" ||
+           command == "CAPABILITIES";
+}
+
+NewsSession::Next NewsSession::handle(std::string_view line) {
+    auto [word, args] = splitWord(line);
+    const std::string command = upper(word);
+    if (!authorised(command)) {
+        reply("480 Authentication required");
+        return Next::Continue;
+    }
+    if (command == "GROUP") return group(args);
+    if (command == "ARTICLE") return retrieve(Retrieve::Article, args);
+    if (command == "HEAD") return retrieve(Retrieve::Head, args);
+    if (command == "BODY") return retrieve(Retrieve::Body, args);
+    if (command == "STAT") return retrieve(Retrieve::Stat, args);
+    if (command == "NEXT") return step(true);
+    if (command == "LAST") return step(false);
+    if (command == "LIST") return list(args);
+    if (command == "AUTHINFO") return authinfo(args);
+    if (command == "CAPABILITIES") return capabilities();
+    if (command == "MODE") {
+        reply(upper(args) == "READER" ? "200 Reader mode" : "501 Unknown MODE variant");
+        return Next::Continue;
+    }
+    if (command == "QUIT") {
+        reply("205 Bye");
+        return Next::Close;
+    }
+    reply("500 Unknown command");
+    return Next::Continue;
+}
+
+NewsSession::Next NewsSession::group(std::string_view args) {
+    auto numbers = m_spool.scanGroup(args);
+    if (!numbers) {
+        reply("411 No such newsgroup");
+        return Next::Continue;
+    }
+    m_group = std::string(args);
+    m_numbers = std::move(*numbers);
+    m_current.reset();
+    std::uint64_t first = 1, last = 0;
+    if (!m_numbers.empty()) {
+        first = m_numbers.front();
+        last = m_numbers.back();
+        m_current = first;
+    }
+    std::string line = "211 " + n2s(m_numbers.size()) + " " + n2s(first) + " " + n2s(last);
+    if (!m_options.threeNumberGroup) line += " " + m_group;
+    reply(line);
+    return Next::Continue;
+}
+
+std::optional<NewsSession::Target> NewsSession::resolve(std::string_view args) {
+    if (!args.empty() && args.front() == '<') {
+        auto found = args.back() == '>' ? m_spool.findMessageId(args, m_group) : std::nullopt;
+        if (!found) {
+            reply(args.back() == '>' ? "430 No article with that message-id" : "501 Syntax error");
+            return std::nullopt;
+        }
+        return Target{found->group, found->number, true};
+    }
+    std::optional<std::uint64_t> number;
+    if (!args.empty()) {
+        number = parseArticleNumber(args);
+        if (!number) {
+            reply("501 Syntax error");
+            return std::nullopt;
+        }
+    }
+    if (m_group.empty()) {
+        reply("412 No newsgroup selected");
+        return std::nullopt;
+    }
+    if (!number && !m_current) {
+        reply("420 Current article number is invalid");
+        return std::nullopt;
+    }
+    return Target{m_group, number ? *number : *m_current, false};
+}
+
+NewsSession::Next NewsSession::retrieve(Retrieve kind, std::string_view args) {
+    auto target = resolve(args);
+    if (!target) return Next::Continue;
+    bool refused = kind == Retrieve::Head && m_options.refuseHead == target->number;
+    auto article = refused ? std::nullopt : m_spool.readArticle(target->group, target->number);
+    if (!article) {
+        reply(target->byMessageId ? "430 No article with that message-id"
+                                  : "423 No article with that number");
+        return Next::Continue;
+    }
+    if (!target->byMessageId) m_current = target->number;
+    return sendArticle(kind, *target, *article);
+}
+
+NewsSession::Next NewsSession::sendArticle(Retrieve kind, const Target& target,
+                                           const SpoolArticle& article) {
+    static constexpr const char* Codes[] = {"220 ", "221 ", "222 ", "223 "};
+    const std::uint64_t shown = target.byMessageId ? 0 : target.number;
+    reply(Codes[static_cast<int>(kind)] + n2s(shown) + " " + article.messageId);
+    if (kind == Retrieve::Stat) return Next::Continue;
+    if (kind != Retrieve::Body && sendLines(article.header, false) == Next::Close)
+        return Next::Close;
+    if (kind == Retrieve::Article && !dataLine("")) return Next::Close;
+    m_bodyLinesSent = 0;
+    if (kind != Retrieve::Head && sendLines(article.body, true) == Next::Close) return Next::Close;
+    return endData() ? Next::Continue : Next::Close;
+}
+
+NewsSession::Next NewsSession::sendLines(const std::vector<std::string>& lines, bool countsAsBody) {
+    for (const std::string& line : lines) {
+        if (countsAsBody && m_options.cutBodyAfter && m_bodyLinesSent >= *m_options.cutBodyAfter) {
+            flush();
+            return Next::Close;
+        }
+        if (!dataLine(line)) return Next::Close;
+        if (countsAsBody) ++m_bodyLinesSent;
+    }
+    return Next::Continue;
+}
+
+NewsSession::Next NewsSession::step(bool forward) {
+    if (m_group.empty()) {
+        reply("412 No newsgroup selected");
+        return Next::Continue;
+    }
+    if (!m_current) {
+        reply("420 Current article number is invalid");
+        return Next::Continue;
+    }
+    std::optional<std::uint64_t> found;
+    if (forward) {
+        auto it = std::upper_bound(m_numbers.begin(), m_numbers.end(), *m_current);
+        if (it != m_numbers.end()) found = *it;
+    } else {
+        auto it = std::lower_bound(m_numbers.begin(), m_numbers.end(), *m_current);
+        if (it != m_numbers.begin()) found = *std::prev(it);
+    }
+    auto article = found ? m_spool.readArticle(m_group, *found) : std::nullopt;
+    if (!article) {
+        reply(forward ? "421 No next article" : "422 No previous article");
+        return Next::Continue;
+    }
+    m_current = found;
+    reply("223 " + n2s(*found) + " " + article->messageId);
+    return Next::Continue;
+}
+
+NewsSession::Next NewsSession::list(std::string_view args) {
+    auto [keyword, pattern] = splitWord(args);
+    if (!keyword.empty() && upper(keyword) != "ACTIVE") {
+        reply("501 Unknown LIST keyword");
+        return Next::Continue;
+    }
+    reply("215 List of newsgroups follows");
+    const std::string wildmat(pattern);
+    for (const std::string& name : m_spool.groupNames()) {
+        if (!wildmat.empty() && fnmatch(wildmat.c_str(), name.c_str(), 0) != 0) continue;
+        auto numbers = m_spool.scanGroup(name);
+        if (!numbers) continue;
+        std::uint64_t first = numbers->empty() ? 1 : numbers->front();
+        std::uint64_t last = numbers->empty() ? 0 : numbers->back();
+        if (!dataLine(name + " " + n2s(last) + " " + n2s(first) + " y")) return Next::Close;
+    }
+    return endData() ? Next::Continue : Next::Close;
+}
+
+NewsSession::Next NewsSession::authinfo(std::string_view args) {
+    auto [sub, value] = splitWord(args);
+    const std::string which = upper(sub);
+    if ((which != "USER" && which != "PASS") || value.empty()) {
+        reply("501 Syntax error");
+    } else if (m_authenticated) {
+        reply("502 Command unavailable");
+    } else if (which == "USER") {
+        // Without --auth any user is welcome at once.
+        m_authenticated = !m_options.authUser;
+        m_pendingUser = std::string(value);
+        reply(m_authenticated ? "281 Authentication accepted" : "381 Password required");
+    } else if (!m_pendingUser) {
+        reply("482 Authentication commands issued out of sequence");
+    } else {
+        m_authenticated = m_options.authUser == *m_pendingUser && value == m_options.authPassword;
+        m_pendingUser.reset();
+        reply(m_authenticated ? "281 Authentication accepted" : "481 Authentication failed");
+    }
+    return Next::Continue;
+}
+
+NewsSession::Next NewsSession::capabilities() {
+    reply("101 Capability list:");
+    for (const char* line : {"VERSION 2", "READER", "LIST ACTIVE"})
+        if (!dataLine(line)) return Next::Close;
+    if (m_options.authUser && !m_authenticated && !dataLine("AUTHINFO USER")) return Next::Close;
+    return endData() ? Next::Continue : Next::Close;
+}
+
+void NewsSession::reply(std::string_view line) {
+    m_out.append(line);
+    m_out.append("\r\n");
+}
+
+bool NewsSession::dataLine(std::string_view line) {
+    if (m_options.lineDelayMs > 0) {
+        // Each line leaves on its own, so the client really waits between lines.
+        if (!flush() || !m_host.pause(std::chrono::milliseconds(m_options.lineDelayMs)))
+            return false;
+    }
+    if (!line.empty() && line.front() == '.') m_out.push_back('.');
+    m_out.append(line);
+    m_out.append("\r\n");
+    return m_out.size() < OutputChunk || flush();
+}
+
+bool NewsSession::endData() {
+    m_out.append(".\r\n");
+    return m_out.size() < OutputChunk || flush();
+}
+
+bool NewsSession::flush() {
+    std::size_t sent = 0;
+    while (!m_broken && sent < m_out.size()) {
+        ssize_t n = ::send(m_fd, m_out.data() + sent, m_out.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            m_broken = true;
+        else
+            sent += static_cast<std::size_t>(n);
+    }
+    m_out.clear();
+    return !m_broken;
+}
+
+}  // namespace qm::newsd

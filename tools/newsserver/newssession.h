@@ -1,0 +1,93 @@
+#pragma once
+// One client connection of the fixture news server: reads command lines, answers them from
+// the spool with RFC 3977 reply codes and shows the faults its options ask for.
+//
+// Created and run by the connection thread of NewsServer, which owns the descriptor and may
+// shut it down from another thread to end the session; nothing else touches the session.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "newsserver/newsserveroptions.h"
+#include "newsserver/spool.h"
+
+namespace qm::newsd {
+
+// What a session needs from its server. Called on the session's thread.
+class SessionHost {
+  public:
+    virtual void recordCommand(int connection, std::string_view line) = 0;
+    // Waits for the given time; false when the server is stopping meanwhile.
+    virtual bool pause(std::chrono::milliseconds time) = 0;
+
+  protected:
+    ~SessionHost() = default;
+};
+
+class NewsSession {
+  public:
+    static constexpr std::size_t MaxCommandLength = 4096;
+
+    NewsSession(int fd, int connection, const NewsServerOptions& options, const Spool& spool,
+                SessionHost& host);
+    NewsSession(const NewsSession&) = delete;
+    NewsSession& operator=(const NewsSession&) = delete;
+
+    // Serves until QUIT, the client leaves, a fault closes the connection or the server stops.
+    // The caller then shuts the connection down.
+    void run();
+
+  private:
+    enum class Next { Continue, Close };
+    enum class Retrieve { Article, Head, Body, Stat };
+    struct Target {
+        std::string group;
+        std::uint64_t number = 0;
+        bool byMessageId = false;
+    };
+
+    bool readCommand(std::string& line, bool& tooLong);
+    Next handle(std::string_view line);
+    bool authorised(std::string_view command) const;
+    Next group(std::string_view args);
+    Next retrieve(Retrieve kind, std::string_view args);
+    std::optional<Target> resolve(std::string_view args);
+    Next step(bool forward);
+    Next list(std::string_view args);
+    Next authinfo(std::string_view args);
+    Next capabilities();
+    Next sendArticle(Retrieve kind, const Target& target, const SpoolArticle& article);
+    Next sendLines(const std::vector<std::string>& lines, bool countsAsBody);
+
+    void reply(std::string_view line);
+    // A data line of a multi-line reply, dot-stuffed; false when the client is gone.
+    bool dataLine(std::string_view line);
+    // The line "." that ends a multi-line reply.
+    bool endData();
+    bool flush();
+
+    int m_fd;
+    int m_connection;
+    const NewsServerOptions& m_options;
+    const Spool& m_spool;
+    SessionHost& m_host;
+
+    char m_in[4096];
+    std::size_t m_inPos = 0;
+    std::size_t m_inEnd = 0;
+    std::string m_out;
+    bool m_broken = false;  // a send failed: the client is gone or the server stops
+
+    std::uint64_t m_commands = 0;
+    std::uint64_t m_bodyLinesSent = 0;  // of the current BODY/ARTICLE reply
+    bool m_authenticated = false;
+    std::optional<std::string> m_pendingUser;
+    std::string m_group;
+    std::vector<std::uint64_t> m_numbers;  // of m_group, as scanned at GROUP
+    std::optional<std::uint64_t> m_current;
+};
+
+}  // namespace qm::newsd
