@@ -10,5 +10,7 @@ using Args = std::span<const std::string_view>;
 
 int runConfigCommand(Args args);
 int runDecodeCommand(Args args);
+int runFetchCommand(Args args);
+int runGroupsCommand(Args args);
 
 }  // namespace qm::cli

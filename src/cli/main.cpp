@@ -15,6 +15,8 @@ constexpr const char* Usage =
     "commands:\n"
     "  config [KEY=VALUE...]   show or change the settings (qmere-cli config --help)\n"
     "  decode FILE...          decode files on disk (qmere-cli decode --help)\n"
+    "  fetch GROUP...          retrieve and decode new articles (qmere-cli fetch --help)\n"
+    "  groups                  list the server's newsgroups (qmere-cli groups --help)\n"
     "\n"
     "Settings: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini; data: $XDG_DATA_HOME/qmere/.\n";
 
@@ -26,6 +28,8 @@ struct Command {
 constexpr Command Commands[] = {
     {"config", qm::cli::runConfigCommand},
     {"decode", qm::cli::runDecodeCommand},
+    {"fetch", qm::cli::runFetchCommand},
+    {"groups", qm::cli::runGroupsCommand},
 };
 
 }  // namespace

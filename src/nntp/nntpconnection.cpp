@@ -123,10 +123,7 @@ int NNTPConnection::connect() {
     if (error != 0) {
         std::lock_guard lock(DecodeLock);
         if (m_run.ConnectFailureReported == 0) {
-            char text[512];
-            std::snprintf(text, sizeof text, "Connection to server %s(%d) failed (e=%d)",
-                          host.c_str(), port, error);
-            m_frontend.messageBox(text, MessageIcon::Stop);
+            m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
             m_run.ConnectFailureReported = 1;
         }
         return error;
@@ -145,6 +142,14 @@ int NNTPConnection::connect() {
     if (m_state == Ready && m_server->authFlag() == 1 && authenticate() != 0)
         m_server->setAuthFlag(0);
     return 0;
+}
+
+std::string NNTPConnection::connectFailureText(const std::string& host, int port,
+                                               int error) const {
+    char text[512];
+    std::snprintf(text, sizeof text, "Connection to server %s(%d) failed (e=%d)", host.c_str(),
+                  port, error);
+    return text;
 }
 
 bool NNTPConnection::readLine(std::string& line) {
@@ -189,12 +194,7 @@ bool NNTPConnection::readDataLine(std::string& line) {
 
 int NNTPConnection::exchange(std::string_view text) {
     const int state = m_state.load();
-    if (state != Ready) {
-        // Nothing was sent, so no reply may be read into the last command's code.
-        m_replyLine.clear();
-        m_replyCode = NoReply;
-        return state;
-    }
+    if (state != Ready) return state;
     try {
         m_stream.writeLine(text);
         m_stream.flush();
@@ -246,11 +246,13 @@ int NNTPConnection::authenticate() {
 }
 
 int NNTPConnection::selectGroup(GroupEntry& group) {
+    // Nothing can be asked (cut, stopping): the last command's reply is no refusal of this.
+    m_positionUnread = false;
+    if (m_state != Ready) return NoReply;
     sendCommand("GROUP " + group.name());
     GroupStats& stats = group.ensureStats();
     readLastFile(m_settings, group);
     log(m_replyLine);
-    m_positionUnread = false;
     if (m_replyCode == NoReply) return NoReply;  // no answer (cut or stopping): not a refusal
     if (m_replyCode != 211) {
         group.clear(Active);
@@ -330,6 +332,11 @@ int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) 
 }
 
 int NNTPConnection::nextArticle(SavedArticle& article) {
+    if (m_state != Ready) {  // unasked: the group is not over
+        GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
+        article.number = stats ? stats->current.load() : 0;
+        return NoReply;
+    }
     sendCommand("NEXT");
     GroupEntry* group = m_currentGroup;
     const std::string name = group ? group->name() : std::string();

@@ -117,6 +117,9 @@ class NNTPConnection {
     // cancelled call (a stop request), the SocketError itself otherwise.
     [[noreturn]] void streamFailed(const SocketError& error);
     void closeStream();
+    // The message box text for a failed connect: the certificate refusal, the TLS failure,
+    // or the errno.
+    std::string connectFailureText(const std::string& host, int port, int error) const;
     void log(std::string_view line) const;
 
     AppSettings& m_settings;

@@ -1,0 +1,249 @@
+// qmere-cli fetch: the desktop program's "Get pictures!" for the groups named on the command
+// line, until every group is finished or Ctrl-C stops it as "Stop pictures!" does.
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalog/indexpages.h"
+#include "cli/clisession.h"
+#include "cli/commands.h"
+#include "config/groupentry.h"
+#include "config/grouptable.h"
+#include "config/serverentry.h"
+#include "decode/decoder.h"
+#include "nntp/readerpool.h"
+#include "platform/paths.h"
+
+namespace qm::cli {
+
+constexpr std::string_view FetchHelp =
+    "usage: qmere-cli fetch --server HOST[:PORT] [--user USER --password PASSWORD]\n"
+    "                       [--threads N] GROUP...\n"
+    "\n"
+    "Retrieves the pictures and other files posted in the GROUPs as the desktop program's\n"
+    "\"Get pictures!\" does: N readers (default: the \"Max Threads\" setting) each with its\n"
+    "own connection walk the groups' new articles, skip those already retrieved, short ones\n"
+    "(\"Skip short\", \"Skip limit\") and those matching the \"Kill pattern\", and decode the\n"
+    "rest at once. The run ends when every group is finished; Ctrl-C stops it as \"Stop\n"
+    "pictures!\" does (an article cut off is fetched again next time).\n"
+    "\n"
+    "--server makes HOST (port 119 unless given) the server in use, as the desktop program's\n"
+    "server box does. With --user and --password the credentials are stored in its entry in\n"
+    "\"server.lst\" and sent at every connect (AUTHINFO).\n"
+    "\n"
+    "Output: log lines on standard output, failures on standard error. Decoded files go to\n"
+    "DATA/GROUP/news.dat (DATA: the \"Data\" setting, by default $XDG_DATA_HOME/qmere/), with\n"
+    "the group's index pages (DATA/GROUP/idx<yymmdd>.html) and picture list (data.lst). Each\n"
+    "group's reading position (\"Last\"), the retrieved message-ids (\"MSGLIST\"), the\n"
+    "settings and the group lists are saved at the end, so the next run continues.\n"
+    "\n"
+    "Exit status: 0 for a finished run; 1 when the server cannot be reached, refuses the\n"
+    "credentials or no GROUP could be read; 2 on a usage error; 130 when stopped by Ctrl-C.\n";
+
+namespace {
+
+std::atomic<bool> Interrupted{false};
+int InterruptPipe[2] = {-1, -1};
+
+extern "C" void onInterrupt(int) {
+    Interrupted.store(true);
+    if (InterruptPipe[1] >= 0) {
+        const char byte = 1;
+        (void)!::write(InterruptPipe[1], &byte, 1);
+    }
+}
+
+// SIGINT sets the flag and wakes the main thread through a pipe; restored on destruction.
+class InterruptGuard {
+  public:
+    InterruptGuard() {
+        Interrupted = false;
+        if (::pipe(InterruptPipe) != 0) InterruptPipe[0] = InterruptPipe[1] = -1;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_old);
+    }
+    ~InterruptGuard() {
+        ::sigaction(SIGINT, &m_old, nullptr);
+        for (int& fd : InterruptPipe) {
+            if (fd >= 0) ::close(fd);
+            fd = -1;
+        }
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+    // Waits at most timeoutMs for Ctrl-C; true when it came.
+    bool wait(int timeoutMs) const {
+        if (Interrupted) return true;
+        pollfd fd{InterruptPipe[0], POLLIN, 0};
+        if (fd.fd >= 0) ::poll(&fd, 1, timeoutMs);
+        return Interrupted.load();
+    }
+
+  private:
+    struct sigaction m_old {};
+};
+
+struct FetchOptions {
+    std::string server;
+    std::optional<std::string> user, password;
+    std::optional<int> threads;
+    std::vector<std::string> groups;
+};
+
+int usageError(const std::string& text) {
+    std::fprintf(stderr, "qmere-cli fetch: %s (try --help)\n", text.c_str());
+    return 2;
+}
+
+// "HOST:PORT" or "HOST" as the server box's "HOST PORT" text.
+std::string serverText(std::string_view text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos || text.find(':') != colon) return std::string(text);
+    return std::string(text.substr(0, colon)) + " " + std::string(text.substr(colon + 1));
+}
+
+std::optional<std::string> parse(Args args, FetchOptions& options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            return std::string(args[++i]);
+        };
+        if (arg == "--server" || arg == "--user" || arg == "--password" || arg == "--threads") {
+            auto v = value();
+            if (!v) return std::string(arg) + " needs a value";
+            if (arg == "--server") options.server = *v;
+            if (arg == "--user") options.user = *v;
+            if (arg == "--password") options.password = *v;
+            if (arg == "--threads") {
+                int n = 0;
+                auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
+                if (ec != std::errc() || end != v->data() + v->size() || n < 1 || n > 24)
+                    return "--threads takes a number from 1 to 24";
+                options.threads = n;
+            }
+        } else if (arg.starts_with("--")) {
+            return "unknown option " + std::string(arg);
+        } else {
+            options.groups.emplace_back(arg);
+        }
+    }
+    if (options.server.empty()) return std::string("--server is required");
+    if (ServerEntry::parse(serverText(options.server)).host.empty()) return "no HOST in --server";
+    if (options.user.has_value() != options.password.has_value())
+        return std::string("--user and --password go together");
+    if (options.groups.empty()) return std::string("no GROUP given");
+    return std::nullopt;
+}
+
+GroupEntry& groupNamed(AppSettings& settings, const std::string& name) {
+    if (GroupEntry* entry = settings.allGroups.find(name)) return *entry;
+    GroupEntry& entry = settings.newGroup(name, Active);
+    settings.allGroups.add(entry);
+    return entry;
+}
+
+// As the server box's switch: the new server's own group lists.
+void useServer(AppSettings& settings, const FetchOptions& options) {
+    const std::string old = settings.server;
+    ServerEntry& entry = settings.useServerText(serverText(options.server));
+    if (options.user) {
+        entry.setCredentials({*options.user, *options.password});
+        entry.setAuthFlag(1);
+    }
+    if (entry.host != old) {
+        settings.subscribedGroups.clear();
+        settings.selectedGroups.clear();
+        settings.visitedGroups.clear();
+        settings.loadSubscribed();
+        settings.loadSelected();
+        settings.loadVisited();
+    }
+    (void)settings.saveServers();
+}
+
+}  // namespace
+
+int runFetchCommand(Args args) {
+    if (wantsHelp(args)) return printHelp(FetchHelp);
+    FetchOptions options;
+    if (auto error = parse(args, options)) return usageError(*error);
+
+    CliSession session;
+    if (!session.ok()) {
+        std::fprintf(stderr, "qmere-cli fetch: %s\n", session.error().c_str());
+        return 1;
+    }
+    AppSettings& settings = session.settings();
+    ConsoleFrontend& frontend = session.frontend();
+    useServer(settings, options);
+    ServerEntry* server = settings.currentServer();
+    const bool credentialsGiven = options.user.has_value();
+    if (makeDirectories(settings.groupListDirectory()) != 0) {
+        std::fprintf(stderr, "Fail to create data directory %s\n",
+                     settings.groupListDirectory().c_str());
+        return 1;
+    }
+
+    GroupTable run;
+    std::vector<GroupEntry*> groups;
+    for (auto it = options.groups.rbegin(); it != options.groups.rend(); ++it) {
+        GroupEntry& group = groupNamed(settings, *it);
+        group.set(Selected);
+        if (run.add(group)) groups.push_back(&group);
+    }
+
+    Decoder decoder(settings);
+    CatalogHook hook(settings);
+    decoder.setSink(&hook);
+    const int messagesBefore = frontend.messageCount();
+    bool interrupted = false;
+    {
+        InterruptGuard guard;
+        ReaderPool pool(settings, decoder, options.threads.value_or(settings.maxThreads));
+        frontend.resetFinished();
+        pool.distribute(run);
+        pool.setServer(server);
+        pool.startRun();
+        while (pool.runningReaders() > 0 && !frontend.runHasFinished()) {
+            if (guard.wait(100)) {
+                interrupted = true;
+                break;
+            }
+        }
+        pool.stopAll();
+    }
+    settings.saveSettings();
+    (void)settings.saveServers();
+
+    if (interrupted) {
+        std::fputs("qmere-cli fetch: stopped\n", stderr);
+        return 130;
+    }
+    if (credentialsGiven && server && server->authFlag() == 0) {
+        std::fprintf(stderr, "qmere-cli fetch: %s refused the user name or password\n",
+                     server->host.c_str());
+        return 1;
+    }
+    int unread = 0;
+    for (GroupEntry* group : groups)
+        if (!group->has(Finished)) ++unread;
+    if (frontend.messageCount() > messagesBefore || unread == static_cast<int>(groups.size())) {
+        std::fprintf(stderr, "qmere-cli fetch: could not read from %s (see the log above)\n",
+                     server ? server->host.c_str() : "the server");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,87 @@
+// qmere-cli groups: the desktop program's "Show all groups" / "Search groups" on standard
+// output.
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "cli/clisession.h"
+#include "cli/commands.h"
+#include "config/groupentry.h"
+#include "config/serverentry.h"
+#include "decode/regexpattern.h"
+#include "nntp/groupfetchthread.h"
+
+namespace qm::cli {
+namespace {
+
+constexpr std::string_view GroupsHelp =
+    "usage: qmere-cli groups [--search PATTERN] [--server HOST[:PORT]]\n"
+    "\n"
+    "Prints the newsgroups of the server in use (the \"Server\" setting, or HOST), one per\n"
+    "line, as the desktop program's \"Show all groups\" lists them: from the saved group list\n"
+    "\"Groups\" of that server when it is complete, otherwise from the server's LIST, which\n"
+    "is then saved for next time. With --search only the names in which the egrep PATTERN is\n"
+    "found are printed (\"Search groups\").\n"
+    "\n"
+    "Log lines go to standard error. Exit status: 0 when the list was read; 1 when the server\n"
+    "cannot be reached or no server is set; 2 on a usage error or a bad PATTERN.\n";
+
+int usageError(const std::string& text) {
+    std::fprintf(stderr, "qmere-cli groups: %s (try --help)\n", text.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int runGroupsCommand(Args args) {
+    if (wantsHelp(args)) return printHelp(GroupsHelp);
+    std::optional<std::string> search, server;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "--search" || args[i] == "--server") && i + 1 < args.size()) {
+            (args[i] == "--search" ? search : server) = std::string(args[i + 1]);
+            ++i;
+        } else {
+            return usageError("unexpected argument " + std::string(args[i]));
+        }
+    }
+    RegexPattern pattern;
+    if (search) {
+        if (auto error = pattern.compile(*search)) return usageError("PATTERN: " + *error);
+    }
+
+    CliSession session;
+    if (!session.ok()) {
+        std::fprintf(stderr, "qmere-cli groups: %s\n", session.error().c_str());
+        return 1;
+    }
+    AppSettings& settings = session.settings();
+    ConsoleFrontend& frontend = session.frontend();
+    if (server) {
+        std::string text = *server;
+        const auto colon = text.rfind(':');
+        if (colon != std::string::npos && text.find(':') == colon) text[colon] = ' ';
+        settings.useServerText(text);
+        (void)settings.saveServers();
+    }
+    // The list goes to standard output; the log beside it would mix with it.
+    frontend.setQuiet(true);
+    frontend.setGroupHandler([&](GroupEntry& group) {
+        if (group.has(ShownAvailable)) return;
+        if (search && !pattern.found(group.name())) return;
+        group.set(ShownAvailable);
+        std::fwrite(group.name().data(), 1, group.name().size(), stdout);
+        std::fputc('\n', stdout);
+    });
+    const int messagesBefore = frontend.messageCount();
+    GroupFetchThread worker(settings);
+    frontend.resetFinished();
+    if (worker.start() != 0) return 1;
+    frontend.waitGroupListFinished();
+    while (!worker.wait(std::chrono::seconds(1))) {
+    }
+    std::fflush(stdout);
+    if (server) settings.saveSettings();
+    return frontend.messageCount() > messagesBefore ? 1 : 0;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,56 @@
+#pragma once
+// The group-list worker: fills the settings' table of every group the server carries, from
+// the saved "Groups" file or, when that is missing or incomplete, from the server's "LIST"
+// (then saved for next time), offering each group to the available-groups list as it comes.
+//
+// Owned by the front end, kept for its life and driven from its thread (start, stop, wait).
+// The worker thread is a std::thread owned by the record and joined by it (at the next start
+// and in the destructor), never detached. While it runs, the worker adds to
+// settings.allGroups without a lock: the front end must not change that table meanwhile.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "config/threadcontext.h"
+#include "nntp/nntpconnection.h"
+
+namespace qm {
+
+class AppSettings;
+
+class GroupFetchThread : public WorkerRecord {
+  public:
+    explicit GroupFetchThread(AppSettings& settings);
+    // Stops the worker and joins it.
+    ~GroupFetchThread();
+    GroupFetchThread(const GroupFetchThread&) = delete;
+    GroupFetchThread& operator=(const GroupFetchThread&) = delete;
+
+    NNTPConnection& connection() { return m_connection; }
+
+    // Starts the worker for the server named by the "Server" setting. -1 (and a message box)
+    // when there is none or its group list folder cannot be made, or the thread cannot start.
+    int start();
+    // Asks the worker to stop (it keeps what it has read); returns at once.
+    void stop();
+    // Waits at most timeout for the worker to end; true when it has (or none runs).
+    bool wait(std::chrono::milliseconds timeout);
+    // Cooperative stand-in for killing the worker at exit: stop, wait at most timeout.
+    bool terminate(std::chrono::milliseconds timeout);
+    bool running() const;
+
+  private:
+    void procedure();
+    void fetchFromServer();
+
+    AppSettings& m_settings;
+    ReaderRunState m_run;  // its own connection-failure flag; guarded by DecodeLock
+    NNTPConnection m_connection;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_finished;
+    bool m_running = false;  // guarded by m_mutex
+    std::thread m_thread;
+};
+
+}  // namespace qm

@@ -1,0 +1,262 @@
+#include "nntp/readerpool.h"
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "catalog/picturelist.h"
+#include "config/appsettings.h"
+#include "config/frontend.h"
+#include "config/groupentry.h"
+#include "config/grouptable.h"
+#include "config/locks.h"
+#include "config/threadcontext.h"
+#include "decode/savedarticle.h"
+#include "nntp/nntpquitexception.h"
+#include "nntp/retrieval.h"
+
+namespace qm {
+namespace {
+
+constexpr std::chrono::milliseconds PollInterval{10};
+constexpr std::size_t MaxErrorText = 255;
+
+}  // namespace
+
+std::string errorText(std::string_view text) {
+    return std::string(text.substr(0, MaxErrorText));
+}
+
+ReaderPool::ReaderPool(AppSettings& settings, Decoder& decoder, int readers)
+    : m_settings(settings), m_decoder(decoder) {
+    for (int i = 0; i < readers; ++i)
+        m_readers.push_back(std::make_unique<ReaderThread>(settings, m_run));
+}
+
+ReaderPool::~ReaderPool() {
+    requestStop();
+    for (auto& reader : m_readers) reader->join();
+}
+
+int ReaderPool::runningReaders() const {
+    std::lock_guard lock(DecodeLock);
+    return m_run.runningReaders;
+}
+
+void ReaderPool::distribute(const GroupTable& table) {
+    const std::size_t n = m_readers.size();
+    if (n == 0 || table.empty()) return;
+    const std::size_t quota = (totalAssigned() + table.size() - 1) / n + 1;
+    auto cursor = table.entries().begin();
+    const auto end = table.entries().end();
+    for (auto& record : m_readers) {
+        ReaderThread& reader = *record;
+        std::size_t own = 0;
+        {
+            std::lock_guard lock(DecodeLock);
+            own = reader.groups().size();
+        }
+        // A group that some reader already has still uses up its place.
+        for (std::size_t place = own; place < quota && cursor != end; ++place, ++cursor) {
+            GroupEntry& group = **cursor;
+            if (isAssigned(group)) continue;
+            assign(reader, group);
+            if (!m_stopped && reader.state != WorkerRecord::Running)
+                startReader(reader, ReaderThread::DefaultBatch);
+        }
+    }
+}
+
+void ReaderPool::assign(ReaderThread& reader, GroupEntry& group) {
+    std::lock_guard lock(DecodeLock);
+    reader.pending().add(group);
+    if (reader.state != WorkerRecord::Running) reader.mergePending();
+}
+
+void ReaderPool::merge(ReaderThread& reader) {
+    std::lock_guard lock(DecodeLock);
+    reader.mergePending();
+}
+
+bool ReaderPool::isAssigned(const GroupEntry& group) const {
+    std::lock_guard lock(DecodeLock);
+    for (const auto& reader : m_readers)
+        if (reader->groups().contains(group) || reader->pending().contains(group)) return true;
+    return false;
+}
+
+std::size_t ReaderPool::totalAssigned() const {
+    std::lock_guard lock(DecodeLock);
+    std::size_t total = 0;
+    for (const auto& reader : m_readers)
+        total += reader->groups().size() + reader->pending().size();
+    return total;
+}
+
+void ReaderPool::setServer(ServerEntry* server) {
+    for (auto& reader : m_readers) reader->connection().setServer(server);
+}
+
+void ReaderPool::startRun() {
+    m_stopped = 0;
+    {
+        std::lock_guard lock(DecodeLock);
+        m_run.ConnectFailureReported = 0;
+    }
+    ServerEntry* server = m_settings.currentServer();
+    if (!server) return;
+    for (auto& record : m_readers) {
+        ReaderThread& reader = *record;
+        if (reader.state == WorkerRecord::Running) continue;  // already at work
+        {
+            std::lock_guard lock(DecodeLock);
+            if (reader.groups().empty() && reader.pending().empty()) continue;
+            for (GroupEntry* group : reader.groups().entries()) group->set(Active);
+        }
+        reader.connection().setServer(server);
+        startReader(reader, ReaderThread::DefaultBatch);
+    }
+}
+
+int ReaderPool::startReader(ReaderThread& reader, int batch) {
+    // Counted before the thread runs, so that a stop right after the start waits for it.
+    {
+        std::lock_guard lock(DecodeLock);
+        ++m_run.runningReaders;
+    }
+    reader.state = WorkerRecord::Running;
+    NNTPConnection& connection = reader.connection();
+    connection.sampleStart = static_cast<std::int64_t>(std::time(nullptr));
+    connection.bytesReceived = 0;
+    if (!reader.start([this, &reader] { readerProcedure(reader); }, batch)) {
+        std::lock_guard lock(DecodeLock);
+        --m_run.runningReaders;
+        reader.state = WorkerRecord::Idle;
+        return -1;
+    }
+    return 0;
+}
+
+void ReaderPool::requestStop() {
+    for (auto& reader : m_readers) reader->requestStop();
+}
+
+void ReaderPool::stopAll(const std::function<void()>& whileWaiting) {
+    requestStop();
+    std::this_thread::sleep_for(PollInterval);
+    while (runningReaders() > 0) {
+        if (whileWaiting) whileWaiting();
+        std::this_thread::sleep_for(PollInterval);
+    }
+    for (auto& reader : m_readers) reader->join();
+    m_stopped = 1;
+    std::lock_guard lock(DecodeLock);
+    if (m_settings.messageIds.save() != 0)
+        m_settings.frontend().appendLog("Fail create file " + m_settings.messageIds.path());
+}
+
+bool ReaderPool::waitStopped(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (runningReaders() > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(PollInterval);
+    }
+    return true;
+}
+
+bool ReaderPool::terminate(ReaderThread& reader, std::chrono::milliseconds timeout) {
+    reader.requestStop();
+    if (!reader.waitFinished(timeout)) return false;
+    reader.join();
+    return true;
+}
+
+int ReaderPool::sampleRate() {
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    int total = 0;
+    for (auto& reader : m_readers) {
+        NNTPConnection& connection = reader->connection();
+        const std::int64_t elapsed = now - connection.sampleStart.load();
+        // Taken and zeroed in one step: a line counted meanwhile goes to the next sample.
+        const std::int64_t bytes = std::max<std::int64_t>(connection.takeBytesReceived(), 0);
+        const auto instant = static_cast<int>(elapsed > 0 ? bytes / elapsed : 0);
+        int average = connection.averageRate.load();
+        if (average < 0) average = instant;
+        average = (instant + average) / 2;
+        connection.averageRate = average;
+        connection.sampleStart = now;
+        total += average;
+    }
+    return total;
+}
+
+void ReaderPool::readerProcedure(ReaderThread& reader) {
+    ThreadContext& context = ThreadContext::current();
+    context = ThreadContext{};
+    context.worker = &reader;
+    context.directory = m_settings.dataDirectory;
+    Frontend& frontend = m_settings.frontend();
+    for (;;) {
+        SavedArticle article;
+        bool completed = false;
+        try {
+            NNTPConnection& connection = reader.connection();
+            if (connection.state() != NNTPConnection::Ready) {
+                (void)connection.connect();  // a failure is reported by connect itself
+                if (connection.state() != NNTPConnection::Ready)
+                    throw NNTPQuitException("NNTP connection failure ", m_settings.server);
+            }
+            context.currentArticle = &article;
+            RetrievalLoop(m_settings, m_decoder, reader, article).run();
+            completed = true;
+        } catch (const NNTPQuitException& e) {
+            frontend.appendLog(e.message());
+        } catch (const std::exception& e) {
+            frontend.appendLog(errorText(e.what()));
+        }
+        cleanUp(reader);
+
+        bool last = false;
+        {
+            std::lock_guard lock(DecodeLock);
+            // A group assigned after the last pass looked: serve it rather than leave it
+            // waiting in pending with nobody to take it over.
+            if (completed && reader.state == WorkerRecord::Running && !reader.pending().empty() &&
+                !ProgramExiting)
+                continue;
+            const int state = reader.state;
+            --m_run.runningReaders;
+            last = m_run.runningReaders == 0 && state != WorkerRecord::AbortRequested;
+            reader.state = WorkerRecord::Idle;
+        }
+        context = ThreadContext{};
+        if (last) frontend.runFinished();
+        return;
+    }
+}
+
+void ReaderPool::cleanUp(ReaderThread& reader) {
+    ThreadContext& context = ThreadContext::current();
+    if (GroupEntry* group = context.currentGroup) {
+        writeLastFile(m_settings, *group);
+        savePictureList(m_settings, *group);
+        if (GroupStats* stats = group->stats()) stats->articleInProgress = nullptr;
+        group->clear(InProgress);
+        context.currentGroup = nullptr;
+    }
+    if (SavedArticle* article = context.currentArticle) {
+        // A body cut off by a stop is never kept; a finished one only with "Keep Text".
+        if (article->file || m_settings.keepText == 0)
+            article->discard();
+        else
+            article->closeFile();
+        context.currentArticle = nullptr;
+    }
+    reader.connection().abortClose();
+    m_settings.frontend().appendLog("Connection to NNTP server closed...");
+}
+
+}  // namespace qm

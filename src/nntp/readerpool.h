@@ -1,0 +1,93 @@
+#pragma once
+// The reader threads of retrieval runs: hands the groups to retrieve out among a fixed set of
+// readers by quota, starts a run, stops it, and measures the readers' receive rate.
+//
+// Owned by the front end (the main window, the fetch command) and created and driven on its
+// thread: distribute, assign, setServer, startRun and the stop calls come from that one
+// thread; sampleRate from the monitor's timer on the same thread. The readers call back
+// through the Frontend (log lines, runFinished) from their own threads.
+//
+// Stopping: requestStop() only sets the flags and cancels blocked reads, and never waits.
+// stopAll() also waits until every reader has left through its clean-up path. The core cannot
+// dispatch window messages, so stopAll must be called where blocking is allowed: from a worker
+// thread, or from the window thread with its event loop kept running through whileWaiting
+// (called about every 10 ms), or replaced there by requestStop() and a bounded poll of
+// waitStopped(). A reader that waits on the window thread (the credential prompt) would
+// otherwise never leave.
+//
+// Locks: DecodeLock guards the running-reader count, the connection failure flag and every
+// reader's group sets; the pool takes it itself, so callers must not hold it.
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "nntp/nntpconnection.h"
+#include "nntp/readerthread.h"
+
+namespace qm {
+
+class AppSettings;
+class Decoder;
+class GroupEntry;
+class GroupTable;
+class ServerEntry;
+
+class ReaderPool {
+  public:
+    // readers: the "Max Threads" setting, read once.
+    ReaderPool(AppSettings& settings, Decoder& decoder, int readers);
+    // Stops every reader and joins its thread.
+    ~ReaderPool();
+    ReaderPool(const ReaderPool&) = delete;
+    ReaderPool& operator=(const ReaderPool&) = delete;
+
+    std::size_t size() const { return m_readers.size(); }
+    ReaderThread& reader(std::size_t index) { return *m_readers.at(index); }
+    bool stopped() const { return m_stopped; }
+    ReaderRunState& runState() { return m_run; }
+    // Readers that have started and not yet left (under DecodeLock).
+    int runningReaders() const;
+
+    // Hands table's groups out, quota = (assigned + new - 1) / readers + 1 places each; during
+    // a run an idle reader that receives a group is started.
+    void distribute(const GroupTable& table);
+    void assign(ReaderThread& reader, GroupEntry& group);
+    void merge(ReaderThread& reader);
+    bool isAssigned(const GroupEntry& group) const;
+    std::size_t totalAssigned() const;
+    void setServer(ServerEntry* server);
+    // Starts every reader that has groups, with the server of the "Server" setting; nothing
+    // when there is no such server entry.
+    void startRun();
+    // 0, or -1 when the thread could not be created (the reader stays idle).
+    int startReader(ReaderThread& reader, int batch);
+
+    void requestStop();
+    // requestStop, then waits for every reader (see above), then saves the message-id index.
+    void stopAll(const std::function<void()>& whileWaiting = {});
+    // True once no reader runs, waiting at most timeout.
+    bool waitStopped(std::chrono::milliseconds timeout);
+    // Stops one reader and waits at most timeout for it to leave; true when it has.
+    bool terminate(ReaderThread& reader, std::chrono::milliseconds timeout);
+
+    // Bytes per second received by all readers since the last sample.
+    int sampleRate();
+
+  private:
+    // The body of every reader thread.
+    void readerProcedure(ReaderThread& reader);
+    void cleanUp(ReaderThread& reader);
+
+    AppSettings& m_settings;
+    Decoder& m_decoder;
+    ReaderRunState m_run;  // guarded by DecodeLock
+    std::atomic<int> m_stopped{1};
+    std::vector<std::unique_ptr<ReaderThread>> m_readers;
+};
+
+// A toolkit error text as the log shows it: at most 255 characters.
+std::string errorText(std::string_view text);
+
+}  // namespace qm

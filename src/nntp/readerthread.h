@@ -1,0 +1,73 @@
+#pragma once
+// One reader of a retrieval run: its worker thread, its own NNTP connection, the groups it
+// serves and the groups handed to it but not yet taken over.
+//
+// Owned by the ReaderPool, created with it and kept for its life. The thread is a
+// std::thread owned by the record and joined by it (before the next start and in the
+// destructor), never detached. The window thread (through the pool) starts it, assigns groups
+// and asks it to stop; the reader thread itself runs the retrieval. groups() and pending()
+// are guarded by DecodeLock whenever the reader may be running (the reader takes a copy of
+// groups under the lock at the start of every pass). state (WorkerRecord) is atomic.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "config/grouptable.h"
+#include "config/threadcontext.h"
+#include "nntp/nntpconnection.h"
+
+namespace qm {
+
+class AppSettings;
+
+class ReaderThread : public WorkerRecord {
+  public:
+    static constexpr int DefaultBatch = 8;
+
+    ReaderThread(AppSettings& settings, ReaderRunState& run);
+    // Asks a running reader to stop and joins its thread.
+    ~ReaderThread();
+    ReaderThread(const ReaderThread&) = delete;
+    ReaderThread& operator=(const ReaderThread&) = delete;
+
+    NNTPConnection& connection() { return m_connection; }
+    // Guarded by DecodeLock while the reader may run.
+    GroupTable& groups() { return m_groups; }
+    GroupTable& pending() { return m_pending; }
+
+    // Moves every pending group into groups, setting its Active flag, and drops the first
+    // group (in list order) that is no longer Selected. Caller holds DecodeLock.
+    void mergePending();
+
+    // Article steps per group turn.
+    int batch() const { return m_batch.load(); }
+
+    // Joins an earlier thread of this record (it has ended or is leaving), then runs body on
+    // a new thread with the given batch. False when the thread cannot be created.
+    bool start(std::function<void()> body, int batch);
+    // True while a thread of this record has not yet returned from its body.
+    bool running() const;
+    // Waits up to timeout for the thread's body to return; true when it has (or none runs).
+    bool waitFinished(std::chrono::milliseconds timeout);
+    // Joins the thread, unless called on that very thread.
+    void join();
+
+    // Asks the thread to stop: state AbortRequested, the connection refuses commands and a
+    // blocked connect or read fails at once. From any thread.
+    void requestStop();
+
+  private:
+    std::atomic<int> m_batch{DefaultBatch};
+    NNTPConnection m_connection;
+    GroupTable m_groups;
+    GroupTable m_pending;
+    mutable std::mutex m_doneMutex;
+    std::condition_variable m_doneChanged;
+    bool m_bodyRunning = false;  // guarded by m_doneMutex
+    std::thread m_thread;
+};
+
+}  // namespace qm

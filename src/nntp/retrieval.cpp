@@ -1,0 +1,178 @@
+#include "nntp/retrieval.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "catalog/indexpages.h"
+#include "catalog/picturelist.h"
+#include "config/appsettings.h"
+#include "config/groupentry.h"
+#include "config/locks.h"
+#include "config/serverentry.h"
+#include "config/threadcontext.h"
+#include "decode/decoder.h"
+#include "decode/savedarticle.h"
+#include "nntp/nntpconnection.h"
+#include "nntp/nntpquitexception.h"
+#include "nntp/readerthread.h"
+#include "platform/paths.h"
+
+namespace qm {
+
+bool isEligible(const GroupEntry& group) {
+    const int flags = group.flags();
+    return (flags & Active) && (flags & Selected) && !(flags & Finished);
+}
+
+RetrievalLoop::RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThread& reader,
+                             SavedArticle& article)
+    : m_settings(settings),
+      m_decoder(decoder),
+      m_reader(reader),
+      m_connection(reader.connection()),
+      m_article(article) {}
+
+void RetrievalLoop::logLine(std::string_view line) const {
+    m_settings.frontend().appendLog(line);
+}
+
+void RetrievalLoop::run() {
+    for (;;) {
+        if (pass() > 0) continue;
+        // A group assigned while this pass ran is served before the reader gives up.
+        std::lock_guard lock(DecodeLock);
+        if (m_reader.pending().empty()) return;
+    }
+}
+
+int RetrievalLoop::pass() {
+    std::vector<GroupEntry*> groups;
+    {
+        std::lock_guard lock(DecodeLock);
+        m_reader.mergePending();
+        // The pass walks a copy: the window thread may assign groups meanwhile.
+        groups.assign(m_reader.groups().entries().begin(), m_reader.groups().entries().end());
+    }
+    int passCount = 0;
+    for (GroupEntry* group : groups) {
+        if (!isEligible(*group)) continue;
+        if (m_connection.currentGroup() != group) {
+            requireConnection();
+            if (m_connection.selectGroup(*group) != 0) continue;
+            if (m_connection.positionUnread()) m_unreadPosition.insert(group);
+        }
+        ++passCount;
+        prepareGroup(*group);
+        turn(*group);
+        writeLastFile(m_settings, *group);
+        savePictureList(m_settings, *group);
+    }
+    return passCount;
+}
+
+void RetrievalLoop::prepareGroup(GroupEntry& group) {
+    const std::string directory = groupDirectory(m_settings, group);
+    if (makeDirectories(directory) != 0)
+        logLine("Fail to create data directory " + directory);  // the decoder reports the rest
+    prepareDayPages(m_settings, group);
+    {
+        // The visited table is shared by every reader.
+        std::lock_guard lock(DecodeLock);
+        m_settings.markVisited(group);
+    }
+    ThreadContext& context = ThreadContext::current();
+    if (context.currentGroup && context.currentGroup != &group)
+        context.currentGroup->clear(InProgress);
+    context.currentGroup = &group;
+    m_article.setGroup(m_settings.dataDirectory, group);
+    context.directory = directory;
+}
+
+void RetrievalLoop::requireConnection() const {
+    // A connection cut by the server answers no more commands; the reader ends instead of
+    // reading stale replies as refusals.
+    if (m_connection.state() != NNTPConnection::Ready)
+        throw NNTPQuitException("NNTP connection failure ", m_settings.server);
+}
+
+void RetrievalLoop::turn(GroupEntry& group) {
+    GroupStats& stats = group.ensureStats();
+    const int batch = m_reader.batch();
+    for (int i = 0; i < batch && isEligible(group); ++i) {
+        m_article.number = -1;
+        if (m_reader.abortRequested()) throw NNTPQuitException("Abort reading news.", "");
+        m_article.reset();
+        requireConnection();
+        if (i == 0) {
+            // Positioning: the server's article pointer goes to the saved position.
+            const int head =
+                m_connection.fetchHead(std::to_string(stats.current.load()), m_article);
+            auto unread = m_unreadPosition.find(&group);
+            if (unread != m_unreadPosition.end()) {
+                if (head == 0) {
+                    m_unreadPosition.erase(unread);
+                    if (takeArticle(group, true) == Step::EndTurn) return;
+                } else if (m_connection.state() == NNTPConnection::Ready) {
+                    m_unreadPosition.erase(unread);  // refused: there is no such article
+                }
+            }
+        } else {
+            if (m_connection.nextArticle(m_article) != 0) {
+                stats.current = m_article.number;
+                continue;
+            }
+            // NEXT named the article the group is at: nothing new, and not twice.
+            if (group.has(Finished)) break;
+            if (takeArticle(group, false) == Step::EndTurn) return;
+        }
+        if (m_reader.abortRequested()) throw NNTPQuitException("Abort switching group.", "");
+    }
+}
+
+RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRead) {
+    GroupStats& stats = group.ensureStats();
+    {
+        std::lock_guard lock(DecodeLock);
+        if (!m_article.messageId.empty() &&
+            m_settings.messageIds.contains(m_article.messageId, &m_settings.logFile)) {
+            stats.current = m_article.number;
+            logLine(group.name() + ": skip retrieved message " + m_article.messageId);
+            return Step::Next;
+        }
+    }
+    // Where the next run resumes if this article is cut off: before it. An unread first
+    // article has no position before it; -1 makes the next selectGroup start at it again.
+    const std::int64_t before = headerRead ? -1 : stats.current.load();
+    const std::string number = std::to_string(m_article.number);
+    int result = 0;
+    try {
+        result = headerRead ? m_connection.filterAndFetchBody(number, m_article)
+                            : m_connection.retrieveArticle(number, m_article);
+    } catch (...) {
+        stats.current = before;  // a stop or a broken connection: fetch it again next run
+        throw;
+    }
+    if (result != 0) {
+        if (m_connection.state() != NNTPConnection::Ready) {
+            stats.current = before;  // cut off: the article is fetched again next run
+        } else if (result == -1) {
+            // The server refuses this article's header. Leaving current before it would meet
+            // it again at every pass and the group would never move on: step past it.
+            stats.current = m_article.number;
+        }
+        return Step::EndTurn;
+    }
+    stats.retrieved += 1;
+    decodeSaved();
+    if (m_settings.keepText == 0) m_article.discard();
+    return Step::Next;
+}
+
+void RetrievalLoop::decodeSaved() {
+    std::lock_guard lock(DecodeLock);
+    if (!m_article.messageId.empty()) m_settings.messageIds.add(m_article.messageId, true);
+    m_article.decode(m_decoder, m_settings);
+}
+
+}  // namespace qm

@@ -1,0 +1,60 @@
+#pragma once
+// The work of one reader thread: passes over its groups in turns of a few article steps,
+// each article checked against the message-id index and the filters, saved and decoded at
+// once, and each group's reading position and picture list written at the end of its turn.
+//
+// Created by the reader procedure on its own thread for one run and used only there; it
+// borrows the settings, the decoder, the reader record (groups, batch, stop state), the
+// reader's connection and its SavedArticle. DecodeLock is taken for the duplicate check, for
+// the index update plus decoding, and around the reader's group sets; never held across
+// network reads.
+#include <cstdint>
+#include <set>
+#include <string_view>
+
+namespace qm {
+
+class AppSettings;
+class Decoder;
+class GroupEntry;
+class NNTPConnection;
+class ReaderThread;
+class SavedArticle;
+
+class RetrievalLoop {
+  public:
+    RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThread& reader,
+                  SavedArticle& article);
+
+    // Runs passes until one finds no eligible group and nothing new was assigned. Throws
+    // NNTPQuitException on a stop request, on program exit and when the connection is lost.
+    void run();
+
+  private:
+    enum class Step { Next, EndTurn };
+
+    // One pass over the reader's groups; the number of groups that got a turn.
+    int pass();
+    void prepareGroup(GroupEntry& group);
+    void turn(GroupEntry& group);
+    // Checks, fetches and decodes the article the connection has just reported;
+    // headerRead when its header has already been read (the positioning step).
+    Step takeArticle(GroupEntry& group, bool headerRead);
+    void decodeSaved();
+    void requireConnection() const;
+    void logLine(std::string_view line) const;
+
+    AppSettings& m_settings;
+    Decoder& m_decoder;
+    ReaderThread& m_reader;
+    NNTPConnection& m_connection;
+    SavedArticle& m_article;
+    // Groups whose reading position is an article not yet dealt with (never read, or the
+    // saved position fell out of the server's range): the first turn takes that article too.
+    std::set<GroupEntry*> m_unreadPosition;
+};
+
+// A group takes part in a pass when it is Active and Selected and not Finished.
+bool isEligible(const GroupEntry& group);
+
+}  // namespace qm

@@ -1,0 +1,138 @@
+// Runs the built "qmere-cli fetch" (its path in QM_CLI) against the fixture news server, on a
+// throw-away profile and data folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "newsserver/newsserver.h"
+#include "platform/file.h"
+#include "support/tempdir.h"
+
+extern char** environ;
+
+namespace qm::test {
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class FetchCommand : public ::testing::Test {
+  protected:
+    FetchCommand() : m_xdg(m_dir) {}
+
+    void SetUp() override {
+        if (!std::getenv("QM_CLI")) GTEST_SKIP() << "QM_CLI is not set (run through ctest)";
+        m_options.spool = m_dir.file("spool");
+    }
+
+    CliRun run(std::vector<std::string> args) {
+        args.insert(args.begin(), std::getenv("QM_CLI"));
+        const std::string out = m_dir.file("stdout"), err = m_dir.file("stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        CliRun r;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        r.out = readWholeFile(out).value_or("");
+        r.err = readWholeFile(err).value_or("");
+        return r;
+    }
+
+    std::string serverArgument() {
+        m_server = std::make_unique<newsd::NewsServer>(m_options);
+        m_server->start();
+        return "127.0.0.1:" + std::to_string(m_server->port());
+    }
+
+    std::string dataFile(const std::string& name) const { return m_dir.read("data/qmere/" + name); }
+
+    TempDir m_dir;
+    ScopedXdgHome m_xdg;
+    newsd::NewsServerOptions m_options;
+    std::unique_ptr<newsd::NewsServer> m_server;
+};
+
+TEST_F(FetchCommand, UuencodedAndMimePicturesEndUpDecodedInNewsDat) {
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1,
+                             "Subject: hi.gif (1/1)\nMessage-ID: <1@p>",
+                             "begin 644 hi.gif\n#1TE&\n`\nend\n");
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 2,
+                             "Subject: mime\nMessage-ID: <2@p>\nMIME-Version: 1.0\n"
+                             "Content-Type: image/jpeg; name=\"m.jpg\"\n"
+                             "Content-Transfer-Encoding: base64",
+                             "/9j/4AAQ\n");
+    const std::string server = serverArgument();
+    CliRun r = run({"fetch", "--server", server, "--threads", "2", "alt.pics"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dataFile("alt.pics/news.dat/hi.gif"), "GIF");
+    EXPECT_EQ(dataFile("alt.pics/news.dat/m.jpg"), std::string("\xff\xd8\xff\xe0\x00\x10", 6));
+    EXPECT_EQ(dataFile("alt.pics/Last"), "2");
+    EXPECT_NE(r.out.find("Connection to NNTP server closed..."), std::string::npos);
+    EXPECT_NE(dataFile("MSGLIST").find("<2@p>"), std::string::npos);
+
+    // The next run finds nothing new and fetches no body again.
+    m_server->clearCommands();
+    r = run({"fetch", "--server", server, "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& command : m_server->commands())
+        EXPECT_FALSE(command.starts_with("BODY")) << command;
+}
+
+TEST_F(FetchCommand, CredentialsAreStoredAndARefusalFailsTheRun) {
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1, "Subject: a\nMessage-ID: <1@a>",
+                             "x\n");
+    m_options.authUser = "joe";
+    m_options.authPassword = "secret";
+    const std::string server = serverArgument();
+    CliRun r =
+        run({"fetch", "--server", server, "--user", "joe", "--password", "secret", "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const std::string port = server.substr(server.find(':') + 1);
+    EXPECT_EQ(dataFile("server.lst"), "127.0.0.1 " + port + "\t1\tjoe\tsecret\n");
+
+    r = run({"fetch", "--server", server, "--user", "joe", "--password", "wrong", "alt.pics"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("refused the user name or password"), std::string::npos) << r.err;
+}
+
+TEST_F(FetchCommand, AnUnreachableServerFailsWithAClearMessage) {
+    CliRun r = run({"fetch", "--server", "127.0.0.1:1", "alt.pics"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Connection to server 127.0.0.1(1) failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("could not read from 127.0.0.1"), std::string::npos) << r.err;
+}
+
+TEST_F(FetchCommand, UsageErrorsExitWithTwo) {
+    for (auto args :
+         std::vector<std::vector<std::string>>{{"fetch", "alt.pics"},
+                                               {"fetch", "--server", "h"},
+                                               {"fetch", "--server", "h", "--user", "u", "g"},
+                                               {"fetch", "--server", "h", "--threads", "0", "g"}}) {
+        EXPECT_EQ(run(args).status, 2) << args.size();
+    }
+    EXPECT_EQ(run({"fetch", "--help"}).status, 0);
+}
+
+}  // namespace
+}  // namespace qm::test

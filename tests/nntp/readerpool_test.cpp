@@ -1,0 +1,258 @@
+#include "nntp/readerpool.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+
+#include "nntp/enginefixture.h"
+
+namespace qm::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ReaderPoolTest : public EngineTest {};
+
+TEST_F(ReaderPoolTest, SevenGroupsForThreeReadersAreSplitThreeThreeAndOne) {
+    ReaderPool& readers = pool(3);
+    GroupTable table;
+    for (int i = 0; i < 7; ++i) table.add(group("alt.g" + std::to_string(i)));
+    readers.distribute(table);
+    std::vector<std::size_t> sizes;
+    for (std::size_t i = 0; i < readers.size(); ++i)
+        sizes.push_back(readers.reader(i).groups().size());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{3, 3, 1}));
+    EXPECT_EQ(readers.totalAssigned(), 7u);
+    EXPECT_TRUE(readers.isAssigned(group("alt.g0")));
+    EXPECT_FALSE(readers.isAssigned(group("alt.other")));
+    // Handing the same groups out again adds nothing: each has its reader.
+    readers.distribute(table);
+    EXPECT_EQ(readers.totalAssigned(), 7u);
+    EXPECT_EQ(readers.runningReaders(), 0) << "a stopped pool starts nobody";
+}
+
+TEST_F(ReaderPoolTest, MergeDropsAGroupNoLongerSelected) {
+    ReaderPool& readers = pool(1);
+    GroupTable table;
+    table.add(group("alt.a"));
+    table.add(group("alt.b"));
+    readers.distribute(table);
+    group("alt.a").clear(Selected);
+    readers.merge(readers.reader(0));
+    EXPECT_FALSE(readers.isAssigned(group("alt.a")));
+    EXPECT_TRUE(readers.isAssigned(group("alt.b")));
+}
+
+class ReaderPoolThreads : public EngineTest {};
+
+TEST_F(ReaderPoolThreads, ARunDecodesEveryGroupAndTheLastReaderEndsItOnce) {
+    const std::string jpg = pictureBytes(3000, 7);
+    const std::string gif = pictureBytes(500, 9);
+    post("alt.pics.a", 10, "first.jpg (1/1)", "<a10@x>", uuencode("first.jpg", jpg));
+    post("alt.pics.a", 11, "text only", "<a11@x>", "hello\n");
+    post("alt.pics.b", 5, "mime", "<b5@x>",
+         "--XX\nContent-Type: image/gif; name=\"b.gif\"\nContent-Transfer-Encoding: "
+         "base64\n\n" +
+             std::string("") + "R0lG\n--XX--\n",
+         "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XX\"\n");
+    post("alt.pics.b", 6, "second.gif", "<b6@x>", uuencode("second.gif", gif));
+    startServer();
+    ReaderPool& readers = pool(3);
+    GroupTable table;
+    table.add(group("alt.pics.a"));
+    table.add(group("alt.pics.b"));
+
+    ASSERT_TRUE(runToEnd(readers, table));
+
+    EXPECT_EQ(m_frontend.runsFinished(), 1);
+    // Never-read groups: their first articles are retrieved too.
+    EXPECT_EQ(newsFile("alt.pics.a", "first.jpg"), jpg);
+    EXPECT_EQ(newsFile("alt.pics.b", "b.gif"), "GIF");
+    EXPECT_EQ(newsFile("alt.pics.b", "second.gif"), gif);
+    EXPECT_EQ(m_dir.read("data/alt.pics.a/Last"), "11");
+    EXPECT_EQ(m_dir.read("data/alt.pics.b/Last"), "6");
+    EXPECT_NE(m_dir.read("data/alt.pics.a/data.lst"), "<missing>");
+    EXPECT_EQ(countCommands("BODY 10") + countCommands("BODY 11") + countCommands("BODY 5") +
+                  countCommands("BODY 6"),
+              4);
+    for (const char* name : {"alt.pics.a", "alt.pics.b"}) {
+        EXPECT_TRUE(group(name).has(Finished)) << name;
+        EXPECT_FALSE(group(name).has(InProgress)) << name;
+        EXPECT_TRUE(settings().visitedGroups.find(name)) << name;
+    }
+    // "Keep Text" 0: no saved article is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.file("data/alt.pics.a")))
+        EXPECT_FALSE(entry.path().filename() == "10" || entry.path().filename() == "11");
+    // The index was saved by the stop.
+    MessageIdIndex saved(10000);
+    saved.setDirectory(settings().dataDirectory);
+    ASSERT_EQ(saved.load(), 0);
+    EXPECT_EQ(saved.size(), 4);
+}
+
+TEST_F(ReaderPoolThreads, TheSameMessageInTwoGroupsIsFetchedOnce) {
+    post("alt.one", 1, "shared.jpg", "<shared@x>", uuencode("shared.jpg", "abc"));
+    post("alt.two", 1, "other", "<other@x>", "x\n");
+    post("alt.two", 2, "shared.jpg", "<shared@x>", uuencode("shared.jpg", "abc"));
+    startServer();
+    ReaderPool& readers = pool(1);
+    GroupTable table;
+    table.add(group("alt.two"));
+    table.add(group("alt.one"));
+    ASSERT_TRUE(runToEnd(readers, table));
+    int bodies = 0;
+    for (const std::string& line : m_server->commands()) bodies += line.starts_with("BODY");
+    EXPECT_EQ(bodies, 2) << "\"other\" and the shared one, once";
+    const bool oneFirst = m_frontend.logContains("alt.two: skip retrieved message <shared@x>");
+    const bool twoFirst = m_frontend.logContains("alt.one: skip retrieved message <shared@x>");
+    EXPECT_NE(oneFirst, twoFirst);
+    // A known message-id costs no HEAD: alt.two 2 is HEADed only when alt.two came first.
+    EXPECT_EQ(countCommands("HEAD 2"), twoFirst ? 1 : 0);
+}
+
+TEST_F(ReaderPoolThreads, ShortAndExcludedArticlesCostNoBody) {
+    settings().skipShort = 1;
+    settings().skipLimit = 3;
+    ASSERT_FALSE(settings().setKillPattern("spam"));
+    post("alt.f", 1, "keep.jpg", "<1@f>", "a\nb\nc\nd\n", "Lines: 4\n");
+    post("alt.f", 2, "tiny", "<2@f>", "a\nb\nc\n", "Lines: 3\n");
+    post("alt.f", 3, "buy spam now", "<3@f>", "a\nb\nc\nd\n", "Lines: 4\n");
+    post("alt.f", 4, "no lines header", "<4@f>", "a\nb\nc\nd\n");
+    post("alt.f", 5, "last", "<5@f>", "a\nb\nc\nd\n", "Lines: 4\n");
+    startServer();
+    ReaderPool& readers = pool(2);
+    GroupTable table;
+    table.add(group("alt.f"));
+    ASSERT_TRUE(runToEnd(readers, table));
+    EXPECT_EQ(countCommands("BODY 1"), 1);
+    EXPECT_EQ(countCommands("BODY 5"), 1);
+    for (const char* body : {"BODY 2", "BODY 3", "BODY 4"})
+        EXPECT_EQ(countCommands(body), 0) << body;
+    EXPECT_TRUE(m_frontend.logContains("Skip short article  tiny"));
+    EXPECT_TRUE(m_frontend.logContains("Skip short article  no lines header"));
+    EXPECT_TRUE(m_frontend.logContains("Exclude  buy spam now"));
+    EXPECT_EQ(m_dir.read("data/alt.f/Last"), "5");
+}
+
+TEST_F(ReaderPoolThreads, ARefusedHeaderDoesNotStallItsGroup) {
+    post("alt.r", 1, "one", "<1@r>", "x\n");
+    post("alt.r", 2, "two", "<2@r>", "x\n");
+    post("alt.r", 3, "three", "<3@r>", "x\n");
+    m_options.refuseHead = 2;
+    startServer();
+    ReaderPool& readers = pool(1);
+    GroupTable table;
+    table.add(group("alt.r"));
+    ASSERT_TRUE(runToEnd(readers, table));
+    EXPECT_EQ(countCommands("BODY 1"), 1);
+    EXPECT_EQ(countCommands("BODY 3"), 1);
+    EXPECT_TRUE(group("alt.r").has(Finished));
+    EXPECT_EQ(m_dir.read("data/alt.r/Last"), "3");
+}
+
+TEST_F(ReaderPoolThreads, AnArticleCutOffIsFetchedAgainByTheNextRun) {
+    const std::string jpg = pictureBytes(2000, 3);
+    post("alt.c", 1, "one", "<1@c>", "x\n");
+    post("alt.c", 2, "cut.jpg", "<2@c>", uuencode("cut.jpg", jpg));
+    m_options.cutBodyAfter = 3;  // the first body passes, the second is cut
+    startServer();
+    {
+        ReaderPool& readers = pool(1);
+        GroupTable table;
+        table.add(group("alt.c"));
+        ASSERT_TRUE(runToEnd(readers, table));
+    }
+    EXPECT_EQ(newsFile("alt.c", "cut.jpg"), "<missing>");
+    EXPECT_EQ(m_dir.read("data/alt.c/2"), "<missing>") << "no half article is kept";
+    EXPECT_EQ(m_dir.read("data/alt.c/Last"), "1");
+    EXPECT_FALSE(group("alt.c").has(Finished));
+    EXPECT_TRUE(m_frontend.logContains("Connection to NNTP server closed..."));
+
+    m_options.cutBodyAfter.reset();
+    m_server.reset();
+    startServer();
+    ReaderPool& readers = pool(1);
+    GroupTable table;
+    table.add(group("alt.c"));
+    ASSERT_TRUE(runToEnd(readers, table));
+    EXPECT_EQ(countCommands("BODY 1"), 0) << "the article read before is not fetched again";
+    EXPECT_EQ(countCommands("BODY 2"), 1);
+    EXPECT_EQ(newsFile("alt.c", "cut.jpg"), jpg);
+}
+
+TEST_F(ReaderPoolThreads, StopAllWhileReadersWaitForABodyReturnsWithinASecond) {
+    post("alt.s1", 1, "one", "<1@s>", "x\n");
+    post("alt.s2", 1, "two", "<2@s>", "x\n");
+    m_options.silentAfter = 2;  // GROUP and HEAD are answered, BODY never is
+    startServer();
+    ReaderPool& readers = pool(2);
+    GroupTable table;
+    table.add(group("alt.s1"));
+    table.add(group("alt.s2"));
+    readers.distribute(table);
+    readers.setServer(settings().currentServer());
+    readers.startRun();
+    ASSERT_TRUE(waitFor([&] { return countCommands("BODY 1") == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    const auto start = Clock::now();
+    readers.stopAll();
+    const auto took = Clock::now() - start;
+
+    EXPECT_LT(took, std::chrono::milliseconds(1200));
+    EXPECT_EQ(readers.runningReaders(), 0);
+    EXPECT_TRUE(readers.stopped());
+    EXPECT_EQ(m_frontend.runsFinished(), 0) << "a stopped run is not a finished one";
+    const auto lines = m_frontend.logLines();
+    int aborted = 0, closed = 0;
+    for (const std::string& line : lines) {
+        if (line == "Abort action. - " || line == "Abort reading news. - ") ++aborted;
+        if (line == "Connection to NNTP server closed...") {
+            EXPECT_GT(aborted, closed) << "closed before its abort was logged";
+            ++closed;
+        }
+    }
+    EXPECT_EQ(aborted, 2);
+    EXPECT_EQ(closed, 2);
+    for (const char* name : {"alt.s1", "alt.s2"}) {
+        EXPECT_EQ(m_dir.read("data/" + std::string(name) + "/1"), "<missing>");
+        EXPECT_FALSE(group(name).has(Finished));
+        EXPECT_EQ(m_dir.read("data/" + std::string(name) + "/Last"), "-1")
+            << "the next run starts at the article cut off";
+    }
+    std::lock_guard lock(DecodeLock);
+    EXPECT_EQ(settings().messageIds.contains("<1@s>"), 0);
+}
+
+TEST_F(ReaderPoolThreads, AGroupSelectedDuringARunStartsAnIdleReader) {
+    for (int i = 1; i <= 6; ++i) post("alt.slow", i, "s", "<s" + std::to_string(i) + "@x>", "x\n");
+    post("alt.late", 1, "late.jpg", "<late@x>", uuencode("late.jpg", "late"));
+    m_options.lineDelayMs = 40;
+    startServer();
+    ReaderPool& readers = pool(2);
+    GroupTable first;
+    first.add(group("alt.slow"));
+    readers.distribute(first);
+    readers.setServer(settings().currentServer());
+    readers.startRun();
+    ASSERT_TRUE(waitFor([&] { return countCommands("GROUP alt.slow") == 1; }));
+    EXPECT_EQ(readers.runningReaders(), 1);
+
+    // The busy reader's place goes to the group it has; the new one to the idle reader.
+    GroupTable more;
+    more.add(group("alt.late"));
+    more.add(group("alt.slow"));
+    readers.distribute(more);
+    EXPECT_EQ(readers.reader(1).state.load(), WorkerRecord::Running);
+
+    ASSERT_TRUE(waitFor([&] { return m_frontend.runsFinished() == 1; }));
+    readers.stopAll();
+    EXPECT_EQ(newsFile("alt.late", "late.jpg"), "late");
+    EXPECT_TRUE(group("alt.slow").has(Finished));
+    EXPECT_EQ(m_frontend.runsFinished(), 1);
+}
+
+}  // namespace
+}  // namespace qm::test
