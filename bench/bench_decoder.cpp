@@ -1,5 +1,6 @@
 // Whole-article decoding throughput against the peers of the field, measured in one run on
-// the same input: sharutils uudecode, uudeview, coreutils base64 -d and mpack's munpack.
+// the same input: sharutils uudecode, uudeview, coreutils base64 -d, mpack's munpack and the
+// C extension of python3-yenc.
 // Usage: bench_decoder [megabytes of decoded data per kind, default 100] [kind filter]
 // Generates one large article of each kind deterministically in a temporary folder, times
 // each decoder as the best of 3 runs (earlier output deleted before each), prints MB/s
@@ -22,6 +23,7 @@
 #include "config/threadcontext.h"
 #include "decode/decoder.h"
 #include "decode/md5.h"
+#include "decode/yenc.h"
 #include "platform/file.h"
 #include "platform/profile.h"
 
@@ -142,6 +144,28 @@ std::string uuencodeLines(std::string_view data) {
         }
         out += '\n';
     }
+    return out;
+}
+
+// yEnc data lines as posting tools write them: 128 columns, CRLF, critical bytes escaped.
+std::string yencLines(std::string_view data) {
+    std::string out;
+    out.reserve(data.size() / 100 * 104 + 64);
+    size_t column = 0;
+    for (char byte : data) {
+        auto c = static_cast<unsigned char>(static_cast<unsigned char>(byte) + 42);
+        if (c == 0 || c == '\n' || c == '\r' || c == '=' || (column == 0 && c == '.')) {
+            out += '=';
+            c = static_cast<unsigned char>(c + 64);
+            ++column;
+        }
+        out += static_cast<char>(c);
+        if (++column >= 128) {
+            out += "\r\n";
+            column = 0;
+        }
+    }
+    if (column > 0) out += "\r\n";
     return out;
 }
 
@@ -353,6 +377,23 @@ int main(int argc, char** argv) {
         }
         k.name += ", " + std::to_string(total) + " articles";
         k.peers = {{"uudeview", "uudeview -i -o -p ./" + all}};
+        kinds.push_back(k);
+    }
+
+    {  // a single-part yEnc post, CRC32 checked
+        const std::string body = yencLines(data);
+        char crc[9];
+        std::snprintf(crc, sizeof crc, "%08x", qm::crc32Update(0, data));
+        Kind k{"yEnc single", {in + "/yenc.txt"}, size, {{"bigy.bin", &data}}, {}};
+        writeFile(k.articles[0], "Subject: bigy\n\n=ybegin line=128 size=" +
+                                     std::to_string(size) + " name=bigy.bin\r\n" + body +
+                                     "=yend size=" + std::to_string(size) + " crc32=" + crc +
+                                     "\r\n");
+        writeFile(in + "/bare.yenc", body);
+        // The module's C extension decodes and sums; the keyword lines are its caller's.
+        k.peers = {{"python3-yenc", "/usr/bin/python3 -c \"import yenc; yenc.decode('" + in +
+                                        "/bare.yenc', 'bigy.bin')\""},
+                   {"uudeview", "uudeview -i -o -p ./ " + k.articles[0]}};
         kinds.push_back(k);
     }
 

@@ -5,9 +5,12 @@
 #   scripts/install-deps.sh test    peers and encoders the tests compare against
 set -euo pipefail
 
-build_pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
-            libgtest-dev libgmock-dev libbenchmark-dev ccache)
-test_pkgs=(sharutils uudeview mpack python3 python3-yenc coreutils)
+build_pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config qt6-base-dev libgl-dev
+            libgtest-dev libgmock-dev libbenchmark-dev ccache zlib1g-dev libssl-dev)
+test_pkgs=(sharutils uudeview mpack python3 python3-yenc coreutils imagemagick stunnel4 openssl
+           chromium nodejs)
+# A Node.js build that carries its own npm conflicts with Debian's npm package.
+command -v npm >/dev/null || test_pkgs+=(npm)
 
 want=()
 for group in "$@"; do

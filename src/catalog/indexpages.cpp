@@ -28,13 +28,18 @@ namespace {
 constexpr std::string_view ViewerPage =
     "<html><head><title>View</title></head><body><div id=\"v\"></div>\n"
     "<script>\n"
-    "var f = decodeURIComponent(location.hash.substring(1));\n"
-    "if (f.indexOf('news.dat/') == 0 && f.indexOf('..') < 0) {\n"
+    "function show() {\n"
     "  var v = document.getElementById('v');\n"
+    "  while (v.firstChild) v.removeChild(v.firstChild);\n"
+    "  var f = decodeURIComponent(location.hash.substring(1));\n"
+    "  if (f.indexOf('news.dat/') != 0 || f.indexOf('..') >= 0) return;\n"
     "  var i = document.createElement('img'); i.src = f; v.appendChild(i);\n"
     "  v.appendChild(document.createElement('br'));\n"
     "  var b = document.createElement('b'); b.textContent = f; v.appendChild(b);\n"
     "}\n"
+    "// Another picture changes only the fragment, which does not reload the page.\n"
+    "window.addEventListener('hashchange', show);\n"
+    "show();\n"
     "</script></body></html>\n";
 
 // Subjects and group names come from the network: they are text, never markup.
@@ -163,7 +168,10 @@ std::string writeFullIndex(const AppSettings& settings, GroupEntry& g) {
     if (!writeFileAtomic(framePath, frameset(g.name(), "_cnt.html"))) return {};
     ensureViewerPage(dir);
 
-    std::string list = "<html><base target=\"my_win\"><body>\n";
+    // The list's buttons call the viewer script, so the page carries it like the day pages do.
+    std::string list = "<html><base target=\"my_win\"><head> ";
+    list += ViewerScript;
+    list += "</head><body>\n";
     std::string files = filesDirectory(settings, g);
     {
         std::lock_guard lock(PictureListLock);

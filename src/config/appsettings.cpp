@@ -94,6 +94,7 @@ ServerEntry& AppSettings::useServerText(std::string_view text) {
     if (!slot) slot = std::make_unique<ServerEntry>();
     slot->host = parsed.host;
     slot->port = parsed.port;
+    slot->takeExtrasFrom(parsed);
     server = parsed.host;
     return *slot;
 }

@@ -51,7 +51,11 @@ class FieldReader {
 }  // namespace
 
 ServerEntry::ServerEntry(const ServerEntry& other)
-    : host(other.host), port(other.port), m_authFlag(other.authFlag()) {
+    : host(other.host),
+      port(other.port),
+      fingerprint(other.fingerprint),
+      m_secure(other.m_secure),
+      m_authFlag(other.authFlag()) {
     setCredentials(other.credentials());
 }
 
@@ -59,6 +63,8 @@ ServerEntry& ServerEntry::operator=(const ServerEntry& other) {
     if (this == &other) return *this;
     host = other.host;
     port = other.port;
+    fingerprint = other.fingerprint;
+    m_secure = other.m_secure;
     setAuthFlag(other.authFlag());
     setCredentials(other.credentials());
     return *this;
@@ -69,23 +75,39 @@ ServerEntry ServerEntry::parse(std::string_view text) {
     FieldReader reader(text);
     int authFlag = 0;
     Credentials c{"-", "-"};
+    std::string mode;
     if (reader.word(entry.host) && reader.number(entry.port) && reader.number(authFlag) &&
-        reader.word(c.user)) {
-        reader.word(c.password);
+        reader.word(c.user) && reader.word(c.password) && reader.word(mode)) {
+        reader.word(entry.fingerprint);
     }
+    // Anything else in the sixth field is left over from a password with blanks in it.
+    if (mode != "tls" && mode != "plain") {
+        mode.clear();
+        entry.fingerprint.clear();
+    }
+    if (!mode.empty()) entry.setSecure(mode == "tls");
     entry.setAuthFlag(authFlag);
     entry.setCredentials(std::move(c));
     return entry;
 }
 
 std::string ServerEntry::textForm() const {
-    if (authFlag() != 0) {
+    const bool extras = secure() != (port == SecurePort) || !fingerprint.empty();
+    if (authFlag() != 0 || extras) {
         Credentials c = credentials();
-        return host + ' ' + std::to_string(port) + '\t' + std::to_string(authFlag()) + '\t' +
-               c.user + '\t' + c.password;
+        std::string text = host + ' ' + std::to_string(port) + '\t' + std::to_string(authFlag()) +
+                           '\t' + c.user + '\t' + c.password;
+        if (extras) text += secure() ? "\ttls" : "\tplain";
+        if (!fingerprint.empty()) text += '\t' + fingerprint;
+        return text;
     }
     if (port == DefaultPort) return host;
     return host + ' ' + std::to_string(port);
+}
+
+void ServerEntry::takeExtrasFrom(const ServerEntry& other) {
+    if (other.m_secure) m_secure = other.m_secure;
+    if (!other.fingerprint.empty()) fingerprint = other.fingerprint;
 }
 
 Credentials ServerEntry::credentials() const {

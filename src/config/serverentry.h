@@ -3,9 +3,11 @@
 // the server lists).
 //
 // Readers read and write authFlag and the credentials while the window thread may too, so
-// they are guarded; host and port change only on the window thread between runs.
+// they are guarded; host, port, secure and fingerprint change only on the window thread
+// between runs.
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,8 +16,10 @@
 namespace qm {
 
 class ServerEntry {
-public:
+  public:
     static constexpr int DefaultPort = 119;
+    // NNTP over TLS: an entry on this port is secure unless its text says otherwise.
+    static constexpr int SecurePort = 563;
 
     ServerEntry() = default;
     ServerEntry(const ServerEntry& other);
@@ -23,12 +27,23 @@ public:
 
     // Parses "%s%d%d%s%s": host, port, authFlag, user, password, separated by blanks or tabs;
     // a missing field, and every field after it, keeps its start value (119, 0, "-", "-").
+    // Then the extras: "tls" or "plain", and a trusted fingerprint.
     static ServerEntry parse(std::string_view text);
     // With authFlag: host " %d\t%d\t%s\t%s"; else port 119: host alone; else host " %d".
+    // With extras (secure set other than the port implies, or a fingerprint) the five-field form
+    // followed by "\ttls" or "\tplain" and "\t" fingerprint, which older readers ignore.
     std::string textForm() const;
 
     std::string host;
     int port = DefaultPort;
+    std::string fingerprint;  // SHA-256 of a certificate trusted although it does not verify
+
+    // Implicit TLS. Until set, an entry on port 563 is secure and any other is not, so a new
+    // entry for 563 is secure by default.
+    bool secure() const { return m_secure.value_or(port == SecurePort); }
+    void setSecure(bool on) { m_secure = on; }
+    // Takes what other's text said beyond the five fields: a set secure flag, a fingerprint.
+    void takeExtrasFrom(const ServerEntry& other);
 
     int authFlag() const { return m_authFlag.load(); }
     void setAuthFlag(int flag) { m_authFlag.store(flag); }
@@ -36,7 +51,8 @@ public:
     Credentials credentials() const;
     void setCredentials(Credentials c);
 
-private:
+  private:
+    std::optional<bool> m_secure;
     std::atomic<int> m_authFlag{0};
     mutable std::mutex m_mutex;
     std::string m_user = "-";      // guarded by m_mutex

@@ -257,6 +257,13 @@ int handleMultipart(Decoder& decoder, PartReader& reader, const ContentType& typ
     return 0;
 }
 
+// True when the start of the part (what the reader has buffered of it) holds a "=ybegin "
+// line.
+bool beginsYencData(PartReader& reader) {
+    std::string_view head = reader.peek();
+    return head.starts_with("=ybegin ") || head.find("\n=ybegin ") != std::string_view::npos;
+}
+
 int saveDescription(Decoder& decoder, PartReader& reader, TransferEncoding encoding) {
     const std::string path = decoder.pendingDescriptionPath();
     FilePtr file = openFile(path, "w");
@@ -346,6 +353,11 @@ int handleMessage(Decoder& decoder, PartReader& reader, std::string_view default
     }
     const bool text = isTextType(type);
     if (reader.depth() == 0 && text && !encoded && !entity.fileName)
+        return scanForAttachments(decoder, reader, header.subject(), keepText);
+    // A yEnc post sent as a plain text part of a multipart is found by the scanner as at the
+    // top level; any other text part stays a description.
+    if (text && !encoded && !entity.fileName && !keepText && !inAppleDouble &&
+        beginsYencData(reader))
         return scanForAttachments(decoder, reader, header.subject(), keepText);
     if (keepText || inAppleDouble || !text || entity.fileName)
         return saveToFile(decoder, reader, entity);

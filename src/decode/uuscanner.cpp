@@ -8,6 +8,7 @@
 #include "decode/partassembler.h"
 #include "decode/partreader.h"
 #include "decode/subject.h"
+#include "decode/yencassembler.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -395,6 +396,14 @@ int Scanner::run(std::string_view subject) {
 }
 
 std::optional<int> Scanner::handleLine(const std::string& line) {
+    if (startsWith(line, "=ybegin ")) {
+        // yEnc names its file and parts itself; like an unnumbered post, more may follow.
+        closeDescription();
+        m_result |= saveYencPost(m_decoder, m_reader, line, m_descriptionPath);
+        m_descriptionPath.clear();
+        m_collect = false;
+        return std::nullopt;
+    }
     if (isUuHeader(line)) {
         if (m_part == -1) {
             // An unnumbered post is its own set; the text after its "end" line may hold

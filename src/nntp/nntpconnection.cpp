@@ -118,9 +118,13 @@ int NNTPConnection::connect() {
     }
     const std::string host = m_server->host;
     const int port = m_server->port;
-    int error = m_stream.connect(host, port);
+    TlsOptions tls;
+    tls.enabled = m_server->secure();
+    tls.pinnedSha256 = m_server->fingerprint;
+    int error = m_stream.connect(host, port, tls);
     if (error == ECANCELED) stopChecks();
     if (error != 0) {
+        if (tls.enabled) log(m_stream.lastError());
         std::lock_guard lock(DecodeLock);
         if (m_run.ConnectFailureReported == 0) {
             m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
@@ -128,6 +132,7 @@ int NNTPConnection::connect() {
         }
         return error;
     }
+    if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());
     m_state = Connected;
     m_currentGroup = nullptr;
     stopChecks();
@@ -144,8 +149,18 @@ int NNTPConnection::connect() {
     return 0;
 }
 
-std::string NNTPConnection::connectFailureText(const std::string& host, int port,
-                                               int error) const {
+std::string NNTPConnection::connectFailureText(const std::string& host, int port, int error) const {
+    if (const auto& refusal = m_stream.certificateRefusal()) {
+        std::string text = "The certificate of server " + host + "(" + std::to_string(port) +
+                           ") was refused: " + refusal->reason + ".";
+        if (!refusal->fingerprint.empty())
+            text += "\r\nIts SHA-256 fingerprint is " + refusal->fingerprint +
+                    ".\r\nIf you know this to be the server's own certificate, store this "
+                    "fingerprint with the server to trust it for this server only.";
+        return text;
+    }
+    // A TLS failure has no useful errno; the stream says what went wrong.
+    if (error == EPROTO) return m_stream.lastError();
     char text[512];
     std::snprintf(text, sizeof text, "Connection to server %s(%d) failed (e=%d)", host.c_str(),
                   port, error);

@@ -7,7 +7,8 @@
 // touched. Every wait for a reply or data line checks ProgramExiting and the calling thread's
 // worker record (ThreadContext) and throws NNTPQuitException when either asks to stop; a
 // failure of the socket itself (a time-out, a reset) closes the connection and is thrown on
-// as SocketError for the worker to log.
+// as SocketError for the worker to log. A secure server gets TLS right after the TCP
+// connect, before the greeting is read, so nothing (no AUTHINFO) ever leaves in clear.
 #include <atomic>
 #include <chrono>
 #include <cstdint>

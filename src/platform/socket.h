@@ -1,6 +1,6 @@
 #pragma once
 // A blocking TCP client stream with a buffered line reader and a buffered writer, as the NNTP
-// connection uses it.
+// connection uses it; optionally with implicit TLS (the handshake follows the TCP connect).
 //
 // Owned by one connection (one worker thread), which calls every operation except cancel().
 // cancel() may be called from any other thread at any time: it makes a connect, read or write
@@ -11,11 +11,14 @@
 // reads and writes throw SocketError (errno and a text with the peer and the operation) for
 // failures other than the end of the stream: a broken connection, the time-out, cancel() or
 // the stop predicate. Exceptions thrown by the stop predicate itself pass through unchanged.
+// A TLS failure of connect() is EPROTO; a refused certificate also fills certificateRefusal().
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,6 +26,8 @@
 #include "platform/file.h"
 
 struct addrinfo;
+struct ssl_st;
+struct ssl_ctx_st;
 
 namespace qm {
 
@@ -37,6 +42,26 @@ class SocketError : public std::runtime_error {
     int m_code;
 };
 
+// What connect() does after the TCP connect.
+struct TlsOptions {
+    bool enabled = false;
+    // The SHA-256 fingerprint of one certificate the user trusts for this server even though
+    // it does not verify (hex, colons and case do not matter).
+    std::string pinnedSha256;
+    // Authorities (a PEM file) trusted besides the system's; empty: the system's only.
+    std::string caFile;
+};
+
+// Why the server's certificate was refused.
+struct CertificateRefusal {
+    std::string reason;       // "certificate has expired", "hostname mismatch", ...
+    std::string fingerprint;  // SHA-256 of the certificate, "AB:CD:..."
+};
+
+// The SHA-256 fingerprint in the form shown to the user: upper-case hex pairs with colons.
+// Empty when text is not 32 hex bytes.
+std::string normalizedFingerprint(std::string_view text);
+
 class TcpStream {
   public:
     static constexpr std::size_t BufferSize = 4096;
@@ -46,8 +71,8 @@ class TcpStream {
     // flag again.
     static constexpr std::chrono::milliseconds PollSlice{200};
 
-    TcpStream() = default;
-    ~TcpStream() = default;
+    TcpStream();
+    ~TcpStream();
     TcpStream(const TcpStream&) = delete;
     TcpStream& operator=(const TcpStream&) = delete;
 
@@ -55,7 +80,9 @@ class TcpStream {
     // TCP_NODELAY set. Returns 0, or the errno of the last failed connect (ETIMEDOUT when the
     // time-out passed, ECANCELED when cancelled or stopped, EHOSTUNREACH when the name does
     // not resolve). An open stream is closed first. Clears an earlier cancel().
-    [[nodiscard]] int connect(std::string_view host, int port);
+    // With tls.enabled the TLS handshake follows (SNI and the host name checked against the
+    // certificate, the system's authorities); any TLS failure returns EPROTO and closes.
+    [[nodiscard]] int connect(std::string_view host, int port, const TlsOptions& tls = {});
     bool isOpen() const;
     // Closes the descriptor and drops buffered data in both directions (nothing is flushed).
     void close();
@@ -86,9 +113,30 @@ class TcpStream {
     const std::string& peer() const { return m_peer; }
     // Why the last connect failed.
     const std::string& lastError() const { return m_lastError; }
+    // Set when the last connect failed because the certificate was refused.
+    const std::optional<CertificateRefusal>& certificateRefusal() const { return m_refusal; }
+    // "TLS <version> <cipher>" of the open connection; empty for plain TCP.
+    const std::string& tlsDescription() const { return m_tlsDescription; }
 
   private:
+    struct SslFree {
+        void operator()(::ssl_st* ssl) const noexcept;
+    };
+    struct SslContextFree {
+        void operator()(::ssl_ctx_st* context) const noexcept;
+    };
+
     int connectAddress(const ::addrinfo& address);
+    // The handshake and the certificate check on the connected descriptor; 0 or an errno.
+    int startTls(std::string_view host, const TlsOptions& options);
+    int handshake(int fd);
+    int checkCertificate(const TlsOptions& options);
+    // One recv or SSL_read: the bytes read, 0 at the end of the stream, or -1 with the event
+    // to wait for in wait.
+    long receiveSome(int fd, short& wait);
+    // One send or SSL_write, likewise.
+    long sendSome(int fd, const char* data, std::size_t size, short& wait);
+    [[noreturn]] void failTls(const char* operation) const;
     // Waits in slices until fd is ready for events; false with error set on time-out
     // (ETIMEDOUT), cancel or stop (ECANCELED) or a failed poll.
     bool waitReady(int fd, short events, int& error);
@@ -106,6 +154,11 @@ class TcpStream {
     std::function<bool()> m_stop;
     std::string m_peer;
     std::string m_lastError;
+    std::optional<CertificateRefusal> m_refusal;
+    std::string m_tlsDescription;
+    // Touched only by the owner thread: cancel() reaches a TLS connection through its socket.
+    std::unique_ptr<::ssl_ctx_st, SslContextFree> m_context;
+    std::unique_ptr<::ssl_st, SslFree> m_ssl;
 
     char m_in[BufferSize];
     std::size_t m_inPos = 0;

@@ -129,7 +129,8 @@ TEST_F(IndexPagesTest, FullIndexListsEveryRecordAndAnEmptyLineForADeletedFile) {
     EXPECT_NE(readWholeFile(page)->find("<frame src=\"_cnt.html\" target=\"my_win\">"),
               std::string::npos);
     std::string list = *readWholeFile(joinPath(groupDirectory(settings, *group), "_cnt.html"));
-    EXPECT_EQ(list.rfind("<html><base target=\"my_win\"><body>\n", 0), 0u);
+    EXPECT_EQ(list.rfind("<html><base target=\"my_win\"><head> <SCRIPT", 0), 0u);
+    EXPECT_NE(list.find("</SCRIPT></head><body>\n"), std::string::npos);
     EXPECT_NE(list.find("<i>Here</i>"), std::string::npos);
     EXPECT_EQ(list.find("Gone"), std::string::npos);
     EXPECT_NE(list.find("\n\n"), std::string::npos) << "the deleted file leaves an empty line";

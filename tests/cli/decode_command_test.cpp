@@ -1,9 +1,6 @@
 // Runs the built "qmere-cli decode" (its path in QM_CLI) on a throw-away profile and data
 // folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
@@ -12,18 +9,11 @@
 #include "decode/uutestfixture.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "support/clirunner.h"
 #include "support/tempdir.h"
-
-extern char** environ;
 
 namespace qm::test {
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class DecodeCommand : public ::testing::Test {
   protected:
@@ -34,29 +24,8 @@ class DecodeCommand : public ::testing::Test {
     }
 
     CliRun run(std::vector<std::string> args) {
-        args.insert(args.begin(), {std::getenv("QM_CLI"), "decode"});
-        std::string out = m_dir.file("stdout");
-        std::string err = m_dir.file("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        CliRun r;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        r.out = readWholeFile(out).value_or("");
-        r.err = readWholeFile(err).value_or("");
-        return r;
+        args.insert(args.begin(), "decode");
+        return runCli(m_dir, args);
     }
 
     std::string newsFile(std::string_view name) {

@@ -1,9 +1,6 @@
 // Runs the built "qmere-cli fetch" (its path in QM_CLI) against the fixture news server, on a
 // throw-away profile and data folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
@@ -11,18 +8,11 @@
 
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
+#include "support/clirunner.h"
 #include "support/tempdir.h"
-
-extern char** environ;
 
 namespace qm::test {
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class FetchCommand : public ::testing::Test {
   protected:
@@ -33,31 +23,7 @@ class FetchCommand : public ::testing::Test {
         m_options.spool = m_dir.file("spool");
     }
 
-    CliRun run(std::vector<std::string> args) {
-        args.insert(args.begin(), std::getenv("QM_CLI"));
-        const std::string out = m_dir.file("stdout"), err = m_dir.file("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        CliRun r;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        r.out = readWholeFile(out).value_or("");
-        r.err = readWholeFile(err).value_or("");
-        return r;
-    }
+    CliRun run(const std::vector<std::string>& args) { return runCli(m_dir, args); }
 
     std::string serverArgument() {
         m_server = std::make_unique<newsd::NewsServer>(m_options);

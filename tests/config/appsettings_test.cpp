@@ -86,6 +86,18 @@ TEST_F(SettingsTest, TheServerTextKeepsTheCredentialsOfAKnownHost) {
     EXPECT_EQ(entry->credentials().user, "user");
 }
 
+TEST_F(SettingsTest, TheServerTextSetsTlsOnlyWhereItSaysSo) {
+    AppSettings& s = settings();
+    EXPECT_TRUE(s.useServerText("fresh.example 563").secure());
+    ServerEntry& known = s.useServerText("news.example 119\t0\t-\t-\ttls\tAB:CD");
+    EXPECT_TRUE(known.secure());
+    EXPECT_EQ(known.fingerprint, "AB:CD");
+    // A text without extras keeps what the entry has.
+    ServerEntry& again = s.useServerText("news.example 8119");
+    EXPECT_TRUE(again.secure());
+    EXPECT_EQ(again.fingerprint, "AB:CD");
+}
+
 TEST_F(SettingsTest, EveryLoadWithoutABrowserSaysSoAndKeepsTheStoredOne) {
     m_browser.clear();
     AppSettings& s = settings();

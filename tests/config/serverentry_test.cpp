@@ -60,6 +60,69 @@ TEST(ServerEntry, AMissingOrBadFieldKeepsItsStartValueAndEveryFieldAfterIt) {
     }
 }
 
+TEST(ServerEntry, Port563IsSecureUnlessSaidOtherwiseAndWritesTheOldForm) {
+    for (const char* text : {"h 563", "h 563 1 u p"}) {
+        ServerEntry e = ServerEntry::parse(text);
+        EXPECT_TRUE(e.secure()) << text;
+        EXPECT_EQ(e.textForm(), e.authFlag() ? "h 563\t1\tu\tp" : "h 563");
+    }
+    EXPECT_FALSE(ServerEntry::parse("h").secure());
+    EXPECT_FALSE(ServerEntry::parse("h 8119").secure());
+    // A new entry for 563 is secure; saying so again writes no extras.
+    ServerEntry e;
+    e.host = "h";
+    e.port = 563;
+    EXPECT_TRUE(e.secure());
+    e.setSecure(true);
+    EXPECT_EQ(e.textForm(), "h 563");
+}
+
+TEST(ServerEntry, ExtrasFollowTheFiveFieldsAndReadBack) {
+    const std::string fp = "AB:CD:" + std::string(89, 'E');
+    struct Case {
+        int port;
+        bool secure;
+        std::string fingerprint;
+        std::string text;
+    } cases[] = {
+        {119, true, "", "h 119\t0\t-\t-\ttls"},
+        {563, false, "", "h 563\t0\t-\t-\tplain"},
+        {563, true, fp, "h 563\t0\t-\t-\ttls\t" + fp},
+        {8119, false, fp, "h 8119\t0\t-\t-\tplain\t" + fp},
+    };
+    for (const Case& c : cases) {
+        ServerEntry e;
+        e.host = "h";
+        e.port = c.port;
+        e.setSecure(c.secure);
+        e.fingerprint = c.fingerprint;
+        EXPECT_EQ(e.textForm(), c.text);
+        ServerEntry back = ServerEntry::parse(e.textForm());
+        EXPECT_EQ(back.port, c.port) << c.text;
+        EXPECT_EQ(back.secure(), c.secure) << c.text;
+        EXPECT_EQ(back.fingerprint, c.fingerprint) << c.text;
+        EXPECT_EQ(back.authFlag(), 0) << c.text;
+        EXPECT_EQ(back.credentials().user, "-") << c.text;
+        EXPECT_EQ(back.credentials().password, "-") << c.text;
+    }
+    // Credentials come before the extras and stay where the old reader looks for them.
+    ServerEntry e = ServerEntry::parse("h 119\t1\tu\tp\ttls\t" + fp);
+    EXPECT_EQ(e.credentials().password, "p");
+    EXPECT_TRUE(e.secure());
+    EXPECT_EQ(e.textForm(), "h 119\t1\tu\tp\ttls\t" + fp);
+    ServerEntry copy(e);
+    EXPECT_TRUE(copy.secure());
+    EXPECT_EQ(copy.fingerprint, fp);
+}
+
+TEST(ServerEntry, AStraySixthFieldIsNoExtra) {
+    // What a password with a blank leaves behind.
+    ServerEntry e = ServerEntry::parse("h 119 1 u x y z");
+    EXPECT_FALSE(e.secure());
+    EXPECT_EQ(e.fingerprint, "");
+    EXPECT_EQ(e.credentials().password, "x");
+}
+
 TEST(ServerEntry, LongFieldsAreCutTo255Characters) {
     std::string host(1000, 'h');
     ServerEntry e = ServerEntry::parse(host + " 119 1 " + std::string(300, 'u') + " p");

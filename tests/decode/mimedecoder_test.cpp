@@ -1,6 +1,7 @@
 #include "decode/mimedecoder.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <string>
@@ -185,6 +186,51 @@ TEST_F(MimeDecoderTest, DeepNestingIsRefusedWithoutExhaustingTheStack) {
     EXPECT_NE(log().find("nested too deeply"), std::string::npos);
     decode(messages + "Content-Type: application/octet-stream; name=deep.bin\n\nx\n");
     EXPECT_NE(log().find("nested too deeply"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// A single-part yEnc post of data, lines of at most 128 encoded bytes.
+std::string yencPost(std::string_view data, std::string_view name) {
+    std::string out = "=ybegin line=128 size=" + std::to_string(data.size()) + " name=" +
+                      std::string(name) + "\n";
+    size_t column = 0;
+    for (unsigned char c : data) {
+        unsigned char e = static_cast<unsigned char>(c + 42);
+        if (e == 0 || e == '\n' || e == '\r' || e == '=') {
+            out += '=';
+            e = static_cast<unsigned char>(e + 64);
+            ++column;
+        }
+        out += static_cast<char>(e);
+        if (++column >= 128) {
+            out += '\n';
+            column = 0;
+        }
+    }
+    if (column) out += '\n';
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08lx",
+                  crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
+    out += "=yend size=" + std::to_string(data.size()) + " crc32=" + crc + "\n";
+    return out;
+}
+
+TEST_F(MimeDecodeTest, AYencPostInATextPartOfAMultipartIsDecoded) {
+    std::string data;
+    for (int i = 0; i < 5000; ++i) data += static_cast<char>((i * 7919) & 0xff);
+    decode("Subject: picture\nMIME-Version: 1.0\n"
+           "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
+           "--b\nContent-Type: text/plain\n\nA harbour at dusk.\n"
+           "--b\nContent-Type: text/plain\n\n" +
+           yencPost(data, "harbour at dusk.jpg") + "--b--\n");
+    EXPECT_EQ(news("harbourXatXdusk.jpg"), data);
+    EXPECT_EQ(news("harbourXatXdusk.desc"), "A harbour at dusk.");  // its line end is the delimiter's
+    EXPECT_EQ(log().find("CRC"), std::string::npos) << log();
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ const char* const NewsServerUsage =
     "usage: qmere-newsd --spool DIR [--port N] [--host ADDRESS] [--greeting CODE]\n"
     "                   [--auth USER:PASS] [--three-number-group] [--refuse-head N]\n"
     "                   [--cut-body-after N] [--silent-after N] [--line-delay-ms MS]\n"
-    "                   [--max-connections N]\n"
+    "                   [--max-connections N] [--synthetic-groups N]\n"
     "Serves DIR/<group>/<number> article files over NNTP; prints \"port N\" first.\n";
 
 namespace {
@@ -24,7 +24,7 @@ bool parseNumber(std::string_view text, T max, T& value) {
 bool takesValue(std::string_view name) {
     for (std::string_view known :
          {"--spool", "--host", "--port", "--greeting", "--line-delay-ms", "--max-connections",
-          "--auth", "--refuse-head", "--cut-body-after", "--silent-after"})
+          "--auth", "--refuse-head", "--cut-body-after", "--silent-after", "--synthetic-groups"})
         if (name == known) return true;
     return false;
 }
@@ -46,6 +46,7 @@ bool applyValue(std::string_view name, std::string_view value, NewsServerOptions
         return parseNumber(value, 599, o.greetingCode) && o.greetingCode >= 100;
     if (name == "--line-delay-ms") return parseNumber(value, 3600000, o.lineDelayMs);
     if (name == "--max-connections") return parseNumber(value, 100000, o.maxConnections);
+    if (name == "--synthetic-groups") return parseNumber(value, maxU64, o.syntheticGroups);
     if (name == "--auth") {
         auto colon = value.find(':');
         if (colon == std::string_view::npos || colon == 0) return false;

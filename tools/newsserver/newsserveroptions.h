@@ -25,6 +25,10 @@ struct NewsServerOptions {
     std::optional<std::uint64_t> silentAfter;   // after this many commands, read but never answer
     int lineDelayMs = 0;                        // pause before every data line
     int maxConnections = 0;                     // 0: no limit; beyond it: 400 and close
+
+    // LIST also names this many made-up empty groups, so that a list of 100,000 groups can
+    // be served without 100,000 spool folders.
+    std::uint64_t syntheticGroups = 0;
 };
 
 // Parses the arguments after the program name. The error text names the faulty argument;

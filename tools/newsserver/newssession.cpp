@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <iterator>
 
 namespace qm::newsd {
 namespace {
@@ -44,6 +45,25 @@ std::optional<std::uint64_t> parseArticleNumber(std::string_view s) {
 
 std::string n2s(std::uint64_t n) {
     return std::to_string(n);
+}
+
+// The index-th made-up group: a hierarchy and a few words of varied length from a generator
+// seeded by the index (names of one shape would all land in one bucket of a byte-sum hash),
+// then the index itself, so that every name is distinct and the list the same every time.
+std::string syntheticGroupName(std::uint64_t index) {
+    static const char* const Tops[] = {"alt", "comp", "rec", "sci", "news", "misc"};
+    std::uint64_t state = index * 6364136223846793005u + 1442695040888963407u;
+    auto next = [&state] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return static_cast<unsigned>(state >> 33);
+    };
+    std::string name = Tops[next() % std::size(Tops)];
+    for (unsigned w = 0, words = 2 + next() % 3; w < words; ++w) {
+        name += '.';
+        for (unsigned c = 0, length = 2 + next() % 9; c < length; ++c)
+            name += static_cast<char>('a' + next() % 26);
+    }
+    return name + "." + n2s(index);
 }
 
 }  // namespace
@@ -260,6 +280,11 @@ NewsSession::Next NewsSession::list(std::string_view args) {
         std::uint64_t first = numbers->empty() ? 1 : numbers->front();
         std::uint64_t last = numbers->empty() ? 0 : numbers->back();
         if (!dataLine(name + " " + n2s(last) + " " + n2s(first) + " y")) return Next::Close;
+    }
+    for (std::uint64_t i = 0; i < m_options.syntheticGroups; ++i) {
+        const std::string name = syntheticGroupName(i);
+        if (!wildmat.empty() && fnmatch(wildmat.c_str(), name.c_str(), 0) != 0) continue;
+        if (!dataLine(name + " 0 1 y")) return Next::Close;
     }
     return endData() ? Next::Continue : Next::Close;
 }

@@ -1,0 +1,683 @@
+// Retrieval speed: a walk over N uuencoded articles of about 60 KB on the fixture news server
+// (or an outside server) with 1, 4 and 8 readers, driven through the core exactly as the
+// fetch command drives it, beside its peer in the same run: the same articles decoded from
+// the spool files on disk as the decode command does. Also the 100,000-group list: LIST
+// through the group-list worker, then the saved "Groups" file loaded by the same worker, each
+// in a process of its own so that its peak memory (VmHWM) is its own.
+//
+// usage: bench_fetch [--articles N] [--kb K] [--groups G] [--readers 1,4,8] [--repeat R]
+//                    [--list-groups N] [--no-list] [--no-fetch] [--dir DIR]
+//        bench_fetch --server HOST:PORT --group NAME... [--readers 1,4] [--expect N]
+//        bench_fetch --write-articles DIR [--articles N] [--kb K] [--groups G]
+//   The second form walks groups already on an outside server (fresh data folder per run);
+//   the third only writes the articles, one file per article, for posting elsewhere.
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "catalog/indexpages.h"
+#include "config/appsettings.h"
+#include "config/grouptable.h"
+#include "config/locks.h"
+#include "config/threadcontext.h"
+#include "decode/decoder.h"
+#include "newsserver/newsserver.h"
+#include "nntp/groupfetchthread.h"
+#include "nntp/readerpool.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+
+extern char** environ;
+
+namespace qm::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The report; standard output takes the decoder's line for every decoded file, as the
+// commands print it, and goes to /dev/null.
+FILE* Report = stdout;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+long statusKB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::size_t length = std::strlen(field);
+    while (std::getline(status, line))
+        if (line.compare(0, length, field) == 0) return std::stol(line.substr(length + 1));
+    return 0;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return s(usage.ru_utime) + s(usage.ru_stime);
+}
+
+// Log lines are dropped (the "Log" file still gets the decoder's); the ends of runs and of
+// the group-list worker are waited for; failures are counted and shown.
+class BenchFrontend : public Frontend {
+  public:
+    void appendLog(std::string_view line) override {
+        if (line.find("ail") != std::string_view::npos) {
+            std::lock_guard lock(m_mutex);
+            std::fprintf(stderr, "log: %.*s\n", static_cast<int>(line.size()), line.data());
+        }
+    }
+    void messageBox(std::string_view text, MessageIcon) override {
+        std::lock_guard lock(m_mutex);
+        ++m_messages;
+        std::fprintf(stderr, "message: %.*s\n", static_cast<int>(text.size()), text.data());
+    }
+    std::optional<Credentials> askCredentials(std::string_view, const Credentials&) override {
+        return std::nullopt;
+    }
+    void offerAvailableGroup(GroupEntry&) override {}
+    void updateGroupRow(GroupEntry&) override {}
+    void runFinished() override { signal(m_runFinished); }
+    void groupListFinished() override { signal(m_listFinished); }
+    void openConfiguration() override {}
+
+    bool waitRun(std::chrono::seconds limit) { return wait(m_runFinished, limit); }
+    bool waitList(std::chrono::seconds limit) { return wait(m_listFinished, limit); }
+    int messages() const {
+        std::lock_guard lock(m_mutex);
+        return m_messages;
+    }
+
+  private:
+    void signal(bool& flag) {
+        std::lock_guard lock(m_mutex);
+        flag = true;
+        m_changed.notify_all();
+    }
+    bool wait(bool& flag, std::chrono::seconds limit) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [&] { return flag; });
+    }
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_runFinished = false;
+    bool m_listFinished = false;
+    int m_messages = 0;
+};
+
+// A profile and settings on a folder of their own, loaded as a command-line session loads
+// them (XDG homes below home, "Log" opened in the data directory).
+class Session {
+  public:
+    explicit Session(const std::string& home) {
+        setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        m_profile = std::make_unique<Profile>(profilePath());
+        m_settings = std::make_unique<AppSettings>(m_frontend, *m_profile);
+        // The default-browser lookup runs shell scripts; no page is opened here.
+        m_settings->browserLookup = [] { return std::string("/bin/true"); };
+        m_settings->loadSettings();
+        if (makeDirectories(m_settings->dataDirectory) != 0 ||
+            !m_settings->logFile.open(joinPath(m_settings->dataDirectory, "Log")))
+            throw std::runtime_error("cannot prepare " + m_settings->dataDirectory);
+    }
+    AppSettings& settings() { return *m_settings; }
+    BenchFrontend& frontend() { return m_frontend; }
+
+  private:
+    BenchFrontend m_frontend;
+    std::unique_ptr<Profile> m_profile;
+    std::unique_ptr<AppSettings> m_settings;
+};
+
+struct Options {
+    int articles = 2000;
+    int kilobytes = 60;
+    int groups = 8;
+    std::vector<int> readers{1, 4, 8};
+    int repeat = 1;
+    std::uint64_t listGroups = 100000;
+    bool list = true;
+    bool fetch = true;
+    std::string dir;
+    std::string server;  // an outside server: no spool, no peer
+    std::vector<std::string> groupNames;
+    int expect = 0;
+    std::string writeArticles;
+};
+
+std::string groupName(int index) {
+    return "alt.binaries.bench." + std::to_string(index);
+}
+
+std::string uuencode(std::string_view name, std::string_view data) {
+    auto c = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
+    std::string out = "begin 644 " + std::string(name) + "\n";
+    out.reserve(data.size() * 62 / 45 + 64);
+    for (std::size_t at = 0; at < data.size(); at += 45) {
+        std::string_view line = data.substr(at, 45);
+        out += c(static_cast<unsigned>(line.size()));
+        for (std::size_t i = 0; i < line.size(); i += 3) {
+            unsigned b[3] = {};
+            for (std::size_t k = 0; k < 3 && i + k < line.size(); ++k)
+                b[k] = static_cast<unsigned char>(line[i + k]);
+            out += c(b[0] >> 2);
+            out += c(((b[0] << 4) | (b[1] >> 4)) & 63);
+            out += c(((b[1] << 2) | (b[2] >> 6)) & 63);
+            out += c(b[2] & 63);
+        }
+        out += '\n';
+    }
+    return out + "`\nend\n";
+}
+
+struct Article {
+    std::string group;
+    std::string headers;
+    std::string body;
+};
+
+// The index-th article: random data, uuencoded to about kilobytes KB, in a single post.
+Article makeArticle(const Options& o, int index, std::mt19937_64& random) {
+    // uuencode writes 62 bytes of text for every 45 of data.
+    const std::size_t dataBytes = static_cast<std::size_t>(o.kilobytes) * 1000 * 45 / 62;
+    std::string data(dataBytes, '\0');
+    for (std::size_t i = 0; i < dataBytes; i += 8) {
+        const std::uint64_t word = random();
+        std::memcpy(data.data() + i, &word, std::min<std::size_t>(8, dataBytes - i));
+    }
+    Article a;
+    a.group = groupName(index % o.groups);
+    const std::string file = "bench" + std::to_string(index) + ".jpg";
+    a.headers =
+        "Path: bench.example!not-for-mail\nFrom: bench@example.invalid\nNewsgroups: " + a.group +
+        "\nSubject: " + file + " (1/1)\nMessage-ID: <" + std::to_string(index) +
+        ".bench@example.invalid>\nDate: Mon, 1 Jan 2024 00:00:00 GMT\n";
+    a.body = uuencode(file, data);
+    return a;
+}
+
+// Writes the articles into the spool; returns every article file's path and the total size.
+std::vector<std::string> writeSpool(const Options& o, const std::string& spool,
+                                    std::uint64_t& bytes) {
+    std::mt19937_64 random(1998);
+    std::vector<std::string> paths;
+    bytes = 0;
+    for (int i = 0; i < o.articles; ++i) {
+        Article a = makeArticle(o, i, random);
+        const int number = i / o.groups + 1;
+        newsd::writeSpoolArticle(spool, a.group, static_cast<std::uint64_t>(number), a.headers,
+                                 a.body);
+        paths.push_back(spool + "/" + a.group + "/" + std::to_string(number));
+        bytes += a.headers.size() + 1 + a.body.size();
+    }
+    return paths;
+}
+
+struct Tally {
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+};
+
+// The decoded files below a data directory (every "news.dat" folder).
+Tally decodedFiles(const std::string& dataDirectory) {
+    Tally t;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dataDirectory, ec), end; it != end; it.increment(ec)) {
+        if (ec) break;
+        if (it->is_regular_file(ec) && it->path().parent_path().filename() == "news.dat") {
+            ++t.files;
+            t.bytes += it->file_size(ec);
+        }
+    }
+    return t;
+}
+
+class CountingSink : public DecodeSink {
+  public:
+    void onFileDecoded(const std::string&, const std::string&) override { ++files; }
+    void countAssembled() override {}
+    int files = 0;
+};
+
+struct Measure {
+    double seconds = 0;
+    double cpu = 0;
+    double serverCpu = 0;
+    Tally decoded;
+    bool ok = true;
+};
+
+// The peer: the spool files decoded one by one from disk, as the decode command does.
+Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string& home) {
+    fs::remove_all(home);
+    Session session(home);
+    AppSettings& settings = session.settings();
+    ThreadContext::current().directory = settings.dataDirectory;
+    Decoder decoder(settings);
+    CountingSink sink;
+    decoder.setSink(&sink);
+    Measure m;
+    const double cpu0 = cpuSeconds();
+    const auto start = Clock::now();
+    for (const std::string& path : paths) {
+        FilePtr in = openFile(path, "r");
+        if (!in) {
+            m.ok = false;
+            continue;
+        }
+        std::lock_guard lock(DecodeLock);
+        decoder.decodeArticle(std::move(in), false, false, false);
+    }
+    m.seconds = secondsSince(start);
+    m.cpu = cpuSeconds() - cpu0;
+    ThreadContext::current() = ThreadContext{};
+    m.decoded = decodedFiles(settings.dataDirectory);
+    return m;
+}
+
+// One retrieval run as the fetch command makes it, on a fresh data folder.
+Measure fetchRun(const std::string& serverText, const std::vector<std::string>& names, int readers,
+                 const std::string& home) {
+    fs::remove_all(home);
+    Session session(home);
+    AppSettings& settings = session.settings();
+    settings.useServerText(serverText);
+    GroupTable run;
+    for (const std::string& name : names) {
+        GroupEntry& group = settings.newGroup(name, Active);
+        settings.allGroups.add(group);
+        group.set(Selected);
+        run.add(group);
+    }
+    Decoder decoder(settings);
+    CatalogHook hook(settings);
+    decoder.setSink(&hook);
+    Measure m;
+    const double cpu0 = cpuSeconds();
+    const auto start = Clock::now();
+    {
+        ReaderPool pool(settings, decoder, readers);
+        pool.distribute(run);
+        pool.setServer(settings.currentServer());
+        pool.startRun();
+        m.ok = session.frontend().waitRun(std::chrono::seconds(900));
+        m.seconds = secondsSince(start);
+        pool.stopAll();
+    }
+    m.cpu = cpuSeconds() - cpu0;
+    m.ok = m.ok && session.frontend().messages() == 0;
+    for (const std::string& name : names) {
+        GroupEntry* group = settings.allGroups.find(name);
+        if (!group || !group->has(Finished)) m.ok = false;
+    }
+    m.decoded = decodedFiles(settings.dataDirectory);
+    return m;
+}
+
+// ---- the group list, each step in a process of its own
+
+// Child: LIST through the group-list worker (no "Groups" file yet), or the saved file loaded
+// by the same worker. Prints "seconds VmHWM-kB VmRSS-before-kB groups".
+int listPhase(const std::string& home, const std::string& serverText) {
+    Session session(home);
+    AppSettings& settings = session.settings();
+    settings.useServerText(serverText);
+    const long before = statusKB("VmRSS:");
+    GroupFetchThread worker(settings);
+    const auto start = Clock::now();
+    if (worker.start() != 0 || !session.frontend().waitList(std::chrono::seconds(300))) return 1;
+    const double seconds = secondsSince(start);
+    worker.wait(std::chrono::seconds(60));
+    std::fprintf(stdout, "%.4f %ld %ld %zu\n", seconds, statusKB("VmHWM:"), before,
+                 settings.allGroups.size());
+    return 0;
+}
+
+struct ListResult {
+    double seconds = 0;
+    double peakMB = 0;
+    double startMB = 0;
+    std::size_t groups = 0;
+    bool ok = false;
+};
+
+ListResult runListPhase(const std::string& self, const std::string& home,
+                        const std::string& serverText) {
+    const std::string command = "'" + self + "' --phase-list '" + home + "' '" + serverText + "'";
+    ListResult r;
+    FILE* child = popen(command.c_str(), "r");
+    if (!child) return r;
+    long peak = 0, start = 0;
+    r.ok = std::fscanf(child, "%lf %ld %ld %zu", &r.seconds, &peak, &start, &r.groups) == 4;
+    r.ok = pclose(child) == 0 && r.ok;
+    r.peakMB = peak / 1024.0;
+    r.startMB = start / 1024.0;
+    return r;
+}
+
+std::string selfPath() {
+    std::error_code ec;
+    return fs::read_symlink("/proc/self/exe", ec).string();
+}
+
+void groupListBench(const Options& o, const std::string& root) {
+    newsd::NewsServerOptions serverOptions;
+    serverOptions.spool = root + "/empty-spool";
+    serverOptions.syntheticGroups = o.listGroups;
+    newsd::NewsServer server(serverOptions);
+    server.start();
+    const std::string serverText = "127.0.0.1 " + std::to_string(server.port());
+    const std::string home = root + "/list-home";
+    const std::string self = selfPath();
+
+    std::fprintf(Report, "\n== %llu-group list (load %s)\n",
+                 static_cast<unsigned long long>(o.listGroups), loadAverage().c_str());
+    std::fprintf(
+        Report,
+        "| step | groups | time (s) | VmHWM (MB) | RSS at start (MB) |\n|---|---|---|---|---|\n");
+    for (int i = 0; i < o.repeat; ++i) {
+        fs::remove_all(home);
+        ListResult list = runListPhase(self, home, serverText);
+        ListResult load = runListPhase(self, home, serverText);  // the file saved by the first
+        std::fprintf(
+            Report, "| LIST from server, saved as \"Groups\" | %zu | %.3f | %.1f | %.1f |%s\n",
+            list.groups, list.seconds, list.peakMB, list.startMB, list.ok ? "" : " FAILED");
+        std::fprintf(Report, "| \"Groups\" file loaded | %zu | %.3f | %.1f | %.1f |%s\n",
+                     load.groups, load.seconds, load.peakMB, load.startMB,
+                     load.ok ? "" : " FAILED");
+    }
+    server.stop();
+    std::fprintf(Report, "(load after: %s)\n", loadAverage().c_str());
+}
+
+// ---- the walk
+
+// The fixture server as a process of its own (qmere-newsd, built beside the bench), so that
+// the bench's own CPU time is the client's alone. Stopped (SIGTERM, then waited for) on
+// destruction.
+class ServerProcess {
+  public:
+    ServerProcess(const std::string& program, const std::string& spool) {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<std::string> args{program, "--spool", spool};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int spawned =
+            posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        FILE* in = fdopen(out[0], "r");
+        if (spawned != 0 || !in || std::fscanf(in, "port %d", &m_port) != 1) {
+            if (in) std::fclose(in);
+            stop();
+            throw std::runtime_error("cannot start " + program);
+        }
+        std::fclose(in);
+    }
+    ~ServerProcess() { stop(); }
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    int port() const { return m_port; }
+    // User and system time of the server so far, in seconds.
+    double cpuSeconds() const {
+        std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(')');
+        if (close == std::string::npos) return 0;
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i == 14 || i == 15) ticks += std::stod(field);
+        return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+
+  private:
+    void stop() {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+    }
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+void printRun(const char* what, const std::string& readers, const Measure& m, int articles,
+              std::uint64_t wireBytes) {
+    const bool complete = m.ok && m.decoded.files == static_cast<std::uint64_t>(articles);
+    std::fprintf(
+        Report, "| %s | %s | %.3f | %.0f | %.1f | %.1f | %.3f | %.3f |%s\n", what, readers.c_str(),
+        m.seconds, articles / m.seconds, wireBytes / m.seconds / 1e6,
+        static_cast<double>(m.decoded.bytes) / m.seconds / 1e6, m.cpu / articles * 1e3,
+        m.serverCpu / articles * 1e3,
+        complete ? "" : (" INCOMPLETE: " + std::to_string(m.decoded.files) + " files").c_str());
+}
+
+void fetchBench(const Options& o, const std::string& root) {
+    const std::string spool = root + "/spool";
+    std::uint64_t wireBytes = 0;
+    const auto written = Clock::now();
+    const std::vector<std::string> paths = writeSpool(o, spool, wireBytes);
+    std::fprintf(Report,
+                 "\n== walk over %d articles, %.1f KB each on average, %d groups (spool written in "
+                 "%.1f s)\n",
+                 o.articles, wireBytes / 1e3 / o.articles, o.groups, secondsSince(written));
+
+    const std::string program =
+        (fs::path(selfPath()).parent_path().parent_path() / "tools/newsserver/qmere-newsd")
+            .string();
+    ServerProcess server(program, spool);
+    const std::string serverText = "127.0.0.1 " + std::to_string(server.port());
+    std::vector<std::string> names;
+    for (int g = 0; g < o.groups; ++g) names.push_back(groupName(g));
+
+    std::fprintf(Report, "load at start: %s\n", loadAverage().c_str());
+    std::fprintf(Report,
+                 "| what | readers | time (s) | articles/s | article MB/s | decoded MB/s | client "
+                 "CPU ms/article | server CPU ms/article |\n|---|---|---|---|---|---|---|---|\n");
+    // The peer before and after the runs; the ratios use the faster of the two.
+    Measure peer = decodeFromDisk(paths, root + "/peer-home");
+    printRun("decode from disk", "-", peer, o.articles, wireBytes);
+    std::vector<std::pair<int, Measure>> runs;
+    for (int r = 0; r < o.repeat; ++r) {
+        for (int readers : o.readers) {
+            const double server0 = server.cpuSeconds();
+            Measure m = fetchRun(serverText, names, readers, root + "/fetch-home");
+            m.serverCpu = server.cpuSeconds() - server0;
+            runs.emplace_back(readers, m);
+            printRun("fetch, fixture server", std::to_string(readers), m, o.articles, wireBytes);
+        }
+    }
+    Measure peer2 = decodeFromDisk(paths, root + "/peer-home");
+    printRun("decode from disk (again)", "-", peer2, o.articles, wireBytes);
+    std::fprintf(Report, "load at end: %s\n", loadAverage().c_str());
+
+    // The split: the decoder has no timing hooks, so the disk decode's time per article
+    // stands for decoding and writing; the rest of a run's wall time is the network, the
+    // protocol, the server, saving the article text and the catalogue.
+    const Measure& best = peer.seconds < peer2.seconds ? peer : peer2;
+    const double decodePerArticle = best.seconds / o.articles;
+    std::fprintf(Report,
+                 "\nsplit per article; decode+write = the faster disk decode (%.3f ms wall, "
+                 "%.3f ms CPU)\n",
+                 decodePerArticle * 1e3, best.cpu / o.articles * 1e3);
+    std::fprintf(Report,
+                 "| readers | ms/article | decode+write | rest (network, protocol, server, text, "
+                 "catalogue) | rate vs disk decode |\n|---|---|---|---|---|\n");
+    for (const auto& [readers, m] : runs) {
+        const double perArticle = m.seconds / o.articles;
+        std::fprintf(Report, "| %d | %.3f | %.3f (%.0f%%) | %.3f (%.0f%%) | %.0f%% |\n", readers,
+                     perArticle * 1e3, decodePerArticle * 1e3, 100 * decodePerArticle / perArticle,
+                     (perArticle - decodePerArticle) * 1e3,
+                     100 * (perArticle - decodePerArticle) / perArticle,
+                     100 * best.seconds / m.seconds);
+    }
+}
+
+// The walk against an outside server (INN): groups given, no spool and no peer.
+void outsideBench(const Options& o, const std::string& root) {
+    std::string serverText = o.server;
+    if (auto colon = serverText.rfind(':'); colon != std::string::npos) serverText[colon] = ' ';
+    std::fprintf(Report, "\n== walk on %s over %zu groups (load %s)\n", o.server.c_str(),
+                 o.groupNames.size(), loadAverage().c_str());
+    std::fprintf(Report,
+                 "| readers | time (s) | articles/s | decoded MB/s | CPU (client) | files |\n"
+                 "|---|---|---|---|---|---|\n");
+    for (int r = 0; r < o.repeat; ++r) {
+        for (int readers : o.readers) {
+            Measure m = fetchRun(serverText, o.groupNames, readers, root + "/fetch-home");
+            const double files = static_cast<double>(m.decoded.files);
+            std::fprintf(
+                Report, "| %d | %.3f | %.0f | %.1f | %.0f%% | %llu |%s\n", readers, m.seconds,
+                files / m.seconds, static_cast<double>(m.decoded.bytes) / m.seconds / 1e6,
+                100 * m.cpu / m.seconds, static_cast<unsigned long long>(m.decoded.files),
+                m.ok && (o.expect == 0 || m.decoded.files == static_cast<std::uint64_t>(o.expect))
+                    ? ""
+                    : " INCOMPLETE");
+        }
+    }
+    std::fprintf(Report, "load at end: %s\n", loadAverage().c_str());
+}
+
+// Writes the articles as whole files (headers, empty line, body) for posting elsewhere.
+void writeArticleFiles(const Options& o) {
+    std::mt19937_64 random(1998);
+    fs::create_directories(o.writeArticles);
+    for (int i = 0; i < o.articles; ++i) {
+        Article a = makeArticle(o, i, random);
+        std::ofstream out(o.writeArticles + "/" + std::to_string(i));
+        out << a.headers << '\n' << a.body;
+    }
+}
+
+std::vector<int> parseList(const std::string& text) {
+    std::vector<int> values;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) values.push_back(std::stoi(item));
+    return values;
+}
+
+// Removes the work folder whatever way the bench ends normally.
+struct WorkFolder {
+    std::string path;
+    ~WorkFolder() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
+int run(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "--phase-list") {
+        std::string serverText = args[2];
+        return listPhase(args[1], serverText);
+    }
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) throw std::runtime_error(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--articles")
+            o.articles = std::stoi(value());
+        else if (a == "--kb")
+            o.kilobytes = std::stoi(value());
+        else if (a == "--groups")
+            o.groups = std::stoi(value());
+        else if (a == "--readers")
+            o.readers = parseList(value());
+        else if (a == "--repeat")
+            o.repeat = std::stoi(value());
+        else if (a == "--list-groups")
+            o.listGroups = std::stoull(value());
+        else if (a == "--no-list")
+            o.list = false;
+        else if (a == "--no-fetch")
+            o.fetch = false;
+        else if (a == "--dir")
+            o.dir = value();
+        else if (a == "--server")
+            o.server = value();
+        else if (a == "--group")
+            o.groupNames.push_back(value());
+        else if (a == "--expect")
+            o.expect = std::stoi(value());
+        else if (a == "--write-articles")
+            o.writeArticles = value();
+        else
+            throw std::runtime_error("unknown argument " + a);
+    }
+    const int reportFd = dup(STDOUT_FILENO);
+    Report = reportFd >= 0 ? fdopen(reportFd, "w") : nullptr;
+    if (!Report || !std::freopen("/dev/null", "w", stdout))
+        throw std::runtime_error("cannot set up the report");
+    std::setvbuf(Report, nullptr, _IOLBF, 0);
+    if (!o.writeArticles.empty()) {
+        writeArticleFiles(o);
+        return 0;
+    }
+    std::string pattern =
+        (o.dir.empty() ? fs::temp_directory_path().string() : o.dir) + "/qmfetchbench.XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a work folder");
+    WorkFolder work{pattern};
+    std::fprintf(Report, "work folder %s; load %s\n", work.path.c_str(), loadAverage().c_str());
+    if (!o.server.empty()) {
+        outsideBench(o, work.path);
+        return 0;
+    }
+    if (o.list) groupListBench(o, work.path);
+    if (o.fetch) fetchBench(o, work.path);
+    return 0;
+}
+
+}  // namespace
+}  // namespace qm::bench
+
+int main(int argc, char** argv) {
+    try {
+        return qm::bench::run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_fetch: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The retrieval walk of bench_fetch against the real INN of the test suite: the same 2,000
+# articles of about 60 KB posted into eight groups, then walked with 1 and 4 connections.
+# Needs root (INN runs system-wide). Usage: bench_fetch_inn.sh [BENCH_FETCH] [READERS]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+inn="$here/../scripts/inn-server.sh"
+bench=${1:-$here/../build-fbench/bench/bench_fetch}
+readers=${2:-1,4}
+articles=${ARTICLES:-2000}
+groups=8
+
+work=$(mktemp -d)
+state="$work/inn"
+started=0
+cleanup() {
+    [ "$started" -eq 1 ] && "$inn" stop "$state" >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$inn" install >/dev/null
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+names=()
+for ((g = 0; g < groups; g++)); do names+=("alt.binaries.bench.$g"); done
+"$bench" --write-articles "$work/articles" --articles "$articles" --groups "$groups"
+started=1
+"$inn" start "$state" "$port" "${names[@]}" >/dev/null
+posted=$SECONDS
+(cd "$work/articles" && ls | sort -n | xargs "$inn" post "$state")
+echo "posted $articles articles in $((SECONDS - posted)) s"
+args=()
+for name in "${names[@]}"; do args+=(--group "$name"); done
+"$bench" --server "127.0.0.1:$port" --readers "$readers" --expect "$articles" "${args[@]}"

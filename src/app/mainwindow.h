@@ -1,0 +1,157 @@
+#pragma once
+// The main window "Quillmere": the server box, the available groups and the groups to
+// retrieve, "Get pictures!" / "Stop pictures!", and the log. It owns the reader pool and the
+// group-list worker and carries out what the core asks of the windows (FrontendWindow).
+//
+// Created by main() (or a test) on the window thread with the program's settings, decoder
+// and front end, which outlive it; every member function runs on the window thread. Waits
+// for workers keep the event loop running, so a reader asking for credentials never blocks
+// a stop.
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "app/qtfrontend.h"
+#include "decode/regexpattern.h"
+
+class QAction;
+class QComboBox;
+class QListWidget;
+class QPushButton;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace qm {
+
+class ActivityIndicator;
+class AppSettings;
+class AvailableGroupsModel;
+class Decoder;
+class GroupFetchThread;
+class GroupTable;
+class ReaderPool;
+
+class MainWindow : public QMainWindow, public FrontendWindow {
+    Q_OBJECT
+  public:
+    enum ViewMode { ShowSubscribed = 0, ShowAll = 1, ShowSearch = 2 };
+
+    MainWindow(AppSettings& settings, Decoder& decoder, QtFrontend& frontend);
+    ~MainWindow() override;
+
+    // ---- commands (menu entries and buttons)
+    void getPictures();  // "Get pictures!" / "Stop pictures!"
+    void subscribeSelected();
+    void unsubscribeSelected();
+    void selectSelected();  // "Select >>"
+    void removeSelected();  // "<< Remove"
+    void browseGroup();
+    void exploreGroup();
+    void exitProgram();  // "EXIT": shutdown, then the window closes
+    void showAllGroups();
+    void showSubscribedGroups();
+    void searchGroups();
+    void addGroup();
+    void stopGroupList();
+    void newsServers();
+    void options();
+    void about();
+    void help();
+
+    // Runs the group search with a pattern and scope as the search dialog hands them back.
+    void runSearch(const QString& pattern, bool displayedOnly);
+    void addToSelected(GroupEntry& group);
+    void updateGroupRow(GroupEntry& group);
+    // The server box's text becomes the server in use (a new host loads its own lists).
+    void commitServerBox();
+    // Opens the file of a log line beginning with "Decoded file ".
+    void openLogLine(const QString& line);
+
+    // How files, folders and pages are opened (xdg-open by default); tests replace it.
+    void setOpener(std::function<void(const QString& target, bool asPage)> opener);
+
+    bool running() const { return m_running; }
+    bool groupListBusy() const { return m_groupListBusy; }
+    ViewMode viewMode() const { return m_viewMode; }
+    bool startupDone() const { return m_startupDone; }
+
+    // ---- FrontendWindow
+    void logLine(const QString& line) override;
+    void showMessage(const QString& text, MessageIcon icon) override;
+    std::optional<Credentials> promptCredentials(const QString& host,
+                                                 const Credentials& prefill) override;
+    void groupsOffered(const std::vector<GroupEntry*>& groups) override;
+    void groupRowChanged(GroupEntry& group) override;
+    void readersFinished() override;
+    void groupListDone() override;
+    void configurationRequested() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // ---- construction (mainwindow.cpp)
+    void buildUi();
+    QWidget* buildServerRow();
+    QWidget* buildGroupLists();
+    QWidget* buildBottomRow();
+    void buildMenus();
+    void connectSignals();
+    void loadState();
+    void fillServerBox();
+    void updateMenus();
+
+    // ---- runs (mainwindowrun.cpp)
+    void shutdown();
+    void startRun();
+    void stopRun();
+    void waitForReaders();
+    void freeSpaceTick();
+    void startGroupList();
+    void showTable(const GroupTable& table);
+    void refillLists();
+    void reloadServerLists();
+    void openPath(const std::string& path, bool asPage);
+    GroupEntry* currentSelectedGroup() const;
+    std::vector<GroupEntry*> selectedAvailableGroups(std::size_t limit) const;
+    QTreeWidgetItem* rowOf(const GroupEntry& group) const;
+
+    AppSettings& m_settings;
+    Decoder& m_decoder;
+    QtFrontend& m_frontend;
+    std::unique_ptr<ReaderPool> m_readerPool;
+    std::unique_ptr<GroupFetchThread> m_groupFetch;  // created on first use
+
+    QComboBox* m_serverBox = nullptr;
+    QPushButton* m_getButton = nullptr;
+    QTreeView* m_available = nullptr;
+    AvailableGroupsModel* m_availableModel = nullptr;
+    QTreeWidget* m_selected = nullptr;
+    QListWidget* m_log = nullptr;
+    ActivityIndicator* m_activity = nullptr;
+    QAction* m_showAllAction = nullptr;
+    QAction* m_showSubscribedAction = nullptr;
+    QAction* m_searchAction = nullptr;
+    QAction* m_addGroupAction = nullptr;
+    QAction* m_stopAction = nullptr;
+
+    QTimer m_startupTimer;    // once, 500 ms after creation
+    QTimer m_freeSpaceTimer;  // every 10 s while a run is on
+
+    std::function<void(const QString&, bool)> m_opener;
+    std::string m_serverText;  // the server box's text as last committed
+    ViewMode m_viewMode = ShowSubscribed;
+    QString m_searchPattern;
+    bool m_searchDisplayedOnly = true;
+    RegexPattern m_search;
+    bool m_groupListBusy = false;
+    bool m_running = false;
+    bool m_stopping = false;  // inside stopRun or the shutdown: no re-entry
+    bool m_startupDone = false;
+    bool m_exited = false;
+};
+
+}  // namespace qm

@@ -1,0 +1,233 @@
+// The main window's group-list commands, dialogs and the log's "Decoded file " lines.
+#include <QItemSelectionModel>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <mutex>
+
+#include "app/availablegroupsmodel.h"
+#include "app/mainwindow.h"
+#include "catalog/indexpages.h"
+#include "config/appsettings.h"
+#include "config/locks.h"
+#include "decode/decoder.h"
+#include "dialogs/aboutbox.h"
+#include "dialogs/addgroupdialog.h"
+#include "dialogs/configdialog.h"
+#include "dialogs/searchdialog.h"
+#include "dialogs/serversdialog.h"
+#include "nntp/readerpool.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t MaxSubscribeRows = 2048;
+constexpr std::size_t MaxRows = 20480;
+const QString DecodedFile = QStringLiteral("Decoded file ");
+
+}  // namespace
+
+std::vector<GroupEntry*> MainWindow::selectedAvailableGroups(std::size_t limit) const {
+    std::vector<GroupEntry*> groups;
+    QModelIndexList rows = m_available->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    for (const QModelIndex& index : rows) {
+        if (groups.size() >= limit) break;
+        if (GroupEntry* g = m_availableModel->group(index.row())) groups.push_back(g);
+    }
+    return groups;
+}
+
+GroupEntry* MainWindow::currentSelectedGroup() const {
+    const QList<QTreeWidgetItem*> items = m_selected->selectedItems();
+    if (items.isEmpty()) return nullptr;
+    return static_cast<GroupEntry*>(items.front()->data(0, Qt::UserRole).value<void*>());
+}
+
+void MainWindow::subscribeSelected() {
+    for (GroupEntry* g : selectedAvailableGroups(MaxSubscribeRows)) {
+        m_settings.subscribe(*g);
+        g->set(Subscribed);
+        m_availableModel->refresh(*g);
+    }
+}
+
+void MainWindow::unsubscribeSelected() {
+    for (GroupEntry* g : selectedAvailableGroups(MaxRows)) {
+        m_settings.unsubscribe(*g);
+        g->clear(Subscribed);
+        if (m_viewMode == ShowSubscribed)
+            m_availableModel->removeGroup(*g);
+        else
+            m_availableModel->refresh(*g);
+    }
+}
+
+void MainWindow::selectSelected() {
+    for (GroupEntry* g : selectedAvailableGroups(MaxRows)) {
+        if (g->has(ShownSelected)) continue;
+        addToSelected(*g);
+        m_settings.select(*g);
+    }
+}
+
+void MainWindow::removeSelected() {
+    GroupEntry* g = currentSelectedGroup();
+    if (!g) return;
+    m_settings.deselect(*g);
+    g->clear(Selected | ShownSelected);
+    delete rowOf(*g);
+}
+
+void MainWindow::browseGroup() {
+    GroupEntry* g = currentSelectedGroup();
+    if (!g) {
+        showMessage(QStringLiteral("No group selected."), MessageIcon::Information);
+        return;
+    }
+    std::string page = g->stats() ? g->stats()->idxPage() : std::string();
+    if (page.empty()) page = joinPath(groupDirectory(m_settings, *g), "index.html");
+    openPath(page, true);
+}
+
+void MainWindow::exploreGroup() {
+    GroupEntry* g = currentSelectedGroup();
+    if (!g) {
+        showMessage(QStringLiteral("No group selected."), MessageIcon::Information);
+        return;
+    }
+    openPath(groupDirectory(m_settings, *g), false);
+}
+
+void MainWindow::openLogLine(const QString& line) {
+    if (!line.startsWith(DecodedFile)) return;
+    openPath(line.mid(DecodedFile.size()).toStdString(), false);
+}
+
+void MainWindow::showTable(const GroupTable& table) {
+    std::vector<GroupEntry*> groups;
+    groups.reserve(table.size());
+    for (GroupEntry* g : table.entries()) groups.push_back(g);
+    m_availableModel->addGroups(std::move(groups));
+}
+
+void MainWindow::refillLists() {
+    for (int i = 0; i < m_selected->topLevelItemCount(); ++i)
+        static_cast<GroupEntry*>(m_selected->topLevelItem(i)->data(0, Qt::UserRole).value<void*>())
+            ->clear(ShownSelected);
+    m_selected->clear();
+    m_viewMode = ShowSubscribed;
+    m_availableModel->clear();
+    showTable(m_settings.subscribedGroups);
+    std::vector<GroupEntry*> selected;
+    for (GroupEntry* g : m_settings.selectedGroups.entries()) selected.push_back(g);
+    for (GroupEntry* g : selected) addToSelected(*g);
+    updateMenus();
+}
+
+void MainWindow::reloadServerLists() {
+    for (GroupEntry* g : m_settings.subscribedGroups.entries()) g->clear(Subscribed);
+    for (GroupEntry* g : m_settings.selectedGroups.entries()) g->clear(Selected);
+    m_settings.subscribedGroups.clear();
+    m_settings.selectedGroups.clear();
+    m_settings.visitedGroups.clear();
+    m_settings.loadSubscribed();
+    m_settings.loadSelected();
+    m_settings.loadVisited();
+    refillLists();
+}
+
+void MainWindow::showAllGroups() {
+    if (m_groupListBusy) return;
+    m_viewMode = ShowAll;
+    m_availableModel->clear();
+    updateMenus();
+    startGroupList();
+}
+
+void MainWindow::showSubscribedGroups() {
+    if (m_groupListBusy) return;
+    m_viewMode = ShowSubscribed;
+    m_availableModel->clear();
+    showTable(m_settings.subscribedGroups);
+    updateMenus();
+}
+
+void MainWindow::searchGroups() {
+    if (m_groupListBusy) return;
+    SearchDialog dialog(m_searchPattern, m_searchDisplayedOnly, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    runSearch(dialog.pattern(), dialog.displayedOnly());
+}
+
+void MainWindow::runSearch(const QString& pattern, bool displayedOnly) {
+    m_searchPattern = pattern;
+    m_searchDisplayedOnly = displayedOnly;
+    m_viewMode = ShowSearch;
+    updateMenus();
+    if (pattern.isEmpty()) {
+        showMessage(QStringLiteral("No search pattern supplied!"), MessageIcon::Information);
+        return;
+    }
+    if (auto error = m_search.compile(pattern.toStdString())) {
+        showMessage(QString::fromStdString(*error), MessageIcon::Warning);
+        return;
+    }
+    if (displayedOnly) {
+        m_availableModel->removeIf(
+            [this](const GroupEntry& g) { return !m_search.found(g.name()); });
+        return;
+    }
+    m_availableModel->clear();
+    for (GroupEntry* g : m_settings.allGroups.entries()) g->clear(ShownAvailable);
+    startGroupList();
+}
+
+void MainWindow::addGroup() {
+    if (m_groupListBusy) return;
+    AddGroupDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const std::string name = dialog.groupName().toStdString();
+    if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos) {
+        // A path: the file is decoded as an article; a file that cannot be read is ignored.
+        if (FilePtr file = openFile(name, "rb")) {
+            std::lock_guard lock(DecodeLock);
+            m_decoder.decodeArticle(std::move(file), false, false, true);
+        }
+        return;
+    }
+    GroupEntry* group = m_settings.allGroups.find(name);
+    if (!group) {
+        group = &m_settings.newGroup(name, Active);
+        m_settings.allGroups.add(*group);
+    }
+    if (!m_settings.subscribedGroups.add(*group)) return;  // already there: nothing to do
+    if (dialog.subscribe()) {
+        group->set(Subscribed);
+        showSubscribedGroups();
+    }
+}
+
+void MainWindow::newsServers() {
+    commitServerBox();
+    ServersDialog dialog(m_settings, this);
+    if (dialog.exec() == QDialog::Accepted) fillServerBox();
+}
+
+void MainWindow::options() {
+    ConfigDialog dialog(ConfigValues::from(m_settings), m_settings.freeSpaceProbe, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (applyConfiguration(m_settings, dialog.values(), this)) reloadServerLists();
+}
+
+void MainWindow::about() {
+    AboutBox(this).exec();
+}
+
+void MainWindow::help() {
+    openPath(helpFilePath(), true);
+}
+
+}  // namespace qm

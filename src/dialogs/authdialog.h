@@ -1,0 +1,24 @@
+#pragma once
+// "NNTP Authentication info": the user name and password of the server that answered 480.
+// Created by the main window on the window thread, on behalf of a reader thread that waits
+// for the answer (the front end carries the request over); modal, one at a time.
+#include <QDialog>
+
+#include "config/frontend.h"
+
+class QLineEdit;
+
+namespace qm {
+
+class AuthDialog : public QDialog {
+    Q_OBJECT
+  public:
+    AuthDialog(const QString& host, const Credentials& prefill, QWidget* parent = nullptr);
+    Credentials credentials() const;
+
+  private:
+    QLineEdit* m_user;
+    QLineEdit* m_password;
+};
+
+}  // namespace qm

@@ -1,0 +1,246 @@
+#include "dialogs/configdialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "config/appsettings.h"
+#include "dialogs/directoryselection.h"
+#include "dialogs/fieldvalidation.h"
+#include "platform/paths.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int MaxDataDirectory = 1024;
+constexpr int MaxText = 256;
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QLineEdit* edit(QWidget* parent, const char* name) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    return e;
+}
+
+QCheckBox* check(QWidget* parent, const char* name, const QString& text) {
+    auto* c = new QCheckBox(text, parent);
+    c->setObjectName(QLatin1String(name));
+    return c;
+}
+
+}  // namespace
+
+ConfigValues ConfigValues::from(const AppSettings& s) {
+    ConfigValues v;
+    v.dataDirectory = s.dataDirectory;
+    v.alertMark = s.freeAlert;
+    v.browser = s.browser;
+    v.excludePattern = s.killPattern;
+    v.skip = s.skipShort;
+    v.lineLimit = s.skipLimit;
+    v.saveText = s.keepText;
+    v.keepDuplicate = s.keepDup;
+    v.saveDescription = s.keepDesc;
+    v.readerThreads = s.maxThreads;
+    return v;
+}
+
+ConfigDialog::ConfigDialog(ConfigValues values,
+                           std::function<std::int64_t(const std::string&)> freeKB, QWidget* parent)
+    : QDialog(parent), m_values(std::move(values)), m_freeKB(std::move(freeKB)) {
+    setObjectName(QStringLiteral("configDialog"));
+    setWindowTitle(QStringLiteral("Configuration"));
+    buildUi();
+    load();
+}
+
+void ConfigDialog::buildUi() {
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(buildPathsBox());
+    layout->addWidget(buildFilterBox());
+    layout->addWidget(buildNewsDataBox());
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("configButtons"));
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &ConfigDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+QWidget* ConfigDialog::buildPathsBox() {
+    auto* box = new QWidget(this);
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    m_dataDirectory = edit(box, "dataDirectoryEdit");
+    m_dataDirectory->setMinimumWidth(320);
+    auto* dataButton = new QPushButton(QStringLiteral("..."), box);
+    dataButton->setObjectName(QStringLiteral("dataDirectoryButton"));
+    m_freeSpace = edit(box, "freeSpaceEdit");
+    m_freeSpace->setReadOnly(true);
+    m_freeSpace->setEnabled(false);
+    m_alertMark = edit(box, "alertMarkEdit");
+    m_browser = edit(box, "browserEdit");
+    auto* browserButton = new QPushButton(QStringLiteral("..."), box);
+    browserButton->setObjectName(QStringLiteral("browserButton"));
+
+    grid->addWidget(new QLabel(QStringLiteral("Data directory"), box), 0, 0);
+    grid->addWidget(m_dataDirectory, 0, 1, 1, 3);
+    grid->addWidget(dataButton, 0, 4);
+    grid->addWidget(new QLabel(QStringLiteral("Free space"), box), 1, 0);
+    auto* space = new QHBoxLayout;
+    space->addWidget(m_freeSpace);
+    space->addWidget(new QLabel(QStringLiteral("MB"), box));
+    space->addSpacing(12);
+    space->addWidget(new QLabel(QStringLiteral("Alert lower mark"), box));
+    space->addWidget(m_alertMark);
+    space->addWidget(new QLabel(QStringLiteral("MB"), box));
+    grid->addLayout(space, 1, 1, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Browser"), box), 2, 0);
+    grid->addWidget(m_browser, 2, 1, 1, 3);
+    grid->addWidget(browserButton, 2, 4);
+    connect(dataButton, &QPushButton::clicked, this, &ConfigDialog::chooseDataDirectory);
+    connect(browserButton, &QPushButton::clicked, this, &ConfigDialog::chooseBrowser);
+    return box;
+}
+
+QWidget* ConfigDialog::buildFilterBox() {
+    auto* box = new QWidget(this);
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    m_exclude = edit(box, "excludePatternEdit");
+    m_skip = check(box, "skipCheck", QStringLiteral("Skip"));
+    m_lineLimit = edit(box, "lineLimitEdit");
+    m_lineLimit->setMaximumWidth(80);
+    grid->addWidget(new QLabel(QStringLiteral("Exclude pattern"), box), 0, 0);
+    grid->addWidget(m_exclude, 0, 1, 1, 4);
+    grid->addWidget(m_skip, 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("messages with fewer than "), box), 1, 1);
+    grid->addWidget(m_lineLimit, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("lines"), box), 1, 3);
+    grid->setColumnStretch(4, 1);
+    return box;
+}
+
+QWidget* ConfigDialog::buildNewsDataBox() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* box = new QGroupBox(QStringLiteral("News data"), row);
+    box->setObjectName(QStringLiteral("newsDataBox"));
+    auto* boxLayout = new QVBoxLayout(box);
+    m_saveText = check(box, "saveTextCheck", QStringLiteral("Save text"));
+    m_keepDuplicate = check(box, "keepDuplicateCheck", QStringLiteral("Keep duplicate"));
+    m_saveDescription = check(box, "saveDescriptionCheck", QStringLiteral("Save description"));
+    boxLayout->addWidget(m_saveText);
+    boxLayout->addWidget(m_keepDuplicate);
+    boxLayout->addWidget(m_saveDescription);
+    layout->addWidget(box);
+
+    auto* threads = new QVBoxLayout;
+    threads->addWidget(new QLabel(QStringLiteral("Reader threads"), row));
+    m_readerThreads = new QSpinBox(row);
+    m_readerThreads->setObjectName(QStringLiteral("readerThreadsSpin"));
+    m_readerThreads->setRange(0, 99);  // wider than allowed so OK can say what is allowed
+    threads->addWidget(m_readerThreads);
+    threads->addStretch();
+    layout->addLayout(threads);
+    layout->addStretch();
+    return row;
+}
+
+void ConfigDialog::load() {
+    m_dataDirectory->setText(qs(m_values.dataDirectory));
+    showFreeSpace(m_values.dataDirectory);
+    m_alertMark->setText(QString::number(m_values.alertMark));
+    m_browser->setText(qs(m_values.browser));
+    m_exclude->setText(qs(m_values.excludePattern));
+    m_skip->setChecked(m_values.skip != 0);
+    m_lineLimit->setText(QString::number(m_values.lineLimit));
+    m_saveText->setChecked(m_values.saveText != 0);
+    m_keepDuplicate->setChecked(m_values.keepDuplicate != 0);
+    m_saveDescription->setChecked(m_values.saveDescription != 0);
+    m_readerThreads->setValue(m_values.readerThreads);
+}
+
+bool ConfigDialog::save() {
+    ConfigValues v = m_values;
+    if (!checkLength(this, m_dataDirectory, MaxDataDirectory)) return false;
+    if (!readInteger(this, m_alertMark, v.alertMark)) return false;
+    if (!checkLength(this, m_browser, MaxText)) return false;
+    if (!checkLength(this, m_exclude, MaxText)) return false;
+    if (!readInteger(this, m_lineLimit, v.lineLimit)) return false;
+    QLineEdit* threads = m_readerThreads->findChild<QLineEdit*>();
+    if (!readInteger(this, threads, v.readerThreads, 1, 24)) return false;
+    v.dataDirectory = m_dataDirectory->text().toStdString();
+    v.browser = m_browser->text().toStdString();
+    v.excludePattern = m_exclude->text().toStdString();
+    v.skip = m_skip->isChecked();
+    v.saveText = m_saveText->isChecked();
+    v.keepDuplicate = m_keepDuplicate->isChecked();
+    v.saveDescription = m_saveDescription->isChecked();
+    m_values = std::move(v);
+    return true;
+}
+
+void ConfigDialog::showFreeSpace(const std::string& directory) {
+    const std::int64_t kb = m_freeKB ? m_freeKB(directory) : 0;
+    m_freeSpace->setText(QString::number(kb / 1024));
+}
+
+void ConfigDialog::chooseDataDirectory() {
+    // Starts from the confirmed directory: a path typed but not confirmed is not used.
+    DirectorySelection selection(qs(m_values.dataDirectory), this);
+    if (selection.exec() != QDialog::Accepted) return;
+    m_values.dataDirectory = selection.path().toStdString();
+    m_dataDirectory->setText(selection.path());
+    showFreeSpace(m_values.dataDirectory);
+}
+
+void ConfigDialog::chooseBrowser() {
+    const QString file =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Browser"), m_browser->text());
+    if (file.isEmpty()) return;
+    m_values.browser = file.toStdString();
+    m_browser->setText(file);
+}
+
+void ConfigDialog::accept() {
+    if (save()) QDialog::accept();
+}
+
+bool applyConfiguration(AppSettings& settings, const ConfigValues& v, QWidget* parent) {
+    if (makeDirectories(v.dataDirectory) != 0) {
+        showMessage(parent, QStringLiteral("Fail make direcotry ") + qs(v.dataDirectory));
+        return false;
+    }
+    settings.maxThreads = v.readerThreads;
+    settings.keepText = v.saveText;
+    settings.keepDesc = v.saveDescription;
+    settings.keepDup = v.keepDuplicate;
+    settings.browser = v.browser;
+    settings.freeAlert = v.alertMark;
+    settings.skipShort = v.skip;
+    settings.skipLimit = v.lineLimit;
+    if (auto error = settings.setKillPattern(v.excludePattern)) {
+        showMessage(parent, qs(*error));
+    } else {
+        settings.killPattern = v.excludePattern;
+    }
+    if (v.dataDirectory == settings.dataDirectory) return false;
+    settings.dataDirectory = v.dataDirectory;
+    settings.messageIds.setDirectory(settings.dataDirectory);
+    return true;
+}
+
+}  // namespace qm

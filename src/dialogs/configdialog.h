@@ -1,0 +1,73 @@
+#pragma once
+// "Configuration": the user's settings, edited as a copy and handed back on OK; the caller
+// applies them (applyConfiguration). Created, run and destroyed by the main window on the
+// window thread.
+#include <QDialog>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+class QSpinBox;
+
+namespace qm {
+
+class AppSettings;
+
+struct ConfigValues {
+    std::string dataDirectory;
+    int alertMark = 500;
+    std::string browser;
+    std::string excludePattern;
+    int skip = 0;
+    int lineLimit = 500;
+    int saveText = 0;
+    int keepDuplicate = 1;
+    int saveDescription = 0;
+    int readerThreads = 4;
+
+    static ConfigValues from(const AppSettings& settings);
+};
+
+class ConfigDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // freeKB: the free space of a folder's volume in 1024-byte units.
+    ConfigDialog(ConfigValues values, std::function<std::int64_t(const std::string&)> freeKB,
+                 QWidget* parent = nullptr);
+    const ConfigValues& values() const { return m_values; }
+
+  private:
+    void buildUi();
+    QWidget* buildPathsBox();
+    QWidget* buildFilterBox();
+    QWidget* buildNewsDataBox();
+    void load();
+    bool save();
+    void chooseDataDirectory();
+    void chooseBrowser();
+    void showFreeSpace(const std::string& directory);
+    void accept() override;
+
+    ConfigValues m_values;
+    std::function<std::int64_t(const std::string&)> m_freeKB;
+    QLineEdit* m_dataDirectory = nullptr;
+    QLineEdit* m_freeSpace = nullptr;
+    QLineEdit* m_alertMark = nullptr;
+    QLineEdit* m_browser = nullptr;
+    QLineEdit* m_exclude = nullptr;
+    QCheckBox* m_skip = nullptr;
+    QLineEdit* m_lineLimit = nullptr;
+    QCheckBox* m_saveText = nullptr;
+    QCheckBox* m_keepDuplicate = nullptr;
+    QCheckBox* m_saveDescription = nullptr;
+    QSpinBox* m_readerThreads = nullptr;
+};
+
+// Carries out OK: makes the data directory (or shows "Fail make direcotry " + it and changes
+// nothing), copies the values, compiles the exclude pattern (showing its error and keeping the
+// old one). True when the data directory changed (the caller refills its lists).
+bool applyConfiguration(AppSettings& settings, const ConfigValues& values, QWidget* parent);
+
+}  // namespace qm

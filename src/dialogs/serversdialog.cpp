@@ -1,0 +1,160 @@
+#include "dialogs/serversdialog.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <memory>
+#include <vector>
+
+#include "config/appsettings.h"
+#include "dialogs/fieldvalidation.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int MaxHost = 256;
+
+// Removed server entries, kept until the program ends (window thread only).
+std::vector<std::unique_ptr<ServerEntry>>& retiredEntries() {
+    static std::vector<std::unique_ptr<ServerEntry>> retired;
+    return retired;
+}
+
+}  // namespace
+
+ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
+    : QDialog(parent),
+      m_settings(settings),
+      m_host(new QLineEdit(this)),
+      m_port(new QLineEdit(this)),
+      m_list(new QListWidget(this)) {
+    setObjectName(QStringLiteral("serversDialog"));
+    setWindowTitle(QStringLiteral("NNTP Servers"));
+    auto* grid = new QGridLayout(this);
+    m_host->setObjectName(QStringLiteral("hostEdit"));
+    m_port->setObjectName(QStringLiteral("portEdit"));
+    m_port->setMaximumWidth(80);
+    m_list->setObjectName(QStringLiteral("serverList"));
+    m_list->setSortingEnabled(true);
+    m_list->installEventFilter(this);
+    auto* add = new QPushButton(QStringLiteral("Add"), this);
+    add->setObjectName(QStringLiteral("addButton"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("serversButtons"));
+
+    grid->addWidget(new QLabel(QStringLiteral("Host"), this), 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Port"), this), 0, 1);
+    grid->addWidget(m_host, 1, 0);
+    grid->addWidget(m_port, 1, 1);
+    grid->addWidget(add, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("NNTP Servers"), this), 2, 0);
+    grid->addWidget(m_list, 3, 0, 1, 3);
+    grid->addWidget(buttons, 4, 0, 1, 3);
+    grid->setColumnStretch(0, 1);
+    resize(420, 320);
+
+    connect(add, &QPushButton::clicked, this, &ServersDialog::addServer);
+    connect(m_list, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { showEntry(item->text()); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &ServersDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &ServersDialog::reject);
+    fill();
+}
+
+void ServersDialog::fill() {
+    if (ServerEntry* current = m_settings.currentServer()) {
+        m_host->setText(QString::fromStdString(current->host));
+        m_port->setText(QString::number(current->port));
+        m_list->addItem(QString::fromStdString(current->host));
+    }
+    for (const auto& [host, entry] : m_settings.servers) {
+        if (!entry) continue;
+        m_saved.emplace(host, *entry);
+        const QString text = QString::fromStdString(entry->textForm());
+        if (!listHasPrefix(text)) m_list->addItem(text);
+    }
+    (void)m_settings.saveServers();  // what Cancel goes back to
+}
+
+bool ServersDialog::listHasPrefix(const QString& text) const {
+    for (int i = 0; i < m_list->count(); ++i)
+        if (m_list->item(i)->text().startsWith(text, Qt::CaseInsensitive)) return true;
+    return false;
+}
+
+void ServersDialog::addServer() {
+    const std::string host = m_host->text().trimmed().toStdString();
+    if (host.empty()) return;
+    if (!checkLength(this, m_host, MaxHost)) return;
+    int port = ServerEntry::DefaultPort;
+    if (!m_port->text().trimmed().isEmpty() && !readInteger(this, m_port, port, 0, 65535)) return;
+    ServerEntry probe;
+    probe.host = host;
+    probe.port = port;
+    const QString text = QString::fromStdString(probe.textForm());
+    if (listHasPrefix(text)) return;
+    m_list->addItem(text);
+    auto& slot = m_settings.servers[host];
+    if (!slot) slot = std::make_unique<ServerEntry>();
+    slot->host = host;
+    slot->port = port;
+    slot->setAuthFlag(0);
+    slot->setCredentials({"-", "-"});
+}
+
+void ServersDialog::deleteCurrent() {
+    QListWidgetItem* item = m_list->currentItem();
+    if (!item) return;
+    const ServerEntry parsed = ServerEntry::parse(item->text().toStdString());
+    if (auto found = m_settings.servers.find(parsed.host); found != m_settings.servers.end())
+        retire(found->first);
+    delete m_list->takeItem(m_list->row(item));
+}
+
+void ServersDialog::showEntry(const QString& text) {
+    const ServerEntry parsed = ServerEntry::parse(text.toStdString());
+    m_host->setText(QString::fromStdString(parsed.host));
+    m_port->setText(QString::number(parsed.port));
+}
+
+bool ServersDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_list && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        deleteCurrent();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ServersDialog::accept() {
+    (void)m_settings.saveServers();
+    QDialog::accept();
+}
+
+void ServersDialog::retire(const std::string& host) {
+    auto found = m_settings.servers.find(host);
+    if (found != m_settings.servers.end() && found->second)
+        retiredEntries().push_back(std::move(found->second));
+}
+
+void ServersDialog::reject() {
+    // As reading back the "server.lst" saved at the start, without freeing live entries.
+    for (auto& [host, entry] : m_settings.servers)
+        if (!m_saved.contains(host)) retire(host);
+    for (const auto& [host, saved] : m_saved) {
+        auto& slot = m_settings.servers[host];
+        if (slot)
+            *slot = saved;
+        else
+            slot = std::make_unique<ServerEntry>(saved);
+    }
+    QDialog::reject();
+}
+
+}  // namespace qm

@@ -1,0 +1,50 @@
+#pragma once
+// "NNTP Servers": the list of configured servers, edited in place in the settings' server
+// map; "server.lst" is saved when the dialog opens, and Cancel goes back to that state.
+//
+// Readers of a run hold a pointer to the server entry in use, so entries are never freed
+// while the program runs: Cancel restores the entries in place, and a deleted entry is
+// retired (kept alive) rather than destroyed.
+// Created, run and destroyed by the main window on the window thread, between runs.
+#include <QDialog>
+#include <map>
+#include <string>
+
+#include "config/serverentry.h"
+
+class QLineEdit;
+class QListWidget;
+
+namespace qm {
+
+class AppSettings;
+
+class ServersDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ServersDialog(AppSettings& settings, QWidget* parent = nullptr);
+
+    // The "Add" button: adds the host and port of the edits.
+    void addServer();
+    // The Delete key on the list: removes the entry under the caret.
+    void deleteCurrent();
+    // A double-click on an entry: shows its host and port in the edits.
+    void showEntry(const QString& text);
+
+  private:
+    void fill();
+    bool listHasPrefix(const QString& text) const;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void accept() override;
+    void reject() override;
+
+    void retire(const std::string& host);
+
+    AppSettings& m_settings;
+    std::map<std::string, ServerEntry> m_saved;  // the map as it was when the dialog opened
+    QLineEdit* m_host;
+    QLineEdit* m_port;
+    QListWidget* m_list;
+};
+
+}  // namespace qm

@@ -1,0 +1,358 @@
+// Kills "qmere-cli fetch" (its path in QM_CLI) with SIGKILL at random moments, many times over,
+// against the fixture news server: every state file left behind must still be whole and
+// readable, and one uninterrupted run afterwards must finish the groups with every posted file
+// decoded. The seed is printed; QM_KILLRUN_SEED repeats a run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "newsserver/newsserver.h"
+#include "platform/file.h"
+#include "support/tempdir.h"
+
+extern char** environ;
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::vector<std::string> Groups = {"alt.kill.one", "alt.kill.two", "alt.kill.three"};
+constexpr std::uint64_t ArticlesPerGroup = 40;
+// The first articles of each group; more are posted between the kills. The three parts of
+// each group's split post are spread so that kills fall between them.
+constexpr std::uint64_t SplitParts[3] = {5, 18, 31};
+
+std::string uuencode(std::string_view data) {
+    auto c = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
+    std::string out;
+    for (std::size_t at = 0; at < data.size(); at += 45) {
+        std::string_view line = data.substr(at, 45);
+        out += c(static_cast<unsigned>(line.size()));
+        for (std::size_t i = 0; i < line.size(); i += 3) {
+            unsigned b[3] = {};
+            for (std::size_t k = 0; k < 3 && i + k < line.size(); ++k)
+                b[k] = static_cast<unsigned char>(line[i + k]);
+            out += c(b[0] >> 2);
+            out += c(((b[0] << 4) | (b[1] >> 4)) & 63);
+            out += c(((b[1] << 2) | (b[2] >> 6)) & 63);
+            out += c(b[2] & 63);
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+std::string base64(std::string_view data) {
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < data.size(); i += 3) {
+        unsigned v = static_cast<unsigned char>(data[i]) << 16;
+        if (i + 1 < data.size()) v |= static_cast<unsigned char>(data[i + 1]) << 8;
+        if (i + 2 < data.size()) v |= static_cast<unsigned char>(data[i + 2]);
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < data.size() ? alphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < data.size() ? alphabet[v & 63] : '=';
+        if (out.size() % 77 == 76) out += '\n';
+    }
+    return out + "\n";
+}
+
+std::string bytes(std::size_t size, unsigned seed) {
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        out[i] = static_cast<char>((i * 131 + seed * 7 + i / 97) % 256);
+    return out;
+}
+
+std::vector<std::string> lines(std::string_view text) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        out.emplace_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+bool isDecimal(std::string_view text) {
+    if (!text.empty() && text.front() == '-') text.remove_prefix(1);
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+class KillRunThreads : public ::testing::Test {
+  protected:
+    KillRunThreads() : m_xdg(m_dir) {}
+
+    void SetUp() override {
+        if (!std::getenv("QM_CLI")) GTEST_SKIP() << "QM_CLI is not set (run through ctest)";
+        newsd::NewsServerOptions options;
+        options.spool = m_dir.file("spool");
+        for (const std::string& group : Groups) {
+            const std::string split = group.substr(group.rfind('.') + 1) + "-split.jpg";
+            m_posted[group][split] = bytes(4500, m_seed++);
+            while (m_articles[group] < ArticlesPerGroup) post(group);
+        }
+        m_server = std::make_unique<newsd::NewsServer>(options);
+        m_server->start();
+    }
+
+    void TearDown() override {
+        if (m_server) m_server->stop();
+    }
+
+    // The group's next article: a part of its split post, else a uuencoded or a MIME base64
+    // picture of its own.
+    void post(const std::string& group) {
+        const std::uint64_t number = ++m_articles[group];
+        const std::string prefix = group.substr(group.rfind('.') + 1);
+        std::string headers = "Message-ID: <" + std::to_string(number) + "." + group + "@kill>\n";
+        std::string body;
+        std::size_t part = 0;
+        for (std::size_t p = 0; p < 3; ++p)
+            if (SplitParts[p] == number) part = p + 1;
+        if (part > 0) {
+            const std::string name = prefix + "-split.jpg";
+            const std::vector<std::string> encoded = lines(uuencode(m_posted[group][name]));
+            const std::size_t per = (encoded.size() + 2) / 3;
+            headers += "Subject: " + name + " (" + std::to_string(part) + "/3)";
+            if (part == 1) body = "begin 644 " + name + "\n";
+            for (std::size_t i = (part - 1) * per; i < part * per && i < encoded.size(); ++i)
+                body += encoded[i] + "\n";
+            if (part == 3) body += "`\nend\n";
+        } else {
+            const std::string data = bytes(200 + number * 23 % 900, m_seed++);
+            const bool mime = number % 3 == 0;
+            const std::string name =
+                prefix + "-" + std::to_string(number) + (mime ? ".png" : ".gif");
+            m_posted[group][name] = data;
+            if (mime) {
+                headers += "Subject: picture " + std::to_string(number) +
+                           "\nMIME-Version: 1.0\nContent-Type: image/png; name=\"" + name +
+                           "\"\nContent-Transfer-Encoding: base64";
+                body = base64(data);
+            } else {
+                headers += "Subject: " + name + " (1/1)";
+                body = "begin 644 " + name + "\n" + uuencode(data) + "`\nend\n";
+            }
+        }
+        newsd::writeSpoolArticle(m_dir.file("spool"), group, number, headers, body);
+    }
+
+    pid_t spawnFetch() {
+        std::vector<std::string> args = {std::getenv("QM_CLI"),
+                                         "fetch",
+                                         "--server",
+                                         "127.0.0.1:" + std::to_string(m_server->port()),
+                                         "--threads",
+                                         "2"};
+        args.insert(args.end(), Groups.begin(), Groups.end());
+        const std::string out = m_dir.file("stdout"), err = m_dir.file("stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+
+    // The exit status, or -1 when it had to be killed at the deadline (or died of a signal).
+    static int waitExit(pid_t pid, std::chrono::seconds limit) {
+        const auto deadline = Clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string data(const std::string& name) const { return m_dir.file("data/qmere/" + name); }
+
+    // Every state file that exists now must be whole: the checks name the file and the kill.
+    void checkStateFiles(int kill) {
+        SCOPED_TRACE("after kill " + std::to_string(kill));
+        if (auto content = readWholeFile(data("MSGLIST"))) {
+            const auto ids = lines(*content);
+            EXPECT_LE(ids.size(), 10000u);
+            if (!content->empty()) {
+                EXPECT_EQ(content->back(), '\n') << "MSGLIST";
+            }
+            for (const std::string& id : ids)
+                EXPECT_TRUE(id.size() > 2 && id.front() == '<' && id.back() == '>')
+                    << "MSGLIST line \"" << id << "\"";
+        }
+        for (const std::string& group : Groups) {
+            if (auto last = readWholeFile(data(group + "/Last"))) {
+                EXPECT_TRUE(isDecimal(*last)) << group << "/Last: \"" << *last << "\"";
+            }
+            if (auto list = readWholeFile(data(group + "/data.lst"))) {
+                if (!list->empty()) {
+                    EXPECT_EQ(list->back(), '\n') << group << "/data.lst";
+                }
+                for (const std::string& line : lines(*list)) {
+                    std::size_t tabs = 0, at = 0;
+                    while ((at = line.find('\t', at)) != std::string::npos) ++tabs, ++at;
+                    EXPECT_TRUE(tabs == 3 && line.back() != '\t')
+                        << group << "/data.lst line \"" << line << "\"";
+                }
+            }
+        }
+        std::error_code none;  // an early kill may leave no data folder yet
+        for (const auto& entry : fs::recursive_directory_iterator(data(""), none)) {
+            const std::string name = entry.path().filename().string();
+            if (name != "Groups" && !name.starts_with("Groups.")) continue;
+            auto content = readWholeFile(entry.path().string());
+            ASSERT_TRUE(content) << entry.path();
+            const auto names = lines(*content);
+            ASSERT_FALSE(names.empty()) << entry.path() << " is empty";
+            EXPECT_EQ(names.back(), ".") << entry.path() << " has no final \".\" line";
+            EXPECT_EQ(content->back(), '\n') << entry.path();
+            for (std::size_t i = 0; i + 1 < names.size(); ++i)
+                EXPECT_TRUE(!names[i].empty() && names[i] != ".") << entry.path() << " line " << i;
+        }
+        if (auto servers = readWholeFile(data("server.lst"))) {
+            const std::string host = "127.0.0.1 " + std::to_string(m_server->port());
+            EXPECT_EQ(servers->back(), '\n') << "server.lst";
+            for (const std::string& line : lines(*servers))
+                EXPECT_EQ(line.substr(0, line.find('\t')), host) << "server.lst";
+        }
+        if (auto profile = readWholeFile(m_dir.file("config/Corvane,LLC/qmere.ini"))) {
+            EXPECT_EQ(profile->back(), '\n') << "profile";
+            bool inSection = false;
+            for (const std::string& line : lines(*profile)) {
+                if (line.empty()) continue;
+                if (line.front() == '[') {
+                    EXPECT_EQ(line.back(), ']') << "profile line \"" << line << "\"";
+                    inSection = true;
+                } else {
+                    EXPECT_TRUE(inSection && line.find('=') != std::string::npos)
+                        << "profile line \"" << line << "\"";
+                }
+            }
+            EXPECT_NE(profile->find("\nData="), std::string::npos) << "profile lacks its keys";
+        }
+    }
+
+    TempDir m_dir;
+    ScopedXdgHome m_xdg;
+    std::unique_ptr<newsd::NewsServer> m_server;
+    std::map<std::string, std::map<std::string, std::string>> m_posted;  // group: name: bytes
+    std::map<std::string, std::uint64_t> m_articles;                     // group: last number
+    unsigned m_seed = 1;
+};
+
+TEST_F(KillRunThreads, StateFilesSurviveKillsAndTheNextRunCompletesTheSet) {
+    unsigned seed = std::random_device{}();
+    if (const char* fixed = std::getenv("QM_KILLRUN_SEED")) seed = std::stoul(fixed);
+    std::printf("QM_KILLRUN_SEED=%u\n", seed);
+    RecordProperty("seed", std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> pause(5, 400);
+
+    constexpr int Kills = 25;
+    const auto budget = Clock::now() + std::chrono::seconds(40);
+    int killed = 0, finishedBeforeKill = 0;
+    for (int i = 0; i < Kills && Clock::now() < budget; ++i) {
+        const pid_t pid = spawnFetch();
+        ASSERT_GT(pid, 0) << "cannot start " << std::getenv("QM_CLI");
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            // A run that ends by itself must end as a finished run does.
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << "run " << i << " ended with status " << status << "\n"
+                << m_dir.read("stderr");
+            ++finishedBeforeKill;
+        } else {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ++killed;
+        }
+        checkStateFiles(i);
+        if (HasFailure()) return;  // one broken file is enough to look at
+        // New articles keep every run busy, so that kills also fall on their end.
+        for (const std::string& group : Groups)
+            for (int k = 0; k < 3; ++k) post(group);
+    }
+    std::printf("%d runs killed, %d ended before their kill; reading positions:", killed,
+                finishedBeforeKill);
+    for (const std::string& group : Groups)
+        std::printf(" %s", m_dir.read("data/qmere/" + group + "/Last").c_str());
+    std::printf("\n");
+    EXPECT_GT(killed, 0);
+
+    const auto start = Clock::now();
+    const pid_t pid = spawnFetch();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(waitExit(pid, std::chrono::seconds(120)), 0)
+        << m_dir.read("stdout") << m_dir.read("stderr");
+    std::printf(
+        "the uninterrupted run took %lld ms\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count()));
+    checkStateFiles(Kills);
+
+    // Every posted file decoded whole: under its own name, or under a numbered one when an
+    // article cut off by a kill was decoded once already.
+    int found = 0, posted = 0;
+    for (const auto& [group, files] : m_posted) {
+        SCOPED_TRACE(group);
+        EXPECT_EQ(m_dir.read("data/qmere/" + group + "/Last"), std::to_string(m_articles[group]));
+        for (const auto& [name, content] : files) {
+            ++posted;
+            bool whole = false;
+            for (const auto& entry : fs::directory_iterator(data(group + "/news.dat"))) {
+                const std::string file = entry.path().filename().string();
+                if (file != name && !file.ends_with("_" + name)) continue;
+                if (readWholeFile(entry.path().string()) == content) whole = true;
+            }
+            if (whole)
+                ++found;
+            else
+                ADD_FAILURE() << name << " is missing or not whole in news.dat";
+        }
+        // Saved articles are named by their number; none may stay behind.
+        for (const auto& entry : fs::directory_iterator(data(group))) {
+            const std::string file = entry.path().filename().string();
+            EXPECT_FALSE(isDecimal(file)) << "saved article " << group << "/" << file << " left";
+        }
+    }
+    EXPECT_EQ(found, posted);
+    std::printf("%d of %d posted files decoded whole\n", found, posted);
+}
+
+}  // namespace
+}  // namespace qm::test

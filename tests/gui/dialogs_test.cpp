@@ -1,0 +1,87 @@
+// The configuration and small dialogs: validation, the server list's rules, Cancel.
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include "dialogs/configdialog.h"
+#include "dialogs/directoryselection.h"
+#include "dialogs/serversdialog.h"
+#include "guiprogram.h"
+
+namespace qm::test {
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void readerThreadsOutsideOneToTwentyFourAreRefused() {
+        ModalCatcher catcher;
+        for (int threads : {25, 0}) {
+            catcher.clear();
+            ConfigDialog dialog(ConfigValues{}, {});
+            dialog.findChild<QSpinBox*>("readerThreadsSpin")->setValue(threads);
+            dialog.show();
+            QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+            QCOMPARE(catcher.texts(), QStringList{"Please enter an integer between 1 and 24."});
+            QVERIFY(dialog.result() != QDialog::Accepted);
+        }
+        catcher.clear();
+        ConfigDialog dialog(ConfigValues{}, {});
+        dialog.findChild<QLineEdit*>("lineLimitEdit")->setText("many");
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        QCOMPARE(catcher.texts(), QStringList{"Please enter an integer."});
+    }
+
+    void serverListFollowsItsPrefixRulesAndCancelRestores() {
+        GuiProgram p;
+        ServersDialog dialog(p.settings);
+        auto* host = dialog.findChild<QLineEdit*>("hostEdit");
+        auto* port = dialog.findChild<QLineEdit*>("portEdit");
+        auto* list = dialog.findChild<QListWidget*>("serverList");
+        host->setText("news.example.org");
+        port->setText("563");
+        dialog.addServer();
+        QVERIFY(!list->findItems("news.example.org 563", Qt::MatchExactly).isEmpty());
+        const int count = list->count();
+        host->setText("news.example");
+        port->setText("119");
+        dialog.addServer();  // the beginning of a listed entry: nothing added
+        QCOMPARE(list->count(), count);
+
+        ServersDialog second(p.settings);
+        auto* secondList = second.findChild<QListWidget*>("serverList");
+        secondList->setCurrentItem(
+            secondList->findItems("news.example.org 563", Qt::MatchExactly).value(0));
+        second.deleteCurrent();
+        QVERIFY(!p.settings.servers.at("news.example.org"));
+        QMetaObject::invokeMethod(&second, "reject", Qt::DirectConnection);
+        QVERIFY(p.settings.servers.at("news.example.org"));
+        QCOMPARE(p.settings.servers.at("news.example.org")->port, 563);
+        p.window->exitProgram();
+    }
+
+    void directorySelectionReturnsTheTypedPathAndBrowsesUp() {
+        DirectorySelection typed(QStringLiteral("/no/such/folder"));
+        QMetaObject::invokeMethod(&typed, "accept", Qt::DirectConnection);
+        QCOMPARE(typed.path(), QStringLiteral("/no/such/folder"));
+
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("inner"));
+        DirectorySelection browse(dir.path());
+        browse.browse();
+        QVERIFY(browse.enter(dir.path() + "/inner"));
+        QVERIFY(browse.enter(".."));
+        QCOMPARE(browse.currentDirectory(), QDir(dir.path()).absolutePath());
+        QCOMPARE(browse.path(), QDir(dir.path()).absolutePath());
+        QVERIFY(!browse.enter("no files found"));
+    }
+};
+
+static RegisterGuiTest registerDialogs("DialogsTest",
+                                       [] { return std::make_unique<DialogsTest>(); });
+
+}  // namespace qm::test
+
+#include "dialogs_test.moc"

@@ -1,0 +1,47 @@
+#pragma once
+// The desktop program as main() builds it, on a throw-away home, with a fixture news server
+// serving a sample spool; for the GUI tests.
+#include <QComboBox>
+#include <memory>
+
+#include "app/mainwindow.h"
+#include "app/qtfrontend.h"
+#include "catalog/indexpages.h"
+#include "config/appsettings.h"
+#include "decode/decoder.h"
+#include "guitests.h"
+#include "newsserver/newsserver.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+
+namespace qm::test {
+
+struct GuiProgram {
+    explicit GuiProgram(newsd::NewsServerOptions options = {}, int pictures = 3) {
+        options.spool = (home.path() + "/spool").toStdString();
+        writeSampleSpool(options.spool, pictures);
+        server = std::make_unique<newsd::NewsServer>(options);
+        server->start();
+        settings.browserLookup = [] { return std::string("/bin/true"); };
+        settings.freeSpaceProbe = [](const std::string&) { return std::int64_t{1} << 40; };
+        decoder.setSink(&hook);
+        window = std::make_unique<MainWindow>(settings, decoder, frontend);
+        window->setOpener([this](const QString& target, bool) { opened << target; });
+        window->show();
+    }
+
+    QString serverLine() const { return QStringLiteral("127.0.0.1 %1").arg(server->port()); }
+    void chooseServer() { window->findChild<QComboBox*>("serverBox")->setEditText(serverLine()); }
+
+    ThrowAwayHome home;
+    Profile profile{profilePath()};
+    QtFrontend frontend;
+    AppSettings settings{frontend, profile};
+    Decoder decoder{settings};
+    CatalogHook hook{settings};
+    std::unique_ptr<newsd::NewsServer> server;
+    std::unique_ptr<MainWindow> window;
+    QStringList opened;
+};
+
+}  // namespace qm::test

@@ -1,0 +1,171 @@
+// Writes a real set of a group's pages for the browser test: a data directory with one group
+// whose news.dat holds two small GIF pictures and a text file, each recorded the way a reader
+// thread records a decoded file, then the day pages and the full index.
+//
+//   makepages <folder>
+//
+// Prints "day <path>", "full <path>", then "picture <name> <width> <height>" or "file <name>"
+// per decoded file, for the test to read.
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/indexpages.h"
+#include "catalog/picturelist.h"
+#include "config/appsettings.h"
+#include "config/frontend.h"
+#include "config/groupentry.h"
+#include "config/threadcontext.h"
+#include "decode/savedarticle.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+
+namespace {
+
+constexpr std::string_view NotesText = "Notes for the browser test.\nSecond line.\n";
+
+// The log goes to stderr so a failing run says why; nothing here asks the user anything.
+class QuietFrontend : public qm::Frontend {
+  public:
+    void appendLog(std::string_view line) override {
+        std::fprintf(stderr, "makepages: %.*s\n", static_cast<int>(line.size()), line.data());
+    }
+    void messageBox(std::string_view text, qm::MessageIcon) override { appendLog(text); }
+    std::optional<qm::Credentials> askCredentials(std::string_view,
+                                                  const qm::Credentials&) override {
+        return std::nullopt;
+    }
+    void offerAvailableGroup(qm::GroupEntry&) override {}
+    void updateGroupRow(qm::GroupEntry&) override {}
+    void runFinished() override {}
+    void groupListFinished() override {}
+    void openConfiguration() override {}
+};
+
+// A four-colour GIF, one colour per quadrant. Every pixel is a literal LZW code and a clear
+// code follows every second one, so the code width never leaves 3 bits and no string table
+// is needed; any decoder reads it.
+std::string quadrantGif(int width, int height) {
+    std::string gif = "GIF89a";
+    auto put16 = [&gif](int v) {
+        gif += static_cast<char>(v & 0xff);
+        gif += static_cast<char>((v >> 8) & 0xff);
+    };
+    put16(width);
+    put16(height);
+    gif += static_cast<char>(0x81);  // global colour table of 4 entries
+    gif += '\0';                     // background colour
+    gif += '\0';                     // aspect ratio
+    const unsigned char palette[] = {0xd0, 0x20, 0x20, 0x20, 0xa0, 0x30,
+                                     0x20, 0x40, 0xd0, 0xf0, 0xf0, 0xf0};
+    gif.append(reinterpret_cast<const char*>(palette), sizeof palette);
+    gif += ',';  // image descriptor
+    put16(0);
+    put16(0);
+    put16(width);
+    put16(height);
+    gif += '\0';  // no local colour table, not interlaced
+    gif += '\2';  // LZW minimum code size
+
+    constexpr unsigned Clear = 4, End = 5;
+    std::vector<unsigned char> data;
+    std::uint32_t bits = 0;
+    int count = 0;
+    auto code = [&](unsigned c) {
+        bits |= c << count;
+        count += 3;
+        while (count >= 8) {
+            data.push_back(static_cast<unsigned char>(bits & 0xff));
+            bits >>= 8;
+            count -= 8;
+        }
+    };
+    int n = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x, ++n) {
+            if (n % 2 == 0) code(Clear);
+            code((y < height / 2 ? 0u : 2u) + (x < width / 2 ? 0u : 1u));
+        }
+    }
+    code(End);
+    if (count > 0) data.push_back(static_cast<unsigned char>(bits & 0xff));
+    for (std::size_t at = 0; at < data.size(); at += 255) {
+        std::size_t size = std::min<std::size_t>(255, data.size() - at);
+        gif += static_cast<char>(size);
+        gif.append(reinterpret_cast<const char*>(data.data() + at), size);
+    }
+    gif += '\0';  // block terminator
+    gif += ';';   // trailer
+    return gif;
+}
+
+int fail(const std::string& what) {
+    std::fprintf(stderr, "makepages: %s\n", what.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) return fail("usage: makepages <folder>");
+    std::string root = argv[1];
+    if (qm::makeDirectories(root) != 0) return fail("cannot make " + root);
+
+    QuietFrontend frontend;
+    qm::Profile profile(qm::joinPath(root, "qmere.ini"));
+    qm::AppSettings settings(frontend, profile);
+    settings.dataDirectory = qm::joinPath(root, "data");
+    qm::GroupEntry& group = settings.newGroup("alt.binaries.pictures.test");
+    std::string files = qm::filesDirectory(settings, group);
+    if (qm::makeDirectories(files) != 0) return fail("cannot make " + files);
+    if (qm::prepareDayPages(settings, group) != 0) return fail("cannot prepare the day pages");
+
+    // Recorded as a reader thread records what its decoder wrote: with the group and the
+    // article current on this thread.
+    qm::SavedArticle article;
+    qm::ThreadContext& context = qm::ThreadContext::current();
+    context.currentGroup = &group;
+    context.currentArticle = &article;
+    struct Decoded {
+        const char* name;
+        int width;  // 0 for a file that is no picture
+        int height;
+        const char* subject;
+    };
+    // Two pictures, so that showing one after the other is covered too.
+    const Decoded decoded[] = {
+        {"sunset.gif", 24, 16, "Sunset over the bay (1/1)"},
+        {"harbour.gif", 20, 30, "Harbour at night (1/1)"},
+        {"notes.txt", 0, 0, "Notes about the pictures"},
+    };
+    for (const Decoded& d : decoded) {
+        std::string path = qm::joinPath(files, d.name);
+        std::string content = d.width ? quadrantGif(d.width, d.height) : std::string(NotesText);
+        if (!qm::writeFileAtomic(path, content)) return fail("cannot write " + path);
+        article.setSubject(d.subject);
+        qm::onFileDecoded(settings, path);
+    }
+    context.currentGroup = nullptr;
+    context.currentArticle = nullptr;
+
+    std::string full = qm::writeFullIndex(settings, group);
+    if (full.empty()) return fail("cannot write the full index");
+    const qm::GroupStats* stats = group.stats();
+    if (!stats || stats->decoded.load() != static_cast<int>(std::size(decoded))) {
+        return fail("the decoded files were not recorded");
+    }
+
+    std::printf("day %s\nfull %s\n", stats->idxPage().c_str(), full.c_str());
+    for (const Decoded& d : decoded) {
+        if (d.width) {
+            std::printf("picture %s %d %d\n", d.name, d.width, d.height);
+        } else {
+            std::printf("file %s\n", d.name);
+        }
+    }
+    return 0;
+}
