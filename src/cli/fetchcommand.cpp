@@ -14,6 +14,7 @@
 #include "catalog/indexpages.h"
 #include "cli/clisession.h"
 #include "cli/commands.h"
+#include "cli/serverargument.h"
 #include "config/groupentry.h"
 #include "config/grouptable.h"
 #include "config/serverentry.h"
@@ -24,7 +25,7 @@
 namespace qm::cli {
 
 constexpr std::string_view FetchHelp =
-    "usage: qmere-cli fetch --server HOST[:PORT] [--user USER --password PASSWORD]\n"
+    "usage: qmere-cli fetch --server HOST[:PORT] [--tls] [--user USER --password PASSWORD]\n"
     "                       [--threads N] GROUP...\n"
     "\n"
     "Retrieves the pictures and other files posted in the GROUPs as the desktop program's\n"
@@ -36,7 +37,10 @@ constexpr std::string_view FetchHelp =
     "\n"
     "--server makes HOST (port 119 unless given) the server in use, as the desktop program's\n"
     "server box does. With --user and --password the credentials are stored in its entry in\n"
-    "\"server.lst\" and sent at every connect (AUTHINFO).\n"
+    "\"server.lst\" and sent at every connect (AUTHINFO). --tls, or a server given as\n"
+    "nntps://HOST[:PORT] (port 563 by default), connects with TLS and checks the server's\n"
+    "certificate; no credential is ever sent before TLS is up. The server stays marked\n"
+    "secure in \"server.lst\".\n"
     "\n"
     "Output: log lines on standard output, failures on standard error. Decoded files go to\n"
     "DATA/GROUP/news.dat (DATA: the \"Data\" setting, by default $XDG_DATA_HOME/qmere/), with\n"
@@ -95,6 +99,7 @@ class InterruptGuard {
 
 struct FetchOptions {
     std::string server;
+    bool tls = false;
     std::optional<std::string> user, password;
     std::optional<int> threads;
     std::vector<std::string> groups;
@@ -103,13 +108,6 @@ struct FetchOptions {
 int usageError(const std::string& text) {
     std::fprintf(stderr, "qmere-cli fetch: %s (try --help)\n", text.c_str());
     return 2;
-}
-
-// "HOST:PORT" or "HOST" as the server box's "HOST PORT" text.
-std::string serverText(std::string_view text) {
-    const auto colon = text.rfind(':');
-    if (colon == std::string_view::npos || text.find(':') != colon) return std::string(text);
-    return std::string(text.substr(0, colon)) + " " + std::string(text.substr(colon + 1));
 }
 
 std::optional<std::string> parse(Args args, FetchOptions& options) {
@@ -132,6 +130,8 @@ std::optional<std::string> parse(Args args, FetchOptions& options) {
                     return "--threads takes a number from 1 to 24";
                 options.threads = n;
             }
+        } else if (arg == "--tls") {
+            options.tls = true;
         } else if (arg.starts_with("--")) {
             return "unknown option " + std::string(arg);
         } else {
@@ -139,7 +139,10 @@ std::optional<std::string> parse(Args args, FetchOptions& options) {
         }
     }
     if (options.server.empty()) return std::string("--server is required");
-    if (ServerEntry::parse(serverText(options.server)).host.empty()) return "no HOST in --server";
+    auto server = parseServerArgument(options.server);
+    if (!server) return std::string("no HOST in --server");
+    options.server = server->text;
+    options.tls = options.tls || server->tls;
     if (options.user.has_value() != options.password.has_value())
         return std::string("--user and --password go together");
     if (options.groups.empty()) return std::string("no GROUP given");
@@ -156,7 +159,8 @@ GroupEntry& groupNamed(AppSettings& settings, const std::string& name) {
 // As the server box's switch: the new server's own group lists.
 void useServer(AppSettings& settings, const FetchOptions& options) {
     const std::string old = settings.server;
-    ServerEntry& entry = settings.useServerText(serverText(options.server));
+    ServerEntry& entry = settings.useServerText(options.server);
+    if (options.tls) entry.setSecure(true);
     if (options.user) {
         entry.setCredentials({*options.user, *options.password});
         entry.setAuthFlag(1);

@@ -6,6 +6,7 @@
 
 #include "cli/clisession.h"
 #include "cli/commands.h"
+#include "cli/serverargument.h"
 #include "config/groupentry.h"
 #include "config/serverentry.h"
 #include "decode/regexpattern.h"
@@ -15,13 +16,14 @@ namespace qm::cli {
 namespace {
 
 constexpr std::string_view GroupsHelp =
-    "usage: qmere-cli groups [--search PATTERN] [--server HOST[:PORT]]\n"
+    "usage: qmere-cli groups [--search PATTERN] [--server HOST[:PORT]] [--tls]\n"
     "\n"
     "Prints the newsgroups of the server in use (the \"Server\" setting, or HOST), one per\n"
     "line, as the desktop program's \"Show all groups\" lists them: from the saved group list\n"
     "\"Groups\" of that server when it is complete, otherwise from the server's LIST, which\n"
     "is then saved for next time. With --search only the names in which the egrep PATTERN is\n"
-    "found are printed (\"Search groups\").\n"
+    "found are printed (\"Search groups\"). --tls, or a server given as nntps://HOST[:PORT]\n"
+    "(port 563 by default), connects with TLS and checks the server's certificate.\n"
     "\n"
     "Log lines go to standard error. Exit status: 0 when the list was read; 1 when the server\n"
     "cannot be reached or no server is set; 2 on a usage error or a bad PATTERN.\n";
@@ -36,10 +38,13 @@ int usageError(const std::string& text) {
 int runGroupsCommand(Args args) {
     if (wantsHelp(args)) return printHelp(GroupsHelp);
     std::optional<std::string> search, server;
+    bool tls = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if ((args[i] == "--search" || args[i] == "--server") && i + 1 < args.size()) {
             (args[i] == "--search" ? search : server) = std::string(args[i + 1]);
             ++i;
+        } else if (args[i] == "--tls") {
+            tls = true;
         } else {
             return usageError("unexpected argument " + std::string(args[i]));
         }
@@ -57,11 +62,13 @@ int runGroupsCommand(Args args) {
     AppSettings& settings = session.settings();
     ConsoleFrontend& frontend = session.frontend();
     if (server) {
-        std::string text = *server;
-        const auto colon = text.rfind(':');
-        if (colon != std::string::npos && text.find(':') == colon) text[colon] = ' ';
-        settings.useServerText(text);
+        auto parsed = parseServerArgument(*server);
+        if (!parsed) return usageError("no HOST in --server");
+        ServerEntry& entry = settings.useServerText(parsed->text);
+        if (tls || parsed->tls) entry.setSecure(true);
         (void)settings.saveServers();
+    } else if (tls) {
+        if (ServerEntry* entry = settings.currentServer()) entry->setSecure(true);
     }
     // The list goes to standard output; the log beside it would mix with it.
     frontend.setQuiet(true);

@@ -1,5 +1,6 @@
 #include "dialogs/serversdialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 
 #include "config/appsettings.h"
 #include "dialogs/fieldvalidation.h"
+#include "platform/socket.h"
 
 namespace qm {
 
@@ -33,6 +35,8 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
       m_settings(settings),
       m_host(new QLineEdit(this)),
       m_port(new QLineEdit(this)),
+      m_secure(new QCheckBox(QStringLiteral("Secure connection (TLS)"), this)),
+      m_fingerprint(new QLineEdit(this)),
       m_list(new QListWidget(this)) {
     setObjectName(QStringLiteral("serversDialog"));
     setWindowTitle(QStringLiteral("NNTP Servers"));
@@ -40,6 +44,9 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     m_host->setObjectName(QStringLiteral("hostEdit"));
     m_port->setObjectName(QStringLiteral("portEdit"));
     m_port->setMaximumWidth(80);
+    m_secure->setObjectName(QStringLiteral("secureCheck"));
+    m_fingerprint->setObjectName(QStringLiteral("fingerprintEdit"));
+    m_fingerprint->setPlaceholderText(QStringLiteral("SHA-256 fingerprint, as a refusal shows it"));
     m_list->setObjectName(QStringLiteral("serverList"));
     m_list->setSortingEnabled(true);
     m_list->installEventFilter(this);
@@ -53,13 +60,20 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     grid->addWidget(m_host, 1, 0);
     grid->addWidget(m_port, 1, 1);
     grid->addWidget(add, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("NNTP Servers"), this), 2, 0);
-    grid->addWidget(m_list, 3, 0, 1, 3);
-    grid->addWidget(buttons, 4, 0, 1, 3);
+    grid->addWidget(m_secure, 2, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Trusted certificate (SHA-256)"), this), 3, 0);
+    grid->addWidget(m_fingerprint, 4, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("NNTP Servers"), this), 5, 0);
+    grid->addWidget(m_list, 6, 0, 1, 3);
+    grid->addWidget(buttons, 7, 0, 1, 3);
     grid->setColumnStretch(0, 1);
-    resize(420, 320);
+    resize(460, 380);
 
     connect(add, &QPushButton::clicked, this, &ServersDialog::addServer);
+    // The box follows the port (563 is the news port for TLS); the user may change it after.
+    connect(m_port, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_secure->setChecked(text.trimmed() == QStringLiteral("563"));
+    });
     connect(m_list, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { showEntry(item->text()); });
     connect(buttons, &QDialogButtonBox::accepted, this, &ServersDialog::accept);
@@ -69,8 +83,7 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
 
 void ServersDialog::fill() {
     if (ServerEntry* current = m_settings.currentServer()) {
-        m_host->setText(QString::fromStdString(current->host));
-        m_port->setText(QString::number(current->port));
+        showServer(*current);
         m_list->addItem(QString::fromStdString(current->host));
     }
     for (const auto& [host, entry] : m_settings.servers) {
@@ -97,6 +110,8 @@ void ServersDialog::addServer() {
     ServerEntry probe;
     probe.host = host;
     probe.port = port;
+    probe.setSecure(m_secure->isChecked());
+    probe.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
     const QString text = QString::fromStdString(probe.textForm());
     if (listHasPrefix(text)) return;
     m_list->addItem(text);
@@ -106,6 +121,8 @@ void ServersDialog::addServer() {
     slot->port = port;
     slot->setAuthFlag(0);
     slot->setCredentials({"-", "-"});
+    slot->setSecure(probe.secure());
+    slot->fingerprint = probe.fingerprint;
 }
 
 void ServersDialog::deleteCurrent() {
@@ -118,9 +135,14 @@ void ServersDialog::deleteCurrent() {
 }
 
 void ServersDialog::showEntry(const QString& text) {
-    const ServerEntry parsed = ServerEntry::parse(text.toStdString());
-    m_host->setText(QString::fromStdString(parsed.host));
-    m_port->setText(QString::number(parsed.port));
+    showServer(ServerEntry::parse(text.toStdString()));
+}
+
+void ServersDialog::showServer(const ServerEntry& entry) {
+    m_host->setText(QString::fromStdString(entry.host));
+    m_port->setText(QString::number(entry.port));
+    m_secure->setChecked(entry.secure());  // after the port, which sets the default
+    m_fingerprint->setText(QString::fromStdString(entry.fingerprint));
 }
 
 bool ServersDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -12,6 +12,7 @@
 
 #include "config/serverentry.h"
 
+class QCheckBox;
 class QLineEdit;
 class QListWidget;
 
@@ -30,6 +31,8 @@ class ServersDialog : public QDialog {
     void deleteCurrent();
     // A double-click on an entry: shows its host and port in the edits.
     void showEntry(const QString& text);
+    // Shows an entry's host, port and TLS settings in the edits.
+    void showServer(const ServerEntry& entry);
 
   private:
     void fill();
@@ -44,6 +47,8 @@ class ServersDialog : public QDialog {
     std::map<std::string, ServerEntry> m_saved;  // the map as it was when the dialog opened
     QLineEdit* m_host;
     QLineEdit* m_port;
+    QCheckBox* m_secure;       // implicit TLS for the server being added
+    QLineEdit* m_fingerprint;  // a certificate trusted for that server only
     QListWidget* m_list;
 };
 

@@ -1,4 +1,5 @@
 // The configuration and small dialogs: validation, the server list's rules, Cancel.
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -10,6 +11,7 @@
 #include "dialogs/directoryselection.h"
 #include "dialogs/serversdialog.h"
 #include "guiprogram.h"
+#include "platform/socket.h"
 
 namespace qm::test {
 
@@ -59,6 +61,33 @@ class DialogsTest : public QObject {
         QMetaObject::invokeMethod(&second, "reject", Qt::DirectConnection);
         QVERIFY(p.settings.servers.at("news.example.org"));
         QCOMPARE(p.settings.servers.at("news.example.org")->port, 563);
+        p.window->exitProgram();
+    }
+
+    void aSecureServerKeepsItsFlagAndTrustedCertificate() {
+        GuiProgram p;
+        ServersDialog dialog(p.settings);
+        auto* secure = dialog.findChild<QCheckBox*>("secureCheck");
+        dialog.findChild<QLineEdit*>("hostEdit")->setText("tls.example");
+        dialog.findChild<QLineEdit*>("portEdit")->setText("563");
+        QVERIFY(secure->isChecked());  // the TLS news port is secure by default
+        dialog.findChild<QLineEdit*>("portEdit")->setText("443");
+        QVERIFY(!secure->isChecked());
+        secure->setChecked(true);
+        const std::string pin(64, 'a');
+        dialog.findChild<QLineEdit*>("fingerprintEdit")->setText(QString::fromStdString(pin));
+        dialog.addServer();
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        const ServerEntry& entry = *p.settings.servers.at("tls.example");
+        QVERIFY(entry.secure());
+        QCOMPARE(entry.port, 443);
+        QCOMPARE(QString::fromStdString(entry.fingerprint),
+                 QString::fromStdString(normalizedFingerprint(pin)));
+        QVERIFY(!entry.fingerprint.empty());
+        // Read back from "server.lst" as the next start would.
+        QVERIFY(p.settings.loadServers() == 0);
+        QVERIFY(p.settings.servers.at("tls.example")->secure());
+        QCOMPARE(p.settings.servers.at("tls.example")->fingerprint, entry.fingerprint);
         p.window->exitProgram();
     }
 
