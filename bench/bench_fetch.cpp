@@ -6,7 +6,7 @@
 // in a process of its own so that its peak memory (VmHWM) is its own.
 //
 // usage: bench_fetch [--articles N] [--kb K] [--groups G] [--readers 1,4,8] [--repeat R]
-//                    [--list-groups N] [--no-list] [--no-fetch] [--dir DIR]
+//                    [--list-groups N] [--no-list] [--no-fetch] [--no-tls] [--dir DIR]
 //        bench_fetch --server HOST:PORT --group NAME... [--readers 1,4] [--expect N]
 //        bench_fetch --write-articles DIR [--articles N] [--kb K] [--groups G]
 //   The second form walks groups already on an outside server (fresh data folder per run);
@@ -44,6 +44,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "support/tlstestbed.h"
 
 extern char** environ;
 
@@ -172,6 +173,7 @@ struct Options {
     std::vector<std::string> groupNames;
     int expect = 0;
     std::string writeArticles;
+    bool tls = true;  // the walk again through stunnel, when openssl and stunnel4 are there
 };
 
 std::string groupName(int index) {
@@ -306,11 +308,11 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
 
 // One retrieval run as the fetch command makes it, on a fresh data folder.
 Measure fetchRun(const std::string& serverText, const std::vector<std::string>& names, int readers,
-                 const std::string& home) {
+                 const std::string& home, bool tls = false) {
     fs::remove_all(home);
     Session session(home);
     AppSettings& settings = session.settings();
-    settings.useServerText(serverText);
+    settings.useServerText(serverText).setSecure(tls);
     GroupTable run;
     for (const std::string& name : names) {
         GroupEntry& group = settings.newGroup(name, Active);
@@ -526,6 +528,21 @@ void fetchBench(const Options& o, const std::string& root) {
             printRun("fetch, fixture server", std::to_string(readers), m, o.articles, wireBytes);
         }
     }
+    if (o.tls && qm::test::tlsToolsPresent()) {
+        // The same walk over implicit TLS: stunnel in front of the same server, its
+        // certificate made for localhost by an authority the client is told to trust.
+        qm::test::TestCertificates certificates;
+        qm::test::StunnelProcess tunnel(certificates.good(), server.port());
+        setenv("SSL_CERT_FILE", certificates.authorityFile().c_str(), 1);
+        const std::string tlsText = "localhost " + std::to_string(tunnel.port());
+        for (int readers : o.readers) {
+            const double server0 = server.cpuSeconds();
+            Measure m = fetchRun(tlsText, names, readers, root + "/fetch-home", true);
+            m.serverCpu = server.cpuSeconds() - server0;
+            printRun("fetch over TLS (stunnel)", std::to_string(readers), m, o.articles, wireBytes);
+        }
+        unsetenv("SSL_CERT_FILE");
+    }
     Measure peer2 = decodeFromDisk(paths, root + "/peer-home");
     printRun("decode from disk (again)", "-", peer2, o.articles, wireBytes);
     std::fprintf(Report, "load at end: %s\n", loadAverage().c_str());
@@ -634,6 +651,8 @@ int run(int argc, char** argv) {
             o.list = false;
         else if (a == "--no-fetch")
             o.fetch = false;
+        else if (a == "--no-tls")
+            o.tls = false;
         else if (a == "--dir")
             o.dir = value();
         else if (a == "--server")
