@@ -385,10 +385,9 @@ int main(int argc, char** argv) {
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08x", qm::crc32Update(0, data));
         Kind k{"yEnc single", {in + "/yenc.txt"}, size, {{"bigy.bin", &data}}, {}};
-        writeFile(k.articles[0], "Subject: bigy\n\n=ybegin line=128 size=" +
-                                     std::to_string(size) + " name=bigy.bin\r\n" + body +
-                                     "=yend size=" + std::to_string(size) + " crc32=" + crc +
-                                     "\r\n");
+        writeFile(k.articles[0], "Subject: bigy\n\n=ybegin line=128 size=" + std::to_string(size) +
+                                     " name=bigy.bin\r\n" + body + "=yend size=" +
+                                     std::to_string(size) + " crc32=" + crc + "\r\n");
         writeFile(in + "/bare.yenc", body);
         // The module's C extension decodes and sums; the keyword lines are its caller's.
         k.peers = {{"python3-yenc", "/usr/bin/python3 -c \"import yenc; yenc.decode('" + in +

@@ -48,11 +48,20 @@ std::string escapeHtml(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -62,8 +71,10 @@ std::string escapeHtml(std::string_view text) {
 std::string escapeUrlName(std::string_view name) {
     std::string out;
     for (char c : name) {
-        if (c == '%') out += "%25";
-        else out += c;
+        if (c == '%')
+            out += "%25";
+        else
+            out += c;
     }
     return out;
 }
@@ -91,9 +102,9 @@ std::string dayLinkDate() {
     // English names whatever the user's locale: the C locale's.
     static const char* const Days[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                        "Thursday", "Friday", "Saturday"};
-    static const char* const Months[] = {"January", "February", "March",     "April",
-                                         "May",     "June",     "July",      "August",
-                                         "September", "October", "November", "December"};
+    static const char* const Months[] = {"January",   "February", "March",    "April",
+                                         "May",       "June",     "July",     "August",
+                                         "September", "October",  "November", "December"};
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%s, %s %02d, %d", Days[local.tm_wday],
                   Months[local.tm_mon], local.tm_mday, local.tm_year + 1900);
@@ -148,8 +159,8 @@ int prepareDayPages(const AppSettings& settings, GroupEntry& g) {
 
     // The group index gets one link per preparation; a failure to write it is not fatal.
     std::string index = joinPath(dir, "index.html");
-    std::string link = "<a href=\"idx" + day + ".html\" target=_top> " + dayLinkDate() +
-                       "</a><br>\n";
+    std::string link =
+        "<a href=\"idx" + day + ".html\" target=_top> " + dayLinkDate() + "</a><br>\n";
     if (!fileExists(index)) {
         link = "<html>\n<title> " + escapeHtml(g.name()) + "</title>\n<body>\n<h1> " +
                escapeHtml(g.name()) + "</h1> <hr><br>\n" + link;
@@ -200,6 +211,8 @@ void CatalogHook::onFileDecoded(const std::string& path, const std::string&) {
     qm::onFileDecoded(m_settings, path);
 }
 
-void CatalogHook::countAssembled() { qm::countAssembled(); }
+void CatalogHook::countAssembled() {
+    qm::countAssembled();
+}
 
 }  // namespace qm

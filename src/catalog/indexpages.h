@@ -40,12 +40,12 @@ int onFileDecoded(const AppSettings& settings, const std::string& path);
 
 // Installed into the Decoder by whoever owns both (the windows, the command line).
 class CatalogHook : public DecodeSink {
-public:
+  public:
     explicit CatalogHook(const AppSettings& settings) : m_settings(settings) {}
     void onFileDecoded(const std::string& path, const std::string& descriptionPath) override;
     void countAssembled() override;
 
-private:
+  private:
     const AppSettings& m_settings;
 };
 

@@ -10,8 +10,8 @@ namespace qm {
 namespace {
 
 bool keptInUrl(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '/' || c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' ||
+           c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 std::string absolute(std::string_view path) {
@@ -43,8 +43,9 @@ std::string pictureViewPage(std::string_view dir, std::string_view name, int wid
     if (!isPictureName(name)) return fileUrl(full);
     std::string page = joinPath(dir, "__img.html");
     std::string url = fileUrl(full);
-    std::string html = "<html><body><a href=\"" + url + "\">Original size image</a><br><img src=\"" +
-                       url + "\" width=" + std::to_string(width) + "></body></html>\n";
+    std::string html = "<html><body><a href=\"" + url +
+                       "\">Original size image</a><br><img src=\"" + url +
+                       "\" width=" + std::to_string(width) + "></body></html>\n";
     // A page, not state: a plain rewrite is enough, but through a temporary file all the same
     // so a viewer never reads half a page.
     if (!writeFileAtomic(page, html)) return {};

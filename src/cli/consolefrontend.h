@@ -11,7 +11,7 @@
 namespace qm::cli {
 
 class ConsoleFrontend : public Frontend {
-public:
+  public:
     void appendLog(std::string_view line) override;
     void messageBox(std::string_view text, MessageIcon icon) override;
     std::optional<Credentials> askCredentials(std::string_view host,
@@ -35,7 +35,7 @@ public:
 
     int messageCount() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::condition_variable m_finished;
     std::function<void(GroupEntry&)> m_groupHandler;

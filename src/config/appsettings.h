@@ -28,7 +28,7 @@
 namespace qm {
 
 class AppSettings {
-public:
+  public:
     AppSettings(Frontend& frontend, Profile& profile);
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
@@ -118,7 +118,7 @@ public:
     // is still open. True when the space was low.
     bool freeSpaceCheck(bool offerDialog);
 
-private:
+  private:
     Frontend& m_frontend;
     Profile& m_profile;
     std::mutex m_groupPoolMutex;  // newGroup runs on the window thread and the list worker

@@ -20,7 +20,7 @@ struct Credentials {
 };
 
 class Frontend {
-public:
+  public:
     virtual ~Frontend() = default;
 
     // Appends a line to the log list.

@@ -18,9 +18,9 @@ namespace qm {
 class SavedArticle;
 
 enum GroupFlag : int {
-    Active = 0x01,          // takes part in the current run
-    Finished = 0x02,        // no more articles; cleared only by a program restart
-    Selected = 0x04,        // in the groups to retrieve
+    Active = 0x01,    // takes part in the current run
+    Finished = 0x02,  // no more articles; cleared only by a program restart
+    Selected = 0x04,  // in the groups to retrieve
     Subscribed = 0x08,
     ShownAvailable = 0x10,  // has a row in the available-groups list
     ShownSelected = 0x20,   // has a row in the groups-to-retrieve list
@@ -49,7 +49,7 @@ struct GroupStats {
 
     PictureList pictures;  // guarded by PictureListLock
 
-private:
+  private:
     mutable std::mutex m_pagesMutex;
     std::string m_idxPage;   // guarded by m_pagesMutex
     std::string m_contPage;  // guarded by m_pagesMutex
@@ -59,7 +59,7 @@ private:
 unsigned groupNameHash(std::string_view name);
 
 class GroupEntry {
-public:
+  public:
     explicit GroupEntry(std::string name, int flags = Active);
     GroupEntry(const GroupEntry&) = delete;
     GroupEntry& operator=(const GroupEntry&) = delete;
@@ -77,7 +77,7 @@ public:
     // Creates the stats on first use; safe from any thread.
     GroupStats& ensureStats();
 
-private:
+  private:
     const std::string m_name;
     const unsigned m_hash;
     std::atomic<int> m_flags;

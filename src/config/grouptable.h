@@ -21,7 +21,7 @@ struct GroupTableEntries {
 };
 
 class GroupTable {
-public:
+  public:
     static constexpr unsigned BucketCount = 911;
 
     GroupEntry* find(std::string_view name) const;
@@ -43,7 +43,7 @@ public:
         return GroupTableEntries{m_order.rbegin(), m_order.rend()};
     }
 
-private:
+  private:
     // Stored back to front: the front of the order list is the vector's last element, so an
     // addition at the front is a push_back.
     std::vector<GroupEntry*> m_order;

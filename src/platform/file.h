@@ -29,7 +29,7 @@ std::optional<std::string> readWholeFile(const std::string& path);
 
 // Owns a descriptor; closes it when it goes.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
@@ -47,7 +47,7 @@ public:
     }
     void reset(int fd = -1);
 
-private:
+  private:
     int m_fd = -1;
 };
 

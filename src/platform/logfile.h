@@ -12,7 +12,7 @@
 namespace qm {
 
 class LogFile {
-public:
+  public:
     // Opens (truncating) the file; false when it cannot be created. Entries written while
     // no file is open are dropped.
     bool open(const std::string& path);
@@ -25,7 +25,7 @@ public:
     // Writes text and then one "\n", and flushes.
     void write(std::string_view text);
 
-private:
+  private:
     mutable std::mutex m_mutex;
     FilePtr m_file;  // guarded by m_mutex
     std::string m_path;

@@ -78,7 +78,7 @@ int makeDirectories(std::string_view path) {
         if (path[i] == '/' || last) {
             std::string current(path.substr(0, path[i] == '/' ? i : i + 1));
             if (current.empty()) continue;  // the root of an absolute path
-            struct stat st{};
+            struct stat st {};
             if (stat(current.c_str(), &st) == 0) {
                 if (!S_ISDIR(st.st_mode)) return -1;
             } else if (mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -91,7 +91,7 @@ int makeDirectories(std::string_view path) {
 
 std::int64_t volumeFreeKB(const std::string& path) {
     std::string probe = path.empty() ? std::string(".") : path;
-    struct statvfs vfs{};
+    struct statvfs vfs {};
     while (statvfs(probe.c_str(), &vfs) != 0) {
         while (probe.size() > 1 && probe.back() == '/') probe.pop_back();
         auto slash = probe.rfind('/');
@@ -108,15 +108,17 @@ std::int64_t volumeFreeKB(const std::string& path) {
     return static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize) / 1024;
 }
 
-std::string helpFilePath() { return joinPath(resourceDirectory(), "tarnwell.htm"); }
+std::string helpFilePath() {
+    return joinPath(resourceDirectory(), "tarnwell.htm");
+}
 
 bool fileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return lstat(path.c_str(), &st) == 0;
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -13,7 +13,7 @@
 namespace qm {
 
 class Profile {
-public:
+  public:
     explicit Profile(std::string path);
 
     const std::string& path() const { return m_path; }
@@ -31,7 +31,7 @@ public:
     bool setMany(std::string_view section,
                  const std::map<std::string, std::string, std::less<>>& values);
 
-private:
+  private:
     using Sections =
         std::map<std::string, std::map<std::string, std::string, std::less<>>, std::less<>>;
     Sections read() const;

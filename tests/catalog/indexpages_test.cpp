@@ -16,7 +16,7 @@ namespace qm {
 namespace {
 
 class IndexPagesTest : public ::testing::Test {
-protected:
+  protected:
     IndexPagesTest() : profile(dir.file("qmere.ini")), settings(frontend, profile) {
         settings.dataDirectory = dir.file("data");
         group = &settings.newGroup("alt.binaries.test");
@@ -55,8 +55,8 @@ TEST_F(IndexPagesTest, FragmentShowsPicturesWithShowImgAndOtherFilesWithShowFile
                   std::string::npos)
             << fragment;
         EXPECT_NE(fragment.find(std::string("<small> ") + c.name + "</small>"), std::string::npos);
-        EXPECT_EQ(fragment.rfind("<FORM> <table><tr><td><INPUT TYPE=\"button\" value =\"View\" ", 0),
-                  0u);
+        EXPECT_EQ(
+            fragment.rfind("<FORM> <table><tr><td><INPUT TYPE=\"button\" value =\"View\" ", 0), 0u);
     }
 }
 
@@ -78,7 +78,8 @@ TEST_F(IndexPagesTest, FirstPreparationMakesTheDayPagesOnceAndFramesAreSeventyTh
     EXPECT_EQ(cont.rfind("<html>\n<base target=\"my_win\">\n<head> <SCRIPT", 0), 0u);
     EXPECT_NE(cont.find("<a href=\"index.html\" target= _top>All Index</a>"), std::string::npos);
     EXPECT_EQ(index.rfind("<html>\n<title> alt.binaries.test</title>\n<body>\n<h1> "
-                          "alt.binaries.test</h1> <hr><br>\n<a href=\"idx" + day + ".html\"",
+                          "alt.binaries.test</h1> <hr><br>\n<a href=\"idx" +
+                              day + ".html\"",
                           0),
               0u);
     EXPECT_NE(idx.find("<frameset cols=\"70%,30%\">\n"), std::string::npos);
@@ -104,7 +105,8 @@ TEST_F(IndexPagesTest, DecodedFileOnAReaderThreadGoesToTheContentsPageAndThePict
     EXPECT_TRUE(frontend.logContains("Decoded file " + path));
     std::string cont = *readWholeFile(group->stats()->contPage());
     EXPECT_NE(cont.find("showImg('news.dat/pic1.jpg')"), std::string::npos);
-    EXPECT_NE(cont.find(article.subject()), std::string::npos) << "the page keeps the whole subject";
+    EXPECT_NE(cont.find(article.subject()), std::string::npos)
+        << "the page keeps the whole subject";
     EXPECT_EQ(group->stats()->decoded.load(), 1);
     auto record = findPicture(*group, "pic1.jpg");
     ASSERT_TRUE(record);

@@ -15,8 +15,7 @@ TEST(ServerArgument, ReadsHostPortAndTheSecureScheme) {
                    Case{"news.example:8119", "news.example 8119", false},
                    Case{"nntps://news.example", "news.example 563", true},
                    Case{"nntps://news.example:443/", "news.example 443", true},
-                   Case{"[::1]:1119", "::1 1119", false},
-                   Case{"nntps://[::1]", "::1 563", true}}) {
+                   Case{"[::1]:1119", "::1 1119", false}, Case{"nntps://[::1]", "::1 563", true}}) {
         auto parsed = parseServerArgument(c.argument);
         ASSERT_TRUE(parsed) << c.argument;
         EXPECT_EQ(parsed->text, c.text) << c.argument;

@@ -196,8 +196,8 @@ namespace {
 
 // A single-part yEnc post of data, lines of at most 128 encoded bytes.
 std::string yencPost(std::string_view data, std::string_view name) {
-    std::string out = "=ybegin line=128 size=" + std::to_string(data.size()) + " name=" +
-                      std::string(name) + "\n";
+    std::string out = "=ybegin line=128 size=" + std::to_string(data.size()) +
+                      " name=" + std::string(name) + "\n";
     size_t column = 0;
     for (unsigned char c : data) {
         unsigned char e = static_cast<unsigned char>(c + 42);
@@ -223,13 +223,15 @@ std::string yencPost(std::string_view data, std::string_view name) {
 TEST_F(MimeDecodeTest, AYencPostInATextPartOfAMultipartIsDecoded) {
     std::string data;
     for (int i = 0; i < 5000; ++i) data += static_cast<char>((i * 7919) & 0xff);
-    decode("Subject: picture\nMIME-Version: 1.0\n"
-           "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
-           "--b\nContent-Type: text/plain\n\nA harbour at dusk.\n"
-           "--b\nContent-Type: text/plain\n\n" +
-           yencPost(data, "harbour at dusk.jpg") + "--b--\n");
+    decode(
+        "Subject: picture\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
+        "--b\nContent-Type: text/plain\n\nA harbour at dusk.\n"
+        "--b\nContent-Type: text/plain\n\n" +
+        yencPost(data, "harbour at dusk.jpg") + "--b--\n");
     EXPECT_EQ(news("harbourXatXdusk.jpg"), data);
-    EXPECT_EQ(news("harbourXatXdusk.desc"), "A harbour at dusk.");  // its line end is the delimiter's
+    EXPECT_EQ(news("harbourXatXdusk.desc"),
+              "A harbour at dusk.");  // its line end is the delimiter's
     EXPECT_EQ(log().find("CRC"), std::string::npos) << log();
 }
 

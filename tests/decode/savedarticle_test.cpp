@@ -59,7 +59,8 @@ TEST(SavedArticle, PathIsEmptyWhenNothingCanBeSaved) {
         std::int64_t number;
     };
     const Case cases[] = {
-        {dir.path(), "alt.test", -1},          {"", "", 5},  // no group set
+        {dir.path(), "alt.test", -1},
+        {"", "", 5},  // no group set
         {dir.path() + "/file", "alt.test", 5},
     };
     for (const Case& c : cases) {

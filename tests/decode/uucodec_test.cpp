@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace qm {
@@ -65,6 +66,49 @@ TEST(UuCodec, AnyFirstByteGivesAtMost63Bytes) {
         line += std::string(100, '\xff');
         std::array<char, UuMaxLineBytes> out{};
         EXPECT_EQ(uuDecodeLine(line, out), uuValue(static_cast<unsigned char>(first)));
+    }
+}
+
+// The rule of the header, one character at a time.
+std::string referenceDecode(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) return {};
+    size_t count = uuValue(static_cast<unsigned char>(line[0]));
+    std::string bytes;
+    for (size_t group = 0; bytes.size() < count; ++group) {
+        unsigned bits = 0;
+        for (size_t i = 0; i < 4; ++i) {
+            size_t at = 1 + 4 * group + i;
+            unsigned v = at < line.size() ? uuValue(static_cast<unsigned char>(line[at])) : 0;
+            bits = bits << 6 | v;
+        }
+        bytes += static_cast<char>(bits >> 16);
+        bytes += static_cast<char>(bits >> 8);
+        bytes += static_cast<char>(bits);
+    }
+    bytes.resize(count);
+    return bytes;
+}
+
+TEST(UuCodec, EveryCountAndLineLengthDecodesLikeTheRule) {
+    std::uint32_t x = 12345;
+    for (int first = 32; first < 32 + 64; ++first) {
+        for (size_t length = 0; length <= 100; ++length) {
+            std::string line(1, static_cast<char>(first));
+            for (size_t i = 0; i < length; ++i) {
+                x = x * 1664525u + 1013904223u;
+                line += static_cast<char>(x >> 24);
+            }
+            line += '\n';
+            // Bytes the line does not hold must not leak into the result: the buffer starts
+            // full of something else.
+            std::array<char, UuMaxLineBytes> out;
+            out.fill('\x5a');
+            size_t n = uuDecodeLine(line, out);
+            ASSERT_EQ(std::string(out.data(), n), referenceDecode(line))
+                << "count " << first - 32 << ", " << length << " characters";
+        }
     }
 }
 

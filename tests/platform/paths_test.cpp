@@ -49,7 +49,7 @@ TEST(WriteFileAtomic, AWriteThatFailsHalfWayKeepsTheOldFile) {
     // A file-size limit makes the write fail part-way, as a full disk would (even for root).
     test::TempDir dir;
     std::string path = dir.write("state", "old");
-    struct rlimit old{};
+    struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;

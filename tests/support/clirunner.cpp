@@ -12,7 +12,9 @@ extern char** environ;
 
 namespace qm::test {
 
-const char* cliPath() { return std::getenv("QM_CLI"); }
+const char* cliPath() {
+    return std::getenv("QM_CLI");
+}
 
 CliRun runCli(const TempDir& dir, const std::vector<std::string>& args) {
     CliRun result;

@@ -16,8 +16,7 @@ void RecordingFrontend::messageBox(std::string_view text, MessageIcon) {
     m_messages.emplace_back(text);
 }
 
-std::optional<Credentials> RecordingFrontend::askCredentials(std::string_view,
-                                                             const Credentials&) {
+std::optional<Credentials> RecordingFrontend::askCredentials(std::string_view, const Credentials&) {
     std::lock_guard lock(m_mutex);
     ++m_prompts;
     if (m_answers.empty()) return std::nullopt;

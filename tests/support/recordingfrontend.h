@@ -11,7 +11,7 @@
 namespace qm::test {
 
 class RecordingFrontend : public Frontend {
-public:
+  public:
     void appendLog(std::string_view line) override;
     void messageBox(std::string_view text, MessageIcon icon) override;
     std::optional<Credentials> askCredentials(std::string_view host,
@@ -36,7 +36,7 @@ public:
     bool logContains(std::string_view line) const;
     void clear();
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_log;
     std::vector<std::string> m_messages;

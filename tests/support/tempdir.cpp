@@ -26,7 +26,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::string TempDir::file(std::string_view name) const { return joinPath(m_path, name); }
+std::string TempDir::file(std::string_view name) const {
+    return joinPath(m_path, name);
+}
 
 std::string TempDir::write(std::string_view name, std::string_view content) const {
     std::string full = file(name);
@@ -55,10 +57,14 @@ ScopedXdgHome::ScopedXdgHome(const TempDir& dir) {
 }
 
 ScopedXdgHome::~ScopedXdgHome() {
-    if (m_hadConfig) setenv("XDG_CONFIG_HOME", m_oldConfig.c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
-    if (m_hadData) setenv("XDG_DATA_HOME", m_oldData.c_str(), 1);
-    else unsetenv("XDG_DATA_HOME");
+    if (m_hadConfig)
+        setenv("XDG_CONFIG_HOME", m_oldConfig.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+    if (m_hadData)
+        setenv("XDG_DATA_HOME", m_oldData.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace qm::test

@@ -8,7 +8,7 @@
 namespace qm::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,17 +23,17 @@ public:
     // The content of name, or "<missing>".
     std::string read(std::string_view name) const;
 
-private:
+  private:
     std::string m_path;
 };
 
 // Points XDG_CONFIG_HOME and XDG_DATA_HOME at folders of a TempDir while it lives.
 class ScopedXdgHome {
-public:
+  public:
     explicit ScopedXdgHome(const TempDir& dir);
     ~ScopedXdgHome();
 
-private:
+  private:
     std::string m_oldConfig, m_oldData;
     bool m_hadConfig, m_hadData;
 };
