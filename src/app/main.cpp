@@ -2,6 +2,9 @@
 // window, in that order; the program ends when the main window has closed (after its
 // shutdown has stopped the workers and saved everything).
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
 #include <memory>
 
 #include "app/mainwindow.h"
@@ -9,6 +12,7 @@
 #include "catalog/indexpages.h"
 #include "config/appsettings.h"
 #include "decode/decoder.h"
+#include "dialogs/splashscreen.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 
@@ -16,6 +20,23 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qmere"));
     QApplication::setOrganizationName(QStringLiteral("Corvane,LLC"));
+
+    // The splash animates from the event loop for 2.5 s; then the main window comes up.
+    constexpr int SplashMs = 2500;
+    if (auto splash = qm::SplashScreen::createDefault()) {
+        splash->start();
+        QEventLoop wait;
+        QTimer::singleShot(SplashMs, &wait, &QEventLoop::quit);
+        wait.exec();
+        splash->requestClose();
+    }
+    // Started by another program as a component: no tip of the day.
+    const QStringList args = QApplication::arguments();
+    const bool embedded = std::any_of(args.begin() + 1, args.end(), [](QString a) {
+        while (a.startsWith(QLatin1Char('-')) || a.startsWith(QLatin1Char('/'))) a.remove(0, 1);
+        return a.compare(QLatin1String("Embedding"), Qt::CaseInsensitive) == 0 ||
+               a.compare(QLatin1String("Automation"), Qt::CaseInsensitive) == 0;
+    });
 
     qm::Profile profile(qm::profilePath());
     qm::QtFrontend frontend;
@@ -25,6 +46,7 @@ int main(int argc, char* argv[]) {
     decoder.setSink(&hook);
 
     auto window = std::make_unique<qm::MainWindow>(settings, decoder, frontend);
+    window->setTipsAtStartup(!embedded);
     window->show();
     return QApplication::exec();
 }

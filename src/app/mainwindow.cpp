@@ -15,10 +15,13 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "advert/bannerarea.h"
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
 #include "app/groupicons.h"
 #include "config/appsettings.h"
+#include "dialogs/embossedbutton.h"
+#include "dialogs/tipdialog.h"
 #include "nntp/groupfetchthread.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"
@@ -62,6 +65,7 @@ void MainWindow::buildUi() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     auto* layout = new QVBoxLayout(central);
+    layout->addWidget(new BannerArea(central));
     layout->addWidget(buildServerRow());
     auto* split = new QSplitter(Qt::Vertical, central);
     split->setObjectName(QStringLiteral("mainSplitter"));
@@ -155,8 +159,12 @@ QWidget* MainWindow::buildBottomRow() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(button(row, "browseButton", QStringLiteral("Browse")));
     layout->addWidget(button(row, "exploreButton", QStringLiteral("Explore")));
+    layout->addWidget(button(row, "monitorButton", QStringLiteral("Monitor")));
+    layout->addWidget(button(row, "viewButton", QStringLiteral("View")));
     layout->addStretch();
-    auto* exit = button(row, "exitButton", QStringLiteral("EXIT"));
+    auto* exit = new EmbossedButton(QStringLiteral("EXIT"), row);
+    exit->setObjectName(QStringLiteral("exitButton"));
+    exit->setMinimumSize(120, 40);
     exit->setToolTip(QStringLiteral("Click here to exit Quillmere (tm)"));
     layout->addWidget(exit);
     return row;
@@ -170,6 +178,7 @@ void MainWindow::buildMenus() {
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("fileMenu"));
+    add(file, "manualDecodeAction", QStringLiteral("Manual decode"), &MainWindow::manualDecode);
     add(file, "exitAction", QStringLiteral("Exit"), &MainWindow::exitProgram);
 
     QMenu* groups = menuBar()->addMenu(QStringLiteral("News groups"));
@@ -192,10 +201,17 @@ void MainWindow::buildMenus() {
     add(config, "newsServersAction", QStringLiteral("News servers"), &MainWindow::newsServers);
     add(config, "optionsAction", QStringLiteral("Options"), &MainWindow::options);
 
+    QMenu* admin = menuBar()->addMenu(QStringLiteral("Admin"));
+    admin->setObjectName(QStringLiteral("adminMenu"));
+    add(admin, "fileManagementAction", QStringLiteral("File management"),
+        &MainWindow::fileManagement);
+    add(admin, "groupMonitorAction", QStringLiteral("Group monitor"), &MainWindow::groupMonitor);
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
     add(help, "aboutAction", QStringLiteral("About"), &MainWindow::about);
     add(help, "helpAction", QStringLiteral("Help"), &MainWindow::help);
+    add(help, "tipsAction", QStringLiteral("Tips"), &MainWindow::tips);
     updateMenus();
 }
 
@@ -211,13 +227,19 @@ void MainWindow::connectSignals() {
     click("browseButton", &MainWindow::browseGroup);
     click("exploreButton", &MainWindow::exploreGroup);
     click("exitButton", &MainWindow::exitProgram);
+    click("monitorButton", &MainWindow::groupMonitor);
+    click("viewButton", &MainWindow::fileManagement);
+    connect(m_selected, &QTreeWidget::itemDoubleClicked, this, [this] { fileManagement(); });
     connect(m_available, &QTreeView::doubleClicked, this, [this] { selectSelected(); });
     connect(m_available->header(), &QHeaderView::sectionClicked, this, [this] {
         if (m_groupListBusy) stopGroupList();
     });
     connect(m_log, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { openLogLine(item->text()); });
-    connect(&m_startupTimer, &QTimer::timeout, this, [this] { m_startupDone = true; });
+    connect(&m_startupTimer, &QTimer::timeout, this, [this] {
+        m_startupDone = true;
+        if (m_tipsAtStartup && TipDialog::wantedAtStartup(m_settings.profile())) tips();
+    });
     m_freeSpaceTimer.setInterval(FreeSpaceIntervalMs);
     connect(&m_freeSpaceTimer, &QTimer::timeout, this, &MainWindow::freeSpaceTick);
 }

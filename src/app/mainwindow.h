@@ -59,6 +59,14 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void options();
     void about();
     void help();
+    // "Monitor", "Group monitor": modal.
+    void groupMonitor();
+    // "View", "File management": a new modeless window each time.
+    void fileManagement();
+    void manualDecode();  // "Manual decode"
+    void tips();          // "Tips"
+    // main() asks for the tip of the day once start-up is done; tests do not.
+    void setTipsAtStartup(bool on) { m_tipsAtStartup = on; }
 
     // Runs the group search with a pattern and scope as the search dialog hands them back.
     void runSearch(const QString& pattern, bool displayedOnly);
@@ -152,6 +160,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     bool m_stopping = false;  // inside stopRun or the shutdown: no re-entry
     bool m_startupDone = false;
     bool m_exited = false;
+    bool m_tipsAtStartup = false;
 };
 
 }  // namespace qm

@@ -13,8 +13,12 @@
 #include "dialogs/aboutbox.h"
 #include "dialogs/addgroupdialog.h"
 #include "dialogs/configdialog.h"
+#include "dialogs/filemanager.h"
+#include "dialogs/groupmonitor.h"
+#include "dialogs/manualdecode.h"
 #include "dialogs/searchdialog.h"
 #include "dialogs/serversdialog.h"
+#include "dialogs/tipdialog.h"
 #include "nntp/readerpool.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -228,6 +232,36 @@ void MainWindow::about() {
 
 void MainWindow::help() {
     openPath(helpFilePath(), true);
+}
+
+void MainWindow::manualDecode() {
+    ManualDecodeDialog(m_decoder, this).exec();
+}
+
+void MainWindow::tips() {
+    TipDialog(m_settings.profile(), this).exec();
+}
+
+void MainWindow::groupMonitor() {
+    if (m_settings.selectedGroups.empty()) {
+        showMessage(QStringLiteral("No news group selected!"), MessageIcon::Information);
+        return;
+    }
+    GroupEntry* g = currentSelectedGroup();
+    if (!g) g = m_settings.selectedGroups.front();
+    ReaderPool* pool = m_readerPool.get();
+    GroupMonitor monitor(
+        m_settings.selectedGroups, [pool] { return pool ? pool->sampleRate() : 0; },
+        QString::fromStdString(g->name()), this);
+    monitor.exec();
+}
+
+void MainWindow::fileManagement() {
+    const GroupEntry* g = currentSelectedGroup();
+    // A window of its own each time; owned by the main window so that none outlives it.
+    auto* manager =
+        new FileManager(m_settings, g ? QString::fromStdString(g->name()) : QString(), this);
+    manager->show();
 }
 
 }  // namespace qm

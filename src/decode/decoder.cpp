@@ -1,6 +1,8 @@
 #include "decode/decoder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -94,6 +96,10 @@ std::optional<std::string> Decoder::partDirectory(std::string_view name) {
     return dir + "/";
 }
 
+std::string Decoder::partDirectoryPath(std::string_view name) const {
+    return joinPath(tmpDirectory(), collectionName(name)) + "/";
+}
+
 void Decoder::removePartDirectory(std::string_view directory) {
     std::string path(directory);
     if (!path.empty() && path.back() == '/') path.pop_back();
@@ -101,19 +107,92 @@ void Decoder::removePartDirectory(std::string_view directory) {
     ::rmdir(path.c_str());
 }
 
-FilePtr Decoder::openOutputFile(std::optional<std::string_view> name,
-                                std::string_view contentType) {
-    std::optional<std::string> path = outputPath(name);
-    if (!path) return {};
-    FilePtr file = openFile(*path, "wb");
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : m_file(std::move(other.m_file)),
+      m_temporaryPath(std::move(other.m_temporaryPath)),
+      m_name(std::move(other.m_name)),
+      m_contentType(std::move(other.m_contentType)) {
+    other.m_temporaryPath.clear();  // the file is this one's to remove now
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+        discard();
+        m_file = std::move(other.m_file);
+        m_temporaryPath = std::move(other.m_temporaryPath);
+        m_name = std::move(other.m_name);
+        m_contentType = std::move(other.m_contentType);
+        other.m_temporaryPath.clear();
+    }
+    return *this;
+}
+
+OutputFile::~OutputFile() {
+    discard();
+}
+
+void OutputFile::discard() {
+    m_file.reset();
+    if (!m_temporaryPath.empty()) std::remove(m_temporaryPath.c_str());
+    m_temporaryPath.clear();
+}
+
+OutputFile Decoder::openOutputFile(std::optional<std::string_view> name,
+                                   std::string_view contentType) {
+    OutputFile output;
+    std::optional<std::string> news = newsDirectory();
+    if (!news) return output;
+    std::string temporary = joinPath(*news, TemporaryOutputPrefix + std::string("XXXXXX"));
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    FilePtr file;
+    if (fd) {
+        ::fchmod(fd.get(), 0644);  // as a file the user saves, not mkostemp's 0600
+        file.reset(::fdopen(fd.get(), "wb"));
+        if (file) {
+            fd.release();
+        } else {
+            std::remove(temporary.c_str());
+        }
+    }
     if (!file) {
         // Nothing was created: the pending description waits for the next file, and
-        // nothing is reported to the catalogue.
-        errorOutput(*path);
-        return {};
+        // nothing is reported to the catalogue. The error names the file that was wanted.
+        int error = errno;
+        if (std::optional<std::string> path = outputPath(name)) {
+            errno = error;
+            errorOutput(*path);
+        }
+        return output;
     }
-    announceOutput(*path, name && !safeOutputName(*name).empty(), contentType);
-    return file;
+    output.m_file = std::move(file);
+    output.m_temporaryPath = std::move(temporary);
+    if (name) output.m_name.emplace(*name);
+    output.m_contentType.assign(contentType);
+    return output;
+}
+
+bool Decoder::finishOutputFile(OutputFile& output) {
+    if (!output) return false;
+    if (std::fclose(output.m_file.release()) != 0) {
+        errorOutput(output.m_temporaryPath);
+        output.discard();
+        return false;
+    }
+    std::optional<std::string_view> name;
+    if (output.m_name) name = *output.m_name;
+    std::optional<std::string> path = outputPath(name);
+    if (!path) {
+        output.discard();
+        return false;
+    }
+    if (std::rename(output.m_temporaryPath.c_str(), path->c_str()) != 0) {
+        errorOutput(*path);
+        output.discard();
+        return false;
+    }
+    output.m_temporaryPath.clear();
+    announceOutput(*path, name && !safeOutputName(*name).empty(), output.m_contentType);
+    return true;
 }
 
 std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> name) {

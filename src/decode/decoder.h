@@ -21,6 +21,11 @@ namespace qm {
 
 class AppSettings;
 
+// The name with which decoded bodies start in "news.dat" (followed by six characters that
+// make it unique): hidden, and never reported, so one left by a crash is never taken for a
+// decoded file.
+inline constexpr char TemporaryOutputPrefix[] = ".qmere-decoding-";
+
 // What the catalogue does with decoded files; installed by the catalogue.
 class DecodeSink {
   public:
@@ -30,6 +35,32 @@ class DecodeSink {
     virtual void onFileDecoded(const std::string& path, const std::string& descriptionPath) = 0;
     // A multi-part file was assembled: counts it for the calling thread's current group.
     virtual void countAssembled() = 0;
+};
+
+// A decoded body on its way to its output file: written under a hidden temporary name in
+// "news.dat" and given its final name by Decoder::finishOutputFile once complete, so that a
+// process that dies while writing never leaves a cut-short file under a name the catalogue
+// or the numbering would take for a decoded one. Removes the temporary file unless finished.
+class OutputFile {
+  public:
+    OutputFile() = default;
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    ~OutputFile();
+
+    explicit operator bool() const { return static_cast<bool>(m_file); }
+    std::FILE* get() const { return m_file.get(); }
+    // Where the body is written until it is finished (for error messages).
+    const std::string& temporaryPath() const { return m_temporaryPath; }
+
+  private:
+    friend class Decoder;
+    void discard();
+
+    FilePtr m_file;
+    std::string m_temporaryPath;
+    std::optional<std::string> m_name;
+    std::string m_contentType;
 };
 
 class Decoder {
@@ -58,13 +89,19 @@ class Decoder {
     // The collection directory for name below the data directory's "tmp", created if
     // missing, ending with "/"; nothing (and a warning) when it cannot be created.
     std::optional<std::string> partDirectory(std::string_view name);
+    // The path partDirectory would give, ending with "/", without creating anything: most
+    // posts never store a part, and making and removing a directory costs more than they do.
+    std::string partDirectoryPath(std::string_view name) const;
     // Removes a collection directory (path ending with "/") when it is empty.
     void removePartDirectory(std::string_view directory);
 
-    // Creates the output file for a decoded body in the thread's "news.dat": safe name,
-    // numbered when it exists and overwrite is off, "part<N>" when nameless; attaches the
-    // pending description and reports the file to the sink. Empty on failure.
-    FilePtr openOutputFile(std::optional<std::string_view> name, std::string_view contentType);
+    // Starts the output file for a decoded body: a hidden temporary file in the thread's
+    // "news.dat". Empty on failure (reported with the path the file would have had).
+    OutputFile openOutputFile(std::optional<std::string_view> name, std::string_view contentType);
+    // Closes output and gives it its name: safe, numbered when it exists and overwrite is
+    // off, "part<N>" when nameless; attaches the pending description and reports the file to
+    // the sink. False (reported) when it could not be closed or named; nothing is left then.
+    bool finishOutputFile(OutputFile& output);
 
     // The two halves of openOutputFile, for a body decoded into a temporary file first:
     // outputPath makes the directories on the way and picks the path (empty and reported on

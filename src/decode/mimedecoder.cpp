@@ -285,7 +285,7 @@ int saveDescription(Decoder& decoder, PartReader& reader, TransferEncoding encod
 int saveToFile(Decoder& decoder, PartReader& reader, const Entity& entity) {
     std::optional<std::string_view> name;
     if (entity.fileName) name = *entity.fileName;
-    FilePtr out = decoder.openOutputFile(name, entity.type.type);
+    OutputFile out = decoder.openOutputFile(name, entity.type.type);
     if (!out) return giveUp(reader);
     // The digest is only ever compared with a Content-MD5 header.
     std::optional<Md5> md5;
@@ -293,9 +293,10 @@ int saveToFile(Decoder& decoder, PartReader& reader, const Entity& entity) {
     BodyOutcome outcome = decodeBody(reader, out.get(), entity.encoding, md5 ? &*md5 : nullptr,
                                      isTextType(entity.type.type));
     if (outcome.truncated) decoder.warning("Premature EOF");
-    int closed = std::fclose(out.release());
-    if (outcome.writeFailed || closed != 0) {
-        if (outcome.writeFailed) errno = outcome.error;
+    // A body that could not be written whole is still kept and reported, with the error.
+    if (!decoder.finishOutputFile(out)) return 1;
+    if (outcome.writeFailed) {
+        errno = outcome.error;
         decoder.errorOutput(decoder.lastOutputPath());
         return 1;
     }

@@ -301,8 +301,8 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
 PartAssembler::PartAssembler(Decoder& decoder)
     : PartAssembler(decoder, [&decoder](std::string_view name, std::string_view type) {
           Output output;
-          output.file = decoder.openOutputFile(name, type);
-          output.path = decoder.lastOutputPath();
+          output.named = decoder.openOutputFile(name, type);
+          output.path = output.named.temporaryPath();
           return output;
       }) {}
 
@@ -361,10 +361,32 @@ PartAssembler::Step PartAssembler::lookForBegin(std::string_view line) {
     if (name.empty()) return Step::Failed;
     closeOutput();
     m_output = m_opener(name, contentTypeForName(name));
-    if (!m_output.file) return Step::Failed;
+    if (!m_output.stream()) return Step::Failed;
     m_writeFailed = false;
     m_state = State::InData;
     return Step::Continue;
+}
+
+size_t PartAssembler::feedFullLines(std::string_view text) {
+    if (m_state != State::InData || m_fullLength == 0 || !m_output.stream()) return 0;
+    const size_t length = m_fullLength;
+    const char* const start = text.data();
+    size_t used = 0;
+    while (text.size() - used >= length) {
+        const char* line = start + used;
+        // What feed() would get: the line up to its first line end, which has to be the
+        // last of the full length.
+        if (line[0] != 'M' || line[length - 1] != '\n' ||
+            std::memchr(line, '\n', length - 1) != nullptr) {
+            break;
+        }
+        if (m_buffer.size() - m_filled < UuMaxLineBytes) flush();
+        m_filled += uuDecodeLine(
+            std::string_view(line, length),
+            std::span<char, UuMaxLineBytes>(m_buffer.data() + m_filled, UuMaxLineBytes));
+        used += length;
+    }
+    return used;
 }
 
 PartAssembler::Step PartAssembler::inData(std::string_view line) {
@@ -382,15 +404,15 @@ PartAssembler::Step PartAssembler::inData(std::string_view line) {
 }
 
 void PartAssembler::decodeLine(std::string_view line) {
-    if (!m_output.file) return;  // data before any "begin" line is dropped
+    if (!m_output.stream()) return;  // data before any "begin" line is dropped
     if (m_buffer.size() - m_filled < UuMaxLineBytes) flush();
     m_filled += uuDecodeLine(
         line, std::span<char, UuMaxLineBytes>(m_buffer.data() + m_filled, UuMaxLineBytes));
 }
 
 void PartAssembler::flush() {
-    if (m_output.file && m_filled > 0 && !m_writeFailed &&
-        std::fwrite(m_buffer.data(), 1, m_filled, m_output.file.get()) != m_filled) {
+    if (m_output.stream() && m_filled > 0 && !m_writeFailed &&
+        std::fwrite(m_buffer.data(), 1, m_filled, m_output.stream()) != m_filled) {
         m_writeFailed = true;
         m_decoder.errorOutput(m_output.path);
     }
@@ -398,8 +420,13 @@ void PartAssembler::flush() {
 }
 
 void PartAssembler::closeOutput() {
-    if (!m_output.file) return;
+    if (!m_output.stream()) return;
     flush();
+    if (m_output.named) {
+        // What was decoded is kept, complete or not; only now does it get its name.
+        m_decoder.finishOutputFile(m_output.named);
+        return;
+    }
     if (std::fclose(m_output.file.release()) != 0 && !m_writeFailed) {
         m_decoder.errorOutput(m_output.path);
     }
@@ -431,7 +458,7 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
                                     std::string_view beginLine, PartReader& reader) {
     std::optional<std::string> news = decoder.newsDirectory();
     if (!news) return std::nullopt;
-    std::string temporary = joinPath(*news, ".qmere-decoding-XXXXXX");
+    std::string temporary = joinPath(*news, TemporaryOutputPrefix + std::string("XXXXXX"));
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd) return std::nullopt;
     ::fchmod(fd.get(), 0644);  // as a file the user saves, not mkostemp's 0600
@@ -441,13 +468,15 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
         return std::nullopt;
     }
     fd.release();
+    // The assembler writes in large blocks of its own: straight through, without a copy.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
 
     std::string name;
     std::string type;
     PartAssembler machine(decoder, [&](std::string_view n, std::string_view t) {
         name.assign(n);
         type.assign(t);
-        return PartAssembler::Output{std::move(file), temporary};
+        return PartAssembler::Output{std::move(file), {}, temporary};
     });
     if (machine.feed(beginLine) != PartAssembler::Step::Continue || machine.lookingForBegin()) {
         std::remove(temporary.c_str());
@@ -456,7 +485,11 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
     bool finished = false;
     bool complete = false;
     std::string line;
-    while (reader.readLine(line, LineLimit)) {
+    for (;;) {
+        // The body's full data lines straight from the read buffer; line by line at the
+        // edges, where the state machine decides.
+        if (!finished) reader.consume(machine.feedFullLines(reader.peek()));
+        if (!reader.readLine(line, LineLimit)) break;
         if (!finished) finished = machine.feed(line) == PartAssembler::Step::Finished;
         if (isEndLine(line)) {
             complete = true;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/decoder.h"
 #include "platform/file.h"
 
 namespace qm {
@@ -33,8 +34,10 @@ class PartAssembler {
         Failed,    // a "begin" line without a name, or its output could not be created
     };
     struct Output {
-        FilePtr file;
+        FilePtr file;      // a file whose naming the opener's caller sees to
+        OutputFile named;  // or one that closing gives its name (Decoder::finishOutputFile)
         std::string path;  // for error messages
+        std::FILE* stream() const { return file ? file.get() : named.get(); }
     };
     using OutputOpener = std::function<Output(std::string_view name, std::string_view type)>;
 
@@ -46,6 +49,10 @@ class PartAssembler {
     ~PartAssembler();
 
     Step feed(std::string_view line);
+    // Feeds the whole lines at the front of text for as long as each would only be decoded
+    // as a full data line; returns the number of bytes used. The lines must be as read
+    // with a 1024-byte line buffer would give them; the rest goes to feed() line by line.
+    size_t feedFullLines(std::string_view text);
     void endPart();
     // Writes what is buffered and closes the output (reporting write errors).
     void closeOutput();

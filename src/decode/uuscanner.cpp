@@ -557,7 +557,19 @@ int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_vie
         text.append(*name);
         decoder.information(text);
     }
-    std::optional<std::string> dir = decoder.partDirectory(name ? *name : "unknown");
+    std::string_view collection = name ? *name : "unknown";
+    if (count == 0 && part == 1 && firstLine && !beginLineName(*firstLine).empty()) {
+        // A whole post stores nothing in its collection: the directory is only made when
+        // it has to hold something. Something else in its place still gets the warning.
+        std::string path = decoder.partDirectoryPath(collection);
+        std::string bare = path.substr(0, path.size() - 1);
+        if (!fileExists(path + "CT") && (!fileExists(bare) || isDirectory(bare))) {
+            if (std::optional<int> result = decodeSinglePost(decoder, path, *firstLine, reader)) {
+                return *result;
+            }
+        }
+    }
+    std::optional<std::string> dir = decoder.partDirectory(collection);
     if (!dir) {
         reader.ignoreRest();
         return 1;
@@ -566,12 +578,6 @@ int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_vie
     if (count > 0 && part >= 1 && part <= count && partsPresent(*dir, count, part)) {
         StreamedPart streamed{part, firstLine, reader};
         return assembleParts(decoder, *dir, count, streamed);
-    }
-    if (count == 0 && part == 1 && firstLine && !beginLineName(*firstLine).empty() &&
-        !fileExists(*dir + "CT")) {
-        if (std::optional<int> result = decodeSinglePost(decoder, *dir, *firstLine, reader)) {
-            return *result;
-        }
     }
     if (storePart(decoder, reader, *dir, part, count, firstLine) != 0) return 1;
     if (count == 0) count = readCount(*dir + "CT").value_or(0);

@@ -182,7 +182,7 @@ int saveSingle(Decoder& decoder, PartReader& reader, const YencBegin& begin,
         reader.ignoreRest();
         return 1;
     }
-    std::string temporary = joinPath(*news, ".qmere-decoding-XXXXXX");
+    std::string temporary = joinPath(*news, TemporaryOutputPrefix + std::string("XXXXXX"));
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd) {
         decoder.errorOutput(temporary);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "decode/outputnames.h"
@@ -11,12 +13,73 @@
 namespace qm::test {
 namespace {
 
+std::string base64(std::string_view data) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < data.size(); i += 3) {
+        unsigned v = static_cast<unsigned char>(data[i]) << 16;
+        if (i + 1 < data.size()) v |= static_cast<unsigned char>(data[i + 1]) << 8;
+        if (i + 2 < data.size()) v |= static_cast<unsigned char>(data[i + 2]);
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < data.size() ? alphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < data.size() ? alphabet[v & 63] : '=';
+        if (i % 57 == 54) out += '\n';
+    }
+    return out + "\n";
+}
+
+// An article read through a stream that looks at the output folder on every read after the
+// first, that is while the body is being decoded: a process killed at such a moment leaves
+// what is there then.
+struct WatchedArticle {
+    std::string text;
+    size_t position = 0;
+    int reads = 0;
+    std::string news;
+    std::string finalName;
+    int temporariesSeen = 0;
+    int temporariesLost = 0;
+    int finalSeen = 0;
+};
+
+ssize_t readWatched(void* cookie, char* buffer, size_t size) {
+    auto& article = *static_cast<WatchedArticle*>(cookie);
+    if (article.reads++ > 0 && article.position < article.text.size()) {
+        bool temporary = false;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(article.news, ec)) {
+            std::string name = entry.path().filename().string();
+            if (name == article.finalName) ++article.finalSeen;
+            if (name.starts_with(TemporaryOutputPrefix)) temporary = true;
+        }
+        // The first reads fetch the header, before the output is started.
+        if (temporary) {
+            ++article.temporariesSeen;
+        } else if (article.temporariesSeen > 0) {
+            ++article.temporariesLost;
+        }
+    }
+    size_t n = std::min(size, article.text.size() - article.position);
+    std::memcpy(buffer, article.text.data() + article.position, n);
+    article.position += n;
+    return static_cast<ssize_t>(n);
+}
+
+FilePtr openWatched(WatchedArticle& article) {
+    cookie_io_functions_t functions{};
+    functions.read = readWatched;
+    return FilePtr(fopencookie(&article, "r", functions));
+}
+
 class DecoderTest : public DecoderFixture {
   protected:
     std::string open(std::optional<std::string_view> name) {
-        FilePtr file = m_decoder->openOutputFile(name, "image/jpeg");
+        OutputFile file = m_decoder->openOutputFile(name, "image/jpeg");
         if (!file) return "<failed>";
         std::fputs("x", file.get());
+        if (!m_decoder->finishOutputFile(file)) return "<unfinished>";
         return m_decoder->lastOutputPath();
     }
 };
@@ -126,6 +189,58 @@ TEST_F(DecoderTest, AFileThatCannotBeCreatedIsNeitherReportedNorFound) {
     EXPECT_TRUE(m_sink.files.empty());
     EXPECT_NE(log().find("Did not find anything to unpack"), std::string::npos);
     EXPECT_EQ(content(m_decoder->pendingDescriptionPath()), "waiting");
+    // The body decoded for it is not left behind under its temporary name either.
+    EXPECT_EQ(listing(news()), std::vector<std::string>{"pic.jpg"});
+}
+
+TEST_F(DecoderTest, AMimeBodyHasNoFinalNameUntilItIsWrittenWhole) {
+    ASSERT_EQ(makeDirectories(news()), 0);
+    std::string data = sampleData(3 << 20);  // several reads of the article
+    WatchedArticle article;
+    article.text =
+        "Subject: big\nMIME-Version: 1.0\nContent-Type: application/octet-stream; "
+        "name=\"big.bin\"\nContent-Transfer-Encoding: base64\n\n" +
+        base64(data);
+    article.news = news();
+    article.finalName = "big.bin";
+    m_decoder->decodeArticle(openWatched(article), false, false, false);
+    EXPECT_GT(article.temporariesSeen, 1);
+    EXPECT_EQ(article.temporariesLost, 0);
+    EXPECT_EQ(article.finalSeen, 0);
+    EXPECT_EQ(content(newsFile("big.bin")), data);
+    EXPECT_EQ(listing(news()), std::vector<std::string>{"big.bin"});
+    ASSERT_EQ(m_sink.files.size(), 1u);
+    EXPECT_EQ(m_sink.files[0].first, newsFile("big.bin"));
+}
+
+TEST_F(DecoderTest, ASplitPostHasNoFinalNameUntilItIsAssembled) {
+    std::string data = sampleData(2 << 20);
+    std::string body = uuencodeBody(data, "pic.jpg");
+    size_t half = body.find('\n', body.size() / 2) + 1;
+    decode(article("pic.jpg (1/2)", body.substr(0, half)));
+    ASSERT_FALSE(fileExists(newsFile("pic.jpg")));
+    WatchedArticle second;
+    second.text = article("pic.jpg (2/2)", body.substr(half));
+    second.news = news();
+    second.finalName = "pic.jpg";
+    m_decoder->decodeArticle(openWatched(second), false, false, false);
+    EXPECT_GT(second.temporariesSeen, 1);
+    EXPECT_EQ(second.temporariesLost, 0);
+    EXPECT_EQ(second.finalSeen, 0);
+    EXPECT_EQ(content(newsFile("pic.jpg")), data);
+    EXPECT_EQ(listing(news()), std::vector<std::string>{"pic.jpg"});
+    ASSERT_EQ(m_sink.files.size(), 1u);
+}
+
+TEST_F(DecoderTest, AMimeBodyCutShortIsStillKeptWhole) {
+    // The end of the article is no crash: what was decoded becomes the file.
+    decode(
+        "Subject: cut\nMIME-Version: 1.0\nContent-Type: application/octet-stream; "
+        "name=\"cut.bin\"\nContent-Transfer-Encoding: base64\n\nYWJjZGVm\nYWJ");
+    EXPECT_EQ(content(newsFile("cut.bin")), "abcdefab");
+    EXPECT_NE(log().find("Premature EOF"), std::string::npos);
+    EXPECT_EQ(listing(news()), std::vector<std::string>{"cut.bin"});
+    ASSERT_EQ(m_sink.files.size(), 1u);
 }
 
 TEST_F(DecoderTest, ADataDirectoryWithBlanksIsUsedAsItIs) {

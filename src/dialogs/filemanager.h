@@ -1,0 +1,80 @@
+#pragma once
+// "Retrieved attachments": the decoded files of one group in a sortable list, shown in a
+// viewer pane beside it; viewing marks them viewed, "Delete" removes them with their
+// description files, "Collect" moves them into "My-Collection". Starts compact (the list
+// alone) and grows to its full size at the first View.
+//
+// Opened by the main window, modeless and any number at once; each deletes itself when
+// closed. Window thread only; every use of a picture list holds PictureListLock, since
+// reader threads change the lists at the same time.
+#include <QDialog>
+#include <QSize>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QTreeWidgetItem;
+
+namespace qm {
+
+class AppSettings;
+class GroupEntry;
+class SortableList;
+class ViewerPane;
+
+class FileManager : public QDialog {
+    Q_OBJECT
+  public:
+    FileManager(AppSettings& settings, QString group, QWidget* parent = nullptr);
+
+    // Fills the list with the files of the group of that name (not found: nothing changes).
+    void showGroup(const QString& name);
+    void viewRow(int row);
+    void viewSelected();  // "View"
+    void viewNext();      // "Next"
+    void deleteSelected();
+    void collectSelected();
+    void fitWindow();
+
+    // Run modally, the window belongs to its caller and is not deleted on closing.
+    int exec() override;
+
+    QString groupName() const { return m_groupName; }
+    ViewerPane* viewer() const { return m_pane; }
+    SortableList* list() const { return m_list; }
+    bool expanded() const { return m_expanded; }
+    QSize compactSize() const { return m_compactSize; }
+    QSize fullSize() const { return m_fullSize; }
+    int displayWidth() const { return m_displayWidth; }
+    int currentRow() const { return m_currentRow; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    GroupEntry* findGroup(const QString& name) const;
+    QTreeWidgetItem* addRow(const std::string& name, const std::string& description,
+                            const std::string& date, bool viewed);
+    int nextSelectedRow(int from) const;
+    void expand();
+    void placePane();
+
+    AppSettings& m_settings;
+    QString m_groupName;
+    int m_currentRow = -1;  // the row last viewed, for "Next"
+    bool m_expanded = false;
+    QSize m_fullSize;
+    QSize m_compactSize;
+    QPoint m_paneOrigin;
+    int m_displayWidth = 450;
+
+    QComboBox* m_groupBox = nullptr;
+    QLabel* m_dirLabel = nullptr;
+    QLabel* m_pathLabel = nullptr;
+    SortableList* m_list = nullptr;
+    ViewerPane* m_pane = nullptr;
+    QWidget* m_left = nullptr;
+};
+
+}  // namespace qm

@@ -1,0 +1,332 @@
+// The file manager on a hand-made group folder: filling, viewing, Next, Delete, Collect,
+// sorting, Fit Window, and its opening from the main window; plus the pictures of the
+// monitor and of the file manager in both sizes.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "catalog/picturelist.h"
+#include "catalog/pictureview.h"
+#include "config/locks.h"
+#include "decode/outputnames.h"
+#include "decode/savedarticle.h"
+#include "dialogs/filemanager.h"
+#include "dialogs/groupmonitor.h"
+#include "dialogs/sortablelist.h"
+#include "dialogs/viewerpane.h"
+#include "guiprogram.h"
+
+namespace qm::test {
+
+namespace {
+
+const QString Demo = QStringLiteral("alt.pictures.demo");
+
+struct Folder {
+    GuiProgram p;
+    GroupEntry& group;
+    std::string dir;
+    QList<QUrl> handedOut;  // what the pane gave to the desktop's opener
+
+    Folder() : group(p.settings.newGroup("alt.pictures.demo")) {
+        p.settings.markVisited(group);
+        group.ensureStats();
+        dir = joinPath(joinPath(p.settings.dataDirectory, group.name()), "news.dat");
+        (void)makeDirectories(dir);
+    }
+    std::string path(const std::string& name) const { return joinPath(dir, name); }
+    // A file with its description beside it, catalogued with that title and date.
+    void add(const std::string& name, const std::string& title, const std::string& date = "",
+             char mark = 'N') {
+        if (name.ends_with(".png") || name.ends_with(".jpg")) {
+            QImage image(320, 200, QImage::Format_RGB32);
+            image.fill(QColor(40, 120, 200));
+            QVERIFY(image.save(QString::fromStdString(path(name)), "PNG"));
+        } else {
+            QFile f(QString::fromStdString(path(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("data");
+        }
+        QFile desc(QString::fromStdString(descriptionPathFor(path(name))));
+        QVERIFY(desc.open(QIODevice::WriteOnly));
+        desc.write(title.c_str());
+        setPicture(p.settings, group, name, PictureRecord{title, date, mark});
+    }
+    std::unique_ptr<FileManager> open(const QString& name = Demo) {
+        auto fm = std::make_unique<FileManager>(p.settings, name);
+        fm->setAttribute(Qt::WA_DeleteOnClose, false);  // the test owns it
+        fm->viewer()->setOpener([this](const QUrl& url) { handedOut << url; });
+        fm->show();
+        return fm;
+    }
+};
+
+QStringList column(const FileManager& fm, int c) {
+    QStringList texts;
+    for (int i = 0; i < fm.list()->topLevelItemCount(); ++i)
+        texts << fm.list()->topLevelItem(i)->text(c);
+    return texts;
+}
+
+void select(FileManager& fm, const QStringList& names) {
+    fm.list()->clearSelection();
+    for (int i = 0; i < fm.list()->topLevelItemCount(); ++i)
+        if (names.contains(fm.list()->topLevelItem(i)->text(1)))
+            fm.list()->topLevelItem(i)->setSelected(true);
+}
+
+bool exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+}  // namespace
+
+class FileManagerTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() { ProgramExiting.store(false); }
+
+    void fillsFromTheCatalogue() {
+        Folder f;
+        f.add("b.png", "Beta", "12071630-1998", 'V');
+        f.add("a.png", "Alpha");
+        setPicture(f.p.settings, f.group, "gone.jpg", PictureRecord{"Gone", "", 'N'});
+        auto fm = f.open();
+        QCOMPARE(fm->windowTitle(), QStringLiteral("Retrieved attachments"));
+        QCOMPARE(column(*fm, 0), (QStringList{"Alpha", "Beta"}));  // by title
+        QCOMPARE(column(*fm, 1), (QStringList{"a.png", "b.png"}));
+        QCOMPARE(column(*fm, 2), (QStringList{"", "12071630-1998"}));
+        QCOMPARE(fm->findChild<QLabel*>("dirLabel")->text(), QString::fromStdString(f.dir));
+        QVERIFY(!findPicture(f.group, "gone.jpg"));  // missing on disk: detached
+        auto* combo = fm->findChild<QComboBox*>("groupBox");
+        QVERIFY(combo->findText(Demo) >= 0);
+        QVERIFY(combo->findText("My-Collection") >= 0);
+        QCOMPARE(combo->currentText(), Demo);
+        QVERIFY(!fm->expanded());
+        QCOMPARE(fm->size(), fm->compactSize());
+        QVERIFY(fm->compactSize().width() < fm->fullSize().width());
+    }
+
+    void deleteGoesOnPastAFailure() {
+        ModalCatcher catcher;
+        Folder f;
+        f.add("one.jpg", "A one");
+        f.add("three.jpg", "C three");
+        f.add("README", "D readme");
+        // A non-empty folder of that name: not even root can delete it as a file.
+        QVERIFY(QDir().mkpath(QString::fromStdString(f.path("two.jpg") + "/inner")));
+        setPicture(f.p.settings, f.group, "two.jpg", PictureRecord{"B two", "", 'N'});
+        auto fm = f.open();
+        QCOMPARE(column(*fm, 1), (QStringList{"one.jpg", "two.jpg", "three.jpg", "README"}));
+        select(*fm, {"one.jpg", "two.jpg", "three.jpg"});
+        fm->deleteSelected();
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("Fail to delete two.jpg")});
+        QCOMPARE(column(*fm, 1), (QStringList{"two.jpg", "README"}));
+        QVERIFY(fm->list()->topLevelItem(0)->isSelected());
+        QVERIFY(!exists(f.path("one.jpg")) && !exists(f.path("one.desc")));
+        QVERIFY(!exists(f.path("three.jpg")) && !exists(f.path("three.desc")));
+        QVERIFY(!findPicture(f.group, "one.jpg") && findPicture(f.group, "two.jpg"));
+        QFile saved(QString::fromStdString(joinPath(f.dir, "../data.lst")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray lines = saved.readAll();
+        QVERIFY(lines.contains("two.jpg") && !lines.contains("one.jpg") &&
+                !lines.contains("three.jpg"));
+
+        // A name without an extension loses "name.desc"; a file gone already goes silently.
+        catcher.clear();
+        QVERIFY(std::filesystem::remove_all(f.path("two.jpg")) > 0);
+        select(*fm, {"two.jpg", "README"});
+        fm->deleteSelected();
+        QVERIFY(catcher.texts().isEmpty());
+        QCOMPARE(fm->list()->topLevelItemCount(), 0);
+        QVERIFY(!exists(f.path("README")) && !exists(f.path("README.desc")));
+        QVERIFY(!findPicture(f.group, "two.jpg"));
+    }
+
+    void collectMovesIntoMyCollection() {
+        ModalCatcher catcher;
+        Folder f;
+        f.add("keep.png", "Keep", "01011200-2001");
+        f.add("clash.png", "Clash");
+        f.add("stay.png", "Stay");
+        const std::string target =
+            joinPath(joinPath(f.p.settings.dataDirectory, "My-Collection"), "news.dat");
+        QVERIFY(QDir().mkpath(QString::fromStdString(target)));
+        QFile existing(QString::fromStdString(joinPath(target, "clash.png")));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("already collected");
+        existing.close();
+
+        auto fm = f.open();
+        select(*fm, {"keep.png", "clash.png"});
+        fm->collectSelected();
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("Fail to rename clash.png")});
+        QCOMPARE(column(*fm, 1), (QStringList{"clash.png", "stay.png"}));
+        QVERIFY(exists(joinPath(target, "keep.png")) && exists(joinPath(target, "keep.desc")));
+        QVERIFY(!exists(f.path("keep.png")) && !exists(f.path("keep.desc")));
+        QVERIFY(exists(f.path("clash.png")));  // the collected one was not overwritten
+        QCOMPARE(QFileInfo(QString::fromStdString(joinPath(target, "clash.png"))).size(), 17);
+        GroupEntry* collection = f.p.settings.visitedGroups.find("My-Collection");
+        QVERIFY(collection);
+        const auto moved = findPicture(*collection, "keep.png");
+        QVERIFY(moved && moved->description == "Keep" && moved->date == "01011200-2001");
+        QVERIFY(!findPicture(f.group, "keep.png"));
+        QVERIFY(exists(joinPath(target, "../data.lst")));
+
+        // Nothing moves out of the collection itself.
+        catcher.clear();
+        auto own = f.open("My-Collection");
+        QCOMPARE(column(*own, 1), QStringList{"keep.png"});
+        select(*own, {"keep.png"});
+        own->collectSelected();
+        QVERIFY(exists(joinPath(target, "keep.png")));
+        QCOMPARE(own->list()->topLevelItemCount(), 1);
+        QVERIFY(catcher.texts().isEmpty());
+    }
+
+    void headingsSortAsText() {
+        Folder f;
+        f.add("x.png", "X", "12071630-1998");
+        f.add("y.png", "Y", "01011200-2001");
+        f.add("z.png", "Z", "11300900-1999", 'V');
+        auto fm = f.open();
+        select(*fm, {"y.png"});
+        QHeaderView* header = fm->list()->header();
+        const QPoint date(header->sectionViewportPosition(2) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, date);
+        QCOMPARE(column(*fm, 2), (QStringList{"01011200-2001", "11300900-1999", "12071630-1998"}));
+        QCOMPARE(column(*fm, 1), (QStringList{"y.png", "z.png", "x.png"}));
+        QVERIFY(fm->list()->topLevelItem(0)->isSelected());  // the selection moved along
+        QVERIFY(!fm->list()->topLevelItem(1)->isSelected());
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, date);
+        QCOMPARE(column(*fm, 2), (QStringList{"12071630-1998", "11300900-1999", "01011200-2001"}));
+        QVERIFY(fm->list()->topLevelItem(2)->isSelected());
+        // Another column starts ascending again; bytes, so capitals before small letters.
+        fm->list()->topLevelItem(0)->setText(0, "a");
+        fm->list()->sortByText(0);
+        QCOMPARE(column(*fm, 0), (QStringList{"Y", "Z", "a"}));
+    }
+
+    void viewingShowsThePictureInThePane() {
+        ModalCatcher catcher;
+        Folder f;
+        f.add("a.jpg", "Alpha");
+        f.add("b.jpg", "Beta");
+        f.add("c.zip", "Gamma");
+        auto fm = f.open();
+        fm->viewSelected();
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("No file selected!")});
+        QVERIFY(!fm->expanded());
+        catcher.clear();
+        fm->fitWindow();
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("File does not exist!")});
+
+        select(*fm, {"a.jpg"});
+        fm->viewSelected();
+        QVERIFY(fm->expanded());
+        QCOMPARE(fm->size(), fm->fullSize());
+        QCOMPARE(fm->viewer()->shown(), QUrl(QString::fromStdString(fileUrl(f.path("a.jpg")))));
+        QCOMPARE(fm->findChild<QLabel*>("pathLabel")->text(),
+                 QString::fromStdString(f.path("a.jpg")));
+        QCOMPARE(findPicture(f.group, "a.jpg")->mark, 'V');
+        QCOMPARE(fm->currentRow(), 0);
+
+        // The user's size stays at later views.
+        fm->resize(800, 500);
+        fm->viewNext();
+        QCOMPARE(fm->size(), QSize(800, 500));
+        QCOMPARE(fm->currentRow(), 1);
+        QVERIFY(fm->list()->topLevelItem(0)->isSelected() &&
+                fm->list()->topLevelItem(1)->isSelected());
+        QCOMPARE(findPicture(f.group, "b.jpg")->mark, 'V');
+
+        // Fit Window: the picture page at the display width.
+        fm->fitWindow();
+        const std::string page = joinPath(f.dir, "__img.html");
+        QCOMPARE(fm->viewer()->shown(), QUrl(QString::fromStdString(fileUrl(page))));
+        QFile html(QString::fromStdString(page));
+        QVERIFY(html.open(QIODevice::ReadOnly));
+        QVERIFY(
+            html.readAll().contains(QStringLiteral(" width=%1>").arg(fm->displayWidth()).toUtf8()));
+        QCOMPARE(fm->displayWidth(), 800 - fm->viewer()->x() - 40);
+
+        // What the pane cannot show goes to the desktop; "Next" past the end does nothing.
+        QVERIFY(f.handedOut.isEmpty());
+        fm->viewNext();
+        QCOMPARE(f.handedOut, QList<QUrl>{QUrl(QString::fromStdString(fileUrl(f.path("c.zip"))))});
+        fm->viewNext();
+        QCOMPARE(fm->currentRow(), 2);
+        QVERIFY(catcher.texts().size() == 1);
+    }
+
+    void theMainWindowOpensSeveral() {
+        Folder f;
+        f.add("a.png", "Alpha");
+        f.p.window->fileManagement();
+        f.p.window->findChild<QPushButton*>("viewButton")->click();
+        QList<FileManager*> open;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* fm = qobject_cast<FileManager*>(w); fm && fm->isVisible()) open << fm;
+        QCOMPARE(open.size(), 2);
+        for (FileManager* fm : open) {
+            QVERIFY(fm->testAttribute(Qt::WA_DeleteOnClose));
+            fm->close();
+        }
+        f.p.window->exitProgram();
+    }
+
+    void pictures() {
+        const QString dir = QStringLiteral(QM_SCREENSHOT_DIR);
+        QDir().mkpath(dir);
+        Folder f;
+        f.add("sunset.jpg", "Sunset over the bay", "12071630-1998");
+        f.add("harbour.png", "Harbour at night", "11300900-1999", 'V');
+        f.add("notes.txt", "Notes");
+        auto fm = f.open();
+        QTest::qWait(50);
+        QVERIFY(fm->grab().save(dir + "/filemanager-compact.png"));
+        select(*fm, {"sunset.jpg"});
+        fm->viewSelected();
+        QTest::qWait(50);
+        QVERIFY(fm->grab().save(dir + "/filemanager-expanded.png"));
+
+        GroupTable table;
+        table.add(f.group);
+        GroupStats& s = f.group.ensureStats();
+        s.first = 1;
+        s.last = 480;
+        s.current = 211;
+        s.retrieved = 180;
+        s.decoded = 34;
+        s.bytes = 2'500'000;
+        SavedArticle article;
+        article.setSubject("Sunset over the bay - sunset.jpg (2/3)");
+        article.lines = 480;
+        article.lineCount = 120;
+        s.articleInProgress = &article;
+        GroupMonitor monitor(
+            table, [] { return 48213; }, Demo);
+        monitor.show();
+        QTest::qWait(50);
+        QVERIFY(monitor.grab().save(dir + "/groupmonitor.png"));
+        f.group.set(Finished);
+        monitor.refresh();
+        QVERIFY(monitor.grab().save(dir + "/groupmonitor-done.png"));
+        s.articleInProgress = nullptr;
+    }
+};
+
+static RegisterGuiTest registerFileManager("FileManagerTest",
+                                           [] { return std::make_unique<FileManagerTest>(); });
+
+}  // namespace qm::test
+
+#include "filemanager_test.moc"
