@@ -100,28 +100,32 @@ ServerEntry& AppSettings::useServerText(std::string_view text) {
 }
 
 std::optional<std::string> AppSettings::setKillPattern(std::string_view text) {
-    if (text.empty()) {
-        killList = PatternList();
-        killPattern.clear();
-        return std::nullopt;
-    }
+    // Compiled aside and swapped in under the lock: readers may be testing subjects.
     PatternList list;
-    if (auto error = list.compile(text)) return error;
-    killList = std::move(list);
+    if (!text.empty()) {
+        if (auto error = list.compile(text)) return error;
+    }
+    {
+        std::lock_guard lock(m_killMutex);
+        killList = std::move(list);
+    }
     killPattern = std::string(text);
     return std::nullopt;
 }
 
 std::optional<std::string> AppSettings::compileKillPattern() {
-    if (killPattern.empty()) {
-        killList = PatternList();
-        return std::nullopt;
-    }
-    return killList.compile(killPattern);
+    PatternList list;
+    std::optional<std::string> error;
+    if (!killPattern.empty()) error = list.compile(killPattern);
+    std::lock_guard lock(m_killMutex);
+    killList = std::move(list);
+    return error;
 }
 
 bool AppSettings::killTest(std::string_view subject) const {
-    return !killPattern.empty() && killList.matches(subject);
+    // An empty or failed pattern list matches nothing.
+    std::lock_guard lock(m_killMutex);
+    return killList.matches(subject);
 }
 
 bool AppSettings::freeSpaceCheck(bool offerDialog) {

@@ -59,7 +59,9 @@ class AppSettings {
     std::map<std::string, std::unique_ptr<ServerEntry>> servers;
     MessageIdIndex messageIds{10000};
 
-    PatternList killList;  // the compiled kill pattern
+    // The compiled kill pattern; guarded by m_killMutex, since readers test subjects against
+    // it while the window thread may replace it. Use killTest and setKillPattern.
+    PatternList killList;
 
     // The default-browser lookup of loadSettings: the program's full path, or empty when none
     // is found. findDefaultBrowser() unless a test replaces it.
@@ -124,6 +126,7 @@ class AppSettings {
     std::mutex m_groupPoolMutex;  // newGroup runs on the window thread and the list worker
     std::deque<std::unique_ptr<GroupEntry>> m_groupPool;  // guarded by m_groupPoolMutex
     std::atomic<bool> m_freeAlertOpen{false};
+    mutable std::mutex m_killMutex;
 };
 
 // Per-group paths below the data directory.

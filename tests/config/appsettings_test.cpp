@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "settingsfixture.h"
 
 namespace qm {
@@ -215,3 +219,33 @@ TEST(SafeFolderName, KeepsOrdinaryNamesAndNeverLeavesItsParent) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm::test {
+namespace {
+
+// Readers test subjects while the window thread replaces the pattern (the Options dialog
+// during a run): every answer must be one of the two patterns', never a torn read.
+class KillPatternThreads : public SettingsTest {};
+
+TEST_F(KillPatternThreads, ReadersSeeWholePatternsWhileThePatternChanges) {
+    AppSettings& s = settings();
+    ASSERT_FALSE(s.setKillPattern("spam"));
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 3; ++r) {
+        readers.emplace_back([&] {
+            while (!done) {
+                if (!s.killTest("cheap spam offer")) ++wrong;  // both patterns match it
+                if (s.killTest("holiday pictures")) ++wrong;   // neither does
+            }
+        });
+    }
+    for (int i = 0; i < 300; ++i) ASSERT_FALSE(s.setKillPattern(i % 2 ? "spam" : "offer cheap"));
+    done = true;
+    for (std::thread& t : readers) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+}  // namespace qm::test
