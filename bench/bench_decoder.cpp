@@ -26,6 +26,7 @@
 #include "decode/yenc.h"
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "support/encoders.h"
 
 namespace fs = std::filesystem;
 
@@ -123,26 +124,6 @@ std::string quotedPrintable(std::string_view data) {
             out += hex[c & 15];
         }
         column += width;
-    }
-    return out;
-}
-
-std::string uuencodeLines(std::string_view data) {
-    auto enc = [](unsigned v) { return static_cast<char>(v ? (v & 63) + 32 : '`'); };
-    std::string out;
-    out.reserve(data.size() / 45 * 62 + 64);
-    for (size_t line = 0; line < data.size(); line += 45) {
-        size_t n = std::min<size_t>(45, data.size() - line);
-        out += enc(static_cast<unsigned>(n));
-        for (size_t i = 0; i < n; i += 3) {
-            unsigned char b[3] = {};
-            for (size_t j = 0; j < 3 && i + j < n; ++j) b[j] = data[line + i + j];
-            out += enc(b[0] >> 2);
-            out += enc(((b[0] & 3) << 4) | (b[1] >> 4));
-            out += enc(((b[1] & 15) << 2) | (b[2] >> 6));
-            out += enc(b[2] & 63);
-        }
-        out += '\n';
     }
     return out;
 }
@@ -302,8 +283,8 @@ int main(int argc, char** argv) {
 
     {  // uuencoded single post
         Kind k{"uuencode single", {in + "/uu.txt"}, size, {{"big.bin", &data}}, {}};
-        writeFile(k.articles[0],
-                  "Subject: big.bin\n\nbegin 644 big.bin\n" + uuencodeLines(data) + "`\nend\n");
+        writeFile(k.articles[0], "Subject: big.bin\n\nbegin 644 big.bin\n" +
+                                     qm::test::uuencodeLines(data) + "`\nend\n");
         k.peers = {{"uudecode", "uudecode -o big.bin " + k.articles[0]},
                    {"uudeview", "uudeview -i -o -p ./ " + k.articles[0]}};
         kinds.push_back(k);
@@ -355,7 +336,8 @@ int main(int argc, char** argv) {
         kinds.push_back(k);
     }
     {  // a uuencoded post split over many articles
-        const std::string lines = "begin 644 split.bin\n" + uuencodeLines(data) + "`\nend\n";
+        const std::string lines =
+            "begin 644 split.bin\n" + qm::test::uuencodeLines(data) + "`\nend\n";
         const size_t linesPerArticle = 4000;  // about 250 KB per article
         std::vector<size_t> starts;
         for (size_t at = 0, n = 0; at < lines.size(); ++n) {

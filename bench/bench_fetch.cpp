@@ -44,6 +44,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "support/encoders.h"
 #include "support/tlstestbed.h"
 
 extern char** environ;
@@ -180,27 +181,6 @@ std::string groupName(int index) {
     return "alt.binaries.bench." + std::to_string(index);
 }
 
-std::string uuencode(std::string_view name, std::string_view data) {
-    auto c = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
-    std::string out = "begin 644 " + std::string(name) + "\n";
-    out.reserve(data.size() * 62 / 45 + 64);
-    for (std::size_t at = 0; at < data.size(); at += 45) {
-        std::string_view line = data.substr(at, 45);
-        out += c(static_cast<unsigned>(line.size()));
-        for (std::size_t i = 0; i < line.size(); i += 3) {
-            unsigned b[3] = {};
-            for (std::size_t k = 0; k < 3 && i + k < line.size(); ++k)
-                b[k] = static_cast<unsigned char>(line[i + k]);
-            out += c(b[0] >> 2);
-            out += c(((b[0] << 4) | (b[1] >> 4)) & 63);
-            out += c(((b[1] << 2) | (b[2] >> 6)) & 63);
-            out += c(b[2] & 63);
-        }
-        out += '\n';
-    }
-    return out + "`\nend\n";
-}
-
 struct Article {
     std::string group;
     std::string headers;
@@ -223,7 +203,7 @@ Article makeArticle(const Options& o, int index, std::mt19937_64& random) {
         "Path: bench.example!not-for-mail\nFrom: bench@example.invalid\nNewsgroups: " + a.group +
         "\nSubject: " + file + " (1/1)\nMessage-ID: <" + std::to_string(index) +
         ".bench@example.invalid>\nDate: Mon, 1 Jan 2024 00:00:00 GMT\n";
-    a.body = uuencode(file, data);
+    a.body = qm::test::uuencodeBody(data, file);
     return a;
 }
 

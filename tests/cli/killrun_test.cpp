@@ -21,6 +21,7 @@
 
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
+#include "support/encoders.h"
 #include "support/tempdir.h"
 
 extern char** environ;
@@ -36,26 +37,6 @@ constexpr std::uint64_t ArticlesPerGroup = 40;
 // The first articles of each group; more are posted between the kills. The three parts of
 // each group's split post are spread so that kills fall between them.
 constexpr std::uint64_t SplitParts[3] = {5, 18, 31};
-
-std::string uuencode(std::string_view data) {
-    auto c = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
-    std::string out;
-    for (std::size_t at = 0; at < data.size(); at += 45) {
-        std::string_view line = data.substr(at, 45);
-        out += c(static_cast<unsigned>(line.size()));
-        for (std::size_t i = 0; i < line.size(); i += 3) {
-            unsigned b[3] = {};
-            for (std::size_t k = 0; k < 3 && i + k < line.size(); ++k)
-                b[k] = static_cast<unsigned char>(line[i + k]);
-            out += c(b[0] >> 2);
-            out += c(((b[0] << 4) | (b[1] >> 4)) & 63);
-            out += c(((b[1] << 2) | (b[2] >> 6)) & 63);
-            out += c(b[2] & 63);
-        }
-        out += "\n";
-    }
-    return out;
-}
 
 std::string base64(std::string_view data) {
     static const char* alphabet =
@@ -133,7 +114,7 @@ class KillRunThreads : public ::testing::Test {
             if (SplitParts[p] == number) part = p + 1;
         if (part > 0) {
             const std::string name = prefix + "-split.jpg";
-            const std::vector<std::string> encoded = lines(uuencode(m_posted[group][name]));
+            const std::vector<std::string> encoded = lines(uuencodeLines(m_posted[group][name]));
             const std::size_t per = (encoded.size() + 2) / 3;
             headers += "Subject: " + name + " (" + std::to_string(part) + "/3)";
             if (part == 1) body = "begin 644 " + name + "\n";
@@ -153,7 +134,7 @@ class KillRunThreads : public ::testing::Test {
                 body = base64(data);
             } else {
                 headers += "Subject: " + name + " (1/1)";
-                body = "begin 644 " + name + "\n" + uuencode(data) + "`\nend\n";
+                body = "begin 644 " + name + "\n" + uuencodeLines(data) + "`\nend\n";
             }
         }
         newsd::writeSpoolArticle(m_dir.file("spool"), group, number, headers, body);

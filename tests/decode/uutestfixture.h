@@ -19,6 +19,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "support/encoders.h"
 #include "support/recordingfrontend.h"
 #include "support/tempdir.h"
 
@@ -34,33 +35,6 @@ class RecordingSink : public DecodeSink {
     std::vector<std::pair<std::string, std::string>> files;
     int assembled = 0;
 };
-
-// Standard uuencoding ("`" for zero), 45 bytes a line, ending with "`" and "end".
-inline std::string uuencodeBody(std::string_view data, std::string_view name,
-                                std::string_view lineEnd = "\n") {
-    auto put = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
-    std::string out = "begin 644 " + std::string(name) + std::string(lineEnd);
-    for (size_t at = 0; at < data.size(); at += 45) {
-        std::string_view chunk = data.substr(at, 45);
-        out += put(static_cast<unsigned>(chunk.size()));
-        for (size_t i = 0; i < chunk.size(); i += 3) {
-            unsigned char b[3] = {0, 0, 0};
-            for (size_t k = 0; k < 3 && i + k < chunk.size(); ++k) {
-                b[k] = static_cast<unsigned char>(chunk[i + k]);
-            }
-            out += put(b[0] >> 2);
-            out += put(((b[0] << 4) | (b[1] >> 4)) & 63);
-            out += put(((b[1] << 2) | (b[2] >> 6)) & 63);
-            out += put(b[2] & 63);
-        }
-        out += lineEnd;
-    }
-    out += "`";
-    out += lineEnd;
-    out += "end";
-    out += lineEnd;
-    return out;
-}
 
 // Bytes that are the same on every run and cover every value.
 inline std::string sampleData(size_t size, unsigned seed = 1) {

@@ -17,6 +17,7 @@
 #include "newsserver/newsserver.h"
 #include "nntp/readerpool.h"
 #include "platform/profile.h"
+#include "support/encoders.h"
 #include "support/recordingfrontend.h"
 #include "support/tempdir.h"
 
@@ -24,23 +25,7 @@ namespace qm::test {
 
 // The uuencoded form of data, as "begin 644 name" ... "end".
 inline std::string uuencode(std::string_view name, std::string_view data) {
-    auto c = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
-    std::string out = "begin 644 " + std::string(name) + "\n";
-    for (std::size_t at = 0; at < data.size(); at += 45) {
-        std::string_view line = data.substr(at, 45);
-        out += c(static_cast<unsigned>(line.size()));
-        for (std::size_t i = 0; i < line.size(); i += 3) {
-            unsigned b[3] = {};
-            for (std::size_t k = 0; k < 3 && i + k < line.size(); ++k)
-                b[k] = static_cast<unsigned char>(line[i + k]);
-            out += c(b[0] >> 2);
-            out += c(((b[0] << 4) | (b[1] >> 4)) & 63);
-            out += c(((b[1] << 2) | (b[2] >> 6)) & 63);
-            out += c(b[2] & 63);
-        }
-        out += "\n";
-    }
-    return out + "`\nend\n";
+    return uuencodeBody(data, name);
 }
 
 // Binary-looking content of a given size.

@@ -1,0 +1,41 @@
+#pragma once
+// Encoders for test articles and benchmark inputs: standard uuencoding ("`" for zero, 45
+// bytes a line). Written here once, checked against sharutils' uuencode by the decoder's
+// real-encoder tests.
+#include <string>
+#include <string_view>
+
+namespace qm::test {
+
+// The data lines only, each ended by lineEnd.
+inline std::string uuencodeLines(std::string_view data, std::string_view lineEnd = "\n") {
+    auto put = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
+    std::string out;
+    out.reserve(data.size() / 45 * (61 + lineEnd.size()) + 64);
+    for (size_t at = 0; at < data.size(); at += 45) {
+        std::string_view chunk = data.substr(at, 45);
+        out += put(static_cast<unsigned>(chunk.size()));
+        for (size_t i = 0; i < chunk.size(); i += 3) {
+            unsigned b[3] = {0, 0, 0};
+            for (size_t k = 0; k < 3 && i + k < chunk.size(); ++k)
+                b[k] = static_cast<unsigned char>(chunk[i + k]);
+            out += put(b[0] >> 2);
+            out += put(((b[0] << 4) | (b[1] >> 4)) & 63);
+            out += put(((b[1] << 2) | (b[2] >> 6)) & 63);
+            out += put(b[2] & 63);
+        }
+        out += lineEnd;
+    }
+    return out;
+}
+
+// A whole post: "begin 644 name", the data lines, "`" and "end".
+inline std::string uuencodeBody(std::string_view data, std::string_view name,
+                                std::string_view lineEnd = "\n") {
+    std::string out = "begin 644 " + std::string(name) + std::string(lineEnd);
+    out += uuencodeLines(data, lineEnd);
+    out += "`" + std::string(lineEnd) + "end" + std::string(lineEnd);
+    return out;
+}
+
+}  // namespace qm::test
