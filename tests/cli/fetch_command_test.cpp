@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "support/clirunner.h"
 #include "support/tempdir.h"
+#include "support/tlstestbed.h"
 
 namespace qm::test {
 namespace {
@@ -80,6 +81,29 @@ TEST_F(FetchCommand, CredentialsAreStoredAndARefusalFailsTheRun) {
     r = run({"fetch", "--server", server, "--user", "joe", "--password", "wrong", "alt.pics"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("refused the user name or password"), std::string::npos) << r.err;
+}
+
+TEST_F(FetchCommand, AnNntpsServerIsFetchedOverTlsAndStaysMarkedSecure) {
+    if (!tlsToolsPresent()) GTEST_SKIP() << "openssl or stunnel4 missing";
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1,
+                             "Subject: hi.gif (1/1)\nMessage-ID: <1@t>",
+                             "begin 644 hi.gif\n#1TE&\n`\nend\n");
+    serverArgument();
+    TestCertificates certificates;
+    StunnelProcess tunnel(certificates.good(), m_server->port());
+    setenv("SSL_CERT_FILE", certificates.authorityFile().c_str(), 1);  // the child inherits it
+    const std::string port = std::to_string(tunnel.port());
+    CliRun r = run({"fetch", "--server", "nntps://localhost:" + port, "alt.pics"});
+    unsetenv("SSL_CERT_FILE");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dataFile("alt.pics/news.dat/hi.gif"), "GIF");
+    EXPECT_NE(r.out.find("TLS"), std::string::npos) << "the version and cipher are logged";
+    EXPECT_EQ(dataFile("server.lst"), "localhost " + port + "\t0\t-\t-\ttls\n");
+
+    // Without the authority the same server is refused with its reason, and nothing is fetched.
+    r = run({"fetch", "--server", "nntps://localhost:" + port, "alt.pics"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unable to get local issuer certificate"), std::string::npos) << r.err;
 }
 
 TEST_F(FetchCommand, AnUnreachableServerFailsWithAClearMessage) {
