@@ -27,25 +27,13 @@
 #include "platform/file.h"
 #include "platform/profile.h"
 #include "support/encoders.h"
+#include "support/silentfrontend.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class SilentFrontend : public qm::Frontend {
-  public:
-    void appendLog(std::string_view) override {}
-    void messageBox(std::string_view, qm::MessageIcon) override {}
-    std::optional<qm::Credentials> askCredentials(std::string_view,
-                                                  const qm::Credentials&) override {
-        return std::nullopt;
-    }
-    void offerAvailableGroup(qm::GroupEntry&) override {}
-    void updateGroupRow(qm::GroupEntry&) override {}
-    void runFinished() override {}
-    void groupListFinished() override {}
-    void openConfiguration() override {}
-};
+using qm::test::SilentFrontend;
 
 // ---- deterministic input
 
@@ -125,28 +113,6 @@ std::string quotedPrintable(std::string_view data) {
         }
         column += width;
     }
-    return out;
-}
-
-// yEnc data lines as posting tools write them: 128 columns, CRLF, critical bytes escaped.
-std::string yencLines(std::string_view data) {
-    std::string out;
-    out.reserve(data.size() / 100 * 104 + 64);
-    size_t column = 0;
-    for (char byte : data) {
-        auto c = static_cast<unsigned char>(static_cast<unsigned char>(byte) + 42);
-        if (c == 0 || c == '\n' || c == '\r' || c == '=' || (column == 0 && c == '.')) {
-            out += '=';
-            c = static_cast<unsigned char>(c + 64);
-            ++column;
-        }
-        out += static_cast<char>(c);
-        if (++column >= 128) {
-            out += "\r\n";
-            column = 0;
-        }
-    }
-    if (column > 0) out += "\r\n";
     return out;
 }
 
@@ -363,7 +329,7 @@ int main(int argc, char** argv) {
     }
 
     {  // a single-part yEnc post, CRC32 checked
-        const std::string body = yencLines(data);
+        const std::string body = qm::test::yencLines(data);
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08x", qm::crc32Update(0, data));
         Kind k{"yEnc single", {in + "/yenc.txt"}, size, {{"bigy.bin", &data}}, {}};

@@ -16,24 +16,15 @@
 #include "config/appsettings.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "support/silentfrontend.h"
 
 namespace {
 
 constexpr int GroupCount = 100000;
 
-class NullFrontend : public qm::Frontend {
+class NullFrontend : public qm::test::SilentFrontend {
   public:
-    void appendLog(std::string_view) override {}
-    void messageBox(std::string_view, qm::MessageIcon) override {}
-    std::optional<qm::Credentials> askCredentials(std::string_view,
-                                                  const qm::Credentials&) override {
-        return std::nullopt;
-    }
     void offerAvailableGroup(qm::GroupEntry&) override { ++offered; }
-    void updateGroupRow(qm::GroupEntry&) override {}
-    void runFinished() override {}
-    void groupListFinished() override {}
-    void openConfiguration() override {}
     long offered = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mimefixture.h"
+#include "support/encoders.h"
 
 namespace qm::test {
 namespace {
@@ -194,30 +195,14 @@ TEST_F(MimeDecoderTest, DeepNestingIsRefusedWithoutExhaustingTheStack) {
 namespace qm::test {
 namespace {
 
-// A single-part yEnc post of data, lines of at most 128 encoded bytes.
+// A single-part yEnc post of data.
 std::string yencPost(std::string_view data, std::string_view name) {
-    std::string out = "=ybegin line=128 size=" + std::to_string(data.size()) +
-                      " name=" + std::string(name) + "\n";
-    size_t column = 0;
-    for (unsigned char c : data) {
-        unsigned char e = static_cast<unsigned char>(c + 42);
-        if (e == 0 || e == '\n' || e == '\r' || e == '=') {
-            out += '=';
-            e = static_cast<unsigned char>(e + 64);
-            ++column;
-        }
-        out += static_cast<char>(e);
-        if (++column >= 128) {
-            out += '\n';
-            column = 0;
-        }
-    }
-    if (column) out += '\n';
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08lx",
                   crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
-    out += "=yend size=" + std::to_string(data.size()) + " crc32=" + crc + "\n";
-    return out;
+    return "=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + std::string(name) +
+           "\n" + yencLines(data) + "=yend size=" + std::to_string(data.size()) + " crc32=" + crc +
+           "\n";
 }
 
 TEST_F(MimeDecodeTest, AYencPostInATextPartOfAMultipartIsDecoded) {

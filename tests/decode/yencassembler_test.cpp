@@ -15,28 +15,6 @@
 namespace qm::test {
 namespace {
 
-// Data lines as the common encoders write them: 128 bytes a line, CRLF, the critical bytes
-// and a leading dot escaped.
-std::string yencLines(std::string_view data) {
-    std::string out;
-    size_t column = 0;
-    for (char byte : data) {
-        auto c = static_cast<unsigned char>(static_cast<unsigned char>(byte) + 42);
-        if (c == 0 || c == '\n' || c == '\r' || c == '=' || (column == 0 && c == '.')) {
-            out += '=';
-            c = static_cast<unsigned char>(c + 64);
-            ++column;
-        }
-        out += static_cast<char>(c);
-        if (++column >= 128) {
-            out += "\r\n";
-            column = 0;
-        }
-    }
-    if (column > 0) out += "\r\n";
-    return out;
-}
-
 std::string crcText(std::string_view data) {
     char text[9];
     std::snprintf(text, sizeof text, "%08x", crc32Update(0, data));

@@ -15,23 +15,11 @@
 #include "decode/decoder.h"
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "support/silentfrontend.h"
 
 namespace {
 
-class SilentFrontend : public qm::Frontend {
-  public:
-    void appendLog(std::string_view) override {}
-    void messageBox(std::string_view, qm::MessageIcon) override {}
-    std::optional<qm::Credentials> askCredentials(std::string_view,
-                                                  const qm::Credentials&) override {
-        return std::nullopt;
-    }
-    void offerAvailableGroup(qm::GroupEntry&) override {}
-    void updateGroupRow(qm::GroupEntry&) override {}
-    void runFinished() override {}
-    void groupListFinished() override {}
-    void openConfiguration() override {}
-};
+using qm::test::SilentFrontend;
 
 std::string makeWorkFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "qmfuzz.XXXXXX").string();

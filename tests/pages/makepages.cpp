@@ -23,27 +23,19 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "support/silentfrontend.h"
 
 namespace {
 
 constexpr std::string_view NotesText = "Notes for the browser test.\nSecond line.\n";
 
 // The log goes to stderr so a failing run says why; nothing here asks the user anything.
-class QuietFrontend : public qm::Frontend {
+class QuietFrontend : public qm::test::SilentFrontend {
   public:
     void appendLog(std::string_view line) override {
         std::fprintf(stderr, "makepages: %.*s\n", static_cast<int>(line.size()), line.data());
     }
     void messageBox(std::string_view text, qm::MessageIcon) override { appendLog(text); }
-    std::optional<qm::Credentials> askCredentials(std::string_view,
-                                                  const qm::Credentials&) override {
-        return std::nullopt;
-    }
-    void offerAvailableGroup(qm::GroupEntry&) override {}
-    void updateGroupRow(qm::GroupEntry&) override {}
-    void runFinished() override {}
-    void groupListFinished() override {}
-    void openConfiguration() override {}
 };
 
 // A four-colour GIF, one colour per quadrant. Every pixel is a literal LZW code and a clear

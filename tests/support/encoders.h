@@ -1,7 +1,7 @@
 #pragma once
 // Encoders for test articles and benchmark inputs: standard uuencoding ("`" for zero, 45
-// bytes a line). Written here once, checked against sharutils' uuencode by the decoder's
-// real-encoder tests.
+// bytes a line) and yEnc data lines. Written here once, checked against sharutils' uuencode
+// and python3-yenc by the decoder's real-encoder tests.
 #include <string>
 #include <string_view>
 
@@ -35,6 +35,29 @@ inline std::string uuencodeBody(std::string_view data, std::string_view name,
     std::string out = "begin 644 " + std::string(name) + std::string(lineEnd);
     out += uuencodeLines(data, lineEnd);
     out += "`" + std::string(lineEnd) + "end" + std::string(lineEnd);
+    return out;
+}
+
+// yEnc data lines as posting tools write them: 128 columns, CRLF, the critical bytes and a
+// leading dot escaped.
+inline std::string yencLines(std::string_view data) {
+    std::string out;
+    out.reserve(data.size() / 100 * 104 + 64);
+    size_t column = 0;
+    for (char byte : data) {
+        auto c = static_cast<unsigned char>(static_cast<unsigned char>(byte) + 42);
+        if (c == 0 || c == '\n' || c == '\r' || c == '=' || (column == 0 && c == '.')) {
+            out += '=';
+            c = static_cast<unsigned char>(c + 64);
+            ++column;
+        }
+        out += static_cast<char>(c);
+        if (++column >= 128) {
+            out += "\r\n";
+            column = 0;
+        }
+    }
+    if (column > 0) out += "\r\n";
     return out;
 }
 
