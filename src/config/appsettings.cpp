@@ -128,6 +128,11 @@ bool AppSettings::killTest(std::string_view subject) const {
     return killList.matches(subject);
 }
 
+bool AppSettings::killActive() const {
+    std::lock_guard lock(m_killMutex);
+    return killList.compiled() && killList.count() > 0;
+}
+
 bool AppSettings::freeSpaceCheck(bool offerDialog) {
     std::int64_t freeMB = (freeSpaceProbe ? freeSpaceProbe(dataDirectory) : 0) / 1024;
     if (freeMB >= freeAlert) return false;

@@ -114,6 +114,8 @@ class AppSettings {
     std::optional<std::string> compileKillPattern();
     // True when the kill pattern is set and every pattern is found in subject.
     bool killTest(std::string_view subject) const;
+    // True when killTest can match anything at all.
+    bool killActive() const;
 
     // Free-space check: below "Free Alert" shows "Free disk space is below low water mark!"
     // and then, with offerDialog, the configuration dialog. Does nothing while its own message

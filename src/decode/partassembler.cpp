@@ -145,6 +145,11 @@ class KeptLines {
   private:
     bool openFile() {
         m_file = qm::openFile(m_path, "w");
+        if (!m_file && errno == ENOENT) {
+            // The collection of a set of one is not made until a part has to be kept in it.
+            std::string directory = m_path.substr(0, m_path.rfind('/'));
+            if (::mkdir(directory.c_str(), 0777) == 0) m_file = qm::openFile(m_path, "w");
+        }
         if (!m_file) m_decoder.errorOutput(m_path);
         return static_cast<bool>(m_file);
     }

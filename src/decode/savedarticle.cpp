@@ -14,6 +14,8 @@ namespace qm {
 void SavedArticle::reset() {
     number = -1;
     file.reset();
+    m_sink = Sink::None;
+    m_text.clear();
     lines = 0;
     lineCount = 0;
     part = 1;
@@ -38,28 +40,80 @@ std::string SavedArticle::path() const {
     return result;
 }
 
-int SavedArticle::openForWriting(Frontend& frontend) {
+int SavedArticle::open(Frontend& frontend, bool toFile) {
+    m_frontend = &frontend;
+    m_text.clear();
+    file.reset();
+    if (!toFile) {
+        m_sink = Sink::Memory;
+        return 0;
+    }
+    return moveToFile() ? 0 : -1;
+}
+
+bool SavedArticle::moveToFile() {
     std::string target = path();
     file = target.empty() ? FilePtr() : openFile(target, "w");
+    if (file && !m_text.empty()) std::fwrite(m_text.data(), 1, m_text.size(), file.get());
+    m_text.clear();
     if (!file) {
-        frontend.appendLog("Failed to open file " + target + " when saving message");
-        return -1;
+        m_sink = Sink::Dropped;
+        if (m_frontend)
+            m_frontend->appendLog("Failed to open file " + target + " when saving message");
+        return false;
     }
-    return 0;
+    m_sink = Sink::File;
+    return true;
+}
+
+void SavedArticle::append(std::string_view text) {
+    switch (m_sink) {
+        case Sink::Memory:
+            m_text.append(text);
+            if (m_text.size() > MemoryLimit) moveToFile();
+            break;
+        case Sink::File:
+            if (file) std::fwrite(text.data(), 1, text.size(), file.get());
+            break;
+        case Sink::None:
+        case Sink::Dropped:
+            break;
+    }
+}
+
+void SavedArticle::appendLine(std::string_view line) {
+    if (m_sink == Sink::Memory && m_text.size() + line.size() < MemoryLimit) {
+        m_text.append(line);
+        m_text.push_back('\n');
+        return;
+    }
+    append(line);
+    append("\n");
 }
 
 int SavedArticle::decode(Decoder& decoder, const AppSettings& settings) {
     // Whatever is still buffered for writing must be on disk before the decoder reads it.
     file.reset();
-    std::string source = filePath();
-    if (source.empty()) return 0;
-    if (FilePtr in = openFile(source, "r"))
+    FilePtr in;
+    if (m_sink == Sink::Memory) {
+        if (m_text.empty()) return 0;  // never happens: the header comes first
+        in.reset(::fmemopen(m_text.data(), m_text.size(), "r"));
+    } else if (m_sink == Sink::File) {
+        std::string source = filePath();
+        if (source.empty()) return 0;
+        in = openFile(source, "r");
+    }
+    if (in)
         decoder.decodeArticle(std::move(in), false, settings.keepDup == 0, settings.keepText != 0);
     return 0;
 }
 
 void SavedArticle::discard() {
     file.reset();
+    m_text.clear();
+    const bool written = m_sink == Sink::File;
+    m_sink = Sink::None;
+    if (!written) return;
     std::string target = filePath();
     if (!target.empty()) std::remove(target.c_str());
 }

@@ -1,7 +1,10 @@
 #pragma once
 // The article a reader thread is retrieving: what it knows of it (message-id, number,
-// subject with the part numbers and file-name key recognised in it) and the plain-text file
-// it is saved to before decoding.
+// subject with the part numbers and file-name key recognised in it) and its text, saved
+// before decoding. The text goes to the plain-text file when it is to be kept ("Keep Text");
+// otherwise it stays in memory (a buffer reused from article to article) and only an
+// article larger than MemoryLimit goes to the file, so the common article costs no file
+// created and deleted.
 //
 // One per reader thread, owned by the thread's retrieval loop; only that thread changes it.
 // The monitors read the subject (under its own mutex) and the line counts (atomics) from the
@@ -36,13 +39,22 @@ class SavedArticle {
     // with the number.
     std::string path() const;
 
-    // Opens path() for writing; on failure logs "Failed to open file <path> when saving
-    // message" through frontend and returns -1.
-    int openForWriting(Frontend& frontend);
-    // Closes the file if still open, opens path() for reading and decodes it (quiet 0,
-    // overwrite = !keepDup, keep text). Caller holds DecodeLock. Always 0.
+    static constexpr std::size_t MemoryLimit = 16 * 1024 * 1024;
+
+    // Starts saving the text: into path() when toFile, else into memory. When the file
+    // cannot be opened, logs "Failed to open file <path> when saving message" through
+    // frontend and returns -1; what is appended is then dropped.
+    int open(Frontend& frontend, bool toFile);
+    // Adds text (appendLine: text and a line end). A text in memory that outgrows
+    // MemoryLimit moves to the file.
+    void append(std::string_view text);
+    void appendLine(std::string_view line);
+    // The text is complete: the file, if any, is closed.
+    void finish() { closeFile(); }
+    // Decodes the saved text (quiet 0, overwrite = !keepDup, keep text), from memory or from
+    // the file. Caller holds DecodeLock. Always 0.
     int decode(Decoder& decoder, const AppSettings& settings);
-    // Closes the file if open and deletes the saved file (when the path is not empty).
+    // Forgets the text and deletes the saved file if one was written.
     void discard();
     void closeFile() { file.reset(); }
 
@@ -63,6 +75,13 @@ class SavedArticle {
   private:
     // path() without creating anything.
     std::string filePath() const;
+    // Moves the text from memory to the file; false (logged) when the file cannot be opened.
+    bool moveToFile();
+
+    enum class Sink { None, Memory, File, Dropped };
+    Sink m_sink = Sink::None;
+    Frontend* m_frontend = nullptr;
+    std::string m_text;  // the text while in memory; its capacity is kept between articles
 
     std::string m_groupDirectory;
     mutable std::mutex m_subjectMutex;

@@ -569,7 +569,13 @@ int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_vie
             }
         }
     }
-    std::optional<std::string> dir = decoder.partDirectory(collection);
+    std::optional<std::string> dir;
+    if (count == 1 && part == 1) {
+        // A set of one: its directory is only made if the part has to be stored after all.
+        std::string path = decoder.partDirectoryPath(collection);
+        if (!fileExists(path.substr(0, path.size() - 1))) dir = std::move(path);
+    }
+    if (!dir) dir = decoder.partDirectory(collection);
     if (!dir) {
         reader.ignoreRest();
         return 1;

@@ -89,6 +89,15 @@ std::string withArgument(std::string_view command, std::string_view argument) {
 
 }  // namespace
 
+std::optional<ArticleReference> parseNextReply(std::string_view line) {
+    if (leadingCode(line) != 223) return std::nullopt;
+    nextToken(line);
+    ArticleReference reference;
+    if (!parseDecimal(nextToken(line), reference.number)) return std::nullopt;
+    reference.messageId = std::string(nextToken(line));
+    return reference;
+}
+
 NNTPConnection::NNTPConnection(AppSettings& settings, ReaderRunState& run)
     : m_settings(settings), m_frontend(settings.frontend()), m_run(run) {
     m_stream.setStopPredicate([this] { return stopRequested(); });
@@ -167,7 +176,7 @@ std::string NNTPConnection::connectFailureText(const std::string& host, int port
     return text;
 }
 
-bool NNTPConnection::readLine(std::string& line) {
+bool NNTPConnection::readLine(std::string_view& line) {
     if (m_state == Closed) return false;
     bool got = false;
     try {
@@ -180,30 +189,47 @@ bool NNTPConnection::readLine(std::string& line) {
         closeStream();
         return false;
     }
-    bytesReceived += static_cast<std::int64_t>(line.size());
-    if (m_currentGroup)
-        if (GroupStats* stats = m_currentGroup->stats()) stats->bytes += line.size();
+    // Counted here, published in blocks: two shared counters touched for every line of a
+    // body would cost more than reading it.
+    m_unpublishedBytes += line.size();
+    if (m_unpublishedBytes >= PublishBytes) publishBytes();
     return true;
+}
+
+void NNTPConnection::publishBytes() {
+    const auto bytes = static_cast<std::int64_t>(m_unpublishedBytes);
+    m_unpublishedBytes = 0;
+    if (bytes == 0) return;
+    bytesReceived += bytes;
+    if (m_currentGroup)
+        if (GroupStats* stats = m_currentGroup->stats()) stats->bytes += bytes;
 }
 
 void NNTPConnection::readReply() {
     m_replyLine.clear();
-    if (m_state == Closed || !readLine(m_replyLine)) {
-        m_replyLine.clear();
+    std::string_view line;
+    const bool got = m_state != Closed && readLine(line);
+    publishBytes();
+    if (!got) {
         m_replyCode = NoReply;
         return;
     }
+    m_replyLine.assign(line);
     m_replyCode = leadingCode(m_replyLine);
 }
 
-bool NNTPConnection::readDataLine(std::string& line) {
+bool NNTPConnection::readDataLine(std::string_view& line) {
     stopChecks();
     if (!readLine(line)) {
         m_truncated = true;
+        publishBytes();
         return false;
     }
-    if (line == ".") return false;
-    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+    if (line == ".") {
+        publishBytes();
+        return false;
+    }
+    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.remove_prefix(1);
     return true;
 }
 
@@ -223,7 +249,75 @@ int NNTPConnection::exchange(std::string_view text) {
     return -1;
 }
 
+bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands) {
+    if (m_state != Ready) return false;
+    try {
+        for (std::string_view command : commands) m_stream.writeLine(command);
+        m_stream.flush();
+    } catch (const SocketError& e) {
+        streamFailed(e);
+    }
+    for (std::string_view command : commands) m_ahead.push_back({std::string(command), false, {}});
+    return true;
+}
+
+bool NNTPConnection::nextAhead() const {
+    for (const Ahead& ahead : m_ahead)
+        if (ahead.command == "NEXT") return true;
+    return false;
+}
+
+const std::string* NNTPConnection::answerNextAhead() {
+    if (m_ahead.empty() || m_ahead.front().command != "NEXT") return nullptr;
+    Ahead& next = m_ahead.front();
+    if (!next.answered) {
+        stopChecks();
+        readReply();
+        if (m_replyCode == NoReply) return nullptr;  // the connection is gone (and m_ahead)
+        next.answered = true;
+        next.reply = m_replyLine;
+    }
+    return &next.reply;
+}
+
+void NNTPConnection::dropAhead() {
+    Ahead dropped = std::move(m_ahead.front());
+    m_ahead.pop_front();
+    if (dropped.answered) return;
+    stopChecks();
+    readReply();
+    const bool data = (m_replyCode == 221 && startsWithNoCase(dropped.command, "head")) ||
+                      (m_replyCode == 222 && startsWithNoCase(dropped.command, "body"));
+    if (!data) return;
+    m_truncated = false;
+    std::string_view line;
+    while (readDataLine(line)) {
+    }
+}
+
+bool NNTPConnection::takeAhead(std::string_view text) {
+    while (!m_ahead.empty() && m_ahead.front().command != text) dropAhead();
+    if (m_ahead.empty()) return false;
+    Ahead taken = std::move(m_ahead.front());
+    m_ahead.pop_front();
+    ++m_lineCounter;
+    if (taken.answered) {
+        m_replyLine = std::move(taken.reply);
+        m_replyCode = leadingCode(m_replyLine);
+    } else {
+        stopChecks();
+        readReply();
+    }
+    return true;
+}
+
 int NNTPConnection::sendCommand(std::string_view text) {
+    if (!m_ahead.empty() && takeAhead(text)) {
+        if (m_replyCode != 480) return -1;
+        // The commands sent behind it were refused too; they are asked again one by one.
+        while (!m_ahead.empty()) dropAhead();
+        return handleAuthRequired(text);
+    }
     const int result = exchange(text);
     if (result >= 0 || m_replyCode != 480) return result;
     return handleAuthRequired(text);
@@ -301,8 +395,8 @@ int NNTPConnection::fetchHead(std::string_view argument, SavedArticle& article) 
     if (m_currentGroup)
         if (GroupStats* stats = m_currentGroup->stats()) stats->current = article.number;
     m_truncated = false;
-    while (readDataLine(m_line)) {
-        std::string_view line = m_line;
+    std::string_view line;
+    while (readDataLine(line)) {
         if (startsWithNoCase(line, "subject:"))
             article.setSubject(std::string(line.substr(8)));
         else if (startsWithNoCase(line, "lines:"))
@@ -324,25 +418,27 @@ int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) 
     log(groupName + " -- " + article.subject());
     GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
     if (stats) stats->articleInProgress = &article;
-    if (article.openForWriting(m_frontend) == 0 && article.file) {
-        std::fputs(article.header.c_str(), article.file.get());
-        std::fputc('\n', article.file.get());
+    if (article.open(m_frontend, m_settings.keepText != 0) == 0) {
+        article.append(article.header);
+        article.append("\n");
         ++article.lineCount;
     }
     m_truncated = false;
-    while (readDataLine(m_line)) {
-        if (article.file) {
-            std::fwrite(m_line.data(), 1, m_line.size(), article.file.get());
-            std::fputc('\n', article.file.get());
-        }
-        ++article.lineCount;
+    std::string_view line;
+    int lines = 0;
+    while (readDataLine(line)) {
+        article.appendLine(line);
+        // The monitor reads the count while the body arrives; a store every few lines is
+        // enough for it.
+        if ((++lines & 63) == 0) article.lineCount += 64;
     }
+    article.lineCount += lines & 63;
     if (m_truncated) {
         // Half a body decoded would be kept as a finished article and never fetched again.
         article.discard();
         return NoReply;
     }
-    article.closeFile();
+    article.finish();
     return 0;
 }
 
@@ -401,9 +497,10 @@ int NNTPConnection::listGroups(GroupTable& table) {
     }
     log("....retrieving LIST of groups...");
     m_truncated = false;
-    while (readDataLine(m_line)) {
+    std::string_view line;
+    while (readDataLine(line)) {
         // "name last first posting": only the name is kept.
-        std::string_view rest = m_line;
+        std::string_view rest = line;
         std::string_view name = nextToken(rest);
         if (name.empty() || table.find(name)) continue;
         GroupEntry& group = m_settings.newGroup(name, Active);
@@ -414,6 +511,7 @@ int NNTPConnection::listGroups(GroupTable& table) {
 }
 
 int NNTPConnection::quit() {
+    m_ahead.clear();  // the connection ends: nothing sent ahead is wanted any more
     sendCommand("QUIT");
     m_stream.close();
     m_state = Closed;
@@ -441,6 +539,7 @@ void NNTPConnection::streamFailed(const SocketError& error) {
 }
 
 void NNTPConnection::closeStream() {
+    m_ahead.clear();
     m_stream.close();
     m_state = Closed;
     m_currentGroup = nullptr;

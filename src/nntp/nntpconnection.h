@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +34,14 @@ struct ReaderRunState {
     int ConnectFailureReported = 0;  // the connection failure box was shown this run
     int runningReaders = 0;
 };
+
+// Number and message-id of the article a "223" reply to NEXT names.
+struct ArticleReference {
+    std::int64_t number = -1;
+    std::string messageId;
+};
+// Nothing unless line is a "223" reply with a number.
+std::optional<ArticleReference> parseNextReply(std::string_view line);
 
 class NNTPConnection {
   public:
@@ -55,8 +65,25 @@ class NNTPConnection {
     [[nodiscard]] int connect();
     // Sends text; callers look at replyCode() and replyLine() afterwards. Returns the state
     // when not Ready (nothing sent), the result of the repeated command after a successful
-    // authentication on 480, 0 for an unanswered 480, otherwise -1.
+    // authentication on 480, 0 for an unanswered 480, otherwise -1. When text was sent
+    // ahead (sendAhead), its reply is read instead; replies of commands sent ahead of it
+    // are read and dropped first.
     int sendCommand(std::string_view text);
+    // Sends commands in one write without waiting for their replies (pipelining), so the
+    // server works on them while this side is busy. Their replies are taken, in order, by the
+    // sendCommand calls with the same texts (through fetchHead, fetchBody, nextArticle). A
+    // command sent ahead that moves the article pointer (NEXT) is only ever dropped on the
+    // way to one that sets it again (GROUP, or HEAD or BODY with a number). False when not
+    // Ready.
+    bool sendAhead(std::initializer_list<std::string_view> commands);
+    // Commands sent ahead whose replies have not been taken yet.
+    std::size_t commandsAhead() const { return m_ahead.size(); }
+    // Whether a NEXT is among them: the server's article pointer then moves past the
+    // article that is being read.
+    bool nextAhead() const;
+    // When the oldest command sent ahead is NEXT: reads its reply now (it is still taken by
+    // the next nextArticle) and returns the reply line; otherwise nothing.
+    const std::string* answerNextAhead();
     // 0 on success, -1 otherwise.
     [[nodiscard]] int authenticate();
     // 0, MalformedReply, or the unexpected reply code.
@@ -102,18 +129,33 @@ class NNTPConnection {
     std::int64_t takeBytesReceived() { return bytesReceived.exchange(0); }
 
   private:
+    // A command sent ahead; answered once its reply line was read before it was taken.
+    struct Ahead {
+        std::string command;
+        bool answered = false;
+        std::string reply;
+    };
+
     // Sends text and reads the reply line, without the 480 handling.
     int exchange(std::string_view text);
+    // Drops the replies of commands sent ahead of text; when text itself was sent ahead,
+    // takes its reply into replyLine and replyCode and returns true.
+    bool takeAhead(std::string_view text);
+    // Reads and drops the reply (and its data lines) of the oldest command sent ahead.
+    void dropAhead();
     int handleAuthRequired(std::string_view text);
     // Throws NNTPQuitException when the program exits or the worker is told to stop.
     void stopChecks();
     bool stopRequested() const;
     // Reads one line, counts its bytes; false when the stream ended (the connection is then
     // closed). Socket failures close the connection and are thrown on.
-    bool readLine(std::string& line);
+    bool readLine(std::string_view& line);
+    // Adds the bytes counted since the last call to the rate and group counters.
+    void publishBytes();
     void readReply();
-    // The next data line, un-stuffed; false at "." or when the stream ended (m_truncated).
-    bool readDataLine(std::string& line);
+    // The next data line, un-stuffed, viewing the stream's buffer until the next read; false
+    // at "." or when the stream ended (m_truncated).
+    bool readDataLine(std::string_view& line);
     // Closes the connection after a socket failure and throws: NNTPQuitException for a
     // cancelled call (a stop request), the SocketError itself otherwise.
     [[noreturn]] void streamFailed(const SocketError& error);
@@ -135,7 +177,9 @@ class NNTPConnection {
     int m_replyCode = 0;
     bool m_truncated = false;  // the last data reply ended without its "." line
     bool m_positionUnread = false;
-    std::string m_line;  // reused for data lines
+    std::deque<Ahead> m_ahead;
+    static constexpr std::size_t PublishBytes = 64 * 1024;
+    std::size_t m_unpublishedBytes = 0;
 };
 
 }  // namespace qm

@@ -96,6 +96,11 @@ void RetrievalLoop::requireConnection() const {
         throw NNTPQuitException("NNTP connection failure ", m_settings.server);
 }
 
+bool RetrievalLoop::pipelining() const {
+    // With a filter on, the header decides whether the body is asked for at all.
+    return m_settings.skipShort == 0 && !m_settings.killActive();
+}
+
 void RetrievalLoop::turn(GroupEntry& group) {
     GroupStats& stats = group.ensureStats();
     const int batch = m_reader.batch();
@@ -104,15 +109,19 @@ void RetrievalLoop::turn(GroupEntry& group) {
         if (m_reader.abortRequested()) throw NNTPQuitException("Abort reading news.", "");
         m_article.reset();
         requireConnection();
+        // Whether another step follows this one in the turn, and the one after it.
+        const int stepsLeft = batch - i - 1;
         if (i == 0) {
             // Positioning: the server's article pointer goes to the saved position.
-            const int head =
-                m_connection.fetchHead(std::to_string(stats.current.load()), m_article);
+            const std::string position = std::to_string(stats.current.load());
             auto unread = m_unreadPosition.find(&group);
+            if (unread == m_unreadPosition.end() && stepsLeft > 0 && pipelining())
+                m_connection.sendAhead({"HEAD " + position, "NEXT"});
+            const int head = m_connection.fetchHead(position, m_article);
             if (unread != m_unreadPosition.end()) {
                 if (head == 0) {
                     m_unreadPosition.erase(unread);
-                    if (takeArticle(group, true) == Step::EndTurn) return;
+                    if (takeArticle(group, true, stepsLeft) == Step::EndTurn) return;
                 } else if (m_connection.state() == NNTPConnection::Ready) {
                     m_unreadPosition.erase(unread);  // refused: there is no such article
                 }
@@ -124,13 +133,38 @@ void RetrievalLoop::turn(GroupEntry& group) {
             }
             // NEXT named the article the group is at: nothing new, and not twice.
             if (group.has(Finished)) break;
-            if (takeArticle(group, false) == Step::EndTurn) return;
+            if (takeArticle(group, false, stepsLeft) == Step::EndTurn) return;
         }
         if (m_reader.abortRequested()) throw NNTPQuitException("Abort switching group.", "");
     }
 }
 
-RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRead) {
+void RetrievalLoop::requestAhead(std::int64_t number, int stepsLeft) {
+    const std::string text = std::to_string(number);
+    const std::string head = "HEAD " + text;
+    const std::string body = "BODY " + text;
+    if (stepsLeft > 0)
+        m_connection.sendAhead({head, body, "NEXT"});
+    else
+        m_connection.sendAhead({head, body});
+}
+
+void RetrievalLoop::lookAhead(GroupEntry& group, int stepsLeft) {
+    // The next article's commands go out before this one is decoded, so the server sends it
+    // while this side decodes and writes.
+    if (stepsLeft <= 0 || !isEligible(group) || !pipelining()) return;
+    const std::string* reply = m_connection.answerNextAhead();
+    if (!reply) return;
+    std::optional<ArticleReference> next = parseNextReply(*reply);
+    if (!next || next->number == group.ensureStats().current.load()) return;
+    {
+        std::lock_guard lock(DecodeLock);
+        if (!next->messageId.empty() && m_settings.messageIds.contains(next->messageId)) return;
+    }
+    requestAhead(next->number, stepsLeft - 1);
+}
+
+RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRead, int stepsLeft) {
     GroupStats& stats = group.ensureStats();
     {
         std::lock_guard lock(DecodeLock);
@@ -147,6 +181,8 @@ RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRea
     const std::string number = std::to_string(m_article.number);
     int result = 0;
     try {
+        if (!headerRead && m_connection.commandsAhead() == 0 && pipelining())
+            requestAhead(m_article.number, stepsLeft);
         result = headerRead ? m_connection.filterAndFetchBody(number, m_article)
                             : m_connection.retrieveArticle(number, m_article);
     } catch (...) {
@@ -156,14 +192,20 @@ RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRea
     if (result != 0) {
         if (m_connection.state() != NNTPConnection::Ready) {
             stats.current = before;  // cut off: the article is fetched again next run
-        } else if (result == -1) {
+            return Step::EndTurn;
+        }
+        if (result == -1) {
             // The server refuses this article's header. Leaving current before it would meet
             // it again at every pass and the group would never move on: step past it.
             stats.current = m_article.number;
         }
-        return Step::EndTurn;
+        // A NEXT sent ahead has moved the server's pointer past this article already. A new
+        // turn would start with a HEAD of this article, which moves nothing when refused, so
+        // the turn goes on from the NEXT instead.
+        return m_connection.nextAhead() ? Step::Next : Step::EndTurn;
     }
     stats.retrieved += 1;
+    lookAhead(group, stepsLeft);
     decodeSaved();
     if (m_settings.keepText == 0) m_article.discard();
     return Step::Next;

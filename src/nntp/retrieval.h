@@ -38,8 +38,16 @@ class RetrievalLoop {
     void prepareGroup(GroupEntry& group);
     void turn(GroupEntry& group);
     // Checks, fetches and decodes the article the connection has just reported;
-    // headerRead when its header has already been read (the positioning step).
-    Step takeArticle(GroupEntry& group, bool headerRead);
+    // headerRead when its header has already been read (the positioning step). stepsLeft:
+    // how many steps of the turn follow this one.
+    Step takeArticle(GroupEntry& group, bool headerRead, int stepsLeft);
+    // Whether commands may be sent ahead: only when no filter needs the header first.
+    bool pipelining() const;
+    // Sends HEAD and BODY of number ahead, and NEXT when another step follows.
+    void requestAhead(std::int64_t number, int stepsLeft);
+    // After an article's body: when the NEXT sent ahead names a new article that is not
+    // retrieved yet, asks for that article ahead too.
+    void lookAhead(GroupEntry& group, int stepsLeft);
     void decodeSaved();
     void requireConnection() const;
     void logLine(std::string_view line) const;

@@ -71,6 +71,9 @@ std::string joinPath(std::string_view a, std::string_view b) {
 
 int makeDirectories(std::string_view path) {
     if (path.empty()) return 0;
+    // Nearly always the folder is there already: one look instead of one per component.
+    if (struct stat st{}; stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return 0;
     std::string prefix;
     prefix.reserve(path.size());
     for (size_t i = 0; i < path.size(); ++i) {

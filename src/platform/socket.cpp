@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <system_error>
 
@@ -150,7 +151,7 @@ void TcpStream::SslContextFree::operator()(SSL_CTX* context) const noexcept {
     SSL_CTX_free(context);
 }
 
-TcpStream::TcpStream() = default;
+TcpStream::TcpStream() : m_in(std::make_unique<char[]>(ReceiveSize)) {}
 TcpStream::~TcpStream() = default;
 
 int TcpStream::connect(std::string_view host, int port, const TlsOptions& tls) {
@@ -383,14 +384,14 @@ void TcpStream::failTls(const char* operation) const {
 
 long TcpStream::receiveSome(int fd, short& wait) {
     if (!m_ssl) {
-        ssize_t n = ::recv(fd, m_in, BufferSize, 0);
+        ssize_t n = ::recv(fd, m_in.get(), ReceiveSize, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) wait = POLLIN;
         return n;
     }
     // SSL_read hands out what it has decrypted before it asks the socket again, so the poll
     // below only happens when it really needs bytes from the network.
     ERR_clear_error();
-    const int n = SSL_read(m_ssl.get(), m_in, static_cast<int>(BufferSize));
+    const int n = SSL_read(m_ssl.get(), m_in.get(), static_cast<int>(ReceiveSize));
     if (n > 0) return n;
     const int reason = SSL_get_error(m_ssl.get(), n);
     const int systemError = errno;
@@ -466,11 +467,19 @@ bool TcpStream::fill() {
 }
 
 bool TcpStream::readLine(std::string& line) {
-    line.clear();
+    std::string_view view;
+    const bool got = readLine(view);
+    line.assign(view);
+    return got;
+}
+
+bool TcpStream::readLine(std::string_view& line) {
+    m_pieces.clear();
     bool found = false;  // something of this line (a character or its line end) was read
     for (;;) {
         if (m_inPos == m_inEnd && !fill()) {
             m_skipLf = m_afterFullLine = false;
+            line = m_pieces;
             return found;
         }
         const char first = m_in[m_inPos];
@@ -489,23 +498,37 @@ bool TcpStream::readLine(std::string& line) {
                 continue;
             }
         }
-        const char* begin = m_in + m_inPos;
-        const char* bufferEnd = m_in + m_inEnd;
-        const char* end =
-            begin + std::min<std::size_t>(bufferEnd - begin, MaxLineLength - line.size());
-        const char* p = std::find_if(begin, end, [](char c) { return c == '\n' || c == '\r'; });
-        line.append(begin, p);
-        m_inPos += static_cast<std::size_t>(p - begin);
-        if (p != end) {
-            ++m_inPos;
-            m_skipLf = *p == '\r';
+        const char* begin = m_in.get() + m_inPos;
+        const std::size_t room = MaxLineLength - m_pieces.size();
+        const std::size_t available = std::min<std::size_t>(m_inEnd - m_inPos, room);
+        // The search never looks further than one line may be long, so a stream of bare CRs
+        // costs no more than one of whole lines.
+        const char* end = begin + available;
+        const char* p = static_cast<const char*>(std::memchr(begin, '\n', available));
+        if (!p) p = end;
+        if (const void* cr = std::memchr(begin, '\r', static_cast<std::size_t>(p - begin)))
+            p = static_cast<const char*>(cr);
+        const std::size_t length = static_cast<std::size_t>(p - begin);
+        const bool ended = p != end;
+        if (ended || length == room) {
+            if (m_pieces.empty()) {
+                line = std::string_view(begin, length);
+            } else {
+                m_pieces.append(begin, length);
+                line = m_pieces;
+            }
+            m_inPos += length;
+            if (ended) {
+                ++m_inPos;
+                m_skipLf = *p == '\r';
+            } else {
+                m_afterFullLine = true;
+            }
             return true;
         }
-        found = found || p != begin;
-        if (line.size() == MaxLineLength) {
-            m_afterFullLine = true;
-            return true;
-        }
+        m_pieces.append(begin, length);
+        m_inPos += length;
+        found = found || length != 0;
     }
 }
 

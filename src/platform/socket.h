@@ -64,7 +64,9 @@ std::string normalizedFingerprint(std::string_view text);
 
 class TcpStream {
   public:
-    static constexpr std::size_t BufferSize = 4096;
+    static constexpr std::size_t BufferSize = 4096;  // for writes
+    // One receive takes up to this much: a 60 KB article body arrives in one or two calls.
+    static constexpr std::size_t ReceiveSize = 64 * 1024;
     static constexpr std::size_t MaxLineLength = 2048;
     static constexpr std::chrono::milliseconds DefaultTimeout{120000};
     // The longest a blocked call waits before it looks at the stop predicate and the cancel
@@ -101,6 +103,9 @@ class TcpStream {
     // at the end of the stream when nothing was read; a last line without a line end is
     // returned as a line.
     bool readLine(std::string& line);
+    // The same, without a copy: line views the receive buffer (or an internal piece buffer
+    // for a line that arrived in pieces) and stays valid until the next read.
+    bool readLine(std::string_view& line);
 
     // Buffers data and sends it whenever the buffer fills.
     void write(std::string_view data);
@@ -160,7 +165,8 @@ class TcpStream {
     std::unique_ptr<::ssl_ctx_st, SslContextFree> m_context;
     std::unique_ptr<::ssl_st, SslFree> m_ssl;
 
-    char m_in[BufferSize];
+    std::unique_ptr<char[]> m_in;  // ReceiveSize bytes
+    std::string m_pieces;          // a line that spans two receives
     std::size_t m_inPos = 0;
     std::size_t m_inEnd = 0;
     bool m_skipLf = false;         // the last line ended with CR: a following LF belongs to it

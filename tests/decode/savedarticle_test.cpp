@@ -87,7 +87,7 @@ TEST(SavedArticle, GroupNamesThatArePathsStayInsideTheDataDirectory) {
     }
 }
 
-TEST(SavedArticle, OpenForWritingLogsAFailureWithThePath) {
+TEST(SavedArticle, OpeningTheFileLogsAFailureWithThePath) {
     test::TempDir dir;
     test::RecordingFrontend frontend;
     GroupEntry group("alt.test");
@@ -95,14 +95,14 @@ TEST(SavedArticle, OpenForWritingLogsAFailureWithThePath) {
     article.setGroup(dir.path(), group);
 
     article.number = -1;
-    EXPECT_EQ(article.openForWriting(frontend), -1);
+    EXPECT_EQ(article.open(frontend, true), -1);
     EXPECT_EQ(frontend.logLines(),
               std::vector<std::string>{"Failed to open file  when saving message"});
 
     frontend.clear();
     article.number = 12;
     ASSERT_EQ(makeDirectories(dir.file("alt.test/12")), 0);  // a folder where the file goes
-    EXPECT_EQ(article.openForWriting(frontend), -1);
+    EXPECT_EQ(article.open(frontend, true), -1);
     EXPECT_EQ(frontend.logLines(),
               std::vector<std::string>{"Failed to open file " + dir.file("alt.test/12") +
                                        " when saving message"});
@@ -115,8 +115,11 @@ TEST(SavedArticle, WrittenFileIsDiscarded) {
     SavedArticle article;
     article.setGroup(dir.path(), group);
     article.number = 3;
-    ASSERT_EQ(article.openForWriting(frontend), 0);
-    std::fputs("Subject: x\n\nbody\n", article.file.get());
+    ASSERT_EQ(article.open(frontend, true), 0);
+    article.append("Subject: x\n\n");
+    article.appendLine("body");
+    article.finish();
+    EXPECT_EQ(dir.read("alt.test/3"), "Subject: x\n\nbody\n");
     article.discard();
     EXPECT_EQ(article.file, nullptr);
     EXPECT_FALSE(fileExists(dir.file("alt.test/3")));
@@ -178,9 +181,9 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
 
         for (int round = 0; round < 2; ++round) {
             article.number = 1 + round;
-            ASSERT_EQ(article.openForWriting(frontend), 0);
-            std::fputs("Subject: hello.txt\n\nbegin 644 hello.txt\n,:&5L;&\\@=V]R;&0*\n`\nend\n",
-                       article.file.get());
+            ASSERT_EQ(article.open(frontend, true), 0);
+            article.append(
+                "Subject: hello.txt\n\nbegin 644 hello.txt\n,:&5L;&\\@=V]R;&0*\n`\nend\n");
             // decode closes the file itself, so nothing written stays in a buffer.
             EXPECT_EQ(article.decode(decoder, settings), 0);
         }
@@ -189,6 +192,66 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
             << "keepDup " << keepDup << "; log:\n"
             << dir.read("Log");
     }
+}
+
+// Without "Keep Text" an article is decoded from memory and no file is made for it, unless it
+// outgrows the memory limit; then its whole text is in the file, which discard removes. A
+// file that cannot be made then drops the text with the usual message.
+TEST(SavedArticle, TextStaysInMemoryUntilItOutgrowsTheLimit) {
+    test::TempDir dir;
+    test::ScopedXdgHome home(dir);
+    test::RecordingFrontend frontend;
+    Profile profile(dir.file("profile.ini"));
+    AppSettings settings(frontend, profile);
+    settings.dataDirectory = dir.path();
+    ASSERT_TRUE(settings.logFile.open(dir.file("Log")));
+    Decoder decoder(settings);
+    GroupEntry group("alt.test");
+    SavedArticle article;
+    article.setGroup(dir.path(), group);
+    ThreadContext::current().directory = article.groupDirectory();
+
+    article.number = 7;
+    ASSERT_EQ(article.open(frontend, false), 0);
+    article.append("Subject: hello.txt\n\n");
+    for (const char* line : {"begin 644 hello.txt", ",:&5L;&\\@=V]R;&0*", "`", "end"})
+        article.appendLine(line);
+    article.finish();
+    EXPECT_FALSE(fileExists(dir.file("alt.test/7"))) << "no file for a small article";
+    EXPECT_EQ(article.decode(decoder, settings), 0);
+    EXPECT_EQ(dir.read("alt.test/news.dat/hello.txt"), "hello world\n");
+    article.discard();
+
+    article.reset();
+    article.number = 8;
+    ASSERT_EQ(article.open(frontend, false), 0);
+    const std::string line(1000, 'x');
+    std::size_t written = 0;
+    while (written <= SavedArticle::MemoryLimit) {
+        article.appendLine(line);
+        written += line.size() + 1;
+    }
+    article.appendLine("last");
+    article.finish();
+    ASSERT_TRUE(fileExists(dir.file("alt.test/8"))) << "a large article goes to the file";
+    const std::string saved = dir.read("alt.test/8");
+    EXPECT_EQ(saved.size(), written + 5);
+    EXPECT_EQ(saved.substr(0, 1001), line + "\n") << "the text from memory came first";
+    EXPECT_EQ(saved.substr(saved.size() - 5), "last\n");
+    article.discard();
+    EXPECT_FALSE(fileExists(dir.file("alt.test/8")));
+
+    article.reset();
+    article.number = 9;
+    ASSERT_EQ(makeDirectories(dir.file("alt.test/9")), 0);  // a folder where the file goes
+    ASSERT_EQ(article.open(frontend, false), 0);
+    while (written-- > 0 && frontend.logLines().empty()) article.appendLine(line);
+    EXPECT_EQ(frontend.logLines(),
+              std::vector<std::string>{"Failed to open file " + dir.file("alt.test/9") +
+                                       " when saving message"});
+    article.appendLine("dropped");
+    EXPECT_EQ(frontend.logLines().size(), 1u) << "said once";
+    ThreadContext::current().directory.clear();
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "newsserver/newsserver.h"
 #include "nntp/nntpquitexception.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 #include "support/recordingfrontend.h"
 #include "support/tempdir.h"
@@ -264,11 +265,16 @@ TEST_F(NNTPConnectionThreads, FetchBodySavesTheArticleUnstuffedWithLongLinesSpli
     ASSERT_EQ(m_connection.selectGroup(m_group), 0);
     ASSERT_EQ(m_connection.fetchHead("3000000000", m_article), 0);
     ASSERT_EQ(m_connection.fetchBody("3000000000", m_article), 0);
+    EXPECT_FALSE(fileExists(m_dir.file("data/alt.pics/3000000000")))
+        << "without Keep Text the article stays in memory";
+
+    m_settings.keepText = 1;
+    ASSERT_EQ(m_connection.fetchBody("3000000000", m_article), 0);
     EXPECT_FALSE(m_article.file) << "closed after the body";
     EXPECT_EQ(m_dir.read("data/alt.pics/3000000000"),
               m_article.header + "\nline one\n.hidden dot\n" + std::string(2048, 'L') + "\n" +
                   std::string(952, 'L') + "\n");
-    EXPECT_EQ(m_article.lineCount.load(), 1 + 4);
+    EXPECT_EQ(m_article.lineCount.load(), 2 * (1 + 4));
     EXPECT_EQ(m_frontend.logLines().back(), "alt.pics --  first.jpg (1/1)");
     EXPECT_EQ(m_group.stats()->articleInProgress.load(), &m_article);
 }
@@ -309,6 +315,68 @@ TEST_F(NNTPConnectionThreads, NextReportingTheCurrentArticleFinishesTheGroupButS
     EXPECT_TRUE(m_group.has(Finished));
     EXPECT_FALSE(m_group.has(InProgress));
     EXPECT_EQ(m_frontend.logLines().back(), "Finished retrieving from alt.pics");
+}
+
+// Commands sent ahead are answered in order by the calls that would have sent them; the
+// NEXT behind a body can be read early and is still what the next nextArticle returns.
+TEST_F(NNTPConnectionThreads, CommandsSentAheadAreTakenInOrderByTheirCalls) {
+    connect();
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.sendAhead({"HEAD 3000000001", "BODY 3000000001", "NEXT"}));
+    EXPECT_EQ(m_connection.commandsAhead(), 3u);
+    EXPECT_EQ(m_connection.answerNextAhead(), nullptr) << "NEXT is not the oldest yet";
+    ASSERT_EQ(m_connection.fetchHead("3000000001", m_article), 0);
+    EXPECT_EQ(m_article.subject(), " second");
+    ASSERT_EQ(m_connection.fetchBody("3000000001", m_article), 0);
+    const std::string* next = m_connection.answerNextAhead();
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(*next, "223 3000000005 <third@test>");
+    EXPECT_EQ(m_connection.commandsAhead(), 1u) << "answered, not yet taken";
+    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    EXPECT_EQ(m_article.number, 3000000005);
+    EXPECT_EQ(m_article.messageId, "<third@test>");
+    EXPECT_EQ(m_connection.commandsAhead(), 0u);
+    EXPECT_EQ(m_server->commands(),
+              (Lines{"GROUP alt.pics", "HEAD 3000000001", "BODY 3000000001", "NEXT"}))
+        << "nothing asked twice";
+}
+
+// A command that was not sent ahead reads past the replies that were, bodies included. NEXT
+// takes the NEXT sent ahead rather than asking again, so no article is stepped over.
+TEST_F(NNTPConnectionThreads, RepliesSentAheadAreReadPastWithoutSkippingAnArticle) {
+    connect();
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.sendAhead({"HEAD 3000000000", "BODY 3000000000", "NEXT"}));
+    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    EXPECT_EQ(m_article.number, 3000000001);
+    EXPECT_EQ(m_connection.commandsAhead(), 0u);
+    ASSERT_EQ(m_connection.fetchHead("3000000005", m_article), 0) << "the stream is in step";
+    EXPECT_EQ(m_article.subject(), " third");
+
+    ASSERT_TRUE(m_connection.sendAhead({"HEAD 3000000000", "BODY 3000000000", "NEXT"}));
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    EXPECT_EQ(m_connection.commandsAhead(), 0u);
+    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    EXPECT_EQ(m_article.number, 3000000001) << "GROUP set the pointer again";
+    EXPECT_EQ(m_connection.state(), NNTPConnection::Ready);
+}
+
+// 480 to a command sent ahead: the rest were refused too; after the login the command is
+// asked again on its own, and the stream stays in step.
+TEST_F(NNTPConnectionThreads, Reply480ToACommandSentAheadLogsInAndAsksAgain) {
+    m_options.authUser = "reader";
+    m_options.authPassword = "secret";
+    connect();
+    m_frontend.queueCredentials(Credentials{"reader", "secret"});
+    ASSERT_TRUE(m_connection.sendAhead({"GROUP alt.pics", "HEAD 3000000001", "NEXT"}));
+    EXPECT_EQ(m_connection.selectGroup(m_group), 0);
+    EXPECT_EQ(m_connection.commandsAhead(), 0u);
+    ASSERT_EQ(m_connection.fetchHead("3000000001", m_article), 0);
+    EXPECT_EQ(m_article.subject(), " second");
+    EXPECT_EQ(m_server->commands(),
+              (Lines{"GROUP alt.pics", "HEAD 3000000001", "NEXT", "AUTHINFO USER reader",
+                     "AUTHINFO PASS secret", "GROUP alt.pics", "HEAD 3000000001"}));
+    EXPECT_EQ(m_frontend.credentialPrompts(), 1);
 }
 
 TEST_F(NNTPConnectionThreads, Reply480AsksOnceLogsInAndRepeatsTheCommand) {

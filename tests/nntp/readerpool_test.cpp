@@ -112,6 +112,34 @@ TEST_F(ReaderPoolThreads, TheSameMessageInTwoGroupsIsFetchedOnce) {
     EXPECT_EQ(countCommands("HEAD 2"), twoFirst ? 1 : 0);
 }
 
+// Commands go out ahead of their replies, yet the server sees what a reader waiting for
+// each reply would send: every article costs one NEXT, one HEAD and one BODY, over two turns.
+TEST_F(ReaderPoolThreads, ArticlesAskedForAheadAreEachFetchedOnceInOrder) {
+    for (int n = 1; n <= 10; ++n) {
+        const std::string name = "p" + std::to_string(n) + ".jpg";
+        post("alt.seq", n, name, "<" + std::to_string(n) + "@seq>",
+             uuencode(name, pictureBytes(200 + n, n)));
+    }
+    startServer();
+    ReaderPool& readers = pool(1);
+    GroupTable table;
+    table.add(group("alt.seq"));
+    ASSERT_TRUE(runToEnd(readers, table));
+    std::vector<std::string> expected{"GROUP alt.seq", "HEAD 1", "BODY 1"};
+    for (int n = 2; n <= 8; ++n)
+        for (const char* command : {"NEXT", "HEAD ", "BODY "})
+            expected.push_back(command + (command[0] == 'N' ? "" : std::to_string(n)));
+    for (const char* command :
+         {"HEAD 8", "NEXT", "HEAD 9", "BODY 9", "NEXT", "HEAD 10", "BODY 10", "NEXT"})
+        expected.push_back(command);
+    EXPECT_EQ(m_server->commands(), expected);
+    for (int n = 1; n <= 10; ++n) {
+        const std::string name = "p" + std::to_string(n) + ".jpg";
+        EXPECT_EQ(newsFile("alt.seq", name), pictureBytes(200 + n, n)) << name;
+    }
+    EXPECT_EQ(m_dir.read("data/alt.seq/Last"), "10");
+}
+
 TEST_F(ReaderPoolThreads, ShortAndExcludedArticlesCostNoBody) {
     settings().skipShort = 1;
     settings().skipLimit = 3;

@@ -107,6 +107,7 @@ TEST_F(TlsNntpThreads, ASecureServerGreetsSelectsAndDeliversABodyAndTheLogNamesT
     EXPECT_TRUE(logged("TLS TLSv1.3 TLS_")) << testing::PrintToString(m_frontend.logLines());
     ASSERT_EQ(m_connection.selectGroup(m_group), 0);
     ASSERT_EQ(m_connection.fetchHead("10", m_article), 0);
+    m_settings.keepText = 1;  // the text is saved in the file, to be compared
     ASSERT_EQ(m_connection.fetchBody("10", m_article), 0);
     // Unstuffed, and the 5000-character line split at 2048 as over plain TCP.
     EXPECT_EQ(m_dir.read("data/alt.pics/10"),

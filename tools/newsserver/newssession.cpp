@@ -2,6 +2,7 @@
 
 #include <fnmatch.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cctype>
@@ -202,7 +203,7 @@ NewsSession::Next NewsSession::retrieve(Retrieve kind, std::string_view args) {
     auto target = resolve(args);
     if (!target) return Next::Continue;
     bool refused = kind == Retrieve::Head && m_options.refuseHead == target->number;
-    auto article = refused ? std::nullopt : m_spool.readArticle(target->group, target->number);
+    auto article = refused ? nullptr : m_spool.readArticle(target->group, target->number);
     if (!article) {
         reply(target->byMessageId ? "430 No article with that message-id"
                                   : "423 No article with that number");
@@ -218,21 +219,37 @@ NewsSession::Next NewsSession::sendArticle(Retrieve kind, const Target& target,
     const std::uint64_t shown = target.byMessageId ? 0 : target.number;
     reply(Codes[static_cast<int>(kind)] + n2s(shown) + " " + article.messageId);
     if (kind == Retrieve::Stat) return Next::Continue;
-    if (kind != Retrieve::Body && sendLines(article.header, false) == Next::Close)
-        return Next::Close;
-    if (kind == Retrieve::Article && !dataLine("")) return Next::Close;
-    m_bodyLinesSent = 0;
-    if (kind != Retrieve::Head && sendLines(article.body, true) == Next::Close) return Next::Close;
-    return endData() ? Next::Continue : Next::Close;
+    const bool header = kind != Retrieve::Body;
+    const bool body = kind != Retrieve::Head;
+    // Faults that act between lines need the reply line by line.
+    if (m_options.lineDelayMs > 0 || (body && m_options.cutBodyAfter)) {
+        if (header && sendLines(article.header, false) == Next::Close) return Next::Close;
+        if (kind == Retrieve::Article && !dataLine("")) return Next::Close;
+        m_bodyLinesSent = 0;
+        if (body && sendLines(article.body, true) == Next::Close) return Next::Close;
+        return endData() ? Next::Continue : Next::Close;
+    }
+    // No fault acts between lines: the reply leaves in as few sends as the socket takes.
+    std::string_view blocks[4];
+    std::size_t count = 0;
+    if (header) blocks[count++] = article.header;
+    if (kind == Retrieve::Article) blocks[count++] = "\r\n";
+    if (body) blocks[count++] = article.body;
+    blocks[count++] = ".\r\n";
+    return send(std::span(blocks, count)) ? Next::Continue : Next::Close;
 }
 
-NewsSession::Next NewsSession::sendLines(const std::vector<std::string>& lines, bool countsAsBody) {
-    for (const std::string& line : lines) {
+NewsSession::Next NewsSession::sendLines(std::string_view lines, bool countsAsBody) {
+    while (!lines.empty()) {
         if (countsAsBody && m_options.cutBodyAfter && m_bodyLinesSent >= *m_options.cutBodyAfter) {
             flush();
             return Next::Close;
         }
-        if (!dataLine(line)) return Next::Close;
+        // Every prepared line ends with "\r\n" and holds no other "\n".
+        const std::size_t end = lines.find('\n');
+        const std::size_t length = end == std::string_view::npos ? lines.size() : end + 1;
+        if (!preparedLine(lines.substr(0, length))) return Next::Close;
+        lines.remove_prefix(length);
         if (countsAsBody) ++m_bodyLinesSent;
     }
     return Next::Continue;
@@ -255,7 +272,7 @@ NewsSession::Next NewsSession::step(bool forward) {
         auto it = std::lower_bound(m_numbers.begin(), m_numbers.end(), *m_current);
         if (it != m_numbers.begin()) found = *std::prev(it);
     }
-    auto article = found ? m_spool.readArticle(m_group, *found) : std::nullopt;
+    auto article = found ? m_spool.readArticle(m_group, *found) : nullptr;
     if (!article) {
         reply(forward ? "421 No next article" : "422 No previous article");
         return Next::Continue;
@@ -324,15 +341,23 @@ void NewsSession::reply(std::string_view line) {
     m_out.append("\r\n");
 }
 
+bool NewsSession::beforeDataLine() {
+    if (m_options.lineDelayMs <= 0) return true;
+    // Each line leaves on its own, so the client really waits between lines.
+    return flush() && m_host.pause(std::chrono::milliseconds(m_options.lineDelayMs));
+}
+
 bool NewsSession::dataLine(std::string_view line) {
-    if (m_options.lineDelayMs > 0) {
-        // Each line leaves on its own, so the client really waits between lines.
-        if (!flush() || !m_host.pause(std::chrono::milliseconds(m_options.lineDelayMs)))
-            return false;
-    }
+    if (!beforeDataLine()) return false;
     if (!line.empty() && line.front() == '.') m_out.push_back('.');
     m_out.append(line);
     m_out.append("\r\n");
+    return m_out.size() < OutputChunk || flush();
+}
+
+bool NewsSession::preparedLine(std::string_view line) {
+    if (!beforeDataLine()) return false;
+    m_out.append(line);
     return m_out.size() < OutputChunk || flush();
 }
 
@@ -350,6 +375,36 @@ bool NewsSession::flush() {
             m_broken = true;
         else
             sent += static_cast<std::size_t>(n);
+    }
+    m_out.clear();
+    return !m_broken;
+}
+
+bool NewsSession::send(std::span<const std::string_view> blocks) {
+    // The pending reply line, then the blocks; each send takes what the socket accepts.
+    iovec parts[8];
+    std::size_t count = 0;
+    if (!m_out.empty()) parts[count++] = {m_out.data(), m_out.size()};
+    for (std::string_view block : blocks.first(std::min(blocks.size(), std::size(parts) - 1)))
+        if (!block.empty()) parts[count++] = {const_cast<char*>(block.data()), block.size()};
+    iovec* next = parts;
+    iovec* const end = parts + count;
+    while (!m_broken && next != end) {
+        msghdr message{};
+        message.msg_iov = next;
+        message.msg_iovlen = static_cast<std::size_t>(end - next);
+        ssize_t n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            m_broken = true;
+            break;
+        }
+        auto sent = static_cast<std::size_t>(n);
+        while (next != end && sent >= next->iov_len) sent -= (next++)->iov_len;
+        if (next != end) {
+            next->iov_base = static_cast<char*>(next->iov_base) + sent;
+            next->iov_len -= sent;
+        }
     }
     m_out.clear();
     return !m_broken;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,14 +61,21 @@ class NewsSession {
     Next authinfo(std::string_view args);
     Next capabilities();
     Next sendArticle(Retrieve kind, const Target& target, const SpoolArticle& article);
-    Next sendLines(const std::vector<std::string>& lines, bool countsAsBody);
+    // The prepared lines one by one, for the faults that act between lines.
+    Next sendLines(std::string_view lines, bool countsAsBody);
 
     void reply(std::string_view line);
     // A data line of a multi-line reply, dot-stuffed; false when the client is gone.
     bool dataLine(std::string_view line);
+    // A data line already dot-stuffed and ended by "\r\n".
+    bool preparedLine(std::string_view line);
+    // What a data line must wait for; false when the client is gone or the server stops.
+    bool beforeDataLine();
     // The line "." that ends a multi-line reply.
     bool endData();
     bool flush();
+    // Sends what is pending in m_out, then up to seven blocks, without copying them.
+    bool send(std::span<const std::string_view> blocks);
 
     int m_fd;
     int m_connection;

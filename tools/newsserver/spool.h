@@ -3,25 +3,39 @@
 // a file per article named by its number. Articles are header lines, an empty line and the
 // body, with "\n" line ends ("\r\n" is accepted too).
 //
-// Stateless apart from the root path: every call looks at the files as they are now, so tests
-// may add articles while the server runs. Safe to use from any number of threads.
+// Every call looks at the files as they are now, so tests may add articles while the server
+// runs. Articles read are kept, ready to send, in a bounded cache checked against the file's
+// identity, size and times on every read, so that NEXT, HEAD and BODY of one article read and
+// prepare it once. Safe to use from any number of threads.
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qm::newsd {
 
+// An article as it goes on the wire: each part is its lines dot-stuffed and ended by "\r\n",
+// without the empty line between header and body or the final ".".
 struct SpoolArticle {
-    std::vector<std::string> header;  // lines, without line ends
-    std::vector<std::string> body;
+    std::string header;
+    std::string body;
     std::string messageId;  // from its Message-ID header, or made up from group and number
 };
 
 class Spool {
   public:
     explicit Spool(std::string root) : m_root(std::move(root)) {}
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
 
     // Letters, digits and ".+-_", not starting with "."; nothing that could leave the spool.
     static bool isValidGroupName(std::string_view name);
@@ -30,7 +44,9 @@ class Spool {
     std::optional<std::vector<std::uint64_t>> scanGroup(std::string_view group) const;
     // Every group, in name order.
     std::vector<std::string> groupNames() const;
-    std::optional<SpoolArticle> readArticle(std::string_view group, std::uint64_t number) const;
+    // Null when the article does not exist or cannot be read.
+    std::shared_ptr<const SpoolArticle> readArticle(std::string_view group,
+                                                    std::uint64_t number) const;
 
     struct Location {
         std::string group;
@@ -41,12 +57,40 @@ class Spool {
                                           std::string_view preferredGroup) const;
 
   private:
+    // What tells one version of a file from another.
+    struct FileStamp {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+        timespec changed{};
+        bool operator==(const FileStamp& other) const;
+    };
+    struct CacheEntry {
+        std::string path;
+        FileStamp stamp;
+        std::shared_ptr<const SpoolArticle> article;
+        std::size_t bytes = 0;
+    };
+    using CacheList = std::list<CacheEntry>;  // most recently used first
+
+    static FileStamp stampOf(const struct stat& status);
     std::optional<Location> findInGroup(std::string_view messageId, std::string_view group) const;
+    std::shared_ptr<const SpoolArticle> cached(const std::string& path,
+                                               const FileStamp& stamp) const;
+    void remember(const std::string& path, const FileStamp& stamp,
+                  std::shared_ptr<const SpoolArticle> article) const;
+    void forget(const std::string& path) const;
+
     std::string m_root;
+    mutable std::mutex m_cacheMutex;
+    mutable CacheList m_cache;                                             // guarded
+    mutable std::unordered_map<std::string, CacheList::iterator> m_index;  // guarded
+    mutable std::size_t m_cachedBytes = 0;                                 // guarded
 };
 
-// Splits article text into header and body lines and finds its message-id.
-SpoolArticle parseArticle(std::string_view text, std::string_view fallbackId);
+// Splits article text into header and body, prepared for sending, and finds its message-id.
+SpoolArticle prepareArticle(std::string_view text, std::string_view fallbackId);
 
 // Writes DIR/group/number from header lines (with or without a final "\n") and a body; the
 // file appears complete or not at all. Throws std::runtime_error when it cannot be written.
