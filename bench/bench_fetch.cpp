@@ -258,6 +258,22 @@ struct Measure {
     bool ok = true;
 };
 
+// A new data folder for every timed run; all are removed with the work folder at the end.
+// Removing the last run's thousands of files just before the next run would make every
+// file the next run creates slower on an ext4 without a journal, which passes over
+// recently deleted inodes when it picks one.
+class RunFolders {
+  public:
+    explicit RunFolders(std::string root) : m_root(std::move(root)) {}
+    std::string next(const char* what) {
+        return m_root + "/" + what + "-" + std::to_string(++m_count);
+    }
+
+  private:
+    std::string m_root;
+    int m_count = 0;
+};
+
 // The peer: the spool files decoded one by one from disk, as the decode command does.
 Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string& home) {
     fs::remove_all(home);
@@ -496,13 +512,14 @@ void fetchBench(const Options& o, const std::string& root) {
                  "| what | readers | time (s) | articles/s | article MB/s | decoded MB/s | client "
                  "CPU ms/article | server CPU ms/article |\n|---|---|---|---|---|---|---|---|\n");
     // The peer before and after the runs; the ratios use the faster of the two.
-    Measure peer = decodeFromDisk(paths, root + "/peer-home");
+    RunFolders folders(root);
+    Measure peer = decodeFromDisk(paths, folders.next("peer-home"));
     printRun("decode from disk", "-", peer, o.articles, wireBytes);
     std::vector<std::pair<int, Measure>> runs;
     for (int r = 0; r < o.repeat; ++r) {
         for (int readers : o.readers) {
             const double server0 = server.cpuSeconds();
-            Measure m = fetchRun(serverText, names, readers, root + "/fetch-home");
+            Measure m = fetchRun(serverText, names, readers, folders.next("fetch-home"));
             m.serverCpu = server.cpuSeconds() - server0;
             runs.emplace_back(readers, m);
             printRun("fetch, fixture server", std::to_string(readers), m, o.articles, wireBytes);
@@ -517,13 +534,13 @@ void fetchBench(const Options& o, const std::string& root) {
         const std::string tlsText = "localhost " + std::to_string(tunnel.port());
         for (int readers : o.readers) {
             const double server0 = server.cpuSeconds();
-            Measure m = fetchRun(tlsText, names, readers, root + "/fetch-home", true);
+            Measure m = fetchRun(tlsText, names, readers, folders.next("fetch-home"), true);
             m.serverCpu = server.cpuSeconds() - server0;
             printRun("fetch over TLS (stunnel)", std::to_string(readers), m, o.articles, wireBytes);
         }
         unsetenv("SSL_CERT_FILE");
     }
-    Measure peer2 = decodeFromDisk(paths, root + "/peer-home");
+    Measure peer2 = decodeFromDisk(paths, folders.next("peer-home"));
     printRun("decode from disk (again)", "-", peer2, o.articles, wireBytes);
     std::fprintf(Report, "load at end: %s\n", loadAverage().c_str());
 
@@ -558,9 +575,10 @@ void outsideBench(const Options& o, const std::string& root) {
     std::fprintf(Report,
                  "| readers | time (s) | articles/s | decoded MB/s | CPU (client) | files |\n"
                  "|---|---|---|---|---|---|\n");
+    RunFolders folders(root);
     for (int r = 0; r < o.repeat; ++r) {
         for (int readers : o.readers) {
-            Measure m = fetchRun(serverText, o.groupNames, readers, root + "/fetch-home");
+            Measure m = fetchRun(serverText, o.groupNames, readers, folders.next("fetch-home"));
             const double files = static_cast<double>(m.decoded.files);
             std::fprintf(
                 Report, "| %d | %.3f | %.0f | %.1f | %.0f%% | %llu |%s\n", readers, m.seconds,

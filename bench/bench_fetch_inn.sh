@@ -2,10 +2,11 @@
 # The retrieval walk of bench_fetch against the real INN of the test suite: the same 2,000
 # articles of about 60 KB posted into eight groups, then walked with 1 and 4 connections.
 # Needs root (INN runs system-wide). Usage: bench_fetch_inn.sh [BENCH_FETCH] [READERS]
+# Environment: ARTICLES (2000), BENCH_DIRS (where the data folders go: "/tmp /dev/shm").
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 inn="$here/../scripts/inn-server.sh"
-bench=${1:-$here/../build-fbench/bench/bench_fetch}
+bench=${1:-$here/../build/bench/bench_fetch}
 readers=${2:-1,4}
 articles=${ARTICLES:-2000}
 groups=8
@@ -31,4 +32,10 @@ posted=$SECONDS
 echo "posted $articles articles in $((SECONDS - posted)) s"
 args=()
 for name in "${names[@]}"; do args+=(--group "$name"); done
-"$bench" --server "127.0.0.1:$port" --readers "$readers" --expect "$articles" "${args[@]}"
+# The data folder on the disk (ext4 here) and on tmpfs: creating many small files costs the
+# disk most of the time on this kind of machine, tmpfs shows the protocol and the decoder.
+for dir in ${BENCH_DIRS:-/tmp /dev/shm}; do
+    echo "data folder under $dir"
+    "$bench" --server "127.0.0.1:$port" --readers "$readers" --expect "$articles" --dir "$dir" \
+        "${args[@]}"
+done

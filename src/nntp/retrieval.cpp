@@ -1,5 +1,6 @@
 #include "nntp/retrieval.h"
 
+#include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -205,9 +206,17 @@ RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRea
         return m_connection.nextAhead() ? Step::Next : Step::EndTurn;
     }
     stats.retrieved += 1;
-    lookAhead(group, stepsLeft);
+    // The article is complete: a stop or a lost connection while the next one is asked for
+    // must not keep it from being decoded, or it would be neither decoded nor fetched again.
+    std::exception_ptr failure;
+    try {
+        lookAhead(group, stepsLeft);
+    } catch (...) {
+        failure = std::current_exception();
+    }
     decodeSaved();
     if (m_settings.keepText == 0) m_article.discard();
+    if (failure) std::rethrow_exception(failure);
     return Step::Next;
 }
 

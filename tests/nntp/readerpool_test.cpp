@@ -210,6 +210,28 @@ TEST_F(ReaderPoolThreads, AnArticleCutOffIsFetchedAgainByTheNextRun) {
     EXPECT_EQ(newsFile("alt.c", "cut.jpg"), jpg);
 }
 
+// The body is in, the NEXT sent ahead of it is never answered, and the run is stopped: the
+// article is decoded all the same, since the next run starts after it.
+TEST_F(ReaderPoolThreads, AnArticleReadBeforeAStopIsDecodedWhileTheNextIsAwaited) {
+    const std::string jpg = pictureBytes(1500, 5);
+    post("alt.w", 1, "one", "<1@w>", "x\n");
+    post("alt.w", 2, "two.jpg", "<2@w>", uuencode("two.jpg", jpg));
+    post("alt.w", 3, "three", "<3@w>", "x\n");
+    m_options.silentAfter = 6;  // GROUP, HEAD 1, BODY 1, NEXT, HEAD 2, BODY 2; no second NEXT
+    startServer();
+    ReaderPool& readers = pool(1);
+    GroupTable table;
+    table.add(group("alt.w"));
+    readers.distribute(table);
+    readers.setServer(settings().currentServer());
+    readers.startRun();
+    ASSERT_TRUE(waitFor([&] { return countCommands("NEXT") == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    readers.stopAll();
+    EXPECT_EQ(newsFile("alt.w", "two.jpg"), jpg);
+    EXPECT_EQ(m_dir.read("data/alt.w/Last"), "2");
+}
+
 TEST_F(ReaderPoolThreads, StopAllWhileReadersWaitForABodyReturnsWithinASecond) {
     post("alt.s1", 1, "one", "<1@s>", "x\n");
     post("alt.s2", 1, "two", "<2@s>", "x\n");
