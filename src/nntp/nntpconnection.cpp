@@ -54,8 +54,8 @@ void parseArticleReply(std::string_view line, SavedArticle& article, bool keepId
     nextToken(line);
     std::int64_t number = 0;
     if (parseDecimal(nextToken(line), number)) article.number = number;
-    std::string_view id = nextToken(line);
-    if (keepId && !id.empty()) article.messageId = std::string(id);
+    // A reply without an id leaves none: the last article's would make this one a duplicate.
+    if (keepId) article.messageId = std::string(nextToken(line));
 }
 
 bool startsWithNoCase(std::string_view line, std::string_view prefix) {

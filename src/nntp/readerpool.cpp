@@ -199,8 +199,9 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
     context.worker = &reader;
     context.directory = m_settings.dataDirectory;
     Frontend& frontend = m_settings.frontend();
+    SavedArticle& article = reader.article();
     for (;;) {
-        SavedArticle article;
+        article.reset();
         bool completed = false;
         try {
             NNTPConnection& connection = reader.connection();

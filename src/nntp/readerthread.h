@@ -17,6 +17,7 @@
 
 #include "config/grouptable.h"
 #include "config/threadcontext.h"
+#include "decode/savedarticle.h"
 #include "nntp/nntpconnection.h"
 
 namespace qm {
@@ -34,6 +35,10 @@ class ReaderThread : public WorkerRecord {
     ReaderThread& operator=(const ReaderThread&) = delete;
 
     NNTPConnection& connection() { return m_connection; }
+    // The article being retrieved. Kept by the record, not the thread, so that a monitor
+    // that has just read a group's article in progress never reads a destroyed one when the
+    // thread ends; its text buffer is reused from run to run too.
+    SavedArticle& article() { return m_article; }
     // Guarded by DecodeLock while the reader may run.
     GroupTable& groups() { return m_groups; }
     GroupTable& pending() { return m_pending; }
@@ -62,6 +67,7 @@ class ReaderThread : public WorkerRecord {
   private:
     std::atomic<int> m_batch{DefaultBatch};
     NNTPConnection m_connection;
+    SavedArticle m_article;
     GroupTable m_groups;
     GroupTable m_pending;
     mutable std::mutex m_doneMutex;

@@ -244,6 +244,22 @@ TEST_F(NNTPConnectionThreads, SelectGroupRejectsUnknownGroupsAndShortReplies) {
     EXPECT_FALSE(missing.has(Active));
 }
 
+// A NEXT reply without a message-id must not keep the last article's id: the article would
+// be skipped as already retrieved.
+TEST_F(NNTPConnectionThreads, ANextReplyWithoutAnIdLeavesNone) {
+    ScriptedServer server({"211 2 6 7 alt.pics", "223 6 <six@x>", "223 7"});
+    m_serverEntry.port = server.port();
+    m_connection.setServer(&m_serverEntry);
+    ASSERT_EQ(m_connection.connect(), 0);
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    EXPECT_EQ(m_article.messageId, "<six@x>");
+    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    EXPECT_EQ(m_article.number, 7);
+    EXPECT_EQ(m_article.messageId, "");
+    m_connection.abortClose();  // the scripted server serves until its client leaves
+}
+
 TEST_F(NNTPConnectionThreads, FetchHeadReadsSubjectAndLinesWhateverTheirCase) {
     connect();
     ASSERT_EQ(m_connection.selectGroup(m_group), 0);
