@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "config/appsettings.h"
 #include "config/groupentry.h"
@@ -157,23 +159,39 @@ int filesIn(const std::string& folder) {
     return count;
 }
 
+// A data folder with its settings and decoder, and an article of "alt.test" whose decoded
+// files go below its group folder.
+struct DecodingSetup {
+    explicit DecodingSetup(int keepDup = 0)
+        : home(dir), profile(dir.file("profile.ini")), settings(frontend, profile) {
+        settings.dataDirectory = dir.path();
+        settings.keepDup = keepDup;
+        logOpen = settings.logFile.open(dir.file("Log"));
+        decoder.emplace(settings);
+        article.setGroup(dir.path(), group);
+        ThreadContext::current().directory = article.groupDirectory();
+    }
+    ~DecodingSetup() { ThreadContext::current().directory.clear(); }
+
+    test::TempDir dir;
+    test::ScopedXdgHome home;
+    test::RecordingFrontend frontend;
+    Profile profile;
+    AppSettings settings;
+    bool logOpen = false;
+    std::optional<Decoder> decoder;
+    GroupEntry group{"alt.test"};
+    SavedArticle article;
+};
+
 // "Keep Dup" decides whether a second decode of the same file overwrites the first or is
 // written beside it; "Keep Text" is handed on as it is.
 TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
     for (int keepDup : {0, 1}) {
-        test::TempDir dir;
-        test::ScopedXdgHome home(dir);
-        test::RecordingFrontend frontend;
-        Profile profile(dir.file("profile.ini"));
-        AppSettings settings(frontend, profile);
-        settings.dataDirectory = dir.path();
-        settings.keepDup = keepDup;
-        ASSERT_TRUE(settings.logFile.open(dir.file("Log")));
-        Decoder decoder(settings);
-        GroupEntry group("alt.test");
-        SavedArticle article;
-        article.setGroup(dir.path(), group);
-        ThreadContext::current().directory = article.groupDirectory();
+        DecodingSetup setup(keepDup);
+        ASSERT_TRUE(setup.logOpen);
+        auto [dir, frontend, settings, decoder, article] =
+            std::tie(setup.dir, setup.frontend, setup.settings, *setup.decoder, setup.article);
 
         article.number = 99;  // nothing saved under this number: the decoder is not called
         EXPECT_EQ(article.decode(decoder, settings), 0);
@@ -187,7 +205,6 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
             // decode closes the file itself, so nothing written stays in a buffer.
             EXPECT_EQ(article.decode(decoder, settings), 0);
         }
-        ThreadContext::current().directory.clear();
         EXPECT_EQ(filesIn(joinPath(article.groupDirectory(), "news.dat")), keepDup ? 2 : 1)
             << "keepDup " << keepDup << "; log:\n"
             << dir.read("Log");
@@ -198,18 +215,10 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
 // outgrows the memory limit; then its whole text is in the file, which discard removes. A
 // file that cannot be made then drops the text with the usual message.
 TEST(SavedArticle, TextStaysInMemoryUntilItOutgrowsTheLimit) {
-    test::TempDir dir;
-    test::ScopedXdgHome home(dir);
-    test::RecordingFrontend frontend;
-    Profile profile(dir.file("profile.ini"));
-    AppSettings settings(frontend, profile);
-    settings.dataDirectory = dir.path();
-    ASSERT_TRUE(settings.logFile.open(dir.file("Log")));
-    Decoder decoder(settings);
-    GroupEntry group("alt.test");
-    SavedArticle article;
-    article.setGroup(dir.path(), group);
-    ThreadContext::current().directory = article.groupDirectory();
+    DecodingSetup setup;
+    ASSERT_TRUE(setup.logOpen);
+    auto [dir, frontend, settings, decoder, article] =
+        std::tie(setup.dir, setup.frontend, setup.settings, *setup.decoder, setup.article);
 
     article.number = 7;
     ASSERT_EQ(article.open(frontend, false), 0);
@@ -251,7 +260,6 @@ TEST(SavedArticle, TextStaysInMemoryUntilItOutgrowsTheLimit) {
                                        " when saving message"});
     article.appendLine("dropped");
     EXPECT_EQ(frontend.logLines().size(), 1u) << "said once";
-    ThreadContext::current().directory.clear();
 }
 
 }  // namespace

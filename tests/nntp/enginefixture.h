@@ -86,12 +86,17 @@ class EngineTest : public ::testing::Test {
         return *m_pool;
     }
 
-    // Hands table out, starts the run and waits (at most 30 s) for its end.
-    bool runToEnd(ReaderPool& readers, const GroupTable& table) {
-        const int before = m_frontend.runsFinished();
+    // Hands table out to the readers and starts a run on the test's server.
+    void startRun(ReaderPool& readers, const GroupTable& table) {
         readers.distribute(table);
         readers.setServer(m_settings->currentServer());
         readers.startRun();
+    }
+
+    // Hands table out, starts the run and waits (at most 30 s) for its end.
+    bool runToEnd(ReaderPool& readers, const GroupTable& table) {
+        const int before = m_frontend.runsFinished();
+        startRun(readers, table);
         const bool ended = waitFor([&] { return m_frontend.runsFinished() > before; });
         readers.stopAll();
         return ended;

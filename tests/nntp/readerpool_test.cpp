@@ -222,9 +222,7 @@ TEST_F(ReaderPoolThreads, AnArticleReadBeforeAStopIsDecodedWhileTheNextIsAwaited
     ReaderPool& readers = pool(1);
     GroupTable table;
     table.add(group("alt.w"));
-    readers.distribute(table);
-    readers.setServer(settings().currentServer());
-    readers.startRun();
+    startRun(readers, table);
     ASSERT_TRUE(waitFor([&] { return countCommands("NEXT") == 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     readers.stopAll();
@@ -241,9 +239,7 @@ TEST_F(ReaderPoolThreads, StopAllWhileReadersWaitForABodyReturnsWithinASecond) {
     GroupTable table;
     table.add(group("alt.s1"));
     table.add(group("alt.s2"));
-    readers.distribute(table);
-    readers.setServer(settings().currentServer());
-    readers.startRun();
+    startRun(readers, table);
     ASSERT_TRUE(waitFor([&] { return countCommands("BODY 1") == 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
@@ -284,9 +280,7 @@ TEST_F(ReaderPoolThreads, AGroupSelectedDuringARunStartsAnIdleReader) {
     ReaderPool& readers = pool(2);
     GroupTable first;
     first.add(group("alt.slow"));
-    readers.distribute(first);
-    readers.setServer(settings().currentServer());
-    readers.startRun();
+    startRun(readers, first);
     ASSERT_TRUE(waitFor([&] { return countCommands("GROUP alt.slow") == 1; }));
     EXPECT_EQ(readers.runningReaders(), 1);
 
