@@ -1,5 +1,6 @@
 #include "decode/decoder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "config/appsettings.h"
@@ -228,6 +230,20 @@ void Decoder::announceOutput(const std::string& path, bool named, std::string_vi
     std::printf("%s (%.*s)\n", path.c_str(), static_cast<int>(contentType.size()),
                 contentType.data());
     m_found = true;
+}
+
+int removeAbandonedOutputs(const std::string& newsDirectory) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(newsDirectory.c_str()), ::closedir);
+    if (!dir) return 0;
+    const std::string_view prefix = TemporaryOutputPrefix;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        std::string_view name = entry->d_name;
+        if (name.substr(0, prefix.size()) != prefix) continue;
+        // Relative to the open folder: a name read from it can never point elsewhere.
+        if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) ++removed;
+    }
+    return removed;
 }
 
 std::optional<std::string> Decoder::newsDirectory() {

@@ -26,6 +26,11 @@ class AppSettings;
 // decoded file.
 inline constexpr char TemporaryOutputPrefix[] = ".qmere-decoding-";
 
+// Removes the hidden decoding files in newsDirectory that a process killed while writing
+// left behind; the number removed. Every such file is finished or removed before DecodeLock
+// is released, so the caller holds DecodeLock and none of them is in use.
+int removeAbandonedOutputs(const std::string& newsDirectory);
+
 // What the catalogue does with decoded files; installed by the catalogue.
 class DecodeSink {
   public:

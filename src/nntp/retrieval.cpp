@@ -81,6 +81,9 @@ void RetrievalLoop::prepareGroup(GroupEntry& group) {
         // The visited table is shared by every reader.
         std::lock_guard lock(DecodeLock);
         m_settings.markVisited(group);
+        // A run killed while decoding leaves a hidden part-written file; nobody else would
+        // ever remove it.
+        if (m_swept.insert(&group).second) removeAbandonedOutputs(joinPath(directory, "news.dat"));
     }
     ThreadContext& context = ThreadContext::current();
     if (context.currentGroup && context.currentGroup != &group)

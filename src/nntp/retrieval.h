@@ -60,6 +60,8 @@ class RetrievalLoop {
     // Groups whose reading position is an article not yet dealt with (never read, or the
     // saved position fell out of the server's range): the first turn takes that article too.
     std::set<GroupEntry*> m_unreadPosition;
+    // Groups whose folder has been cleared of abandoned decoding files in this run.
+    std::set<GroupEntry*> m_swept;
 };
 
 // A group takes part in a pass when it is Active and Selected and not Finished.

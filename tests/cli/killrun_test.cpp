@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "decode/decoder.h"
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
 #include "support/encoders.h"
@@ -324,6 +325,11 @@ TEST_F(KillRunThreads, StateFilesSurviveKillsAndTheNextRunCompletesTheSet) {
                 ++found;
             else
                 ADD_FAILURE() << name << " is missing or not whole in news.dat";
+        }
+        // Files a kill left half-written are removed by the next run that reads the group.
+        for (const auto& entry : fs::directory_iterator(data(group + "/news.dat"))) {
+            const std::string file = entry.path().filename().string();
+            EXPECT_FALSE(file.starts_with(TemporaryOutputPrefix)) << group << ": " << file;
         }
         // Saved articles are named by their number; none may stay behind.
         for (const auto& entry : fs::directory_iterator(data(group))) {

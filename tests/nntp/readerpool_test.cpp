@@ -140,6 +140,24 @@ TEST_F(ReaderPoolThreads, ArticlesAskedForAheadAreEachFetchedOnceInOrder) {
     EXPECT_EQ(m_dir.read("data/alt.seq/Last"), "10");
 }
 
+// A run killed while decoding left a hidden, part-written file behind; the next run that
+// reads the group removes it and nothing else.
+TEST_F(ReaderPoolThreads, AbandonedDecodingFilesAreRemovedWhenTheGroupIsRead) {
+    m_dir.write("data/alt.k/news.dat/.qmere-decoding-Ab12Cd", "half a picture");
+    m_dir.write("data/alt.k/news.dat/old.jpg", "kept");
+    m_dir.write("data/alt.k/news.dat/.other", "kept too");
+    post("alt.k", 1, "new.jpg", "<1@k>", uuencode("new.jpg", "fresh"));
+    startServer();
+    ReaderPool& readers = pool(1);
+    GroupTable table;
+    table.add(group("alt.k"));
+    ASSERT_TRUE(runToEnd(readers, table));
+    EXPECT_EQ(newsFile("alt.k", ".qmere-decoding-Ab12Cd"), "<missing>");
+    EXPECT_EQ(newsFile("alt.k", "old.jpg"), "kept");
+    EXPECT_EQ(newsFile("alt.k", ".other"), "kept too");
+    EXPECT_EQ(newsFile("alt.k", "new.jpg"), "fresh");
+}
+
 TEST_F(ReaderPoolThreads, ShortAndExcludedArticlesCostNoBody) {
     settings().skipShort = 1;
     settings().skipLimit = 3;
