@@ -473,7 +473,7 @@ bool TcpStream::readLine(std::string& line) {
     return got;
 }
 
-bool TcpStream::readLine(std::string_view& line) {
+bool TcpStream::readLineInPieces(std::string_view& line) {
     m_pieces.clear();
     bool found = false;  // something of this line (a character or its line end) was read
     for (;;) {

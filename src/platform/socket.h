@@ -12,9 +12,11 @@
 // failures other than the end of the stream: a broken connection, the time-out, cancel() or
 // the stop predicate. Exceptions thrown by the stop predicate itself pass through unchanged.
 // A TLS failure of connect() is EPROTO; a refused certificate also fills certificateRefusal().
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -105,7 +107,25 @@ class TcpStream {
     bool readLine(std::string& line);
     // The same, without a copy: line views the receive buffer (or an internal piece buffer
     // for a line that arrived in pieces) and stays valid until the next read.
-    bool readLine(std::string_view& line);
+    bool readLine(std::string_view& line) {
+        // The common line, whole in the buffer and ended by LF or CR LF with no other CR, is
+        // taken here; everything else (pieces, bare CRs, long lines) by the general reader.
+        if (!m_skipLf && !m_afterFullLine && m_inPos < m_inEnd) {
+            const char* begin = m_in.get() + m_inPos;
+            const std::size_t available = std::min(m_inEnd - m_inPos, MaxLineLength);
+            if (const void* found = std::memchr(begin, '\n', available)) {
+                const char* lf = static_cast<const char*>(found);
+                const char* end = lf != begin && lf[-1] == '\r' ? lf - 1 : lf;
+                const auto length = static_cast<std::size_t>(end - begin);
+                if (!std::memchr(begin, '\r', length)) {
+                    line = std::string_view(begin, length);
+                    m_inPos += static_cast<std::size_t>(lf - begin) + 1;
+                    return true;
+                }
+            }
+        }
+        return readLineInPieces(line);
+    }
 
     // Buffers data and sends it whenever the buffer fills.
     void write(std::string_view data);
@@ -148,6 +168,7 @@ class TcpStream {
     // waitReady on the stream's descriptor, throwing SocketError instead of returning false.
     void waitFor(short events, const char* operation);
     bool fill();
+    bool readLineInPieces(std::string_view& line);
     void sendAll(const char* data, std::size_t size);
     [[noreturn]] void fail(int code, const char* operation) const;
     int descriptor() const;

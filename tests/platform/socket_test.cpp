@@ -5,9 +5,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -121,6 +124,72 @@ TEST(TcpStreamLines, FollowTheLineRules) {
         EXPECT_EQ(readAllLines(stream), c.lines);
         std::string line;
         EXPECT_FALSE(stream.readLine(line)) << "the end of the stream stays the end";
+    }
+}
+
+// The line rules written out plainly, one byte at a time, for comparison.
+std::vector<std::string> referenceLines(std::string_view wire) {
+    std::vector<std::string> lines;
+    std::string current;
+    bool skipLf = false, afterFull = false;
+    for (char c : wire) {
+        if (skipLf) {
+            skipLf = false;
+            if (c == '\n') continue;
+        }
+        if (afterFull) {
+            afterFull = false;
+            if (c == '\n' || c == '\r') {
+                skipLf = c == '\r';
+                continue;
+            }
+        }
+        if (c == '\n' || c == '\r') {
+            lines.push_back(std::move(current));
+            current.clear();
+            skipLf = c == '\r';
+            continue;
+        }
+        current += c;
+        if (current.size() == TcpStream::MaxLineLength) {
+            lines.push_back(std::move(current));
+            current.clear();
+            afterFull = true;
+        }
+    }
+    if (!current.empty()) lines.push_back(current);
+    return lines;
+}
+
+// Random streams of short and long lines with every kind of line end, larger than one
+// receive: whatever the receive boundaries, the lines are the ones the rules give.
+TEST(TcpStreamLines, RandomStreamsGiveTheLinesOfTheRules) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 40; ++round) {
+        std::string wire;
+        while (wire.size() < 150000) {
+            const int kind = static_cast<int>(random() % 10);
+            const std::size_t length = kind == 0 ? 1500 + random() % 3000 : random() % 80;
+            for (std::size_t i = 0; i < length; ++i) wire += "ab.."[random() % 4];
+            const char* ends[] = {"\r\n", "\n", "\r", "\r\r\n", "\n\r"};
+            wire += ends[random() % 5];
+        }
+        SCOPED_TRACE(round);
+        LoopbackPeer peer;
+        TcpStream stream;
+        ASSERT_NO_FATAL_FAILURE(peer.connect(stream));
+        std::thread sender([&] {
+            for (std::size_t at = 0; at < wire.size();) {
+                const std::size_t piece =
+                    std::min<std::size_t>(1 + random() % 9000, wire.size() - at);
+                peer.send(std::string_view(wire).substr(at, piece));
+                at += piece;
+            }
+            peer.endOutput();
+        });
+        const std::vector<std::string> lines = readAllLines(stream);
+        sender.join();
+        ASSERT_EQ(lines, referenceLines(wire));
     }
 }
 
