@@ -201,6 +201,27 @@ TEST_F(NewsServerThreads, SilentAfterReadsButNeverAnswers) {
               (std::vector<std::string>{"MODE READER", "GROUP alt.pics", "HEAD"}));
 }
 
+// Commands sent together are answered in order, each reply whole; a silent server still
+// sends the replies to the commands before its silence.
+TEST_F(NewsServerThreads, CommandsSentTogetherAreAnsweredInOrder) {
+    m_options.silentAfter = 5;
+    connect();
+    m_client.write("GROUP alt.pics\r\nHEAD 3000000000\r\nBODY 3000000000\r\nNEXT\r\n");
+    m_client.write("BODY 3000000001\r\nNEXT\r\n");
+    m_client.flush();
+    EXPECT_EQ(line(m_client), "211 3 3000000000 3000000005 alt.pics");
+    EXPECT_EQ(line(m_client), "221 3000000000 <first@test>");
+    EXPECT_EQ(data(),
+              (std::vector<std::string>{"Subject: first", "Message-ID: <first@test>", "Lines: 3"}));
+    EXPECT_EQ(line(m_client), "222 3000000000 <first@test>");
+    EXPECT_EQ(data(), (std::vector<std::string>{"line one", "..hidden dot", ".."}));
+    EXPECT_EQ(line(m_client), "223 3000000001 <second@test>");
+    EXPECT_EQ(line(m_client), "222 3000000001 <second@test>");
+    EXPECT_EQ(data(), std::vector<std::string>{"two"});
+    m_client.setTimeout(milliseconds(300));
+    EXPECT_THROW(line(m_client), SocketError) << "the sixth command is never answered";
+}
+
 TEST_F(NewsServerThreads, LineDelaySpacesTheDataLines) {
     m_options.lineDelayMs = 40;
     connect();

@@ -48,7 +48,7 @@ class SpoolCache : public ::testing::Test {
     }
 
     test::TempDir m_dir;
-    Spool m_spool{m_dir.path()};
+    Spool m_spool{m_dir.path(), 32u << 20};  // small enough to be filled by a test
 };
 
 TEST_F(SpoolCache, AnUnchangedArticleIsKeptAndServedFromMemory) {

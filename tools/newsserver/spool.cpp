@@ -31,11 +31,6 @@ std::optional<std::uint64_t> articleNumber(std::string_view name) {
     return n;
 }
 
-// What the cache may hold: a few hundred articles of the usual size; a single larger article is
-// sent but not kept.
-constexpr std::size_t MaxCachedBytes = 32u << 20;
-constexpr std::size_t MaxCachedArticle = MaxCachedBytes / 4;
-
 // The file's content, read through the descriptor whose stamp was taken; nothing when it is
 // not a regular file or too large.
 std::optional<std::string> readOpenFile(int fd, const struct stat& status) {
@@ -219,7 +214,7 @@ void Spool::remember(const std::string& path, const FileStamp& stamp,
                      std::shared_ptr<const SpoolArticle> article) const {
     const std::size_t bytes =
         article->header.size() + article->body.size() + article->messageId.size() + path.size();
-    if (bytes > MaxCachedArticle) return;
+    if (bytes > m_cacheLimit / 4) return;
     std::lock_guard lock(m_cacheMutex);
     if (auto found = m_index.find(path); found != m_index.end()) {
         m_cachedBytes -= found->second->bytes;
@@ -229,7 +224,7 @@ void Spool::remember(const std::string& path, const FileStamp& stamp,
     m_cache.push_front(CacheEntry{path, stamp, std::move(article), bytes});
     m_index.emplace(path, m_cache.begin());
     m_cachedBytes += bytes;
-    while (m_cachedBytes > MaxCachedBytes) {
+    while (m_cachedBytes > m_cacheLimit) {
         const CacheEntry& oldest = m_cache.back();
         m_cachedBytes -= oldest.bytes;
         m_index.erase(oldest.path);
