@@ -113,7 +113,7 @@ void RetrievalLoop::turn(GroupEntry& group) {
         if (m_reader.abortRequested()) throw NNTPQuitException("Abort reading news.", "");
         m_article.reset();
         requireConnection();
-        // Whether another step follows this one in the turn, and the one after it.
+        // How many steps of the turn follow this one.
         const int stepsLeft = batch - i - 1;
         if (i == 0) {
             // Positioning: the server's article pointer goes to the saved position.
