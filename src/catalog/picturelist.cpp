@@ -116,7 +116,11 @@ void savePictureList(const AppSettings& settings, GroupEntry& g) {
                    '\t' + (record->mark == '\n' || record->mark == '\r' ? 'N' : record->mark) +
                    '\n';
     }
-    if (!writeFileAtomic(pictureListFile(settings, g), content)) {
+    // A turn that decoded nothing leaves the list as it was: rewriting it would only cost a
+    // new file (and a deleted one) every turn.
+    const std::string path = pictureListFile(settings, g);
+    if (fileHolds(path, content)) return;
+    if (!writeFileAtomic(path, content)) {
         settings.frontend().messageBox("Fail to save picture list for " + g.name(),
                                        MessageIcon::Warning);
     }
@@ -201,7 +205,9 @@ void writeLastFile(const AppSettings& settings, GroupEntry& g) {
     GroupStats* stats = g.stats();
     if (!stats) return;
     std::string path = lastFile(settings, g);
-    if (!writeFileAtomic(path, std::to_string(stats->current.load()))) {
+    const std::string content = std::to_string(stats->current.load());
+    if (fileHolds(path, content)) return;  // as above: unchanged, not rewritten
+    if (!writeFileAtomic(path, content)) {
         settings.frontend().appendLog("Fail create file " + path);
     }
 }

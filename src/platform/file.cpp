@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 namespace qm {
@@ -24,6 +25,15 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) content.append(buffer, n);
     if (std::ferror(f.get())) return std::nullopt;
     return content;
+}
+
+bool fileHolds(const std::string& path, std::string_view content) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<std::uint64_t>(status.st_size) != content.size())
+        return false;
+    const std::optional<std::string> held = readWholeFile(path);
+    return held && *held == content;
 }
 
 bool writeFileAtomic(const std::string& path, std::string_view content) {

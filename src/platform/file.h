@@ -22,6 +22,10 @@ FilePtr openFile(const std::string& path, const char* mode);
 // The whole content of a file, or nothing when it cannot be read.
 std::optional<std::string> readWholeFile(const std::string& path);
 
+// True when path is a regular file holding exactly content. Reads it only when its size
+// matches, so a file that changed size costs one stat.
+bool fileHolds(const std::string& path, std::string_view content);
+
 // Replaces path with content atomically: writes a temporary file in the same folder and
 // renames it over path, so a crash or a full disk never leaves a truncated file. The old
 // file stays untouched on any failure. Returns false on failure (errno set).

@@ -1,6 +1,7 @@
 #include "nntp/readerpool.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -156,6 +157,34 @@ TEST_F(ReaderPoolThreads, AbandonedDecodingFilesAreRemovedWhenTheGroupIsRead) {
     EXPECT_EQ(newsFile("alt.k", "old.jpg"), "kept");
     EXPECT_EQ(newsFile("alt.k", ".other"), "kept too");
     EXPECT_EQ(newsFile("alt.k", "new.jpg"), "fresh");
+}
+
+// A turn that finds nothing new leaves "Last" and "data.lst" as they were, not rewritten.
+TEST_F(ReaderPoolThreads, ATurnWithNothingNewRewritesNoStateFile) {
+    post("alt.q", 1, "q1.jpg", "<1@q>", uuencode("q1.jpg", "one"));
+    post("alt.q", 2, "q2.jpg", "<2@q>", uuencode("q2.jpg", "two"));
+    startServer();
+    GroupTable table;
+    table.add(group("alt.q"));
+    ASSERT_TRUE(runToEnd(pool(1), table));
+    auto inode = [&](const char* name) {
+        struct stat status {};
+        return ::stat(m_dir.file(std::string("data/alt.q/") + name).c_str(), &status) == 0
+                   ? status.st_ino
+                   : ino_t{0};
+    };
+    const ino_t last = inode("Last"), list = inode("data.lst");
+    ASSERT_NE(last, 0u);
+    ASSERT_NE(list, 0u);
+    const std::string listText = m_dir.read("data/alt.q/data.lst");
+
+    group("alt.q").clear(Finished);  // as after a restart of the program
+    ASSERT_TRUE(runToEnd(pool(1), table));
+    EXPECT_TRUE(m_frontend.logContains("No more news from alt.q"));
+    EXPECT_EQ(inode("Last"), last);
+    EXPECT_EQ(inode("data.lst"), list);
+    EXPECT_EQ(m_dir.read("data/alt.q/Last"), "2");
+    EXPECT_EQ(m_dir.read("data/alt.q/data.lst"), listText);
 }
 
 TEST_F(ReaderPoolThreads, ShortAndExcludedArticlesCostNoBody) {

@@ -65,5 +65,18 @@ TEST(WriteFileAtomic, AWriteThatFailsHalfWayKeepsTheOldFile) {
     EXPECT_EQ(entries, 1) << "the temporary file is removed";
 }
 
+TEST(FileHolds, OnlyARegularFileWithExactlyTheContent) {
+    test::TempDir dir;
+    const std::string path = dir.write("state", "1234");
+    EXPECT_TRUE(fileHolds(path, "1234"));
+    EXPECT_FALSE(fileHolds(path, "1235")) << "same size, other bytes";
+    EXPECT_FALSE(fileHolds(path, "123")) << "other size";
+    EXPECT_FALSE(fileHolds(path, "12345"));
+    EXPECT_FALSE(fileHolds(dir.file("missing"), ""));
+    ASSERT_EQ(makeDirectories(dir.file("folder")), 0);
+    EXPECT_FALSE(fileHolds(dir.file("folder"), ""));
+    EXPECT_TRUE(fileHolds(dir.write("empty", ""), ""));
+}
+
 }  // namespace
 }  // namespace qm
