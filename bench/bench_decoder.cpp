@@ -64,27 +64,6 @@ std::string binaryishBytes(size_t size) {
     return out;
 }
 
-std::string base64Lines(std::string_view data) {
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve(data.size() / 57 * 78 + 80);
-    for (size_t line = 0; line < data.size(); line += 57) {
-        size_t end = std::min(data.size(), line + 57);
-        for (size_t i = line; i < end; i += 3) {
-            std::uint32_t v = static_cast<unsigned char>(data[i]) << 16;
-            if (i + 1 < end) v |= static_cast<unsigned char>(data[i + 1]) << 8;
-            if (i + 2 < end) v |= static_cast<unsigned char>(data[i + 2]);
-            out += alphabet[v >> 18];
-            out += alphabet[(v >> 12) & 63];
-            out += i + 1 < end ? alphabet[(v >> 6) & 63] : '=';
-            out += i + 2 < end ? alphabet[v & 63] : '=';
-        }
-        out += '\n';
-    }
-    return out;
-}
-
 std::string quotedPrintable(std::string_view data) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
@@ -249,13 +228,12 @@ int main(int argc, char** argv) {
 
     {  // uuencoded single post
         Kind k{"uuencode single", {in + "/uu.txt"}, size, {{"big.bin", &data}}, {}};
-        writeFile(k.articles[0], "Subject: big.bin\n\nbegin 644 big.bin\n" +
-                                     qm::test::uuencodeLines(data) + "`\nend\n");
+        writeFile(k.articles[0], "Subject: big.bin\n\n" + qm::test::uuencodeBody(data, "big.bin"));
         k.peers = {{"uudecode", "uudecode -o big.bin " + k.articles[0]},
                    {"uudeview", "uudeview -i -o -p ./ " + k.articles[0]}};
         kinds.push_back(k);
     }
-    const std::string encoded = base64Lines(data);
+    const std::string encoded = qm::test::base64Lines(data);
     {  // base64 MIME with Content-MD5
         Kind k{"base64 MIME + MD5", {in + "/b64.txt"}, size, {{"big64.bin", &data}}, {}};
         writeFile(k.articles[0],
@@ -291,7 +269,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < parts; ++i) {
             std::string name = "part" + std::to_string(i) + ".bin";
             article += "--=_boundary_0123456789\nContent-Type: application/octet-stream; name=\"" +
-                       name + "\"\nContent-Transfer-Encoding: base64\n\n" + base64Lines(pieces[i]);
+                       name + "\"\nContent-Transfer-Encoding: base64\n\n" +
+                       qm::test::base64Lines(pieces[i]);
         }
         article += "--=_boundary_0123456789--\n";
         writeFile(k.articles[0], article);
@@ -302,8 +281,7 @@ int main(int argc, char** argv) {
         kinds.push_back(k);
     }
     {  // a uuencoded post split over many articles
-        const std::string lines =
-            "begin 644 split.bin\n" + qm::test::uuencodeLines(data) + "`\nend\n";
+        const std::string lines = qm::test::uuencodeBody(data, "split.bin");
         const size_t linesPerArticle = 4000;  // about 250 KB per article
         std::vector<size_t> starts;
         for (size_t at = 0, n = 0; at < lines.size(); ++n) {

@@ -39,23 +39,6 @@ constexpr std::uint64_t ArticlesPerGroup = 40;
 // each group's split post are spread so that kills fall between them.
 constexpr std::uint64_t SplitParts[3] = {5, 18, 31};
 
-std::string base64(std::string_view data) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < data.size(); i += 3) {
-        unsigned v = static_cast<unsigned char>(data[i]) << 16;
-        if (i + 1 < data.size()) v |= static_cast<unsigned char>(data[i + 1]) << 8;
-        if (i + 2 < data.size()) v |= static_cast<unsigned char>(data[i + 2]);
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < data.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += i + 2 < data.size() ? alphabet[v & 63] : '=';
-        if (out.size() % 77 == 76) out += '\n';
-    }
-    return out + "\n";
-}
-
 std::string bytes(std::size_t size, unsigned seed) {
     std::string out(size, '\0');
     for (std::size_t i = 0; i < size; ++i)
@@ -132,10 +115,10 @@ class KillRunThreads : public ::testing::Test {
                 headers += "Subject: picture " + std::to_string(number) +
                            "\nMIME-Version: 1.0\nContent-Type: image/png; name=\"" + name +
                            "\"\nContent-Transfer-Encoding: base64";
-                body = base64(data);
+                body = base64Lines(data);
             } else {
                 headers += "Subject: " + name + " (1/1)";
-                body = "begin 644 " + name + "\n" + uuencodeLines(data) + "`\nend\n";
+                body = uuencodeBody(data, name);
             }
         }
         newsd::writeSpoolArticle(m_dir.file("spool"), group, number, headers, body);

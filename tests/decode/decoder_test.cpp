@@ -13,23 +13,6 @@
 namespace qm::test {
 namespace {
 
-std::string base64(std::string_view data) {
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < data.size(); i += 3) {
-        unsigned v = static_cast<unsigned char>(data[i]) << 16;
-        if (i + 1 < data.size()) v |= static_cast<unsigned char>(data[i + 1]) << 8;
-        if (i + 2 < data.size()) v |= static_cast<unsigned char>(data[i + 2]);
-        out += alphabet[v >> 18];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < data.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += i + 2 < data.size() ? alphabet[v & 63] : '=';
-        if (i % 57 == 54) out += '\n';
-    }
-    return out + "\n";
-}
-
 // An article read through a stream that looks at the output folder on every read after the
 // first, that is while the body is being decoded: a process killed at such a moment leaves
 // what is there then.
@@ -200,7 +183,7 @@ TEST_F(DecoderTest, AMimeBodyHasNoFinalNameUntilItIsWrittenWhole) {
     article.text =
         "Subject: big\nMIME-Version: 1.0\nContent-Type: application/octet-stream; "
         "name=\"big.bin\"\nContent-Transfer-Encoding: base64\n\n" +
-        base64(data);
+        base64Lines(data);
     article.news = news();
     article.finalName = "big.bin";
     m_decoder->decodeArticle(openWatched(article), false, false, false);

@@ -10,23 +10,6 @@
 namespace qm::test {
 namespace {
 
-std::string base64(std::string_view data) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < data.size(); i += 3) {
-        unsigned v = static_cast<unsigned char>(data[i]) << 16;
-        if (i + 1 < data.size()) v |= static_cast<unsigned char>(data[i + 1]) << 8;
-        if (i + 2 < data.size()) v |= static_cast<unsigned char>(data[i + 2]);
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < data.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += i + 2 < data.size() ? alphabet[v & 63] : '=';
-        if (out.size() % 77 == 76) out += '\n';
-    }
-    return out + "\n";
-}
-
 // The encoded body cut into count pieces at line boundaries, the "begin" line in the first.
 std::vector<std::string> splitLines(const std::string& body, int count) {
     std::vector<std::string> lines;
@@ -187,7 +170,7 @@ TEST_F(ScannerTest, MimeHeaderInsideAPlainBodyIsHandedToTheMimeDecoder) {
     decode(article("a gif",
                    "Some words first.\nAnd more.\nContent-Type: image/gif\n"
                    "Content-Transfer-Encoding: base64\n\n" +
-                       base64(gif)));
+                       base64Lines(gif)));
     EXPECT_EQ(content(joinPath(ThreadContext::current().directory, "part1")), gif);
 }
 
@@ -196,7 +179,7 @@ TEST_F(ScannerTest, BoundaryLineFollowedByAHeaderIsDecodedAsAMultipart) {
     decode(article("no mime header",
                    "--xyz\nContent-Type: image/jpeg; name=\"m.jpg\"\n"
                    "Content-Transfer-Encoding: base64\n\n" +
-                       base64(jpeg) + "--xyz--\n"));
+                       base64Lines(jpeg) + "--xyz--\n"));
     EXPECT_EQ(content(newsFile("m.jpg")), jpeg);
 }
 

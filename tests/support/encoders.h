@@ -2,6 +2,9 @@
 // Encoders for test articles and benchmark inputs: standard uuencoding ("`" for zero, 45
 // bytes a line) and yEnc data lines. Written here once, checked against sharutils' uuencode
 // and python3-yenc by the decoder's real-encoder tests.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -35,6 +38,28 @@ inline std::string uuencodeBody(std::string_view data, std::string_view name,
     std::string out = "begin 644 " + std::string(name) + std::string(lineEnd);
     out += uuencodeLines(data, lineEnd);
     out += "`" + std::string(lineEnd) + "end" + std::string(lineEnd);
+    return out;
+}
+
+// MIME base64 lines: 57 bytes (76 characters) a line, each ended by "\n", "=" padding.
+inline std::string base64Lines(std::string_view data) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve(data.size() / 57 * 78 + 80);
+    for (std::size_t line = 0; line < data.size(); line += 57) {
+        const std::size_t end = std::min(data.size(), line + 57);
+        for (std::size_t i = line; i < end; i += 3) {
+            std::uint32_t v = static_cast<unsigned char>(data[i]) << 16;
+            if (i + 1 < end) v |= static_cast<unsigned char>(data[i + 1]) << 8;
+            if (i + 2 < end) v |= static_cast<unsigned char>(data[i + 2]);
+            out += alphabet[v >> 18];
+            out += alphabet[(v >> 12) & 63];
+            out += i + 1 < end ? alphabet[(v >> 6) & 63] : '=';
+            out += i + 2 < end ? alphabet[v & 63] : '=';
+        }
+        out += '\n';
+    }
     return out;
 }
 
