@@ -6,22 +6,17 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 inn="$here/../scripts/inn-server.sh"
+# shellcheck source=../scripts/inn-work.sh
+. "$here/../scripts/inn-work.sh"
 bench=${1:-$here/../build/bench/bench_fetch}
 readers=${2:-1,4}
 articles=${ARTICLES:-2000}
 groups=8
 
-work=$(mktemp -d)
-state="$work/inn"
-started=0
-cleanup() {
-    [ "$started" -eq 1 ] && "$inn" stop "$state" >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+inn_work
 
 "$inn" install >/dev/null
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 names=()
 for ((g = 0; g < groups; g++)); do names+=("alt.binaries.bench.$g"); done
 "$bench" --write-articles "$work/articles" --articles "$articles" --groups "$groups"

@@ -7,6 +7,8 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 inn="$here/../../scripts/inn-server.sh"
+# shellcheck source=../../scripts/inn-work.sh
+. "$here/../../scripts/inn-work.sh"
 cli=${1:-${QM_CLI:-$here/../../build/qmere-cli}}
 passed=0
 failed=0
@@ -26,16 +28,9 @@ for tool in python3 uuencode split; do
 done
 "$inn" install >/dev/null 2>&1 || { bad "INN install failed"; finish; }
 
-work=$(mktemp -d)
-state="$work/inn"
-started=0
-cleanup() {
-    [ "$started" -eq 1 ] && "$inn" stop "$state" >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+inn_work
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 group=test.inn.pictures
 stamp="$$.$(date +%s)"
 date_hdr=$(date -R)

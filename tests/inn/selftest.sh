@@ -7,6 +7,8 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 inn="$here/../../scripts/inn-server.sh"
+# shellcheck source=../../scripts/inn-work.sh
+. "$here/../../scripts/inn-work.sh"
 passed=0
 failed=0
 
@@ -41,14 +43,7 @@ fi
 rm -f /tmp/inn-selftest-install.$$
 t_install=$(elapsed "$t0" "$(now)")
 
-work=$(mktemp -d /tmp/inn-selftest.XXXXXX)
-state="$work/state"
-started=0
-cleanup() {
-    [ "$started" -eq 1 ] && "$inn" stop "$state" >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+inn_work /tmp/inn-selftest.XXXXXX
 
 # What start must leave untouched once stop has run.
 fingerprint() {
@@ -57,7 +52,7 @@ fingerprint() {
 }
 before=$(fingerprint)
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 g_bin=test.inn.binaries
 g_text=test.inn.text
 stamp="$$.$(date +%s)"
@@ -202,7 +197,7 @@ failed=$((failed + n_bad))
 [ "$n_ok" -gt 0 ] || bad "NNTP dialogue produced no results"
 
 # --- a second reader that demands AUTHINFO ----------------------------------------
-auth_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+auth_port=$(free_port)
 if "$inn" auth "$state" "$auth_port" tester 'pass word'; then
     ok "AUTHINFO reader on 127.0.0.1:$auth_port"
     auth_pid=$(tr -dc '0-9' <"/run/news/nnrpd-$auth_port.pid" 2>/dev/null)
