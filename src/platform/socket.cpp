@@ -520,7 +520,13 @@ bool TcpStream::readLineInPieces(std::string_view& line) {
             m_inPos += length;
             if (ended) {
                 ++m_inPos;
+                // A CR LF whole in the buffer is taken at once; leaving its LF behind would
+                // send every later line down this slower path as well.
                 m_skipLf = *p == '\r';
+                if (m_skipLf && m_inPos < m_inEnd && m_in[m_inPos] == '\n') {
+                    ++m_inPos;
+                    m_skipLf = false;
+                }
             } else {
                 m_afterFullLine = true;
             }
