@@ -1,9 +1,11 @@
 #include "nntp/nntpconnection.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "catalog/picturelist.h"
@@ -115,6 +117,10 @@ bool NNTPConnection::stopRequested() const {
 
 void NNTPConnection::stopChecks() {
     ++m_lineCounter;
+    throwIfStopped();
+}
+
+void NNTPConnection::throwIfStopped() const {
     if (ProgramExiting.load()) throw NNTPQuitException("Program exit", "");
     WorkerRecord* worker = ThreadContext::current().worker;
     if (worker && worker->abortRequested()) throw NNTPQuitException("Abort action.", "");
@@ -231,6 +237,39 @@ bool NNTPConnection::readDataLine(std::string_view& line) {
     }
     if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.remove_prefix(1);
     return true;
+}
+
+int NNTPConnection::takeReceivedLines(SavedArticle& article) {
+    const std::string_view data = m_stream.buffered();
+    if (data.empty()) return 0;
+    throwIfStopped();
+    std::size_t used = 0;
+    std::size_t bytes = 0;
+    int lines = 0;
+    // The same lines as the inline path of TcpStream::readLine takes one by one.
+    while (used < data.size()) {
+        const char* begin = data.data() + used;
+        const std::size_t available = std::min(data.size() - used, TcpStream::MaxLineLength);
+        const void* found = std::memchr(begin, '\n', available);
+        if (!found) break;
+        const char* lf = static_cast<const char*>(found);
+        const char* end = lf != begin && lf[-1] == '\r' ? lf - 1 : lf;
+        std::string_view line(begin, static_cast<std::size_t>(end - begin));
+        if (std::memchr(line.data(), '\r', line.size())) break;
+        if (!line.empty() && line.front() == '.') {
+            if (line.size() == 1) break;  // the end of the data: readDataLine takes it
+            if (line[1] == '.') line.remove_prefix(1);
+        }
+        article.appendLine(line);
+        bytes += static_cast<std::size_t>(end - begin);
+        ++lines;
+        used = static_cast<std::size_t>(lf - data.data()) + 1;
+    }
+    m_stream.consume(used);
+    m_lineCounter += lines;
+    m_unpublishedBytes += bytes;
+    if (m_unpublishedBytes >= PublishBytes) publishBytes();
+    return lines;
 }
 
 int NNTPConnection::exchange(std::string_view text) {
@@ -425,14 +464,14 @@ int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) 
     }
     m_truncated = false;
     std::string_view line;
-    int lines = 0;
-    while (readDataLine(line)) {
-        article.appendLine(line);
-        // The monitor reads the count while the body arrives; a store every few lines is
+    for (;;) {
+        // The monitor reads the count while the body arrives; a store per receive is
         // enough for it.
-        if ((++lines & 63) == 0) article.lineCount += 64;
+        article.lineCount += takeReceivedLines(article);
+        if (!readDataLine(line)) break;
+        article.appendLine(line);
+        article.lineCount += 1;
     }
-    article.lineCount += lines & 63;
     if (m_truncated) {
         // Half a body decoded would be kept as a finished article and never fetched again.
         article.discard();

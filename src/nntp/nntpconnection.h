@@ -119,7 +119,7 @@ class NNTPConnection {
     const std::string& replyLine() const { return m_replyLine; }
     int replyCode() const { return m_replyCode; }
     GroupEntry* currentGroup() const { return m_currentGroup; }
-    int lineCounter() const { return m_lineCounter; }
+    std::int64_t lineCounter() const { return m_lineCounter; }
 
     // The rate fields of the group monitor's sampler (another thread).
     std::atomic<std::int64_t> bytesReceived{-1};  // line bytes since the last sample
@@ -144,8 +144,10 @@ class NNTPConnection {
     // Reads and drops the reply (and its data lines) of the oldest command sent ahead.
     void dropAhead();
     int handleAuthRequired(std::string_view text);
-    // Throws NNTPQuitException when the program exits or the worker is told to stop.
+    // Counts a line read and throws NNTPQuitException when the program exits or the worker
+    // is told to stop (throwIfStopped, which counts nothing).
     void stopChecks();
+    void throwIfStopped() const;
     bool stopRequested() const;
     // Reads one line, counts its bytes; false when the stream ended (the connection is then
     // closed). Socket failures close the connection and are thrown on.
@@ -156,6 +158,11 @@ class NNTPConnection {
     // The next data line, un-stuffed, viewing the stream's buffer until the next read; false
     // at "." or when the stream ended (m_truncated).
     bool readDataLine(std::string_view& line);
+    // Appends to article, un-stuffed, the whole ordinary data lines already received (one
+    // stop check for all of them, as none of them waits); stops before the "." line and
+    // before any line the general reader must see (a bare CR, a line too long, one not
+    // complete yet). Returns the number of lines taken.
+    int takeReceivedLines(SavedArticle& article);
     // Closes the connection after a socket failure and throws: NNTPQuitException for a
     // cancelled call (a stop request), the SocketError itself otherwise.
     [[noreturn]] void streamFailed(const SocketError& error);
@@ -172,7 +179,7 @@ class NNTPConnection {
     std::atomic<int> m_state{Closed};
     GroupEntry* m_currentGroup = nullptr;
     TcpStream m_stream;
-    int m_lineCounter = 0;
+    std::int64_t m_lineCounter = 0;  // wide enough never to overflow
     std::string m_replyLine;
     int m_replyCode = 0;
     bool m_truncated = false;  // the last data reply ended without its "." line

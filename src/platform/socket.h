@@ -127,6 +127,16 @@ class TcpStream {
         return readLineInPieces(line);
     }
 
+    // What has been received and not read yet, for a caller that takes many lines at once;
+    // empty while the end of the last line read is still pending (its LF, or the line end
+    // after a full-length piece), so that what it holds always starts a new line.
+    std::string_view buffered() const {
+        if (m_skipLf || m_afterFullLine) return {};
+        return std::string_view(m_in.get() + m_inPos, m_inEnd - m_inPos);
+    }
+    // Marks count bytes of buffered() as read; they must end with a line end.
+    void consume(std::size_t count) { m_inPos += std::min(count, m_inEnd - m_inPos); }
+
     // Buffers data and sends it whenever the buffer fills.
     void write(std::string_view data);
     // write(text) followed by CR LF.

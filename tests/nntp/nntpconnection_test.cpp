@@ -295,6 +295,31 @@ TEST_F(NNTPConnectionThreads, FetchBodySavesTheArticleUnstuffedWithLongLinesSpli
     EXPECT_EQ(m_group.stats()->articleInProgress.load(), &m_article);
 }
 
+// A body that arrives in one piece is mostly taken a whole receive at a time; every line
+// the rules treat specially must come out as the line reader would give it.
+TEST_F(NNTPConnectionThreads, ABodyInOneReceiveKeepsEveryLineRule) {
+    const std::string body =
+        "222 5 <five@x> body\r\nplain\r\n..dotted\r\n.single\r\nbare\rcr\r\n"
+        "lf only\n" +
+        std::string(2048, 'A') + "\r\n" + std::string(3000, 'B') + "\r\n\r\nlast\r\n.";
+    ScriptedServer server({"211 1 5 5 alt.pics", body});
+    m_serverEntry.port = server.port();
+    m_connection.setServer(&m_serverEntry);
+    ASSERT_EQ(m_connection.connect(), 0);
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    m_settings.keepText = 1;
+    m_article.number = 5;
+    const std::int64_t linesBefore = m_connection.lineCounter();
+    ASSERT_EQ(m_connection.fetchBody("5", m_article), 0);
+    EXPECT_EQ(m_dir.read("data/alt.pics/5"),
+              "\nplain\n.dotted\n.single\nbare\ncr\nlf only\n" + std::string(2048, 'A') + "\n" +
+                  std::string(2048, 'B') + "\n" + std::string(952, 'B') + "\n\nlast\n");
+    EXPECT_EQ(m_article.lineCount.load(), 1 + 11);
+    EXPECT_EQ(m_connection.lineCounter() - linesBefore, 2 + 11 + 1)
+        << "the command and its reply, every data line and the final dot";
+    m_connection.abortClose();
+}
+
 TEST_F(NNTPConnectionThreads, BytesOfEveryLineAreCountedAndTakenBySampling) {
     connect();
     ASSERT_EQ(m_connection.selectGroup(m_group), 0);
