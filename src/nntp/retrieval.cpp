@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -153,31 +154,25 @@ void RetrievalLoop::requestAhead(std::int64_t number, int stepsLeft) {
         m_connection.sendAhead({head, body});
 }
 
-void RetrievalLoop::lookAhead(GroupEntry& group, int stepsLeft) {
-    // The next article's commands go out before this one is decoded, so the server sends it
-    // while this side decodes and writes.
-    if (stepsLeft <= 0 || !isEligible(group) || !pipelining()) return;
+std::optional<ArticleReference> RetrievalLoop::nextToAskFor(GroupEntry& group, int stepsLeft) {
+    if (stepsLeft <= 0 || !isEligible(group) || !pipelining()) return std::nullopt;
     const std::string* reply = m_connection.answerNextAhead();
-    if (!reply) return;
+    if (!reply) return std::nullopt;
     std::optional<ArticleReference> next = parseNextReply(*reply);
-    if (!next || next->number == group.ensureStats().current.load()) return;
-    {
-        std::lock_guard lock(DecodeLock);
-        if (!next->messageId.empty() && m_settings.messageIds.contains(next->messageId)) return;
-    }
-    requestAhead(next->number, stepsLeft - 1);
+    if (!next || next->number == group.ensureStats().current.load()) return std::nullopt;
+    return next;
 }
 
 RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRead, int stepsLeft) {
     GroupStats& stats = group.ensureStats();
-    {
+    // An article asked for ahead was checked then, and is checked again where it is
+    // decoded; a check here would only wait for another reader's decode.
+    const bool checkedAhead =
+        !headerRead && !m_article.messageId.empty() && m_article.messageId == m_askedAhead;
+    m_askedAhead.clear();
+    if (!checkedAhead) {
         std::lock_guard lock(DecodeLock);
-        if (!m_article.messageId.empty() &&
-            m_settings.messageIds.contains(m_article.messageId, &m_settings.logFile)) {
-            stats.current = m_article.number;
-            logLine(group.name() + ": skip retrieved message " + m_article.messageId);
-            return Step::Next;
-        }
+        if (isRetrieved(group)) return Step::Next;
     }
     // Where the next run resumes if this article is cut off: before it. An unread first
     // article has no position before it; -1 makes the next selectGroup start at it again.
@@ -212,21 +207,44 @@ RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRea
     // The article is complete: a stop or a lost connection while the next one is asked for
     // must not keep it from being decoded, or it would be neither decoded nor fetched again.
     std::exception_ptr failure;
+    std::optional<ArticleReference> next;
     try {
-        lookAhead(group, stepsLeft);
+        next = nextToAskFor(group, stepsLeft);
     } catch (...) {
         failure = std::current_exception();
     }
-    decodeSaved();
+    {
+        // One hold of the lock for the next article's check, its commands (a write of a
+        // few bytes) and this article's decode: with several readers every further hold
+        // waits for another reader's decode.
+        std::lock_guard lock(DecodeLock);
+        if (next &&
+            !(!next->messageId.empty() && m_settings.messageIds.contains(next->messageId))) {
+            try {
+                requestAhead(next->number, stepsLeft - 1);
+                m_askedAhead = next->messageId;
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        // Another reader may have taken the same article since it was checked.
+        if (!isRetrieved(group)) {
+            if (!m_article.messageId.empty()) m_settings.messageIds.add(m_article.messageId, true);
+            m_article.decode(m_decoder, m_settings);
+        }
+    }
     if (m_settings.keepText == 0) m_article.discard();
     if (failure) std::rethrow_exception(failure);
     return Step::Next;
 }
 
-void RetrievalLoop::decodeSaved() {
-    std::lock_guard lock(DecodeLock);
-    if (!m_article.messageId.empty()) m_settings.messageIds.add(m_article.messageId, true);
-    m_article.decode(m_decoder, m_settings);
+bool RetrievalLoop::isRetrieved(GroupEntry& group) {
+    if (m_article.messageId.empty() ||
+        !m_settings.messageIds.contains(m_article.messageId, &m_settings.logFile))
+        return false;
+    group.ensureStats().current = m_article.number;
+    logLine(group.name() + ": skip retrieved message " + m_article.messageId);
+    return true;
 }
 
 }  // namespace qm

@@ -7,9 +7,11 @@
 // borrows the settings, the decoder, the reader record (groups, batch, stop state), the
 // reader's connection and its SavedArticle. DecodeLock is taken for the duplicate check, for
 // the index update plus decoding, and around the reader's group sets; never held across
-// network reads.
+// network reads (the commands asked for ahead, a write of a few bytes, go out under it).
 #include <cstdint>
+#include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 
 namespace qm {
@@ -20,6 +22,7 @@ class GroupEntry;
 class NNTPConnection;
 class ReaderThread;
 class SavedArticle;
+struct ArticleReference;
 
 class RetrievalLoop {
   public:
@@ -45,10 +48,12 @@ class RetrievalLoop {
     bool pipelining() const;
     // Sends HEAD and BODY of number ahead, and NEXT when another step follows.
     void requestAhead(std::int64_t number, int stepsLeft);
-    // After an article's body: when the NEXT sent ahead names a new article that is not
-    // retrieved yet, asks for that article ahead too.
-    void lookAhead(GroupEntry& group, int stepsLeft);
-    void decodeSaved();
+    // After an article's body: the new article the NEXT sent ahead names, to be asked for
+    // ahead unless it is retrieved already.
+    std::optional<ArticleReference> nextToAskFor(GroupEntry& group, int stepsLeft);
+    // With DecodeLock held: whether the article's message-id is in the index; if so the
+    // group moves past it and the skip is logged.
+    bool isRetrieved(GroupEntry& group);
     void requireConnection() const;
     void logLine(std::string_view line) const;
 
@@ -57,6 +62,8 @@ class RetrievalLoop {
     ReaderThread& m_reader;
     NNTPConnection& m_connection;
     SavedArticle& m_article;
+    // The message-id of the article last asked for ahead, checked against the index then.
+    std::string m_askedAhead;
     // Groups whose reading position is an article not yet dealt with (never read, or the
     // saved position fell out of the server's range): the first turn takes that article too.
     std::set<GroupEntry*> m_unreadPosition;
