@@ -103,6 +103,27 @@ TEST_F(SpoolCache, RemovedAndLateArticlesAreSeenAtOnce) {
     EXPECT_EQ(back->body, "back\r\n");
 }
 
+TEST_F(SpoolCache, AGroupScanShowsArticlesAddedOrRemovedSinceTheLast) {
+    using Numbers = std::vector<std::uint64_t>;
+    write(1, "Subject: one\n", "1\n");
+    write(2, "Subject: two\n", "2\n");
+    // Older than the file system's time step, the folder's scan is kept.
+    std::this_thread::sleep_for(milliseconds(150));
+    EXPECT_EQ(m_spool.scanGroup("alt.test"), Numbers({1, 2}));
+    EXPECT_EQ(m_spool.scanGroup("alt.test"), Numbers({1, 2}));
+    write(5, "Subject: five\n", "5\n");
+    EXPECT_EQ(m_spool.scanGroup("alt.test"), Numbers({1, 2, 5}));
+    // Right after the last change, within the time step.
+    write(7, "Subject: seven\n", "7\n");
+    EXPECT_EQ(m_spool.scanGroup("alt.test"), Numbers({1, 2, 5, 7}));
+    std::this_thread::sleep_for(milliseconds(150));
+    EXPECT_EQ(m_spool.scanGroup("alt.test"), Numbers({1, 2, 5, 7}));
+    std::filesystem::remove(m_dir.file("alt.test/2"));
+    EXPECT_EQ(m_spool.scanGroup("alt.test"), Numbers({1, 5, 7}));
+    std::filesystem::remove_all(m_dir.file("alt.test"));
+    EXPECT_FALSE(m_spool.scanGroup("alt.test"));
+}
+
 TEST_F(SpoolCache, MoreArticlesThanItKeepsAreEachServedAsTheirOwn) {
     // About 36 MB: more than is kept, so older articles make room while others are read.
     const std::string body = std::string(1000, 'x') + "\n";

@@ -135,14 +135,30 @@ bool Spool::isValidGroupName(std::string_view name) {
 
 std::optional<std::vector<std::uint64_t>> Spool::scanGroup(std::string_view group) const {
     if (!isValidGroupName(group)) return std::nullopt;
-    std::vector<std::uint64_t> numbers;
     std::string folder = m_root;
     folder.append("/").append(group);
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
+    const FileStamp stamp = stampOf(status);
+    {
+        std::lock_guard lock(m_cacheMutex);
+        auto found = m_scans.find(folder);
+        if (found != m_scans.end() && found->second.stamp == stamp) return found->second.numbers;
+    }
+    timespec readStart{};
+    clock_gettime(CLOCK_REALTIME, &readStart);
+    std::vector<std::uint64_t> numbers;
     const bool read = forEachEntry(folder, EntryKind::File, [&](std::string_view name) {
         if (auto n = articleNumber(name)) numbers.push_back(*n);
     });
     if (!read) return std::nullopt;
     std::sort(numbers.begin(), numbers.end());
+    // Adding or removing an article changes the folder's stamp, unless the change came
+    // too shortly after the previous one for the clock to tell.
+    if (stampSettled(status.st_mtim, status.st_ctim, readStart)) {
+        std::lock_guard lock(m_cacheMutex);
+        m_scans[folder] = GroupScan{stamp, numbers};
+    }
     return numbers;
 }
 

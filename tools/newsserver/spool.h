@@ -6,7 +6,8 @@
 // Every call looks at the files as they are now, so tests may add articles while the server
 // runs. Articles read are kept, ready to send, in a bounded cache checked against the file's
 // identity, size and times on every read, so that NEXT, HEAD and BODY of one article read and
-// prepare it once. Safe to use from any number of threads.
+// prepare it once. A group's article numbers are kept likewise, checked against the group
+// folder's stamp, since every GROUP asks for them. Safe to use from any number of threads.
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -79,6 +80,10 @@ class Spool {
         std::size_t bytes = 0;
     };
     using CacheList = std::list<CacheEntry>;  // most recently used first
+    struct GroupScan {
+        FileStamp stamp;
+        std::vector<std::uint64_t> numbers;
+    };
 
     static FileStamp stampOf(const struct stat& status);
     std::optional<Location> findInGroup(std::string_view messageId, std::string_view group) const;
@@ -94,6 +99,7 @@ class Spool {
     mutable CacheList m_cache;                                             // guarded
     mutable std::unordered_map<std::string, CacheList::iterator> m_index;  // guarded
     mutable std::size_t m_cachedBytes = 0;                                 // guarded
+    mutable std::unordered_map<std::string, GroupScan> m_scans;            // guarded
 };
 
 // Splits article text into header and body, prepared for sending, and finds its message-id.
