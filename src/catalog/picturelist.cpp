@@ -29,11 +29,18 @@ std::string lastFile(const AppSettings& s, const GroupEntry& g) {
 }
 
 // A tab or line end inside a field would split the record when it is read back.
-std::string oneField(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
+void appendField(std::string& out, std::string_view text) {
+    const std::size_t start = out.size();
+    out.append(text);
+    for (std::size_t i = start; i < out.size(); ++i) {
+        char& c = out[i];
         if (c == '\t' || c == '\n' || c == '\r') c = ' ';
     }
+}
+
+std::string oneField(std::string_view text) {
+    std::string out;
+    appendField(out, text);
     return out;
 }
 
@@ -103,6 +110,7 @@ void savePictureList(const AppSettings& settings, GroupEntry& g) {
         return;
     }
     std::string content;
+    content.reserve(list.size() * 64);
     for (const auto& [name, record] : list) {
         if (!record) continue;  // detached
         if (name.find_first_of("\t\r\n") != std::string::npos) {
@@ -112,9 +120,15 @@ void savePictureList(const AppSettings& settings, GroupEntry& g) {
                 oneField(name));
             continue;
         }
-        content += oneField(record->description) + '\t' + name + '\t' + oneField(record->date) +
-                   '\t' + (record->mark == '\n' || record->mark == '\r' ? 'N' : record->mark) +
-                   '\n';
+        // Built in place: this runs at the end of every turn over the whole list.
+        appendField(content, record->description);
+        content += '\t';
+        content += name;
+        content += '\t';
+        appendField(content, record->date);
+        content += '\t';
+        content += record->mark == '\n' || record->mark == '\r' ? 'N' : record->mark;
+        content += '\n';
     }
     // A turn that decoded nothing leaves the list as it was: rewriting it would only cost a
     // new file (and a deleted one) every turn.
