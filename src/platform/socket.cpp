@@ -450,14 +450,18 @@ bool TcpStream::fill() {
         if (n > 0) {
             m_inPos = 0;
             m_inEnd = static_cast<std::size_t>(n);
-            // Linux clears quick-ack mode again; without it every multi-line reply of some
-            // servers waits for our delayed acknowledgement (about 40 ms).
-            setIntOption(fd, IPPROTO_TCP, TCP_QUICKACK, 1);
             return true;
         }
         if (n == 0) {
             if (m_cancelled) fail(ECANCELED, "reading from");
             return false;
+        }
+        if (wait == POLLIN) {
+            // An acknowledgement we delay while we wait would hold back the rest of a reply
+            // the server does not send before it (about 40 ms for some servers): it goes
+            // out now. Linux leaves quick-ack mode again by itself, so this is done before
+            // every wait; a receive that finds data waiting needs none.
+            setIntOption(fd, IPPROTO_TCP, TCP_QUICKACK, 1);
         }
         if (wait != 0)
             waitFor(wait, "reading from");
