@@ -214,9 +214,10 @@ RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRea
         failure = std::current_exception();
     }
     {
-        // One hold of the lock for the next article's check, its commands (a write of a
-        // few bytes) and this article's decode: with several readers every further hold
-        // waits for another reader's decode.
+        // The next article's commands go out before this one is decoded, so the server sends
+        // it while this side decodes and writes. Its check, its commands (a write of a few
+        // bytes) and this article's decode share one hold of the lock: with several readers
+        // every further hold waits for another reader's decode.
         std::lock_guard lock(DecodeLock);
         if (next &&
             !(!next->messageId.empty() && m_settings.messageIds.contains(next->messageId))) {
