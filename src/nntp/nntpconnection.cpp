@@ -1,11 +1,9 @@
 #include "nntp/nntpconnection.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 
 #include "catalog/picturelist.h"
@@ -246,24 +244,14 @@ int NNTPConnection::takeReceivedLines(SavedArticle& article) {
     std::size_t used = 0;
     std::size_t bytes = 0;
     int lines = 0;
-    // The same lines as the inline path of TcpStream::readLine takes one by one.
-    while (used < data.size()) {
-        const char* begin = data.data() + used;
-        const std::size_t available = std::min(data.size() - used, TcpStream::MaxLineLength);
-        const void* found = std::memchr(begin, '\n', available);
-        if (!found) break;
-        const char* lf = static_cast<const char*>(found);
-        const char* end = lf != begin && lf[-1] == '\r' ? lf - 1 : lf;
-        std::string_view line(begin, static_cast<std::size_t>(end - begin));
-        if (std::memchr(line.data(), '\r', line.size())) break;
-        if (!line.empty() && line.front() == '.') {
-            if (line.size() == 1) break;  // the end of the data: readDataLine takes it
-            if (line[1] == '.') line.remove_prefix(1);
-        }
+    std::string_view line;
+    while (const std::size_t taken = TcpStream::takePlainLine(data.substr(used), line)) {
+        if (line == ".") break;  // the end of the data: readDataLine takes it
+        bytes += line.size();    // as received, a stuffed dot included
+        if (line.starts_with("..")) line.remove_prefix(1);
         article.appendLine(line);
-        bytes += static_cast<std::size_t>(end - begin);
         ++lines;
-        used = static_cast<std::size_t>(lf - data.data()) + 1;
+        used += taken;
     }
     m_stream.consume(used);
     m_lineCounter += lines;

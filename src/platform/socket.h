@@ -110,21 +110,29 @@ class TcpStream {
     bool readLine(std::string_view& line) {
         // The common line, whole in the buffer and ended by LF or CR LF with no other CR, is
         // taken here; everything else (pieces, bare CRs, long lines) by the general reader.
-        if (!m_skipLf && !m_afterFullLine && m_inPos < m_inEnd) {
-            const char* begin = m_in.get() + m_inPos;
-            const std::size_t available = std::min(m_inEnd - m_inPos, MaxLineLength);
-            if (const void* found = std::memchr(begin, '\n', available)) {
-                const char* lf = static_cast<const char*>(found);
-                const char* end = lf != begin && lf[-1] == '\r' ? lf - 1 : lf;
-                const auto length = static_cast<std::size_t>(end - begin);
-                if (!std::memchr(begin, '\r', length)) {
-                    line = std::string_view(begin, length);
-                    m_inPos += static_cast<std::size_t>(lf - begin) + 1;
-                    return true;
-                }
+        if (!m_skipLf && !m_afterFullLine) {
+            if (const std::size_t used = takePlainLine(
+                    std::string_view(m_in.get() + m_inPos, m_inEnd - m_inPos), line)) {
+                m_inPos += used;
+                return true;
             }
         }
         return readLineInPieces(line);
+    }
+
+    // The common line at the start of data: whole, ended by LF or CR LF, with no other CR
+    // and at most MaxLineLength long. Sets line to it (without its line end) and returns the
+    // bytes it takes up; 0 when data does not start with such a line.
+    static std::size_t takePlainLine(std::string_view data, std::string_view& line) {
+        const char* begin = data.data();
+        const void* found = std::memchr(begin, '\n', std::min(data.size(), MaxLineLength));
+        if (!found) return 0;
+        const char* lf = static_cast<const char*>(found);
+        const char* end = lf != begin && lf[-1] == '\r' ? lf - 1 : lf;
+        const auto length = static_cast<std::size_t>(end - begin);
+        if (std::memchr(begin, '\r', length)) return 0;
+        line = std::string_view(begin, length);
+        return static_cast<std::size_t>(lf - begin) + 1;
     }
 
     // What has been received and not read yet, for a caller that takes many lines at once;
