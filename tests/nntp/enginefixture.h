@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -100,6 +101,13 @@ class EngineTest : public ::testing::Test {
         const bool ended = waitFor([&] { return m_frontend.runsFinished() > before; });
         readers.stopAll();
         return ended;
+    }
+
+    // A run of that many readers over the named groups, in order, waited for to its end.
+    bool runGroupsToEnd(int readers, std::initializer_list<std::string_view> names) {
+        GroupTable table;
+        for (std::string_view name : names) table.add(group(name));
+        return runToEnd(pool(readers), table);
     }
 
     template <typename Predicate>

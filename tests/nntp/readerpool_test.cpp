@@ -98,11 +98,7 @@ TEST_F(ReaderPoolThreads, TheSameMessageInTwoGroupsIsFetchedOnce) {
     post("alt.two", 1, "other", "<other@x>", "x\n");
     post("alt.two", 2, "shared.jpg", "<shared@x>", uuencode("shared.jpg", "abc"));
     startServer();
-    ReaderPool& readers = pool(1);
-    GroupTable table;
-    table.add(group("alt.two"));
-    table.add(group("alt.one"));
-    ASSERT_TRUE(runToEnd(readers, table));
+    ASSERT_TRUE(runGroupsToEnd(1, {"alt.two", "alt.one"}));
     int bodies = 0;
     for (const std::string& line : m_server->commands()) bodies += line.starts_with("BODY");
     EXPECT_EQ(bodies, 2) << "\"other\" and the shared one, once";
@@ -122,10 +118,7 @@ TEST_F(ReaderPoolThreads, ArticlesAskedForAheadAreEachFetchedOnceInOrder) {
              uuencode(name, pictureBytes(200 + n, n)));
     }
     startServer();
-    ReaderPool& readers = pool(1);
-    GroupTable table;
-    table.add(group("alt.seq"));
-    ASSERT_TRUE(runToEnd(readers, table));
+    ASSERT_TRUE(runGroupsToEnd(1, {"alt.seq"}));
     std::vector<std::string> expected{"GROUP alt.seq", "HEAD 1", "BODY 1"};
     for (int n = 2; n <= 8; ++n)
         for (const char* command : {"NEXT", "HEAD ", "BODY "})
@@ -149,10 +142,7 @@ TEST_F(ReaderPoolThreads, AbandonedDecodingFilesAreRemovedWhenTheGroupIsRead) {
     m_dir.write("data/alt.k/news.dat/.other", "kept too");
     post("alt.k", 1, "new.jpg", "<1@k>", uuencode("new.jpg", "fresh"));
     startServer();
-    ReaderPool& readers = pool(1);
-    GroupTable table;
-    table.add(group("alt.k"));
-    ASSERT_TRUE(runToEnd(readers, table));
+    ASSERT_TRUE(runGroupsToEnd(1, {"alt.k"}));
     EXPECT_EQ(newsFile("alt.k", ".qmere-decoding-Ab12Cd"), "<missing>");
     EXPECT_EQ(newsFile("alt.k", "old.jpg"), "kept");
     EXPECT_EQ(newsFile("alt.k", ".other"), "kept too");
@@ -197,10 +187,7 @@ TEST_F(ReaderPoolThreads, ShortAndExcludedArticlesCostNoBody) {
     post("alt.f", 4, "no lines header", "<4@f>", "a\nb\nc\nd\n");
     post("alt.f", 5, "last", "<5@f>", "a\nb\nc\nd\n", "Lines: 4\n");
     startServer();
-    ReaderPool& readers = pool(2);
-    GroupTable table;
-    table.add(group("alt.f"));
-    ASSERT_TRUE(runToEnd(readers, table));
+    ASSERT_TRUE(runGroupsToEnd(2, {"alt.f"}));
     EXPECT_EQ(countCommands("BODY 1"), 1);
     EXPECT_EQ(countCommands("BODY 5"), 1);
     for (const char* body : {"BODY 2", "BODY 3", "BODY 4"})
@@ -217,10 +204,7 @@ TEST_F(ReaderPoolThreads, ARefusedHeaderDoesNotStallItsGroup) {
     post("alt.r", 3, "three", "<3@r>", "x\n");
     m_options.refuseHead = 2;
     startServer();
-    ReaderPool& readers = pool(1);
-    GroupTable table;
-    table.add(group("alt.r"));
-    ASSERT_TRUE(runToEnd(readers, table));
+    ASSERT_TRUE(runGroupsToEnd(1, {"alt.r"}));
     EXPECT_EQ(countCommands("BODY 1"), 1);
     EXPECT_EQ(countCommands("BODY 3"), 1);
     EXPECT_TRUE(group("alt.r").has(Finished));
@@ -233,12 +217,7 @@ TEST_F(ReaderPoolThreads, AnArticleCutOffIsFetchedAgainByTheNextRun) {
     post("alt.c", 2, "cut.jpg", "<2@c>", uuencode("cut.jpg", jpg));
     m_options.cutBodyAfter = 3;  // the first body passes, the second is cut
     startServer();
-    {
-        ReaderPool& readers = pool(1);
-        GroupTable table;
-        table.add(group("alt.c"));
-        ASSERT_TRUE(runToEnd(readers, table));
-    }
+    ASSERT_TRUE(runGroupsToEnd(1, {"alt.c"}));
     EXPECT_EQ(newsFile("alt.c", "cut.jpg"), "<missing>");
     EXPECT_EQ(m_dir.read("data/alt.c/2"), "<missing>") << "no half article is kept";
     EXPECT_EQ(m_dir.read("data/alt.c/Last"), "1");
@@ -248,10 +227,7 @@ TEST_F(ReaderPoolThreads, AnArticleCutOffIsFetchedAgainByTheNextRun) {
     m_options.cutBodyAfter.reset();
     m_server.reset();
     startServer();
-    ReaderPool& readers = pool(1);
-    GroupTable table;
-    table.add(group("alt.c"));
-    ASSERT_TRUE(runToEnd(readers, table));
+    ASSERT_TRUE(runGroupsToEnd(1, {"alt.c"}));
     EXPECT_EQ(countCommands("BODY 1"), 0) << "the article read before is not fetched again";
     EXPECT_EQ(countCommands("BODY 2"), 1);
     EXPECT_EQ(newsFile("alt.c", "cut.jpg"), jpg);
