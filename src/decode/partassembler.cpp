@@ -520,7 +520,10 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
     PartAssembler machine(decoder, [&](std::string_view n, std::string_view t) {
         name.assign(n);
         type.assign(t);
-        return PartAssembler::Output{std::move(file), {}, temporary};
+        // Errors name the file that was wanted, not the hidden one.
+        std::string safe = safeOutputName(n);
+        return PartAssembler::Output{
+            std::move(file), {}, joinPath(*news, safe.empty() ? std::string("part") : safe)};
     });
     if (machine.feed(beginLine) != PartAssembler::Step::Continue || machine.lookingForBegin()) {
         std::remove(temporary.c_str());

@@ -198,9 +198,12 @@ int saveSingle(Decoder& decoder, PartReader& reader, const YencBegin& begin,
         return 1;
     }
     ::fchmod(fd.get(), 0644);  // as a file the user saves, not mkostemp's 0600
-    BodyOutcome body = BodyDecoder(decoder, fd.get(), 0, begin.size, temporary).run(reader);
+    // Errors name the file that was wanted, not the hidden one.
+    std::string safe = safeOutputName(begin.name);
+    const std::string wanted = joinPath(*news, safe.empty() ? std::string("part") : safe);
+    BodyOutcome body = BodyDecoder(decoder, fd.get(), 0, begin.size, wanted).run(reader);
     if (::close(fd.release()) != 0 && !body.writeFailed) {
-        decoder.outputFailed(temporary);
+        decoder.outputFailed(wanted);
         body.writeFailed = true;
     }
     if (body.writeFailed) {
