@@ -198,7 +198,8 @@ void MainWindow::addGroup() {
         // A path: the file is decoded as an article; a file that cannot be read is ignored.
         if (FilePtr file = openFile(name, "rb")) {
             std::lock_guard lock(DecodeLock);
-            m_decoder.decodeArticle(std::move(file), false, false, true);
+            // A write failure is on standard error only, as the other decoder errors are here.
+            (void)m_decoder.decodeArticle(std::move(file), false, false, true);
         }
         return;
     }

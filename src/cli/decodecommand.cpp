@@ -1,6 +1,7 @@
 // qmere-cli decode: the desktop program's "Decode files" command for files named on the
 // command line.
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -80,7 +81,13 @@ int runDecodeCommand(Args args) {
             continue;
         }
         std::lock_guard lock(DecodeLock);
-        decoder.decodeArticle(std::move(in), false, false, false);
+        DecodeResult result = decoder.decodeArticle(std::move(in), false, false, false);
+        if (result.outputFailed()) {
+            // A file that could not be written is not kept: the run did not do its work.
+            std::fprintf(stderr, "qmere-cli decode: cannot write %s: %s\n", result.path.c_str(),
+                         std::strerror(result.error));
+            anyFailed = true;
+        }
     }
     std::fflush(stdout);
     return anyFailed ? 1 : 0;

@@ -3,10 +3,12 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "decode/md5.h"
 #include "decode/partreader.h"
+#include "decode/uucodec.h"
 
 namespace qm {
 
@@ -104,6 +106,28 @@ size_t dropCarriageReturns(char* data, size_t size) {
     return static_cast<size_t>(out - data);
 }
 
+// Uuencoded lines are at most 62 characters; longer ones are read in pieces of this.
+constexpr size_t UuLineLimit = 1024;
+
+bool isUuBeginLine(std::string_view line) {
+    return line.substr(0, 6) == "begin ";
+}
+
+// "end", alone on its line or followed by white space.
+bool isUuEndLine(std::string_view line) {
+    return line.substr(0, 3) == "end" && (line.size() == 3 || line[3] == ' ' || line[3] == '\t' ||
+                                          line[3] == '\r' || line[3] == '\n');
+}
+
+// Reads a line of at most UuLineLimit - 1 bytes; the rest of a longer one is dropped.
+bool readUuLine(PartReader& reader, std::string& line, std::string& scratch) {
+    if (!reader.readLine(line, UuLineLimit)) return false;
+    if (line.back() != '\n')
+        while (reader.readLine(scratch, UuLineLimit) && scratch.back() != '\n') {
+        }
+    return true;
+}
+
 // Largest piece of input decoded at once; the scratch buffer holds its output.
 constexpr size_t ChunkSize = 256 * 1024;
 
@@ -190,7 +214,7 @@ size_t QuotedPrintableDecoder::decode(std::string_view in, char* out) {
                     int low = HexValues[static_cast<unsigned char>(p[2])];
                     if ((high | low) < 0) break;
                     char byte = static_cast<char>(high << 4 | low);
-                    if (byte != '\r') *o++ = byte;
+                    if (byte != '\r' || !m_dropCr) *o++ = byte;
                     p += 3;
                 }
                 if (p < end) {
@@ -227,7 +251,7 @@ size_t QuotedPrintableDecoder::decode(std::string_view in, char* out) {
                 int low = hexValue(*p);
                 if (low >= 0) {
                     char byte = static_cast<char>(hexValue(m_high) << 4 | low);
-                    if (byte != '\r') *o++ = byte;
+                    if (byte != '\r' || !m_dropCr) *o++ = byte;
                     ++p;
                 } else {
                     *o++ = '=';
@@ -250,8 +274,19 @@ size_t QuotedPrintableDecoder::finish(char* out) {
     return written;
 }
 
+std::optional<std::string> findUuBeginLine(PartReader& reader) {
+    std::string line, scratch;
+    while (readUuLine(reader, line, scratch)) {
+        if (isUuBeginLine(line)) {
+            reader.pushBack(line);
+            return line;
+        }
+    }
+    return std::nullopt;
+}
+
 BodyOutcome decodeBody(PartReader& reader, std::FILE* out, TransferEncoding encoding, Md5* digest,
-                       bool suppressCr) {
+                       bool text) {
     BodyOutcome outcome;
     std::vector<char>& scratch = scratchBuffer();
     auto write = [&](const char* data, size_t size) {
@@ -260,29 +295,55 @@ BodyOutcome decodeBody(PartReader& reader, std::FILE* out, TransferEncoding enco
             outcome.error = errno;
         }
     };
-    CanonicalDigest canonical(digest);
+    if (encoding == TransferEncoding::Uuencode) {
+        enum class Uu { BeforeBegin, InData, AfterEnd } state = Uu::BeforeBegin;
+        std::string line, rest;
+        while (readUuLine(reader, line, rest)) {
+            if (state == Uu::BeforeBegin) {
+                if (isUuBeginLine(line)) state = Uu::InData;
+            } else if (state == Uu::InData) {
+                if (isUuEndLine(line)) {
+                    state = Uu::AfterEnd;
+                    continue;
+                }
+                size_t n = uuDecodeLine(
+                    line, std::span<char, UuMaxLineBytes>(scratch.data(), UuMaxLineBytes));
+                if (digest) digest->update({scratch.data(), n});
+                if (text) n = dropCarriageReturns(scratch.data(), n);
+                write(scratch.data(), n);
+            }
+        }
+        return outcome;
+    }
+    // Text is digested in its canonical form; other quoted-printable data as it is.
+    const bool canonical = encoding == TransferEncoding::None || text;
+    CanonicalDigest canonicalDigest(canonical ? digest : nullptr);
+    Md5* rawDigest = canonical ? nullptr : digest;
     Base64Decoder base64;
-    QuotedPrintableDecoder quoted;
+    QuotedPrintableDecoder quoted(text);
     for (std::string_view span = reader.peek(); !span.empty(); span = reader.peek()) {
         span = span.substr(0, ChunkSize);
         switch (encoding) {
             case TransferEncoding::None:
                 write(span.data(), span.size());
-                canonical.update(span);
+                canonicalDigest.update(span);
                 break;
             case TransferEncoding::QuotedPrintable: {
                 size_t n = quoted.decode(span, scratch.data());
                 write(scratch.data(), n);
-                canonical.update({scratch.data(), n});
+                canonicalDigest.update({scratch.data(), n});
+                if (rawDigest) rawDigest->update({scratch.data(), n});
                 break;
             }
             case TransferEncoding::Base64: {
                 size_t n = base64.decode(span, scratch.data());
                 if (digest) digest->update({scratch.data(), n});
-                if (suppressCr) n = dropCarriageReturns(scratch.data(), n);
+                if (text) n = dropCarriageReturns(scratch.data(), n);
                 write(scratch.data(), n);
                 break;
             }
+            case TransferEncoding::Uuencode:
+                break;  // decoded line by line above
         }
         reader.consume(span.size());
         // Everything after the pad character is skipped.
@@ -291,11 +352,12 @@ BodyOutcome decodeBody(PartReader& reader, std::FILE* out, TransferEncoding enco
     size_t n = 0;
     if (encoding == TransferEncoding::QuotedPrintable) {
         n = quoted.finish(scratch.data());
-        canonical.update({scratch.data(), n});
+        canonicalDigest.update({scratch.data(), n});
+        if (rawDigest) rawDigest->update({scratch.data(), n});
     } else if (encoding == TransferEncoding::Base64) {
         n = base64.finish(scratch.data(), outcome.truncated);
         if (digest) digest->update({scratch.data(), n});
-        if (suppressCr) n = dropCarriageReturns(scratch.data(), n);
+        if (text) n = dropCarriageReturns(scratch.data(), n);
     }
     write(scratch.data(), n);
     return outcome;

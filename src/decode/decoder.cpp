@@ -15,6 +15,7 @@
 #include "config/appsettings.h"
 #include "config/threadcontext.h"
 #include "decode/mimedecoder.h"
+#include "decode/mimeheader.h"
 #include "decode/outputnames.h"
 #include "decode/partreader.h"
 #include "platform/paths.h"
@@ -25,6 +26,7 @@ namespace {
 // Numbered and "part<N>" names are tried up to this; past it the directory is not sane.
 constexpr int MaxNameNumber = 1000000;
 
+// Copies from to a new file to; nothing is left at to when it fails.
 bool copyFile(const std::string& from, const std::string& to) {
     FilePtr in = openFile(from, "rb");
     if (!in) return false;
@@ -32,21 +34,38 @@ bool copyFile(const std::string& from, const std::string& to) {
     if (!out) return false;
     char buffer[65536];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) {
-        if (std::fwrite(buffer, 1, n, out.get()) != n) return false;
+    bool ok = true;
+    while (ok && (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0)
+        ok = std::fwrite(buffer, 1, n, out.get()) == n;
+    ok = ok && !std::ferror(in.get());
+    if (std::fclose(out.release()) != 0 || !ok) {
+        int error = errno;
+        std::remove(to.c_str());
+        errno = error;
+        return false;
     }
-    return !std::ferror(in.get()) && std::fclose(out.release()) == 0;
+    return true;
+}
+
+// The extension a generated name gets for contentType, so that a nameless picture is still
+// shown as one.
+std::string_view extensionFor(std::string_view contentType) {
+    if (equalsNoCase(contentType, "image/gif")) return ".gif";
+    if (equalsNoCase(contentType, "image/jpeg")) return ".jpg";
+    if (equalsNoCase(contentType, "video/mpeg")) return ".mpg";
+    return {};
 }
 
 }  // namespace
 
 Decoder::Decoder(AppSettings& settings) : m_settings(settings) {}
 
-void Decoder::decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText) {
+DecodeResult Decoder::decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText) {
     m_found = false;
     m_quiet = quiet;
     m_overwrite = overwrite;
     m_lastOutputPath.clear();
+    m_result = DecodeResult();
     // The pending description lives in tmp: it has to exist before a description is kept.
     if (makeDirectories(tmpDirectory()) != 0) errorOutput(tmpDirectory());
     if (in) {
@@ -59,6 +78,7 @@ void Decoder::decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepTex
         }
     }
     if (!m_found) warning("Did not find anything to unpack...\n");
+    return m_result;
 }
 
 void Decoder::information(std::string_view text) {
@@ -86,13 +106,23 @@ void Decoder::errorOutput(std::string_view path) {
                  std::strerror(error));
 }
 
+void Decoder::outputFailed(std::string_view path, int error) {
+    errno = error;
+    errorOutput(path);
+    if (m_result.outputFailed()) return;
+    m_result.error = error != 0 ? error : EIO;
+    m_result.path.assign(path);
+}
+
 std::optional<std::string> Decoder::partDirectory(std::string_view name) {
     std::string tmp = tmpDirectory();
     std::string dir = joinPath(tmp, collectionName(name));
     bool made = makeDirectories(tmp) == 0 &&
                 (::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && isDirectory(dir)));
     if (!made) {
+        int error = errno;
         warning("fail create dir for " + std::string(name));
+        outputFailed(dir, error);
         return std::nullopt;
     }
     return dir + "/";
@@ -112,6 +142,7 @@ void Decoder::removePartDirectory(std::string_view directory) {
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : m_file(std::move(other.m_file)),
       m_temporaryPath(std::move(other.m_temporaryPath)),
+      m_wantedPath(std::move(other.m_wantedPath)),
       m_name(std::move(other.m_name)),
       m_contentType(std::move(other.m_contentType)) {
     other.m_temporaryPath.clear();  // the file is this one's to remove now
@@ -122,6 +153,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         discard();
         m_file = std::move(other.m_file);
         m_temporaryPath = std::move(other.m_temporaryPath);
+        m_wantedPath = std::move(other.m_wantedPath);
         m_name = std::move(other.m_name);
         m_contentType = std::move(other.m_contentType);
         other.m_temporaryPath.clear();
@@ -144,6 +176,8 @@ OutputFile Decoder::openOutputFile(std::optional<std::string_view> name,
     OutputFile output;
     std::optional<std::string> news = newsDirectory();
     if (!news) return output;
+    std::string safe = name ? safeOutputName(*name) : std::string();
+    std::string wanted = joinPath(*news, safe.empty() ? std::string("part") : safe);
     std::string temporary = joinPath(*news, TemporaryOutputPrefix + std::string("XXXXXX"));
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     FilePtr file;
@@ -159,15 +193,12 @@ OutputFile Decoder::openOutputFile(std::optional<std::string_view> name,
     if (!file) {
         // Nothing was created: the pending description waits for the next file, and
         // nothing is reported to the catalogue. The error names the file that was wanted.
-        int error = errno;
-        if (std::optional<std::string> path = outputPath(name)) {
-            errno = error;
-            errorOutput(*path);
-        }
+        outputFailed(wanted);
         return output;
     }
     output.m_file = std::move(file);
     output.m_temporaryPath = std::move(temporary);
+    output.m_wantedPath = std::move(wanted);
     if (name) output.m_name.emplace(*name);
     output.m_contentType.assign(contentType);
     return output;
@@ -175,38 +206,43 @@ OutputFile Decoder::openOutputFile(std::optional<std::string_view> name,
 
 bool Decoder::finishOutputFile(OutputFile& output) {
     if (!output) return false;
+    // A close that fails (the last buffered bytes could not be written) loses data too.
     if (std::fclose(output.m_file.release()) != 0) {
-        errorOutput(output.m_temporaryPath);
+        outputFailed(output.m_wantedPath);
         output.discard();
         return false;
     }
     std::optional<std::string_view> name;
     if (output.m_name) name = *output.m_name;
-    std::optional<std::string> path = outputPath(name);
+    std::optional<std::string> path = outputPath(name, output.m_contentType);
     if (!path) {
         output.discard();
         return false;
     }
     if (std::rename(output.m_temporaryPath.c_str(), path->c_str()) != 0) {
-        errorOutput(*path);
+        outputFailed(*path);
         output.discard();
         return false;
     }
     output.m_temporaryPath.clear();
-    announceOutput(*path, name && !safeOutputName(*name).empty(), output.m_contentType);
+    announceOutput(*path, output.m_contentType);
     return true;
 }
 
-std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> name) {
+std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> name,
+                                               std::string_view contentType) {
     std::optional<std::string> news = newsDirectory();
     if (!news) return std::nullopt;
     // Only the part below the thread's directory is made safe: the data directory is the
     // user's choice and may hold blanks or other excluded characters.
     std::string safe = name ? safeOutputName(*name) : std::string();
     if (safe.empty()) {
-        std::string base = threadDirectory();
+        // Inside "news.dat" like every decoded file, where the catalogue and the file
+        // manager find it.
+        const std::string_view extension = extensionFor(contentType);
         for (int n = 1; n <= MaxNameNumber; ++n) {
-            std::string path = joinPath(base, "part" + std::to_string(n));
+            std::string path = joinPath(*news, "part" + std::to_string(n));
+            path += extension;
             if (!fileExists(path)) return path;
         }
     } else {
@@ -217,16 +253,15 @@ std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> n
             if (!fileExists(numbered)) return numbered;
         }
     }
-    errno = EEXIST;
-    errorOutput(joinPath(*news, safe.empty() ? std::string("part") : safe));
+    outputFailed(joinPath(*news, safe.empty() ? std::string("part") : safe), EEXIST);
     return std::nullopt;
 }
 
-void Decoder::announceOutput(const std::string& path, bool named, std::string_view contentType) {
+void Decoder::announceOutput(const std::string& path, std::string_view contentType) {
     m_lastOutputPath = path;
     std::string descriptionPath = descriptionPathFor(path);
     bool described = attachPendingDescription(descriptionPath);
-    if (named && m_sink) m_sink->onFileDecoded(path, described ? descriptionPath : std::string());
+    if (m_sink) m_sink->onFileDecoded(path, described ? descriptionPath : std::string());
     std::printf("%s (%.*s)\n", path.c_str(), static_cast<int>(contentType.size()),
                 contentType.data());
     m_found = true;
@@ -249,7 +284,7 @@ int removeAbandonedOutputs(const std::string& newsDirectory) {
 std::optional<std::string> Decoder::newsDirectory() {
     std::string news = joinPath(threadDirectory(), "news.dat");
     if (makeDirectories(news) != 0) {
-        errorOutput(news);
+        outputFailed(news);
         return std::nullopt;
     }
     return news;
@@ -278,6 +313,14 @@ std::string Decoder::tmpDirectory() const {
 
 bool Decoder::attachPendingDescription(const std::string& descriptionPath) {
     std::string pending = pendingDescriptionPath();
+    if (!fileExists(pending)) return false;
+    if (fileExists(descriptionPath)) {
+        // A decoded file of that name, or an earlier file's description: it stays, and this
+        // description, which belongs to no other file, goes.
+        warning("description not kept: " + descriptionPath + " exists");
+        std::remove(pending.c_str());
+        return false;
+    }
     if (std::rename(pending.c_str(), descriptionPath.c_str()) == 0) return true;
     if (errno == ENOENT) return false;
     // The group directory may be on another file system than the data directory.

@@ -10,6 +10,7 @@
 // below the calling thread's output directory (ThreadContext::directory) in "news.dat"; part
 // collections below the data directory's "tmp". No name from the input ever leads outside
 // those two.
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,22 @@ inline constexpr char TemporaryOutputPrefix[] = ".qmere-decoding-";
 // left behind; the number removed. Every such file is finished or removed before DecodeLock
 // is released, so the caller holds DecodeLock and none of them is in use.
 int removeAbandonedOutputs(const std::string& newsDirectory);
+
+// What decodeArticle tells its caller about the files the article's content had to go to.
+struct DecodeResult {
+    // 0 when every such file was written whole. Otherwise the errno of the first that could
+    // not be created, written, closed or named (ENOSPC when the disk is full), and its path.
+    // The file that failed is not kept under its name nor as a hidden temporary, was not
+    // reported to the sink (so not logged as "Decoded file" nor catalogued) and got no
+    // description; parts of split posts that were stored before stay stored. The article
+    // was not stored whole: it has to be fetched and decoded again later, so its message-id
+    // must not go into the index. Files of the same article that were finished before the
+    // failure are kept and reported as usual.
+    int error = 0;
+    std::string path;
+
+    bool outputFailed() const { return error != 0; }
+};
 
 // What the catalogue does with decoded files; installed by the catalogue.
 class DecodeSink {
@@ -55,8 +72,10 @@ class OutputFile {
 
     explicit operator bool() const { return static_cast<bool>(m_file); }
     std::FILE* get() const { return m_file.get(); }
-    // Where the body is written until it is finished (for error messages).
+    // Where the body is written until it is finished.
     const std::string& temporaryPath() const { return m_temporaryPath; }
+    // The path the file is meant to get (before numbering), for error messages.
+    const std::string& wantedPath() const { return m_wantedPath; }
 
   private:
     friend class Decoder;
@@ -64,6 +83,7 @@ class OutputFile {
 
     FilePtr m_file;
     std::string m_temporaryPath;
+    std::string m_wantedPath;
     std::optional<std::string> m_name;
     std::string m_contentType;
 };
@@ -77,8 +97,9 @@ class Decoder {
     void setSink(DecodeSink* sink) { m_sink = sink; }
 
     // Decodes everything in an open file and closes it. Writes "Did not find anything to
-    // unpack...\n" as a warning when nothing was found. Caller holds DecodeLock.
-    void decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText);
+    // unpack...\n" as a warning when nothing was found. Caller holds DecodeLock. The result
+    // says whether the article's content could be stored (see DecodeResult).
+    [[nodiscard]] DecodeResult decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText);
 
     // ---- services for the decoding steps (MIME decoder, uuencode scanner)
 
@@ -90,6 +111,11 @@ class Decoder {
     void corruptionWarning();
     // path + ": " + the system's error text (errno) on standard error.
     void errorOutput(std::string_view path);
+    // A file the article's content goes to could not be created, written, closed or named:
+    // reported as errorOutput does, and the first such failure becomes the article's result.
+    // The caller removes what it left behind.
+    void outputFailed(std::string_view path, int error = errno);
+    const DecodeResult& result() const { return m_result; }
 
     // The collection directory for name below the data directory's "tmp", created if
     // missing, ending with "/"; nothing (and a warning) when it cannot be created.
@@ -101,18 +127,21 @@ class Decoder {
     void removePartDirectory(std::string_view directory);
 
     // Starts the output file for a decoded body: a hidden temporary file in the thread's
-    // "news.dat". Empty on failure (reported with the path the file would have had).
+    // "news.dat". Empty on failure (an output failure, with the path the file would have had).
     OutputFile openOutputFile(std::optional<std::string_view> name, std::string_view contentType);
     // Closes output and gives it its name: safe, numbered when it exists and overwrite is
     // off, "part<N>" when nameless; attaches the pending description and reports the file to
-    // the sink. False (reported) when it could not be closed or named; nothing is left then.
+    // the sink. False (an output failure) when it could not be closed or named; nothing is
+    // left then.
     bool finishOutputFile(OutputFile& output);
 
     // The two halves of openOutputFile, for a body decoded into a temporary file first:
     // outputPath makes the directories on the way and picks the path (empty and reported on
-    // failure); announceOutput does what follows the opening of a file at path.
-    std::optional<std::string> outputPath(std::optional<std::string_view> name);
-    void announceOutput(const std::string& path, bool named, std::string_view contentType);
+    // failure); a nameless file gets "part<N>" in "news.dat", with the extension of a picture
+    // or video contentType. announceOutput does what follows the opening of a file at path.
+    std::optional<std::string> outputPath(std::optional<std::string_view> name,
+                                          std::string_view contentType = {});
+    void announceOutput(const std::string& path, std::string_view contentType);
     // The thread's "news.dat" directory, created if missing (no trailing "/").
     std::optional<std::string> newsDirectory();
 
@@ -136,7 +165,9 @@ class Decoder {
   private:
     std::string threadDirectory() const;
     std::string tmpDirectory() const;
-    // Renames the pending description to descriptionPath; false when there is none.
+    // Renames the pending description to descriptionPath; false when there is none, or when
+    // something is at descriptionPath already (then the description is dropped, with a
+    // warning: it never replaces a file).
     bool attachPendingDescription(const std::string& descriptionPath);
 
     AppSettings& m_settings;
@@ -145,6 +176,7 @@ class Decoder {
     bool m_overwrite = false;
     bool m_found = false;
     std::string m_lastOutputPath;
+    DecodeResult m_result;
     std::vector<char> m_outputBuffer;
     std::vector<char> m_inputBuffer;
 };

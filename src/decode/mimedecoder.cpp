@@ -10,6 +10,7 @@
 #include "decode/decoder.h"
 #include "decode/md5.h"
 #include "decode/mimeheader.h"
+#include "decode/partassembler.h"
 #include "decode/partreader.h"
 #include "decode/uuscanner.h"
 #include "platform/file.h"
@@ -22,9 +23,6 @@ namespace {
 // Deeper nesting (messages in messages, multiparts in multiparts, text handed back by the
 // scanner) is refused: every level is a stack frame, and no real article comes close.
 constexpr int MaxNesting = 200;
-// A fragment number or count above this is refused, so that neither file names nor the
-// completeness check run without bound.
-constexpr int MaxParts = 100000;
 
 class NestingGuard {
   public:
@@ -55,7 +53,8 @@ std::optional<std::string> nonEmpty(std::optional<std::string> value) {
     return value;
 }
 
-// A fragment number or count: decimal digits only, 0 to MaxParts; -1 for anything else.
+// A fragment number or count: decimal digits only, 0 to MaxParts (so that neither file names
+// nor the completeness check run without bound); -1 for anything else.
 int parseCount(std::string_view text) {
     if (text.empty() || text.size() > 6) return -1;
     int value = 0;
@@ -115,56 +114,82 @@ void writeEnclosedHeader(std::FILE* file, PartReader& reader) {
     }
 }
 
-bool appendFile(std::FILE* out, const std::string& path) {
-    FilePtr in = openFile(path, "r");
-    if (!in) return false;
-    std::vector<char> buffer(64 * 1024);
-    size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0)
-        if (std::fwrite(buffer.data(), 1, got, out) != got) return false;
-    return !std::ferror(in.get());
-}
+// The fragment files of a set read one after the other as one stream: joining them takes no
+// room on disk, and they stay whole until the message they make was decoded.
+class JoinedFragments {
+  public:
+    // A stream over fragments 1 to count of dir; empty when it cannot be made.
+    static FilePtr open(const std::string& dir, int count) {
+        auto joined = std::make_unique<JoinedFragments>(dir, count);
+        cookie_io_functions_t functions{};
+        functions.read = &JoinedFragments::read;
+        functions.close = &JoinedFragments::close;
+        FilePtr stream(::fopencookie(joined.get(), "r", functions));
+        if (stream) joined.release();  // closing the stream deletes it
+        return stream;
+    }
+
+    JoinedFragments(std::string dir, int count) : m_dir(std::move(dir)), m_count(count) {}
+
+  private:
+    static ssize_t read(void* cookie, char* buffer, size_t size) {
+        auto& self = *static_cast<JoinedFragments*>(cookie);
+        for (;;) {
+            if (!self.m_current) {
+                if (self.m_next > self.m_count) return 0;
+                self.m_current = openFile(self.m_dir + std::to_string(self.m_next++), "r");
+                if (!self.m_current) return -1;  // a read error: errno says why
+            }
+            size_t got = std::fread(buffer, 1, size, self.m_current.get());
+            if (got > 0) return static_cast<ssize_t>(got);
+            if (std::ferror(self.m_current.get())) return -1;
+            self.m_current.reset();
+        }
+    }
+    static int close(void* cookie) {
+        std::unique_ptr<JoinedFragments> owner(static_cast<JoinedFragments*>(cookie));
+        return 0;
+    }
+
+    std::string m_dir;
+    int m_count;
+    int m_next = 1;
+    FilePtr m_current;
+};
 
 void removeCollection(const std::string& dir) {
     std::remove(dir.substr(0, dir.size() - 1).c_str());
 }
 
-// All fragments are present: joins them and decodes the whole message.
+void removeFragments(const std::string& dir, int count) {
+    for (int n = 1; n <= count; ++n) std::remove((dir + std::to_string(n)).c_str());
+}
+
+// All fragments are present: decodes the message they make. They go only once it was
+// decoded with every file written: until then the set stays complete, so fetching its last
+// fragment again (or any other) tries once more.
 int assembleFragments(Decoder& decoder, PartReader& reader, const std::string& dir, int count,
                       bool keepText) {
-    const std::string fullPath = dir + "FULL";
-    {
-        FilePtr full = openFile(fullPath, "w");
-        if (!full) {
-            decoder.errorOutput(fullPath);
-            return 1;
-        }
-        for (int n = 1; n <= count; ++n) {
-            std::string path = dir + std::to_string(n);
-            if (!appendFile(full.get(), path)) {
-                decoder.errorOutput(path);
-                return 1;
-            }
-            std::remove(path.c_str());
-        }
-        if (std::fclose(full.release()) != 0) {
-            decoder.errorOutput(fullPath);
-            return 1;
-        }
-    }
-    FilePtr again = openFile(fullPath, "r");
-    if (!again) {
-        decoder.errorOutput(fullPath);
+    FilePtr joined = JoinedFragments::open(dir, count);
+    if (!joined) {
+        decoder.errorOutput(dir);
         return 1;
     }
+    bool readFailed = false;
     {
-        PartReader whole(std::move(again));
+        PartReader whole(std::move(joined));
         whole.setNesting(reader.nesting());
         handleMessage(decoder, whole, "text/plain", false, keepText);
+        readFailed = whole.readFailed();
     }
+    if (readFailed) {
+        decoder.errorOutput(dir);
+        return 1;
+    }
+    if (decoder.result().outputFailed()) return 1;
     decoder.warning("Did one assemble.");
     if (count > 1) decoder.countAssembled();
-    std::remove(fullPath.c_str());
+    removeFragments(dir, count);
     std::remove((dir + "CT").c_str());
     removeCollection(dir);
     return 0;
@@ -199,9 +224,10 @@ int handlePartial(Decoder& decoder, PartReader& reader, const MimeHeader& header
             return giveUp(reader);
         }
         FilePtr file = openFile(countPath, "w");
-        if (!file || !writeText(file.get(), std::to_string(count) + "\n") ||
-            std::fclose(file.release()) != 0) {
-            decoder.errorOutput(countPath);
+        bool written = file && writeText(file.get(), std::to_string(count) + "\n");
+        if (!file || std::fclose(file.release()) != 0 || !written) {
+            decoder.outputFailed(countPath);
+            std::remove(countPath.c_str());
             return giveUp(reader);
         }
     } else {
@@ -218,7 +244,7 @@ int handlePartial(Decoder& decoder, PartReader& reader, const MimeHeader& header
     const std::string partPath = *dir + std::to_string(part);
     FilePtr file = openFile(partPath, "w");
     if (!file) {
-        decoder.errorOutput(partPath);
+        decoder.outputFailed(partPath);
         return giveUp(reader);
     }
     if (part == 1) {
@@ -227,10 +253,15 @@ int handlePartial(Decoder& decoder, PartReader& reader, const MimeHeader& header
         writeText(file.get(), "\n");
     }
     BodyOutcome copied = decodeBody(reader, file.get(), TransferEncoding::None, nullptr, false);
+    if (!copied.writeFailed && std::ferror(file.get())) {
+        copied.writeFailed = true;  // a header line that could not be written
+        copied.error = errno;
+    }
     int closed = std::fclose(file.release());
     if (copied.writeFailed || closed != 0) {
-        if (copied.writeFailed) errno = copied.error;
-        decoder.errorOutput(partPath);
+        // A fragment cut short would be taken for a whole one by the assembly.
+        decoder.outputFailed(partPath, copied.writeFailed ? copied.error : errno);
+        std::remove(partPath.c_str());
         return 1;
     }
     if (count == 0) return 0;
@@ -268,23 +299,32 @@ int saveDescription(Decoder& decoder, PartReader& reader, TransferEncoding encod
     const std::string path = decoder.pendingDescriptionPath();
     FilePtr file = openFile(path, "w");
     if (!file) {
-        decoder.errorOutput(path);
+        decoder.outputFailed(path);
         return giveUp(reader);
     }
     BodyOutcome outcome = decodeBody(reader, file.get(), encoding, nullptr, true);
     if (outcome.truncated) decoder.warning("Premature EOF");
     int closed = std::fclose(file.release());
     if (outcome.writeFailed || closed != 0) {
-        if (outcome.writeFailed) errno = outcome.error;
-        decoder.errorOutput(path);
+        // Half a description would be attached to the next file as if it were whole.
+        decoder.outputFailed(path, outcome.writeFailed ? outcome.error : errno);
+        std::remove(path.c_str());
         return 1;
     }
     return 0;
 }
 
 int saveToFile(Decoder& decoder, PartReader& reader, const Entity& entity) {
-    std::optional<std::string_view> name;
-    if (entity.fileName) name = *entity.fileName;
+    std::optional<std::string> name = entity.fileName;
+    if (entity.encoding == TransferEncoding::Uuencode) {
+        std::optional<std::string> begin = findUuBeginLine(reader);
+        if (!begin) {
+            decoder.warning("uuencoded part has no begin line");
+            return 1;
+        }
+        // The MIME name wins; the "begin" line's is taken when the header gives none.
+        if (!name) name = nonEmpty(std::string(beginLineName(*begin)));
+    }
     OutputFile out = decoder.openOutputFile(name, entity.type.type);
     if (!out) return giveUp(reader);
     // The digest is only ever compared with a Content-MD5 header.
@@ -293,13 +333,13 @@ int saveToFile(Decoder& decoder, PartReader& reader, const Entity& entity) {
     BodyOutcome outcome = decodeBody(reader, out.get(), entity.encoding, md5 ? &*md5 : nullptr,
                                      isTextType(entity.type.type));
     if (outcome.truncated) decoder.warning("Premature EOF");
-    // A body that could not be written whole is still kept and reported, with the error.
-    if (!decoder.finishOutputFile(out)) return 1;
     if (outcome.writeFailed) {
-        errno = outcome.error;
-        decoder.errorOutput(decoder.lastOutputPath());
+        // Not kept under any name (the temporary file goes with out): the article has to be
+        // fetched again, and this file is decoded whole then.
+        decoder.outputFailed(out.wantedPath(), outcome.error);
         return 1;
     }
+    if (!decoder.finishOutputFile(out)) return 1;
     if (md5 && !std::string_view(*entity.contentMd5).starts_with(Md5::toBase64(md5->finish())))
         decoder.corruptionWarning();
     return 0;
@@ -360,7 +400,9 @@ int handleMessage(Decoder& decoder, PartReader& reader, std::string_view default
     if (text && !encoded && !entity.fileName && !keepText && !inAppleDouble &&
         beginsYencData(reader))
         return scanForAttachments(decoder, reader, header.subject(), keepText);
-    if (keepText || inAppleDouble || !text || entity.fileName)
+    // A uuencoded body is a file, named by its "begin" line when the header does not.
+    if (keepText || inAppleDouble || !text || entity.fileName ||
+        entity.encoding == TransferEncoding::Uuencode)
         return saveToFile(decoder, reader, entity);
     return saveDescription(decoder, reader, entity.encoding);
 }

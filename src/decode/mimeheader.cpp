@@ -160,6 +160,9 @@ TransferEncoding parseEncoding(std::string_view value, bool& unknown) {
     if (token(rest, "binary")) return TransferEncoding::None;
     if (token(rest, "base64")) return TransferEncoding::Base64;
     if (token(rest, "quoted-printable")) return TransferEncoding::QuotedPrintable;
+    // Not MIME, but what posting tools write for a uuencoded body (with its "begin" line).
+    for (std::string_view name : {"x-uuencode", "x-uue", "uuencode", "uue"})
+        if (token(rest, name)) return TransferEncoding::Uuencode;
     unknown = true;
     return TransferEncoding::None;
 }

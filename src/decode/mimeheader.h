@@ -60,7 +60,8 @@ bool isHeaderLine(std::string_view line);
 size_t skipComments(std::string_view text, size_t pos);
 
 // The transfer encoding a Content-Transfer-Encoding value names; unknown is set for a
-// token that is none of 7bit, 8bit, binary, base64, quoted-printable.
+// token that is none of 7bit, 8bit, binary, base64, quoted-printable, x-uuencode, x-uue,
+// uuencode, uue.
 TransferEncoding parseEncoding(std::string_view value, bool& unknown);
 
 // A Content-Type (or Content-Disposition) value: the type and the raw parameter texts.

@@ -131,7 +131,12 @@ class KeptLines {
         write(m_text);
         m_text.clear();
         while (reader.readLine(line, LineLimit)) write(line);
-        if (std::fclose(m_file.release()) != 0) m_decoder.errorOutput(m_path);
+        if (std::fclose(m_file.release()) != 0 && !m_writeFailed) {
+            m_writeFailed = true;
+            m_decoder.outputFailed(m_path);
+        }
+        // A part cut short would be taken for a whole one by the next assembly.
+        if (m_writeFailed) std::remove(m_path.c_str());
     }
 
     void discard() {
@@ -150,13 +155,13 @@ class KeptLines {
             std::string directory = m_path.substr(0, m_path.rfind('/'));
             if (::mkdir(directory.c_str(), 0777) == 0) m_file = qm::openFile(m_path, "w");
         }
-        if (!m_file) m_decoder.errorOutput(m_path);
+        if (!m_file) m_decoder.outputFailed(m_path);
         return static_cast<bool>(m_file);
     }
     void write(std::string_view text) {
         if (!writeAll(m_file.get(), text) && !m_writeFailed) {
             m_writeFailed = true;
-            m_decoder.errorOutput(m_path);
+            m_decoder.outputFailed(m_path);
         }
     }
 
@@ -173,6 +178,17 @@ void takeDescription(Decoder& decoder, const std::string& dir) {
     if (!fileExists(description)) return;
     std::string pending = decoder.pendingDescriptionPath();
     if (std::rename(description.c_str(), pending.c_str()) != 0) decoder.errorOutput(pending);
+}
+
+// After an assembly that failed: the set's description goes back to the set, which stays.
+void returnDescription(Decoder& decoder, const std::string& dir) {
+    std::string pending = decoder.pendingDescriptionPath();
+    std::string description = dir + "0";
+    if (!fileExists(pending) || fileExists(description) ||
+        !isDirectory(dir.substr(0, dir.size() - 1))) {
+        return;
+    }
+    if (std::rename(pending.c_str(), description.c_str()) != 0) decoder.errorOutput(description);
 }
 
 void removeParts(const std::string& dir, int from, int count) {
@@ -210,7 +226,7 @@ PartOutcome feedPartFile(Decoder& decoder, PartAssembler& machine, const std::st
         if (step == PartAssembler::Step::SkipPart) break;  // the BinHex handler's share
         if (step != PartAssembler::Step::Continue) return outcomeOf(step);
     }
-    std::remove(path.c_str());
+    // The part file stays until the output is written whole.
     return PartOutcome::Read;
 }
 
@@ -254,6 +270,9 @@ void storeStreamedPart(Decoder& decoder, StreamedPart& part, const std::string& 
     kept.storeWithRest(part.reader, line);
 }
 
+// The parts are removed only once the output was written whole: when it could not be (a full
+// disk), the set stays as it was, and the article that completed it is decoded again when
+// it is fetched again.
 int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* streamed) {
     takeDescription(decoder, dir);
     PartAssembler machine(decoder);
@@ -265,6 +284,11 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
         } else {
             streamed->reader.ignoreRest();
         }
+    };
+    auto keepSet = [&] {
+        returnDescription(decoder, dir);
+        if (streamed) streamed->reader.ignoreRest();  // what is left of it, when it was read
+        return 1;
     };
     for (int d = 1; d <= count; ++d) {
         std::string path = partPath(dir, d);
@@ -281,22 +305,27 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
                 break;
             case PartOutcome::Finished:
                 finishStreamed(false);
-                removeParts(dir, d, count);
+                if (machine.outputFailed()) return keepSet();
+                removeParts(dir, 1, count);
                 clearSet(decoder, dir, count);
                 return 0;
             case PartOutcome::Unreadable:
+                // What was read goes, as it would have without the missing part.
                 machine.closeOutput();
+                removeParts(dir, 1, d - 1);
                 std::remove(decoder.pendingDescriptionPath().c_str());
                 finishStreamed(true);
                 return 1;
             case PartOutcome::Failed:
                 machine.closeOutput();
                 finishStreamed(true);
-                return 1;
+                return keepSet();
         }
     }
     machine.closeOutput();
+    if (machine.outputFailed()) return keepSet();
     if (machine.inBinHex()) handleBinHex(nullptr, count, count);
+    removeParts(dir, 1, count);
     clearSet(decoder, dir, count);
     return 0;
 }
@@ -307,7 +336,7 @@ PartAssembler::PartAssembler(Decoder& decoder)
     : PartAssembler(decoder, [&decoder](std::string_view name, std::string_view type) {
           Output output;
           output.named = decoder.openOutputFile(name, type);
-          output.path = output.named.temporaryPath();
+          output.path = output.named.wantedPath();
           return output;
       }) {}
 
@@ -362,12 +391,15 @@ PartAssembler::Step PartAssembler::lookForBegin(std::string_view line) {
         return Step::SkipPart;
     }
     if (!startsWith(line, "begin ")) return Step::Continue;
+    // Without a name the file gets a generated one.
     std::string_view name = beginLineName(line);
-    if (name.empty()) return Step::Failed;
     closeOutput();
-    m_output = m_opener(name, contentTypeForName(name));
-    if (!m_output.stream()) return Step::Failed;
     m_writeFailed = false;
+    m_output = m_opener(name, contentTypeForName(name));
+    if (!m_output.stream()) {
+        m_outputFailed = true;  // reported by the opener
+        return Step::Failed;
+    }
     m_state = State::InData;
     return Step::Continue;
 }
@@ -419,7 +451,8 @@ void PartAssembler::flush() {
     if (m_output.stream() && m_filled > 0 && !m_writeFailed &&
         std::fwrite(m_buffer.data(), 1, m_filled, m_output.stream()) != m_filled) {
         m_writeFailed = true;
-        m_decoder.errorOutput(m_output.path);
+        m_outputFailed = true;
+        m_decoder.outputFailed(m_output.path);
     }
     m_filled = 0;
 }
@@ -428,12 +461,18 @@ void PartAssembler::closeOutput() {
     if (!m_output.stream()) return;
     flush();
     if (m_output.named) {
-        // What was decoded is kept, complete or not; only now does it get its name.
-        m_decoder.finishOutputFile(m_output.named);
+        if (m_writeFailed) {
+            m_output.named = OutputFile();  // not kept under any name: it is not whole
+        } else if (!m_decoder.finishOutputFile(m_output.named)) {
+            m_outputFailed = true;
+        }
+        // What was decoded whole is kept, complete post or not; only now has it its name.
         return;
     }
     if (std::fclose(m_output.file.release()) != 0 && !m_writeFailed) {
-        m_decoder.errorOutput(m_output.path);
+        m_writeFailed = true;
+        m_outputFailed = true;
+        m_decoder.outputFailed(m_output.path);
     }
 }
 
@@ -481,7 +520,10 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
     PartAssembler machine(decoder, [&](std::string_view n, std::string_view t) {
         name.assign(n);
         type.assign(t);
-        return PartAssembler::Output{std::move(file), {}, temporary};
+        // Errors name the file that was wanted, not the hidden one.
+        std::string safe = safeOutputName(n);
+        return PartAssembler::Output{
+            std::move(file), {}, joinPath(*news, safe.empty() ? std::string("part") : safe)};
     });
     if (machine.feed(beginLine) != PartAssembler::Step::Continue || machine.lookingForBegin()) {
         std::remove(temporary.c_str());
@@ -505,6 +547,12 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
     // Storing the part would have replaced an older part 1 of this set, and the assembly
     // would have removed it.
     removeParts(dir, 1, 1);
+    if (machine.outputFailed()) {
+        // Reported; nothing of it is kept, and the article has to be decoded again.
+        std::remove(temporary.c_str());
+        decoder.removePartDirectory(dir);
+        return 1;
+    }
     if (!complete) {
         // Cut before its "end" line: it never becomes a file.
         std::remove(temporary.c_str());
@@ -512,13 +560,14 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
         return 0;
     }
     takeDescription(decoder, dir);
-    std::optional<std::string> path = decoder.outputPath(name);
+    std::optional<std::string> path = decoder.outputPath(name, type);
     if (!path || std::rename(temporary.c_str(), path->c_str()) != 0) {
-        if (path) decoder.errorOutput(*path);
+        if (path) decoder.outputFailed(*path);
         std::remove(temporary.c_str());
+        returnDescription(decoder, dir);
         return 1;
     }
-    decoder.announceOutput(*path, !safeOutputName(name).empty(), type);
+    decoder.announceOutput(*path, type);
     clearSet(decoder, dir, 1);
     return 0;
 }

@@ -31,7 +31,7 @@ class PartAssembler {
         Continue,  // go on with the next line
         SkipPart,  // the rest of this part goes to the BinHex handler: skip it
         Finished,  // the "end" line was decoded and the output closed
-        Failed,    // a "begin" line without a name, or its output could not be created
+        Failed,    // the output of a "begin" line could not be created
     };
     struct Output {
         FilePtr file;      // a file whose naming the opener's caller sees to
@@ -54,8 +54,12 @@ class PartAssembler {
     // with a 1024-byte line buffer would give them; the rest goes to feed() line by line.
     size_t feedFullLines(std::string_view text);
     void endPart();
-    // Writes what is buffered and closes the output (reporting write errors).
+    // Writes what is buffered and closes the output. An output that could not be written
+    // whole is not kept under a name (one made by OutputOpener is the caller's to remove).
     void closeOutput();
+    // True once an output could not be created, written, closed or named (reported to the
+    // decoder as an output failure).
+    bool outputFailed() const { return m_outputFailed; }
 
     bool lookingForBegin() const { return m_state == State::LookingForBegin; }
     bool inBinHex() const { return m_state == State::BinHex; }
@@ -76,17 +80,20 @@ class PartAssembler {
     Output m_output;
     std::vector<char>& m_buffer;
     size_t m_filled = 0;
-    bool m_writeFailed = false;
+    bool m_writeFailed = false;  // of the current output
+    bool m_outputFailed = false;
 };
 
 // The file name of a "begin " line: after the mode and the white space, to the end of the
-// line (trailing white space dropped). Empty when the line has none.
+// line (trailing white space dropped). Empty when the line has none (the file then gets a
+// generated name).
 std::string_view beginLineName(std::string_view line);
 // A line that is exactly "end" with its line end ("\n" or "\r\n").
 bool isEndLine(std::string_view line);
 
 // Decodes the set in dir (ending with "/") of count parts from its part files; the
-// description ("0") becomes the pending description first. 0 when done, 1 on an error.
+// description ("0") becomes the pending description first. 0 when done, 1 on an error. The
+// part files are removed only when the output was written whole.
 int assembleParts(Decoder& decoder, const std::string& dir, int count);
 
 // The part being saved, taken from the article instead of its part file: firstLine (when

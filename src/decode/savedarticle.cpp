@@ -21,6 +21,10 @@ void SavedArticle::reset() {
     part = 1;
     total = 1;
     key.clear();
+    // An article without a Subject header must not show, be filtered or be catalogued
+    // under the previous article's.
+    std::lock_guard lock(m_subjectMutex);
+    m_subject.clear();
 }
 
 void SavedArticle::setGroup(const std::string& dataDirectory, const GroupEntry& group) {
@@ -91,21 +95,21 @@ void SavedArticle::appendLine(std::string_view line) {
     append("\n");
 }
 
-int SavedArticle::decode(Decoder& decoder, const AppSettings& settings) {
+DecodeResult SavedArticle::decode(Decoder& decoder, const AppSettings& settings) {
     // Whatever is still buffered for writing must be on disk before the decoder reads it.
     file.reset();
     FilePtr in;
     if (m_sink == Sink::Memory) {
-        if (m_text.empty()) return 0;  // never happens: the header comes first
+        if (m_text.empty()) return {};  // never happens: the header comes first
         in.reset(::fmemopen(m_text.data(), m_text.size(), "r"));
     } else if (m_sink == Sink::File) {
         std::string source = filePath();
-        if (source.empty()) return 0;
+        if (source.empty()) return {};
         in = openFile(source, "r");
     }
-    if (in)
-        decoder.decodeArticle(std::move(in), false, settings.keepDup == 0, settings.keepText != 0);
-    return 0;
+    if (!in) return {};
+    return decoder.decodeArticle(std::move(in), false, settings.keepDup == 0,
+                                 settings.keepText != 0);
 }
 
 void SavedArticle::discard() {

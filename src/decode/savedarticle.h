@@ -15,18 +15,18 @@
 #include <string>
 #include <string_view>
 
+#include "decode/decoder.h"
 #include "platform/file.h"
 
 namespace qm {
 
 class AppSettings;
-class Decoder;
 class Frontend;
 class GroupEntry;
 
 class SavedArticle {
   public:
-    // number := -1, no file, lines := 0, line count := 0, part 1 of 1, key empty.
+    // number := -1, no file, lines := 0, line count := 0, part 1 of 1, key and subject empty.
     void reset();
     // group directory := data directory joined with the group's name. A name that could
     // lead out of the data directory ("", ".", "..", or one holding "/" or "\") leaves the
@@ -52,8 +52,9 @@ class SavedArticle {
     // The text is complete: the file, if any, is closed.
     void finish() { closeFile(); }
     // Decodes the saved text (quiet 0, overwrite = !keepDup, keep text), from memory or from
-    // the file. Caller holds DecodeLock. Always 0.
-    int decode(Decoder& decoder, const AppSettings& settings);
+    // the file. Caller holds DecodeLock. The decoder's result: whether the article's content
+    // could be stored (see DecodeResult); nothing to decode counts as stored.
+    DecodeResult decode(Decoder& decoder, const AppSettings& settings);
     // Forgets the text and deletes the saved file if one was written.
     void discard();
     void closeFile() { file.reset(); }

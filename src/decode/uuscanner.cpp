@@ -294,8 +294,10 @@ std::optional<int> readCount(const std::string& path) {
 
 bool writeCount(Decoder& decoder, const std::string& path, int count) {
     FilePtr file = openFile(path, "w");
-    if (!file || std::fprintf(file.get(), "%d\n", count) < 0 || std::fclose(file.release()) != 0) {
-        decoder.errorOutput(path);
+    bool written = file && std::fprintf(file.get(), "%d\n", count) >= 0;
+    if (!file || std::fclose(file.release()) != 0 || !written) {
+        decoder.outputFailed(path);
+        std::remove(path.c_str());
         return false;
     }
     return true;
@@ -314,28 +316,38 @@ int storePart(Decoder& decoder, PartReader& reader, const std::string& dir, int 
     std::string path = dir + std::to_string(part);
     FilePtr file = openFile(path, "w");
     if (!file) {
-        decoder.errorOutput(path);
+        decoder.outputFailed(path);
         reader.ignoreRest();
         return 1;
     }
     std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
-    bool ok = !firstLine || writeText(file.get(), *firstLine);
+    int error = 0;  // of the first write that failed
+    auto put = [&](std::string_view text) {
+        if (error == 0 && !writeText(file.get(), text)) error = errno;
+    };
+    if (firstLine) put(*firstLine);
     bool ended = false;
     std::string line;
     while (reader.readLine(line, LineLimit)) {
-        ok = writeText(file.get(), line) && ok;
+        put(line);
         // Without a count, the part with the "end" line is the last one.
         if (count == 0 && isEndLine(line)) {
             ended = true;
             break;
         }
     }
-    if (std::fclose(file.release()) != 0 || !ok) {
-        decoder.errorOutput(path);
+    if (std::fclose(file.release()) != 0 && error == 0) error = errno;
+    if (error != 0) {
+        // A part cut short would be taken for a whole one by the assembly.
+        decoder.outputFailed(path, error);
+        std::remove(path.c_str());
         return 1;
     }
     if (ended) {
-        if (!writeCount(decoder, dir + "CT", part)) return 1;
+        if (!writeCount(decoder, dir + "CT", part)) {
+            std::remove(path.c_str());  // its count is what makes the set complete
+            return 1;
+        }
         count = part;
     }
     return 0;
@@ -519,14 +531,17 @@ void Scanner::openDescription() {
 
 void Scanner::writeDescription(std::string_view text) {
     if (m_description && !writeText(m_description.get(), text)) {
-        m_decoder.errorOutput(m_descriptionPath);
+        // Written once per set: one cut short would stay so.
+        m_decoder.outputFailed(m_descriptionPath);
         m_description.reset();
+        std::remove(m_descriptionPath.c_str());
     }
 }
 
 void Scanner::closeDescription() {
     if (m_description && std::fclose(m_description.release()) != 0) {
-        m_decoder.errorOutput(m_descriptionPath);
+        m_decoder.outputFailed(m_descriptionPath);
+        std::remove(m_descriptionPath.c_str());
     }
 }
 
@@ -558,7 +573,7 @@ int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_vie
         decoder.information(text);
     }
     std::string_view collection = name ? *name : "unknown";
-    if (count == 0 && part == 1 && firstLine && !beginLineName(*firstLine).empty()) {
+    if (count == 0 && part == 1 && firstLine && startsWith(*firstLine, "begin ")) {
         // A whole post stores nothing in its collection: the directory is only made when
         // it has to hold something. Something else in its place still gets the warning.
         std::string path = decoder.partDirectoryPath(collection);
@@ -597,7 +612,7 @@ FilePtr openPartDescription(Decoder& decoder, std::string_view name) {
     std::string path = *dir + "0";
     if (fileExists(path)) return {};  // a set's description is written once
     FilePtr file = openFile(path, "w");
-    if (!file) decoder.errorOutput(path);
+    if (!file) decoder.outputFailed(path);
     return file;
 }
 

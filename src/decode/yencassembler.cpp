@@ -42,6 +42,7 @@ bool writeAt(int fd, const char* data, size_t size, std::uint64_t offset) {
     while (size > 0) {
         ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = ENOSPC;  // nothing written, and no error said why
         if (n <= 0) return false;
         data += n;
         size -= static_cast<size_t>(n);
@@ -112,7 +113,7 @@ class BodyDecoder {
         if (!m_outcome.writeFailed &&
             !writeAt(m_fd, m_buffer.data(), take, m_offset + m_outcome.written)) {
             m_outcome.writeFailed = true;
-            m_decoder.errorOutput(m_path);
+            m_decoder.outputFailed(m_path);
         }
         m_outcome.written += take;
     }
@@ -156,22 +157,29 @@ void takeDescription(Decoder& decoder, const std::string& description) {
     moveDescription(decoder, description, decoder.pendingDescriptionPath());
 }
 
-// Moves a finished file to its place in "news.dat" and reports it; false on an error.
+// Moves a finished file to its place in "news.dat" and reports it; false (an output
+// failure, with nothing left at its place) on an error.
 bool publish(Decoder& decoder, const std::string& from, std::string_view name) {
-    std::optional<std::string> path = decoder.outputPath(name);
+    std::string_view type = contentTypeForName(name);
+    std::optional<std::string> path = decoder.outputPath(name, type);
     if (!path) return false;
     if (std::rename(from.c_str(), path->c_str()) != 0) {
         // The data directory may be on another file system than the group's.
         std::error_code ec;
-        if (errno != EXDEV ||
+        int error = errno;
+        if (error != EXDEV ||
             !std::filesystem::copy_file(from, *path,
                                         std::filesystem::copy_options::overwrite_existing, ec)) {
-            decoder.errorOutput(*path);
+            if (error == EXDEV) {
+                error = ec.value();
+                std::remove(path->c_str());  // a copy cut short
+            }
+            decoder.outputFailed(*path, error);
             return false;
         }
         std::remove(from.c_str());
     }
-    decoder.announceOutput(*path, !safeOutputName(name).empty(), contentTypeForName(name));
+    decoder.announceOutput(*path, type);
     return true;
 }
 
@@ -185,14 +193,17 @@ int saveSingle(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     std::string temporary = joinPath(*news, TemporaryOutputPrefix + std::string("XXXXXX"));
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd) {
-        decoder.errorOutput(temporary);
+        decoder.outputFailed(temporary);
         reader.ignoreRest();
         return 1;
     }
     ::fchmod(fd.get(), 0644);  // as a file the user saves, not mkostemp's 0600
-    BodyOutcome body = BodyDecoder(decoder, fd.get(), 0, begin.size, temporary).run(reader);
+    // Errors name the file that was wanted, not the hidden one.
+    std::string safe = safeOutputName(begin.name);
+    const std::string wanted = joinPath(*news, safe.empty() ? std::string("part") : safe);
+    BodyOutcome body = BodyDecoder(decoder, fd.get(), 0, begin.size, wanted).run(reader);
     if (::close(fd.release()) != 0 && !body.writeFailed) {
-        decoder.errorOutput(temporary);
+        decoder.outputFailed(wanted);
         body.writeFailed = true;
     }
     if (body.writeFailed) {
@@ -206,6 +217,8 @@ int saveSingle(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     takeDescription(decoder, descriptionPath);
     if (!publish(decoder, temporary, begin.name)) {
         std::remove(temporary.c_str());
+        // The description comes again with the article.
+        std::remove(decoder.pendingDescriptionPath().c_str());
         return 1;
     }
     YencSetCheck check;
@@ -224,7 +237,7 @@ bool recordPart(Decoder& decoder, const std::string& listPath, std::uint64_t siz
     parts.erase(std::remove_if(parts.begin(), parts.end(), same), parts.end());
     parts.push_back(part);
     if (!writeFileAtomic(listPath, formatStoredParts(parts))) {
-        decoder.errorOutput(listPath);
+        decoder.outputFailed(listPath);
         return false;
     }
     return true;
@@ -250,7 +263,7 @@ int saveMultiPart(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     std::string dataPath = *dir + "data";
     UniqueFd fd(::open(dataPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!fd) {
-        decoder.errorOutput(dataPath);
+        decoder.outputFailed(dataPath);
         reader.ignoreRest();
         return 1;
     }
@@ -258,9 +271,10 @@ int saveMultiPart(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     BodyOutcome body =
         BodyDecoder(decoder, fd.get(), range.begin - 1, length, dataPath).run(reader);
     if (::close(fd.release()) != 0 && !body.writeFailed) {
-        decoder.errorOutput(dataPath);
+        decoder.outputFailed(dataPath);
         body.writeFailed = true;
     }
+    // Not recorded in the list: the part counts as missing until it is decoded again.
     if (body.writeFailed) return 1;
 
     YencStoredPart stored;
@@ -279,7 +293,11 @@ int saveMultiPart(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     if (!check.complete) return 0;  // waits for the other parts
 
     takeDescription(decoder, setDescription);
-    if (!publish(decoder, dataPath, begin.name)) return 1;
+    if (!publish(decoder, dataPath, begin.name)) {
+        // The set stays whole, its description with it, for the next try.
+        std::rename(decoder.pendingDescriptionPath().c_str(), setDescription.c_str());
+        return 1;
+    }
     warnAbout(decoder, decoder.lastOutputPath(), check);
     std::remove(listPath.c_str());
     decoder.removePartDirectory(*dir);

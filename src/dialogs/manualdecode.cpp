@@ -179,7 +179,8 @@ void ManualDecodeDialog::decodeFiles() {
             continue;
         }
         std::lock_guard lock(DecodeLock);
-        m_decoder.decodeArticle(std::move(in), false, false, false);
+        // A write failure is on standard error only, as the other decoder errors are here.
+        (void)m_decoder.decodeArticle(std::move(in), false, false, false);
     }
     QGuiApplication::restoreOverrideCursor();
 }

@@ -83,7 +83,10 @@ int makeDirectories(std::string_view path) {
             if (current.empty()) continue;  // the root of an absolute path
             struct stat st {};
             if (stat(current.c_str(), &st) == 0) {
-                if (!S_ISDIR(st.st_mode)) return -1;
+                if (!S_ISDIR(st.st_mode)) {
+                    errno = ENOTDIR;  // callers report why
+                    return -1;
+                }
             } else if (mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) {
                 return -1;
             }

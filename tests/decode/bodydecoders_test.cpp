@@ -153,8 +153,16 @@ TEST(DecodeBody, DigestsTheCanonicalFormOfWhatItWrites) {
         // copy and quoted-printable: line ends digested as CR LF, never CR CR LF
         {"one\ntwo\n", TransferEncoding::None, false, "one\ntwo\n", "one\r\ntwo\r\n"},
         {"one\r\ntwo\r\n", TransferEncoding::None, false, "one\r\ntwo\r\n", "one\r\ntwo\r\n"},
-        {"caf=E9\nx=\ny\n", TransferEncoding::QuotedPrintable, false, "caf\xe9\nxy\n",
+        {"caf=E9\nx=\ny\n", TransferEncoding::QuotedPrintable, true, "caf\xe9\nxy\n",
          "caf\xe9\r\nxy\r\n"},
+        // quoted-printable text drops an encoded CR; other data keeps it, digested as it is
+        {"a=0D\nb=0D=0A", TransferEncoding::QuotedPrintable, true, "a\nb\n", "a\r\nb\r\n"},
+        {"a=0D\nb=0D=0A", TransferEncoding::QuotedPrintable, false, "a\r\nb\r\n", "a\r\nb\r\n"},
+        {"a\nb=0A", TransferEncoding::QuotedPrintable, false, "a\nb\n", "a\nb\n"},
+        // uuencode: only the lines from "begin" to "end" are data, digested as decoded
+        {"text\nbegin 644 x\n$80T*8@``\n`\nend\nafter\n", TransferEncoding::Uuencode, false,
+         "a\r\nb", "a\r\nb"},
+        {"begin 644 x\n$80T*8@``\nend\n", TransferEncoding::Uuencode, true, "a\nb", "a\r\nb"},
     };
     for (const auto& c : cases) {
         BodyRun run = runBody(c.body, c.encoding, c.suppressCr);

@@ -123,12 +123,39 @@ TEST_F(DecoderTest, KeepDupKeepsBothPostsAndOverwriteReplacesTheFirst) {
     EXPECT_EQ(listing(news()), (std::vector<std::string>{"1_pic.jpg", "pic.jpg"}));
 }
 
-TEST_F(DecoderTest, NamelessFilesArePartNInTheThreadDirectoryAndNotReported) {
-    std::string dir = ThreadContext::current().directory;
-    EXPECT_EQ(open(std::nullopt), joinPath(dir, "part1"));
-    EXPECT_EQ(open("~~"), joinPath(dir, "part2"));
-    EXPECT_TRUE(m_sink.files.empty());
+// Inside "news.dat", where the catalogue and the file manager see them, and reported.
+TEST_F(DecoderTest, NamelessFilesGetAGeneratedNameInNewsDat) {
+    // A picture stays one: its type gives the extension.
+    EXPECT_EQ(open(std::nullopt), newsFile("part1.jpg"));
+    EXPECT_EQ(open("~~"), newsFile("part2.jpg"));
+    EXPECT_EQ(m_sink.files.size(), 2u);
     EXPECT_TRUE(m_decoder->found());
+
+    decode(
+        "Subject: no name\nContent-Type: image/gif\nContent-Transfer-Encoding: base64\n\nYWJj\n");
+    EXPECT_EQ(content(newsFile("part1.gif")), "abc");
+    std::string data = sampleData(500);
+    decode(article("no name either", uuencodeBody(data, "")));
+    EXPECT_EQ(content(newsFile("part1")), data);
+    EXPECT_EQ(m_sink.files.size(), 4u);
+    EXPECT_TRUE(listing(tmp()).empty()) << "nothing waits in tmp";
+    EXPECT_EQ(listing(ThreadContext::current().directory), std::vector<std::string>{"news.dat"});
+}
+
+TEST_F(DecoderTest, ADescriptionNeverReplacesAFile) {
+    // A decoded file called like the description, and an earlier file's description.
+    m_dir.write("data/tmp/tempdesc.txt", "about notes");
+    EXPECT_EQ(content(open("notes.desc")), "x");
+    m_dir.write("data/tmp/tempdesc.txt", "about x.jpg");
+    open("x.jpg");
+    m_dir.write("data/tmp/tempdesc.txt", "about x.gif");
+    open("x.gif");
+    EXPECT_EQ(content(newsFile("x.desc")), "about x.jpg");
+    EXPECT_EQ(m_sink.files.back(), std::make_pair(newsFile("x.gif"), std::string()));
+    EXPECT_FALSE(fileExists(m_decoder->pendingDescriptionPath())) << "not kept for another file";
+    EXPECT_NE(log().find("Warning: description not kept: " + newsFile("x.desc") + " exists"),
+              std::string::npos)
+        << log();
 }
 
 TEST_F(DecoderTest, PendingDescriptionBecomesTheDescFileOfTheNextFile) {
@@ -186,7 +213,8 @@ TEST_F(DecoderTest, AMimeBodyHasNoFinalNameUntilItIsWrittenWhole) {
         base64Lines(data);
     article.news = news();
     article.finalName = "big.bin";
-    m_decoder->decodeArticle(openWatched(article), false, false, false);
+    EXPECT_FALSE(
+        m_decoder->decodeArticle(openWatched(article), false, false, false).outputFailed());
     EXPECT_GT(article.temporariesSeen, 1);
     EXPECT_EQ(article.temporariesLost, 0);
     EXPECT_EQ(article.finalSeen, 0);
@@ -206,7 +234,7 @@ TEST_F(DecoderTest, ASplitPostHasNoFinalNameUntilItIsAssembled) {
     second.text = article("pic.jpg (2/2)", body.substr(half));
     second.news = news();
     second.finalName = "pic.jpg";
-    m_decoder->decodeArticle(openWatched(second), false, false, false);
+    EXPECT_FALSE(m_decoder->decodeArticle(openWatched(second), false, false, false).outputFailed());
     EXPECT_GT(second.temporariesSeen, 1);
     EXPECT_EQ(second.temporariesLost, 0);
     EXPECT_EQ(second.finalSeen, 0);

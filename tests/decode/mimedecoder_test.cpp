@@ -134,6 +134,34 @@ TEST_F(MimeDecoderTest, QuotedPrintableAttachmentIsDecoded) {
     EXPECT_EQ(news("q.bin"), std::string("A=BC\0\n\xff\n", 8));
 }
 
+// Text before the "begin" line and after the "end" line is no data; the name of the header
+// wins over the begin line's, which names the file when the header does not.
+TEST_F(MimeDecoderTest, UuencodedBodiesAreDecodedAndTheirHeaderNameWins) {
+    const std::string data("uu\r\ndata\0\xff", 10);
+    struct Case {
+        std::string encoding, parameter, beginName, file;
+    };
+    const Case cases[] = {
+        {"x-uuencode", "; name=\"header.jpg\"", "inner.jpg", "header.jpg"},
+        {"X-UUE", "", "inner.bin", "inner.bin"},
+        {"uue (poster)", "", "", "part1"},
+    };
+    for (const Case& c : cases) {
+        decode("Subject: uu\nContent-Type: application/octet-stream" + c.parameter +
+               "\nContent-Transfer-Encoding: " + c.encoding + "\n\nsome words\nbegin 644 " +
+               c.beginName + "\n" + uuencodeLine(data) + "`\nend\ntrailing words\n");
+        EXPECT_EQ(news(c.file), data) << c.encoding;
+    }
+    EXPECT_EQ(log().find("unknown content transfer encoding"), std::string::npos) << log();
+
+    decode(
+        "Subject: packed\nContent-Type: application/octet-stream; name=g.bin\n"
+        "Content-Transfer-Encoding: x-gzip64\n\nkept as it is\n");
+    EXPECT_EQ(news("g.bin"), "kept as it is\n");
+    EXPECT_NE(log().find("Warning: ignoring unknown content transfer encoding\n"),
+              std::string::npos);
+}
+
 TEST_F(MimeDecoderTest, MalformedStructuresAreWarnedAbout) {
     struct Case {
         std::string article, warning;

@@ -1,5 +1,6 @@
-// The MIME decoder against encoders nobody here wrote: Python's email package and mpack.
-// Their output is made at run time in a temporary folder.
+// The MIME decoder against encoders nobody here wrote: Python's email package and binascii,
+// mpack and uudeview's uuenview, on pictures made by ImageMagick. Their output is made at run
+// time in a temporary folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -123,7 +124,8 @@ TEST_F(MimeEncodersTest, MpackFragmentsInAnotherOrderAndAcrossRunsGiveTheOrigina
         Decoder secondRun(settings);
         for (size_t i = half; i < order.size(); ++i) {
             std::string path = dir.write("article", fragments[order[i]]);
-            secondRun.decodeArticle(openFile(path, "rb"), false, false, false);
+            EXPECT_FALSE(
+                secondRun.decodeArticle(openFile(path, "rb"), false, false, false).outputFailed());
         }
     }
     EXPECT_EQ(news("picture.jpg"), data);
@@ -135,6 +137,72 @@ TEST_F(MimeEncodersTest, MpackFragmentsInAnotherOrderAndAcrossRunsGiveTheOrigina
     EXPECT_EQ(assembled, 1u) << text;
     EXPECT_EQ(text.find("corrupted in transit"), std::string::npos) << text;
     EXPECT_TRUE(std::filesystem::is_empty(tmpPath())) << "the collection is gone";
+}
+
+// uuenview posting a picture in several articles: MIME message/partial fragments whose
+// assembled message is an image/jpeg with Content-Transfer-Encoding x-uuencode.
+TEST_F(MimeEncodersTest, UuenviewXUuencodePartialsGiveTheOriginalPicture) {
+    for (const char* program : {"uuenview", "convert"})
+        ASSERT_TRUE(haveProgram(program))
+            << program << " is needed for this test: run scripts/install-deps.sh test";
+    const std::string work = dir.file("work");
+    // Posting goes to the program INEWS names: here one that keeps each article in a file.
+    std::string poster = dir.write("work/inews.sh", "#!/bin/sh\nn=$(ls " + work +
+                                                        "/posts | wc -l)\n"
+                                                        "cat > " +
+                                                        work + "/posts/$n\n");
+    std::string command = "cd " + work + " && chmod +x inews.sh && mkdir posts && " +
+                          "convert -size 320x240 -seed 7 plasma:fractal picture.jpg && " +
+                          "INEWS=" + poster + " uuenview -u -p alt.test -200 picture.jpg " +
+                          ">/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<std::string> posts;
+    for (int n = 0; auto text = readWholeFile(work + "/posts/" + std::to_string(n)); ++n)
+        posts.push_back(*text);
+    ASSERT_GE(posts.size(), 3u) << "uuenview made too few articles to test anything";
+    ASSERT_NE(posts[0].find("x-uuencode"), std::string::npos) << posts[0];
+
+    // The first fragment last, the others backwards.
+    for (size_t i = posts.size(); i-- > 1;) decode(posts[i]);
+    EXPECT_EQ(news("picture.jpg"), "<missing>");
+    decode(posts[0]);
+    EXPECT_EQ(news("picture.jpg"), *readWholeFile(work + "/picture.jpg"));
+    EXPECT_EQ(log().find("unknown content transfer encoding"), std::string::npos) << log();
+    EXPECT_TRUE(std::filesystem::is_empty(tmpPath())) << "the collection is gone";
+}
+
+// A GIF sent as quoted-printable holds CR bytes ("=0D") that are data, not line ends; in a
+// text part of the same article they stay dropped. Python's quopri leaves CR bytes unencoded
+// and its pure-Python fallback splits escapes; binascii in binary mode is the sound encoder.
+TEST_F(MimeEncodersTest, QuotedPrintableGifKeepsItsCrBytesAndPassesContentMd5) {
+    for (const char* program : {"python3", "convert"})
+        ASSERT_TRUE(haveProgram(program))
+            << program << " is needed for this test: run scripts/install-deps.sh test";
+    const std::string gifPath = dir.file("work/picture.gif");
+    std::string command = "mkdir -p " + dir.file("work") +
+                          " && convert -size 96x96 -seed 3 plasma:fractal " + gifPath +
+                          " && python3 -c 'import base64, binascii, hashlib, sys; "
+                          "d = open(sys.argv[1], \"rb\").read(); "
+                          "open(sys.argv[2], \"wb\").write(binascii.b2a_qp(d, istext=False)); "
+                          "print(base64.b64encode(hashlib.md5(d).digest()).decode(), end=\"\")' " +
+                          gifPath + " " + dir.file("work/picture.qp") + " > " +
+                          dir.file("work/picture.md5");
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string gif = *readWholeFile(gifPath);
+    ASSERT_NE(gif.find('\r'), std::string::npos) << "the picture must hold CR bytes";
+
+    decode(
+        "Subject: qp picture\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"QP\"\n\n--QP\n"
+        "Content-Type: text/plain\nContent-Transfer-Encoding: quoted-printable\n\n"
+        "A picture=0D\nof plasma.=0D\n--QP\n"
+        "Content-Type: image/gif; name=\"picture.gif\"\n"
+        "Content-Transfer-Encoding: quoted-printable\nContent-MD5: " +
+        *readWholeFile(dir.file("work/picture.md5")) + "\n\n" +
+        *readWholeFile(dir.file("work/picture.qp")) + "\n--QP--\n");
+    EXPECT_EQ(news("picture.gif"), gif);
+    EXPECT_EQ(news("picture.desc"), "A picture\nof plasma.");
+    EXPECT_EQ(log().find("corrupted in transit"), std::string::npos) << log();
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ class MimeDecodeTest : public ::testing::Test {
 
     void decode(std::string_view article, bool keepText = false) {
         std::string path = dir.write("article", article);
-        decoder.decodeArticle(openFile(path, "rb"), false, false, keepText);
+        result = decoder.decodeArticle(openFile(path, "rb"), false, false, keepText);
     }
     std::string log() const { return dir.read("data/Log"); }
     std::string news(std::string_view name) const {
@@ -64,6 +64,7 @@ class MimeDecodeTest : public ::testing::Test {
     Profile profile{dir.file("config/profile.ini")};
     AppSettings settings{frontend, profile};
     Decoder decoder{settings};
+    DecodeResult result;  // of the last decode()
 };
 
 }  // namespace qm::test

@@ -88,11 +88,14 @@ TEST_F(AssemblerTest, ABeginLineInALaterPartIsStillFound) {
     EXPECT_EQ(content(newsFile("late.jpg")), data);
 }
 
-TEST_F(AssemblerTest, ABeginLineWithoutNameFailsAndKeepsTheRemainingParts) {
-    store({"begin 644 \nM" + std::string(60, 'A') + "\n", "more\n"});
-    EXPECT_EQ(assemble(2), 1);
-    EXPECT_TRUE(fileExists(part(1)));
-    EXPECT_TRUE(fileExists(part(2)));
+TEST_F(AssemblerTest, ABeginLineWithoutNameGivesAGeneratedNameInNewsDat) {
+    std::string data = sampleData(3000);
+    store(splitLines(uuencodeBody(data, ""), 2));
+    EXPECT_EQ(assemble(2), 0);
+    EXPECT_EQ(content(newsFile("part1")), data);
+    EXPECT_FALSE(isDirectory(setDir())) << "no part is left waiting";
+    ASSERT_EQ(m_sink.files.size(), 1u);
+    EXPECT_EQ(m_sink.files[0].first, newsFile("part1"));
 }
 
 TEST_F(AssemblerTest, AMissingPartFailsAndDropsThePendingDescription) {
@@ -138,21 +141,27 @@ TEST_F(AssemblerTest, AStreamedPartGivesWhatItsStoredPartWould) {
     EXPECT_EQ(content(newsFile("2_s.jpg")), data);
 }
 
-TEST_F(AssemblerTest, AStreamedPartIsStoredWhenTheAssemblyFails) {
-    // In the streamed part itself: the text before the nameless begin line is kept too.
-    std::string text = "words\nbegin 644 \nM" + std::string(60, 'A') + "\nend\n";
+TEST_F(AssemblerTest, AStreamedPartIsStoredWhenTheOutputCannotBeCreated) {
+    m_dir.write("data/group/news.dat", "a file where the folder would go");
+    // In the streamed part itself: the text before the begin line is kept too.
+    std::string text = "words\nbegin 644 a.bin\nM" + std::string(60, 'A') + "\nend\n";
     m_dir.write("data/tmp/set/1", "part one\n");
     auto first = reader(text.substr(6));
     StreamedPart streamed{2, std::string_view("words\n"), *first};
     EXPECT_EQ(assembleParts(*m_decoder, setDir(), 2, streamed), 1);
     EXPECT_EQ(content(part(2)), text);
+    EXPECT_EQ(content(part(1)), "part one\n");
 
     // In an earlier part: the streamed part is stored whole.
-    m_dir.write("data/tmp/set/1", "begin 644 \n");
+    m_dir.write("data/tmp/set/1", "begin 644 b.bin\n");
     auto second = reader("M" + std::string(60, 'B') + "\n");
     StreamedPart later{2, std::nullopt, *second};
     EXPECT_EQ(assembleParts(*m_decoder, setDir(), 2, later), 1);
     EXPECT_EQ(content(part(2)), "M" + std::string(60, 'B') + "\n");
+    EXPECT_EQ(content(part(1)), "begin 644 b.bin\n");
+    EXPECT_EQ(m_decoder->result().path, news()) << "the folder that could not be made";
+    EXPECT_EQ(m_decoder->result().error, ENOTDIR);
+    EXPECT_TRUE(m_sink.files.empty());
 }
 
 TEST(BeginLines, NameRunsToTheLineEnd) {

@@ -194,7 +194,7 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
             std::tie(setup.dir, setup.frontend, setup.settings, *setup.decoder, setup.article);
 
         article.number = 99;  // nothing saved under this number: the decoder is not called
-        EXPECT_EQ(article.decode(decoder, settings), 0);
+        EXPECT_FALSE(article.decode(decoder, settings).outputFailed());
         EXPECT_EQ(dir.read("Log"), "");
 
         for (int round = 0; round < 2; ++round) {
@@ -203,7 +203,7 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
             article.append(
                 "Subject: hello.txt\n\nbegin 644 hello.txt\n,:&5L;&\\@=V]R;&0*\n`\nend\n");
             // decode closes the file itself, so nothing written stays in a buffer.
-            EXPECT_EQ(article.decode(decoder, settings), 0);
+            EXPECT_FALSE(article.decode(decoder, settings).outputFailed());
         }
         EXPECT_EQ(filesIn(joinPath(article.groupDirectory(), "news.dat")), keepDup ? 2 : 1)
             << "keepDup " << keepDup << "; log:\n"
@@ -227,7 +227,7 @@ TEST(SavedArticle, TextStaysInMemoryUntilItOutgrowsTheLimit) {
         article.appendLine(line);
     article.finish();
     EXPECT_FALSE(fileExists(dir.file("alt.test/7"))) << "no file for a small article";
-    EXPECT_EQ(article.decode(decoder, settings), 0);
+    EXPECT_FALSE(article.decode(decoder, settings).outputFailed());
     EXPECT_EQ(dir.read("alt.test/news.dat/hello.txt"), "hello world\n");
     article.discard();
 

@@ -78,7 +78,7 @@ class DecoderFixture : public ::testing::Test {
         std::string path = m_dir.write("in/article" + std::to_string(++m_articles), text);
         FilePtr in = openFile(path, "r");
         ASSERT_TRUE(in) << path;
-        m_decoder->decodeArticle(std::move(in), quiet, overwrite, false);
+        m_result = m_decoder->decodeArticle(std::move(in), quiet, overwrite, false);
     }
 
     std::string data() const { return m_settings->dataDirectory; }
@@ -107,6 +107,7 @@ class DecoderFixture : public ::testing::Test {
     RecordingSink m_sink;
     std::unique_ptr<AppSettings> m_settings;
     std::unique_ptr<Decoder> m_decoder;
+    DecodeResult m_result;  // of the last decode()
     int m_articles = 0;
 };
 

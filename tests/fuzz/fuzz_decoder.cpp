@@ -66,6 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     qm::FilePtr file(size > 0 ? fmemopen(const_cast<std::uint8_t*>(data), size, "rb")
                               : std::tmpfile());
     if (!file) return 0;
-    harness.decoder.decodeArticle(std::move(file), false, false, false);
+    (void)harness.decoder.decodeArticle(std::move(file), false, false, false);
     return 0;
 }

@@ -320,6 +320,24 @@ TEST_F(NNTPConnectionThreads, ABodyInOneReceiveKeepsEveryLineRule) {
     m_connection.abortClose();
 }
 
+// Articles taken as the retrieval loop takes them: reset, header, filters, body. One without
+// a Subject header is filtered, logged and catalogued under no subject, not the one before.
+TEST_F(NNTPConnectionThreads, AnArticleWithoutSubjectHasNoneOfThePreviousOnes) {
+    newsd::writeSpoolArticle(m_dir.file("spool"), "alt.pics", 3000000006,
+                             "Message-ID: <nosubject@test>", "plain\n");
+    ASSERT_FALSE(m_settings.setKillPattern("second"));
+    connect();
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    m_article.reset();
+    ASSERT_EQ(m_connection.fetchHead("3000000001", m_article), 0);
+    EXPECT_EQ(m_connection.filterAndFetchBody("3000000001", m_article), -2);
+    m_article.reset();
+    ASSERT_EQ(m_connection.fetchHead("3000000006", m_article), 0);
+    EXPECT_EQ(m_article.subject(), "");
+    EXPECT_EQ(m_connection.filterAndFetchBody("3000000006", m_article), 0) << "not excluded";
+    EXPECT_EQ(m_frontend.logLines().back(), "alt.pics -- ");
+}
+
 TEST_F(NNTPConnectionThreads, BytesOfEveryLineAreCountedAndTakenBySampling) {
     connect();
     ASSERT_EQ(m_connection.selectGroup(m_group), 0);
