@@ -23,10 +23,14 @@ bool isWhiteSpace(char c) {
 
 }  // namespace
 
-MessageIdIndex::MessageIdIndex(int capacity)
-    : m_capacity(std::max(capacity, 1)),
-      m_checksums(static_cast<size_t>(m_capacity), EmptySlot),
-      m_ids(static_cast<size_t>(m_capacity)) {
+MessageIdIndex::MessageIdIndex(int capacity) : m_capacity(std::max(capacity, 1)) {}
+
+void MessageIdIndex::allocate() {
+    if (!m_ids.empty()) return;
+    // Made for the first id: a program that never stores one (showing the settings) never
+    // touches the memory of 10,000 slots.
+    m_checksums.assign(static_cast<size_t>(m_capacity), EmptySlot);
+    m_ids.resize(static_cast<size_t>(m_capacity));
     m_lookup.reserve(static_cast<size_t>(m_capacity));
 }
 
@@ -65,6 +69,7 @@ void MessageIdIndex::forget(int slot) {
 
 int MessageIdIndex::add(std::string_view id, bool overwrite) {
     readPending();
+    allocate();
     int slot = 0;
     if (m_head < 0 || m_tail < 0) {
         m_head = m_tail = 0;

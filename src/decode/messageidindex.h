@@ -54,6 +54,8 @@ class MessageIdIndex {
     };
 
     void forget(int slot);
+    // Sizes the ring and the hash index to the capacity, once.
+    void allocate();
     // Adds the words of the file that load() left for first use.
     void readPending();
     int count() const;
