@@ -178,9 +178,16 @@ if [ $gui = yes ]; then
     # the installed banner plug-in has painted; then SIGTERM ends it as "Exit" does.
     profile=$home/config/Corvane,LLC/qmere.ini
     banner=$home/banner-trace.txt
+    # The address sanitizer's dlopen() stands between the program and the loader, so the
+    # loader searches the sanitizer's RUNPATH, not the program's: there the plug-in's folder is
+    # named outright (the RUNPATH itself was checked above).
+    plugin_path=()
+    if readelf -d "$root/bin/qmere" | grep -q 'NEEDED.*libasan'; then
+        plugin_path=(LD_LIBRARY_PATH="$root/lib/qmere")
+    fi
     # Not through a function: $! must be the program (every wrapper above execs it).
-    "${isolate[@]}" "${clean_env[@]}" QT_QPA_PLATFORM=offscreen QMERE_BANNER_TRACE="$banner" \
-        "$root/bin/qmere" >"$work/gui.log" 2>&1 &
+    "${isolate[@]}" "${clean_env[@]}" "${plugin_path[@]}" QT_QPA_PLATFORM=offscreen \
+        QMERE_BANNER_TRACE="$banner" "$root/bin/qmere" >"$work/gui.log" 2>&1 &
     gui_pid=$!
     up=no
     for _ in $(seq 1 1200); do
