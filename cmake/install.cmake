@@ -12,16 +12,18 @@ set(QM_APP_ID com.corvane.qmere)
 set(QM_DIST ${CMAKE_SOURCE_DIR}/dist)
 
 # A file that names an installed program by its full path is made from its template when
-# installing, when the prefix given to "cmake --install --prefix" is known.
+# installing, when the prefix given to "cmake --install --prefix" is known. It is written
+# straight to its place, so that installing never writes into the build folder.
 function(qm_install_configured template destination)
     get_filename_component(name ${template} NAME)
     string(REGEX REPLACE "\\.in$" "" name ${name})
-    set(out ${CMAKE_BINARY_DIR}/dist/${name})
     install(CODE "
-        get_filename_component(QM_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\" ABSOLUTE)
-        configure_file(\"${template}\" \"${out}\" @ONLY)
-        file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${destination}\" TYPE FILE
-             FILES \"${out}\")")
+        get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+        set(QM_BINDIR \"\${prefix}/bin\")
+        set(out \"\$ENV{DESTDIR}\${prefix}/${destination}/${name}\")
+        message(STATUS \"Installing: \${out}\")
+        configure_file(\"${template}\" \"\${out}\" @ONLY)
+        list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${out}\")")
 endfunction()
 
 install(TARGETS qmere-cli RUNTIME DESTINATION bin)

@@ -154,7 +154,7 @@ if [ "$(id -u)" -eq 0 ]; then
 elif command -v strace >/dev/null; then
     traces=$work/traces
     mkdir -p "$traces"
-    isolate=(strace -f -qq -e trace=%file -o "$traces/trace")
+    isolate=(strace -ff -qq -e trace=%file -o "$traces/trace")
 else
     isolate=()
     echo "install test: neither root nor strace: the build folder is not shown to be unused"
