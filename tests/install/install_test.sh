@@ -7,6 +7,7 @@
 # source folders are hidden under empty mounts; otherwise strace shows that they were not
 # touched.
 #   tests/install/install_test.sh <build folder> <source folder>
+# QM_KEEP=1 keeps the throw-away folder for a look after a failure.
 set -euo pipefail
 umask 022
 
