@@ -7,3 +7,6 @@ for bin in "$build"/bench/bench_*; do
     echo "== $(basename "$bin")"
     "$bin"
 done
+# The command line's start-up, timed as whole processes.
+echo "== bench_startup"
+"$(dirname "$0")/../bench/bench_startup.sh" "$build/qmere-cli"

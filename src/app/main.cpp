@@ -9,6 +9,7 @@
 
 #include "app/mainwindow.h"
 #include "app/qtfrontend.h"
+#include "app/quitsignals.h"
 #include "catalog/indexpages.h"
 #include "config/appsettings.h"
 #include "decode/decoder.h"
@@ -20,6 +21,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qmere"));
     QApplication::setOrganizationName(QStringLiteral("Corvane,LLC"));
+    // Matches the window to its desktop entry (and so its icon) on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.corvane.qmere"));
 
     // The splash animates from the event loop for 2.5 s; then the main window comes up.
     constexpr int SplashMs = 2500;
@@ -47,6 +50,10 @@ int main(int argc, char* argv[]) {
 
     auto window = std::make_unique<qm::MainWindow>(settings, decoder, frontend);
     window->setTipsAtStartup(!embedded);
+    // A logout, a service manager or Ctrl-C ends the program as "Exit" does, saving its state.
+    qm::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &qm::QuitSignals::quitRequested, window.get(),
+                     [w = window.get()] { w->exitProgram(); });
     window->show();
     return QApplication::exec();
 }

@@ -222,6 +222,7 @@ void MainWindow::newsServers() {
 }
 
 void MainWindow::options() {
+    m_settings.resolveBrowser();  // the dialog shows the default browser when none is set
     ConfigDialog dialog(ConfigValues::from(m_settings), m_settings.freeSpaceProbe, this);
     if (dialog.exec() != QDialog::Accepted) return;
     if (applyConfiguration(m_settings, dialog.values(), this)) reloadServerLists();

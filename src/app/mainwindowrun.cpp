@@ -298,7 +298,7 @@ void MainWindow::openPath(const std::string& path, bool asPage) {
     const QString target = QString::fromStdString(asPage ? fileUrl(path) : path);
     if (m_opener) {
         m_opener(target, asPage);
-    } else if (asPage && !m_settings.browser.empty()) {
+    } else if (asPage && !m_settings.resolveBrowser().empty()) {
         QProcess::startDetached(QString::fromStdString(m_settings.browser), {target});
     } else {
         QDesktopServices::openUrl(asPage ? QUrl(target) : QUrl::fromLocalFile(target));

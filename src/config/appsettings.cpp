@@ -24,10 +24,8 @@ void AppSettings::loadSettings() {
     if (dataDirectory.empty()) dataDirectory = programDirectory();
     server = p.getString(Section, "Server");
 
-    std::string found = browserLookup ? browserLookup() : std::string();
-    if (found.empty()) m_frontend.messageBox("Unable to find default Web Browser");
-    browser = p.getString(Section, "Browser", found);
-    if (browser.empty()) browser = found;
+    browser = p.getString(Section, "Browser");
+    m_browserLookedUp = false;
 
     killPattern = p.getString(Section, "Kill pattern");
     maxThreads = p.getInt(Section, "Max Threads", 4);
@@ -51,6 +49,14 @@ void AppSettings::loadSettings() {
     // an empty line of "server.lst".
     if (!ServerEntry::parse(server).host.empty()) useServerText(server);
     ThreadContext::current().directory = dataDirectory;
+}
+
+const std::string& AppSettings::resolveBrowser() {
+    if (!browser.empty() || m_browserLookedUp) return browser;
+    m_browserLookedUp = true;
+    browser = browserLookup ? browserLookup() : std::string();
+    if (browser.empty()) m_frontend.messageBox("Unable to find default Web Browser");
+    return browser;
 }
 
 void AppSettings::saveSettings() {

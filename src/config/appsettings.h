@@ -38,7 +38,7 @@ class AppSettings {
 
     // ---- the fields of the "Config" section, in profile order
     std::string server;         // "Server": host of the server in use; key of servers
-    std::string browser;        // "Browser": empty hands pages to xdg-open
+    std::string browser;        // "Browser": empty hands pages to xdg-open (see resolveBrowser)
     std::string dataDirectory;  // "Data": root of the retrieved data
     std::string killPattern;    // "Kill pattern": exclude pattern list
     int maxThreads = 0;         // "Max Threads": 1 to 24, default 4
@@ -63,8 +63,8 @@ class AppSettings {
     // it while the window thread may replace it. Use killTest and setKillPattern.
     PatternList killList;
 
-    // The default-browser lookup of loadSettings: the program's full path, or empty when none
-    // is found. findDefaultBrowser() unless a test replaces it.
+    // The default-browser lookup of resolveBrowser: the program's full path, or empty when
+    // none is found. findDefaultBrowser() unless a test replaces it.
     std::function<std::string()> browserLookup;
     // Free space, in 1024-byte units, of the volume holding a path (volumeFreeKB unless a test
     // replaces it).
@@ -74,6 +74,13 @@ class AppSettings {
     // ---- operations
     void loadSettings();
     void saveSettings();
+
+    // The browser as a page is opened or the setting shown: "Browser" when set, else the
+    // default browser, which then becomes "Browser". The lookup runs a program (xdg-mime), so
+    // it is made when first needed rather than at every load, and at most once per load; when
+    // it fails it says "Unable to find default Web Browser" and browser stays empty (pages go
+    // to xdg-open). Window thread only.
+    const std::string& resolveBrowser();
 
     // A new shared group record that lives as long as the settings.
     GroupEntry& newGroup(std::string_view name, int flags = Active);
@@ -128,6 +135,7 @@ class AppSettings {
     std::mutex m_groupPoolMutex;  // newGroup runs on the window thread and the list worker
     std::deque<std::unique_ptr<GroupEntry>> m_groupPool;  // guarded by m_groupPoolMutex
     std::atomic<bool> m_freeAlertOpen{false};
+    bool m_browserLookedUp = false;  // since the last loadSettings
     mutable std::mutex m_killMutex;
 };
 

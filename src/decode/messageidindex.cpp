@@ -2,8 +2,11 @@
 
 #include "platform/paths.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "platform/file.h"
 #include "platform/logfile.h"
@@ -20,10 +23,14 @@ bool isWhiteSpace(char c) {
 
 }  // namespace
 
-MessageIdIndex::MessageIdIndex(int capacity)
-    : m_capacity(std::max(capacity, 1)),
-      m_checksums(static_cast<size_t>(m_capacity), EmptySlot),
-      m_ids(static_cast<size_t>(m_capacity)) {
+MessageIdIndex::MessageIdIndex(int capacity) : m_capacity(std::max(capacity, 1)) {}
+
+void MessageIdIndex::allocate() {
+    if (!m_ids.empty()) return;
+    // Made for the first id: a program that never stores one (showing the settings) never
+    // touches the memory of 10,000 slots.
+    m_checksums.assign(static_cast<size_t>(m_capacity), EmptySlot);
+    m_ids.resize(static_cast<size_t>(m_capacity));
     m_lookup.reserve(static_cast<size_t>(m_capacity));
 }
 
@@ -37,11 +44,17 @@ int MessageIdIndex::checksum(std::string_view id) {
 void MessageIdIndex::setDirectory(const std::string& dir) {
     m_path = joinPath(dir, "MSGLIST");
     m_head = m_tail = -1;
+    m_pending = false;
     std::fill(m_checksums.begin(), m_checksums.end(), EmptySlot);
     m_lookup.clear();
 }
 
-int MessageIdIndex::size() const {
+int MessageIdIndex::size() {
+    readPending();
+    return count();
+}
+
+int MessageIdIndex::count() const {
     if (m_head < 0 || m_tail < 0) return 0;
     return (m_tail - m_head + m_capacity) % m_capacity + 1;
 }
@@ -55,6 +68,8 @@ void MessageIdIndex::forget(int slot) {
 }
 
 int MessageIdIndex::add(std::string_view id, bool overwrite) {
+    readPending();
+    allocate();
     int slot = 0;
     if (m_head < 0 || m_tail < 0) {
         m_head = m_tail = 0;
@@ -75,18 +90,20 @@ int MessageIdIndex::add(std::string_view id, bool overwrite) {
     return 0;
 }
 
-int MessageIdIndex::contains(std::string_view id, LogFile* log) const {
+int MessageIdIndex::contains(std::string_view id, LogFile* log) {
+    readPending();
     if (m_head < 0 || m_tail < 0) return 0;
     if (m_lookup.find(id) == m_lookup.end()) return 0;
     if (log) log->write("Duplicated id " + std::string(id));
     return 1;
 }
 
-int MessageIdIndex::save() const {
+int MessageIdIndex::save() {
     if (m_path.empty()) return -1;
+    readPending();  // else the ids of the file would be lost
     std::string content;
-    int count = size();
-    for (int i = 0; i < count; ++i) {
+    const int n = count();
+    for (int i = 0; i < n; ++i) {
         size_t slot = static_cast<size_t>((m_head + i) % m_capacity);
         if (m_checksums[slot] == EmptySlot) continue;
         content += m_ids[slot];
@@ -96,8 +113,16 @@ int MessageIdIndex::save() const {
 }
 
 int MessageIdIndex::load() {
+    if (access(m_path.c_str(), R_OK) != 0 || isDirectory(m_path)) return -1;
+    m_pending = true;
+    return 0;
+}
+
+void MessageIdIndex::readPending() {
+    if (!m_pending) return;
+    m_pending = false;  // first: add() below calls back here
     std::optional<std::string> content = readWholeFile(m_path);
-    if (!content) return -1;
+    if (!content) return;  // gone since load(): as a missing file, nothing is added
     std::string_view text = *content;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -106,7 +131,6 @@ int MessageIdIndex::load() {
         while (pos < text.size() && !isWhiteSpace(text[pos])) ++pos;
         if (pos > start) (void)add(text.substr(start, pos - start), true);
     }
-    return 0;
 }
 
 }  // namespace qm

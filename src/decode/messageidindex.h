@@ -29,16 +29,18 @@ class MessageIdIndex {
     // with overwrite a full ring drops its oldest id.
     int add(std::string_view id, bool overwrite);
     // 1 when present (and writes "Duplicated id " + id to log, when given), else 0.
-    int contains(std::string_view id, LogFile* log = nullptr) const;
+    int contains(std::string_view id, LogFile* log = nullptr);
     // Writes the ids oldest first, one a line, replacing the file at once. 0, or -1 when the
     // file cannot be written (the old file stays intact).
-    int save() const;
-    // Adds every white-space separated word of the file, with overwrite. 0, or -1 when the
-    // file cannot be read.
+    int save();
+    // Adds every white-space separated word of the file, with overwrite, as if at once; the
+    // words are read when the index is first used (add, contains, save, size), so a program
+    // that never looks an id up (showing the settings) never reads 10,000 of them. 0, or -1
+    // when the file cannot be read.
     int load();
 
     int capacity() const { return m_capacity; }
-    int size() const;
+    int size();
     // Sum over the id's bytes (unsigned) of byte value + position. Kept non-negative, so that
     // it never equals the empty-slot mark -1, even for ids long enough to wrap around.
     static int checksum(std::string_view id);
@@ -52,6 +54,11 @@ class MessageIdIndex {
     };
 
     void forget(int slot);
+    // Sizes the ring and the hash index to the capacity, once.
+    void allocate();
+    // Adds the words of the file that load() left for first use.
+    void readPending();
+    int count() const;
 
     int m_capacity;
     int m_head = -1;  // slot of the oldest id; -1 when empty
@@ -59,6 +66,7 @@ class MessageIdIndex {
     std::vector<int> m_checksums;
     std::vector<std::string> m_ids;
     std::string m_path;
+    bool m_pending = false;  // load() was called and its file is still to be read
     // id -> number of ring slots holding it (add does not refuse a repeated id).
     std::unordered_map<std::string, int, StringHash, std::equal_to<>> m_lookup;
 };

@@ -18,7 +18,7 @@ TEST_F(SettingsTest, AFreshProfileGivesTheDefaults) {
     s.loadSettings();
     EXPECT_EQ(s.dataDirectory, programDirectory());
     EXPECT_EQ(s.server, "");
-    EXPECT_EQ(s.browser, m_browser);
+    EXPECT_EQ(s.browser, "") << "looked up only when needed";
     EXPECT_EQ(s.killPattern, "");
     EXPECT_EQ(s.maxThreads, 4);
     EXPECT_EQ(s.keepDup, 1);
@@ -102,17 +102,42 @@ TEST_F(SettingsTest, TheServerTextSetsTlsOnlyWhereItSaysSo) {
     EXPECT_EQ(again.fingerprint, "AB:CD");
 }
 
-TEST_F(SettingsTest, EveryLoadWithoutABrowserSaysSoAndKeepsTheStoredOne) {
+TEST_F(SettingsTest, TheDefaultBrowserIsLookedUpOnceWhenFirstNeededAndThenKept) {
+    int lookups = 0;
+    AppSettings& s = settings();
+    s.browserLookup = [&] {
+        ++lookups;
+        return m_browser;
+    };
+    s.loadSettings();
+    EXPECT_EQ(lookups, 0) << "loading runs no program";
+    EXPECT_EQ(s.resolveBrowser(), m_browser);
+    EXPECT_EQ(s.resolveBrowser(), m_browser);
+    EXPECT_EQ(lookups, 1);
+    s.saveSettings();
+    EXPECT_EQ(m_profile.getString("Config", "Browser"), m_browser);
+
+    // A stored browser is used as it is.
+    ASSERT_TRUE(m_profile.setString("Config", "Browser", "/opt/mine"));
+    s.loadSettings();
+    EXPECT_EQ(s.resolveBrowser(), "/opt/mine");
+    EXPECT_EQ(lookups, 1);
+    EXPECT_TRUE(m_frontend.messages().empty());
+}
+
+TEST_F(SettingsTest, AFailedBrowserLookupSaysSoOncePerLoadAndLeavesItEmpty) {
     m_browser.clear();
     AppSettings& s = settings();
     s.loadSettings();
-    EXPECT_EQ(s.browser, "");
-    ASSERT_TRUE(m_profile.setString("Config", "Browser", "/opt/mine"));
+    EXPECT_EQ(s.resolveBrowser(), "");
+    EXPECT_EQ(s.resolveBrowser(), "");
     s.loadSettings();
-    EXPECT_EQ(s.browser, "/opt/mine");
+    EXPECT_EQ(s.resolveBrowser(), "");
     EXPECT_EQ(m_frontend.messages(),
               (std::vector<std::string>{"Unable to find default Web Browser",
                                         "Unable to find default Web Browser"}));
+    s.saveSettings();
+    EXPECT_EQ(m_profile.getString("Config", "Browser", "unset"), "");
 }
 
 TEST_F(SettingsTest, AnEmptyDataSettingFallsBackToTheProgramDirectory) {

@@ -127,6 +127,19 @@ TEST(MessageIdIndex, LoadSplitsOnAnyWhiteSpaceAndKeepsTheNewest) {
     }
 }
 
+TEST(MessageIdIndex, IdsAddedAfterALoadComeAfterTheFilesAsIfItWasReadAtOnce) {
+    // The file is read at first use; what it held still comes first and a save keeps it.
+    test::TempDir dir;
+    dir.write("MSGLIST", "a\nb\n");
+    MessageIdIndex index(3);
+    index.setDirectory(dir.path());
+    ASSERT_EQ(index.load(), 0);
+    ASSERT_EQ(index.add("c", true), 0);
+    ASSERT_EQ(index.add("d", true), 0);
+    ASSERT_EQ(index.save(), 0);
+    EXPECT_EQ(dir.read("MSGLIST"), "b\nc\nd\n");
+}
+
 TEST(MessageIdIndex, SetDirectoryEmptiesAndAMissingFileLoadsNothing) {
     test::TempDir dir;
     MessageIdIndex index;

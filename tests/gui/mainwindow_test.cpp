@@ -10,8 +10,10 @@
 #include <QThread>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <csignal>
 #include <thread>
 
+#include "app/quitsignals.h"
 #include "config/locks.h"
 #include "guiprogram.h"
 
@@ -128,6 +130,38 @@ class MainWindowTest : public QObject {
         QCOMPARE(catcher.texts(), (QStringList{"No group selected.", "No group selected.",
                                                "No search pattern supplied!"}));
         p.window->exitProgram();
+    }
+
+    void optionsShowTheDefaultBrowserLookedUpOnlyThen() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        QVERIFY(p.settings.browser.empty());  // the window's start-up ran no lookup
+        QString shown;
+        catcher.onDialog = [&](QDialog& dialog) {
+            if (auto* edit = dialog.findChild<QLineEdit*>("browserEdit")) shown = edit->text();
+            dialog.reject();
+        };
+        p.window->options();
+        QCOMPARE(shown, QStringLiteral("/bin/true"));
+        p.window->exitProgram();
+    }
+
+    void aTerminationSignalEndsTheProgramAsExitDoesThenActsAsBefore() {
+        GuiProgram p;
+        struct sigaction before {};
+        ::sigaction(SIGTERM, nullptr, &before);
+        {
+            QuitSignals quit;
+            connect(&quit, &QuitSignals::quitRequested, p.window.get(),
+                    [&p] { p.window->exitProgram(); });
+            p.settings.maxThreads = 7;  // reaches the profile only through the exit's save
+            QCOMPARE(::raise(SIGTERM), 0);
+            QVERIFY(waitUntil([&] { return !p.window->isVisible(); }, 5000));
+            QCOMPARE(p.profile.getInt("Config", "Max Threads", 0), 7);
+        }
+        struct sigaction after {};
+        ::sigaction(SIGTERM, nullptr, &after);
+        QVERIFY(after.sa_handler == before.sa_handler);
     }
 
     void lowDiskSpaceWarnsOffersOptionsAndStillRuns() {
