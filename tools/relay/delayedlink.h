@@ -24,7 +24,7 @@ struct LinkOptions {
     double rateMbit = 0;                 // each way; 0: as fast as the sockets go
     // Bytes held in one direction before its reading side is left to wait; keeps memory
     // bounded when the receiving side is slow.
-    std::size_t queueLimit = 4u << 20;
+    std::size_t queueLimit = 8u << 20;
 };
 
 class DelayedLink {
