@@ -5,8 +5,9 @@
 // qmere-relay in front of the server; then a path limited in rate, where the wire bytes and
 // times of the overview and of the articles are taken with and without COMPRESS DEFLATE.
 //
-// usage: bench_pipeline [--articles N] [--kb K] [--overview-articles N] [--delay-ms D]
-//                       [--rate-mbit R] [--windows 16,64,128] [--repeat R] [--dir DIR]
+// usage: bench_pipeline [--articles N] [--kb K] [--encoding uu|yenc] [--overview-articles N]
+//                       [--delay-ms D] [--rate-mbit R] [--windows 16,64,128] [--repeat R]
+//                       [--dir DIR]
 //        bench_pipeline --server HOST:PORT --group NAME [--overview-group NAME] [options]
 //   The first form writes its spools (N articles of K KB; an overview group of N articles,
 //   every 50th a picture) and runs qmere-newsd; the second measures an outside server (INN)
@@ -318,6 +319,7 @@ Result fetch(const Endpoint& at, const std::string& group,
 struct Options {
     int articles = 2000;
     int kilobytes = 60;
+    newsd::PictureEncoding encoding = newsd::PictureEncoding::Uuencode;
     int overviewArticles = 100000;
     double delayMs = 20;
     double rateMbit = 100;
@@ -368,7 +370,12 @@ class Table {
   private:
     static std::string format(double v) {
         char text[32];
-        std::snprintf(text, sizeof text, v >= 100 ? "%.0f" : v >= 1 ? "%.2f" : "%.3f", v);
+        std::snprintf(text, sizeof text,
+                      v >= 100   ? "%.0f"
+                      : v >= 1   ? "%.2f"
+                      : v >= .01 ? "%.3f"
+                                 : "%.5f",
+                      v);
         return text;
     }
     std::vector<std::string> m_rows, m_columns;
@@ -438,13 +445,15 @@ void run(Options& o, const std::string& work) {
         plan.group = o.group;
         plan.articles = static_cast<std::uint64_t>(o.articles);
         plan.pictureEvery = 1;
-        plan.encoding = newsd::PictureEncoding::Uuencode;
+        plan.encoding = o.encoding;
         plan.pictureBytes = newsd::pictureBytesFor(o.kilobytes * 1000u, plan.encoding);
         auto started = Clock::now();
         const auto written = newsd::makeSpool(plan);
-        std::printf("spool: %llu articles of %.1f KB in %s, written in %.1f s\n",
+        std::printf("spool: %llu articles of %.1f KB (%s) in %s, written in %.1f s\n",
                     static_cast<unsigned long long>(written.articles),
-                    written.bytes / 1e3 / written.articles, o.group.c_str(), secondsSince(started));
+                    written.bytes / 1e3 / written.articles,
+                    o.encoding == newsd::PictureEncoding::Yenc ? "yEnc" : "uuencoded",
+                    o.group.c_str(), secondsSince(started));
         if (o.overviewArticles > 0) {
             o.overviewGroup = "alt.binaries.line.overview";
             plan.group = o.overviewGroup;
@@ -544,6 +553,9 @@ int main(int argc, char** argv) {
             o.articles = std::stoi(value());
         else if (a == "--kb")
             o.kilobytes = std::stoi(value());
+        else if (a == "--encoding")
+            o.encoding =
+                value() == "yenc" ? newsd::PictureEncoding::Yenc : newsd::PictureEncoding::Uuencode;
         else if (a == "--overview-articles")
             o.overviewArticles = std::stoi(value());
         else if (a == "--delay-ms")
