@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     // --encoding first, so that --article-kb sizes pictures for the encoding given.
     for (std::size_t i = 0; i + 1 < args.size(); ++i)
         if (args[i] == "--encoding") apply(args[i], args[i + 1], plan);
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    for (std::size_t i = 0; i < args.size(); i += 2) {
         if (args[i] == "--help" || args[i] == "-h") {
             std::fputs(Usage, stdout);
             return 0;
@@ -94,7 +94,6 @@ int main(int argc, char** argv) {
                          static_cast<int>(args[i].size()), args[i].data(), Usage);
             return 2;
         }
-        ++i;
     }
     if (plan.spoolDir.empty() && plan.rnewsFile.empty()) {
         std::fprintf(stderr, "qmere-mkspool: --spool DIR or --rnews FILE is required\n%s", Usage);

@@ -29,7 +29,7 @@
 
 namespace qm::newsd {
 
-class NewsServer : private SessionHost {
+class NewsServer final : private SessionHost {
   public:
     explicit NewsServer(NewsServerOptions options);
     ~NewsServer();
