@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/socket.h"
-#include "support/tempdir.h"
+#include "nntp/newsclientfixture.h"
 
 namespace qm::newsd {
 namespace {
@@ -20,9 +19,10 @@ using std::chrono::milliseconds;
 
 // A spool with three articles in alt.pics (64-bit numbers) and one in alt.text, a server on
 // it, and a client talking to it through the same socket class the program uses.
-class NewsServerThreads : public ::testing::Test {
+class NewsServerThreads : public NewsClientTest {
   protected:
     void SetUp() override {
+        NewsClientTest::SetUp();
         writeSpoolArticle(m_spool.path(), "alt.pics", 3000000000,
                           "Subject: first\nMessage-ID: <first@test>\nLines: 3",
                           "line one\n.hidden dot\n.\n");
@@ -31,47 +31,7 @@ class NewsServerThreads : public ::testing::Test {
         writeSpoolArticle(m_spool.path(), "alt.pics", 3000000005,
                           "Subject: third\nMessage-ID: <third@test>\n", "a\nb\nc\nd\n");
         writeSpoolArticle(m_spool.path(), "alt.text", 7, "Subject: text\n", "plain\n");
-        m_options.spool = m_spool.path();
     }
-
-    void startServer() {
-        m_server = std::make_unique<NewsServer>(m_options);
-        m_server->start();
-    }
-
-    // Starts the server, connects and returns the greeting.
-    std::string connect(TcpStream& stream) {
-        if (!m_server) startServer();
-        stream.setTimeout(milliseconds(10000));
-        EXPECT_EQ(stream.connect("127.0.0.1", m_server->port()), 0) << stream.lastError();
-        return line(stream);
-    }
-    std::string connect() { return connect(m_client); }
-
-    static std::string line(TcpStream& stream) {
-        std::string text;
-        return stream.readLine(text) ? text : "<end of stream>";
-    }
-
-    std::string ask(std::string_view command, TcpStream* stream = nullptr) {
-        TcpStream& s = stream ? *stream : m_client;
-        s.writeLine(command);
-        s.flush();
-        return line(s);
-    }
-
-    // The data lines of a multi-line reply as sent (still dot-stuffed), without the final ".".
-    std::vector<std::string> data() {
-        std::vector<std::string> lines;
-        for (std::string l = line(m_client); l != "." && l != "<end of stream>"; l = line(m_client))
-            lines.push_back(l);
-        return lines;
-    }
-
-    test::TempDir m_spool;
-    NewsServerOptions m_options;
-    std::unique_ptr<NewsServer> m_server;
-    TcpStream m_client;
 };
 
 TEST_F(NewsServerThreads, GreetsAndCountsTheArticlesOfAGroup) {
@@ -333,6 +293,11 @@ TEST(NewsServerArguments, AreParsedOrRejectedWithAReason) {
         {{"--spool", "/s", "--refuse-head", "12x"}, false},
         {{"--spool", "/s", "--greeting"}, false},
         {{"--spool", "/s", "--frobnicate", "1"}, false},
+        {{"--spool", "/s", "--no-overview", "--no-capabilities", "--no-compress",
+          "--compress-level", "1", "--latency-ms", "20"},
+         true},
+        {{"--spool", "/s", "--latency-ms", "-5"}, false},
+        {{"--spool", "/s", "--compress-level", "10"}, false},
     };
     for (const ArgumentCase& c : cases) {
         std::string joined;

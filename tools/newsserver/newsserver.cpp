@@ -1,6 +1,5 @@
 #include "newsserver/newsserver.h"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -12,49 +11,12 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "relay/tcp.h"
+
 namespace qm::newsd {
-namespace {
 
-std::string errnoText(int code) {
-    return std::generic_category().message(code);
-}
-
-Descriptor listenOn(const std::string& host, int port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (rc != 0) throw std::runtime_error("cannot resolve " + host + ": " + gai_strerror(rc));
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> list(found, freeaddrinfo);
-    int error = EADDRNOTAVAIL;
-    for (addrinfo* a = list.get(); a; a = a->ai_next) {
-        Descriptor fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
-        if (!fd) {
-            error = errno;
-            continue;
-        }
-        int on = 1;
-        setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd.get(), a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd.get(), 128) == 0)
-            return fd;
-        error = errno;
-    }
-    throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " +
-                             errnoText(error));
-}
-
-int boundPort(int fd) {
-    sockaddr_storage address{};
-    socklen_t size = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
-    if (address.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-}
-
-}  // namespace
+using relay::boundPort;
+using relay::listenOn;
 
 NewsServer::NewsServer(NewsServerOptions options)
     : m_options(std::move(options)), m_spool(m_options.spool) {}
@@ -84,8 +46,10 @@ void NewsServer::stop() {
         for (auto& c : m_connections) ::shutdown(c->fd.get(), SHUT_RDWR);
         connections.swap(m_connections);
     }
-    for (auto& c : connections)
+    for (auto& c : connections) {
+        if (c->link) c->link->stop();
         if (c->thread.joinable()) c->thread.join();
+    }
     m_listener.reset();
 }
 
@@ -121,10 +85,22 @@ void NewsServer::accept(Descriptor client) {
     }
     auto connection = std::make_unique<Connection>();
     connection->id = ++m_accepted;
-    connection->fd = std::move(client);
+    connection->fd = sessionEnd(std::move(client), connection->link);
+    if (!connection->fd) return;
     Connection& c = *connection;
     m_connections.push_back(std::move(connection));
     c.thread = std::thread([this, &c] { serve(c); });
+}
+
+Descriptor NewsServer::sessionEnd(Descriptor client, std::unique_ptr<relay::DelayedLink>& link) {
+    if (m_options.latencyMs <= 0) return client;
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return Descriptor();
+    Descriptor inner(pair[0]);
+    relay::LinkOptions options;
+    options.delay = std::chrono::milliseconds(m_options.latencyMs);
+    link = std::make_unique<relay::DelayedLink>(std::move(client), Descriptor(pair[1]), options);
+    return inner;
 }
 
 void NewsServer::serve(Connection& connection) {
@@ -142,7 +118,9 @@ void NewsServer::reapFinished() {
         std::lock_guard lock(m_mutex);
         for (auto it = m_connections.begin(); it != m_connections.end();) {
             auto next = std::next(it);
-            if ((*it)->done) finished.splice(finished.end(), m_connections, it);
+            // A link may still be delivering the last replies of a session that has ended.
+            const bool delivered = !(*it)->link || (*it)->link->finished();
+            if ((*it)->done && delivered) finished.splice(finished.end(), m_connections, it);
             it = next;
         }
     }

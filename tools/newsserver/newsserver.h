@@ -6,7 +6,8 @@
 // queries (port, commands, counts) may be called from any thread. The server owns its
 // listening socket, every connection socket and every thread: stop() (and the destructor)
 // shuts every socket down and joins every thread, promptly even while a client is silent or
-// a reply is paused. m_mutex guards the connection list and the command record.
+// a reply is paused. m_mutex guards the connection list and the command record. With a
+// latency, each session talks to its client through a DelayedLink of its own.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -24,10 +25,11 @@
 #include "newsserver/newsserveroptions.h"
 #include "newsserver/newssession.h"
 #include "newsserver/spool.h"
+#include "relay/delayedlink.h"
 
 namespace qm::newsd {
 
-class NewsServer : private SessionHost {
+class NewsServer final : private SessionHost {
   public:
     explicit NewsServer(NewsServerOptions options);
     ~NewsServer();
@@ -53,13 +55,17 @@ class NewsServer : private SessionHost {
   private:
     struct Connection {
         int id = 0;
-        Descriptor fd;
+        Descriptor fd;  // the session's end: the client's socket, or the link's inner end
+        std::unique_ptr<relay::DelayedLink> link;  // with latency: between client and fd
         std::thread thread;
         std::atomic<bool> done{false};
     };
 
     void acceptLoop();
     void accept(Descriptor client);
+    // The session's end of a new connection: the client itself, or with latency the inner
+    // end of a delaying link to it.
+    Descriptor sessionEnd(Descriptor client, std::unique_ptr<relay::DelayedLink>& link);
     void serve(Connection& connection);
     void reapFinished();
     void recordCommand(int connection, std::string_view line) override;

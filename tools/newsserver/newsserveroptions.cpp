@@ -9,7 +9,9 @@ const char* const NewsServerUsage =
     "usage: qmere-newsd --spool DIR [--port N] [--host ADDRESS] [--greeting CODE]\n"
     "                   [--auth USER:PASS] [--three-number-group] [--refuse-head N]\n"
     "                   [--cut-body-after N] [--silent-after N] [--line-delay-ms MS]\n"
-    "                   [--max-connections N] [--synthetic-groups N]\n"
+    "                   [--max-connections N] [--synthetic-groups N] [--no-overview]\n"
+    "                   [--no-capabilities] [--no-compress] [--compress-level 0-9]\n"
+    "                   [--latency-ms MS]\n"
     "Serves DIR/<group>/<number> article files over NNTP; prints \"port N\" first.\n";
 
 namespace {
@@ -24,9 +26,19 @@ bool parseNumber(std::string_view text, T max, T& value) {
 bool takesValue(std::string_view name) {
     for (std::string_view known :
          {"--spool", "--host", "--port", "--greeting", "--line-delay-ms", "--max-connections",
-          "--auth", "--refuse-head", "--cut-body-after", "--silent-after", "--synthetic-groups"})
+          "--auth", "--refuse-head", "--cut-body-after", "--silent-after", "--synthetic-groups",
+          "--latency-ms", "--compress-level"})
         if (name == known) return true;
     return false;
+}
+
+// The setting a switch without a value turns on; nullptr when arg is not one.
+bool* switchFlag(std::string_view arg, NewsServerOptions& o) {
+    if (arg == "--three-number-group") return &o.threeNumberGroup;
+    if (arg == "--no-overview") return &o.noOverview;
+    if (arg == "--no-capabilities") return &o.noCapabilities;
+    if (arg == "--no-compress") return &o.noCompress;
+    return nullptr;
 }
 
 // Applies one option with a value; false when the value does not fit the option.
@@ -46,6 +58,8 @@ bool applyValue(std::string_view name, std::string_view value, NewsServerOptions
         return parseNumber(value, 599, o.greetingCode) && o.greetingCode >= 100;
     if (name == "--line-delay-ms") return parseNumber(value, 3600000, o.lineDelayMs);
     if (name == "--max-connections") return parseNumber(value, 100000, o.maxConnections);
+    if (name == "--latency-ms") return parseNumber(value, 3600000, o.latencyMs);
+    if (name == "--compress-level") return parseNumber(value, 9, o.compressLevel);
     if (name == "--synthetic-groups") return parseNumber(value, maxU64, o.syntheticGroups);
     if (name == "--auth") {
         auto colon = value.find(':');
@@ -71,8 +85,8 @@ std::variant<NewsServerOptions, std::string> parseNewsServerArguments(
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") return std::string("help");
-        if (arg == "--three-number-group") {
-            options.threeNumberGroup = true;
+        if (bool* flag = switchFlag(arg, options)) {
+            *flag = true;
             continue;
         }
         if (!takesValue(arg)) return "unknown option " + std::string(arg);

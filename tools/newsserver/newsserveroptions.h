@@ -26,6 +26,18 @@ struct NewsServerOptions {
     int lineDelayMs = 0;                        // pause before every data line
     int maxConnections = 0;                     // 0: no limit; beyond it: 400 and close
 
+    // An older server: without OVER, XOVER, HDR and XHDR (answered 500, left out of
+    // CAPABILITIES), without CAPABILITIES itself (500), without COMPRESS (500).
+    bool noOverview = false;
+    bool noCapabilities = false;
+    bool noCompress = false;
+    int compressLevel = -1;  // zlib's level for COMPRESS DEFLATE; -1: zlib's default (6)
+
+    // A distant server: every byte reaches the session this long after it arrived, and every
+    // byte of a reply leaves this long after it was written, in order; commands sent together
+    // are delayed together, not one after another.
+    int latencyMs = 0;
+
     // LIST also names this many made-up empty groups, so that a list of 100,000 groups can
     // be served without 100,000 spool folders.
     std::uint64_t syntheticGroups = 0;

@@ -1,14 +1,13 @@
 #include "newsserver/newssession.h"
 
 #include <fnmatch.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <iterator>
+#include <limits>
 
 namespace qm::newsd {
 namespace {
@@ -71,47 +70,22 @@ std::string syntheticGroupName(std::uint64_t index) {
 
 NewsSession::NewsSession(int fd, int connection, const NewsServerOptions& options,
                          const Spool& spool, SessionHost& host)
-    : m_fd(fd), m_connection(connection), m_options(options), m_spool(spool), m_host(host) {}
+    : m_connection(connection), m_options(options), m_spool(spool), m_host(host), m_wire(fd) {}
 
 void NewsSession::run() {
     const int code = m_options.greetingCode;
     reply(n2s(code) +
           (code == 200 || code == 201 ? " qmere-newsd ready" : " qmere-newsd unavailable"));
-    if (!flush()) return;
+    if (!m_wire.flush()) return;
     std::string line;
     bool tooLong = false;
-    while (readCommand(line, tooLong)) {
+    while (m_wire.readLine(line, tooLong, MaxCommandLength)) {
         m_host.recordCommand(m_connection, line);
         ++m_commands;
         // Silent: keep reading so the client's writes succeed, but never answer.
         if (m_options.silentAfter && m_commands > *m_options.silentAfter) continue;
         Next next = tooLong ? (reply("501 Line too long"), Next::Continue) : handle(line);
-        if (!flush() || next == Next::Close) break;
-    }
-}
-
-bool NewsSession::readCommand(std::string& line, bool& tooLong) {
-    line.clear();
-    tooLong = false;
-    for (;;) {
-        if (m_inPos == m_inEnd) {
-            ssize_t n = ::recv(m_fd, m_in, sizeof m_in, 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            m_inPos = 0;
-            m_inEnd = static_cast<std::size_t>(n);
-        }
-        const char* begin = m_in + m_inPos;
-        const char* end = m_in + m_inEnd;
-        const char* lf = std::find(begin, end, '\n');
-        std::size_t take = std::min<std::size_t>(lf - begin, MaxCommandLength - line.size());
-        line.append(begin, take);
-        if (static_cast<std::size_t>(lf - begin) > take) tooLong = true;
-        m_inPos = static_cast<std::size_t>(lf - m_in) + (lf != end ? 1 : 0);
-        if (lf != end) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return true;
-        }
+        if (!m_wire.flush() || next == Next::Close) break;
     }
 }
 
@@ -128,6 +102,7 @@ NewsSession::Next NewsSession::handle(std::string_view line) {
         reply("480 Authentication required");
         return Next::Continue;
     }
+    if (Handler handler = extension(command)) return (this->*handler)(args);
     if (command == "GROUP") return group(args);
     if (command == "ARTICLE") return retrieve(Retrieve::Article, args);
     if (command == "HEAD") return retrieve(Retrieve::Head, args);
@@ -137,7 +112,6 @@ NewsSession::Next NewsSession::handle(std::string_view line) {
     if (command == "LAST") return step(false);
     if (command == "LIST") return list(args);
     if (command == "AUTHINFO") return authinfo(args);
-    if (command == "CAPABILITIES") return capabilities();
     if (command == "MODE") {
         reply(upper(args) == "READER" ? "200 Reader mode" : "501 Unknown MODE variant");
         return Next::Continue;
@@ -148,6 +122,16 @@ NewsSession::Next NewsSession::handle(std::string_view line) {
     }
     reply("500 Unknown command");
     return Next::Continue;
+}
+
+NewsSession::Handler NewsSession::extension(std::string_view command) const {
+    if (command == "CAPABILITIES" && !m_options.noCapabilities) return &NewsSession::capabilities;
+    if (command == "COMPRESS" && !m_options.noCompress) return &NewsSession::compress;
+    if (m_options.noOverview) return nullptr;
+    if (command == "OVER" || command == "XOVER") return &NewsSession::over;
+    if (command == "HDR") return &NewsSession::hdr;
+    if (command == "XHDR") return &NewsSession::xhdr;
+    return nullptr;
 }
 
 NewsSession::Next NewsSession::group(std::string_view args) {
@@ -236,13 +220,13 @@ NewsSession::Next NewsSession::sendArticle(Retrieve kind, const Target& target,
     if (kind == Retrieve::Article) blocks[count++] = "\r\n";
     if (body) blocks[count++] = article.body;
     blocks[count++] = ".\r\n";
-    return send(std::span(blocks, count)) ? Next::Continue : Next::Close;
+    return m_wire.send(std::span(blocks, count)) ? Next::Continue : Next::Close;
 }
 
 NewsSession::Next NewsSession::sendLines(std::string_view lines, bool countsAsBody) {
     while (!lines.empty()) {
         if (countsAsBody && m_options.cutBodyAfter && m_bodyLinesSent >= *m_options.cutBodyAfter) {
-            flush();
+            m_wire.flush();
             return Next::Close;
         }
         // Every prepared line ends with "\r\n" and holds no other "\n".
@@ -284,7 +268,10 @@ NewsSession::Next NewsSession::step(bool forward) {
 
 NewsSession::Next NewsSession::list(std::string_view args) {
     auto [keyword, pattern] = splitWord(args);
-    if (!keyword.empty() && upper(keyword) != "ACTIVE") {
+    const std::string which = upper(keyword);
+    if (!m_options.noOverview && which == "OVERVIEW.FMT") return listOverviewFormat();
+    if (!m_options.noOverview && which == "HEADERS") return listHeaders();
+    if (!which.empty() && which != "ACTIVE") {
         reply("501 Unknown LIST keyword");
         return Next::Continue;
     }
@@ -328,86 +315,188 @@ NewsSession::Next NewsSession::authinfo(std::string_view args) {
     return Next::Continue;
 }
 
-NewsSession::Next NewsSession::capabilities() {
+NewsSession::Next NewsSession::capabilities(std::string_view) {
     reply("101 Capability list:");
-    for (const char* line : {"VERSION 2", "READER", "LIST ACTIVE"})
+    std::vector<std::string_view> lines = {"VERSION 2", "READER"};
+    if (!m_options.noOverview) {
+        lines.insert(lines.end(), {"OVER MSGID", "HDR", "LIST ACTIVE OVERVIEW.FMT HEADERS"});
+    } else {
+        lines.push_back("LIST ACTIVE");
+    }
+    const bool loginPending = m_options.authUser && !m_authenticated;
+    if (loginPending) lines.push_back("AUTHINFO USER");
+    // Offered once the client may use it, and only until it does.
+    if (!m_options.noCompress && !loginPending && !m_wire.compressing())
+        lines.push_back("COMPRESS DEFLATE");
+    for (std::string_view line : lines)
         if (!dataLine(line)) return Next::Close;
-    if (m_options.authUser && !m_authenticated && !dataLine("AUTHINFO USER")) return Next::Close;
+    return endData() ? Next::Continue : Next::Close;
+}
+
+NewsSession::Next NewsSession::compress(std::string_view args) {
+    if (upper(args) != "DEFLATE") {
+        reply(args.empty() ? "501 Syntax error" : "503 Compression algorithm not supported");
+        return Next::Continue;
+    }
+    if (m_wire.compressing()) {
+        reply("502 Compression already active");
+        return Next::Continue;
+    }
+    // The reply itself leaves uncompressed; everything after it, both ways, is deflated.
+    reply("206 Compression active");
+    if (!m_wire.flush()) return Next::Close;
+    m_wire.startCompression(m_options.compressLevel);
+    return Next::Continue;
+}
+
+std::optional<NewsSession::Selection> NewsSession::select(std::string_view args) {
+    if (!args.empty() && args.front() == '<') {
+        auto found = args.back() == '>' ? m_spool.findMessageId(args, m_group) : std::nullopt;
+        if (!found) {
+            reply(args.back() == '>' ? "430 No article with that message-id" : "501 Syntax error");
+            return std::nullopt;
+        }
+        return Selection{found->group, found->number, found->number, true};
+    }
+    std::optional<std::uint64_t> first, last;
+    if (!args.empty()) {
+        const auto dash = args.find('-');
+        first = parseArticleNumber(args.substr(0, dash));
+        if (dash == std::string_view::npos)
+            last = first;
+        else if (dash + 1 == args.size())
+            last = std::numeric_limits<std::uint64_t>::max();
+        else
+            last = parseArticleNumber(args.substr(dash + 1));
+        if (!first || !last) {
+            reply("501 Syntax error");
+            return std::nullopt;
+        }
+    }
+    if (m_group.empty()) {
+        reply("412 No newsgroup selected");
+        return std::nullopt;
+    }
+    if (!first && !m_current) {
+        reply("420 Current article number is invalid");
+        return std::nullopt;
+    }
+    if (!first) first = last = m_current;
+    return Selection{m_group, *first, *last, false};
+}
+
+NewsSession::Next NewsSession::over(std::string_view args) {
+    auto selection = select(args);
+    if (!selection) return Next::Continue;
+    auto overview = m_spool.overview(selection->group);
+    auto entries = overview ? overview->range(selection->first, selection->last)
+                            : std::span<const GroupOverview::Entry>();
+    if (entries.empty()) {
+        reply(selection->byMessageId ? "430 No article with that message-id"
+                                     : "423 No articles in that range");
+        return Next::Continue;
+    }
+    reply("224 Overview information follows");
+    std::string line;
+    for (const GroupOverview::Entry& entry : entries) {
+        line.assign(n2s(selection->byMessageId ? 0 : entry.number)).push_back('\t');
+        line.append(overview->fields(entry));
+        if (!dataLine(line)) return Next::Close;
+    }
+    return endData() ? Next::Continue : Next::Close;
+}
+
+NewsSession::Next NewsSession::hdr(std::string_view args) {
+    return headers(args, false);
+}
+
+NewsSession::Next NewsSession::xhdr(std::string_view args) {
+    return headers(args, true);
+}
+
+// HDR (RFC 3977) and XHDR (RFC 2980) differ only in their reply code and in what stands for
+// a missing header.
+NewsSession::Next NewsSession::headers(std::string_view args, bool rfc2980) {
+    auto [name, range] = splitWord(args);
+    if (name.empty()) {
+        reply("501 Syntax error");
+        return Next::Continue;
+    }
+    const auto index = GroupOverview::fieldIndex(name);
+    if (!index && name.front() == ':') {
+        reply("503 Metadata item not supported");
+        return Next::Continue;
+    }
+    auto selection = select(range);
+    if (!selection) return Next::Continue;
+    auto overview = m_spool.overview(selection->group);
+    auto entries = overview ? overview->range(selection->first, selection->last)
+                            : std::span<const GroupOverview::Entry>();
+    if (entries.empty()) {
+        reply(selection->byMessageId ? "430 No article with that message-id"
+                                     : "423 No articles in that range");
+        return Next::Continue;
+    }
+    reply(rfc2980 ? "221 Header follows" : "225 Headers follow");
+    std::string line;
+    for (const GroupOverview::Entry& entry : entries) {
+        std::optional<std::string> value;
+        if (index) {
+            value = std::string(GroupOverview::field(overview->fields(entry), *index));
+        } else if (auto text = m_spool.readArticleText(selection->group, entry.number)) {
+            value = headerValue(*text, name);
+        }
+        line.assign(n2s(selection->byMessageId ? 0 : entry.number)).push_back(' ');
+        line.append(value ? *value : rfc2980 ? "(none)" : "");
+        if (!dataLine(line)) return Next::Close;
+    }
+    return endData() ? Next::Continue : Next::Close;
+}
+
+NewsSession::Next NewsSession::listOverviewFormat() {
+    reply("215 Order of fields in overview database");
+    for (std::string_view field : GroupOverview::Format)
+        if (!dataLine(field)) return Next::Close;
+    return endData() ? Next::Continue : Next::Close;
+}
+
+NewsSession::Next NewsSession::listHeaders() {
+    // ":" stands for any header: HDR reads those that are not in the overview from the
+    // article files.
+    reply("215 Headers and metadata items supported");
+    for (std::string_view item : {":", ":bytes", ":lines"})
+        if (!dataLine(item)) return Next::Close;
     return endData() ? Next::Continue : Next::Close;
 }
 
 void NewsSession::reply(std::string_view line) {
-    m_out.append(line);
-    m_out.append("\r\n");
+    m_wire.append(line);
+    m_wire.append("\r\n");
 }
 
 bool NewsSession::beforeDataLine() {
     if (m_options.lineDelayMs <= 0) return true;
     // Each line leaves on its own, so the client really waits between lines.
-    return flush() && m_host.pause(std::chrono::milliseconds(m_options.lineDelayMs));
+    return m_wire.flush() && m_host.pause(std::chrono::milliseconds(m_options.lineDelayMs));
 }
 
 bool NewsSession::dataLine(std::string_view line) {
     if (!beforeDataLine()) return false;
-    if (!line.empty() && line.front() == '.') m_out.push_back('.');
-    m_out.append(line);
-    m_out.append("\r\n");
-    return m_out.size() < OutputChunk || flush();
+    if (!line.empty() && line.front() == '.') m_wire.append('.');
+    m_wire.append(line);
+    m_wire.append("\r\n");
+    return m_wire.pending() < OutputChunk || m_wire.flush(false);
 }
 
 bool NewsSession::preparedLine(std::string_view line) {
     if (!beforeDataLine()) return false;
-    m_out.append(line);
-    return m_out.size() < OutputChunk || flush();
+    m_wire.append(line);
+    return m_wire.pending() < OutputChunk || m_wire.flush(false);
 }
 
 bool NewsSession::endData() {
-    m_out.append(".\r\n");
-    return m_out.size() < OutputChunk || flush();
-}
-
-bool NewsSession::flush() {
-    std::size_t sent = 0;
-    while (!m_broken && sent < m_out.size()) {
-        ssize_t n = ::send(m_fd, m_out.data() + sent, m_out.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            m_broken = true;
-        else
-            sent += static_cast<std::size_t>(n);
-    }
-    m_out.clear();
-    return !m_broken;
-}
-
-bool NewsSession::send(std::span<const std::string_view> blocks) {
-    // The pending reply line, then the blocks; each send takes what the socket accepts.
-    iovec parts[8];
-    std::size_t count = 0;
-    if (!m_out.empty()) parts[count++] = {m_out.data(), m_out.size()};
-    for (std::string_view block : blocks.first(std::min(blocks.size(), std::size(parts) - 1)))
-        if (!block.empty()) parts[count++] = {const_cast<char*>(block.data()), block.size()};
-    iovec* next = parts;
-    iovec* const end = parts + count;
-    while (!m_broken && next != end) {
-        msghdr message{};
-        message.msg_iov = next;
-        message.msg_iovlen = static_cast<std::size_t>(end - next);
-        ssize_t n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            m_broken = true;
-            break;
-        }
-        auto sent = static_cast<std::size_t>(n);
-        while (next != end && sent >= next->iov_len) sent -= (next++)->iov_len;
-        if (next != end) {
-            next->iov_base = static_cast<char*>(next->iov_base) + sent;
-            next->iov_len -= sent;
-        }
-    }
-    m_out.clear();
-    return !m_broken;
+    m_wire.append(".\r\n");
+    return m_wire.pending() < OutputChunk || m_wire.flush(false);
 }
 
 }  // namespace qm::newsd

@@ -1,6 +1,8 @@
 #pragma once
 // One client connection of the fixture news server: reads command lines, answers them from
-// the spool with RFC 3977 reply codes and shows the faults its options ask for.
+// the spool with RFC 3977 reply codes (and the overview, header and compression extensions of
+// RFC 3977, RFC 2980 and RFC 8054, unless told to act as an older server), and shows the
+// faults its options ask for.
 //
 // Created and run by the connection thread of NewsServer, which owns the descriptor and may
 // shut it down from another thread to end the session; nothing else touches the session.
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "newsserver/newsserveroptions.h"
+#include "newsserver/sessionwire.h"
 #include "newsserver/spool.h"
 
 namespace qm::newsd {
@@ -49,9 +52,19 @@ class NewsSession {
         std::uint64_t number = 0;
         bool byMessageId = false;
     };
+    // The articles an OVER or HDR is about: a range of the current group, the current
+    // article, or one article by message-id (then numbered 0 in the reply).
+    struct Selection {
+        std::string group;
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+        bool byMessageId = false;
+    };
 
-    bool readCommand(std::string& line, bool& tooLong);
     Next handle(std::string_view line);
+    // The commands an older server would not know, or nullptr.
+    using Handler = Next (NewsSession::*)(std::string_view args);
+    Handler extension(std::string_view command) const;
     bool authorised(std::string_view command) const;
     Next group(std::string_view args);
     Next retrieve(Retrieve kind, std::string_view args);
@@ -59,7 +72,16 @@ class NewsSession {
     Next step(bool forward);
     Next list(std::string_view args);
     Next authinfo(std::string_view args);
-    Next capabilities();
+    Next capabilities(std::string_view args);
+    Next over(std::string_view args);
+    Next hdr(std::string_view args);
+    Next xhdr(std::string_view args);
+    Next headers(std::string_view args, bool rfc2980);
+    Next compress(std::string_view args);
+    // Replies the error itself when the selection is not valid.
+    std::optional<Selection> select(std::string_view args);
+    Next listOverviewFormat();
+    Next listHeaders();
     Next sendArticle(Retrieve kind, const Target& target, const SpoolArticle& article);
     // The prepared lines one by one, for the faults that act between lines.
     Next sendLines(std::string_view lines, bool countsAsBody);
@@ -73,21 +95,12 @@ class NewsSession {
     bool beforeDataLine();
     // The line "." that ends a multi-line reply.
     bool endData();
-    bool flush();
-    // Sends what is pending in m_out, then up to seven blocks, without copying them.
-    bool send(std::span<const std::string_view> blocks);
 
-    int m_fd;
     int m_connection;
     const NewsServerOptions& m_options;
     const Spool& m_spool;
     SessionHost& m_host;
-
-    char m_in[4096];
-    std::size_t m_inPos = 0;
-    std::size_t m_inEnd = 0;
-    std::string m_out;
-    bool m_broken = false;  // a send failed: the client is gone or the server stops
+    SessionWire m_wire;
 
     std::uint64_t m_commands = 0;
     std::uint64_t m_bodyLinesSent = 0;  // of the current BODY/ARTICLE reply

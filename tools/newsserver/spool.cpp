@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t MaxArticleBytes = 256u << 20;
+constexpr std::size_t MessageIdField = 3;  // in GroupOverview::Format
 
 std::optional<std::uint64_t> articleNumber(std::string_view name) {
     std::uint64_t n = 0;
@@ -133,17 +134,24 @@ bool Spool::isValidGroupName(std::string_view name) {
     });
 }
 
-std::optional<std::vector<std::uint64_t>> Spool::scanGroup(std::string_view group) const {
+std::optional<std::pair<std::string, Spool::FileStamp>> Spool::groupFolder(
+    std::string_view group) const {
     if (!isValidGroupName(group)) return std::nullopt;
     std::string folder = m_root;
     folder.append("/").append(group);
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
-    const FileStamp stamp = stampOf(status);
+    return std::pair{std::move(folder), stampOf(status)};
+}
+
+std::optional<std::vector<std::uint64_t>> Spool::scanGroup(std::string_view group) const {
+    auto found = groupFolder(group);
+    if (!found) return std::nullopt;
+    const auto& [folder, stamp] = *found;
     {
         std::lock_guard lock(m_cacheMutex);
-        auto found = m_scans.find(folder);
-        if (found != m_scans.end() && found->second.stamp == stamp) return found->second.numbers;
+        auto cached = m_scans.find(folder);
+        if (cached != m_scans.end() && cached->second.stamp == stamp) return cached->second.numbers;
     }
     timespec readStart{};
     clock_gettime(CLOCK_REALTIME, &readStart);
@@ -155,11 +163,60 @@ std::optional<std::vector<std::uint64_t>> Spool::scanGroup(std::string_view grou
     std::sort(numbers.begin(), numbers.end());
     // Adding or removing an article changes the folder's stamp, unless the change came
     // too shortly after the previous one for the clock to tell.
-    if (stampSettled(status.st_mtim, status.st_ctim, readStart)) {
+    if (stampSettled(stamp.modified, stamp.changed, readStart)) {
         std::lock_guard lock(m_cacheMutex);
         m_scans[folder] = GroupScan{stamp, numbers};
     }
     return numbers;
+}
+
+std::shared_ptr<const GroupOverview> Spool::overview(std::string_view group) const {
+    auto found = groupFolder(group);
+    if (!found) return nullptr;
+    auto cachedOverview = [&]() -> std::shared_ptr<const GroupOverview> {
+        std::lock_guard lock(m_cacheMutex);
+        auto it = m_overviews.find(found->first);
+        return it != m_overviews.end() && it->second.stamp == found->second ? it->second.overview
+                                                                            : nullptr;
+    };
+    if (auto overview = cachedOverview()) return overview;
+    std::lock_guard build(m_overviewBuild);
+    // Another session may have built it while this one waited.
+    if (auto overview = cachedOverview()) return overview;
+    return buildOverview(group);
+}
+
+std::shared_ptr<const GroupOverview> Spool::buildOverview(std::string_view group) const {
+    auto found = groupFolder(group);
+    if (!found) return nullptr;
+    const auto& [folder, stamp] = *found;
+    timespec readStart{};
+    clock_gettime(CLOCK_REALTIME, &readStart);
+    auto numbers = scanGroup(group);
+    if (!numbers) return nullptr;
+    auto overview = std::make_shared<GroupOverview>();
+    for (std::uint64_t number : *numbers) {
+        // An article removed meanwhile is left out, as OVER leaves out missing numbers.
+        if (auto text = readArticleText(group, number))
+            overview->add(number, overviewFields(*text, fallbackMessageId(group, number)));
+    }
+    if (stampSettled(stamp.modified, stamp.changed, readStart)) {
+        std::lock_guard lock(m_cacheMutex);
+        m_overviews[folder] = OverviewScan{stamp, overview};
+    }
+    return overview;
+}
+
+std::optional<std::string> Spool::readArticleText(std::string_view group,
+                                                  std::uint64_t number) const {
+    if (!isValidGroupName(group)) return std::nullopt;
+    std::string path = m_root;
+    path.append("/").append(group).append("/").append(std::to_string(number));
+    // Non-blocking, so that a fifo put in place of the file cannot hold the session.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0) return std::nullopt;
+    return readOpenFile(fd.get(), status);
 }
 
 std::vector<std::string> Spool::groupNames() const {
@@ -269,11 +326,14 @@ std::optional<Spool::Location> Spool::findMessageId(std::string_view messageId,
 
 std::optional<Spool::Location> Spool::findInGroup(std::string_view messageId,
                                                   std::string_view group) const {
-    auto numbers = scanGroup(group);
-    if (!numbers) return std::nullopt;
-    for (std::uint64_t n : *numbers) {
-        auto article = readArticle(group, n);
-        if (article && article->messageId == messageId) return Location{std::string(group), n};
+    // The overview holds every article's message-id (made up where the header has none, as
+    // readArticle makes it up), so a large group is searched without reading its articles.
+    auto index = overview(group);
+    if (!index) return std::nullopt;
+    for (std::uint64_t i = 0; i < index->size(); ++i) {
+        const auto& entry = index->entry(i);
+        if (GroupOverview::field(index->fields(entry), MessageIdField) == messageId)
+            return Location{std::string(group), entry.number};
     }
     return std::nullopt;
 }

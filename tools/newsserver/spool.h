@@ -7,7 +7,9 @@
 // runs. Articles read are kept, ready to send, in a bounded cache checked against the file's
 // identity, size and times on every read, so that NEXT, HEAD and BODY of one article read and
 // prepare it once. A group's article numbers are kept likewise, checked against the group
-// folder's stamp, since every GROUP asks for them. Safe to use from any number of threads.
+// folder's stamp, since every GROUP asks for them; and so is a group's overview, built from
+// every article file of the group at its first OVER or HDR. Articles are added and removed by
+// renaming files, which changes the folder's stamp. Safe to use from any number of threads.
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -21,6 +23,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "newsserver/overview.h"
 
 namespace qm::newsd {
 
@@ -55,6 +59,12 @@ class Spool {
     std::shared_ptr<const SpoolArticle> readArticle(std::string_view group,
                                                     std::uint64_t number) const;
 
+    // The overview of a group; null when the group does not exist. Builds are one at a time,
+    // so that sessions asking together share the first one.
+    std::shared_ptr<const GroupOverview> overview(std::string_view group) const;
+    // The text of one article file as stored; nothing when it cannot be read.
+    std::optional<std::string> readArticleText(std::string_view group, std::uint64_t number) const;
+
     struct Location {
         std::string group;
         std::uint64_t number = 0;
@@ -84,8 +94,15 @@ class Spool {
         FileStamp stamp;
         std::vector<std::uint64_t> numbers;
     };
+    struct OverviewScan {
+        FileStamp stamp;
+        std::shared_ptr<const GroupOverview> overview;
+    };
 
     static FileStamp stampOf(const struct stat& status);
+    // The group folder and its stamp; nothing when it is not a folder of a valid group name.
+    std::optional<std::pair<std::string, FileStamp>> groupFolder(std::string_view group) const;
+    std::shared_ptr<const GroupOverview> buildOverview(std::string_view group) const;
     std::optional<Location> findInGroup(std::string_view messageId, std::string_view group) const;
     std::shared_ptr<const SpoolArticle> cached(const std::string& path,
                                                const FileStamp& stamp) const;
@@ -100,6 +117,9 @@ class Spool {
     mutable std::unordered_map<std::string, CacheList::iterator> m_index;  // guarded
     mutable std::size_t m_cachedBytes = 0;                                 // guarded
     mutable std::unordered_map<std::string, GroupScan> m_scans;            // guarded
+    mutable std::unordered_map<std::string, OverviewScan> m_overviews;     // guarded
+    // Held while an overview is built; taken before m_cacheMutex, never while holding it.
+    mutable std::mutex m_overviewBuild;
 };
 
 // Splits article text into header and body, prepared for sending, and finds its message-id.
