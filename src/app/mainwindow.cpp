@@ -18,7 +18,7 @@
 #include "advert/bannerarea.h"
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
-#include "app/groupicons.h"
+#include "dialogs/groupicons.h"
 #include "config/appsettings.h"
 #include "dialogs/embossedbutton.h"
 #include "dialogs/tipdialog.h"

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/qtfrontend.h"
-#include "decode/regexpattern.h"
+#include "config/regexpattern.h"
 
 class QAction;
 class QComboBox;

@@ -14,7 +14,7 @@
 
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
-#include "app/groupicons.h"
+#include "dialogs/groupicons.h"
 #include "app/mainwindow.h"
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"

@@ -67,15 +67,6 @@ void storeLine(PictureList& list, std::string_view line) {
 
 }  // namespace
 
-std::string groupDirectory(const AppSettings& settings, const GroupEntry& group) {
-    // Group names come from the server: as a folder they must stay in the data directory.
-    return joinPath(settings.dataDirectory, safeFolderName(group.name()));
-}
-
-std::string filesDirectory(const AppSettings& settings, const GroupEntry& group) {
-    return joinPath(groupDirectory(settings, group), "news.dat");
-}
-
 PictureList& pictures(const AppSettings& settings, GroupEntry& g) {
     std::lock_guard lock(PictureListLock);
     GroupStats& stats = g.ensureStats();

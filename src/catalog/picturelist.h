@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "catalog/picturerecord.h"
+#include "config/picturerecord.h"
 #include "config/appsettings.h"
 #include "config/groupentry.h"
 

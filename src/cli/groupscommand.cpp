@@ -9,7 +9,7 @@
 #include "cli/serverargument.h"
 #include "config/groupentry.h"
 #include "config/serverentry.h"
-#include "decode/regexpattern.h"
+#include "config/regexpattern.h"
 #include "nntp/groupfetchthread.h"
 
 namespace qm::cli {

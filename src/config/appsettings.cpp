@@ -150,6 +150,15 @@ std::string AppSettings::groupListDirectory() const {
     return joinPath(programDirectory(), safeFolderName(server));
 }
 
+std::string groupDirectory(const AppSettings& settings, const GroupEntry& group) {
+    // Group names come from the server: as a folder they must stay in the data directory.
+    return joinPath(settings.dataDirectory, safeFolderName(group.name()));
+}
+
+std::string filesDirectory(const AppSettings& settings, const GroupEntry& group) {
+    return joinPath(groupDirectory(settings, group), "news.dat");
+}
+
 std::string safeFolderName(std::string_view name) {
     static constexpr char Hex[] = "0123456789ABCDEF";
     auto encode = [](std::string& out, unsigned char c) {

@@ -20,8 +20,8 @@
 #include "config/groupentry.h"
 #include "config/grouptable.h"
 #include "config/serverentry.h"
-#include "decode/messageidindex.h"
-#include "decode/patternlist.h"
+#include "config/messageidindex.h"
+#include "config/patternlist.h"
 #include "platform/logfile.h"
 #include "platform/profile.h"
 

@@ -12,7 +12,7 @@
 #include <QStorageInfo>
 #include <QVBoxLayout>
 
-#include "app/groupicons.h"
+#include "dialogs/groupicons.h"
 
 namespace qm {
 
