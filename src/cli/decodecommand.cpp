@@ -1,14 +1,10 @@
 // qmere-cli decode: the desktop program's "Decode files" command for files named on the
 // command line.
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "cli/clisession.h"
 #include "cli/commands.h"
-#include "config/locks.h"
-#include "config/threadcontext.h"
-#include "decode/decoder.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
@@ -36,15 +32,6 @@ constexpr std::string_view Help =
     "Exit status: 0 when every FILE was opened; 1 when one could not be (\"Fail open file\n"
     "PATH\" on standard error; the other files are still decoded); 2 on a usage error.\n";
 
-// Until the catalogue records them, decoded files are listed on standard output.
-class PrintingSink : public DecodeSink {
-  public:
-    void onFileDecoded(const std::string& path, const std::string&) override {
-        std::printf("Decoded file %s\n", path.c_str());
-    }
-    void countAssembled() override {}
-};
-
 // Opens a file to decode; a folder counts as a file that cannot be opened.
 FilePtr openInput(const std::string& path) {
     if (isDirectory(path)) return {};
@@ -64,11 +51,8 @@ int runDecodeCommand(Args args) {
         std::fprintf(stderr, "qmere-cli decode: %s\n", session.error().c_str());
         return 1;
     }
-    AppSettings& settings = session.settings();
-    ThreadContext::current().directory = settings.dataDirectory;
-    Decoder decoder(settings);
-    PrintingSink sink;
-    decoder.setSink(&sink);
+    // The catalogue's hook logs each decoded file ("Decoded file PATH") on standard output.
+    Session& core = session.core();
 
     bool anyFailed = false;
     for (auto it = args.rbegin(); it != args.rend(); ++it) {
@@ -79,8 +63,7 @@ int runDecodeCommand(Args args) {
             anyFailed = true;
             continue;
         }
-        std::lock_guard lock(DecodeLock);
-        decoder.decodeArticle(std::move(in), false, false, false);
+        core.decodeFile(std::move(in));
     }
     std::fflush(stdout);
     return anyFailed ? 1 : 0;

@@ -12,11 +12,10 @@
 #include <memory>
 #include <new>
 
-#include "config/appsettings.h"
-#include "config/threadcontext.h"
 #include "decode/mimedecoder.h"
 #include "decode/outputnames.h"
 #include "decode/partreader.h"
+#include "platform/logfile.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -40,9 +39,9 @@ bool copyFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-Decoder::Decoder(AppSettings& settings) : m_settings(settings) {}
-
-void Decoder::decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText) {
+void Decoder::decodeArticle(FilePtr in, const DecodeInputs& inputs, bool quiet, bool overwrite,
+                            bool keepText) {
+    m_inputs = inputs;
     m_found = false;
     m_quiet = quiet;
     m_overwrite = overwrite;
@@ -66,14 +65,14 @@ void Decoder::information(std::string_view text) {
     if (m_quiet) return;
     std::string line(text);
     line += '\n';
-    m_settings.logFile.write(line);
+    if (m_inputs.log) m_inputs.log->write(line);
 }
 
 void Decoder::warning(std::string_view text) {
     std::string line = "Warning: ";
     line += text;
     line += '\n';
-    m_settings.logFile.write(line);
+    if (m_inputs.log) m_inputs.log->write(line);
 }
 
 void Decoder::corruptionWarning() {
@@ -200,11 +199,11 @@ bool Decoder::finishOutputFile(OutputFile& output) {
 std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> name) {
     std::optional<std::string> news = newsDirectory();
     if (!news) return std::nullopt;
-    // Only the part below the thread's directory is made safe: the data directory is the
+    // Only the part below the output directory is made safe: the data directory is the
     // user's choice and may hold blanks or other excluded characters.
     std::string safe = name ? safeOutputName(*name) : std::string();
     if (safe.empty()) {
-        std::string base = threadDirectory();
+        std::string base = outputDirectory();
         for (int n = 1; n <= MaxNameNumber; ++n) {
             std::string path = joinPath(base, "part" + std::to_string(n));
             if (!fileExists(path)) return path;
@@ -226,7 +225,8 @@ void Decoder::announceOutput(const std::string& path, bool named, std::string_vi
     m_lastOutputPath = path;
     std::string descriptionPath = descriptionPathFor(path);
     bool described = attachPendingDescription(descriptionPath);
-    if (named && m_sink) m_sink->onFileDecoded(path, described ? descriptionPath : std::string());
+    if (named && m_sink)
+        m_sink->onFileDecoded(m_inputs, path, described ? descriptionPath : std::string());
     std::printf("%s (%.*s)\n", path.c_str(), static_cast<int>(contentType.size()),
                 contentType.data());
     m_found = true;
@@ -247,7 +247,7 @@ int removeAbandonedOutputs(const std::string& newsDirectory) {
 }
 
 std::optional<std::string> Decoder::newsDirectory() {
-    std::string news = joinPath(threadDirectory(), "news.dat");
+    std::string news = joinPath(outputDirectory(), "news.dat");
     if (makeDirectories(news) != 0) {
         errorOutput(news);
         return std::nullopt;
@@ -260,16 +260,15 @@ std::string Decoder::pendingDescriptionPath() const {
 }
 
 void Decoder::countAssembled() {
-    if (m_sink) m_sink->countAssembled();
+    if (m_sink) m_sink->countAssembled(m_inputs);
 }
 
 std::string Decoder::dataDirectory() const {
-    return m_settings.dataDirectory.empty() ? programDirectory() : m_settings.dataDirectory;
+    return m_inputs.dataDirectory.empty() ? programDirectory() : m_inputs.dataDirectory;
 }
 
-std::string Decoder::threadDirectory() const {
-    const std::string& directory = ThreadContext::current().directory;
-    return directory.empty() ? dataDirectory() : directory;
+std::string Decoder::outputDirectory() const {
+    return m_inputs.outputDirectory.empty() ? dataDirectory() : m_inputs.outputDirectory;
 }
 
 std::string Decoder::tmpDirectory() const {

@@ -91,7 +91,8 @@ void SavedArticle::appendLine(std::string_view line) {
     append("\n");
 }
 
-int SavedArticle::decode(Decoder& decoder, const AppSettings& settings) {
+int SavedArticle::decode(Decoder& decoder, const DecodeInputs& inputs, bool overwrite,
+                         bool keepText) {
     // Whatever is still buffered for writing must be on disk before the decoder reads it.
     file.reset();
     FilePtr in;
@@ -103,8 +104,7 @@ int SavedArticle::decode(Decoder& decoder, const AppSettings& settings) {
         if (source.empty()) return 0;
         in = openFile(source, "r");
     }
-    if (in)
-        decoder.decodeArticle(std::move(in), false, settings.keepDup == 0, settings.keepText != 0);
+    if (in) decoder.decodeArticle(std::move(in), inputs, false, overwrite, keepText);
     return 0;
 }
 

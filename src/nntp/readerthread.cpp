@@ -15,6 +15,11 @@ ReaderThread::~ReaderThread() {
     }
 }
 
+void ReaderThread::enterGroup(GroupEntry* group) {
+    if (m_currentGroup && m_currentGroup != group) m_currentGroup->clear(InProgress);
+    m_currentGroup = group;
+}
+
 void ReaderThread::mergePending() {
     for (GroupEntry* group : m_pending.entries()) {
         m_groups.add(*group);

@@ -124,7 +124,7 @@ TEST_F(DecoderTest, KeepDupKeepsBothPostsAndOverwriteReplacesTheFirst) {
 }
 
 TEST_F(DecoderTest, NamelessFilesArePartNInTheThreadDirectoryAndNotReported) {
-    std::string dir = ThreadContext::current().directory;
+    std::string dir = m_inputs.outputDirectory;
     EXPECT_EQ(open(std::nullopt), joinPath(dir, "part1"));
     EXPECT_EQ(open("~~"), joinPath(dir, "part2"));
     EXPECT_TRUE(m_sink.files.empty());
@@ -186,7 +186,7 @@ TEST_F(DecoderTest, AMimeBodyHasNoFinalNameUntilItIsWrittenWhole) {
         base64Lines(data);
     article.news = news();
     article.finalName = "big.bin";
-    m_decoder->decodeArticle(openWatched(article), false, false, false);
+    m_decoder->decodeArticle(openWatched(article), m_inputs, false, false, false);
     EXPECT_GT(article.temporariesSeen, 1);
     EXPECT_EQ(article.temporariesLost, 0);
     EXPECT_EQ(article.finalSeen, 0);
@@ -206,7 +206,7 @@ TEST_F(DecoderTest, ASplitPostHasNoFinalNameUntilItIsAssembled) {
     second.text = article("pic.jpg (2/2)", body.substr(half));
     second.news = news();
     second.finalName = "pic.jpg";
-    m_decoder->decodeArticle(openWatched(second), false, false, false);
+    m_decoder->decodeArticle(openWatched(second), m_inputs, false, false, false);
     EXPECT_GT(second.temporariesSeen, 1);
     EXPECT_EQ(second.temporariesLost, 0);
     EXPECT_EQ(second.finalSeen, 0);
@@ -233,8 +233,9 @@ TEST_F(DecoderTest, ADataDirectoryWithBlanksIsUsedAsItIs) {
     EXPECT_EQ(content(m_dir.file("my data (2)/group/news.dat/pic.jpg")), data);
 }
 
-TEST_F(DecoderTest, WithoutAThreadDirectoryFilesGoBelowTheDataDirectory) {
-    ThreadContext::current().directory.clear();
+TEST_F(DecoderTest, WithoutAnOutputDirectoryFilesGoBelowTheDataDirectory) {
+    m_inputs.outputDirectory.clear();
+    m_decoder->setInputs(m_inputs);
     EXPECT_EQ(open("pic.jpg"), joinPath(data(), "news.dat/pic.jpg"));
 }
 

@@ -120,10 +120,10 @@ TEST_F(MimeEncodersTest, MpackFragmentsInAnotherOrderAndAcrossRunsGiveTheOrigina
     for (size_t i = 0; i < half; ++i) decode(fragments[order[i]]);
     EXPECT_EQ(news("picture.jpg"), "<missing>");
     {
-        Decoder secondRun(settings);
+        Decoder secondRun;
         for (size_t i = half; i < order.size(); ++i) {
             std::string path = dir.write("article", fragments[order[i]]);
-            secondRun.decodeArticle(openFile(path, "rb"), false, false, false);
+            secondRun.decodeArticle(openFile(path, "rb"), inputs, false, false, false);
         }
     }
     EXPECT_EQ(news("picture.jpg"), data);

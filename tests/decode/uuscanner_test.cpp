@@ -171,7 +171,7 @@ TEST_F(ScannerTest, MimeHeaderInsideAPlainBodyIsHandedToTheMimeDecoder) {
                    "Some words first.\nAnd more.\nContent-Type: image/gif\n"
                    "Content-Transfer-Encoding: base64\n\n" +
                        base64Lines(gif)));
-    EXPECT_EQ(content(joinPath(ThreadContext::current().directory, "part1")), gif);
+    EXPECT_EQ(content(joinPath(m_inputs.outputDirectory, "part1")), gif);
 }
 
 TEST_F(ScannerTest, BoundaryLineFollowedByAHeaderIsDecodedAsAMultipart) {

@@ -61,7 +61,7 @@ struct Folder {
         setPicture(p.settings, group, name, PictureRecord{title, date, mark});
     }
     std::unique_ptr<FileManager> open(const QString& name = Demo) {
-        auto fm = std::make_unique<FileManager>(p.settings, name);
+        auto fm = std::make_unique<FileManager>(p.session, name);
         fm->setAttribute(Qt::WA_DeleteOnClose, false);  // the test owns it
         fm->viewer()->setOpener([this](const QUrl& url) { handedOut << url; });
         fm->show();
