@@ -49,7 +49,9 @@ class ReaderThread : public WorkerRecord {
 
     // The group the reader is reading (InProgress), or null. Reader thread only.
     GroupEntry* currentGroup() const { return m_currentGroup; }
-    // Leaves the current group (clears its InProgress), then makes group current.
+    // Leaves the current group (clears its InProgress, and its article in progress when that
+    // is this reader's, which the monitor would otherwise show under it), then makes group
+    // current.
     void enterGroup(GroupEntry* group);
 
     // Article steps per group turn.

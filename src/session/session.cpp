@@ -144,11 +144,13 @@ std::string Session::groupFolder(const GroupEntry& group) const {
 }
 
 std::vector<GroupEntry*> Session::visitedGroups() const {
+    std::lock_guard lock(DecodeLock);  // readers mark groups visited under it
     const auto& entries = m_settings->visitedGroups.entries();
     return {entries.begin(), entries.end()};
 }
 
 GroupEntry* Session::findVisited(std::string_view name) const {
+    std::lock_guard lock(DecodeLock);
     return m_settings->visitedGroups.find(name);
 }
 
