@@ -150,8 +150,7 @@ class Bench {
     explicit Bench(std::string work)
         : m_work(std::move(work)),
           m_profile(m_work + "/profile.ini"),
-          m_settings(m_frontend, m_profile),
-          m_decoder(m_settings) {
+          m_settings(m_frontend, m_profile) {
         m_settings.dataDirectory = m_work + "/data";
         fs::create_directories(m_settings.dataDirectory);
         m_settings.logFile.open(m_settings.dataDirectory + "/Log");
@@ -189,7 +188,8 @@ class Bench {
 
   private:
     void decodeAll(const Kind& kind, const std::string& out) {
-        qm::ThreadContext::current().directory = out;
+        const qm::DecodeInputs inputs{m_settings.dataDirectory, out, nullptr, "",
+                                      &m_settings.logFile};
         // The decoder names each file on standard output; keep the report readable.
         std::fflush(stdout);
         int saved = dup(1);
@@ -197,7 +197,7 @@ class Bench {
         dup2(null, 1);
         // Timing only: the outcome of each article is not looked at.
         for (const auto& path : kind.articles)
-            (void)m_decoder.decodeArticle(qm::openFile(path, "rb"), false, true, false);
+            (void)m_decoder.decodeArticle(qm::openFile(path, "rb"), inputs, false, true, false);
         std::fflush(stdout);
         dup2(saved, 1);
         close(saved);

@@ -245,8 +245,10 @@ Tally decodedFiles(const std::string& dataDirectory) {
 
 class CountingSink : public DecodeSink {
   public:
-    void onFileDecoded(const std::string&, const std::string&) override { ++files; }
-    void countAssembled() override {}
+    void onFileDecoded(const DecodeInputs&, const std::string&, const std::string&) override {
+        ++files;
+    }
+    void countAssembled(const DecodeInputs&) override {}
     int files = 0;
 };
 
@@ -279,8 +281,9 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
     fs::remove_all(home);
     Session session(home);
     AppSettings& settings = session.settings();
-    ThreadContext::current().directory = settings.dataDirectory;
-    Decoder decoder(settings);
+    const DecodeInputs inputs{settings.dataDirectory, settings.dataDirectory, nullptr, "",
+                              &settings.logFile};
+    Decoder decoder;
     CountingSink sink;
     decoder.setSink(&sink);
     Measure m;
@@ -293,11 +296,10 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
             continue;
         }
         std::lock_guard lock(DecodeLock);
-        (void)decoder.decodeArticle(std::move(in), false, false, false);  // timing only
+        (void)decoder.decodeArticle(std::move(in), inputs, false, false, false);  // timing only
     }
     m.seconds = secondsSince(start);
     m.cpu = cpuSeconds() - cpu0;
-    ThreadContext::current() = ThreadContext{};
     m.decoded = decodedFiles(settings.dataDirectory);
     return m;
 }
@@ -316,7 +318,7 @@ Measure fetchRun(const std::string& serverText, const std::vector<std::string>& 
         group.set(Selected);
         run.add(group);
     }
-    Decoder decoder(settings);
+    Decoder decoder;
     CatalogHook hook(settings);
     decoder.setSink(&hook);
     Measure m;

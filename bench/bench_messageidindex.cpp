@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/messageidindex.h"
+#include "config/messageidindex.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// qmere: the desktop program. Brings up the profile, the settings, the decoder and the main
-// window, in that order; the program ends when the main window has closed (after its
+// qmere: the desktop program. Brings up the profile, the core session and the main window,
+// in that order; the program ends when the main window has closed (after its
 // shutdown has stopped the workers and saved everything).
 #include <QApplication>
 #include <QEventLoop>
@@ -10,12 +10,10 @@
 #include "app/mainwindow.h"
 #include "app/qtfrontend.h"
 #include "app/quitsignals.h"
-#include "catalog/indexpages.h"
-#include "config/appsettings.h"
-#include "decode/decoder.h"
 #include "dialogs/splashscreen.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "session/session.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -43,12 +41,9 @@ int main(int argc, char* argv[]) {
 
     qm::Profile profile(qm::profilePath());
     qm::QtFrontend frontend;
-    qm::AppSettings settings(frontend, profile);
-    qm::Decoder decoder(settings);
-    qm::CatalogHook hook(settings);
-    decoder.setSink(&hook);
+    qm::Session session(frontend, profile);
 
-    auto window = std::make_unique<qm::MainWindow>(settings, decoder, frontend);
+    auto window = std::make_unique<qm::MainWindow>(session, frontend);
     window->setTipsAtStartup(!embedded);
     // A logout, a service manager or Ctrl-C ends the program as "Exit" does, saving its state.
     qm::QuitSignals quitSignals;

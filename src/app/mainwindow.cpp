@@ -1,13 +1,16 @@
 // The main window's construction: controls, menus, signals and the state loaded at start.
 #include "app/mainwindow.h"
 
+#include "app/logmodel.h"
+#include "session/session.h"
+
 #include <QAction>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -18,13 +21,15 @@
 #include "advert/bannerarea.h"
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
-#include "app/groupicons.h"
+#include "app/logmodel.h"
 #include "config/appsettings.h"
 #include "dialogs/embossedbutton.h"
+#include "dialogs/groupicons.h"
 #include "dialogs/tipdialog.h"
 #include "nntp/groupfetchthread.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"
+#include "session/session.h"
 
 namespace qm {
 
@@ -41,8 +46,11 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text) {
 
 }  // namespace
 
-MainWindow::MainWindow(AppSettings& settings, Decoder& decoder, QtFrontend& frontend)
-    : m_settings(settings), m_decoder(decoder), m_frontend(frontend) {
+MainWindow::MainWindow(Session& session, QtFrontend& frontend)
+    : m_session(session),
+      m_settings(session.settings()),
+      m_frontend(frontend),
+      m_run(new RunController(session, this)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Quillmere"));
     setWindowIcon(programIcon());
@@ -58,7 +66,7 @@ MainWindow::MainWindow(AppSettings& settings, Decoder& decoder, QtFrontend& fron
 
 MainWindow::~MainWindow() {
     m_frontend.setWindow(nullptr);
-    if (!m_exited) exitProgram();
+    if (m_run->state() != RunController::State::Exited) exitProgram();
 }
 
 void MainWindow::buildUi() {
@@ -70,10 +78,12 @@ void MainWindow::buildUi() {
     auto* split = new QSplitter(Qt::Vertical, central);
     split->setObjectName(QStringLiteral("mainSplitter"));
     split->addWidget(buildGroupLists());
-    m_log = new QListWidget(split);
+    m_logModel = new LogModel(this);
+    m_log = new QListView(split);
     m_log->setObjectName(QStringLiteral("logList"));
     m_log->setToolTip(QStringLiteral("Messages"));
     m_log->setUniformItemSizes(true);
+    m_log->setModel(m_logModel);
     split->addWidget(m_log);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
@@ -232,10 +242,14 @@ void MainWindow::connectSignals() {
     connect(m_selected, &QTreeWidget::itemDoubleClicked, this, [this] { fileManagement(); });
     connect(m_available, &QTreeView::doubleClicked, this, [this] { selectSelected(); });
     connect(m_available->header(), &QHeaderView::sectionClicked, this, [this] {
-        if (m_groupListBusy) stopGroupList();
+        if (groupListBusy()) stopGroupList();
     });
-    connect(m_log, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem* item) { openLogLine(item->text()); });
+    connect(m_log, &QListView::doubleClicked, this,
+            [this](const QModelIndex& index) { openLogLine(m_logModel->line(index.row())); });
+    // One scroll per batch of lines, not one per line.
+    connect(m_logModel, &LogModel::batchInserted, m_log, &QListView::scrollToBottom);
+    connect(m_run, &RunController::stateChanged, this, &MainWindow::runStateChanged);
+    connect(m_run, &RunController::listsReloaded, this, &MainWindow::refillLists);
     connect(&m_startupTimer, &QTimer::timeout, this, [this] {
         m_startupDone = true;
         if (m_tipsAtStartup && TipDialog::wantedAtStartup(m_settings.profile())) tips();
@@ -254,15 +268,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::loadState() {
-    m_settings.loadSettings();
-    (void)makeDirectories(m_settings.dataDirectory);  // the log and the decoded files go there
-    if (!m_settings.logFile.open(joinPath(m_settings.dataDirectory, "Log")))
-        logLine(QStringLiteral("Fail create file ") +
-                QString::fromStdString(joinPath(m_settings.dataDirectory, "Log")));
-    m_readerPool = std::make_unique<ReaderPool>(m_settings, m_decoder, m_settings.maxThreads);
+    // The log and the decoded files go to the data directory; a failure is logged, and the
+    // window comes up all the same.
+    const Session::LoadResult loaded = m_session.load({});
+    if (!loaded.error.empty()) logLine(QString::fromStdString(loaded.error));
+    (void)m_session.readerPool();
     refillLists();
-    if (auto error = m_settings.compileKillPattern())
-        showMessage(QString::fromStdString(*error), MessageIcon::Warning);
+    if (loaded.killPatternError)
+        showMessage(QString::fromStdString(*loaded.killPatternError), MessageIcon::Warning);
     m_serverText = m_settings.server;
     if (ServerEntry* server = m_settings.currentServer())
         m_serverText = server->port == ServerEntry::DefaultPort
@@ -291,8 +304,8 @@ void MainWindow::fillServerBox() {
 
 void MainWindow::updateMenus() {
     for (QAction* a : {m_showAllAction, m_showSubscribedAction, m_searchAction, m_addGroupAction})
-        a->setEnabled(!m_groupListBusy);
-    m_stopAction->setEnabled(m_groupListBusy);
+        a->setEnabled(!groupListBusy());
+    m_stopAction->setEnabled(groupListBusy());
     m_showAllAction->setChecked(m_viewMode == ShowAll);
     m_showSubscribedAction->setChecked(m_viewMode == ShowSubscribed);
 }

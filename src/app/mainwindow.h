@@ -1,23 +1,24 @@
 #pragma once
 // The main window "Quillmere": the server box, the available groups and the groups to
-// retrieve, "Get pictures!" / "Stop pictures!", and the log. It owns the reader pool and the
-// group-list worker and carries out what the core asks of the windows (FrontendWindow).
+// retrieve, "Get pictures!" / "Stop pictures!", and the log. A thin caller of the core's
+// Session: its run controller starts and stops the session's readers and group-list worker,
+// and it carries out what the core asks of the windows (FrontendWindow).
 //
-// Created by main() (or a test) on the window thread with the program's settings, decoder
-// and front end, which outlive it; every member function runs on the window thread. Waits
-// for workers keep the event loop running, so a reader asking for credentials never blocks
-// a stop.
+// Created by main() (or a test) on the window thread with the program's session and front
+// end, which outlive it; every member function runs on the window thread. A stop never waits
+// in a nested event loop (RunController).
 #include <QMainWindow>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
 #include "app/qtfrontend.h"
-#include "decode/regexpattern.h"
+#include "app/runcontroller.h"
+#include "config/regexpattern.h"
 
 class QAction;
 class QComboBox;
-class QListWidget;
+class QListView;
 class QPushButton;
 class QTreeView;
 class QTreeWidget;
@@ -28,17 +29,16 @@ namespace qm {
 class ActivityIndicator;
 class AppSettings;
 class AvailableGroupsModel;
-class Decoder;
-class GroupFetchThread;
 class GroupTable;
-class ReaderPool;
+class LogModel;
+class Session;
 
 class MainWindow : public QMainWindow, public FrontendWindow {
     Q_OBJECT
   public:
     enum ViewMode { ShowSubscribed = 0, ShowAll = 1, ShowSearch = 2 };
 
-    MainWindow(AppSettings& settings, Decoder& decoder, QtFrontend& frontend);
+    MainWindow(Session& session, QtFrontend& frontend);
     ~MainWindow() override;
 
     // ---- commands (menu entries and buttons)
@@ -80,8 +80,9 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     // How files, folders and pages are opened (xdg-open by default); tests replace it.
     void setOpener(std::function<void(const QString& target, bool asPage)> opener);
 
-    bool running() const { return m_running; }
-    bool groupListBusy() const { return m_groupListBusy; }
+    bool running() const { return m_run->state() == RunController::State::Running; }
+    bool groupListBusy() const { return m_run->groupListBusy(); }
+    RunController::State runState() const { return m_run->state(); }
     ViewMode viewMode() const { return m_viewMode; }
     bool startupDone() const { return m_startupDone; }
 
@@ -115,30 +116,30 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     // ---- runs (mainwindowrun.cpp)
     void shutdown();
     void startRun();
-    void stopRun();
-    void waitForReaders();
+    void runStateChanged(RunController::State state);
+    // A stop or the exit is under way: a prompt for a worker is answered "no".
+    bool stopping() const;
     void freeSpaceTick();
     void startGroupList();
     void showTable(const GroupTable& table);
     void refillLists();
-    void reloadServerLists();
     void openPath(const std::string& path, bool asPage);
     GroupEntry* currentSelectedGroup() const;
     std::vector<GroupEntry*> selectedAvailableGroups(std::size_t limit) const;
     QTreeWidgetItem* rowOf(const GroupEntry& group) const;
 
-    AppSettings& m_settings;
-    Decoder& m_decoder;
+    Session& m_session;
+    AppSettings& m_settings;  // the session's, for the group tables
     QtFrontend& m_frontend;
-    std::unique_ptr<ReaderPool> m_readerPool;
-    std::unique_ptr<GroupFetchThread> m_groupFetch;  // created on first use
+    RunController* m_run = nullptr;
 
     QComboBox* m_serverBox = nullptr;
     QPushButton* m_getButton = nullptr;
     QTreeView* m_available = nullptr;
     AvailableGroupsModel* m_availableModel = nullptr;
     QTreeWidget* m_selected = nullptr;
-    QListWidget* m_log = nullptr;
+    QListView* m_log = nullptr;
+    LogModel* m_logModel = nullptr;
     ActivityIndicator* m_activity = nullptr;
     QAction* m_showAllAction = nullptr;
     QAction* m_showSubscribedAction = nullptr;
@@ -155,11 +156,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QString m_searchPattern;
     bool m_searchDisplayedOnly = true;
     RegexPattern m_search;
-    bool m_groupListBusy = false;
-    bool m_running = false;
-    bool m_stopping = false;  // inside stopRun or the shutdown: no re-entry
     bool m_startupDone = false;
-    bool m_exited = false;
     bool m_tipsAtStartup = false;
 };
 

@@ -22,6 +22,7 @@
 #include "nntp/readerpool.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "session/session.h"
 
 namespace qm {
 
@@ -92,7 +93,7 @@ void MainWindow::browseGroup() {
         return;
     }
     std::string page = g->stats() ? g->stats()->idxPage() : std::string();
-    if (page.empty()) page = joinPath(groupDirectory(m_settings, *g), "index.html");
+    if (page.empty()) page = joinPath(m_session.groupFolder(*g), "index.html");
     openPath(page, true);
 }
 
@@ -102,7 +103,7 @@ void MainWindow::exploreGroup() {
         showMessage(QStringLiteral("No group selected."), MessageIcon::Information);
         return;
     }
-    openPath(groupDirectory(m_settings, *g), false);
+    openPath(m_session.groupFolder(*g), false);
 }
 
 void MainWindow::openLogLine(const QString& line) {
@@ -131,20 +132,8 @@ void MainWindow::refillLists() {
     updateMenus();
 }
 
-void MainWindow::reloadServerLists() {
-    for (GroupEntry* g : m_settings.subscribedGroups.entries()) g->clear(Subscribed);
-    for (GroupEntry* g : m_settings.selectedGroups.entries()) g->clear(Selected);
-    m_settings.subscribedGroups.clear();
-    m_settings.selectedGroups.clear();
-    m_settings.visitedGroups.clear();
-    m_settings.loadSubscribed();
-    m_settings.loadSelected();
-    m_settings.loadVisited();
-    refillLists();
-}
-
 void MainWindow::showAllGroups() {
-    if (m_groupListBusy) return;
+    if (groupListBusy()) return;
     m_viewMode = ShowAll;
     m_availableModel->clear();
     updateMenus();
@@ -152,7 +141,7 @@ void MainWindow::showAllGroups() {
 }
 
 void MainWindow::showSubscribedGroups() {
-    if (m_groupListBusy) return;
+    if (groupListBusy()) return;
     m_viewMode = ShowSubscribed;
     m_availableModel->clear();
     showTable(m_settings.subscribedGroups);
@@ -160,7 +149,7 @@ void MainWindow::showSubscribedGroups() {
 }
 
 void MainWindow::searchGroups() {
-    if (m_groupListBusy) return;
+    if (groupListBusy()) return;
     SearchDialog dialog(m_searchPattern, m_searchDisplayedOnly, this);
     if (dialog.exec() != QDialog::Accepted) return;
     runSearch(dialog.pattern(), dialog.displayedOnly());
@@ -190,16 +179,15 @@ void MainWindow::runSearch(const QString& pattern, bool displayedOnly) {
 }
 
 void MainWindow::addGroup() {
-    if (m_groupListBusy) return;
+    if (groupListBusy()) return;
     AddGroupDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted) return;
     const std::string name = dialog.groupName().toStdString();
     if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos) {
         // A path: the file is decoded as an article; a file that cannot be read is ignored.
         if (FilePtr file = openFile(name, "rb")) {
-            std::lock_guard lock(DecodeLock);
             // A write failure is on standard error only, as the other decoder errors are here.
-            (void)m_decoder.decodeArticle(std::move(file), false, false, true);
+            (void)m_session.decodeFile(std::move(file), true);
         }
         return;
     }
@@ -223,9 +211,12 @@ void MainWindow::newsServers() {
 
 void MainWindow::options() {
     m_settings.resolveBrowser();  // the dialog shows the default browser when none is set
-    ConfigDialog dialog(ConfigValues::from(m_settings), m_settings.freeSpaceProbe, this);
+    ConfigDialog dialog(m_session.configuration(), m_settings.freeSpaceProbe, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    if (applyConfiguration(m_settings, dialog.values(), this)) reloadServerLists();
+    const Session::Applied applied = m_session.applyConfiguration(dialog.values());
+    if (applied.message)
+        showMessage(QString::fromStdString(*applied.message), MessageIcon::Information);
+    if (applied.dataDirectoryChanged) refillLists();
 }
 
 void MainWindow::about() {
@@ -237,7 +228,7 @@ void MainWindow::help() {
 }
 
 void MainWindow::manualDecode() {
-    ManualDecodeDialog(m_decoder, this).exec();
+    ManualDecodeDialog(m_session, this).exec();
 }
 
 void MainWindow::tips() {
@@ -251,7 +242,7 @@ void MainWindow::groupMonitor() {
     }
     GroupEntry* g = currentSelectedGroup();
     if (!g) g = m_settings.selectedGroups.front();
-    ReaderPool* pool = m_readerPool.get();
+    ReaderPool* pool = &m_session.readerPool();
     GroupMonitor monitor(
         m_settings.selectedGroups, [pool] { return pool ? pool->sampleRate() : 0; },
         QString::fromStdString(g->name()), this);
@@ -262,7 +253,7 @@ void MainWindow::fileManagement() {
     const GroupEntry* g = currentSelectedGroup();
     // A window of its own each time; owned by the main window so that none outlives it.
     auto* manager =
-        new FileManager(m_settings, g ? QString::fromStdString(g->name()) : QString(), this);
+        new FileManager(m_session, g ? QString::fromStdString(g->name()) : QString(), this);
     manager->show();
 }
 

@@ -4,31 +4,30 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QUrl>
-#include <thread>
 
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
-#include "app/groupicons.h"
+#include "app/logmodel.h"
 #include "app/mainwindow.h"
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
+#include "config/configvalues.h"
 #include "config/locks.h"
 #include "dialogs/authdialog.h"
-#include "nntp/groupfetchthread.h"
+#include "dialogs/groupicons.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"
+#include "session/session.h"
 
 namespace qm {
 
 namespace {
 
-constexpr auto GroupListStopWait = std::chrono::milliseconds(3000);
 constexpr int MaxFolderText = 255;
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
@@ -51,36 +50,36 @@ void MainWindow::setOpener(std::function<void(const QString&, bool)> opener) {
 
 void MainWindow::commitServerBox() {
     const std::string text = m_serverBox->currentText().trimmed().toStdString();
-    const ServerEntry parsed = ServerEntry::parse(text);
-    if (parsed.host.empty()) return;
-    if (parsed.host != m_settings.server) {
-        // Each server has its own group lists: save this one's, load the other's.
-        m_settings.saveSettings();
-        m_settings.useServerText(text);
-        reloadServerLists();
-    } else {
-        m_settings.useServerText(text);  // the port may have changed
+    if (ServerEntry::parse(text).host.empty()) return;
+    if (auto problem = serverTextProblem(text)) {
+        // A port out of range would wrap around to another one: never stored.
+        showMessage(QString::fromStdString(*problem), MessageIcon::Stop);
+        return;
     }
+    if (m_session.switchServer(text)) refillLists();
     m_serverText = text;
 }
 
 void MainWindow::getPictures() {
-    if (m_stopping) return;
+    const RunController::State state = m_run->state();
+    if (state == RunController::State::Stopping || state == RunController::State::Exited) return;
     commitServerBox();
-    if (m_running) {
-        stopRun();
+    if (state == RunController::State::Running) {
+        m_run->stop();
         return;
     }
     if (m_settings.server.empty()) newsServers();
-    if (m_serverBox->currentText().trimmed().isEmpty()) {
+    const std::string text = m_serverBox->currentText().trimmed().toStdString();
+    if (text.empty()) {
         showMessage(QStringLiteral("Please provide the NNTP server name!"), MessageIcon::Stop);
         return;
     }
+    if (serverTextProblem(text)) return;  // commitServerBox has said why
     m_serverBox->setEnabled(false);
-    m_settings.useServerText(m_serverBox->currentText().trimmed().toStdString());
+    m_session.switchServer(text);
     m_settings.freeSpaceCheck(true);
     startRun();
-    if (!m_running) {
+    if (!running()) {
         m_freeSpaceTimer.stop();
         m_serverBox->setEnabled(true);
     }
@@ -105,49 +104,41 @@ void MainWindow::startRun() {
         showMessage(QStringLiteral("No news group is selected."), MessageIcon::Stop);
         return;
     }
-    m_readerPool->distribute(m_settings.selectedGroups);
-    ServerEntry* server = m_settings.currentServer();
-    if (!server) return;
-    m_readerPool->setServer(server);
-    m_readerPool->startRun();
-    m_running = true;
-    m_getButton->setText(QStringLiteral("Stop pictures!"));
-    m_activity->play();
-    // Every group may be finished already: then no reader starts and none will report.
-    if (m_readerPool->runningReaders() == 0) readersFinished();
+    (void)m_run->start(m_settings.selectedGroups);
 }
 
-void MainWindow::waitForReaders() {
-    // The event loop keeps running: a reader may be waiting on the window (a log line, the
-    // credential prompt) before it can leave.
-    m_readerPool->stopAll([] { QApplication::processEvents(QEventLoop::AllEvents, 10); });
+void MainWindow::runStateChanged(RunController::State state) {
+    switch (state) {
+        case RunController::State::Running:
+            m_getButton->setText(QStringLiteral("Stop pictures!"));
+            m_activity->play();
+            break;
+        case RunController::State::Stopping:
+            // Until every reader has left, a press would have nothing to do.
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            m_getButton->setText(QStringLiteral("Get pictures!"));
+            m_getButton->setEnabled(false);
+            m_freeSpaceTimer.stop();
+            break;
+        case RunController::State::Idle:
+        case RunController::State::Exited:
+            if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+            m_getButton->setText(QStringLiteral("Get pictures!"));
+            m_getButton->setEnabled(true);
+            m_freeSpaceTimer.stop();
+            m_activity->stop();
+            m_serverBox->setEnabled(true);
+            break;
+    }
 }
 
-void MainWindow::stopRun() {
-    m_stopping = true;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_getButton->setEnabled(false);
-    m_freeSpaceTimer.stop();
-    waitForReaders();
-    m_running = false;
-    m_getButton->setText(QStringLiteral("Get pictures!"));
-    m_activity->stop();
-    m_getButton->setEnabled(true);
-    m_serverBox->setEnabled(true);
-    QApplication::restoreOverrideCursor();
-    m_stopping = false;
+bool MainWindow::stopping() const {
+    const RunController::State state = m_run->state();
+    return state == RunController::State::Stopping || state == RunController::State::Exited;
 }
 
 void MainWindow::readersFinished() {
-    if (m_stopping || !m_running || m_readerPool->runningReaders() > 0) return;
-    m_stopping = true;
-    m_getButton->setText(QStringLiteral("Get pictures!"));
-    m_freeSpaceTimer.stop();
-    waitForReaders();
-    m_activity->stop();
-    m_serverBox->setEnabled(true);
-    m_running = false;
-    m_stopping = false;
+    m_run->readersFinished();
 }
 
 void MainWindow::freeSpaceTick() {
@@ -160,66 +151,44 @@ void MainWindow::startGroupList() {
         showMessage(QStringLiteral("Please supply the news server address!"), MessageIcon::Stop);
         return;
     }
-    if (!m_groupFetch) m_groupFetch = std::make_unique<GroupFetchThread>(m_settings);
-    if (m_groupFetch->start() != 0) return;
-    m_groupListBusy = true;
+    if (m_run->startGroupList() != 0) return;
     updateMenus();
 }
 
 void MainWindow::stopGroupList() {
-    if (m_groupFetch) m_groupFetch->stop();
+    m_run->stopGroupList();
 }
 
 void MainWindow::groupListDone() {
-    if (m_groupFetch) (void)m_groupFetch->wait(GroupListStopWait);
-    m_groupListBusy = false;
+    m_run->groupListDone();
     updateMenus();
 }
 
 void MainWindow::exitProgram() {
-    if (m_exited) return;
-    if (m_stopping) {  // a stop is being waited for: exit once it is over
-        QTimer::singleShot(100, this, &MainWindow::exitProgram);
-        return;
-    }
+    if (m_run->state() == RunController::State::Exited) return;
     shutdown();
     close();
 }
 
 void MainWindow::shutdown() {
-    m_stopping = true;
     ProgramExiting.store(true);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_startupTimer.stop();
     m_freeSpaceTimer.stop();
-    // The group-list worker keeps what it read but writes no "Groups" file once stopped.
-    if (m_groupFetch) (void)m_groupFetch->terminate(GroupListStopWait);
-    waitForReaders();
+    m_run->stopForExit();
     m_frontend.flushOfferedGroups();
-    m_settings.saveSettings();
-    (void)m_settings.saveServers();
-    m_exited = true;
-    m_running = false;
+    m_session.save();
     QApplication::restoreOverrideCursor();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (m_exited) {
-        event->accept();
-        return;
-    }
-    if (m_stopping) {  // a stop is being waited for: exit once it is over
-        event->ignore();
-        QTimer::singleShot(100, this, &MainWindow::exitProgram);
-        return;
-    }
-    shutdown();  // the title bar's close does what "EXIT" does
+    // The title bar's close does what "EXIT" does.
+    if (m_run->state() != RunController::State::Exited) shutdown();
     event->accept();
 }
 
 void MainWindow::logLine(const QString& line) {
-    m_log->addItem(line);
-    m_log->scrollToBottom();
+    m_logModel->append(line);
 }
 
 void MainWindow::showMessage(const QString& text, MessageIcon icon) {
@@ -234,10 +203,10 @@ std::optional<Credentials> MainWindow::promptCredentials(const QString& host,
     // A stop or the exit must not wait for the user to answer.
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&dialog, this] {
-        if (m_stopping || ProgramExiting.load()) dialog.reject();
+        if (stopping() || ProgramExiting.load()) dialog.reject();
     });
     watch.start(100);
-    if (dialog.exec() != QDialog::Accepted || m_stopping) return std::nullopt;
+    if (dialog.exec() != QDialog::Accepted || stopping()) return std::nullopt;
     return dialog.credentials();
 }
 
@@ -272,7 +241,7 @@ void MainWindow::addToSelected(GroupEntry& group) {
     updateGroupRow(group);
     GroupTable one;
     one.add(group);
-    m_readerPool->distribute(one);  // during a run an idle reader takes it up
+    m_session.readerPool().distribute(one);  // during a run an idle reader takes it up
 }
 
 void MainWindow::updateGroupRow(GroupEntry& group) {

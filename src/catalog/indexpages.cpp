@@ -6,8 +6,6 @@
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/locks.h"
-#include "config/threadcontext.h"
-#include "decode/savedarticle.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
@@ -197,22 +195,23 @@ std::string writeFullIndex(const AppSettings& settings, GroupEntry& g) {
     return framePath;
 }
 
-int onFileDecoded(const AppSettings& settings, const std::string& path) {
+int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs,
+                  const std::string& path) {
     settings.frontend().appendLog("Decoded file " + path);
-    ThreadContext& context = ThreadContext::current();
-    if (!context.currentGroup) return 0;
-    std::string subject = context.currentArticle ? context.currentArticle->subject() : "";
-    std::string fragment = pageFragment(path, subject);
-    if (!fragment.empty()) recordDecodedFile(settings, *context.currentGroup, fragment, path);
+    if (!inputs.group) return 0;
+    std::string fragment = pageFragment(path, inputs.subject);
+    if (!fragment.empty())
+        recordDecodedFile(settings, *inputs.group, fragment, path, inputs.subject);
     return 0;
 }
 
-void CatalogHook::onFileDecoded(const std::string& path, const std::string&) {
-    qm::onFileDecoded(m_settings, path);
+void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& path,
+                                const std::string&) {
+    qm::onFileDecoded(m_settings, inputs, path);
 }
 
-void CatalogHook::countAssembled() {
-    qm::countAssembled();
+void CatalogHook::countAssembled(const DecodeInputs& inputs) {
+    qm::countAssembled(inputs.group);
 }
 
 }  // namespace qm

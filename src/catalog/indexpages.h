@@ -34,16 +34,17 @@ int prepareDayPages(const AppSettings& settings, GroupEntry& g);
 // Writes the full index pair; the path of "_imgidx.html", or empty when a file cannot be made.
 std::string writeFullIndex(const AppSettings& settings, GroupEntry& g);
 
-// The decoder's hook: logs "Decoded file <path>" and, on a reader thread with a current group,
-// adds the file to the group's contents page and picture list.
-int onFileDecoded(const AppSettings& settings, const std::string& path);
+// The decoder's hook: logs "Decoded file <path>" and, for an article of a group (a reader's;
+// manual decoding has none), adds the file to the group's contents page and picture list.
+int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs, const std::string& path);
 
 // Installed into the Decoder by whoever owns both (the windows, the command line).
 class CatalogHook : public DecodeSink {
   public:
     explicit CatalogHook(const AppSettings& settings) : m_settings(settings) {}
-    void onFileDecoded(const std::string& path, const std::string& descriptionPath) override;
-    void countAssembled() override;
+    void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
+                       const std::string& descriptionPath) override;
+    void countAssembled(const DecodeInputs& inputs) override;
 
   private:
     const AppSettings& m_settings;

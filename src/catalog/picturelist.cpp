@@ -8,8 +8,6 @@
 #include <mutex>
 
 #include "config/locks.h"
-#include "config/threadcontext.h"
-#include "decode/savedarticle.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
@@ -66,15 +64,6 @@ void storeLine(PictureList& list, std::string_view line) {
 }
 
 }  // namespace
-
-std::string groupDirectory(const AppSettings& settings, const GroupEntry& group) {
-    // Group names come from the server: as a folder they must stay in the data directory.
-    return joinPath(settings.dataDirectory, safeFolderName(group.name()));
-}
-
-std::string filesDirectory(const AppSettings& settings, const GroupEntry& group) {
-    return joinPath(groupDirectory(settings, group), "news.dat");
-}
 
 PictureList& pictures(const AppSettings& settings, GroupEntry& g) {
     std::lock_guard lock(PictureListLock);
@@ -166,7 +155,7 @@ std::optional<PictureRecord> findPicture(GroupEntry& g, const std::string& name)
 }
 
 int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_view fragment,
-                      std::string_view path) {
+                      std::string_view path, std::string_view subject) {
     GroupStats* stats = g.stats();
     if (!stats) return -1;
     std::string contPage = stats->contPage();
@@ -180,10 +169,7 @@ int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_vi
         stats->decoded.fetch_add(1);
         settings.frontend().updateGroupRow(g);
     }
-    std::string description = "No description";
-    if (SavedArticle* article = ThreadContext::current().currentArticle) {
-        description = article->subject();
-    }
+    std::string description = subject.empty() ? "No description" : std::string(subject);
     auto slash = path.rfind('/');
     if (slash == std::string_view::npos) return 0;
     description.resize(std::min(description.size(), DescriptionLength));
@@ -192,8 +178,7 @@ int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_vi
     return 0;
 }
 
-void countAssembled() {
-    GroupEntry* group = ThreadContext::current().currentGroup;
+void countAssembled(GroupEntry* group) {
     if (!group) return;
     if (GroupStats* stats = group->stats()) stats->assembled.fetch_add(1);
 }

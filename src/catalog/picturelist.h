@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "catalog/picturerecord.h"
 #include "config/appsettings.h"
 #include "config/groupentry.h"
+#include "config/picturerecord.h"
 
 namespace qm {
 
@@ -32,12 +32,13 @@ int detachPicture(GroupEntry& g, const std::string& name);
 // A copy of the record under name in g's list in memory (no load); nothing when absent.
 std::optional<PictureRecord> findPicture(GroupEntry& g, const std::string& name);
 // Records a file the decoder wrote: appends fragment to the day's contents page, counts it,
-// and catalogues the file under its name with the current article's subject. 0, or -1 when
-// g has no stats or the contents page cannot be opened (nothing is recorded then).
+// and catalogues the file under its name with the article's subject (empty: "No
+// description"). 0, or -1 when g has no stats or the contents page cannot be opened (nothing
+// is recorded then).
 int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_view fragment,
-                      std::string_view path);
-// One more multi-part file assembled for the calling thread's current group.
-void countAssembled();
+                      std::string_view path, std::string_view subject = {});
+// One more multi-part file assembled for group (none: nothing).
+void countAssembled(GroupEntry* group);
 // current := the number in "Last", when there is one.
 void readLastFile(const AppSettings& settings, GroupEntry& g);
 // Writes current to "Last"; logs "Fail create file <path>" when it cannot.

@@ -6,20 +6,13 @@
 
 namespace qm::cli {
 
-CliSession::CliSession(CliSessionOptions options) : m_profile(profilePath()) {
-    m_settings = std::make_unique<AppSettings>(m_frontend, m_profile);
-    AppSettings& s = *m_settings;
-    s.loadSettings();
-    if (auto error = s.compileKillPattern()) {
-        m_frontend.messageBox("Kill pattern: " + *error, MessageIcon::Warning);
-    }
-    if (options.makeDataDirectory && makeDirectories(s.dataDirectory) != 0) {
-        m_error = "Fail to create data directory " + s.dataDirectory;
-        return;
-    }
-    if (options.openLog && !s.logFile.open(joinPath(s.dataDirectory, "Log"))) {
-        m_error = "Fail create file " + joinPath(s.dataDirectory, "Log");
-    }
+CliSession::CliSession(CliSessionOptions options)
+    : m_profile(profilePath()), m_session(m_frontend, m_profile) {
+    Session::LoadResult loaded = m_session.load(
+        {.makeDataDirectory = options.makeDataDirectory, .openLog = options.openLog});
+    if (loaded.killPatternError)
+        m_frontend.messageBox("Kill pattern: " + *loaded.killPatternError, MessageIcon::Warning);
+    m_error = loaded.error;
 }
 
 bool wantsHelp(Args args) {

@@ -1,16 +1,14 @@
 #pragma once
-// A command-line session: the profile, the console front end and the settings, loaded as the
-// main window loads them when it starts, with the data directory made and (optionally) the
-// "Log" file opened. One per command run, created and used on the main thread; reader threads
-// reach the settings and the front end through references the command hands them.
-#include <memory>
+// A command-line session: the profile, the console front end and the core Session, loaded as
+// the main window loads them when it starts, with the data directory made and (optionally)
+// the "Log" file opened. One per command run, created and used on the main thread.
 #include <string>
 #include <string_view>
 
 #include "cli/commands.h"
 #include "cli/consolefrontend.h"
-#include "config/appsettings.h"
 #include "platform/profile.h"
+#include "session/session.h"
 
 namespace qm::cli {
 
@@ -27,7 +25,8 @@ class CliSession {
     CliSession(const CliSession&) = delete;
     CliSession& operator=(const CliSession&) = delete;
 
-    AppSettings& settings() { return *m_settings; }
+    Session& core() { return m_session; }
+    const AppSettings& settings() const { return m_session.settings(); }
     ConsoleFrontend& frontend() { return m_frontend; }
     Profile& profile() { return m_profile; }
 
@@ -39,7 +38,7 @@ class CliSession {
   private:
     Profile m_profile;
     ConsoleFrontend m_frontend;
-    std::unique_ptr<AppSettings> m_settings;
+    Session m_session;
     std::string m_error;
 };
 

@@ -2,14 +2,10 @@
 // command line.
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "cli/clisession.h"
 #include "cli/commands.h"
-#include "config/locks.h"
-#include "config/threadcontext.h"
-#include "decode/decoder.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
@@ -37,15 +33,6 @@ constexpr std::string_view Help =
     "Exit status: 0 when every FILE was opened; 1 when one could not be (\"Fail open file\n"
     "PATH\" on standard error; the other files are still decoded); 2 on a usage error.\n";
 
-// Until the catalogue records them, decoded files are listed on standard output.
-class PrintingSink : public DecodeSink {
-  public:
-    void onFileDecoded(const std::string& path, const std::string&) override {
-        std::printf("Decoded file %s\n", path.c_str());
-    }
-    void countAssembled() override {}
-};
-
 // Opens a file to decode; a folder counts as a file that cannot be opened.
 FilePtr openInput(const std::string& path) {
     if (isDirectory(path)) return {};
@@ -65,11 +52,8 @@ int runDecodeCommand(Args args) {
         std::fprintf(stderr, "qmere-cli decode: %s\n", session.error().c_str());
         return 1;
     }
-    AppSettings& settings = session.settings();
-    ThreadContext::current().directory = settings.dataDirectory;
-    Decoder decoder(settings);
-    PrintingSink sink;
-    decoder.setSink(&sink);
+    // The catalogue's hook logs each decoded file ("Decoded file PATH") on standard output.
+    Session& core = session.core();
 
     bool anyFailed = false;
     for (auto it = args.rbegin(); it != args.rend(); ++it) {
@@ -80,8 +64,7 @@ int runDecodeCommand(Args args) {
             anyFailed = true;
             continue;
         }
-        std::lock_guard lock(DecodeLock);
-        DecodeResult result = decoder.decodeArticle(std::move(in), false, false, false);
+        DecodeResult result = core.decodeFile(std::move(in));
         if (result.outputFailed()) {
             // A file that could not be written is not kept: the run did not do its work.
             std::fprintf(stderr, "qmere-cli decode: cannot write %s: %s\n", result.path.c_str(),

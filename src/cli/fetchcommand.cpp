@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -124,11 +125,18 @@ std::optional<std::string> parse(Args args, FetchOptions& options) {
             if (arg == "--user") options.user = *v;
             if (arg == "--password") options.password = *v;
             if (arg == "--threads") {
-                int n = 0;
+                long long n = 0;
                 auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
-                if (ec != std::errc() || end != v->data() + v->size() || n < 1 || n > 24)
+                if (ec != std::errc() || end != v->data() + v->size())
                     return "--threads takes a number from 1 to 24";
-                options.threads = n;
+                // As "Max Threads" in the profile: out of range is clamped, and said so.
+                const int clamped = static_cast<int>(std::clamp<long long>(n, 1, 24));
+                if (clamped != n)
+                    std::fprintf(
+                        stderr,
+                        "qmere-cli fetch: --threads %s is out of range (1 to 24): %d is used\n",
+                        v->c_str(), clamped);
+                options.threads = clamped;
             }
         } else if (arg == "--tls") {
             options.tls = true;
@@ -139,8 +147,9 @@ std::optional<std::string> parse(Args args, FetchOptions& options) {
         }
     }
     if (options.server.empty()) return std::string("--server is required");
-    auto server = parseServerArgument(options.server);
-    if (!server) return std::string("no HOST in --server");
+    std::string problem;
+    auto server = parseServerArgument(options.server, &problem);
+    if (!server) return problem;
     options.server = server->text;
     options.tls = options.tls || server->tls;
     if (options.user.has_value() != options.password.has_value())
@@ -156,24 +165,18 @@ GroupEntry& groupNamed(AppSettings& settings, const std::string& name) {
     return entry;
 }
 
-// As the server box's switch: the new server's own group lists.
-void useServer(AppSettings& settings, const FetchOptions& options) {
-    const std::string old = settings.server;
-    ServerEntry& entry = settings.useServerText(options.server);
-    if (options.tls) entry.setSecure(true);
+// As the server box's switch (the new server's own group lists), with the secure flag and
+// the credentials given.
+void useServer(Session& session, const FetchOptions& options) {
+    session.switchServer(options.server);
+    ServerEntry* entry = session.settings().currentServer();
+    if (!entry) return;
+    if (options.tls) entry->setSecure(true);
     if (options.user) {
-        entry.setCredentials({*options.user, *options.password});
-        entry.setAuthFlag(1);
+        entry->setCredentials({*options.user, *options.password});
+        entry->setAuthFlag(1);
     }
-    if (entry.host != old) {
-        settings.subscribedGroups.clear();
-        settings.selectedGroups.clear();
-        settings.visitedGroups.clear();
-        settings.loadSubscribed();
-        settings.loadSelected();
-        settings.loadVisited();
-    }
-    (void)settings.saveServers();
+    (void)session.settings().saveServers();
 }
 
 }  // namespace
@@ -188,9 +191,10 @@ int runFetchCommand(Args args) {
         std::fprintf(stderr, "qmere-cli fetch: %s\n", session.error().c_str());
         return 1;
     }
-    AppSettings& settings = session.settings();
+    Session& core = session.core();
+    AppSettings& settings = core.settings();
     ConsoleFrontend& frontend = session.frontend();
-    useServer(settings, options);
+    useServer(core, options);
     ServerEntry* server = settings.currentServer();
     const bool credentialsGiven = options.user.has_value();
     if (makeDirectories(settings.groupListDirectory()) != 0) {
@@ -207,28 +211,22 @@ int runFetchCommand(Args args) {
         if (run.add(group)) groups.push_back(&group);
     }
 
-    Decoder decoder(settings);
-    CatalogHook hook(settings);
-    decoder.setSink(&hook);
     const int messagesBefore = frontend.messageCount();
     bool interrupted = false;
     {
         InterruptGuard guard;
-        ReaderPool pool(settings, decoder, options.threads.value_or(settings.maxThreads));
+        ReaderPool& pool = core.readerPool(options.threads);
         frontend.resetFinished();
-        pool.distribute(run);
-        pool.setServer(server);
-        pool.startRun();
+        (void)core.startRun(run);
         while (pool.runningReaders() > 0 && !frontend.runHasFinished()) {
             if (guard.wait(100)) {
                 interrupted = true;
                 break;
             }
         }
-        pool.stopAll();
+        core.finishRun();
     }
-    settings.saveSettings();
-    (void)settings.saveServers();
+    core.save();
 
     if (interrupted) {
         std::fputs("qmere-cli fetch: stopped\n", stderr);

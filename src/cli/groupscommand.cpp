@@ -8,8 +8,8 @@
 #include "cli/commands.h"
 #include "cli/serverargument.h"
 #include "config/groupentry.h"
+#include "config/regexpattern.h"
 #include "config/serverentry.h"
-#include "decode/regexpattern.h"
 #include "nntp/groupfetchthread.h"
 
 namespace qm::cli {
@@ -59,16 +59,18 @@ int runGroupsCommand(Args args) {
         std::fprintf(stderr, "qmere-cli groups: %s\n", session.error().c_str());
         return 1;
     }
-    AppSettings& settings = session.settings();
+    Session& core = session.core();
     ConsoleFrontend& frontend = session.frontend();
     if (server) {
-        auto parsed = parseServerArgument(*server);
-        if (!parsed) return usageError("no HOST in --server");
-        ServerEntry& entry = settings.useServerText(parsed->text);
-        if (tls || parsed->tls) entry.setSecure(true);
-        (void)settings.saveServers();
+        std::string problem;
+        auto parsed = parseServerArgument(*server, &problem);
+        if (!parsed) return usageError(problem);
+        core.switchServer(parsed->text);
+        if (ServerEntry* entry = core.settings().currentServer())
+            if (tls || parsed->tls) entry->setSecure(true);
+        (void)core.settings().saveServers();
     } else if (tls) {
-        if (ServerEntry* entry = settings.currentServer()) entry->setSecure(true);
+        if (ServerEntry* entry = core.settings().currentServer()) entry->setSecure(true);
     }
     // The list goes to standard output; the log beside it would mix with it.
     frontend.setQuiet(true);
@@ -80,14 +82,15 @@ int runGroupsCommand(Args args) {
         std::fputc('\n', stdout);
     });
     const int messagesBefore = frontend.messageCount();
-    GroupFetchThread worker(settings);
+    GroupFetchThread& worker = core.groupFetch();
     frontend.resetFinished();
     if (worker.start() != 0) return 1;
     frontend.waitGroupListFinished();
     while (!worker.wait(std::chrono::seconds(1))) {
     }
     std::fflush(stdout);
-    if (server) settings.saveSettings();
+    core.groupListFinished();
+    if (server) core.settings().saveSettings();
     return frontend.messageCount() > messagesBefore ? 1 : 0;
 }
 

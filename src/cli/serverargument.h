@@ -12,7 +12,9 @@ struct ServerArgument {
     bool tls = false;  // nntps:// given
 };
 
-// Nothing when the argument names no host.
-std::optional<ServerArgument> parseServerArgument(std::string_view argument);
+// Nothing when the argument names no host, or a port that is not a number from 1 to 65535;
+// problem (when given) then says which, as a usage error.
+std::optional<ServerArgument> parseServerArgument(std::string_view argument,
+                                                  std::string* problem = nullptr);
 
 }  // namespace qm::cli

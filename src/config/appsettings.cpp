@@ -1,16 +1,9 @@
 #include "config/appsettings.h"
 
-#include "config/threadcontext.h"
 #include "platform/browser.h"
 #include "platform/paths.h"
 
 namespace qm {
-namespace {
-
-constexpr std::string_view Section = "Config";
-
-}  // namespace
-
 AppSettings::AppSettings(Frontend& frontend, Profile& profile)
     : browserLookup(findDefaultBrowser),
       freeSpaceProbe(volumeFreeKB),
@@ -18,24 +11,16 @@ AppSettings::AppSettings(Frontend& frontend, Profile& profile)
       m_profile(profile) {}
 
 void AppSettings::loadSettings() {
-    const Profile& p = m_profile;
-    dataDirectory = p.getString(Section, "Data", programDirectory());
+    ConfigValues& values = *this;
+    values = ConfigValues{};
+    // The default that depends on the machine.
+    values.dataDirectory = programDirectory();
+    loadConfigValues(m_profile, values,
+                     [this](std::string_view line) { m_frontend.appendLog(line); });
     // An empty "Data" would put every group folder at the file-system root.
     if (dataDirectory.empty()) dataDirectory = programDirectory();
-    server = p.getString(Section, "Server");
-
-    browser = p.getString(Section, "Browser");
+    // The default browser is looked up when a page is first opened (resolveBrowser).
     m_browserLookedUp = false;
-
-    killPattern = p.getString(Section, "Kill pattern");
-    maxThreads = p.getInt(Section, "Max Threads", 4);
-    keepText = p.getInt(Section, "Keep Text", 0);
-    keepDesc = p.getInt(Section, "Keep Desc", 0);
-    keepDup = p.getInt(Section, "Keep Dup", 1);
-    keepHeader = p.getInt(Section, "Keep Header", 0);
-    freeAlert = p.getInt(Section, "Free Alert", 500);
-    skipShort = p.getInt(Section, "Skip short", 0);
-    skipLimit = p.getInt(Section, "Skip limit", 500);
 
     messageIds.setDirectory(dataDirectory);
     (void)messageIds.load();  // a missing "MSGLIST" is an empty index
@@ -48,7 +33,6 @@ void AppSettings::loadSettings() {
     // Without a server there is no host to give an entry to; an empty host would be saved as
     // an empty line of "server.lst".
     if (!ServerEntry::parse(server).host.empty()) useServerText(server);
-    ThreadContext::current().directory = dataDirectory;
 }
 
 const std::string& AppSettings::resolveBrowser() {
@@ -61,20 +45,7 @@ const std::string& AppSettings::resolveBrowser() {
 
 void AppSettings::saveSettings() {
     // Profile write failures are not reported: the settings stay in memory for this run.
-    (void)m_profile.setMany(Section, {
-                                         {"Data", dataDirectory},
-                                         {"Server", server},
-                                         {"Browser", browser},
-                                         {"Max Threads", std::to_string(maxThreads)},
-                                         {"Kill pattern", killPattern},
-                                         {"Keep Text", std::to_string(keepText)},
-                                         {"Keep Desc", std::to_string(keepDesc)},
-                                         {"Keep Dup", std::to_string(keepDup)},
-                                         {"Keep Header", std::to_string(keepHeader)},
-                                         {"Free Alert", std::to_string(freeAlert)},
-                                         {"Skip short", std::to_string(skipShort)},
-                                         {"Skip limit", std::to_string(skipLimit)},
-                                     });
+    (void)saveConfigValues(m_profile, *this);
     (void)messageIds.save();
     (void)saveList(subscribedGroups, "Groups.sub");
     (void)saveList(selectedGroups, "Groups.fet");
@@ -154,6 +125,15 @@ std::string AppSettings::groupListDirectory() const {
     if (server.empty()) return programDirectory();
     // The server text is the user's: as a folder name it must stay below programDirectory().
     return joinPath(programDirectory(), safeFolderName(server));
+}
+
+std::string groupDirectory(const AppSettings& settings, const GroupEntry& group) {
+    // Group names come from the server: as a folder they must stay in the data directory.
+    return joinPath(settings.dataDirectory, safeFolderName(group.name()));
+}
+
+std::string filesDirectory(const AppSettings& settings, const GroupEntry& group) {
+    return joinPath(groupDirectory(settings, group), "news.dat");
 }
 
 std::string safeFolderName(std::string_view name) {

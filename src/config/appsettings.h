@@ -1,10 +1,18 @@
 #pragma once
-// The program-wide settings record: the user's configuration, the four group tables, the
-// server map and the message-id index, with their loading and saving.
+// The program-wide settings record: the values of the profile section "Config"
+// (ConfigValues), the four group tables, the server map and the message-id index, with their
+// loading and saving.
 //
-// One per program, owned by the front end (the windows or the command line) and passed by
-// reference; tests make their own. Changed only on the window thread; reader threads read the
-// data directory, the filters and the server without a lock while a run is on.
+// One per program, owned by the Session (src/session), which is its only writer outside the
+// readers' own entries below; tests make their own. Who may write what:
+// - the ConfigValues fields, servers, killPattern: the session, on the window (or command)
+//   thread, and never while a run is on (a configuration given during a run waits for its
+//   end), so readers read them without a lock;
+// - subscribedGroups, selectedGroups: the window thread;
+// - visitedGroups: readers add (markVisited) under DecodeLock; others read it under DecodeLock
+//   while a run may be on;
+// - allGroups: the group-list worker while it runs, else the window thread;
+// - messageIds: under DecodeLock; killList: under its own lock (killTest, setKillPattern).
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -16,18 +24,19 @@
 #include <string>
 #include <string_view>
 
+#include "config/configvalues.h"
 #include "config/frontend.h"
 #include "config/groupentry.h"
 #include "config/grouptable.h"
+#include "config/messageidindex.h"
+#include "config/patternlist.h"
 #include "config/serverentry.h"
-#include "decode/messageidindex.h"
-#include "decode/patternlist.h"
 #include "platform/logfile.h"
 #include "platform/profile.h"
 
 namespace qm {
 
-class AppSettings {
+class AppSettings : public ConfigValues {
   public:
     AppSettings(Frontend& frontend, Profile& profile);
     AppSettings(const AppSettings&) = delete;
@@ -36,19 +45,8 @@ class AppSettings {
     Frontend& frontend() const { return m_frontend; }
     Profile& profile() const { return m_profile; }
 
-    // ---- the fields of the "Config" section, in profile order
-    std::string server;         // "Server": host of the server in use; key of servers
-    std::string browser;        // "Browser": empty hands pages to xdg-open (see resolveBrowser)
-    std::string dataDirectory;  // "Data": root of the retrieved data
-    std::string killPattern;    // "Kill pattern": exclude pattern list
-    int maxThreads = 0;         // "Max Threads": 1 to 24, default 4
-    int keepText = 0;           // "Keep Text"
-    int keepDesc = 0;           // "Keep Desc"
-    int keepHeader = 0;         // "Keep Header"
-    int keepDup = 0;            // "Keep Dup": default 1
-    int skipShort = 0;          // "Skip short"
-    int skipLimit = 0;          // "Skip limit": default 500
-    int freeAlert = 0;          // "Free Alert": megabytes, default 500
+    // The fields of the "Config" section are those of ConfigValues; server is the key of
+    // servers; an empty browser is looked up when a page is opened (resolveBrowser).
 
     // ---- lists
     GroupTable allGroups;         // "Groups"
@@ -72,6 +70,8 @@ class AppSettings {
     LogFile logFile;  // "Log" in the data directory; opened by the front end
 
     // ---- operations
+    // Loads the "Config" values (a number out of its range is clamped and the correction
+    // logged), the message-id index and the lists.
     void loadSettings();
     void saveSettings();
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "catalog/picturerecord.h"
+#include "config/picturerecord.h"
 
 namespace qm {
 

@@ -1,14 +1,10 @@
 #pragma once
-// What code deep in a call chain needs to know about the thread it runs on: the worker
-// record (for stop checks), the group being read, the article being retrieved and the
-// directory the decoder writes below. One per thread (thread_local).
+// What code deep in a call chain needs to know about the thread it runs on: its worker record,
+// for stop checks. One per thread (thread_local). Everything else a step needs (the group,
+// the article, the output folder) comes as an argument.
 #include <atomic>
-#include <string>
 
 namespace qm {
-
-class GroupEntry;
-class SavedArticle;
 
 // The part of a reader or group-list worker record that stop checks look at.
 struct WorkerRecord {
@@ -19,12 +15,7 @@ struct WorkerRecord {
 };
 
 struct ThreadContext {
-    GroupEntry* currentGroup = nullptr;
-    SavedArticle* currentArticle = nullptr;
     WorkerRecord* worker = nullptr;  // null on the window thread
-    // The group directory while a reader works on a group; the data directory on the window
-    // thread. Decoded files go to its "news.dat".
-    std::string directory;
 
     static ThreadContext& current();
 };

@@ -12,12 +12,11 @@
 #include <memory>
 #include <new>
 
-#include "config/appsettings.h"
-#include "config/threadcontext.h"
 #include "decode/mimedecoder.h"
 #include "decode/mimeheader.h"
 #include "decode/outputnames.h"
 #include "decode/partreader.h"
+#include "platform/logfile.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -58,9 +57,9 @@ std::string_view extensionFor(std::string_view contentType) {
 
 }  // namespace
 
-Decoder::Decoder(AppSettings& settings) : m_settings(settings) {}
-
-DecodeResult Decoder::decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText) {
+DecodeResult Decoder::decodeArticle(FilePtr in, const DecodeInputs& inputs, bool quiet,
+                                    bool overwrite, bool keepText) {
+    m_inputs = inputs;
     m_found = false;
     m_quiet = quiet;
     m_overwrite = overwrite;
@@ -86,14 +85,14 @@ void Decoder::information(std::string_view text) {
     if (m_quiet) return;
     std::string line(text);
     line += '\n';
-    m_settings.logFile.write(line);
+    if (m_inputs.log) m_inputs.log->write(line);
 }
 
 void Decoder::warning(std::string_view text) {
     std::string line = "Warning: ";
     line += text;
     line += '\n';
-    m_settings.logFile.write(line);
+    if (m_inputs.log) m_inputs.log->write(line);
 }
 
 void Decoder::corruptionWarning() {
@@ -233,7 +232,7 @@ std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> n
                                                std::string_view contentType) {
     std::optional<std::string> news = newsDirectory();
     if (!news) return std::nullopt;
-    // Only the part below the thread's directory is made safe: the data directory is the
+    // Only the part below the output directory is made safe: the data directory is the
     // user's choice and may hold blanks or other excluded characters.
     std::string safe = name ? safeOutputName(*name) : std::string();
     if (safe.empty()) {
@@ -261,7 +260,7 @@ void Decoder::announceOutput(const std::string& path, std::string_view contentTy
     m_lastOutputPath = path;
     std::string descriptionPath = descriptionPathFor(path);
     bool described = attachPendingDescription(descriptionPath);
-    if (m_sink) m_sink->onFileDecoded(path, described ? descriptionPath : std::string());
+    if (m_sink) m_sink->onFileDecoded(m_inputs, path, described ? descriptionPath : std::string());
     std::printf("%s (%.*s)\n", path.c_str(), static_cast<int>(contentType.size()),
                 contentType.data());
     m_found = true;
@@ -282,7 +281,7 @@ int removeAbandonedOutputs(const std::string& newsDirectory) {
 }
 
 std::optional<std::string> Decoder::newsDirectory() {
-    std::string news = joinPath(threadDirectory(), "news.dat");
+    std::string news = joinPath(outputDirectory(), "news.dat");
     if (makeDirectories(news) != 0) {
         outputFailed(news);
         return std::nullopt;
@@ -295,16 +294,15 @@ std::string Decoder::pendingDescriptionPath() const {
 }
 
 void Decoder::countAssembled() {
-    if (m_sink) m_sink->countAssembled();
+    if (m_sink) m_sink->countAssembled(m_inputs);
 }
 
 std::string Decoder::dataDirectory() const {
-    return m_settings.dataDirectory.empty() ? programDirectory() : m_settings.dataDirectory;
+    return m_inputs.dataDirectory.empty() ? programDirectory() : m_inputs.dataDirectory;
 }
 
-std::string Decoder::threadDirectory() const {
-    const std::string& directory = ThreadContext::current().directory;
-    return directory.empty() ? dataDirectory() : directory;
+std::string Decoder::outputDirectory() const {
+    return m_inputs.outputDirectory.empty() ? dataDirectory() : m_inputs.outputDirectory;
 }
 
 std::string Decoder::tmpDirectory() const {

@@ -5,11 +5,11 @@
 // decoder's three output channels (information and warnings to the "Log" file, errors to
 // standard error).
 //
-// One per program, owned by the front end beside the settings. Not re-entrant: every call
-// runs with DecodeLock held (reader threads and manual decoding alike). Decoded files go
-// below the calling thread's output directory (ThreadContext::directory) in "news.dat"; part
-// collections below the data directory's "tmp". No name from the input ever leads outside
-// those two.
+// One per program, owned by the session. Not re-entrant: every call runs with DecodeLock held
+// (reader threads and manual decoding alike). Everything a decode needs besides the article
+// comes with the call (DecodeInputs): decoded files go below its output directory in
+// "news.dat", part collections below its data directory's "tmp". No name from the input ever
+// leads outside those two.
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -20,7 +20,25 @@
 
 namespace qm {
 
-class AppSettings;
+class GroupEntry;
+class LogFile;
+
+// What one article's decoding needs besides its text: handed to decodeArticle and on to the
+// sink with every file, so nothing is read from the calling thread or from shared settings.
+struct DecodeInputs {
+    // The data directory (empty: the program directory): its "tmp" holds part collections
+    // and the pending description.
+    std::string dataDirectory;
+    // Decoded files go to its "news.dat": the group's folder for a reader, the data directory
+    // for manual decoding (empty: the data directory).
+    std::string outputDirectory;
+    // The group the catalogue records decoded files for; null for manual decoding.
+    GroupEntry* group = nullptr;
+    // The article's subject: the description of its files in the picture list.
+    std::string subject;
+    // Where information and warning lines go; null drops them.
+    LogFile* log = nullptr;
+};
 
 // The name with which decoded bodies start in "news.dat" (followed by six characters that
 // make it unique): hidden, and never reported, so one left by a crash is never taken for a
@@ -52,11 +70,12 @@ struct DecodeResult {
 class DecodeSink {
   public:
     virtual ~DecodeSink() = default;
-    // A named file was created at path; its description (if any) is at descriptionPath,
-    // else descriptionPath is empty.
-    virtual void onFileDecoded(const std::string& path, const std::string& descriptionPath) = 0;
-    // A multi-part file was assembled: counts it for the calling thread's current group.
-    virtual void countAssembled() = 0;
+    // A named file was created at path for the article of inputs; its description (if any)
+    // is at descriptionPath, else descriptionPath is empty.
+    virtual void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
+                               const std::string& descriptionPath) = 0;
+    // A multi-part file was assembled: counts it for the group of inputs.
+    virtual void countAssembled(const DecodeInputs& inputs) = 0;
 };
 
 // A decoded body on its way to its output file: written under a hidden temporary name in
@@ -90,16 +109,23 @@ class OutputFile {
 
 class Decoder {
   public:
-    explicit Decoder(AppSettings& settings);
+    Decoder() = default;
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
     void setSink(DecodeSink* sink) { m_sink = sink; }
 
-    // Decodes everything in an open file and closes it. Writes "Did not find anything to
-    // unpack...\n" as a warning when nothing was found. Caller holds DecodeLock. The result
-    // says whether the article's content could be stored (see DecodeResult).
-    [[nodiscard]] DecodeResult decodeArticle(FilePtr in, bool quiet, bool overwrite, bool keepText);
+    // Decodes everything in an open file and closes it, with the inputs of that article.
+    // Writes "Did not find anything to unpack...\n" as a warning when nothing was found.
+    // Caller holds DecodeLock. The result says whether the article's content could be stored
+    // (see DecodeResult).
+    [[nodiscard]] DecodeResult decodeArticle(FilePtr in, const DecodeInputs& inputs, bool quiet,
+                                             bool overwrite, bool keepText);
+
+    // The inputs the services below work with: those of the article being decoded, or of
+    // the last one. Caller holds DecodeLock.
+    void setInputs(DecodeInputs inputs) { m_inputs = std::move(inputs); }
+    const DecodeInputs& inputs() const { return m_inputs; }
 
     // ---- services for the decoding steps (MIME decoder, uuencode scanner)
 
@@ -126,8 +152,9 @@ class Decoder {
     // Removes a collection directory (path ending with "/") when it is empty.
     void removePartDirectory(std::string_view directory);
 
-    // Starts the output file for a decoded body: a hidden temporary file in the thread's
-    // "news.dat". Empty on failure (an output failure, with the path the file would have had).
+    // Starts the output file for a decoded body: a hidden temporary file in the output
+    // directory's "news.dat". Empty on failure (an output failure, with the path the file
+    // would have had).
     OutputFile openOutputFile(std::optional<std::string_view> name, std::string_view contentType);
     // Closes output and gives it its name: safe, numbered when it exists and overwrite is
     // off, "part<N>" when nameless; attaches the pending description and reports the file to
@@ -142,7 +169,7 @@ class Decoder {
     std::optional<std::string> outputPath(std::optional<std::string_view> name,
                                           std::string_view contentType = {});
     void announceOutput(const std::string& path, std::string_view contentType);
-    // The thread's "news.dat" directory, created if missing (no trailing "/").
+    // The output directory's "news.dat", created if missing (no trailing "/").
     std::optional<std::string> newsDirectory();
 
     // The pending description file ("tempdesc.txt", in the data directory's "tmp" so that
@@ -163,15 +190,15 @@ class Decoder {
     std::vector<char>& inputBuffer() { return m_inputBuffer; }
 
   private:
-    std::string threadDirectory() const;
+    std::string outputDirectory() const;
     std::string tmpDirectory() const;
     // Renames the pending description to descriptionPath; false when there is none, or when
     // something is at descriptionPath already (then the description is dropped, with a
     // warning: it never replaces a file).
     bool attachPendingDescription(const std::string& descriptionPath);
 
-    AppSettings& m_settings;
     DecodeSink* m_sink = nullptr;
+    DecodeInputs m_inputs;
     bool m_quiet = false;
     bool m_overwrite = false;
     bool m_found = false;

@@ -95,7 +95,8 @@ void SavedArticle::appendLine(std::string_view line) {
     append("\n");
 }
 
-DecodeResult SavedArticle::decode(Decoder& decoder, const AppSettings& settings) {
+DecodeResult SavedArticle::decode(Decoder& decoder, const DecodeInputs& inputs, bool overwrite,
+                                  bool keepText) {
     // Whatever is still buffered for writing must be on disk before the decoder reads it.
     file.reset();
     FilePtr in;
@@ -108,8 +109,7 @@ DecodeResult SavedArticle::decode(Decoder& decoder, const AppSettings& settings)
         in = openFile(source, "r");
     }
     if (!in) return {};
-    return decoder.decodeArticle(std::move(in), false, settings.keepDup == 0,
-                                 settings.keepText != 0);
+    return decoder.decodeArticle(std::move(in), inputs, false, overwrite, keepText);
 }
 
 void SavedArticle::discard() {

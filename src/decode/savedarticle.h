@@ -20,7 +20,8 @@
 
 namespace qm {
 
-class AppSettings;
+class Decoder;
+struct DecodeInputs;
 class Frontend;
 class GroupEntry;
 
@@ -51,10 +52,11 @@ class SavedArticle {
     void appendLine(std::string_view line);
     // The text is complete: the file, if any, is closed.
     void finish() { closeFile(); }
-    // Decodes the saved text (quiet 0, overwrite = !keepDup, keep text), from memory or from
-    // the file. Caller holds DecodeLock. The decoder's result: whether the article's content
-    // could be stored (see DecodeResult); nothing to decode counts as stored.
-    DecodeResult decode(Decoder& decoder, const AppSettings& settings);
+    // Decodes the saved text (not quiet) with inputs, from memory or from the file. Caller
+    // holds DecodeLock. The decoder's result: whether the article's content could be stored
+    // (see DecodeResult); nothing to decode counts as stored.
+    DecodeResult decode(Decoder& decoder, const DecodeInputs& inputs, bool overwrite,
+                        bool keepText);
     // Forgets the text and deletes the saved file if one was written.
     void discard();
     void closeFile() { file.reset(); }

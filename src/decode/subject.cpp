@@ -3,7 +3,7 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "decode/regexpattern.h"
+#include "config/regexpattern.h"
 
 namespace qm {
 

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/groupicons.h"
+#include "dialogs/groupicons.h"
 
 namespace qm {
 

@@ -12,7 +12,6 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "config/appsettings.h"
 #include "dialogs/directoryselection.h"
 #include "dialogs/fieldvalidation.h"
 #include "platform/paths.h"
@@ -21,8 +20,10 @@ namespace qm {
 
 namespace {
 
-constexpr int MaxDataDirectory = 1024;
-constexpr int MaxText = 256;
+// A text field's limit from the settings table.
+int maxLength(std::string_view key) {
+    return static_cast<int>(findConfigKey(key)->maxLength);
+}
 
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
@@ -41,21 +42,6 @@ QCheckBox* check(QWidget* parent, const char* name, const QString& text) {
 }
 
 }  // namespace
-
-ConfigValues ConfigValues::from(const AppSettings& s) {
-    ConfigValues v;
-    v.dataDirectory = s.dataDirectory;
-    v.alertMark = s.freeAlert;
-    v.browser = s.browser;
-    v.excludePattern = s.killPattern;
-    v.skip = s.skipShort;
-    v.lineLimit = s.skipLimit;
-    v.saveText = s.keepText;
-    v.keepDuplicate = s.keepDup;
-    v.saveDescription = s.keepDesc;
-    v.readerThreads = s.maxThreads;
-    return v;
-}
 
 ConfigDialog::ConfigDialog(ConfigValues values,
                            std::function<std::int64_t(const std::string&)> freeKB, QWidget* parent)
@@ -162,33 +148,35 @@ QWidget* ConfigDialog::buildNewsDataBox() {
 void ConfigDialog::load() {
     m_dataDirectory->setText(qs(m_values.dataDirectory));
     showFreeSpace(m_values.dataDirectory);
-    m_alertMark->setText(QString::number(m_values.alertMark));
+    m_alertMark->setText(QString::number(m_values.freeAlert));
     m_browser->setText(qs(m_values.browser));
-    m_exclude->setText(qs(m_values.excludePattern));
-    m_skip->setChecked(m_values.skip != 0);
-    m_lineLimit->setText(QString::number(m_values.lineLimit));
-    m_saveText->setChecked(m_values.saveText != 0);
-    m_keepDuplicate->setChecked(m_values.keepDuplicate != 0);
-    m_saveDescription->setChecked(m_values.saveDescription != 0);
-    m_readerThreads->setValue(m_values.readerThreads);
+    m_exclude->setText(qs(m_values.killPattern));
+    m_skip->setChecked(m_values.skipShort != 0);
+    m_lineLimit->setText(QString::number(m_values.skipLimit));
+    m_saveText->setChecked(m_values.keepText != 0);
+    m_keepDuplicate->setChecked(m_values.keepDup != 0);
+    m_saveDescription->setChecked(m_values.keepDesc != 0);
+    m_readerThreads->setValue(m_values.maxThreads);
 }
 
 bool ConfigDialog::save() {
     ConfigValues v = m_values;
-    if (!checkLength(this, m_dataDirectory, MaxDataDirectory)) return false;
-    if (!readInteger(this, m_alertMark, v.alertMark)) return false;
-    if (!checkLength(this, m_browser, MaxText)) return false;
-    if (!checkLength(this, m_exclude, MaxText)) return false;
-    if (!readInteger(this, m_lineLimit, v.lineLimit)) return false;
+    const ConfigKey& threadsKey = *findConfigKey("Max Threads");
+    if (!checkLength(this, m_dataDirectory, maxLength("Data"))) return false;
+    if (!readInteger(this, m_alertMark, v.freeAlert)) return false;
+    if (!checkLength(this, m_browser, maxLength("Browser"))) return false;
+    if (!checkLength(this, m_exclude, maxLength("Kill pattern"))) return false;
+    if (!readInteger(this, m_lineLimit, v.skipLimit)) return false;
     QLineEdit* threads = m_readerThreads->findChild<QLineEdit*>();
-    if (!readInteger(this, threads, v.readerThreads, 1, 24)) return false;
+    if (!readInteger(this, threads, v.maxThreads, threadsKey.minimum, threadsKey.maximum))
+        return false;
     v.dataDirectory = m_dataDirectory->text().toStdString();
     v.browser = m_browser->text().toStdString();
-    v.excludePattern = m_exclude->text().toStdString();
-    v.skip = m_skip->isChecked();
-    v.saveText = m_saveText->isChecked();
-    v.keepDuplicate = m_keepDuplicate->isChecked();
-    v.saveDescription = m_saveDescription->isChecked();
+    v.killPattern = m_exclude->text().toStdString();
+    v.skipShort = m_skip->isChecked();
+    v.keepText = m_saveText->isChecked();
+    v.keepDup = m_keepDuplicate->isChecked();
+    v.keepDesc = m_saveDescription->isChecked();
     m_values = std::move(v);
     return true;
 }
@@ -217,30 +205,6 @@ void ConfigDialog::chooseBrowser() {
 
 void ConfigDialog::accept() {
     if (save()) QDialog::accept();
-}
-
-bool applyConfiguration(AppSettings& settings, const ConfigValues& v, QWidget* parent) {
-    if (makeDirectories(v.dataDirectory) != 0) {
-        showMessage(parent, QStringLiteral("Fail make direcotry ") + qs(v.dataDirectory));
-        return false;
-    }
-    settings.maxThreads = v.readerThreads;
-    settings.keepText = v.saveText;
-    settings.keepDesc = v.saveDescription;
-    settings.keepDup = v.keepDuplicate;
-    settings.browser = v.browser;
-    settings.freeAlert = v.alertMark;
-    settings.skipShort = v.skip;
-    settings.skipLimit = v.lineLimit;
-    if (auto error = settings.setKillPattern(v.excludePattern)) {
-        showMessage(parent, qs(*error));
-    } else {
-        settings.killPattern = v.excludePattern;
-    }
-    if (v.dataDirectory == settings.dataDirectory) return false;
-    settings.dataDirectory = v.dataDirectory;
-    settings.messageIds.setDirectory(settings.dataDirectory);
-    return true;
 }
 
 }  // namespace qm

@@ -1,34 +1,20 @@
 #pragma once
 // "Configuration": the user's settings, edited as a copy and handed back on OK; the caller
-// applies them (applyConfiguration). Created, run and destroyed by the main window on the
-// window thread.
+// hands them to the session (Session::applyConfiguration). Created, run and destroyed by the
+// main window on the window thread. The fields' limits are those of the settings table
+// (configKeys).
 #include <QDialog>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "config/configvalues.h"
 
 class QCheckBox;
 class QLineEdit;
 class QSpinBox;
 
 namespace qm {
-
-class AppSettings;
-
-struct ConfigValues {
-    std::string dataDirectory;
-    int alertMark = 500;
-    std::string browser;
-    std::string excludePattern;
-    int skip = 0;
-    int lineLimit = 500;
-    int saveText = 0;
-    int keepDuplicate = 1;
-    int saveDescription = 0;
-    int readerThreads = 4;
-
-    static ConfigValues from(const AppSettings& settings);
-};
 
 class ConfigDialog : public QDialog {
     Q_OBJECT
@@ -64,10 +50,5 @@ class ConfigDialog : public QDialog {
     QCheckBox* m_saveDescription = nullptr;
     QSpinBox* m_readerThreads = nullptr;
 };
-
-// Carries out OK: makes the data directory (or shows "Fail make direcotry " + it and changes
-// nothing), copies the values, compiles the exclude pattern (showing its error and keeping the
-// old one). True when the data directory changed (the caller refills its lists).
-bool applyConfiguration(AppSettings& settings, const ConfigValues& values, QWidget* parent);
 
 }  // namespace qm

@@ -12,7 +12,7 @@
 #include <QStorageInfo>
 #include <QVBoxLayout>
 
-#include "app/groupicons.h"
+#include "dialogs/groupicons.h"
 
 namespace qm {
 
@@ -71,6 +71,10 @@ QGroupBox* DirectorySelection::buildBrowseBox() {
     m_volumes->setObjectName(QStringLiteral("volumeCombo"));
     layout->addWidget(m_directories, 1);
     layout->addWidget(m_volumes);
+    connect(m_path, &QLineEdit::textEdited, this, [this] { m_typedSincePick = true; });
+    connect(m_directories, &QListWidget::currentItemChanged, this,
+            [this] { m_typedSincePick = false; });
+    connect(m_directories, &QListWidget::itemClicked, this, [this] { m_typedSincePick = false; });
     connect(m_directories, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { enter(item->data(Qt::UserRole).toString()); });
     connect(m_volumes, &QComboBox::activated, this, &DirectorySelection::chooseVolume);
@@ -154,7 +158,8 @@ void DirectorySelection::chooseVolume(int index) {
 
 void DirectorySelection::accept() {
     // A folder picked with one click counts as entered, as leaving the list would.
-    if (m_browsing) {
+    // A path typed after the pick wins over it.
+    if (m_browsing && !m_typedSincePick) {
         if (QListWidgetItem* item = m_directories->currentItem(); item && item->isSelected())
             enter(item->data(Qt::UserRole).toString());
     }

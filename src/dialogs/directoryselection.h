@@ -44,6 +44,7 @@ class DirectorySelection : public QDialog {
     QComboBox* m_volumes;
     QString m_current;
     bool m_browsing = false;
+    bool m_typedSincePick = false;  // the path was edited after a folder was picked
 };
 
 }  // namespace qm

@@ -21,6 +21,7 @@
 #include "dialogs/sortablelist.h"
 #include "dialogs/viewerpane.h"
 #include "platform/paths.h"
+#include "session/session.h"
 
 namespace qm {
 
@@ -62,8 +63,11 @@ std::string fileName(const QTreeWidgetItem* row) {
 
 }  // namespace
 
-FileManager::FileManager(AppSettings& settings, QString group, QWidget* parent)
-    : QDialog(parent), m_settings(settings), m_groupName(std::move(group)) {
+FileManager::FileManager(Session& session, QString group, QWidget* parent)
+    : QDialog(parent),
+      m_session(session),
+      m_settings(session.settings()),
+      m_groupName(std::move(group)) {
     setObjectName(QStringLiteral("fileManager"));
     setWindowTitle(QStringLiteral("Retrieved attachments"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -128,7 +132,7 @@ FileManager::FileManager(AppSettings& settings, QString group, QWidget* parent)
     connect(m_groupBox, &QComboBox::activated, this,
             [this](int index) { showGroup(m_groupBox->itemText(index)); });
 
-    for (const GroupEntry* g : m_settings.visitedGroups.entries())
+    for (const GroupEntry* g : m_session.visitedGroups())
         m_groupBox->addItem(QString::fromStdString(g->name()));
     if (m_groupName.isEmpty() && m_groupBox->count() > 0) m_groupName = m_groupBox->itemText(0);
     m_groupBox->setCurrentIndex(m_groupBox->findText(m_groupName, Qt::MatchExactly));
@@ -154,7 +158,7 @@ int FileManager::exec() {
 
 GroupEntry* FileManager::findGroup(const QString& name) const {
     const std::string key = name.toStdString();
-    if (GroupEntry* g = m_settings.visitedGroups.find(key)) return g;
+    if (GroupEntry* g = m_session.findVisited(key)) return g;
     return m_settings.allGroups.find(key);
 }
 
@@ -172,7 +176,7 @@ void FileManager::showGroup(const QString& name) {
     if (!g) return;
     m_groupName = name;
     m_list->clear();
-    const std::string dir = joinPath(joinPath(m_settings.dataDirectory, g->name()), "news.dat");
+    const std::string dir = joinPath(m_session.groupFolder(*g), "news.dat");
     m_dirLabel->setText(QString::fromStdString(dir));
     std::lock_guard lock(PictureListLock);
     for (auto& [file, record] : pictures(m_settings, *g)) {
@@ -259,9 +263,9 @@ void FileManager::deleteSelected() {
 void FileManager::collectSelected() {
     if (m_groupName.toStdString() == Collection) return;
     const std::string source = m_dirLabel->text().toStdString();
-    const std::string target = joinPath(joinPath(m_settings.dataDirectory, Collection), "news.dat");
+    const std::string target = joinPath(m_session.groupFolder(Collection), "news.dat");
     GroupEntry* from = findGroup(m_groupName);
-    GroupEntry* into = m_settings.visitedGroups.find(Collection);
+    GroupEntry* into = m_session.findVisited(Collection);
     if (!from || !into) return;
     // A collection that was never written to has no folder yet; the moves need one.
     (void)makeDirectories(target);

@@ -18,6 +18,7 @@ class QTreeWidgetItem;
 namespace qm {
 
 class AppSettings;
+class Session;
 class GroupEntry;
 class SortableList;
 class ViewerPane;
@@ -25,7 +26,7 @@ class ViewerPane;
 class FileManager : public QDialog {
     Q_OBJECT
   public:
-    FileManager(AppSettings& settings, QString group, QWidget* parent = nullptr);
+    FileManager(Session& session, QString group, QWidget* parent = nullptr);
 
     // Fills the list with the files of the group of that name (not found: nothing changes).
     void showGroup(const QString& name);
@@ -60,6 +61,7 @@ class FileManager : public QDialog {
     void expand();
     void placePane();
 
+    Session& m_session;
     AppSettings& m_settings;
     QString m_groupName;
     int m_currentRow = -1;  // the row last viewed, for "Next"

@@ -15,9 +15,9 @@
 #include <mutex>
 
 #include "config/locks.h"
-#include "decode/decoder.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "session/session.h"
 
 namespace qm {
 
@@ -39,8 +39,8 @@ QString globOf(const QString& pattern) {
 
 }  // namespace
 
-ManualDecodeDialog::ManualDecodeDialog(Decoder& decoder, QWidget* parent)
-    : QDialog(parent), m_decoder(decoder) {
+ManualDecodeDialog::ManualDecodeDialog(Session& session, QWidget* parent)
+    : QDialog(parent), m_session(session) {
     buildUi();
     setDirectory(QDir::currentPath());
 }
@@ -178,9 +178,9 @@ void ManualDecodeDialog::decodeFiles() {
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
             continue;
         }
-        std::lock_guard lock(DecodeLock);
-        // A write failure is on standard error only, as the other decoder errors are here.
-        (void)m_decoder.decodeArticle(std::move(in), false, false, false);
+        // Into the data directory in force now, which a configuration may have changed. A
+        // write failure is on standard error only, as the other decoder errors are here.
+        (void)m_session.decodeFile(std::move(in));
     }
     QGuiApplication::restoreOverrideCursor();
 }

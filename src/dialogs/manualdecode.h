@@ -17,12 +17,12 @@ class QListWidgetItem;
 
 namespace qm {
 
-class Decoder;
+class Session;
 
 class ManualDecodeDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit ManualDecodeDialog(Decoder& decoder, QWidget* parent = nullptr);
+    explicit ManualDecodeDialog(Session& session, QWidget* parent = nullptr);
 
     // The folder shown, and the name or pattern typed.
     void setDirectory(const QString& directory);
@@ -48,7 +48,7 @@ class ManualDecodeDialog : public QDialog {
     void enterDirectory(QListWidgetItem* item);
     void closePressed();
 
-    Decoder& m_decoder;
+    Session& m_session;
     QString m_directory;
     QString m_pattern = QStringLiteral("*");
     QLineEdit* m_name = nullptr;

@@ -3,7 +3,7 @@
 // the saved "Groups" file or, when that is missing or incomplete, from the server's "LIST"
 // (then saved for next time), offering each group to the available-groups list as it comes.
 //
-// Owned by the front end, kept for its life and driven from its thread (start, stop, wait).
+// Owned by the Session, kept for its life and driven from its thread (start, stop, wait).
 // The worker thread is a std::thread owned by the record and joined by it (at the next start
 // and in the destructor), never detached. While it runs, the worker adds to
 // settings.allGroups without a lock: the front end must not change that table meanwhile.

@@ -197,7 +197,6 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
     ThreadContext& context = ThreadContext::current();
     context = ThreadContext{};
     context.worker = &reader;
-    context.directory = m_settings.dataDirectory;
     Frontend& frontend = m_settings.frontend();
     SavedArticle& article = reader.article();
     for (;;) {
@@ -210,7 +209,6 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
                 if (connection.state() != NNTPConnection::Ready)
                     throw NNTPQuitException("NNTP connection failure ", m_settings.server);
             }
-            context.currentArticle = &article;
             RetrievalLoop(m_settings, m_decoder, reader, article).run();
             completed = true;
         } catch (const NNTPQuitException& e) {
@@ -240,22 +238,18 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
 }
 
 void ReaderPool::cleanUp(ReaderThread& reader) {
-    ThreadContext& context = ThreadContext::current();
-    if (GroupEntry* group = context.currentGroup) {
+    if (GroupEntry* group = reader.currentGroup()) {
         writeLastFile(m_settings, *group);
         savePictureList(m_settings, *group);
         if (GroupStats* stats = group->stats()) stats->articleInProgress = nullptr;
-        group->clear(InProgress);
-        context.currentGroup = nullptr;
+        reader.enterGroup(nullptr);
     }
-    if (SavedArticle* article = context.currentArticle) {
-        // A body cut off by a stop is never kept; a finished one only with "Keep Text".
-        if (article->file || m_settings.keepText == 0)
-            article->discard();
-        else
-            article->closeFile();
-        context.currentArticle = nullptr;
-    }
+    // A body cut off by a stop is never kept; a finished one only with "Keep Text".
+    SavedArticle& article = reader.article();
+    if (article.file || m_settings.keepText == 0)
+        article.discard();
+    else
+        article.closeFile();
     reader.connection().abortClose();
     m_settings.frontend().appendLog("Connection to NNTP server closed...");
 }

@@ -2,10 +2,10 @@
 // The reader threads of retrieval runs: hands the groups to retrieve out among a fixed set of
 // readers by quota, starts a run, stops it, and measures the readers' receive rate.
 //
-// Owned by the front end (the main window, the fetch command) and created and driven on its
-// thread: distribute, assign, setServer, startRun and the stop calls come from that one
-// thread; sampleRate from the monitor's timer on the same thread. The readers call back
-// through the Frontend (log lines, runFinished) from their own threads.
+// Owned by the Session and driven on the thread that drives it (the window thread, or the
+// command's main thread): distribute, assign, setServer, startRun and the stop calls come
+// from that one thread; sampleRate from the monitor's timer on the same thread. The readers call
+// back through the Frontend (log lines, runFinished) from their own threads.
 //
 // Stopping: requestStop() only sets the flags and cancels blocked reads, and never waits.
 // stopAll() also waits until every reader has left through its clean-up path. The core cannot

@@ -15,6 +15,18 @@ ReaderThread::~ReaderThread() {
     }
 }
 
+void ReaderThread::enterGroup(GroupEntry* group) {
+    if (m_currentGroup && m_currentGroup != group) {
+        m_currentGroup->clear(InProgress);
+        // The record's article moves on with the reader: the group it leaves shows none.
+        if (GroupStats* stats = m_currentGroup->stats()) {
+            SavedArticle* mine = &m_article;
+            stats->articleInProgress.compare_exchange_strong(mine, nullptr);
+        }
+    }
+    m_currentGroup = group;
+}
+
 void ReaderThread::mergePending() {
     for (GroupEntry* group : m_pending.entries()) {
         m_groups.add(*group);

@@ -47,6 +47,13 @@ class ReaderThread : public WorkerRecord {
     // group (in list order) that is no longer Selected. Caller holds DecodeLock.
     void mergePending();
 
+    // The group the reader is reading (InProgress), or null. Reader thread only.
+    GroupEntry* currentGroup() const { return m_currentGroup; }
+    // Leaves the current group (clears its InProgress, and its article in progress when that
+    // is this reader's, which the monitor would otherwise show under it), then makes group
+    // current.
+    void enterGroup(GroupEntry* group);
+
     // Article steps per group turn.
     int batch() const { return m_batch.load(); }
 
@@ -66,6 +73,7 @@ class ReaderThread : public WorkerRecord {
 
   private:
     std::atomic<int> m_batch{DefaultBatch};
+    GroupEntry* m_currentGroup = nullptr;
     NNTPConnection m_connection;
     SavedArticle m_article;
     GroupTable m_groups;

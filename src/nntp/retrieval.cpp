@@ -12,7 +12,6 @@
 #include "config/groupentry.h"
 #include "config/locks.h"
 #include "config/serverentry.h"
-#include "config/threadcontext.h"
 #include "decode/decoder.h"
 #include "decode/savedarticle.h"
 #include "nntp/nntpconnection.h"
@@ -33,7 +32,10 @@ RetrievalLoop::RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThre
       m_decoder(decoder),
       m_reader(reader),
       m_connection(reader.connection()),
-      m_article(article) {}
+      m_article(article) {
+    m_inputs.dataDirectory = settings.dataDirectory;
+    m_inputs.log = &settings.logFile;
+}
 
 void RetrievalLoop::logLine(std::string_view line) const {
     m_settings.frontend().appendLog(line);
@@ -86,12 +88,10 @@ void RetrievalLoop::prepareGroup(GroupEntry& group) {
         // ever remove it.
         if (m_swept.insert(&group).second) removeAbandonedOutputs(joinPath(directory, "news.dat"));
     }
-    ThreadContext& context = ThreadContext::current();
-    if (context.currentGroup && context.currentGroup != &group)
-        context.currentGroup->clear(InProgress);
-    context.currentGroup = &group;
+    m_reader.enterGroup(&group);
     m_article.setGroup(m_settings.dataDirectory, group);
-    context.directory = directory;
+    m_inputs.outputDirectory = directory;
+    m_inputs.group = &group;
 }
 
 void RetrievalLoop::requireConnection() const {
@@ -231,7 +231,9 @@ RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRea
         // Another reader may have taken the same article since it was checked.
         if (!isRetrieved(group)) {
             if (!m_article.messageId.empty()) m_settings.messageIds.add(m_article.messageId, true);
-            m_article.decode(m_decoder, m_settings);
+            m_inputs.subject = m_article.subject();
+            m_article.decode(m_decoder, m_inputs, m_settings.keepDup == 0,
+                             m_settings.keepText != 0);
         }
     }
     if (m_settings.keepText == 0) m_article.discard();

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "decode/decoder.h"
+
 namespace qm {
 
 class AppSettings;
@@ -62,6 +64,8 @@ class RetrievalLoop {
     ReaderThread& m_reader;
     NNTPConnection& m_connection;
     SavedArticle& m_article;
+    // The decoder's inputs for the group being read and its article.
+    DecodeInputs m_inputs;
     // The message-id of the article last asked for ahead, checked against the index then.
     std::string m_askedAhead;
     // Groups whose reading position is an article not yet dealt with (never read, or the

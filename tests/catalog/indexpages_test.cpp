@@ -23,10 +23,6 @@ class IndexPagesTest : public ::testing::Test {
         files = filesDirectory(settings, *group);
         EXPECT_EQ(makeDirectories(files), 0);
     }
-    ~IndexPagesTest() override {
-        ThreadContext::current().currentGroup = nullptr;
-        ThreadContext::current().currentArticle = nullptr;
-    }
 
     std::string decodedFile(const std::string& name) {
         std::string path = joinPath(files, name);
@@ -92,31 +88,29 @@ TEST_F(IndexPagesTest, FirstPreparationMakesTheDayPagesOnceAndFramesAreSeventyTh
     EXPECT_EQ(*readWholeFile(joinPath(groupDir, "index.html")), index);
 }
 
-TEST_F(IndexPagesTest, DecodedFileOnAReaderThreadGoesToTheContentsPageAndThePictureList) {
+TEST_F(IndexPagesTest, DecodedFileOfAGroupGoesToTheContentsPageAndThePictureList) {
     ASSERT_EQ(prepareDayPages(settings, *group), 0);
-    SavedArticle article;
-    article.setSubject(" A very long subject line that goes past thirty-six characters");
-    ThreadContext::current().currentGroup = group;
-    ThreadContext::current().currentArticle = &article;
+    DecodeInputs inputs;
+    inputs.group = group;
+    inputs.subject = " A very long subject line that goes past thirty-six characters";
 
     std::string path = decodedFile("pic1.jpg");
-    onFileDecoded(settings, path);
+    onFileDecoded(settings, inputs, path);
 
     EXPECT_TRUE(frontend.logContains("Decoded file " + path));
     std::string cont = *readWholeFile(group->stats()->contPage());
     EXPECT_NE(cont.find("showImg('news.dat/pic1.jpg')"), std::string::npos);
-    EXPECT_NE(cont.find(article.subject()), std::string::npos)
-        << "the page keeps the whole subject";
+    EXPECT_NE(cont.find(inputs.subject), std::string::npos) << "the page keeps the whole subject";
     EXPECT_EQ(group->stats()->decoded.load(), 1);
     auto record = findPicture(*group, "pic1.jpg");
     ASSERT_TRUE(record);
-    EXPECT_EQ(record->description, article.subject().substr(0, 36));
+    EXPECT_EQ(record->description, inputs.subject.substr(0, 36));
     EXPECT_EQ(record->mark, 'N');
 }
 
-TEST_F(IndexPagesTest, WindowThreadDecodeOnlyLogsTheFile) {
+TEST_F(IndexPagesTest, ManualDecodeOnlyLogsTheFile) {
     std::string path = decodedFile("pic1.jpg");
-    onFileDecoded(settings, path);
+    onFileDecoded(settings, DecodeInputs{}, path);
     EXPECT_TRUE(frontend.logContains("Decoded file " + path));
     EXPECT_EQ(group->stats(), nullptr);
 }

@@ -122,10 +122,10 @@ TEST_F(PictureListTest, ADecodedFileIsAppendedCountedAndCatalogued) {
 
 TEST_F(PictureListTest, TheDescriptionIsTheSubjectCutTo36Characters) {
     m_group.ensureStats().setContPage(m_dir.file("cont.html"));
-    SavedArticle article;
-    article.setSubject("A subject\twith a tab that is much longer than 36 characters (1/1)");
-    ThreadContext::current().currentArticle = &article;
-    ASSERT_EQ(recordDecodedFile(m_settings, m_group, "f", "/d/p.gif"), 0);
+    ASSERT_EQ(
+        recordDecodedFile(m_settings, m_group, "f", "/d/p.gif",
+                          "A subject\twith a tab that is much longer than 36 characters (1/1)"),
+        0);
     auto record = findPicture(m_group, "p.gif");
     ASSERT_TRUE(record);
     EXPECT_EQ(record->description, "A subject with a tab that is much lo");
@@ -168,13 +168,12 @@ TEST_F(PictureListTest, ALastFileWithoutANumberLeavesThePosition) {
     EXPECT_EQ(m_group.stats()->current.load(), 77);
 }
 
-TEST_F(PictureListTest, CountAssembledCountsForTheThreadsCurrentGroup) {
-    countAssembled();  // no current group: nothing
-    ThreadContext::current().currentGroup = &m_group;
-    countAssembled();  // no stats yet: nothing
+TEST_F(PictureListTest, CountAssembledCountsForTheArticlesGroup) {
+    countAssembled(nullptr);   // no group: nothing
+    countAssembled(&m_group);  // no stats yet: nothing
     m_group.ensureStats();
-    countAssembled();
-    countAssembled();
+    countAssembled(&m_group);
+    countAssembled(&m_group);
     EXPECT_EQ(m_group.stats()->assembled.load(), 2);
 }
 

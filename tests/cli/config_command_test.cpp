@@ -70,6 +70,9 @@ TEST_F(ConfigCommand, RefusedValuesChangeNothing) {
         {{"Data=/" + std::string(1024, 'd')}, 1, "Please enter no more than 1024 characters."},
         {{"Keep Header=1"}, 1, "Keep Header"},
         {{"Colour=red"}, 2, "Colour"},
+        // A port that is no port used to wrap around (70000 is 4464) or mean 119.
+        {{"Server=news.example 70000"}, 2, "Please enter a port between 1 and 65535."},
+        {{"Server=news.example abc"}, 2, "Please enter a port between 1 and 65535."},
     };
     for (const Case& c : cases) {
         CliRun r = run(c.args);

@@ -118,7 +118,9 @@ TEST_F(FetchCommand, UsageErrorsExitWithTwo) {
          std::vector<std::vector<std::string>>{{"fetch", "alt.pics"},
                                                {"fetch", "--server", "h"},
                                                {"fetch", "--server", "h", "--user", "u", "g"},
-                                               {"fetch", "--server", "h", "--threads", "0", "g"}}) {
+                                               {"fetch", "--server", "h", "--threads", "x", "g"},
+                                               {"fetch", "--server", "h:70000", "g"},
+                                               {"fetch", "--server", "h:abc", "g"}}) {
         EXPECT_EQ(run(args).status, 2) << args.size();
     }
     EXPECT_EQ(run({"fetch", "--help"}).status, 0);

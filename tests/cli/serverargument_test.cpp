@@ -23,9 +23,16 @@ TEST(ServerArgument, ReadsHostPortAndTheSecureScheme) {
     }
 }
 
-TEST(ServerArgument, RefusesAnArgumentWithoutAHost) {
+TEST(ServerArgument, RefusesAnArgumentWithoutAHostOrWithABadPort) {
     for (const char* bad : {"", "nntps://", ":119", "[::1", "two words"})
         EXPECT_FALSE(parseServerArgument(bad)) << bad;
+    // Port 70000 used to wrap around to 4464, and "abc" or nothing to mean 119.
+    for (const char* bad : {"h:70000", "h:0", "h:abc", "h:", "[::1]:65536", "nntps://h:-1"}) {
+        std::string problem;
+        EXPECT_FALSE(parseServerArgument(bad, &problem)) << bad;
+        EXPECT_EQ(problem, "the port in --server must be a number from 1 to 65535") << bad;
+    }
+    EXPECT_EQ(parseServerArgument("h:65535")->text, "h 65535");
 }
 
 }  // namespace

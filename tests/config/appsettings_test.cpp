@@ -27,7 +27,6 @@ TEST_F(SettingsTest, AFreshProfileGivesTheDefaults) {
     EXPECT_EQ(s.keepText + s.keepDesc + s.keepHeader + s.skipShort, 0);
     EXPECT_TRUE(s.servers.empty()) << "no server text, no entry";
     EXPECT_TRUE(s.visitedGroups.find("My-Collection"));
-    EXPECT_EQ(ThreadContext::current().directory, s.dataDirectory);
     EXPECT_TRUE(m_frontend.messages().empty());
 }
 
@@ -61,6 +60,20 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAtTheNextStart) {
     EXPECT_EQ(t.skipShort, 1);
     EXPECT_EQ(t.skipLimit, 123);
     EXPECT_TRUE(isDirectory(joinPath(m_dir.file("data dir"), "My-Collection/news.dat")));
+}
+
+TEST_F(SettingsTest, OutOfRangeValuesAreClampedOnLoadAndTheCorrectionLogged) {
+    // 99999 readers took 4 GB in seconds and ignored Ctrl-C.
+    ASSERT_TRUE(m_profile.setString("Config", "Max Threads", "99999"));
+    ASSERT_TRUE(m_profile.setString("Config", "Keep Dup", "-3"));
+    AppSettings& s = settings();
+    s.loadSettings();
+    EXPECT_EQ(s.maxThreads, 24);
+    EXPECT_EQ(s.keepDup, 0);
+    EXPECT_TRUE(m_frontend.logContains(
+        "Setting \"Max Threads\" 99999 is out of range (1 to 24): 24 is used"));
+    EXPECT_TRUE(
+        m_frontend.logContains("Setting \"Keep Dup\" -3 is out of range (0 to 1): 0 is used"));
 }
 
 TEST_F(SettingsTest, AServerWithAPortLoadsAsTheBareHostAndSavesBare) {

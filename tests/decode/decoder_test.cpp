@@ -139,7 +139,7 @@ TEST_F(DecoderTest, NamelessFilesGetAGeneratedNameInNewsDat) {
     EXPECT_EQ(content(newsFile("part1")), data);
     EXPECT_EQ(m_sink.files.size(), 4u);
     EXPECT_TRUE(listing(tmp()).empty()) << "nothing waits in tmp";
-    EXPECT_EQ(listing(ThreadContext::current().directory), std::vector<std::string>{"news.dat"});
+    EXPECT_EQ(listing(m_inputs.outputDirectory), std::vector<std::string>{"news.dat"});
 }
 
 TEST_F(DecoderTest, ADescriptionNeverReplacesAFile) {
@@ -213,8 +213,8 @@ TEST_F(DecoderTest, AMimeBodyHasNoFinalNameUntilItIsWrittenWhole) {
         base64Lines(data);
     article.news = news();
     article.finalName = "big.bin";
-    EXPECT_FALSE(
-        m_decoder->decodeArticle(openWatched(article), false, false, false).outputFailed());
+    EXPECT_FALSE(m_decoder->decodeArticle(openWatched(article), m_inputs, false, false, false)
+                     .outputFailed());
     EXPECT_GT(article.temporariesSeen, 1);
     EXPECT_EQ(article.temporariesLost, 0);
     EXPECT_EQ(article.finalSeen, 0);
@@ -234,7 +234,8 @@ TEST_F(DecoderTest, ASplitPostHasNoFinalNameUntilItIsAssembled) {
     second.text = article("pic.jpg (2/2)", body.substr(half));
     second.news = news();
     second.finalName = "pic.jpg";
-    EXPECT_FALSE(m_decoder->decodeArticle(openWatched(second), false, false, false).outputFailed());
+    EXPECT_FALSE(m_decoder->decodeArticle(openWatched(second), m_inputs, false, false, false)
+                     .outputFailed());
     EXPECT_GT(second.temporariesSeen, 1);
     EXPECT_EQ(second.temporariesLost, 0);
     EXPECT_EQ(second.finalSeen, 0);
@@ -261,8 +262,9 @@ TEST_F(DecoderTest, ADataDirectoryWithBlanksIsUsedAsItIs) {
     EXPECT_EQ(content(m_dir.file("my data (2)/group/news.dat/pic.jpg")), data);
 }
 
-TEST_F(DecoderTest, WithoutAThreadDirectoryFilesGoBelowTheDataDirectory) {
-    ThreadContext::current().directory.clear();
+TEST_F(DecoderTest, WithoutAnOutputDirectoryFilesGoBelowTheDataDirectory) {
+    m_inputs.outputDirectory.clear();
+    m_decoder->setInputs(m_inputs);
     EXPECT_EQ(open("pic.jpg"), joinPath(data(), "news.dat/pic.jpg"));
 }
 

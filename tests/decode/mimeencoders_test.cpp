@@ -121,11 +121,11 @@ TEST_F(MimeEncodersTest, MpackFragmentsInAnotherOrderAndAcrossRunsGiveTheOrigina
     for (size_t i = 0; i < half; ++i) decode(fragments[order[i]]);
     EXPECT_EQ(news("picture.jpg"), "<missing>");
     {
-        Decoder secondRun(settings);
+        Decoder secondRun;
         for (size_t i = half; i < order.size(); ++i) {
             std::string path = dir.write("article", fragments[order[i]]);
-            EXPECT_FALSE(
-                secondRun.decodeArticle(openFile(path, "rb"), false, false, false).outputFailed());
+            EXPECT_FALSE(secondRun.decodeArticle(openFile(path, "rb"), inputs, false, false, false)
+                             .outputFailed());
         }
     }
     EXPECT_EQ(news("picture.jpg"), data);

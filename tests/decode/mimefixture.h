@@ -44,13 +44,15 @@ class MimeDecodeTest : public ::testing::Test {
         settings.dataDirectory = dir.file("data");
         (void)makeDirectories(settings.dataDirectory);
         settings.logFile.open(dir.file("data/Log"));
-        ThreadContext::current().directory = dir.file("group");
+        inputs.dataDirectory = settings.dataDirectory;
+        inputs.outputDirectory = dir.file("group");
+        inputs.log = &settings.logFile;
+        decoder.setInputs(inputs);
     }
-    ~MimeDecodeTest() override { ThreadContext::current().directory.clear(); }
 
     void decode(std::string_view article, bool keepText = false) {
         std::string path = dir.write("article", article);
-        result = decoder.decodeArticle(openFile(path, "rb"), false, false, keepText);
+        result = decoder.decodeArticle(openFile(path, "rb"), inputs, false, false, keepText);
     }
     std::string log() const { return dir.read("data/Log"); }
     std::string news(std::string_view name) const {
@@ -63,7 +65,8 @@ class MimeDecodeTest : public ::testing::Test {
     RecordingFrontend frontend;
     Profile profile{dir.file("config/profile.ini")};
     AppSettings settings{frontend, profile};
-    Decoder decoder{settings};
+    DecodeInputs inputs;
+    Decoder decoder;
     DecodeResult result;  // of the last decode()
 };
 

@@ -167,11 +167,13 @@ struct DecodingSetup {
         settings.dataDirectory = dir.path();
         settings.keepDup = keepDup;
         logOpen = settings.logFile.open(dir.file("Log"));
-        decoder.emplace(settings);
+        decoder.emplace();
         article.setGroup(dir.path(), group);
-        ThreadContext::current().directory = article.groupDirectory();
+        inputs = {settings.dataDirectory, article.groupDirectory(), nullptr, "", &settings.logFile};
     }
-    ~DecodingSetup() { ThreadContext::current().directory.clear(); }
+    DecodeResult decode() {
+        return article.decode(*decoder, inputs, settings.keepDup == 0, settings.keepText != 0);
+    }
 
     test::TempDir dir;
     test::ScopedXdgHome home;
@@ -180,6 +182,7 @@ struct DecodingSetup {
     AppSettings settings;
     bool logOpen = false;
     std::optional<Decoder> decoder;
+    DecodeInputs inputs;
     GroupEntry group{"alt.test"};
     SavedArticle article;
 };
@@ -194,7 +197,7 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
             std::tie(setup.dir, setup.frontend, setup.settings, *setup.decoder, setup.article);
 
         article.number = 99;  // nothing saved under this number: the decoder is not called
-        EXPECT_FALSE(article.decode(decoder, settings).outputFailed());
+        EXPECT_FALSE(setup.decode().outputFailed());
         EXPECT_EQ(dir.read("Log"), "");
 
         for (int round = 0; round < 2; ++round) {
@@ -203,7 +206,7 @@ TEST(SavedArticle, DecodePassesTheSavedFileAndTheSettingsToTheDecoder) {
             article.append(
                 "Subject: hello.txt\n\nbegin 644 hello.txt\n,:&5L;&\\@=V]R;&0*\n`\nend\n");
             // decode closes the file itself, so nothing written stays in a buffer.
-            EXPECT_FALSE(article.decode(decoder, settings).outputFailed());
+            EXPECT_FALSE(setup.decode().outputFailed());
         }
         EXPECT_EQ(filesIn(joinPath(article.groupDirectory(), "news.dat")), keepDup ? 2 : 1)
             << "keepDup " << keepDup << "; log:\n"
@@ -227,7 +230,7 @@ TEST(SavedArticle, TextStaysInMemoryUntilItOutgrowsTheLimit) {
         article.appendLine(line);
     article.finish();
     EXPECT_FALSE(fileExists(dir.file("alt.test/7"))) << "no file for a small article";
-    EXPECT_FALSE(article.decode(decoder, settings).outputFailed());
+    EXPECT_FALSE(setup.decode().outputFailed());
     EXPECT_EQ(dir.read("alt.test/news.dat/hello.txt"), "hello world\n");
     article.discard();
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "decode/patternlist.h"
+#include "config/patternlist.h"
 
 namespace qm {
 namespace {

@@ -27,10 +27,11 @@ namespace qm::test {
 
 class RecordingSink : public DecodeSink {
   public:
-    void onFileDecoded(const std::string& path, const std::string& descriptionPath) override {
+    void onFileDecoded(const DecodeInputs&, const std::string& path,
+                       const std::string& descriptionPath) override {
         files.emplace_back(path, descriptionPath);
     }
-    void countAssembled() override { ++assembled; }
+    void countAssembled(const DecodeInputs&) override { ++assembled; }
 
     std::vector<std::pair<std::string, std::string>> files;
     int assembled = 0;
@@ -55,7 +56,6 @@ inline std::string article(std::string_view subject, std::string_view body) {
 class DecoderFixture : public ::testing::Test {
   protected:
     DecoderFixture() : m_xdg(m_dir), m_profile(profilePath()) { useDataDirectory("data"); }
-    ~DecoderFixture() override { ThreadContext::current() = ThreadContext{}; }
 
     // A fresh settings record and decoder on <temp>/<name>, as at a program start.
     void useDataDirectory(std::string_view name) {
@@ -64,25 +64,28 @@ class DecoderFixture : public ::testing::Test {
         m_settings->dataDirectory = m_dir.file(name);
         EXPECT_EQ(makeDirectories(m_settings->dataDirectory), 0);
         m_settings->logFile.openAppend(joinPath(m_settings->dataDirectory, "Log"));
-        ThreadContext::current().directory = joinPath(m_settings->dataDirectory, "group");
+        m_inputs.dataDirectory = m_settings->dataDirectory;
+        m_inputs.outputDirectory = joinPath(m_settings->dataDirectory, "group");
+        m_inputs.log = &m_settings->logFile;
         restartDecoder();
     }
 
     // A new decoder on the same directories: what survives is on disk only.
     void restartDecoder() {
-        m_decoder = std::make_unique<Decoder>(*m_settings);
+        m_decoder = std::make_unique<Decoder>();
         m_decoder->setSink(&m_sink);
+        m_decoder->setInputs(m_inputs);
     }
 
     void decode(std::string_view text, bool overwrite = false, bool quiet = false) {
         std::string path = m_dir.write("in/article" + std::to_string(++m_articles), text);
         FilePtr in = openFile(path, "r");
         ASSERT_TRUE(in) << path;
-        m_result = m_decoder->decodeArticle(std::move(in), quiet, overwrite, false);
+        m_result = m_decoder->decodeArticle(std::move(in), m_inputs, quiet, overwrite, false);
     }
 
     std::string data() const { return m_settings->dataDirectory; }
-    std::string news() const { return joinPath(ThreadContext::current().directory, "news.dat"); }
+    std::string news() const { return joinPath(m_inputs.outputDirectory, "news.dat"); }
     std::string newsFile(std::string_view name) const { return joinPath(news(), name); }
     std::string tmp() const { return joinPath(data(), "tmp"); }
     std::string log() const { return readWholeFile(joinPath(data(), "Log")).value_or(""); }
@@ -106,6 +109,7 @@ class DecoderFixture : public ::testing::Test {
     RecordingFrontend m_frontend;
     RecordingSink m_sink;
     std::unique_ptr<AppSettings> m_settings;
+    DecodeInputs m_inputs;
     std::unique_ptr<Decoder> m_decoder;
     DecodeResult m_result;  // of the last decode()
     int m_articles = 0;

@@ -29,14 +29,11 @@ std::string makeWorkFolder() {
 
 struct Harness {
     Harness()
-        : folder(makeWorkFolder()),
-          profile(folder + "/profile.ini"),
-          settings(frontend, profile),
-          decoder(settings) {
+        : folder(makeWorkFolder()), profile(folder + "/profile.ini"), settings(frontend, profile) {
         settings.dataDirectory = folder + "/data";
         std::filesystem::create_directories(settings.dataDirectory);
-        qm::ThreadContext::current().directory = folder + "/group";
         settings.logFile.open(settings.dataDirectory + "/Log");
+        inputs = {settings.dataDirectory, folder + "/group", nullptr, "", &settings.logFile};
         // The decoder names every file it creates on standard output.
         if (!std::freopen("/dev/null", "w", stdout)) std::abort();
     }
@@ -53,6 +50,7 @@ struct Harness {
     SilentFrontend frontend;
     qm::Profile profile;
     qm::AppSettings settings;
+    qm::DecodeInputs inputs;
     qm::Decoder decoder;
     unsigned runs = 0;
 };
@@ -66,6 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     qm::FilePtr file(size > 0 ? fmemopen(const_cast<std::uint8_t*>(data), size, "rb")
                               : std::tmpfile());
     if (!file) return 0;
-    (void)harness.decoder.decodeArticle(std::move(file), false, false, false);
+    (void)harness.decoder.decodeArticle(std::move(file), harness.inputs, false, false, false);
     return 0;
 }

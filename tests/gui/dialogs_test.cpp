@@ -106,6 +106,19 @@ class DialogsTest : public QObject {
         QCOMPARE(browse.currentDirectory(), QDir(dir.path()).absolutePath());
         QCOMPARE(browse.path(), QDir(dir.path()).absolutePath());
         QVERIFY(!browse.enter("no files found"));
+
+        // A folder picked in the list, then a path typed: OK takes the typed path.
+        auto* list = browse.findChild<QListWidget*>();
+        auto* edit = browse.findChild<QLineEdit*>("pathEdit");
+        QVERIFY(list && edit);
+        const QList<QListWidgetItem*> inner = list->findItems("inner", Qt::MatchExactly);
+        QCOMPARE(inner.size(), 1);
+        list->setCurrentItem(inner.front());
+        inner.front()->setSelected(true);
+        edit->selectAll();
+        QTest::keyClicks(edit, "/typed/after");
+        QMetaObject::invokeMethod(&browse, "accept", Qt::DirectConnection);
+        QCOMPARE(browse.path(), QStringLiteral("/typed/after"));
     }
 };
 

@@ -36,10 +36,12 @@ struct Folder {
     std::string dir;
     QList<QUrl> handedOut;  // what the pane gave to the desktop's opener
 
-    Folder() : group(p.settings.newGroup("alt.pictures.demo")) {
+    explicit Folder(const std::string& name = Demo.toStdString())
+        : group(p.settings.newGroup(name)) {
         p.settings.markVisited(group);
         group.ensureStats();
-        dir = joinPath(joinPath(p.settings.dataDirectory, group.name()), "news.dat");
+        // Where the catalogue puts the group's files.
+        dir = filesDirectory(p.settings, group);
         (void)makeDirectories(dir);
     }
     std::string path(const std::string& name) const { return joinPath(dir, name); }
@@ -61,7 +63,7 @@ struct Folder {
         setPicture(p.settings, group, name, PictureRecord{title, date, mark});
     }
     std::unique_ptr<FileManager> open(const QString& name = Demo) {
-        auto fm = std::make_unique<FileManager>(p.settings, name);
+        auto fm = std::make_unique<FileManager>(p.session, name);
         fm->setAttribute(Qt::WA_DeleteOnClose, false);  // the test owns it
         fm->viewer()->setOpener([this](const QUrl& url) { handedOut << url; });
         fm->show();
@@ -113,6 +115,16 @@ class FileManagerTest : public QObject {
         QVERIFY(!fm->expanded());
         QCOMPARE(fm->size(), fm->compactSize());
         QVERIFY(fm->compactSize().width() < fm->fullSize().width());
+    }
+
+    void aGroupWhoseNameIsEncodedAsAFolderShowsItsFiles() {
+        // "%" and "/" are encoded in the folder name: the manager must look where the
+        // catalogue wrote, or it shows nothing and detaches every record.
+        Folder f("alt.odd%name/x");
+        f.add("a.png", "Alpha");
+        auto fm = f.open(QStringLiteral("alt.odd%name/x"));
+        QCOMPARE(column(*fm, 1), (QStringList{"a.png"}));
+        QVERIFY(findPicture(f.group, "a.png"));
     }
 
     void deleteGoesOnPastAFailure() {

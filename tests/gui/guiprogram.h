@@ -6,13 +6,12 @@
 
 #include "app/mainwindow.h"
 #include "app/qtfrontend.h"
-#include "catalog/indexpages.h"
 #include "config/appsettings.h"
-#include "decode/decoder.h"
 #include "guitests.h"
 #include "newsserver/newsserver.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "session/session.h"
 
 namespace qm::test {
 
@@ -24,8 +23,7 @@ struct GuiProgram {
         server->start();
         settings.browserLookup = [] { return std::string("/bin/true"); };
         settings.freeSpaceProbe = [](const std::string&) { return std::int64_t{1} << 40; };
-        decoder.setSink(&hook);
-        window = std::make_unique<MainWindow>(settings, decoder, frontend);
+        window = std::make_unique<MainWindow>(session, frontend);
         window->setOpener([this](const QString& target, bool) { opened << target; });
         window->show();
     }
@@ -36,9 +34,8 @@ struct GuiProgram {
     ThrowAwayHome home;
     Profile profile{profilePath()};
     QtFrontend frontend;
-    AppSettings settings{frontend, profile};
-    Decoder decoder{settings};
-    CatalogHook hook{settings};
+    Session session{frontend, profile};
+    AppSettings& settings = session.settings();
     std::unique_ptr<newsd::NewsServer> server;
     std::unique_ptr<MainWindow> window;
     QStringList opened;

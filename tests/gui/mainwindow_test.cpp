@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -32,9 +32,10 @@ class MainWindowTest : public QObject {
         return p.window->findChild<QPushButton*>("getPicturesButton");
     }
     static bool logHas(GuiProgram& p, const QString& prefix) {
-        auto* log = p.window->findChild<QListWidget*>("logList");
-        for (int i = 0; i < log->count(); ++i)
-            if (log->item(i)->text().startsWith(prefix)) return true;
+        QCoreApplication::processEvents();  // the log takes its lines in batches
+        QAbstractItemModel* log = p.window->findChild<QListView*>("logList")->model();
+        for (int row = 0; row < log->rowCount(); ++row)
+            if (log->index(row, 0).data().toString().startsWith(prefix)) return true;
         return false;
     }
     static void selectAvailable(GuiProgram& p, const QString& name) {

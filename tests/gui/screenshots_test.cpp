@@ -35,7 +35,7 @@ class ScreenshotsTest : public QObject {
         QVERIFY(waitUntil([&] { return !p.window->groupListBusy(); }, 20000));
         QTest::qWait(100);
         shoot(*p.window, "mainwindow");
-        ConfigDialog config(ConfigValues::from(p.settings), p.settings.freeSpaceProbe);
+        ConfigDialog config(p.session.configuration(), p.settings.freeSpaceProbe);
         shoot(config, "configuration");
         ServersDialog servers(p.settings);
         shoot(servers, "servers");

@@ -49,7 +49,7 @@ class EngineTest : public ::testing::Test {
         m_settings->dataDirectory = m_dir.file("data");
         m_settings->messageIds.setDirectory(m_settings->dataDirectory);
         m_options.spool = m_dir.file("spool");
-        m_decoder = std::make_unique<Decoder>(*m_settings);
+        m_decoder = std::make_unique<Decoder>();
         m_hook = std::make_unique<CatalogHook>(*m_settings);
         m_decoder->setSink(m_hook.get());
     }

@@ -18,8 +18,7 @@
 #include "config/appsettings.h"
 #include "config/frontend.h"
 #include "config/groupentry.h"
-#include "config/threadcontext.h"
-#include "decode/savedarticle.h"
+#include "decode/decoder.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -118,10 +117,8 @@ int main(int argc, char** argv) {
 
     // Recorded as a reader thread records what its decoder wrote: with the group and the
     // article current on this thread.
-    qm::SavedArticle article;
-    qm::ThreadContext& context = qm::ThreadContext::current();
-    context.currentGroup = &group;
-    context.currentArticle = &article;
+    qm::DecodeInputs inputs;
+    inputs.group = &group;
     struct Decoded {
         const char* name;
         int width;  // 0 for a file that is no picture
@@ -138,11 +135,9 @@ int main(int argc, char** argv) {
         std::string path = qm::joinPath(files, d.name);
         std::string content = d.width ? quadrantGif(d.width, d.height) : std::string(NotesText);
         if (!qm::writeFileAtomic(path, content)) return fail("cannot write " + path);
-        article.setSubject(d.subject);
-        qm::onFileDecoded(settings, path);
+        inputs.subject = d.subject;
+        qm::onFileDecoded(settings, inputs, path);
     }
-    context.currentGroup = nullptr;
-    context.currentArticle = nullptr;
 
     std::string full = qm::writeFullIndex(settings, group);
     if (full.empty()) return fail("cannot write the full index");

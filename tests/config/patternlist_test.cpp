@@ -1,4 +1,4 @@
-#include "decode/patternlist.h"
+#include "config/patternlist.h"
 
 #include <gtest/gtest.h>
 

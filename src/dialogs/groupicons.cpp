@@ -1,4 +1,4 @@
-#include "app/groupicons.h"
+#include "dialogs/groupicons.h"
 
 #include <QPainter>
 #include <QPainterPath>

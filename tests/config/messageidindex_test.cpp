@@ -1,4 +1,4 @@
-#include "decode/messageidindex.h"
+#include "config/messageidindex.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

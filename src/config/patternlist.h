@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "decode/regexpattern.h"
+#include "config/regexpattern.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "decode/regexpattern.h"
+#include "config/regexpattern.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,77 @@
+#pragma once
+// The values of the profile section "Config", and the one table that describes them: the
+// key's name, its kind and its range (a field's default is its initialiser below). Loading,
+// saving, the configuration dialog and `qmere-cli config` all go through the table, so a new
+// setting is one field here and one row in configKeys().
+//
+// A plain value type: copied freely, no lock of its own. The session keeps the program's
+// copy (AppSettings) and is its only writer.
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace qm {
+
+class Profile;
+
+struct ConfigValues {
+    std::string dataDirectory;  // "Data": root of the retrieved data
+    std::string server;         // "Server": host of the server in use
+    std::string browser;        // "Browser": empty hands pages to xdg-open
+    int maxThreads = 4;         // "Max Threads"
+    std::string killPattern;    // "Kill pattern": exclude pattern list
+    int keepText = 0;           // "Keep Text"
+    int keepDesc = 0;           // "Keep Desc"
+    int keepDup = 1;            // "Keep Dup"
+    int keepHeader = 0;         // "Keep Header"
+    int freeAlert = 500;        // "Free Alert": megabytes
+    int skipShort = 0;          // "Skip short"
+    int skipLimit = 500;        // "Skip limit": lines
+
+    bool operator==(const ConfigValues&) const = default;
+};
+
+struct ConfigKey {
+    enum class Kind {
+        Text,    // at most maxLength characters
+        Number,  // an integer, within [minimum, maximum] when they are given
+        Flag,    // 0 or 1
+        Server,  // "HOST" or "HOST PORT" (see serverTextProblem)
+        Fixed,   // shown, loaded and saved, never changed by the user
+    };
+    std::string_view name;  // the profile key
+    Kind kind;
+    std::variant<std::string ConfigValues::*, int ConfigValues::*> field;
+    std::size_t maxLength = 0;
+    std::optional<int> minimum = {};
+    std::optional<int> maximum = {};
+};
+
+// Every key, in the order the profile is written.
+std::span<const ConfigKey> configKeys();
+const ConfigKey* findConfigKey(std::string_view name);
+
+// The value of key in values as the profile holds it.
+std::string configText(const ConfigKey& key, const ConfigValues& values);
+// Why text is refused as the value of key (the dialog's wording), or nothing.
+std::optional<std::string> configProblem(const ConfigKey& key, std::string_view text);
+// Sets key in values from text, which configProblem accepted.
+void setConfigText(const ConfigKey& key, ConfigValues& values, std::string_view text);
+
+// Reads every key from the profile section "Config" over values (which hold the defaults).
+// A number outside its key's range is clamped to it, and the correction passed to
+// corrected as a line to log.
+void loadConfigValues(const Profile& profile, ConfigValues& values,
+                      const std::function<void(std::string_view line)>& corrected);
+// Writes every key; false when the profile could not be written.
+bool saveConfigValues(Profile& profile, const ConfigValues& values);
+
+// Why a server text ("HOST" or "HOST PORT") is refused, or nothing: no host, or a port that
+// is not a number from 1 to 65535.
+std::optional<std::string> serverTextProblem(std::string_view text);
+
+}  // namespace qm

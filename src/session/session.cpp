@@ -1,0 +1,214 @@
+#include "session/session.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "config/frontend.h"
+#include "config/groupentry.h"
+#include "config/locks.h"
+#include "config/serverentry.h"
+#include "nntp/groupfetchthread.h"
+#include "nntp/readerpool.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+
+namespace qm {
+namespace {
+
+constexpr auto GroupListStopWait = std::chrono::milliseconds(3000);
+
+}  // namespace
+
+Session::Session(Frontend& frontend, Profile& profile)
+    : m_frontend(frontend),
+      m_profile(profile),
+      m_settings(std::make_unique<AppSettings>(frontend, profile)),
+      m_hook(*m_settings) {
+    m_decoder.setSink(&m_hook);
+}
+
+Session::~Session() {
+    if (m_groupFetch) (void)m_groupFetch->terminate(GroupListStopWait);
+    m_readers.reset();  // stops and joins every reader
+}
+
+Session::LoadResult Session::load(LoadOptions options) {
+    AppSettings& s = *m_settings;
+    LoadResult result;
+    s.loadSettings();
+    result.killPatternError = s.compileKillPattern();
+    if (options.makeDataDirectory && makeDirectories(s.dataDirectory) != 0) {
+        result.error = "Fail to create data directory " + s.dataDirectory;
+        return result;
+    }
+    const std::string log = joinPath(s.dataDirectory, "Log");
+    if (options.openLog && !s.logFile.open(log)) result.error = "Fail create file " + log;
+    return result;
+}
+
+void Session::save() {
+    m_settings->saveSettings();
+    (void)m_settings->saveServers();
+}
+
+ConfigValues Session::configuration() const {
+    if (m_pending) return *m_pending;
+    return *m_settings;
+}
+
+Session::Applied Session::applyConfiguration(const ConfigValues& values) {
+    Applied applied;
+    if (makeDirectories(values.dataDirectory) != 0) {
+        applied.refused = true;
+        applied.message = "Fail make direcotry " + values.dataDirectory;
+        return applied;
+    }
+    // The kill pattern has a lock of its own: readers see the new one at their next article.
+    if (auto error = m_settings->setKillPattern(values.killPattern)) applied.message = *error;
+    if (busy()) {
+        // Readers read the other values without a lock; they change when the run is over.
+        ConfigValues pending = values;
+        pending.killPattern = m_settings->killPattern;
+        pending.server = m_settings->server;
+        m_pending = std::move(pending);
+        applied.deferred = true;
+        m_frontend.appendLog("The settings take effect when the run has ended");
+        return applied;
+    }
+    applyNow(values, applied);
+    return applied;
+}
+
+void Session::applyNow(const ConfigValues& values, Applied& applied) {
+    AppSettings& s = *m_settings;
+    s.maxThreads = values.maxThreads;
+    s.keepText = values.keepText;
+    s.keepDesc = values.keepDesc;
+    s.keepDup = values.keepDup;
+    s.browser = values.browser;
+    s.freeAlert = values.freeAlert;
+    s.skipShort = values.skipShort;
+    s.skipLimit = values.skipLimit;
+    if (values.dataDirectory == s.dataDirectory) return;
+    {
+        // The duplicate history belongs to its data directory: the old one keeps it, the new
+        // one brings its own.
+        std::lock_guard lock(DecodeLock);
+        if (s.messageIds.save() != 0)
+            m_frontend.appendLog("Fail create file " + s.messageIds.path());
+        s.dataDirectory = values.dataDirectory;
+        s.messageIds.setDirectory(s.dataDirectory);
+        (void)s.messageIds.load();  // a folder without "MSGLIST" has no history yet
+    }
+    reloadLists();
+    applied.dataDirectoryChanged = true;
+}
+
+bool Session::switchServer(std::string_view text) {
+    if (serverTextProblem(text)) return false;
+    AppSettings& s = *m_settings;
+    if (ServerEntry::parse(text).host == s.server) {
+        s.useServerText(text);  // the port may have changed
+        return false;
+    }
+    // Each server has its own group lists: save this one's, load the other's.
+    s.saveSettings();
+    s.useServerText(text);
+    reloadLists();
+    return true;
+}
+
+void Session::reloadLists() {
+    AppSettings& s = *m_settings;
+    for (GroupEntry* g : s.subscribedGroups.entries()) g->clear(Subscribed);
+    for (GroupEntry* g : s.selectedGroups.entries()) g->clear(Selected);
+    s.subscribedGroups.clear();
+    s.selectedGroups.clear();
+    {
+        std::lock_guard lock(DecodeLock);  // readers may still be marking groups visited
+        s.visitedGroups.clear();
+    }
+    s.loadSubscribed();
+    s.loadSelected();
+    std::lock_guard lock(DecodeLock);
+    s.loadVisited();
+}
+
+std::string Session::groupFolder(std::string_view groupName) const {
+    // Group names come from the server: as a folder they must stay in the data directory.
+    return joinPath(m_settings->dataDirectory, safeFolderName(groupName));
+}
+
+std::string Session::groupFolder(const GroupEntry& group) const {
+    return groupDirectory(*m_settings, group);
+}
+
+std::vector<GroupEntry*> Session::visitedGroups() const {
+    std::lock_guard lock(DecodeLock);  // readers mark groups visited under it
+    const auto& entries = m_settings->visitedGroups.entries();
+    return {entries.begin(), entries.end()};
+}
+
+GroupEntry* Session::findVisited(std::string_view name) const {
+    std::lock_guard lock(DecodeLock);
+    return m_settings->visitedGroups.find(name);
+}
+
+ReaderPool& Session::readerPool(std::optional<int> readers) {
+    if (!m_readers) {
+        const int count = std::clamp(readers.value_or(m_settings->maxThreads), 1, 24);
+        m_readers = std::make_unique<ReaderPool>(*m_settings, m_decoder, count);
+    }
+    return *m_readers;
+}
+
+GroupFetchThread& Session::groupFetch() {
+    if (!m_groupFetch) m_groupFetch = std::make_unique<GroupFetchThread>(*m_settings);
+    return *m_groupFetch;
+}
+
+int Session::startRun(const GroupTable& groups) {
+    ServerEntry* server = m_settings->currentServer();
+    if (!server) return -1;
+    ReaderPool& pool = readerPool();
+    pool.distribute(groups);
+    pool.setServer(server);
+    pool.startRun();
+    m_runActive = true;
+    return 0;
+}
+
+void Session::requestStop() {
+    if (m_readers) m_readers->requestStop();
+}
+
+bool Session::finishRun(const std::function<void()>& whileWaiting) {
+    if (m_readers) m_readers->stopAll(whileWaiting);
+    m_runActive = false;
+    return groupListFinished();
+}
+
+bool Session::groupListFinished() {
+    if (!m_pending || busy()) return false;
+    ConfigValues values = std::move(*m_pending);
+    m_pending.reset();
+    Applied applied;
+    applyNow(values, applied);
+    return applied.dataDirectoryChanged;
+}
+
+bool Session::busy() const {
+    return m_runActive || (m_groupFetch && m_groupFetch->running());
+}
+
+DecodeResult Session::decodeFile(FilePtr in, bool keepText) {
+    const AppSettings& s = *m_settings;
+    DecodeInputs inputs;
+    inputs.dataDirectory = s.dataDirectory;
+    inputs.outputDirectory = s.dataDirectory;
+    inputs.log = &m_settings->logFile;
+    std::lock_guard lock(DecodeLock);
+    return m_decoder.decodeArticle(std::move(in), inputs, false, false, keepText);
+}
+
+}  // namespace qm

@@ -1,0 +1,158 @@
+#pragma once
+// The program's core: the settings record (the profile's "Config" values, the group tables,
+// the servers, the message-id index, the kill pattern and the "Log" file), the decoder with
+// its catalogue hook, the reader pool and the group-list worker, and the operations both
+// front ends (the windows and qmere-cli) carry out on them. The front ends are thin callers:
+// they show what the session reports and pass on what the user asks.
+//
+// One per program, created by the front end with its Frontend and Profile (borrowed; they
+// outlive it). Every member function runs on the one thread that drives the program (the
+// window thread, or the command's main thread). Readers and the group-list worker reach the
+// settings through the references the session hands them, under the rules stated in
+// config/appsettings.h; the session itself never changes what they read while they run.
+//
+// Lock order (program-wide, config/locks.h): DecodeLock may be held while PictureListLock is
+// taken, never the other way round; DecodeLock and AuthLock are never held together. The
+// session takes DecodeLock for manual decoding and for swapping the message-id index, and
+// holds no lock while it waits for workers.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/indexpages.h"
+#include "config/appsettings.h"
+#include "config/configvalues.h"
+#include "decode/decoder.h"
+#include "platform/file.h"
+
+namespace qm {
+
+class Frontend;
+class GroupEntry;
+class GroupFetchThread;
+class GroupTable;
+class Profile;
+class ReaderPool;
+
+class Session {
+  public:
+    Session(Frontend& frontend, Profile& profile);
+    // Stops a run and the group-list worker, waiting for them.
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // ---- state
+    // The settings record. The front ends change the group tables through it (window thread,
+    // see config/appsettings.h) and read the rest; the "Config" values and the server in use
+    // change only through applyConfiguration and switchServer.
+    AppSettings& settings() { return *m_settings; }
+    const AppSettings& settings() const { return *m_settings; }
+    Frontend& frontend() const { return m_frontend; }
+    Profile& profile() const { return m_profile; }
+
+    // ---- load and save
+    struct LoadOptions {
+        bool makeDataDirectory = true;  // decoding and the log write below it
+        bool openLog = true;            // "Log" in the data directory, truncated
+    };
+    struct LoadResult {
+        // Why the data directory or the log could not be made ("Fail to create data
+        // directory X", "Fail create file X"); empty when all is well.
+        std::string error;
+        // The compiler's message when the stored kill pattern does not compile.
+        std::optional<std::string> killPatternError;
+    };
+    // Loads the settings and lists as at start-up and compiles the kill pattern.
+    LoadResult load(LoadOptions options);
+    // Saves the settings, the lists and "server.lst", as at exit.
+    void save();
+
+    // ---- configuration
+    // The values a configuration dialog starts from: those in force, or those waiting for
+    // the end of the run.
+    ConfigValues configuration() const;
+    struct Applied {
+        // True when nothing was changed: the data directory could not be made.
+        bool refused = false;
+        // What to show the user: "Fail make direcotry X", or the kill pattern's error (the old
+        // pattern stays; the other values are taken).
+        std::optional<std::string> message;
+        // The data directory changed and the lists were loaded again (the front end refills
+        // its views).
+        bool dataDirectoryChanged = false;
+        // A run (or the group-list worker) is on: the values are kept and applied when it
+        // has ended. The kill pattern takes effect at once.
+        bool deferred = false;
+    };
+    // What OK in the configuration dialog does (the server is not part of it: switchServer).
+    // A new data directory keeps its own duplicate history: the old folder's index is saved
+    // there and the new folder's "MSGLIST" loaded.
+    Applied applyConfiguration(const ConfigValues& values);
+
+    // ---- server
+    // Makes text ("HOST" or "HOST PORT") the server in use. A new host saves the settings and
+    // loads that server's lists (true: the front end refills its views); the same host may
+    // change its port. A text that serverTextProblem refuses changes nothing (false).
+    bool switchServer(std::string_view text);
+    // Empties the subscribed, selected and visited tables (clearing their flags) and loads
+    // them again from the current server's folder.
+    void reloadLists();
+
+    // ---- folders
+    // The folder of a group below the data directory, its name made safe (safeFolderName):
+    // the one place where a group's folder is named, for the catalogue and the file manager.
+    std::string groupFolder(std::string_view groupName) const;
+    std::string groupFolder(const GroupEntry& group) const;
+
+    // ---- groups
+    // The visited-groups table, front first, and one of its entries: readers add to the
+    // table during a run, so these read it under DecodeLock.
+    std::vector<GroupEntry*> visitedGroups() const;
+    GroupEntry* findVisited(std::string_view name) const;
+
+    // ---- runs
+    // The readers: created on first use with readers, or "Max Threads" (1 to 24).
+    ReaderPool& readerPool(std::optional<int> readers = {});
+    // The group-list worker, created on first use.
+    GroupFetchThread& groupFetch();
+    // Hands groups to the readers and starts them with the server in use. -1 when there is
+    // no such server (nothing starts).
+    int startRun(const GroupTable& groups);
+    bool runActive() const { return m_runActive; }
+    // Asks every reader to stop; never waits.
+    void requestStop();
+    // Stops the readers, waiting for them (whileWaiting about every 10 ms; nothing to wait
+    // for once waitStopped has said so), saves the message-id index, then applies a
+    // configuration given during the run.
+    // True when that configuration changed the data directory (the front end refills its
+    // views, as after applyConfiguration).
+    bool finishRun(const std::function<void()>& whileWaiting = {});
+    // The group-list worker has ended: applies a configuration given meanwhile; true as above.
+    bool groupListFinished();
+
+    // ---- manual decoding
+    // Decodes a file into the data directory's "news.dat", as "Decode files" does. Takes
+    // DecodeLock. The result says whether every file could be written (see DecodeResult).
+    [[nodiscard]] DecodeResult decodeFile(FilePtr in, bool keepText = false);
+
+  private:
+    bool busy() const;
+    void applyNow(const ConfigValues& values, Applied& applied);
+
+    Frontend& m_frontend;
+    Profile& m_profile;
+    std::unique_ptr<AppSettings> m_settings;
+    Decoder m_decoder;
+    CatalogHook m_hook;
+    std::optional<ConfigValues> m_pending;  // given during a run
+    bool m_runActive = false;
+    // Destroyed first: their threads use everything above.
+    std::unique_ptr<GroupFetchThread> m_groupFetch;
+    std::unique_ptr<ReaderPool> m_readers;
+};
+
+}  // namespace qm

@@ -1,0 +1,138 @@
+// The session's runs against the fixture news server, with the window thread's operations
+// forced into the middle of a run: what readers read must not change under them, and what
+// they write must be read under its lock.
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+
+#include "config/groupentry.h"
+#include "config/locks.h"
+#include "enginefixture.h"
+#include "nntp/readerpool.h"
+
+namespace qm::test {
+namespace {
+
+class SessionThreads : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        m_options.spool = m_dir.file("spool");
+        m_session = std::make_unique<Session>(m_frontend, m_profile);
+        m_session->settings().browserLookup = [] { return std::string("/bin/true"); };
+        ASSERT_TRUE(m_profile.setString("Config", "Data", m_dir.file("data")));
+        ASSERT_TRUE(m_session->load({}).error.empty());
+    }
+    void TearDown() override {
+        m_session.reset();
+        EngineTest::TearDown();
+    }
+
+    void serve() {
+        m_server = std::make_unique<newsd::NewsServer>(m_options);
+        m_server->start();
+        m_session->switchServer("127.0.0.1 " + std::to_string(m_server->port()));
+    }
+    GroupEntry& sessionGroup(std::string_view name) {
+        AppSettings& s = m_session->settings();
+        if (GroupEntry* known = s.allGroups.find(name)) return *known;
+        GroupEntry& entry = s.newGroup(name, Active | Selected);
+        s.allGroups.add(entry);
+        return entry;
+    }
+    void postPictures(std::string_view group, int count) {
+        for (int i = 1; i <= count; ++i) {
+            const std::string name = std::string(group) + "-" + std::to_string(i) + ".jpg";
+            post(group, i, name, "<" + name + "@test>", uuencode(name, pictureBytes(300, i)));
+        }
+    }
+    // Starts a run of the session over the groups; the caller finishes it.
+    void start(std::initializer_list<std::string_view> names, int readers) {
+        GroupTable table;
+        for (std::string_view name : names) table.add(sessionGroup(name));
+        (void)m_session->readerPool(readers);
+        ASSERT_EQ(m_session->startRun(table), 0);
+    }
+    bool waitForEnd(int before) {
+        return waitFor([&] { return m_frontend.runsFinished() > before; });
+    }
+    bool knows(std::string_view id) {
+        std::lock_guard lock(DecodeLock);
+        return m_session->settings().messageIds.contains(id) != 0;
+    }
+
+    std::unique_ptr<Session> m_session;
+};
+
+TEST_F(SessionThreads, ADataDirectoryChangeWaitsForTheRunAndKeepsEachFoldersHistory) {
+    postPictures("alt.one", 3);
+    serve();
+    const std::string first = m_session->settings().dataDirectory;
+    const std::string second = m_dir.file("other data");
+    const int before = m_frontend.runsFinished();
+    start({"alt.one"}, 2);
+    // Given while the readers may be reading the data directory and the index.
+    ConfigValues values = m_session->configuration();
+    values.dataDirectory = second;
+    const Session::Applied applied = m_session->applyConfiguration(values);
+    EXPECT_TRUE(applied.deferred);
+    EXPECT_EQ(m_session->settings().dataDirectory, first);
+    EXPECT_EQ(m_session->configuration().dataDirectory, second) << "the dialog shows it";
+    ASSERT_TRUE(waitForEnd(before));
+    EXPECT_TRUE(m_session->finishRun()) << "applied once the run is over";
+    EXPECT_EQ(m_session->settings().dataDirectory, second);
+    EXPECT_FALSE(knows("<alt.one-1.jpg@test>")) << "the new folder has a history of its own";
+
+    // Back to the first folder: its duplicate history is still there.
+    values.dataDirectory = first;
+    EXPECT_TRUE(m_session->applyConfiguration(values).dataDirectoryChanged);
+    for (const char* id : {"<alt.one-1.jpg@test>", "<alt.one-2.jpg@test>", "<alt.one-3.jpg@test>"})
+        EXPECT_TRUE(knows(id)) << id;
+}
+
+TEST_F(SessionThreads, TheVisitedGroupsAreReadWhileReadersAddToThem) {
+    std::vector<std::string> names;
+    for (int g = 0; g < 24; ++g) {
+        names.push_back("alt.visit." + std::to_string(g));
+        postPictures(names.back(), 1);
+    }
+    serve();
+    GroupTable table;
+    for (const std::string& name : names) table.add(sessionGroup(name));
+    const int before = m_frontend.runsFinished();
+    (void)m_session->readerPool(4);
+    ASSERT_EQ(m_session->startRun(table), 0);
+    // The file manager's reads, as readers mark their groups visited.
+    std::size_t seen = 0;
+    while (m_frontend.runsFinished() == before) {
+        seen = m_session->visitedGroups().size();
+        (void)m_session->findVisited(names.back());
+    }
+    m_session->finishRun();
+    EXPECT_EQ(m_session->visitedGroups().size(), names.size() + 1) << "and My-Collection";
+    EXPECT_LE(seen, names.size() + 1);
+}
+
+TEST_F(SessionThreads, AGroupShowsNoArticleInProgressOnceItsReaderHasMovedOn) {
+    postPictures("alt.first", 2);
+    postPictures("alt.second", 2);
+    serve();
+    const int before = m_frontend.runsFinished();
+    start({"alt.first", "alt.second"}, 1);
+    ASSERT_TRUE(waitForEnd(before));
+    m_session->finishRun();
+    // The one reader read both groups; its article record now holds the second group's last
+    // article, which the monitor must not show under the first.
+    for (const char* name : {"alt.first", "alt.second"}) {
+        const GroupStats* stats = sessionGroup(name).stats();
+        ASSERT_TRUE(stats) << name;
+        EXPECT_EQ(stats->decoded.load(), 2) << name;
+        EXPECT_EQ(stats->articleInProgress.load(), nullptr) << name;
+    }
+}
+
+}  // namespace
+}  // namespace qm::test
