@@ -124,7 +124,9 @@ TEST_F(ThumbnailerTest, TruncatedJpegShowsWhatArrivedUnlessTruncationFails) {
     EXPECT_EQ(shown.thumbWidth, 200);
     EXPECT_TRUE(m_log.empty());
 
-    Thumbnail refused = thumbnailer({.failOnTruncated = true}).make(cut, m_dir.file("no.jpg"));
+    ThumbnailOptions strict;
+    strict.failOnTruncated = true;
+    Thumbnail refused = thumbnailer(strict).make(cut, m_dir.file("no.jpg"));
     EXPECT_FALSE(refused.made);
     EXPECT_EQ(m_log.size(), 1u);
 }
