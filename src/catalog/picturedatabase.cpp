@@ -194,22 +194,22 @@ bool PictureDatabase::featureless(std::uint64_t hash) {
     return bits <= 4 || bits >= 60;
 }
 
-bool PictureDatabase::open() {
+bool PictureDatabase::open(bool checkFile) {
     std::lock_guard lock(m_mutex);
     if (m_db) return true;
     if (makeDirectories(m_dataDirectory) != 0) {
         m_log("Picture database: cannot make " + m_dataDirectory);
         return false;
     }
-    if (openFile()) return true;
+    if (openFile(checkFile)) return true;
     if (!m_failedToOpen) return false;  // not damaged: nothing to set aside
     setAside();
-    return openFile();
+    return openFile(checkFile);
 }
 
 // Opens and checks the file and makes its tables. On failure the connection is closed;
 // m_failedToOpen says whether the file was found damaged.
-bool PictureDatabase::openFile() {
+bool PictureDatabase::openFile(bool checkFile) {
     m_failedToOpen = false;
     const std::string path = filePath();
     auto refuse = [&](std::string_view why, bool isDamaged) {
@@ -234,10 +234,10 @@ bool PictureDatabase::openFile() {
         rc = mode.step();
         if (rc != SQLITE_ROW) return refuse(sqlite3_errmsg(db), damaged(sqlite3_errcode(db)));
         if (mode.text(0) != "wal") return refuse("no write-ahead log", false);
-        Statement check(db, "PRAGMA quick_check");
+        Statement check(db, checkFile ? "PRAGMA quick_check" : "PRAGMA user_version");
         rc = check.step();
         if (rc != SQLITE_ROW) return refuse(sqlite3_errmsg(db), damaged(sqlite3_errcode(db)));
-        if (check.text(0) != "ok") return refuse("damaged: " + check.text(0), true);
+        if (checkFile && check.text(0) != "ok") return refuse("damaged: " + check.text(0), true);
         Statement version(db, "PRAGMA user_version");
         if (version.step() == SQLITE_ROW && version.integer(0) > SchemaVersion) {
             return refuse("made by a newer version of the program", false);

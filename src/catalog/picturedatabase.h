@@ -81,7 +81,9 @@ class PictureDatabase {
 
     // Opens the file, making it and its tables when missing and setting a damaged one aside.
     // False, logged, when no database can be had; every other operation then does nothing.
-    bool open();
+    // checkFile false skips reading the whole file through (for a second connection to a file
+    // another has just checked).
+    bool open(bool checkFile = true);
     bool isOpen() const;
     std::string filePath() const;
     const std::string& dataDirectory() const { return m_dataDirectory; }
@@ -127,7 +129,7 @@ class PictureDatabase {
         std::uint64_t hash;
     };
 
-    bool openFile();
+    bool openFile(bool checkFile);
     void setAside();
     void close();
     bool exec(const char* sql);

@@ -23,12 +23,24 @@ ThumbnailWorker::ThumbnailWorker(std::string dataDirectory, Log log, ThumbnailWo
       m_thumbnailer(m_log, options.thumbnails, &m_stop),
       m_producerDb(m_dataDirectory, m_log),
       m_workerDb(m_dataDirectory, m_log) {
-    // The worker's connection first: it sets a damaged file aside before the other opens it.
+    m_thread = std::thread([this] { run(); });
+}
+
+// On the worker thread: checking a large file takes a while, and its owner should not wait.
+// The worker's connection first, so that a damaged file is set aside before the other opens.
+void ThumbnailWorker::openDatabases() {
     if (m_workerDb.open()) {
         m_producerDb.setBusyTimeout(ProducerBusyTimeoutMs);
-        m_producerDb.open();
+        m_producerDb.open(false);
     }
-    m_thread = std::thread([this] { run(); });
+    std::lock_guard lock(m_mutex);
+    m_opened = true;
+    m_openedChanged.notify_all();
+}
+
+void ThumbnailWorker::waitOpened() {
+    std::unique_lock lock(m_mutex);
+    m_openedChanged.wait(lock, [this] { return m_opened; });
 }
 
 ThumbnailWorker::~ThumbnailWorker() {
@@ -36,6 +48,7 @@ ThumbnailWorker::~ThumbnailWorker() {
 }
 
 DuplicateCheck ThumbnailWorker::check(const std::string& path) {
+    waitOpened();
     DuplicateCheck result;
     result.sha256 = sha256OfFile(path);
     if (result.sha256) result.first = m_producerDb.findBySha256(*result.sha256);
@@ -54,6 +67,7 @@ void ThumbnailWorker::submit(PictureJob job, const Sha256& sha256) {
     p.sha256 = sha256;
     p.subject = job.subject;
     p.messageId = job.messageId;
+    waitOpened();
     const std::int64_t id = m_producerDb.add(p).value_or(0);
 
     std::lock_guard lock(m_mutex);
@@ -93,6 +107,7 @@ ThumbnailWorker::Counters ThumbnailWorker::counters() const {
 }
 
 void ThumbnailWorker::run() {
+    openDatabases();
     std::unique_lock lock(m_mutex);
     m_lastGalleries = std::chrono::steady_clock::now();
     while (!m_stopping) {

@@ -60,8 +60,9 @@ class ThumbnailWorker {
   public:
     using Log = std::function<void(std::string_view)>;
 
-    // Opens the database of dataDirectory and starts the thread. log is called from any
-    // thread. With no database to be had, thumbnails are still made; galleries are not.
+    // Starts the thread, which opens the database of dataDirectory first (the producer side
+    // waits for that). log is called from any thread. With no database to be had, thumbnails
+    // are still made; galleries are not.
     ThumbnailWorker(std::string dataDirectory, Log log, ThumbnailWorkerOptions options = {});
     ~ThumbnailWorker();
     ThumbnailWorker(const ThumbnailWorker&) = delete;
@@ -94,6 +95,9 @@ class ThumbnailWorker {
     };
 
     void run();
+    void openDatabases();
+    // Producer side: until the worker thread has opened the databases (at its start).
+    void waitOpened();
     void process(const Job& job);
     // Pictures left pending (by a full queue, or a killed program); false when none.
     bool workThroughPending();
@@ -111,11 +115,13 @@ class ThumbnailWorker {
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;  // work queued, or stop
     std::condition_variable m_idle;  // the worker has nothing left to do
-    std::deque<Job> m_queue;         // guarded by m_mutex
-    bool m_busy = false;             // guarded by m_mutex: a job is being processed
-    bool m_pendingLeft = true;       // guarded by m_mutex: the database may hold pending ones
-    bool m_stopping = false;         // guarded by m_mutex
-    bool m_flush = false;            // guarded by m_mutex: write galleries now (waitIdle)
+    std::condition_variable m_openedChanged;
+    bool m_opened = false;      // guarded by m_mutex
+    std::deque<Job> m_queue;    // guarded by m_mutex
+    bool m_busy = false;        // guarded by m_mutex: a job is being processed
+    bool m_pendingLeft = true;  // guarded by m_mutex: the database may hold pending ones
+    bool m_stopping = false;    // guarded by m_mutex
+    bool m_flush = false;       // guarded by m_mutex: write galleries now (waitIdle)
     // Groups whose gallery is out of date, with their folders; the worker thread's own.
     std::map<std::string, std::string> m_dirty;
     std::map<std::string, std::string> m_folders;  // guarded by m_mutex: from the jobs

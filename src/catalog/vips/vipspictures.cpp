@@ -8,6 +8,7 @@
 // own resource policy. The pixel count in the header is checked before any decoding.
 #include <vips/vips.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -64,7 +65,7 @@ void fail(QmPictureReply* reply, int32_t status, const char* text) {
 struct Watch {
     const QmPictureRequest* request;
     std::chrono::steady_clock::time_point deadline;
-    bool stopped = false;
+    std::atomic<bool> stopped{false};
 };
 
 void onEval(VipsImage* image, VipsProgress*, void* data) {
