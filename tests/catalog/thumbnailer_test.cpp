@@ -62,6 +62,12 @@ TEST_F(ThumbnailerTest, EveryFormatGetsAThumbnailOfItsShapeAndNoLogLine) {
                   std::to_string(c.thumbWidth) + "x" + std::to_string(c.thumbHeight));
         EXPECT_EQ(readWholeFile(thumb).value_or("").substr(0, 3), "\xff\xd8\xff");
     }
+    // A name that libvips would read options from is only a name.
+    const std::string odd = picture("photo.jpg[shrink=8]");
+    ASSERT_TRUE(writeFileAtomic(odd, readWholeFile(picture("photo.jpg")).value()));
+    Thumbnail t = thumbnailer().make(odd, thumbnailPath(group(), "odd"));
+    EXPECT_EQ(t.width, 640);
+    EXPECT_EQ(t.thumbWidth, 200);
     // The first frame of the GIF, blue, not the second, red.
     test::Colour gif = test::meanColour(thumbnailPath(group(), "small.gif"));
     EXPECT_GT(gif.b, 200);

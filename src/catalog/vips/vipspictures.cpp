@@ -6,9 +6,12 @@
 // Matlab, ...) is blocked, so a file cannot reach one by its content. BMP has no loader of
 // libvips's own in Debian's 8.14: it goes through the ImageMagick module under ImageMagick's
 // own resource policy. The pixel count in the header is checked before any decoding.
+#include <fcntl.h>
+#include <unistd.h>
 #include <vips/vips.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -27,14 +30,20 @@ struct Unref {
 };
 using ImagePtr = std::unique_ptr<VipsImage, Unref>;
 
+// An open descriptor, closed when it goes.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 enum class Format { Unknown, Jpeg, Png, Gif, Bmp, Webp };
 
-Format sniff(const char* path) {
+Format sniff(int fd) {
     unsigned char head[16] = {};
-    std::FILE* f = std::fopen(path, "rbe");
-    if (!f) return Format::Unknown;
-    const size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    const size_t n = got > 0 ? static_cast<size_t>(got) : 0;
     auto starts = [&](std::string_view magic, size_t at = 0) {
         return n >= at + magic.size() && std::memcmp(head + at, magic.data(), magic.size()) == 0;
     };
@@ -225,12 +234,23 @@ __attribute__((visibility("default"))) int32_t qm_pictures_init(int32_t threads,
 __attribute__((visibility("default"))) void qm_pictures_make(const QmPictureRequest* request,
                                                              QmPictureReply* reply) {
     *reply = QmPictureReply{};
-    if (sniff(request->path) == Format::Unknown) {
+    // libvips reads options from a file name that ends in "[...]", and the name might change
+    // hands between two opens: it reads the file opened here, through a name of its own.
+    const Descriptor file{::open(request->path, O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) {
+        fail(reply, QM_PICTURE_UNREADABLE, std::strerror(errno));
+        return;
+    }
+    if (sniff(file.fd) == Format::Unknown) {
         fail(reply, QM_PICTURE_UNREADABLE, "not a JPEG, PNG, GIF, BMP or WebP picture");
         return;
     }
-    if (!readHeader(request, reply)) return;
-    ImagePtr thumb = decodeThumbnail(request, reply);
+    char name[32];
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", file.fd);
+    QmPictureRequest opened = *request;
+    opened.path = name;
+    if (!readHeader(&opened, reply)) return;
+    ImagePtr thumb = decodeThumbnail(&opened, reply);
     if (!thumb) return;
     reply->thumbWidth = vips_image_get_width(thumb.get());
     reply->thumbHeight = vips_image_get_height(thumb.get());
