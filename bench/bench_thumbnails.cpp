@@ -5,7 +5,8 @@
 // The pictures (4000 x 3000, quality 90, a few MB each, all different) are made once with
 // ImageMagick and libvips's command line and kept in $QM_BENCH_CACHE (default
 // /var/tmp/qmere-bench). Every run is a fresh process, ours included, so that loading and
-// starting libvips counts as it does for vipsthumbnail; each is the best of 3 (convert: 1).
+// starting libvips counts as it does for vipsthumbnail; each is the best of 3 (convert: 1),
+// taken round by round.
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,17 +118,28 @@ struct Run {
     int repeats = 3;
 };
 
-double best(const Run& run, const std::string& work, bool* ok) {
-    double fastest = 1e30;
-    for (int i = 0; i < run.repeats; ++i) {
-        const std::string out = work + "/out";
-        fs::remove_all(out);
-        fs::create_directories(out);
-        std::string command = run.command;
-        for (auto at = command.find("{out}"); at != std::string::npos; at = command.find("{out}"))
-            command.replace(at, 5, out);
-        const double took = seconds([&] { *ok = sh(command + " >/dev/null 2>&1") && *ok; });
-        fastest = std::min(fastest, took);
+// Runs every command repeats times, round by round, so that the load of a shared machine
+// falls on all of them alike; the best time of each, and whether each always succeeded.
+std::vector<double> bestTimes(const std::vector<Run>& runs, const std::string& work,
+                              std::vector<bool>& ok) {
+    std::vector<double> fastest(runs.size(), 1e30);
+    ok.assign(runs.size(), true);
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            if (round >= runs[r].repeats) continue;
+            const std::string out = work + "/out";
+            fs::remove_all(out);
+            fs::create_directories(out);
+            std::string command = runs[r].command;
+            for (auto at = command.find("{out}"); at != std::string::npos;
+                 at = command.find("{out}")) {
+                command.replace(at, 5, out);
+            }
+            bool good = true;
+            const double took = seconds([&] { good = sh(command + " >/dev/null 2>&1"); });
+            fastest[r] = std::min(fastest[r], took);
+            ok[r] = ok[r] && good;
+        }
     }
     return fastest;
 }
@@ -182,18 +194,15 @@ int main(int argc, char** argv) {
     std::printf(
         "thumbnails of %d JPEGs of 4000 x 3000 (%.0f MB), whole runs, best of 3 (convert 1)\n",
         count, bytes / 1e6);
-    double peer = 0;
-    bool allOk = true;
-    for (const Run& run : runs) {
-        bool ok = true;
-        const double took = best(run, work, &ok);
-        allOk = allOk && ok;
-        if (peer == 0) peer = took;
+    std::vector<bool> ok;
+    const std::vector<double> times = bestTimes(runs, work, ok);
+    const double peer = times[0];
+    for (std::size_t r = 0; r < runs.size(); ++r) {
         std::printf("%-28s %8.2f s %8.1f ms a picture   x%.2f of vipsthumbnail%s\n",
-                    run.label.c_str(), took, took * 1000 / count, took / peer,
-                    ok ? "" : "  FAILED");
-        std::fflush(stdout);
+                    runs[r].label.c_str(), times[r], times[r] * 1000 / count, times[r] / peer,
+                    ok[r] ? "" : "  FAILED");
     }
+    const bool allOk = std::find(ok.begin(), ok.end(), false) == ok.end();
     fs::remove_all(work);
     return allOk ? 0 : 1;
 }

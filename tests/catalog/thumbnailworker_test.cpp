@@ -13,6 +13,14 @@
 #include "platform/paths.h"
 #include "support/tempdir.h"
 
+// libvips and the libraries under it (GLib, libjpeg, ...) hand memory between their own
+// threads under locks of their own, built without the thread sanitizer, which then takes the
+// frees and copies of that memory for races. Only code built with it is checked. Read by the
+// thread sanitizer at start; nothing in other builds.
+extern "C" const char* __tsan_default_options() {
+    return "ignore_noninstrumented_modules=1";
+}
+
 namespace qm {
 namespace {
 

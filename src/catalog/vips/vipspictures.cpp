@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -199,6 +200,16 @@ bool deliverGrey(const QmPictureRequest* r, VipsImage* thumb, QmPictureReply* re
     return fits;
 }
 
+// Pictures being made now, so that the end of the process does not pull libvips away under
+// one of them.
+std::atomic<int> working{0};
+
+// At exit: libvips's idle worker threads would outlive everything else, and a leak checker
+// that stops the process to scan their thread-local storage cannot read it.
+void shutdownAtExit() {
+    if (working.load() == 0) vips_shutdown();
+}
+
 // libvips reports damaged input as warnings on standard error; the caller logs one line of
 // its own instead.
 void dropWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
@@ -222,6 +233,7 @@ __attribute__((visibility("default"))) int32_t qm_pictures_init(int32_t threads,
     // Every picture is read once: caching operations would only hold memory and could hand
     // back a file's old content under its name.
     vips_cache_set_max(0);
+    std::atexit(shutdownAtExit);
     if (threads > 0) vips_concurrency_set(threads);
     vips_operation_block_set("VipsForeignLoad", TRUE);
     for (const char* loader : {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadNsgif",
@@ -234,6 +246,10 @@ __attribute__((visibility("default"))) int32_t qm_pictures_init(int32_t threads,
 __attribute__((visibility("default"))) void qm_pictures_make(const QmPictureRequest* request,
                                                              QmPictureReply* reply) {
     *reply = QmPictureReply{};
+    working.fetch_add(1);
+    struct Done {
+        ~Done() { working.fetch_sub(1); }
+    } done;
     // libvips reads options from a file name that ends in "[...]", and the name might change
     // hands between two opens: it reads the file opened here, through a name of its own.
     const Descriptor file{::open(request->path, O_RDONLY | O_CLOEXEC)};
