@@ -7,6 +7,19 @@
 #include "platform/paths.h"
 
 namespace qm {
+namespace {
+
+// Whether a server line ("HOST" or "HOST PORT ...") gives a port at all.
+bool namesPort(std::string_view line) {
+    const auto start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return false;
+    const auto blank = line.find_first_of(" \t", start);
+    return blank != std::string_view::npos &&
+           line.find_first_not_of(" \t\r\n", blank) != std::string_view::npos;
+}
+
+}  // namespace
+
 AppSettings::AppSettings(Frontend& frontend, Profile& profile)
     : browserLookup(findDefaultBrowser),
       freeSpaceProbe(volumeFreeKB),
@@ -41,7 +54,7 @@ void AppSettings::loadSettings() {
     // "Server" holds the host alone and "server.lst" its port: the entry is taken as it is
     // stored, or the server in use would be back on port 119 at every start.
     const auto known = servers.find(named.host);
-    if (named.addressText() == named.host && known != servers.end() && known->second) {
+    if (!namesPort(line) && known != servers.end() && known->second) {
         server = named.host;
         return;
     }

@@ -118,11 +118,15 @@ TEST_F(SettingsTest, ABareServerKeepsThePortOfItsEntryAfterARestart) {
     t.loadSettings();
     EXPECT_EQ(t.currentServer()->port, 1120);
     EXPECT_EQ(m_profile.getString("Config", "Server"), "127.0.0.1");
-    // A host not in "server.lst" yet gets the default port.
+    // A host not in "server.lst" yet gets the default port; a port named is taken.
     ASSERT_TRUE(m_profile.setString("Config", "Server", "news.example"));
     AppSettings& u = fresh();
     u.loadSettings();
     EXPECT_EQ(u.currentServer()->port, 119);
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "127.0.0.1 119"));
+    AppSettings& v = fresh();
+    v.loadSettings();
+    EXPECT_EQ(v.currentServer()->port, 119);
 }
 
 TEST(ServerText, TakesAPortAfterABlankOrAColon) {

@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <csignal>
-#include <filesystem>
 #include <random>
 #include <string>
 
 #include "platform/file.h"
-#include "platform/paths.h"
 #include "support/tempdir.h"
 
 namespace qm {
@@ -110,20 +107,6 @@ TEST(Profile, HostileContentNeverCrashesAndStillTakesNewValues) {
         ASSERT_TRUE(p.setInt("Config", "Max Threads", 3));
         EXPECT_EQ(p.getInt("Config", "Max Threads"), 3);
     }
-}
-
-TEST(Profile, AProfileThatIsALinkKeepsPointingWhereItPointed) {
-    // Kept in a dotfiles folder and linked into place.
-    test::TempDir dir;
-    dir.write("dotfiles/qmere.ini", "[Config]\nData=/kept\n");
-    ASSERT_EQ(makeDirectories(dir.file("config")), 0);
-    ASSERT_EQ(
-        ::symlink(dir.file("dotfiles/qmere.ini").c_str(), dir.file("config/qmere.ini").c_str()), 0);
-    Profile p(dir.file("config/qmere.ini"));
-    ASSERT_TRUE(p.setInt("Config", "Max Threads", 6));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("config/qmere.ini")));
-    EXPECT_EQ(Profile(dir.file("dotfiles/qmere.ini")).getInt("Config", "Max Threads"), 6);
-    EXPECT_EQ(p.getString("Config", "Data"), "/kept");
 }
 
 TEST(Profile, AWriteThatFailsHalfWayKeepsTheOldProfile) {
