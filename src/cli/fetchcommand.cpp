@@ -50,7 +50,9 @@ constexpr std::string_view FetchHelp =
     "settings and the group lists are saved at the end, so the next run continues.\n"
     "\n"
     "Exit status: 0 for a finished run; 1 when the server cannot be reached, refuses the\n"
-    "credentials or no GROUP could be read; 2 on a usage error; 130 when stopped by Ctrl-C.\n";
+    "credentials, asks for a login that nobody gave, a GROUP's folder cannot be made, no\n"
+    "GROUP could be read, or the settings and lists could not be saved (the reason is on\n"
+    "standard error); 2 on a usage error; 130 when stopped by Ctrl-C.\n";
 
 namespace {
 
@@ -226,7 +228,9 @@ int runFetchCommand(Args args) {
         }
         core.finishRun();
     }
-    core.save();
+    const bool runMessages = frontend.messageCount() > messagesBefore;
+    const std::vector<std::string> failures = core.readerPool().runFailures();
+    const bool saved = core.save();  // a failure is on standard error already
 
     if (interrupted) {
         std::fputs("qmere-cli fetch: stopped\n", stderr);
@@ -237,15 +241,18 @@ int runFetchCommand(Args args) {
                      server->host.c_str());
         return 1;
     }
+    for (const std::string& failure : failures)
+        std::fprintf(stderr, "qmere-cli fetch: %s\n", failure.c_str());
+    if (!failures.empty()) return 1;
     int unread = 0;
     for (GroupEntry* group : groups)
         if (!group->has(Finished)) ++unread;
-    if (frontend.messageCount() > messagesBefore || unread == static_cast<int>(groups.size())) {
+    if (runMessages || unread == static_cast<int>(groups.size())) {
         std::fprintf(stderr, "qmere-cli fetch: could not read from %s (see the log above)\n",
                      server ? server->host.c_str() : "the server");
         return 1;
     }
-    return 0;
+    return saved ? 0 : 1;
 }
 
 }  // namespace qm::cli

@@ -513,7 +513,7 @@ int NNTPConnection::filterAndFetchBody(std::string_view number, SavedArticle& ar
     return fetchBody(number, article);
 }
 
-int NNTPConnection::listGroups(GroupTable& table) {
+int NNTPConnection::listGroups(const std::function<void(std::string_view line)>& onLine) {
     if (m_state != Ready) return -1;
     sendCommand("LIST");
     const std::string host = m_server ? m_server->host : std::string();
@@ -525,16 +525,8 @@ int NNTPConnection::listGroups(GroupTable& table) {
     log("....retrieving LIST of groups...");
     m_truncated = false;
     std::string_view line;
-    while (readDataLine(line)) {
-        // "name last first posting": only the name is kept.
-        std::string_view rest = line;
-        std::string_view name = nextToken(rest);
-        if (name.empty() || table.find(name)) continue;
-        GroupEntry& group = m_settings.newGroup(name, Active);
-        table.add(group);
-        m_frontend.offerAvailableGroup(group);
-    }
-    return 0;
+    while (readDataLine(line)) onLine(line);
+    return m_truncated ? NoReply : 0;
 }
 
 int NNTPConnection::quit() {

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -25,7 +26,6 @@ namespace qm {
 class AppSettings;
 class Frontend;
 class GroupEntry;
-class GroupTable;
 class SavedArticle;
 class ServerEntry;
 
@@ -99,9 +99,9 @@ class NNTPConnection {
     [[nodiscard]] int retrieveArticle(std::string_view number, SavedArticle& article);
     // retrieveArticle for an article whose header has just been read.
     [[nodiscard]] int filterAndFetchBody(std::string_view number, SavedArticle& article);
-    // "LIST" into table: every group not in it yet is added at the front and offered to the
-    // available-groups list. -1 when not Ready, 0 after the listing, else the reply code.
-    int listGroups(GroupTable& table);
+    // "LIST": hands each data line (un-stuffed) to onLine as it comes. -1 when not Ready, 0
+    // after the listing, NoReply when it was cut off, else the reply code (480 included).
+    int listGroups(const std::function<void(std::string_view line)>& onLine);
     // True when the last successful selectGroup moved the reading position to the first
     // article because none was saved or the saved one lies outside the range: that first
     // article has not been dealt with yet.

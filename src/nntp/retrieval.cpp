@@ -63,11 +63,14 @@ int RetrievalLoop::pass() {
         if (!isEligible(*group)) continue;
         if (m_connection.currentGroup() != group) {
             requireConnection();
-            if (m_connection.selectGroup(*group) != 0) continue;
+            if (m_connection.selectGroup(*group) != 0) {
+                stopIfLoginMissing(*group);
+                continue;
+            }
             if (m_connection.positionUnread()) m_unreadPosition.insert(group);
         }
+        if (!prepareGroup(*group)) continue;
         ++passCount;
-        prepareGroup(*group);
         turn(*group);
         writeLastFile(m_settings, *group);
         savePictureList(m_settings, *group);
@@ -75,10 +78,17 @@ int RetrievalLoop::pass() {
     return passCount;
 }
 
-void RetrievalLoop::prepareGroup(GroupEntry& group) {
+bool RetrievalLoop::prepareGroup(GroupEntry& group) {
     const std::string directory = groupDirectory(m_settings, group);
-    if (makeDirectories(directory) != 0)
-        logLine("Fail to create data directory " + directory);  // the decoder reports the rest
+    if (makeDirectories(directory) != 0) {
+        // Read on, its articles would be marked retrieved and their files lost: they wait
+        // for a run that can keep them.
+        const std::string failure = "Fail to create data directory " + directory;
+        logLine(failure);
+        m_failures.push_back(failure);
+        group.clear(Active | InProgress);
+        return false;
+    }
     prepareDayPages(m_settings, group);
     {
         // The visited table is shared by every reader.
@@ -92,6 +102,18 @@ void RetrievalLoop::prepareGroup(GroupEntry& group) {
     m_article.setGroup(m_settings.dataDirectory, group);
     m_inputs.outputDirectory = directory;
     m_inputs.group = &group;
+    return true;
+}
+
+void RetrievalLoop::stopIfLoginMissing(GroupEntry& group) {
+    // Walking on past the 480s would step over articles, and end groups, that the server
+    // only withheld.
+    if (m_connection.replyCode() != 480) return;
+    group.clear(Finished);  // a NEXT refused for the login is no end of the group
+    const ServerEntry* server = m_connection.server();
+    const std::string host = server ? server->host : m_settings.server;
+    m_failures.push_back(host + " asks for a login (user name and password) that was not given");
+    throw NNTPQuitException("Login required", host);
 }
 
 void RetrievalLoop::requireConnection() const {
@@ -123,6 +145,7 @@ void RetrievalLoop::turn(GroupEntry& group) {
             if (unread == m_unreadPosition.end() && stepsLeft > 0 && pipelining())
                 m_connection.sendAhead({"HEAD " + position, "NEXT"});
             const int head = m_connection.fetchHead(position, m_article);
+            if (head != 0) stopIfLoginMissing(group);
             if (unread != m_unreadPosition.end()) {
                 if (head == 0) {
                     m_unreadPosition.erase(unread);
@@ -133,6 +156,7 @@ void RetrievalLoop::turn(GroupEntry& group) {
             }
         } else {
             if (m_connection.nextArticle(m_article) != 0) {
+                stopIfLoginMissing(group);
                 stats.current = m_article.number;
                 continue;
             }
@@ -189,6 +213,10 @@ RetrievalLoop::Step RetrievalLoop::takeArticle(GroupEntry& group, bool headerRea
         throw;
     }
     if (result != 0) {
+        if (m_connection.replyCode() == 480) {
+            stats.current = before;  // withheld, not refused: fetched once the login is given
+            stopIfLoginMissing(group);
+        }
         if (m_connection.state() != NNTPConnection::Ready) {
             stats.current = before;  // cut off: the article is fetched again next run
             return Step::EndTurn;

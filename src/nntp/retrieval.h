@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decode/decoder.h"
 
@@ -32,15 +33,23 @@ class RetrievalLoop {
                   SavedArticle& article);
 
     // Runs passes until one finds no eligible group and nothing new was assigned. Throws
-    // NNTPQuitException on a stop request, on program exit and when the connection is lost.
+    // NNTPQuitException on a stop request, on program exit, when the connection is lost and
+    // when the server wants a login that was not given.
     void run();
+    // Why groups of this run were left unread (a group folder that cannot be made, a login
+    // not given), for the run's outcome; empty when nothing was.
+    const std::vector<std::string>& failures() const { return m_failures; }
 
   private:
     enum class Step { Next, EndTurn };
 
     // One pass over the reader's groups; the number of groups that got a turn.
     int pass();
-    void prepareGroup(GroupEntry& group);
+    // False (and the group left out of the run) when its folder cannot be made.
+    bool prepareGroup(GroupEntry& group);
+    // Throws, after noting why, when the last command's 480 still stands: the login the
+    // server asks for was not given or not accepted.
+    void stopIfLoginMissing(GroupEntry& group);
     void turn(GroupEntry& group);
     // Checks, fetches and decodes the article the connection has just reported;
     // headerRead when its header has already been read (the positioning step). stepsLeft:
@@ -73,6 +82,7 @@ class RetrievalLoop {
     std::set<GroupEntry*> m_unreadPosition;
     // Groups whose folder has been cleared of abandoned decoding files in this run.
     std::set<GroupEntry*> m_swept;
+    std::vector<std::string> m_failures;
 };
 
 // A group takes part in a pass when it is Active and Selected and not Finished.

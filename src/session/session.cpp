@@ -46,9 +46,9 @@ Session::LoadResult Session::load(LoadOptions options) {
     return result;
 }
 
-void Session::save() {
-    m_settings->saveSettings();
-    (void)m_settings->saveServers();
+bool Session::save() {
+    const bool settings = m_settings->saveSettings();
+    return m_settings->saveServersReported() && settings;
 }
 
 ConfigValues Session::configuration() const {
@@ -107,13 +107,14 @@ void Session::applyNow(const ConfigValues& values, Applied& applied) {
 bool Session::switchServer(std::string_view text) {
     if (serverTextProblem(text)) return false;
     AppSettings& s = *m_settings;
-    if (ServerEntry::parse(text).host == s.server) {
-        s.useServerText(text);  // the port may have changed
+    const std::string line = serverLine(text);
+    if (ServerEntry::parse(line).host == s.server) {
+        s.useServerText(line);  // the port may have changed
         return false;
     }
     // Each server has its own group lists: save this one's, load the other's.
-    s.saveSettings();
-    s.useServerText(text);
+    (void)s.saveSettings();  // a failure has been reported
+    s.useServerText(line);
     reloadLists();
     return true;
 }

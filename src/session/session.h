@@ -68,8 +68,9 @@ class Session {
     };
     // Loads the settings and lists as at start-up and compiles the kill pattern.
     LoadResult load(LoadOptions options);
-    // Saves the settings, the lists and "server.lst", as at exit.
-    void save();
+    // Saves the settings, the lists and "server.lst", as at exit. False when a file could not
+    // be written (the front end has been shown which, and why).
+    bool save();
 
     // ---- configuration
     // The values a configuration dialog starts from: those in force, or those waiting for
@@ -94,9 +95,9 @@ class Session {
     Applied applyConfiguration(const ConfigValues& values);
 
     // ---- server
-    // Makes text ("HOST" or "HOST PORT") the server in use. A new host saves the settings and
-    // loads that server's lists (true: the front end refills its views); the same host may
-    // change its port. A text that serverTextProblem refuses changes nothing (false).
+    // Makes text ("HOST", "HOST PORT" or "HOST:PORT") the server in use. A new host saves the
+    // settings and loads that server's lists (true: the front end refills its views); the same host
+    // may change its port. A text that serverTextProblem refuses changes nothing (false).
     bool switchServer(std::string_view text);
     // Empties the subscribed, selected and visited tables (clearing their flags) and loads
     // them again from the current server's folder.

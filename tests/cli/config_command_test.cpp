@@ -110,6 +110,21 @@ TEST_F(ConfigCommand, AServerWithAPortIsSavedBareWithItsPortInTheServerList) {
     EXPECT_EQ(run({"Server"}).out, "Server=news.example\n");
     EXPECT_EQ(readWholeFile(joinPath(programDirectory(), "server.lst")).value_or(""),
               "news.example 563\n");
+    ASSERT_EQ(run({"Server=other.example:8119"}).status, 0);
+    EXPECT_EQ(run({"Server"}).out, "Server=other.example\n");
+    EXPECT_NE(readWholeFile(joinPath(programDirectory(), "server.lst"))
+                  .value_or("")
+                  .find("other.example 8119\n"),
+              std::string::npos);
+}
+
+TEST_F(ConfigCommand, AProfileThatCannotBeWrittenFailsTheChangeAndSaysWhy) {
+    const std::string path = profilePath();
+    m_dir.write(path.substr(m_dir.path().size() + 1, path.rfind('/') - m_dir.path().size() - 1),
+                "a file where the profile's folder goes");
+    CliRun r = run({"Skip short=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Fail create file " + path + ": "), std::string::npos) << r.err;
 }
 
 TEST_F(ConfigCommand, HelpNamesTheKeysTheRangesAndTheProfile) {

@@ -1,6 +1,8 @@
 // Runs the built "qmere-cli fetch" (its path in QM_CLI) against the fixture news server, on a
 // throw-away profile and data folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -81,6 +83,66 @@ TEST_F(FetchCommand, CredentialsAreStoredAndARefusalFailsTheRun) {
     r = run({"fetch", "--server", server, "--user", "joe", "--password", "wrong", "alt.pics"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("refused the user name or password"), std::string::npos) << r.err;
+}
+
+TEST_F(FetchCommand, ARefusedLoginKeepsTheStoredCredentialsPrivate) {
+    // A scheduled run: no terminal to ask on, and the server refuses the stored login once.
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1, "Subject: a\nMessage-ID: <1@a>",
+                             "x\n");
+    m_options.authUser = "someone-else";
+    m_options.authPassword = "pw";
+    const std::string server = serverArgument();
+    const std::string port = server.substr(server.find(':') + 1);
+    const std::string line = "127.0.0.1 " + port + "\t1\tjoe\tsecret\n";
+    m_dir.write("data/qmere/server.lst", line);
+    CliRun r = run({"fetch", "--server", server, "alt.pics"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(dataFile("server.lst"), line);
+    struct stat status {};
+    ASSERT_EQ(::stat(m_dir.file("data/qmere/server.lst").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(FetchCommand, ALoginAskedForInTheMiddleStopsTheRunAndLosesNoArticle) {
+    for (int n = 1; n <= 5; ++n)
+        newsd::writeSpoolArticle(m_options.spool, "alt.pics", n,
+                                 "Subject: p" + std::to_string(n) + ".gif (1/1)\nMessage-ID: <" +
+                                     std::to_string(n) + "@m>",
+                                 "begin 644 p" + std::to_string(n) + ".gif\n#1TE&\n`\nend\n");
+    m_options.authUser = "joe";
+    m_options.authPassword = "pw";
+    m_options.loginAfter = 4;  // the group and its first article, then 480s
+    const std::string server = serverArgument();
+    CliRun r = run({"fetch", "--server", server, "--threads", "1", "alt.pics"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("qmere-cli fetch: 127.0.0.1 asks for a login"), std::string::npos)
+        << r.err;
+    // With the login given, every article is there: none was stepped over.
+    r = run({"fetch", "--server", server, "--user", "joe", "--password", "pw", "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_EQ(dataFile("alt.pics/news.dat/p" + std::to_string(n) + ".gif"), "GIF") << n;
+}
+
+TEST_F(FetchCommand, AGroupFolderThatCannotBeMadeFailsTheRunAndWaitsForTheNext) {
+    for (const char* group : {"alt.blocked", "alt.fine"})
+        newsd::writeSpoolArticle(m_options.spool, group, 1,
+                                 std::string("Subject: x.gif (1/1)\nMessage-ID: <1@") + group + ">",
+                                 "begin 644 x.gif\n#1TE&\n`\nend\n");
+    const std::string blocker = m_dir.write("data/qmere/alt.blocked", "a file in the way");
+    const std::string server = serverArgument();
+    CliRun r = run({"fetch", "--server", server, "alt.blocked", "alt.fine"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("qmere-cli fetch: Fail to create data directory " + blocker),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(dataFile("alt.fine/news.dat/x.gif"), "GIF");
+    EXPECT_EQ(dataFile("MSGLIST").find("<1@alt.blocked>"), std::string::npos);
+    // Out of the way, the group is read as if nothing had happened.
+    ASSERT_EQ(::unlink(blocker.c_str()), 0);
+    r = run({"fetch", "--server", server, "alt.blocked"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dataFile("alt.blocked/news.dat/x.gif"), "GIF");
 }
 
 TEST_F(FetchCommand, AnNntpsServerIsFetchedOverTlsAndStaysMarkedSecure) {
