@@ -7,7 +7,6 @@
 #include <string>
 #include <thread>
 
-#include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
 #include "config/groupentry.h"
@@ -39,6 +38,11 @@ ReaderPool::ReaderPool(AppSettings& settings, Decoder& decoder, int readers)
 ReaderPool::~ReaderPool() {
     requestStop();
     for (auto& reader : m_readers) reader->join();
+}
+
+std::string ReaderPool::runFailure() const {
+    std::lock_guard lock(DecodeLock);
+    return m_run.failure;
 }
 
 int ReaderPool::runningReaders() const {
@@ -105,6 +109,8 @@ void ReaderPool::startRun() {
     {
         std::lock_guard lock(DecodeLock);
         m_run.ConnectFailureReported = 0;
+        m_run.failure.clear();
+        m_run.stopped = false;
     }
     ServerEntry* server = m_settings.currentServer();
     if (!server) return;
@@ -209,7 +215,7 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
                 if (connection.state() != NNTPConnection::Ready)
                     throw NNTPQuitException("NNTP connection failure ", m_settings.server);
             }
-            RetrievalLoop(m_settings, m_decoder, reader, article).run();
+            RetrievalLoop(m_settings, m_decoder, reader, article, m_run, m_options).run();
             completed = true;
         } catch (const NNTPQuitException& e) {
             frontend.appendLog(e.message());
@@ -239,8 +245,7 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
 
 void ReaderPool::cleanUp(ReaderThread& reader) {
     if (GroupEntry* group = reader.currentGroup()) {
-        writeLastFile(m_settings, *group);
-        savePictureList(m_settings, *group);
+        RetrievalSteps::endTurn(m_settings, *group);
         if (GroupStats* stats = group->stats()) stats->articleInProgress = nullptr;
         reader.enterGroup(nullptr);
     }

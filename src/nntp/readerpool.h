@@ -25,6 +25,7 @@
 
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
+#include "nntp/retrievalsteps.h"
 
 namespace qm {
 
@@ -46,7 +47,13 @@ class ReaderPool {
     std::size_t size() const { return m_readers.size(); }
     ReaderThread& reader(std::size_t index) { return *m_readers.at(index); }
     bool stopped() const { return m_stopped; }
+    // Guarded by DecodeLock while readers run.
     ReaderRunState& runState() { return m_run; }
+    // What the next runs ask beyond the settings; set while no reader runs.
+    void setRunOptions(const RunOptions& options) { m_options = options; }
+    // The first decoded file of the last run that could not be written, or empty (see
+    // ReaderRunState::failure).
+    std::string runFailure() const;
     // Readers that have started and not yet left (under DecodeLock).
     int runningReaders() const;
 
@@ -83,6 +90,7 @@ class ReaderPool {
     AppSettings& m_settings;
     Decoder& m_decoder;
     ReaderRunState m_run;  // guarded by DecodeLock
+    RunOptions m_options;
     std::atomic<int> m_stopped{1};
     std::vector<std::unique_ptr<ReaderThread>> m_readers;
 };

@@ -167,10 +167,11 @@ GroupFetchThread& Session::groupFetch() {
     return *m_groupFetch;
 }
 
-int Session::startRun(const GroupTable& groups) {
+int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;
     ReaderPool& pool = readerPool();
+    pool.setRunOptions(options);
     pool.distribute(groups);
     pool.setServer(server);
     pool.startRun();

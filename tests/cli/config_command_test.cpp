@@ -42,7 +42,7 @@ TEST_F(ConfigCommand, AFreshProfileShowsTheDefaultsInSaveOrder) {
     EXPECT_EQ(r.out, "Data=" + programDirectory() +
                          "\nServer=\nBrowser=\nMax Threads=4\nKill pattern=\nKeep Text=0\n"
                          "Keep Desc=0\nKeep Dup=1\nKeep Header=0\nFree Alert=500\nSkip short=0\n"
-                         "Skip limit=500\n");
+                         "Skip limit=500\nFirst visit=1000\nFirst visit days=0\nCompress=0\n");
 }
 
 TEST_F(ConfigCommand, ChangesAreSavedAndShownNextTime) {
@@ -116,7 +116,7 @@ TEST_F(ConfigCommand, HelpNamesTheKeysTheRangesAndTheProfile) {
     CliRun r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     for (const char* text : {"Max Threads", "1 to 24", "Kill pattern", "Skip limit", "Free Alert",
-                             "Corvane,LLC/qmere.ini"}) {
+                             "First visit days", "Compress", "Corvane,LLC/qmere.ini"}) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
     EXPECT_EQ(profile(), "<missing>");
