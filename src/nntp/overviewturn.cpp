@@ -78,11 +78,8 @@ std::optional<OverviewTurn::Window> OverviewTurn::select(GroupEntry& group, std:
         if (retrieved[i]) continue;
         const OverviewEntry& entry = entries[i];
         if (m_steps.filter(headerSubject(entry.subject), entry.lines) != results::Ok) continue;
-        window.wanted.push_back({entry.number, entry.bytes});
-        if (window.wanted.size() == TurnArticles) {
-            window.end = entry.number;  // the rest waits for the next turn
-            break;
-        }
+        // A size the overview does not give counts as a big article's.
+        window.wanted.push_back({entry.number, entry.bytes > 0 ? entry.bytes : 64 * 1024});
     }
     return window;
 }
@@ -92,24 +89,33 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
     NNTPConnection& connection = m_steps.connection();
     SavedArticle& article = m_steps.article();
     const std::vector<Wanted>& wanted = window.wanted;
+    const auto deadline = std::chrono::steady_clock::now() + TurnTime;
     std::size_t sent = 0;
     std::int64_t bytesAhead = 0;
+    bool overtime = false;
     std::vector<std::string> commands;
+    auto fits = [&](std::size_t taken) {
+        return sent < wanted.size() && sent - taken < Depth &&
+               (sent == taken || bytesAhead + wanted[sent].bytes <= BytesAhead);
+    };
     for (std::size_t taken = 0; taken < wanted.size(); ++taken) {
+        if (taken == sent && overtime) break;  // the rest waits for the next turn
         // Keep the line full: more commands go out before this article's reply is read.
-        commands.clear();
-        while (sent < wanted.size() && sent - taken < Depth &&
-               (sent == taken || bytesAhead + wanted[sent].bytes <= BytesAhead)) {
-            commands.push_back("ARTICLE " + std::to_string(wanted[sent].number));
-            bytesAhead += wanted[sent].bytes;
-            ++sent;
-            if (sent == wanted.size() && prefetch) {
-                const std::int64_t next = window.end + 1;
-                commands.push_back(connection.overviewCommand(
-                    next, std::min(stats.last.load(), window.end + WindowLines)));
+        overtime = overtime || std::chrono::steady_clock::now() > deadline;
+        if (!overtime && (sent == taken || sent - taken + RefillCount <= Depth ||
+                          bytesAhead + RefillBytes <= BytesAhead)) {
+            commands.clear();
+            for (; fits(taken); ++sent) {
+                commands.push_back("ARTICLE " + std::to_string(wanted[sent].number));
+                bytesAhead += wanted[sent].bytes;
             }
+            // The next window's overview behind this one's last article: it is there when
+            // the next turn asks for it.
+            if (sent == wanted.size() && !commands.empty() && prefetch)
+                commands.push_back(connection.overviewCommand(
+                    window.end + 1, std::min(stats.last.load(), window.end + WindowLines)));
+            if (!commands.empty()) connection.sendAhead(commands);
         }
-        if (!commands.empty()) connection.sendAhead(commands);
 
         m_steps.checkStop();
         const Wanted& item = wanted[taken];
@@ -137,7 +143,7 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
         group.clear(Active);
         return false;
     }
-    return true;
+    return sent == wanted.size();
 }
 
 }  // namespace qm

@@ -9,6 +9,7 @@
 // The reading position moves only over articles dealt with (decoded, filtered, not on the
 // server), never past one still in flight; a stop or a lost connection leaves it before the
 // first article not dealt with. One per reader run, on the reader's thread.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -22,15 +23,21 @@ class RetrievalSteps;
 class OverviewTurn {
   public:
     // A turn covers at most this many article numbers of overview...
-    static constexpr std::int64_t WindowLines = 2000;
-    // ...and at most this many articles fetched, so that a group of big articles does not
-    // keep its reader's other groups waiting for long.
-    static constexpr std::size_t TurnArticles = 500;
-    // ARTICLE commands in flight: at 40 ms from the server, 64 keep about 1,300 articles of
-    // 60 KB a second coming and 128 about 2,800 (bench_pipeline).
-    static constexpr std::size_t Depth = 128;
-    // ...and their sizes (from the overview) together at most this much.
+    static constexpr std::int64_t WindowLines = 5000;
+    // ...and sends no more ARTICLE commands once it has lasted this long, so that a group of
+    // big articles does not keep its reader's other groups waiting (the rest of the window
+    // is asked for again in its next turn).
+    static constexpr std::chrono::milliseconds TurnTime{5000};
+    // ARTICLE commands in flight: as many as their sizes (from the overview) allow, up to
+    // BytesAhead, and no more than Depth. At 40 ms from the server, 64 articles of 60 KB in
+    // flight give about 1,300 a second and 128 about 2,800 (bench_pipeline); most articles of
+    // a picture group are short text, of which a thousand in flight cost less than 2 MB.
+    static constexpr std::size_t Depth = 1024;
     static constexpr std::int64_t BytesAhead = 16 << 20;
+    // Commands are sent in batches of at least this many (or this many bytes' worth), not
+    // one per article read.
+    static constexpr std::size_t RefillCount = 16;
+    static constexpr std::int64_t RefillBytes = 1 << 20;
 
     explicit OverviewTurn(RetrievalSteps& steps) : m_steps(steps) {}
 

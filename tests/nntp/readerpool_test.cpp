@@ -121,7 +121,9 @@ TEST_P(ReadPathThreads, TheSameMessageInTwoGroupsIsFetchedOnce) {
     EXPECT_NE(oneFirst, twoFirst);
     EXPECT_EQ(fetches(2), twoFirst ? 1 : 0);
     // A known message-id costs no HEAD: alt.two 2 is HEADed only when alt.two came first.
-    if (walk()) EXPECT_EQ(countCommands("HEAD 2"), twoFirst ? 1 : 0);
+    if (walk()) {
+        EXPECT_EQ(countCommands("HEAD 2"), twoFirst ? 1 : 0);
+    }
 }
 
 // Commands go out ahead of their replies, yet the server sees what a reader waiting for
@@ -226,9 +228,10 @@ TEST_P(ReadPathThreads, ARefusedHeaderDoesNotStallItsGroup) {
     ASSERT_TRUE(runGroupsToEnd(1, {"alt.r"}));
     EXPECT_EQ(fetches(1), 1);
     EXPECT_EQ(fetches(3), 1);
-    if (!walk())
+    if (!walk()) {
         EXPECT_TRUE(m_frontend.logContains(
             "alt.r: article 2 of the overview is not on the server; stepped over"));
+    }
     EXPECT_TRUE(group("alt.r").has(Finished));
     EXPECT_EQ(m_dir.read("data/alt.r/Last"), "3");
 }
