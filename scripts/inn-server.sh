@@ -310,6 +310,10 @@ cmd_start() {
     set_conf maxartsize "$MAXARTSIZE"
     set_conf localmaxartsize "$MAXARTSIZE"
     set_conf doinnwatch false
+    # The readers use the overview (OVER, HDR): make sure it is kept, whatever the
+    # machine's inn.conf says.
+    set_conf enableoverview true
+    set_conf ovmethod tradindexed
     # A busy shared machine must not make nnrpd turn readers away.
     set_conf nnrpdloadlimit 0
     set_conf pathhost inn-test.localdomain

@@ -20,6 +20,8 @@
 namespace qm {
 namespace {
 
+using namespace std::chrono_literals;
+
 // The authentication lines were built in a buffer of 256 bytes.
 constexpr std::size_t MaxAuthLine = 255;
 
@@ -146,6 +148,7 @@ int NNTPConnection::connect() {
         return error;
     }
     if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());
+    m_roundTrip = 0us;
     m_state = Connected;
     m_currentGroup = nullptr;
     stopChecks();
@@ -307,7 +310,13 @@ int NNTPConnection::exchange(std::string_view text) {
     m_replyLine.clear();
     ++m_lineCounter;
     stopChecks();
+    const auto sent = std::chrono::steady_clock::now();
     readReply();
+    if (m_replyCode != NoReply && m_ahead.empty()) {
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - sent);
+        if (m_roundTrip.count() == 0 || took < m_roundTrip) m_roundTrip = std::max(took, 1us);
+    }
     return -1;
 }
 

@@ -163,6 +163,9 @@ class NNTPConnection {
     GroupEntry* currentGroup() const { return m_currentGroup; }
     std::int64_t lineCounter() const { return m_lineCounter; }
     bool compressing() const { return m_stream.compressing(); }
+    // The shortest time a command sent alone took to be answered on this connection (the
+    // round trip plus the server's least work); 0 before the first.
+    std::chrono::microseconds roundTrip() const { return m_roundTrip; }
     // Bytes received on the wire since the connect (compressed ones while compressing).
     std::uint64_t wireBytesReceived() const { return m_stream.wireBytesReceived(); }
 
@@ -243,6 +246,7 @@ class NNTPConnection {
     bool m_sent = false;       // the last command was sent (its reply is in m_replyLine)
     Capabilities m_capabilities;
     Overview m_overview = Overview::Unknown;
+    std::chrono::microseconds m_roundTrip{0};
     std::deque<Ahead> m_ahead;
     static constexpr std::size_t PublishBytes = 64 * 1024;
     std::size_t m_unpublishedBytes = 0;

@@ -24,6 +24,13 @@ std::string headerSubject(const std::string& overviewSubject) {
 
 }  // namespace
 
+std::int64_t OverviewTurn::aheadLimit(std::chrono::microseconds roundTrip) {
+    // What the line carries in one round trip at LineRate, within bounds: more only fills
+    // buffers (and, near the server, the caches), less leaves the line idle.
+    const std::int64_t bytes = roundTrip.count() * LineRate / 1000000;
+    return std::clamp<std::int64_t>(bytes, MinBytesAhead, MaxBytesAhead);
+}
+
 OverviewTurn::Result OverviewTurn::run(GroupEntry& group, bool onlyGroup) {
     GroupStats& stats = group.ensureStats();
     const std::int64_t last = stats.last.load();
@@ -90,20 +97,21 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
     SavedArticle& article = m_steps.article();
     const std::vector<Wanted>& wanted = window.wanted;
     const auto deadline = std::chrono::steady_clock::now() + TurnTime;
+    const std::int64_t bytesLimit = aheadLimit(connection.roundTrip());
     std::size_t sent = 0;
     std::int64_t bytesAhead = 0;
     bool overtime = false;
     std::vector<std::string> commands;
     auto fits = [&](std::size_t taken) {
         return sent < wanted.size() && sent - taken < Depth &&
-               (sent == taken || bytesAhead + wanted[sent].bytes <= BytesAhead);
+               (sent == taken || bytesAhead + wanted[sent].bytes <= bytesLimit);
     };
     for (std::size_t taken = 0; taken < wanted.size(); ++taken) {
         if (taken == sent && overtime) break;  // the rest waits for the next turn
         // Keep the line full: more commands go out before this article's reply is read.
         overtime = overtime || std::chrono::steady_clock::now() > deadline;
         if (!overtime && (sent == taken || sent - taken + RefillCount <= Depth ||
-                          bytesAhead + RefillBytes <= BytesAhead)) {
+                          bytesAhead + RefillBytes <= bytesLimit)) {
             commands.clear();
             for (; fits(taken); ++sent) {
                 commands.push_back("ARTICLE " + std::to_string(wanted[sent].number));

@@ -28,12 +28,19 @@ class OverviewTurn {
     // big articles does not keep its reader's other groups waiting (the rest of the window
     // is asked for again in its next turn).
     static constexpr std::chrono::milliseconds TurnTime{5000};
-    // ARTICLE commands in flight: as many as their sizes (from the overview) allow, up to
-    // BytesAhead, and no more than Depth. At 40 ms from the server, 64 articles of 60 KB in
-    // flight give about 1,300 a second and 128 about 2,800 (bench_pipeline); most articles of
-    // a picture group are short text, of which a thousand in flight cost less than 2 MB.
+    // ARTICLE commands in flight: as many as their sizes (from the overview) allow, and no
+    // more than Depth. The bytes: what the line carries at LineRate in the connection's
+    // round trip, between MinBytesAhead and MaxBytesAhead. At 40 ms from the server, 64
+    // articles of 60 KB in flight give about 1,300 a second and 128 (7.7 MB) about 2,800
+    // (bench_pipeline); on loopback 256 KB ahead reads faster than 16 MB, which only leaves
+    // the data cold in the caches. Most articles of a picture group are short text, of which
+    // a thousand in flight are less than 2 MB.
     static constexpr std::size_t Depth = 1024;
-    static constexpr std::int64_t BytesAhead = 16 << 20;
+    static constexpr std::int64_t LineRate = 400'000'000;  // bytes a second
+    static constexpr std::int64_t MinBytesAhead = 256 << 10;
+    static constexpr std::int64_t MaxBytesAhead = 16 << 20;
+    // The limit for a round trip.
+    static std::int64_t aheadLimit(std::chrono::microseconds roundTrip);
     // Commands are sent in batches of at least this many (or this many bytes' worth), not
     // one per article read.
     static constexpr std::size_t RefillCount = 16;

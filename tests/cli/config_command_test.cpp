@@ -46,10 +46,14 @@ TEST_F(ConfigCommand, AFreshProfileShowsTheDefaultsInSaveOrder) {
 }
 
 TEST_F(ConfigCommand, ChangesAreSavedAndShownNextTime) {
-    CliRun set = run({"Kill pattern=SPAM", "Skip short=1", "Max Threads=24", "Free Alert=-3"});
+    CliRun set = run({"Kill pattern=SPAM", "Skip short=1", "Max Threads=24", "Free Alert=-3",
+                      "First visit=250", "First visit days=7", "Compress=1"});
     ASSERT_EQ(set.status, 0) << set.err;
-    CliRun shown = run({"Kill pattern", "Skip short", "Max Threads", "Free Alert"});
-    EXPECT_EQ(shown.out, "Max Threads=24\nKill pattern=SPAM\nFree Alert=-3\nSkip short=1\n");
+    CliRun shown = run({"Kill pattern", "Skip short", "Max Threads", "Free Alert", "First visit",
+                        "First visit days", "Compress"});
+    EXPECT_EQ(shown.out,
+              "Max Threads=24\nKill pattern=SPAM\nFree Alert=-3\nSkip short=1\n"
+              "First visit=250\nFirst visit days=7\nCompress=1\n");
     EXPECT_NE(profile().find("Kill pattern=SPAM\n"), std::string::npos);
 }
 
