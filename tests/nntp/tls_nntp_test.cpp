@@ -117,11 +117,24 @@ TEST_F(TlsNntpThreads, ASecureServerGreetsSelectsAndDeliversABodyAndTheLogNamesT
               (Lines{"CAPABILITIES", "GROUP alt.pics", "HEAD 10", "BODY 10"}));
     EXPECT_TRUE(m_frontend.messages().empty());
     m_connection.quit();
+
+    // Compression goes on top of TLS: the same body.
+    m_settings.compress = 1;
+    m_server->clearCommands();
+    ASSERT_EQ(m_connection.connect(), 0);
+    EXPECT_TRUE(m_connection.compressing());
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    const std::string plain = m_dir.read("data/alt.pics/10");
+    ASSERT_EQ(m_connection.fetchArticle("10", m_article), 0);
+    EXPECT_EQ(m_dir.read("data/alt.pics/10"), plain);
+    EXPECT_EQ(m_server->commands(),
+              (Lines{"CAPABILITIES", "COMPRESS DEFLATE", "GROUP alt.pics", "ARTICLE 10"}));
+    m_connection.quit();
     // One "TLS" line per connection.
     Lines lines = m_frontend.logLines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("TLS ", 0) == 0; }),
-              1);
+              2);
 }
 
 TEST_F(TlsNntpThreads, CredentialsCrossTheWireOnlyInsideTls) {
