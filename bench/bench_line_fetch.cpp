@@ -206,7 +206,7 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     const std::string news = session.groupFolder(group) + "/news.dat";
     if (fs::is_directory(news))
         result.files = std::distance(fs::directory_iterator(news), fs::directory_iterator());
-    if (!pool.runFailure().empty()) throw std::runtime_error(pool.runFailure());
+    if (!pool.runFailures().empty()) throw std::runtime_error(pool.runFailures().front());
     return result;
 }
 

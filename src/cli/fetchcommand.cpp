@@ -259,15 +259,15 @@ int runFetchCommand(Args args) {
         std::fputs("qmere-cli fetch: stopped\n", stderr);
         return 130;
     }
-    if (const std::string failure = core.readerPool().runFailure(); !failure.empty()) {
-        std::fprintf(stderr, "qmere-cli fetch: %s\n", failure.c_str());
-        return 1;
-    }
     if (credentialsGiven && server && server->authFlag() == 0) {
         std::fprintf(stderr, "qmere-cli fetch: %s refused the user name or password\n",
                      server->host.c_str());
         return 1;
     }
+    const std::vector<std::string> failures = core.readerPool().runFailures();
+    for (const std::string& failure : failures)
+        std::fprintf(stderr, "qmere-cli fetch: %s\n", failure.c_str());
+    if (!failures.empty()) return 1;
     int unread = 0;
     for (GroupEntry* group : groups)
         if (!group->has(Finished)) ++unread;

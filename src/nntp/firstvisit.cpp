@@ -39,6 +39,7 @@ std::optional<std::int64_t> headerDate(const std::string& header) {
 }  // namespace
 
 std::int64_t FirstVisit::start(GroupEntry& group, std::time_t now) {
+    m_group = &group;
     GroupStats& stats = group.ensureStats();
     const std::int64_t first = stats.first.load();
     const std::int64_t last = stats.last.load();
@@ -83,6 +84,11 @@ std::int64_t FirstVisit::searchByDate(std::int64_t first, std::int64_t last, std
     return best;
 }
 
+void FirstVisit::check() {
+    m_steps.requireConnection();
+    m_steps.stopIfLoginMissing(*m_group);
+}
+
 FirstVisit::Probe FirstVisit::probe(std::int64_t from, std::int64_t to) {
     m_steps.checkStop();
     NNTPConnection& connection = m_steps.connection();
@@ -95,7 +101,7 @@ FirstVisit::Probe FirstVisit::probeHeaders(std::int64_t from, std::int64_t to) {
     NNTPConnection& connection = m_steps.connection();
     const ReplyOutcome asked = connection.requestHeader("Date", from, to);
     if (asked != ReplyOutcome::Ok) {
-        m_steps.requireConnection();
+        check();
         if (asked == ReplyOutcome::NoSuchArticle) return {std::nullopt, to};
         return probeOverview(from, to);
     }
@@ -108,7 +114,7 @@ FirstVisit::Probe FirstVisit::probeHeaders(std::int64_t from, std::int64_t to) {
         if (const auto time = parseNewsDate(header->value))
             probed.found = Dated{header->number, *time};
     }
-    m_steps.requireConnection();
+    check();
     return probed;
 }
 
@@ -116,7 +122,7 @@ FirstVisit::Probe FirstVisit::probeOverview(std::int64_t from, std::int64_t to) 
     NNTPConnection& connection = m_steps.connection();
     const ReplyOutcome asked = connection.requestOverview(from, to);
     if (asked != ReplyOutcome::Ok) {
-        m_steps.requireConnection();
+        check();
         if (asked == ReplyOutcome::NoSuchArticle) return {std::nullopt, to};
         return probeArticles(from, to);
     }
@@ -129,7 +135,7 @@ FirstVisit::Probe FirstVisit::probeOverview(std::int64_t from, std::int64_t to) 
         if (const auto time = parseNewsDate(entry->date))
             probed.found = Dated{entry->number, *time};
     }
-    m_steps.requireConnection();
+    check();
     return probed;
 }
 
@@ -143,13 +149,13 @@ FirstVisit::Probe FirstVisit::probeArticles(std::int64_t from, std::int64_t to) 
     for (std::int64_t n = from; n <= to; ++n) {
         article.reset();
         if (connection.statArticle(std::to_string(n), article) != 0) {
-            m_steps.requireConnection();
+            check();
             continue;
         }
         // The rest of the probes are read past by the HEAD.
         if (connection.fetchHead(std::to_string(n), article) == 0)
             if (const auto time = headerDate(article.header)) return {Dated{n, *time}, n};
-        m_steps.requireConnection();
+        check();
         return {std::nullopt, n};
     }
     return {std::nullopt, to};

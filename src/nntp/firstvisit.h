@@ -42,10 +42,14 @@ class FirstVisit {
     Probe probeHeaders(std::int64_t from, std::int64_t to);
     Probe probeOverview(std::int64_t from, std::int64_t to);
     Probe probeArticles(std::int64_t from, std::int64_t to);
+    // After a probe that was not answered as asked: the connection is still there and the
+    // server wants no login.
+    void check();
 
     RetrievalSteps& m_steps;
     int m_newest;
     int m_days;
+    GroupEntry* m_group = nullptr;  // the group start() works for
 };
 
 }  // namespace qm

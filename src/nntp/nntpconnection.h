@@ -42,9 +42,6 @@ class ServerEntry;
 struct ReaderRunState {
     int ConnectFailureReported = 0;  // the connection failure box was shown this run
     int runningReaders = 0;
-    // The first decoded file of the run that could not be written ("Fail to write PATH
-    // (reason)"); empty when every one was.
-    std::string failure;
     // The disk is full: every reader stops at its next article. Read without the lock.
     std::atomic<bool> stopped{false};
 };

@@ -59,6 +59,7 @@ std::optional<OverviewTurn::Window> OverviewTurn::select(GroupEntry& group, std:
     if (asked == ReplyOutcome::NoSuchArticle) return window;  // no article in the range
     if (asked != ReplyOutcome::Ok) {
         m_steps.requireConnection();
+        m_steps.stopIfLoginMissing(group);
         if (asked != ReplyOutcome::Unsupported) m_steps.log(connection.replyLine());
         return std::nullopt;
     }
@@ -146,6 +147,7 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
             stats.current = item.number;
             continue;
         }
+        m_steps.stopIfLoginMissing(group);
         // Refused for another reason (the reply is logged): nothing is stepped over, the
         // group waits for the next run.
         group.clear(Active);

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "nntp/nntpconnection.h"
@@ -51,9 +52,11 @@ class ReaderPool {
     ReaderRunState& runState() { return m_run; }
     // What the next runs ask beyond the settings; set while no reader runs.
     void setRunOptions(const RunOptions& options) { m_options = options; }
-    // The first decoded file of the last run that could not be written, or empty (see
-    // ReaderRunState::failure).
-    std::string runFailure() const;
+    // Why groups of the last run were left unread though nobody asked to stop (a group folder
+    // that cannot be made, a login the server wants and nobody gave, a decoded file that
+    // could not be written), each reason once; empty for a run that read what it could. Kept
+    // until the next run starts.
+    std::vector<std::string> runFailures() const;
     // Readers that have started and not yet left (under DecodeLock).
     int runningReaders() const;
 
@@ -86,10 +89,12 @@ class ReaderPool {
     // The body of every reader thread.
     void readerProcedure(ReaderThread& reader);
     void cleanUp(ReaderThread& reader);
+    void recordFailures(const std::vector<std::string>& failures);
 
     AppSettings& m_settings;
     Decoder& m_decoder;
-    ReaderRunState m_run;  // guarded by DecodeLock
+    ReaderRunState m_run;                 // guarded by DecodeLock
+    std::vector<std::string> m_failures;  // guarded by DecodeLock
     RunOptions m_options;
     std::atomic<int> m_stopped{1};
     std::vector<std::unique_ptr<ReaderThread>> m_readers;

@@ -53,8 +53,8 @@ int RetrievalLoop::pass() {
         if (!isEligible(*group)) continue;
         m_steps.checkStop();
         if (m_steps.connection().currentGroup() != group && !selectGroup(*group)) continue;
+        if (!prepareGroup(*group)) continue;
         ++passCount;
-        prepareGroup(*group);
         turn(*group, eligible == 1);
         RetrievalSteps::endTurn(m_settings, *group);
     }
@@ -64,7 +64,10 @@ int RetrievalLoop::pass() {
 bool RetrievalLoop::selectGroup(GroupEntry& group) {
     m_steps.requireConnection();
     readLastFile(m_settings, group);
-    if (m_steps.connection().selectGroup(group) != 0) return false;
+    if (m_steps.connection().selectGroup(group) != 0) {
+        m_steps.stopIfLoginMissing(group);
+        return false;
+    }
     positionGroup(group);
     return true;
 }
@@ -81,10 +84,17 @@ void RetrievalLoop::positionGroup(GroupEntry& group) {
         stats.current = first - 1;
 }
 
-void RetrievalLoop::prepareGroup(GroupEntry& group) {
+bool RetrievalLoop::prepareGroup(GroupEntry& group) {
     const std::string directory = groupDirectory(m_settings, group);
-    if (makeDirectories(directory) != 0)
-        m_steps.log("Fail to create data directory " + directory);  // the decoder says the rest
+    if (makeDirectories(directory) != 0) {
+        // Read on, its articles would be marked retrieved and their files lost: they wait
+        // for a run that can keep them.
+        const std::string failure = "Fail to create data directory " + directory;
+        m_steps.log(failure);
+        m_steps.noteFailure(failure);
+        group.clear(Active | InProgress);
+        return false;
+    }
     prepareDayPages(m_settings, group);
     {
         // The visited table is shared by every reader.
@@ -97,6 +107,7 @@ void RetrievalLoop::prepareGroup(GroupEntry& group) {
     m_reader.enterGroup(&group);
     m_steps.article().setGroup(m_settings.dataDirectory, group);
     m_steps.setGroup(group, directory);
+    return true;
 }
 
 void RetrievalLoop::turn(GroupEntry& group, bool onlyGroup) {

@@ -12,6 +12,7 @@
 // reader's group sets; never held across network reads.
 #include <set>
 #include <string>
+#include <vector>
 
 #include "nntp/firstvisit.h"
 #include "nntp/overviewturn.h"
@@ -33,9 +34,13 @@ class RetrievalLoop {
                   SavedArticle& article, ReaderRunState& run, const RunOptions& options);
 
     // Runs passes until one finds no eligible group and nothing new was assigned. Throws
-    // NNTPQuitException on a stop request, on program exit, when the connection is lost and
-    // when the disk is full.
+    // NNTPQuitException on a stop request, on program exit, when the connection is lost,
+    // when the server wants a login that was not given and when the disk is full.
     void run();
+    // Why groups of this run were left unread (a group folder that cannot be made, a login
+    // not given, a file that could not be written), for the run's outcome; empty when
+    // nothing was.
+    const std::vector<std::string>& failures() const { return m_steps.failures(); }
 
   private:
     // One pass over the reader's groups; the number of groups that got a turn.
@@ -45,7 +50,8 @@ class RetrievalLoop {
     // The reading position checked against the server's range: a group never read starts
     // where FirstVisit says, one whose range moved past its position at its first article.
     void positionGroup(GroupEntry& group);
-    void prepareGroup(GroupEntry& group);
+    // False (and the group left out of the run) when its folder cannot be made.
+    bool prepareGroup(GroupEntry& group);
     void turn(GroupEntry& group, bool onlyGroup);
 
     AppSettings& m_settings;

@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/groupentry.h"
 #include "config/locks.h"
 #include "config/results.h"
+#include "config/serverentry.h"
 #include "decode/savedarticle.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
@@ -99,12 +101,11 @@ void RetrievalSteps::outputFailed(GroupEntry& group, const DecodeResult& result)
     const std::string what = result.path + " (" + std::strerror(result.error) + ")";
     log("Fail to write " + what + ": article " + std::to_string(m_article.number) + " of " +
         group.name() + " is fetched again next run");
-    {
-        std::lock_guard lock(DecodeLock);
-        if (m_run.failure.empty()) m_run.failure = "Fail to write " + what;
-        if (result.error == ENOSPC) m_run.stopped = true;
+    noteFailure("Fail to write " + what);
+    if (result.error == ENOSPC) {
+        m_run.stopped = true;
+        throw NNTPQuitException("Retrieval stopped", "the disk is full");
     }
-    if (result.error == ENOSPC) throw NNTPQuitException("Retrieval stopped", "the disk is full");
     // Whatever keeps this file from being written would stop every article after it: the
     // group waits for the next run.
     group.clear(Active);
@@ -113,6 +114,15 @@ void RetrievalSteps::outputFailed(GroupEntry& group, const DecodeResult& result)
 void RetrievalSteps::checkStop() const {
     if (m_reader.abortRequested()) throw NNTPQuitException("Abort reading news.", "");
     if (m_run.stopped.load()) throw NNTPQuitException("Retrieval stopped", "the disk is full");
+}
+
+void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {
+    if (m_connection.replyCode() != 480) return;
+    group.clear(Finished);  // a NEXT refused for the login is no end of the group
+    const ServerEntry* server = m_connection.server();
+    const std::string host = server ? server->host : m_settings.server;
+    noteFailure(host + " asks for a login (user name and password) that was not given");
+    throw NNTPQuitException("Login required", host);
 }
 
 void RetrievalSteps::requireConnection() const {

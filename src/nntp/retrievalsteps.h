@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "decode/decoder.h"
 
@@ -77,6 +79,14 @@ class RetrievalSteps {
     void checkStop() const;
     // Throws when the connection cannot answer any more (cut by the server or a stop).
     void requireConnection() const;
+    // Throws, after noting why, when the last command's 480 still stands: the login the
+    // server asks for was not given or not accepted. Walking on past the 480s would step
+    // over articles, and end groups, that the server only withheld.
+    void stopIfLoginMissing(GroupEntry& group);
+    // Notes why groups of this run were left unread though nobody asked to stop.
+    void noteFailure(std::string failure) { m_failures.push_back(std::move(failure)); }
+    // What was noted, for the run's outcome; empty when nothing was.
+    const std::vector<std::string>& failures() const { return m_failures; }
 
     void log(std::string_view line) const;
 
@@ -90,6 +100,7 @@ class RetrievalSteps {
     SavedArticle& m_article;
     ReaderRunState& m_run;
     DecodeInputs m_inputs;
+    std::vector<std::string> m_failures;
 };
 
 // A group takes part in a pass when it is Active and Selected and not Finished.

@@ -49,6 +49,7 @@ void WalkTurn::run(GroupEntry& group) {
             if (position(group, stepsLeft) == Step::EndTurn) return;
         } else {
             if (connection.nextArticle(article) != 0) {
+                m_steps.stopIfLoginMissing(group);
                 stats.current = article.number;
                 continue;
             }
@@ -72,6 +73,7 @@ WalkTurn::Step WalkTurn::position(GroupEntry& group, int stepsLeft) {
     const int head = connection.fetchHead(text, article);
     if (head == 0) return unread ? takeArticle(group, true, stepsLeft) : Step::Next;
     if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
+    m_steps.stopIfLoginMissing(group);
     // The article there is gone (cancelled, expired) or refused: the server's pointer did not
     // move, so NEXT would start near the group's first article. Go on after it instead.
     if (!findFrom(group, target + 1)) {
@@ -100,6 +102,7 @@ bool WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
             m_steps.checkStop();
             if (connection.statArticle(std::to_string(n), article) == 0) found = n;
             m_steps.requireConnection();
+            m_steps.stopIfLoginMissing(group);
         }
         if (found == 0) {
             stats.current = end;  // no article there: dealt with
@@ -112,6 +115,7 @@ bool WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
         article.reset();
         if (connection.fetchHead(std::to_string(found), article) == 0) return true;
         m_steps.requireConnection();
+        m_steps.stopIfLoginMissing(group);
         stats.current = found;  // refused: stepped over
         start = found + 1;
     }
@@ -174,6 +178,8 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
     if (result != results::Ok) {
         // Cut off: the position stays before the article, which is fetched again next run.
         if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
+        // Withheld, not refused: fetched once the login is given.
+        m_steps.stopIfLoginMissing(group);
         // Filtered, or refused by the server: dealt with. Leaving the position before a
         // refused article would meet it again at every pass, and the group would never move.
         stats.current = number;

@@ -326,8 +326,9 @@ TEST_F(OverviewRetrievalThreads, AFullDiskStopsTheRunAndLosesNothing) {
     startServer();
     useDataFolder("small/data");
     ASSERT_TRUE(runGroupsToEnd(1, {"alt.full"}));
-    EXPECT_NE(m_pool->runFailure().find("No space left on device"), std::string::npos)
-        << m_pool->runFailure();
+    ASSERT_EQ(m_pool->runFailures().size(), 1u);
+    EXPECT_NE(m_pool->runFailures()[0].find("No space left on device"), std::string::npos)
+        << m_pool->runFailures()[0];
     EXPECT_TRUE(m_frontend.logContains("Retrieval stopped - the disk is full"));
     const std::int64_t last = std::stoll(m_dir.read("small/data/alt.full/Last"));
     ASSERT_GE(last, 1);
@@ -351,7 +352,7 @@ TEST_F(OverviewRetrievalThreads, AFullDiskStopsTheRunAndLosesNothing) {
         << std::strerror(errno);
     m_server->clearCommands();
     ASSERT_TRUE(runGroupsToEnd(1, {"alt.full"}));
-    EXPECT_EQ(m_pool->runFailure(), "");
+    EXPECT_TRUE(m_pool->runFailures().empty());
     EXPECT_EQ(fetched().front(), last + 1);
     for (int n = 1; n <= 12; ++n) {
         const std::string name = "f" + std::to_string(n) + ".jpg";
