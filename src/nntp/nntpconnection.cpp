@@ -185,10 +185,8 @@ void NNTPConnection::readCapabilities() {
     m_truncated = false;
     std::string_view line;
     while (readDataLine(line)) m_capabilities.addLine(line);
-    if (m_capabilities.over) m_overview = Overview::Over;
     // A server that lists what it can do and no OVER has no overview.
-    else
-        m_overview = Overview::None;
+    m_overview = m_capabilities.over ? Overview::Over : Overview::None;
 }
 
 void NNTPConnection::startCompression() {
