@@ -226,11 +226,11 @@ XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/share" "$cli" config "First 
 fetch_in "$home" "$work/cut1" --server "127.0.0.1:$relay_port" "$cut" &
 fetch_pid=$!
 for _ in $(seq 300); do
-    [ "$(grep -c '^Decoded file' "$work/cut1.out" 2>/dev/null)" -ge 20 ] && break
+    decoded=$(grep -c '^Decoded file' "$work/cut1.out" 2>/dev/null)
+    [ "${decoded:-0}" -ge 20 ] && break
     sleep 0.1
 done
-kill -9 "$relay_pid"
-wait "$relay_pid" 2>/dev/null
+{ kill -9 "$relay_pid" && wait "$relay_pid"; } 2>/dev/null
 wait "$fetch_pid"
 first_status=$?
 last1=$(cat "$home/share/qmere/$cut/Last" 2>/dev/null || echo 0)
