@@ -31,6 +31,11 @@ struct ConfigValues {
     int freeAlert = 500;        // "Free Alert": megabytes
     int skipShort = 0;          // "Skip short"
     int skipLimit = 500;        // "Skip limit": lines
+    // Keys the project adds (the README lists them):
+    int firstVisit = 1000;   // "First visit": a never-read group starts with its newest N
+                             // articles; 0: with its first
+    int firstVisitDays = 0;  // "First visit days": ...or with those of the last D days; 0: off
+    int compress = 0;        // "Compress": COMPRESS DEFLATE where the server offers it
 
     bool operator==(const ConfigValues&) const = default;
 };

@@ -7,7 +7,6 @@
 #include <string>
 #include <thread>
 
-#include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
 #include "config/groupentry.h"
@@ -105,6 +104,7 @@ void ReaderPool::startRun() {
     {
         std::lock_guard lock(DecodeLock);
         m_run.ConnectFailureReported = 0;
+        m_run.stopped = false;
         m_failures.clear();
     }
     ServerEntry* server = m_settings.currentServer();
@@ -203,7 +203,7 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
     for (;;) {
         article.reset();
         bool completed = false;
-        RetrievalLoop loop(m_settings, m_decoder, reader, article);
+        RetrievalLoop loop(m_settings, m_decoder, reader, article, m_run, m_options);
         try {
             NNTPConnection& connection = reader.connection();
             if (connection.state() != NNTPConnection::Ready) {
@@ -254,8 +254,7 @@ void ReaderPool::recordFailures(const std::vector<std::string>& failures) {
 
 void ReaderPool::cleanUp(ReaderThread& reader) {
     if (GroupEntry* group = reader.currentGroup()) {
-        writeLastFile(m_settings, *group);
-        savePictureList(m_settings, *group);
+        RetrievalSteps::endTurn(m_settings, *group);
         if (GroupStats* stats = group->stats()) stats->articleInProgress = nullptr;
         reader.enterGroup(nullptr);
     }

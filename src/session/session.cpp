@@ -89,6 +89,9 @@ void Session::applyNow(const ConfigValues& values, Applied& applied) {
     s.freeAlert = values.freeAlert;
     s.skipShort = values.skipShort;
     s.skipLimit = values.skipLimit;
+    s.firstVisit = values.firstVisit;
+    s.firstVisitDays = values.firstVisitDays;
+    s.compress = values.compress;
     if (values.dataDirectory == s.dataDirectory) return;
     {
         // The duplicate history belongs to its data directory: the old one keeps it, the new
@@ -168,10 +171,11 @@ GroupFetchThread& Session::groupFetch() {
     return *m_groupFetch;
 }
 
-int Session::startRun(const GroupTable& groups) {
+int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;
     ReaderPool& pool = readerPool();
+    pool.setRunOptions(options);
     pool.distribute(groups);
     pool.setServer(server);
     pool.startRun();

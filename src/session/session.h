@@ -26,6 +26,7 @@
 #include "config/appsettings.h"
 #include "config/configvalues.h"
 #include "decode/decoder.h"
+#include "nntp/retrievalsteps.h"
 #include "platform/file.h"
 
 namespace qm {
@@ -120,9 +121,10 @@ class Session {
     ReaderPool& readerPool(std::optional<int> readers = {});
     // The group-list worker, created on first use.
     GroupFetchThread& groupFetch();
-    // Hands groups to the readers and starts them with the server in use. -1 when there is
-    // no such server (nothing starts).
-    int startRun(const GroupTable& groups);
+    // Hands groups to the readers and starts them with the server in use, with what the run
+    // asks beyond the settings (the command line's --newest, --since, --no-overview). -1
+    // when there is no such server (nothing starts).
+    int startRun(const GroupTable& groups, const RunOptions& options = {});
     bool runActive() const { return m_runActive; }
     // Asks every reader to stop; never waits.
     void requestStop();

@@ -4,13 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "support/clirunner.h"
+#include "support/encoders.h"
 #include "support/tempdir.h"
 #include "support/tlstestbed.h"
 
@@ -65,7 +72,7 @@ TEST_F(FetchCommand, UuencodedAndMimePicturesEndUpDecodedInNewsDat) {
     r = run({"fetch", "--server", server, "alt.pics"});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const std::string& command : m_server->commands())
-        EXPECT_FALSE(command.starts_with("BODY")) << command;
+        EXPECT_FALSE(command.starts_with("BODY") || command.starts_with("ARTICLE")) << command;
 }
 
 TEST_F(FetchCommand, CredentialsAreStoredAndARefusalFailsTheRun) {
@@ -182,10 +189,36 @@ TEST_F(FetchCommand, UsageErrorsExitWithTwo) {
                                                {"fetch", "--server", "h", "--user", "u", "g"},
                                                {"fetch", "--server", "h", "--threads", "x", "g"},
                                                {"fetch", "--server", "h:70000", "g"},
-                                               {"fetch", "--server", "h:abc", "g"}}) {
+                                               {"fetch", "--server", "h:abc", "g"},
+                                               {"fetch", "--server", "h", "--newest", "-1", "g"},
+                                               {"fetch", "--server", "h", "--since", "x", "g"},
+                                               {"fetch", "--server", "h", "--since"}}) {
         EXPECT_EQ(run(args).status, 2) << args.size();
     }
     EXPECT_EQ(run({"fetch", "--help"}).status, 0);
+}
+
+// The data folder on a file system that fills up: the run stops, says why, and fails.
+TEST_F(FetchCommand, AFullDiskFailsTheRunWithItsReason) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const std::string data = m_dir.file("data/qmere");
+    ASSERT_EQ(makeDirectories(data), 0);
+    if (::mount("tmpfs", data.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{data};
+    for (int n = 1; n <= 12; ++n) {
+        const std::string name = "f" + std::to_string(n) + ".jpg";
+        newsd::writeSpoolArticle(m_options.spool, "alt.full", n,
+                                 "Subject: " + name + "\nMessage-ID: <" + std::to_string(n) + "@f>",
+                                 uuencodeBody(std::string(150000, static_cast<char>(n)), name));
+    }
+    CliRun r = run({"fetch", "--server", serverArgument(), "alt.full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Retrieval stopped - the disk is full"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -36,6 +36,24 @@ class DialogsTest : public QObject {
         QCOMPARE(catcher.texts(), QStringList{"Please enter an integer."});
     }
 
+    void firstVisitAndCompressionAreEditedWithTheRangesOfTheTable() {
+        ConfigValues values;
+        values.firstVisit = 250;
+        ConfigDialog dialog(values, {});
+        auto* newest = dialog.findChild<QSpinBox*>("firstVisitSpin");
+        auto* days = dialog.findChild<QSpinBox*>("firstVisitDaysSpin");
+        QCOMPARE(newest->value(), 250);
+        QCOMPARE(days->maximum(), 36500);
+        newest->setValue(0);
+        days->setValue(7);
+        dialog.findChild<QCheckBox*>("compressCheck")->setChecked(true);
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.values().firstVisit, 0);
+        QCOMPARE(dialog.values().firstVisitDays, 7);
+        QCOMPARE(dialog.values().compress, 1);
+    }
+
     void serverListShowsOneLinePerHostAndCancelRestores() {
         GuiProgram p;
         ServersDialog dialog(p.settings);

@@ -50,7 +50,7 @@ TEST_F(GroupFetchThreads, AnIncompleteFileIsCompletedFromListWithoutDuplicates) 
     ASSERT_TRUE(
         writeFileAtomic(joinPath(settings().groupListDirectory(), "Groups"), "alt.a\nalt.b\n"));
     EXPECT_EQ(fetch(), (Lines{"alt.a", "alt.b", "alt.c"}));
-    EXPECT_EQ(m_server->commands(), (Lines{"LIST", "QUIT"}));
+    EXPECT_EQ(m_server->commands(), (Lines{"CAPABILITIES", "LIST", "QUIT"}));
     EXPECT_EQ(groupsFile(), "alt.c\nalt.b\nalt.a\n.\n");
     EXPECT_TRUE(m_frontend.logContains("....retrieving LIST of groups..."));
     EXPECT_TRUE(m_frontend.logContains("Connection to NNTP server closed."));
@@ -122,7 +122,7 @@ TEST_F(GroupFetchThreads, ARefusedOrCutOffListIsNotSavedAndTheNextRequestAsksAga
     startServer();
     m_frontend.clear();
     EXPECT_EQ(fetch(), (Lines{"alt.a", "alt.b", "alt.c"}));
-    EXPECT_EQ(m_server->commands(), (Lines{"LIST", "QUIT"}));
+    EXPECT_EQ(m_server->commands(), (Lines{"CAPABILITIES", "LIST", "QUIT"}));
     EXPECT_EQ(groupsFile(), "alt.c\nalt.b\nalt.a\n.\n");
     EXPECT_TRUE(m_frontend.messages().empty());
 }

@@ -34,7 +34,10 @@ TEST(MakeDirectories, CreatesEveryLevelAndStopsAtAFile) {
 TEST(VolumeFreeKB, MeasuresTheNearestExistingFolder) {
     test::TempDir dir;
     EXPECT_GT(volumeFreeKB(dir.path()), 0);
-    EXPECT_EQ(volumeFreeKB(dir.file("not/yet/there")), volumeFreeKB(dir.path()));
+    // The disk is shared with other work, so its free space moves between two calls.
+    const double tolerance = 1024.0 * 1024.0; // 1 GiB in KB
+    EXPECT_NEAR(double(volumeFreeKB(dir.file("not/yet/there"))), double(volumeFreeKB(dir.path())),
+                tolerance);
 }
 
 TEST(WriteFileAtomic, ReplacesTheFileAndLeavesNoTemporary) {

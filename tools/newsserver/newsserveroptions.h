@@ -25,7 +25,7 @@ struct NewsServerOptions {
     std::optional<int> refuseList;              // LIST answered with this code
     std::optional<std::uint64_t> cutListAfter;  // close after this many LIST data lines
     bool threeNumberGroup = false;              // "211 count first last", without the name
-    std::optional<std::uint64_t> refuseHead;    // HEAD of this article answered 423
+    std::optional<std::uint64_t> refuseHead;    // HEAD and ARTICLE of this article answered 423
     std::optional<std::uint64_t> cutBodyAfter;  // close after this many BODY/ARTICLE body lines
     std::optional<std::uint64_t> silentAfter;   // after this many commands, read but never answer
     int lineDelayMs = 0;                        // pause before every data line

@@ -187,7 +187,9 @@ std::optional<NewsSession::Target> NewsSession::resolve(std::string_view args) {
 NewsSession::Next NewsSession::retrieve(Retrieve kind, std::string_view args) {
     auto target = resolve(args);
     if (!target) return Next::Continue;
-    bool refused = kind == Retrieve::Head && m_options.refuseHead == target->number;
+    // The header is refused with the article: HEAD and ARTICLE alike.
+    bool refused = (kind == Retrieve::Head || kind == Retrieve::Article) &&
+                   m_options.refuseHead == target->number;
     auto article = refused ? nullptr : m_spool.readArticle(target->group, target->number);
     if (!article) {
         reply(target->byMessageId ? "430 No article with that message-id"
