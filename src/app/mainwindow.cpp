@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -37,6 +38,7 @@ namespace {
 
 constexpr int StartupDelayMs = 500;
 constexpr int FreeSpaceIntervalMs = 10000;
+constexpr int TotalsIntervalMs = 1000;
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text) {
     auto* b = new QPushButton(text, parent);
@@ -56,6 +58,7 @@ MainWindow::MainWindow(Session& session, QtFrontend& frontend)
     setWindowIcon(programIcon());
     buildUi();
     buildMenus();
+    buildStatusBar();
     connectSignals();
     m_frontend.setWindow(this);
     loadState();
@@ -225,6 +228,13 @@ void MainWindow::buildMenus() {
     updateMenus();
 }
 
+void MainWindow::buildStatusBar() {
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    m_totalsLabel = new QLabel(statusBar());
+    m_totalsLabel->setObjectName(QStringLiteral("runTotals"));
+    statusBar()->addWidget(m_totalsLabel, 1);
+}
+
 void MainWindow::connectSignals() {
     auto click = [this](const char* name, void (MainWindow::*slot)()) {
         connect(findChild<QPushButton*>(QLatin1String(name)), &QPushButton::clicked, this, slot);
@@ -256,6 +266,8 @@ void MainWindow::connectSignals() {
     });
     m_freeSpaceTimer.setInterval(FreeSpaceIntervalMs);
     connect(&m_freeSpaceTimer, &QTimer::timeout, this, &MainWindow::freeSpaceTick);
+    m_totalsTimer.setInterval(TotalsIntervalMs);
+    connect(&m_totalsTimer, &QTimer::timeout, this, &MainWindow::showTotals);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

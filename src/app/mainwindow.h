@@ -12,12 +12,15 @@
 #include <functional>
 #include <memory>
 
+#include "app/desktopnotifier.h"
 #include "app/qtfrontend.h"
 #include "app/runcontroller.h"
+#include "app/runtotals.h"
 #include "config/regexpattern.h"
 
 class QAction;
 class QComboBox;
+class QLabel;
 class QListView;
 class QPushButton;
 class QTreeView;
@@ -108,6 +111,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QWidget* buildGroupLists();
     QWidget* buildBottomRow();
     void buildMenus();
+    void buildStatusBar();
     void connectSignals();
     void loadState();
     void fillServerBox();
@@ -117,6 +121,11 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void shutdown();
     void startRun();
     void runStateChanged(RunController::State state);
+    // The status bar's live totals of the run (the timer's action).
+    void showTotals();
+    // The run has ended: its totals in the status bar, a summary line in the log, and a
+    // desktop notification when the window is not the active one.
+    void runEnded();
     // A stop or the exit is under way: a prompt for a worker is answered "no".
     bool stopping() const;
     void freeSpaceTick();
@@ -141,6 +150,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QListView* m_log = nullptr;
     LogModel* m_logModel = nullptr;
     ActivityIndicator* m_activity = nullptr;
+    QLabel* m_totalsLabel = nullptr;
     QAction* m_showAllAction = nullptr;
     QAction* m_showSubscribedAction = nullptr;
     QAction* m_searchAction = nullptr;
@@ -149,6 +159,9 @@ class MainWindow : public QMainWindow, public FrontendWindow {
 
     QTimer m_startupTimer;    // once, 500 ms after creation
     QTimer m_freeSpaceTimer;  // every 10 s while a run is on
+    QTimer m_totalsTimer;     // the status bar's totals, every second while a run is on
+    RunTotals m_totals;
+    DesktopNotifier m_notifier;
 
     std::function<void(const QString&, bool)> m_opener;
     std::string m_serverText;  // the server box's text as last committed

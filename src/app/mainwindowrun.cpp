@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -112,6 +113,9 @@ void MainWindow::runStateChanged(RunController::State state) {
         case RunController::State::Running:
             m_getButton->setText(QStringLiteral("Stop pictures!"));
             m_activity->play();
+            m_totals.start(m_settings.selectedGroups);
+            m_totalsTimer.start();
+            showTotals();
             break;
         case RunController::State::Stopping:
             // Until every reader has left, a press would have nothing to do.
@@ -128,8 +132,40 @@ void MainWindow::runStateChanged(RunController::State state) {
             m_freeSpaceTimer.stop();
             m_activity->stop();
             m_serverBox->setEnabled(true);
+            // A run that was on has ended (at the exit the window closes instead).
+            if (m_totalsTimer.isActive() && state == RunController::State::Idle) runEnded();
+            m_totalsTimer.stop();
             break;
     }
+}
+
+void MainWindow::showTotals() {
+    const RunTotals::Figures f = m_totals.sample(m_settings.selectedGroups);
+    constexpr double MB = 1024.0 * 1024.0;
+    QString text = QStringLiteral("Articles: %1   Pictures: %2   %3 MB")
+                       .arg(f.articles)
+                       .arg(f.pictures)
+                       .arg(static_cast<double>(f.bytes) / MB, 0, 'f', 1);
+    if (running()) text += QStringLiteral("   %1 MB/s").arg(f.bytesPerSecond / MB, 0, 'f', 2);
+    m_totalsLabel->setText(text);
+}
+
+void MainWindow::runEnded() {
+    showTotals();
+    const RunTotals::Figures f = m_totals.sample(m_settings.selectedGroups);
+    auto count = [](std::int64_t n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    logLine(QStringLiteral("Run ended: %1, %2, %3, %4 in %5 s")
+                .arg(count(f.groups, "group", "groups"), count(f.articles, "article", "articles"),
+                     count(f.pictures, "picture", "pictures"), count(f.bytes, "byte", "bytes"))
+                .arg(f.seconds, 0, 'f', 1));
+    // Someone who looked away learns that the run is over.
+    if (!isActiveWindow())
+        m_notifier.notify(QStringLiteral("Run finished"), count(f.pictures, "picture", "pictures") +
+                                                              QStringLiteral(" came in from ") +
+                                                              count(f.groups, "group", "groups") +
+                                                              QLatin1Char('.'));
 }
 
 bool MainWindow::stopping() const {

@@ -1,0 +1,167 @@
+// The main window as a desktop program: a notification when a run ends while the user looks
+// elsewhere, on a private session bus with a stand-in notification service.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "config/locks.h"
+#include "guiprogram.h"
+
+namespace qm::test {
+
+namespace {
+
+// A session bus of the test's own (dbus-daemon, no services to start on demand), named by
+// DBUS_SESSION_BUS_ADDRESS while it lives.
+class PrivateBus {
+  public:
+    PrivateBus() : m_oldAddress(qgetenv("DBUS_SESSION_BUS_ADDRESS")) {
+        const QString config = m_dir.filePath("bus.conf");
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly)) return;
+        file.write(QStringLiteral(
+                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                       "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                       "busconfig.dtd\"><busconfig><type>session</type>"
+                       "<listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                       "<policy context=\"default\"><allow send_destination=\"*\" "
+                       "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                       "</policy></busconfig>")
+                       .arg(m_dir.path())
+                       .toUtf8());
+        file.close();
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address")});
+        if (!m_daemon.waitForStarted(5000)) return;
+        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(5000)) {
+        }
+        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+    }
+    ~PrivateBus() {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_oldAddress);
+        m_daemon.terminate();
+        m_daemon.waitForFinished(5000);
+    }
+    bool up() const { return !m_address.isEmpty(); }
+
+  private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldAddress;
+    QProcess m_daemon;
+    QString m_address;
+};
+
+// The stand-in notification service on the current bus; what it was sent, a line each.
+class FakeNotifications {
+  public:
+    FakeNotifications() {
+        m_process.start(QStringLiteral(QM_FAKE_NOTIFICATIONS), {m_dir.filePath("sent")});
+        m_process.waitForReadyRead(10000);
+        m_ready = m_process.readLine().trimmed() == "ready";
+    }
+    ~FakeNotifications() { stop(); }
+    void stop() {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    bool ready() const { return m_ready; }
+    QStringList sent() const {
+        QFile file(m_dir.filePath("sent"));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+  private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    bool m_ready = false;
+};
+
+}  // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+  private:
+    // Runs the window over one group to the end, with the window active or not.
+    static void runGroup(GuiProgram& p, const char* name, bool active) {
+        GroupEntry* g = p.settings.allGroups.find(name);
+        if (!g) {
+            g = &p.settings.newGroup(name);
+            p.settings.allGroups.add(*g);
+        }
+        p.window->addToSelected(*g);
+        p.settings.select(*g);
+        QWidget other;  // takes the focus away from the window
+        if (active) {
+            p.window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(p.window.get()));
+        } else {
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+        }
+        p.window->getPictures();
+        QVERIFY(
+            waitUntil([&] { return p.window->runState() == RunController::State::Idle; }, 60000));
+    }
+
+  private slots:
+    void init() { ProgramExiting.store(false); }
+
+    void aRunThatEndsUnseenIsAnnouncedOnTheDesktop() {
+        PrivateBus bus;
+        QVERIFY(bus.up());
+        FakeNotifications service;
+        QVERIFY(service.ready());
+        ModalCatcher catcher;
+        GuiProgram p;
+        p.chooseServer();
+        p.window->commitServerBox();
+        runGroup(p, "alt.binaries.pictures.test", true);  // watched: nothing to announce
+        runGroup(p, "alt.pictures.demo", false);  // the first group again, and this one
+        const int pictures = p.settings.allGroups.find("alt.pictures.demo")->stats()->decoded;
+        QVERIFY(pictures > 0);
+        const QString expected =
+            QStringLiteral("Quillmere\tRun finished\t%1 pictures came in from 2 groups.")
+                .arg(pictures);
+        QVERIFY(waitUntil([&] { return !service.sent().isEmpty(); }, 10000));
+        QCOMPARE(service.sent(), QStringList{expected});
+        QVERIFY(catcher.texts().isEmpty());
+        p.window->exitProgram();
+    }
+
+    void noServiceAndNoBusAreNoError() {
+        ModalCatcher catcher;
+        {
+            PrivateBus bus;  // a bus, but nobody there to show notifications
+            QVERIFY(bus.up());
+            GuiProgram p;
+            p.chooseServer();
+            p.window->commitServerBox();
+            runGroup(p, "alt.pictures.demo", false);
+            p.window->exitProgram();
+        }
+        const QByteArray old = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/qmere-test-bus");
+        {
+            GuiProgram p;
+            p.chooseServer();
+            p.window->commitServerBox();
+            runGroup(p, "alt.pictures.demo", false);
+            p.window->exitProgram();
+        }
+        qputenv("DBUS_SESSION_BUS_ADDRESS", old);
+        QVERIFY(catcher.texts().isEmpty());
+    }
+};
+
+static RegisterGuiTest registerDesktop("DesktopTest",
+                                       [] { return std::make_unique<DesktopTest>(); });
+
+}  // namespace qm::test
+
+#include "desktop_test.moc"
