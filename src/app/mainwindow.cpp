@@ -26,6 +26,7 @@
 #include "config/appsettings.h"
 #include "dialogs/embossedbutton.h"
 #include "dialogs/groupicons.h"
+#include "dialogs/launcher.h"
 #include "dialogs/tipdialog.h"
 #include "nntp/groupfetchthread.h"
 #include "nntp/readerpool.h"
@@ -52,7 +53,8 @@ MainWindow::MainWindow(Session& session, QtFrontend& frontend)
     : m_session(session),
       m_settings(session.settings()),
       m_frontend(frontend),
-      m_run(new RunController(session, this)) {
+      m_run(new RunController(session, this)),
+      m_launcher(new Launcher([this](const QString& line) { logLine(line); }, this)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Quillmere"));
     setWindowIcon(programIcon());

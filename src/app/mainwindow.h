@@ -33,6 +33,7 @@ class ActivityIndicator;
 class AppSettings;
 class AvailableGroupsModel;
 class GroupTable;
+class Launcher;
 class LogModel;
 class Session;
 
@@ -80,7 +81,8 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     // Opens the file of a log line beginning with "Decoded file ".
     void openLogLine(const QString& line);
 
-    // How files, folders and pages are opened (xdg-open by default); tests replace it.
+    // How files, folders and pages are opened (the browser or xdg-open by default, a failure
+    // to start or an error exit said in the log); tests replace it.
     void setOpener(std::function<void(const QString& target, bool asPage)> opener);
 
     bool running() const { return m_run->state() == RunController::State::Running; }
@@ -150,6 +152,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QListView* m_log = nullptr;
     LogModel* m_logModel = nullptr;
     ActivityIndicator* m_activity = nullptr;
+    Launcher* m_launcher = nullptr;
     QLabel* m_totalsLabel = nullptr;
     QAction* m_showAllAction = nullptr;
     QAction* m_showSubscribedAction = nullptr;

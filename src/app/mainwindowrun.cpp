@@ -3,13 +3,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QTreeWidget>
-#include <QUrl>
 
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
@@ -21,6 +18,7 @@
 #include "config/locks.h"
 #include "dialogs/authdialog.h"
 #include "dialogs/groupicons.h"
+#include "dialogs/launcher.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"
 #include "session/session.h"
@@ -304,9 +302,9 @@ void MainWindow::openPath(const std::string& path, bool asPage) {
     if (m_opener) {
         m_opener(target, asPage);
     } else if (asPage && !m_settings.resolveBrowser().empty()) {
-        QProcess::startDetached(QString::fromStdString(m_settings.browser), {target});
+        m_launcher->start({QString::fromStdString(m_settings.browser), target});
     } else {
-        QDesktopServices::openUrl(asPage ? QUrl(target) : QUrl::fromLocalFile(target));
+        m_launcher->start({QStringLiteral("xdg-open"), target});
     }
 }
 

@@ -18,8 +18,10 @@
 #include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
+#include "config/frontend.h"
 #include "config/locks.h"
 #include "decode/outputnames.h"
+#include "dialogs/launcher.h"
 #include "dialogs/sortablelist.h"
 #include "dialogs/viewerpane.h"
 #include "platform/paths.h"
@@ -133,6 +135,13 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     m_pathLabel->setObjectName(QStringLiteral("pathLabel"));
     m_pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_pane = new ViewerPane(this);
+    // What the pane cannot show goes to the desktop; a failure is said in the main log.
+    auto* launcher = new Launcher(
+        [this](const QString& line) { m_session.frontend().appendLog(line.toStdString()); }, this);
+    m_pane->setOpener([launcher](const QUrl& url) {
+        launcher->start(
+            {QStringLiteral("xdg-open"), url.isLocalFile() ? url.toLocalFile() : url.toString()});
+    });
 
     connect(view, &QPushButton::clicked, this, &FileManager::viewSelected);
     connect(next, &QPushButton::clicked, this, &FileManager::viewNext);

@@ -1,11 +1,15 @@
-// The main window as a desktop program: a notification when a run ends while the user looks
-// elsewhere, on a private session bus with a stand-in notification service.
+// The main window as a desktop program: launches of the browser and xdg-open that fail are
+// said in the log; a notification when a run ends while the user looks elsewhere, on a
+// private session bus with a stand-in notification service.
 #include <QDir>
 #include <QFile>
+#include <QListView>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
+#include "catalog/pictureview.h"
 #include "config/locks.h"
 #include "guiprogram.h"
 
@@ -109,8 +113,62 @@ class DesktopTest : public QObject {
             waitUntil([&] { return p.window->runState() == RunController::State::Idle; }, 60000));
     }
 
+    static QStringList logLines(GuiProgram& p, const QString& prefix) {
+        QCoreApplication::processEvents();  // the log takes its lines in batches
+        QStringList lines;
+        QAbstractItemModel* log = p.window->findChild<QListView*>("logList")->model();
+        for (int row = 0; row < log->rowCount(); ++row)
+            if (log->index(row, 0).data().toString().startsWith(prefix))
+                lines << log->index(row, 0).data().toString();
+        return lines;
+    }
+
   private slots:
     void init() { ProgramExiting.store(false); }
+
+    void launchesThatFailAreSaidInTheLogWithTheirCommand() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        p.window->setOpener({});  // the real browser and xdg-open
+        GroupEntry& g = p.settings.newGroup("alt.pictures.demo");
+        p.window->addToSelected(g);
+        p.window->findChild<QTreeWidget*>("selectedList")->topLevelItem(0)->setSelected(true);
+        const QString page =
+            QString::fromStdString(fileUrl(joinPath(p.session.groupFolder(g), "index.html")));
+
+        p.settings.browser = "/nonexistent/browser";
+        p.window->browseGroup();
+        QCOMPARE(logLines(p, "Could not start"),
+                 QStringList{"Could not start /nonexistent/browser " + page +
+                             ": No such file or directory"});
+        p.settings.browser = "/bin/false";
+        p.window->browseGroup();
+        QVERIFY(waitUntil([&] { return !logLines(p, "/bin/false").isEmpty(); }, 10000));
+        QCOMPARE(logLines(p, "/bin/false"),
+                 QStringList{"/bin/false " + page + " failed (exit status 1)"});
+
+        // xdg-open that cannot do it (a stand-in on PATH), and none at all.
+        QTemporaryDir bin;
+        QFile fake(bin.filePath("xdg-open"));
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write("#!/bin/sh\nexit 4\n");
+        fake.close();
+        fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toUtf8());
+        const QString folder = QString::fromStdString(p.session.groupFolder(g));
+        p.window->exploreGroup();
+        QVERIFY(waitUntil([&] { return !logLines(p, "xdg-open").isEmpty(); }, 10000));
+        QVERIFY(fake.remove());
+        p.window->exploreGroup();
+        qputenv("PATH", path);
+        QCOMPARE(logLines(p, "xdg-open"),
+                 QStringList{"xdg-open " + folder + " failed (exit status 4)"});
+        QCOMPARE(logLines(p, "Could not start xdg-open"),
+                 QStringList{"Could not start xdg-open " + folder + ": No such file or directory"});
+        QVERIFY(catcher.texts().isEmpty());
+        p.window->exitProgram();
+    }
 
     void aRunThatEndsUnseenIsAnnouncedOnTheDesktop() {
         PrivateBus bus;
@@ -122,7 +180,7 @@ class DesktopTest : public QObject {
         p.chooseServer();
         p.window->commitServerBox();
         runGroup(p, "alt.binaries.pictures.test", true);  // watched: nothing to announce
-        runGroup(p, "alt.pictures.demo", false);  // the first group again, and this one
+        runGroup(p, "alt.pictures.demo", false);          // the first group again, and this one
         const int pictures = p.settings.allGroups.find("alt.pictures.demo")->stats()->decoded;
         QVERIFY(pictures > 0);
         const QString expected =
