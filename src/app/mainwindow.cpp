@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTreeView>
@@ -66,7 +68,7 @@ MainWindow::MainWindow(Session& session, QtFrontend& frontend)
     loadState();
     m_startupTimer.setSingleShot(true);
     m_startupTimer.start(StartupDelayMs);
-    resize(900, 640);
+    restoreWindowState();
 }
 
 MainWindow::~MainWindow() {
@@ -82,6 +84,7 @@ void MainWindow::buildUi() {
     layout->addWidget(buildServerRow());
     auto* split = new QSplitter(Qt::Vertical, central);
     split->setObjectName(QStringLiteral("mainSplitter"));
+    m_mainSplitter = split;
     split->addWidget(buildGroupLists());
     m_logModel = new LogModel(this);
     m_log = new QListView(split);
@@ -123,9 +126,9 @@ QWidget* MainWindow::buildServerRow() {
 }
 
 QWidget* MainWindow::buildGroupLists() {
-    auto* lists = new QWidget(this);
-    auto* layout = new QHBoxLayout(lists);
-    layout->setContentsMargins(0, 0, 0, 0);
+    m_listsSplitter = new QSplitter(Qt::Horizontal, this);
+    m_listsSplitter->setObjectName(QStringLiteral("listsSplitter"));
+    QSplitter* lists = m_listsSplitter;
 
     m_availableModel = new AvailableGroupsModel(this);
     m_availableModel->setIcons(groupIcon(GroupIcon::NotSubscribed),
@@ -140,14 +143,17 @@ QWidget* MainWindow::buildGroupLists() {
     m_available->header()->setSectionsClickable(true);
     m_available->header()->setStretchLastSection(true);
 
-    auto* middle = new QVBoxLayout;
+    auto* buttons = new QWidget(lists);
+    buttons->setObjectName(QStringLiteral("groupButtons"));
+    auto* middle = new QVBoxLayout(buttons);
     middle->addStretch();
     for (auto [name, text] : {std::pair{"subscribeButton", "Subscribe"},
                               {"unsubscribeButton", "Unsubscribe"},
                               {"selectButton", "Select >>"},
                               {"removeButton", "<< Remove"}})
-        middle->addWidget(button(lists, name, QString::fromLatin1(text)));
+        middle->addWidget(button(buttons, name, QString::fromLatin1(text)));
     middle->addStretch();
+    buttons->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
 
     m_selected = new QTreeWidget(lists);
     m_selected->setObjectName(QStringLiteral("selectedList"));
@@ -162,9 +168,13 @@ QWidget* MainWindow::buildGroupLists() {
     m_selected->setColumnWidth(1, 70);
     m_selected->installEventFilter(this);
 
-    layout->addWidget(m_available, 2);
-    layout->addLayout(middle);
-    layout->addWidget(m_selected, 3);
+    lists->addWidget(m_available);
+    lists->addWidget(buttons);
+    lists->addWidget(m_selected);
+    lists->setCollapsible(1, false);
+    lists->setStretchFactor(0, 2);
+    lists->setStretchFactor(1, 0);
+    lists->setStretchFactor(2, 3);
     return lists;
 }
 
@@ -296,6 +306,54 @@ void MainWindow::loadState() {
                            ? server->host
                            : server->host + " " + std::to_string(server->port);
     fillServerBox();
+}
+
+void MainWindow::restoreWindowState() {
+    m_restored = loadWindowState(m_settings.profile());
+    resize(m_restored.size.isEmpty() ? QSize(900, 640) : m_restored.size);
+    if (m_restored.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_restoredApplied) return;
+    m_restoredApplied = true;
+    applyLaidOutState();
+}
+
+void MainWindow::applyLaidOutState() {
+    // Splitters share out the room they have: it must be there first.
+    centralWidget()->layout()->activate();
+    if (!m_restored.mainSplitter.isEmpty()) m_mainSplitter->setSizes(m_restored.mainSplitter);
+    if (!m_restored.listsSplitter.isEmpty()) m_listsSplitter->setSizes(m_restored.listsSplitter);
+    for (int c = 0; c < m_restored.groupColumns.size(); ++c)
+        m_selected->setColumnWidth(c, m_restored.groupColumns[c]);
+    fitGroupColumn();
+}
+
+void MainWindow::saveWindowState() {
+    WindowState state;
+    state.maximized = isMaximized();
+    state.size = state.maximized && normalGeometry().isValid() ? normalGeometry().size() : size();
+    state.mainSplitter = m_mainSplitter->sizes();
+    state.listsSplitter = m_listsSplitter->sizes();
+    for (int c = 0; c < m_selected->columnCount(); ++c)
+        state.groupColumns << m_selected->columnWidth(c);
+    (void)qm::saveWindowState(m_settings.profile(), state);  // a failure costs only the looks
+}
+
+void MainWindow::fitGroupColumn() {
+    int needed = m_selected->header()->sectionSizeHint(0);
+    const QFontMetrics metrics = m_selected->fontMetrics();
+    for (int i = 0; i < m_selected->topLevelItemCount(); ++i)
+        needed = std::max(needed, metrics.horizontalAdvance(m_selected->topLevelItem(i)->text(0)) +
+                                      m_selected->iconSize().width() +
+                                      3 * metrics.averageCharWidth() + m_selected->indentation());
+    // "Images" keeps its width, and the paths of "Folder" keep a little room.
+    const int room = m_selected->viewport()->width() - m_selected->columnWidth(1) -
+                     8 * metrics.averageCharWidth();
+    const int width = std::min(needed, std::max(room, m_selected->columnWidth(0)));
+    if (width > m_selected->columnWidth(0)) m_selected->setColumnWidth(0, width);
 }
 
 void MainWindow::fillServerBox() {

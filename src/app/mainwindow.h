@@ -16,6 +16,7 @@
 #include "app/qtfrontend.h"
 #include "app/runcontroller.h"
 #include "app/runtotals.h"
+#include "app/windowstate.h"
 #include "config/regexpattern.h"
 
 class QAction;
@@ -23,6 +24,7 @@ class QComboBox;
 class QLabel;
 class QListView;
 class QPushButton;
+class QSplitter;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -104,6 +106,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -118,6 +121,13 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void loadState();
     void fillServerBox();
     void updateMenus();
+    // The size, splitters and columns of the last session (the profile's "Window" section);
+    // the window's size now, the rest once it is laid out (first show).
+    void restoreWindowState();
+    void applyLaidOutState();
+    void saveWindowState();
+    // Widens "Active groups" when a group name does not fit while "Folder" has room to give.
+    void fitGroupColumn();
 
     // ---- runs (mainwindowrun.cpp)
     void shutdown();
@@ -149,6 +159,10 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QTreeView* m_available = nullptr;
     AvailableGroupsModel* m_availableModel = nullptr;
     QTreeWidget* m_selected = nullptr;
+    QSplitter* m_mainSplitter = nullptr;
+    QSplitter* m_listsSplitter = nullptr;
+    WindowState m_restored;  // until the first show lays the window out
+    bool m_restoredApplied = false;
     QListView* m_log = nullptr;
     LogModel* m_logModel = nullptr;
     ActivityIndicator* m_activity = nullptr;

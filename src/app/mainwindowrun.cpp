@@ -211,6 +211,7 @@ void MainWindow::shutdown() {
     m_freeSpaceTimer.stop();
     m_run->stopForExit();
     m_frontend.flushOfferedGroups();
+    saveWindowState();
     m_session.save();
     QApplication::restoreOverrideCursor();
 }
@@ -273,6 +274,7 @@ void MainWindow::addToSelected(GroupEntry& group) {
     item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(&group)));
     m_selected->addTopLevelItem(item);
     updateGroupRow(group);
+    fitGroupColumn();
     GroupTable one;
     one.add(group);
     m_session.readerPool().distribute(one);  // during a run an idle reader takes it up

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QListView>
 #include <QProcess>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -125,6 +126,63 @@ class DesktopTest : public QObject {
 
   private slots:
     void init() { ProgramExiting.store(false); }
+
+    void theWindowComesBackAsItWasLeft() {
+        GuiProgram p;
+        auto sizes = [](MainWindow& w) {
+            auto* selected = w.findChild<QTreeWidget*>("selectedList");
+            return QList<QList<int>>{
+                w.findChild<QSplitter*>("mainSplitter")->sizes(),
+                w.findChild<QSplitter*>("listsSplitter")->sizes(),
+                {selected->columnWidth(0), selected->columnWidth(1), selected->columnWidth(2)}};
+        };
+        p.window->resize(1000, 700);
+        QTest::qWait(20);
+        p.window->findChild<QSplitter*>("mainSplitter")->setSizes({420, 180});
+        QSplitter* lists = p.window->findChild<QSplitter*>("listsSplitter");
+        QVERIFY(lists);
+        QList<int> widths = lists->sizes();
+        lists->setSizes({widths[0] + widths[2] - 600, widths[1], 600});
+        auto* columns = p.window->findChild<QTreeWidget*>("selectedList");
+        columns->setColumnWidth(0, 260);
+        columns->setColumnWidth(1, 95);
+        const QList<QList<int>> left = sizes(*p.window);
+        p.window->exitProgram();
+
+        // A restart: a new window on the same profile.
+        ProgramExiting.store(false);
+        p.window = std::make_unique<MainWindow>(p.session, p.frontend);
+        p.window->show();
+        QTest::qWait(20);
+        QCOMPARE(p.window->size(), QSize(1000, 700));
+        QCOMPARE(sizes(*p.window), left);
+        QVERIFY(!p.window->isMaximized());
+        p.window->showMaximized();
+        QTest::qWait(20);
+        p.window->exitProgram();
+
+        ProgramExiting.store(false);
+        p.window = std::make_unique<MainWindow>(p.session, p.frontend);
+        p.window->show();
+        QTest::qWait(20);
+        QVERIFY(p.window->isMaximized());
+        QCOMPARE(p.window->normalGeometry().size(), QSize(1000, 700));
+        p.window->exitProgram();
+    }
+
+    void aLongGroupNameIsNotCutOffWhileTheFolderColumnHasRoom() {
+        GuiProgram p;
+        p.window->resize(1000, 700);
+        QTest::qWait(20);
+        const QString name = QStringLiteral("alt.binaries.pictures.a.group.with.a.very.long.name");
+        GroupEntry& g = p.settings.newGroup(name.toStdString());
+        p.window->addToSelected(g);
+        auto* list = p.window->findChild<QTreeWidget*>("selectedList");
+        QVERIFY(list->columnWidth(0) >
+                list->fontMetrics().horizontalAdvance(name) + list->iconSize().width());
+        QVERIFY(list->columnWidth(0) + list->columnWidth(1) < list->viewport()->width());
+        p.window->exitProgram();
+    }
 
     void launchesThatFailAreSaidInTheLogWithTheirCommand() {
         ModalCatcher catcher;
