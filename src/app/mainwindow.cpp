@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
@@ -196,47 +197,63 @@ QWidget* MainWindow::buildBottomRow() {
 }
 
 void MainWindow::buildMenus() {
-    auto add = [this](QMenu* menu, const char* name, const QString& text, auto slot) {
+    // The texts are the program's; "&" only marks the letter that Alt reaches them with.
+    auto add = [this](QMenu* menu, const char* name, const QString& text, auto slot,
+                      const QKeySequence& keys = {}) {
         QAction* action = menu->addAction(text, this, slot);
         action->setObjectName(QLatin1String(name));
+        action->setShortcut(keys);
         return action;
     };
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    add(file, "manualDecodeAction", QStringLiteral("Manual decode"), &MainWindow::manualDecode);
-    add(file, "exitAction", QStringLiteral("Exit"), &MainWindow::exitProgram);
+    add(file, "manualDecodeAction", QStringLiteral("&Manual decode"), &MainWindow::manualDecode,
+        QKeySequence::Open);
+    file->addSeparator();
+    add(file, "exitAction", QStringLiteral("E&xit"), &MainWindow::exitProgram,
+        QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu* groups = menuBar()->addMenu(QStringLiteral("News groups"));
+    QMenu* groups = menuBar()->addMenu(QStringLiteral("&News groups"));
     groups->setObjectName(QStringLiteral("newsGroupsMenu"));
-    m_showAllAction =
-        add(groups, "showAllAction", QStringLiteral("Show all groups"), &MainWindow::showAllGroups);
+    m_showAllAction = add(groups, "showAllAction", QStringLiteral("Show &all groups"),
+                          &MainWindow::showAllGroups);
     m_showSubscribedAction =
-        add(groups, "showSubscribedAction", QStringLiteral("Show subscribed groups"),
+        add(groups, "showSubscribedAction", QStringLiteral("Show &subscribed groups"),
             &MainWindow::showSubscribedGroups);
-    m_searchAction =
-        add(groups, "searchAction", QStringLiteral("Search groups"), &MainWindow::searchGroups);
+    m_searchAction = add(groups, "searchAction", QStringLiteral("S&earch groups"),
+                         &MainWindow::searchGroups, QKeySequence::Find);
     m_addGroupAction =
-        add(groups, "addGroupAction", QStringLiteral("Add group"), &MainWindow::addGroup);
-    m_stopAction = add(groups, "stopAction", QStringLiteral("Stop"), &MainWindow::stopGroupList);
+        add(groups, "addGroupAction", QStringLiteral("A&dd group"), &MainWindow::addGroup);
+    m_stopAction = add(groups, "stopAction", QStringLiteral("S&top"), &MainWindow::stopGroupList);
     m_showAllAction->setCheckable(true);
     m_showSubscribedAction->setCheckable(true);
 
-    QMenu* config = menuBar()->addMenu(QStringLiteral("Config"));
+    QMenu* config = menuBar()->addMenu(QStringLiteral("&Config"));
     config->setObjectName(QStringLiteral("configMenu"));
-    add(config, "newsServersAction", QStringLiteral("News servers"), &MainWindow::newsServers);
-    add(config, "optionsAction", QStringLiteral("Options"), &MainWindow::options);
+    add(config, "newsServersAction", QStringLiteral("&News servers"), &MainWindow::newsServers);
+    add(config, "optionsAction", QStringLiteral("&Options"), &MainWindow::options,
+        QKeySequence(QStringLiteral("Ctrl+,")));
 
-    QMenu* admin = menuBar()->addMenu(QStringLiteral("Admin"));
+    QMenu* admin = menuBar()->addMenu(QStringLiteral("&Admin"));
     admin->setObjectName(QStringLiteral("adminMenu"));
-    add(admin, "fileManagementAction", QStringLiteral("File management"),
+    add(admin, "fileManagementAction", QStringLiteral("&File management"),
         &MainWindow::fileManagement);
-    add(admin, "groupMonitorAction", QStringLiteral("Group monitor"), &MainWindow::groupMonitor);
+    add(admin, "groupMonitorAction", QStringLiteral("&Group monitor"), &MainWindow::groupMonitor);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
-    add(help, "aboutAction", QStringLiteral("About"), &MainWindow::about);
-    add(help, "helpAction", QStringLiteral("Help"), &MainWindow::help);
-    add(help, "tipsAction", QStringLiteral("Tips"), &MainWindow::tips);
+    add(help, "aboutAction", QStringLiteral("&About"), &MainWindow::about);
+    add(help, "helpAction", QStringLiteral("&Help"), &MainWindow::help, QKeySequence::HelpContents);
+    add(help, "tipsAction", QStringLiteral("&Tips"), &MainWindow::tips);
+
+    // "Get pictures!" / "Stop pictures!" has no menu entry; F5 presses it.
+    auto* get = new QAction(QStringLiteral("Get pictures!"), this);
+    get->setObjectName(QStringLiteral("getPicturesAction"));
+    get->setShortcut(Qt::Key_F5);
+    connect(get, &QAction::triggered, this, [this] {
+        if (m_getButton->isEnabled()) m_getButton->click();
+    });
+    addAction(get);
     updateMenus();
 }
 

@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QListView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
+#include <QSet>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,6 +129,60 @@ class DesktopTest : public QObject {
 
   private slots:
     void init() { ProgramExiting.store(false); }
+
+    void menusHaveMnemonicsAndTheUsualShortcuts() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        const QList<QPair<QString, QStringList>> spec{
+            {"File", {"Manual decode", "Exit"}},
+            {"News groups",
+             {"Show all groups", "Show subscribed groups", "Search groups", "Add group", "Stop"}},
+            {"Config", {"News servers", "Options"}},
+            {"Admin", {"File management", "Group monitor"}},
+            {"Help", {"About", "Help", "Tips"}}};
+        // Each entry shows its own text, with one letter of its own in its menu for Alt.
+        auto mnemonic = [](const QString& text) {
+            const qsizetype at = text.indexOf('&');
+            return at >= 0 && at + 1 < text.size() ? text[at + 1].toLower() : QChar();
+        };
+        const QList<QAction*> menus = p.window->menuBar()->actions();
+        QCOMPARE(menus.size(), spec.size());
+        QSet<QChar> menuKeys;
+        for (int m = 0; m < spec.size(); ++m) {
+            QCOMPARE(QString(menus[m]->text()).remove('&'), spec[m].first);
+            QVERIFY2(!mnemonic(menus[m]->text()).isNull(), qPrintable(spec[m].first));
+            menuKeys.insert(mnemonic(menus[m]->text()));
+            QStringList texts;
+            QSet<QChar> keys;
+            for (QAction* a : menus[m]->menu()->actions()) {
+                if (a->isSeparator()) continue;
+                texts << QString(a->text()).remove('&');
+                QVERIFY2(!mnemonic(a->text()).isNull(), qPrintable(a->text()));
+                keys.insert(mnemonic(a->text()));
+            }
+            QCOMPARE(texts, spec[m].second);
+            QCOMPARE(keys.size(), texts.size());
+        }
+        QCOMPARE(menuKeys.size(), spec.size());
+
+        p.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(p.window.get()));
+        QTest::keyClick(p.window.get(), Qt::Key_F1);
+        QCOMPARE(p.opened, QStringList{QString::fromStdString(fileUrl(helpFilePath()))});
+        p.chooseServer();
+        p.window->commitServerBox();
+        GroupEntry* demo = &p.settings.newGroup("alt.pictures.demo");
+        p.window->addToSelected(*demo);
+        p.settings.select(*demo);
+        QTest::keyClick(p.window.get(), Qt::Key_F5);
+        QVERIFY(p.window->runState() != RunController::State::Idle);
+        QVERIFY(
+            waitUntil([&] { return p.window->runState() == RunController::State::Idle; }, 60000));
+        QTest::keyClick(p.window.get(), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(ProgramExiting.load());
+        QVERIFY(!p.window->isVisible());
+        QVERIFY(catcher.texts().isEmpty());
+    }
 
     void theWindowComesBackAsItWasLeft() {
         GuiProgram p;
