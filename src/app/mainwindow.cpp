@@ -81,7 +81,9 @@ void MainWindow::buildUi() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     auto* layout = new QVBoxLayout(central);
-    layout->addWidget(new BannerArea(central));
+    m_banner = new BannerArea(central);
+    m_banner->installEventFilter(this);
+    layout->addWidget(m_banner);
     layout->addWidget(buildServerRow());
     auto* split = new QSplitter(Qt::Vertical, central);
     split->setObjectName(QStringLiteral("mainSplitter"));
@@ -278,6 +280,8 @@ void MainWindow::connectSignals() {
     click("exitButton", &MainWindow::exitProgram);
     click("monitorButton", &MainWindow::groupMonitor);
     click("viewButton", &MainWindow::fileManagement);
+    for (QSplitter* splitter : {m_mainSplitter, m_listsSplitter})
+        connect(splitter, &QSplitter::splitterMoved, this, [this] { m_splitterMoved = true; });
     connect(m_selected, &QTreeWidget::itemDoubleClicked, this, [this] { fileManagement(); });
     connect(m_available, &QTreeView::doubleClicked, this, [this] { selectSelected(); });
     connect(m_available->header(), &QHeaderView::sectionClicked, this, [this] {
@@ -300,6 +304,11 @@ void MainWindow::connectSignals() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The banner hides itself after its first paint when no plug-in draws it; the room it
+    // gives up must not move the splitters the user left.
+    if (watched == m_banner && event->type() == QEvent::Hide && m_restoredApplied &&
+        !m_splitterMoved)
+        QTimer::singleShot(0, this, &MainWindow::applyLaidOutState);
     if (watched == m_selected && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         removeSelected();

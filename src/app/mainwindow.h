@@ -163,6 +163,8 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QSplitter* m_listsSplitter = nullptr;
     WindowState m_restored;  // until the first show lays the window out
     bool m_restoredApplied = false;
+    bool m_splitterMoved = false;  // by the user, since the start
+    QWidget* m_banner = nullptr;
     QListView* m_log = nullptr;
     LogModel* m_logModel = nullptr;
     ActivityIndicator* m_activity = nullptr;

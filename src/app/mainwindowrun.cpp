@@ -103,6 +103,8 @@ void MainWindow::startRun() {
         showMessage(QStringLiteral("No news group is selected."), MessageIcon::Stop);
         return;
     }
+    // Counted from before the readers start: the first of them may decode at once.
+    m_totals.start(m_settings.selectedGroups);
     (void)m_run->start(m_settings.selectedGroups);
 }
 
@@ -111,7 +113,6 @@ void MainWindow::runStateChanged(RunController::State state) {
         case RunController::State::Running:
             m_getButton->setText(QStringLiteral("Stop pictures!"));
             m_activity->play();
-            m_totals.start(m_settings.selectedGroups);
             m_totalsTimer.start();
             showTotals();
             break;

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app/windowstate.h"
 #include "catalog/pictureview.h"
 #include "config/locks.h"
 #include "guiprogram.h"
@@ -194,34 +195,38 @@ class DesktopTest : public QObject {
                 {selected->columnWidth(0), selected->columnWidth(1), selected->columnWidth(2)}};
         };
         p.window->resize(1000, 700);
-        QTest::qWait(20);
-        p.window->findChild<QSplitter*>("mainSplitter")->setSizes({420, 180});
+        QTest::qWait(50);
         QSplitter* lists = p.window->findChild<QSplitter*>("listsSplitter");
         QVERIFY(lists);
+        p.window->findChild<QSplitter*>("mainSplitter")->setSizes({420, 180});
         QList<int> widths = lists->sizes();
         lists->setSizes({widths[0] + widths[2] - 600, widths[1], 600});
         auto* columns = p.window->findChild<QTreeWidget*>("selectedList");
         columns->setColumnWidth(0, 260);
         columns->setColumnWidth(1, 95);
-        const QList<QList<int>> left = sizes(*p.window);
         p.window->exitProgram();
+        // What was left is in the profile (the window may have been laid out anew meanwhile).
+        const WindowState left = loadWindowState(p.profile);
+        QCOMPARE(left.size, QSize(1000, 700));
+        QCOMPARE(left.groupColumns.mid(0, 2), (QList<int>{260, 95}));
 
         // A restart: a new window on the same profile.
         ProgramExiting.store(false);
         p.window = std::make_unique<MainWindow>(p.session, p.frontend);
         p.window->show();
-        QTest::qWait(20);
+        QTest::qWait(50);
         QCOMPARE(p.window->size(), QSize(1000, 700));
-        QCOMPARE(sizes(*p.window), left);
+        QCOMPARE(sizes(*p.window),
+                 (QList<QList<int>>{left.mainSplitter, left.listsSplitter, left.groupColumns}));
         QVERIFY(!p.window->isMaximized());
         p.window->showMaximized();
-        QTest::qWait(20);
+        QTest::qWait(50);
         p.window->exitProgram();
 
         ProgramExiting.store(false);
         p.window = std::make_unique<MainWindow>(p.session, p.frontend);
         p.window->show();
-        QTest::qWait(20);
+        QTest::qWait(50);
         QVERIFY(p.window->isMaximized());
         QCOMPARE(p.window->normalGeometry().size(), QSize(1000, 700));
         p.window->exitProgram();
