@@ -94,12 +94,20 @@ void readPictureListFile(const std::string& path, PictureList& list) {
 }
 
 void savePictureList(const AppSettings& settings, GroupEntry& g) {
+    if (!writePictureList(settings, g)) {
+        // Shown with the lock released: the window thread uses picture lists too.
+        settings.frontend().messageBox("Fail to save picture list for " + g.name(),
+                                       MessageIcon::Warning);
+    }
+}
+
+bool writePictureList(const AppSettings& settings, GroupEntry& g) {
     std::lock_guard lock(PictureListLock);
-    if (!g.stats()) return;
+    if (!g.stats()) return true;
     const PictureList& list = pictures(settings, g);
     if (list.empty()) {
         settings.frontend().appendLog("Picture list is empty for " + g.name());
-        return;
+        return true;
     }
     std::string content;
     content.reserve(list.size() * 64);
@@ -125,11 +133,7 @@ void savePictureList(const AppSettings& settings, GroupEntry& g) {
     // A turn that decoded nothing leaves the list as it was: rewriting it would only cost a
     // new file (and a deleted one) every turn.
     const std::string path = pictureListFile(settings, g);
-    if (fileHolds(path, content)) return;
-    if (!writeFileAtomic(path, content)) {
-        settings.frontend().messageBox("Fail to save picture list for " + g.name(),
-                                       MessageIcon::Warning);
-    }
+    return fileHolds(path, content) || writeFileAtomic(path, content);
 }
 
 void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& name,
