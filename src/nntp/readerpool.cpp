@@ -109,16 +109,23 @@ void ReaderPool::startRun() {
     }
     ServerEntry* server = m_settings.currentServer();
     if (!server) return;
-    for (auto& record : m_readers) {
-        ReaderThread& reader = *record;
-        if (reader.state == WorkerRecord::Running) continue;  // already at work
-        {
-            std::lock_guard lock(DecodeLock);
+    // Every reader of the run is counted before the first one starts: one that fails at once
+    // must not find the count at zero and end the run while the others are still to come.
+    std::vector<ReaderThread*> starting;
+    {
+        std::lock_guard lock(DecodeLock);
+        for (auto& record : m_readers) {
+            ReaderThread& reader = *record;
+            if (reader.state == WorkerRecord::Running) continue;  // already at work
             if (reader.groups().empty() && reader.pending().empty()) continue;
             for (GroupEntry* group : reader.groups().entries()) group->set(Active);
+            starting.push_back(&reader);
         }
-        reader.connection().setServer(server);
-        startReader(reader, ReaderThread::DefaultBatch);
+        m_run.runningReaders += static_cast<int>(starting.size());
+    }
+    for (ReaderThread* reader : starting) {
+        reader->connection().setServer(server);
+        launchReader(*reader, ReaderThread::DefaultBatch);
     }
 }
 
@@ -128,6 +135,10 @@ int ReaderPool::startReader(ReaderThread& reader, int batch) {
         std::lock_guard lock(DecodeLock);
         ++m_run.runningReaders;
     }
+    return launchReader(reader, batch);
+}
+
+int ReaderPool::launchReader(ReaderThread& reader, int batch) {
     reader.state = WorkerRecord::Running;
     NNTPConnection& connection = reader.connection();
     connection.sampleStart = static_cast<std::int64_t>(std::time(nullptr));

@@ -73,6 +73,8 @@ class ReaderPool {
     void startRun();
     // 0, or -1 when the thread could not be created (the reader stays idle).
     int startReader(ReaderThread& reader, int batch);
+    // startReader for a reader already counted in the run's running readers.
+    int launchReader(ReaderThread& reader, int batch);
 
     void requestStop();
     // requestStop, then waits for every reader (see above), then saves the message-id index.

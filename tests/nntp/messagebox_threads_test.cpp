@@ -95,8 +95,9 @@ TEST_F(MessageBoxThreads, AFailedConnectIsShownOnceAndWithNoLockHeldWhileSixRead
     readers.distribute(table);
     readers.setServer(m_settings->currentServer());
     readers.startRun();
-    ASSERT_TRUE(waitFor([&] { return m_probing.runsFinished() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return m_probing.runsFinished() >= 1; }));
     readers.stopAll();
+    EXPECT_EQ(m_probing.runsFinished(), 1) << "one run, one end, however quickly readers fail";
     EXPECT_EQ(m_probing.messages(),
               std::vector<std::string>{"Connection to server 127.0.0.1(" + std::to_string(port) +
                                        ") failed (e=" + std::to_string(ECONNREFUSED) + ")"});
