@@ -190,17 +190,14 @@ std::optional<std::string> parse(Args args, FetchOptions& options) {
             options.groups.emplace_back(arg);
         }
     }
-    if (options.server.empty()) {
-        // The saved server is checked once the settings are loaded.
-        if (options.user || options.password || options.tls)
-            return std::string("--tls, --user and --password go with --server");
-        return std::nullopt;
+    // Without --server the saved one is used, checked once the settings are loaded.
+    if (!options.server.empty()) {
+        std::string problem;
+        auto server = parseServerArgument(options.server, &problem);
+        if (!server) return problem;
+        options.server = server->text;
+        options.tls = options.tls || server->tls;
     }
-    std::string problem;
-    auto server = parseServerArgument(options.server, &problem);
-    if (!server) return problem;
-    options.server = server->text;
-    options.tls = options.tls || server->tls;
     if (options.user.has_value() != options.password.has_value())
         return std::string("--user and --password go together");
     return std::nullopt;
@@ -213,13 +210,13 @@ GroupEntry& groupNamed(AppSettings& settings, const std::string& name) {
     return entry;
 }
 
-// As the server box's switch (the new server's own group lists), with the secure flag and
-// the credentials given.
+// As the server box's switch (the new server's own group lists; none: the saved server),
+// with the secure flag and the credentials given.
 void useServer(Session& session, const FetchOptions& options) {
-    if (options.server.empty()) return;  // the saved one
-    session.switchServer(options.server);
+    if (!options.server.empty()) session.switchServer(options.server);
     ServerEntry* entry = session.settings().currentServer();
     if (!entry) return;
+    if (options.server.empty() && !options.tls && !options.user) return;  // nothing changed
     if (options.tls) entry->setSecure(true);
     if (options.user) {
         entry->setCredentials({*options.user, *options.password});
