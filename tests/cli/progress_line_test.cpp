@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/progressline.h"
 #include "newsserver/newsserver.h"
 #include "support/clirunner.h"
 #include "support/tempdir.h"
@@ -200,6 +201,36 @@ TEST_F(ProgressLine, APipeGetsNoControlsQuietOnlyTheSummaryAndTheSavedSelectionI
     EXPECT_NE(r.err, "");
     EXPECT_EQ(r.out.rfind("Fetched 2 groups: 0 articles, 0 pictures, 0.00 MB (0 bytes) in ", 0), 0u)
         << r.out;
+}
+
+// The line never reaches the last column whatever the width, never cuts a character in two
+// and never lets a group name move the cursor.
+TEST(ProgressLineText, FitsEveryWidthWithoutControlsOrCutCharacters) {
+    cli::RunFigures figures;
+    figures.groups.push_back({"alt.bilder.\xc3\xa4\xc3\xb6\xc3\xbc", 40, 12, 3, 0});
+    figures.groups.push_back({"alt.evil\r\x1b[2J", std::nullopt, 0, 0, 0});
+    figures.articlesPerSecond = 12.5;
+    figures.bytesPerSecond = 3 * 1024 * 1024;
+    figures.secondsLeft = 3725;
+    const std::string full = cli::progressLine(figures, 500);
+    EXPECT_EQ(full,
+              "alt.bilder.\xc3\xa4\xc3\xb6\xc3\xbc: 12/40 articles, 3 pictures; "
+              "alt.evil??[2J: ? articles, 0 pictures | 12.5 articles/s, 3.00 MB/s, 1:02:05 left");
+    for (int width = 1; width <= static_cast<int>(full.size()) + 2; ++width) {
+        const std::string line = cli::progressLine(figures, width);
+        ASSERT_LE(line.size(), static_cast<std::size_t>(std::max(width - 1, 1))) << width;
+        for (char c : line) ASSERT_GE(static_cast<unsigned char>(c), 0x20) << width;
+        if (!line.empty()) {
+            ASSERT_NE(static_cast<unsigned char>(line.back()) & 0xC0, 0xC0) << line;
+        }
+        // Where the groups are cut, the rates stay whole.
+        if (line.find("...") != std::string::npos) {
+            EXPECT_NE(line.find(" | 12.5 articles/s, 3.00 MB/s, 1:02:05 left"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(cli::progressLine(figures, 80),
+              "alt.bilder.\xc3\xa4\xc3\xb6\xc3\xbc: 12/40 articles... | 12.5 articles/s, 3.00 "
+              "MB/s, 1:02:05 left");
 }
 
 }  // namespace
