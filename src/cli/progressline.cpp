@@ -29,10 +29,6 @@ std::string fixed(double value, int decimals) {
     return text;
 }
 
-std::string megabytes(double bytes) {
-    return fixed(bytes / (1024.0 * 1024.0), 2) + " MB";
-}
-
 // A group name goes to the terminal as it is typed or stored: control characters in it
 // would move the cursor.
 std::string printable(std::string_view text) {
@@ -79,6 +75,12 @@ std::int64_t RunFigures::bytes() const {
     return n;
 }
 
+std::int64_t RunFigures::retrieved() const {
+    std::int64_t n = 0;
+    for (const GroupFigures& g : groups) n += g.retrieved;
+    return n;
+}
+
 std::string durationText(double seconds) {
     const auto total = static_cast<long long>(std::max(0.0, seconds) + 0.5);
     char text[64];
@@ -111,11 +113,10 @@ std::string progressLine(const RunFigures& figures, int width) {
 }
 
 std::string closingSummary(const RunFigures& figures) {
-    const std::int64_t bytes = figures.bytes();
-    return "Fetched " + plural(static_cast<std::int64_t>(figures.groups.size()), "group") + ": " +
-           plural(figures.dealt(), "article") + ", " + plural(figures.pictures(), "picture") +
-           ", " + megabytes(static_cast<double>(bytes)) + " (" + plural(bytes, "byte") + ") in " +
-           durationText(figures.seconds);
+    return "Run ended: " + plural(static_cast<std::int64_t>(figures.groups.size()), "group") +
+           ", " + plural(figures.retrieved(), "article") + ", " +
+           plural(figures.pictures(), "picture") + ", " + plural(figures.bytes(), "byte") + " in " +
+           fixed(figures.seconds, 1) + " s";
 }
 
 RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> groups,
@@ -126,7 +127,9 @@ RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> g
     for (GroupEntry* group : groups) {
         // What the reader will read too when it selects the group.
         readLastFile(settings, *group);
-        m_groups.push_back({group, group->ensureStats().current.load(), std::nullopt});
+        const GroupStats& stats = group->ensureStats();
+        m_groups.push_back({group, stats.current.load(), std::nullopt, stats.decoded.load(),
+                            stats.bytes.load(), stats.retrieved.load()});
     }
     m_points.push_back({start, 0, 0});
 }
@@ -161,8 +164,9 @@ RunFigures RunProgress::sample(Clock::time_point now) {
         const GroupStats* stats = tracked.group->stats();
         GroupFigures g;
         g.name = tracked.group->name();
-        g.pictures = stats->decoded.load();
-        g.bytes = stats->bytes.load();
+        g.pictures = stats->decoded.load() - tracked.pictures;
+        g.bytes = stats->bytes.load() - tracked.bytes;
+        g.retrieved = stats->retrieved.load() - tracked.retrieved;
         if (const std::optional<std::int64_t> start = startOf(tracked)) {
             const std::int64_t known = std::max<std::int64_t>(stats->last.load() - *start, 0);
             g.known = known;

@@ -29,9 +29,10 @@ struct GroupFigures {
     // The articles this run deals with (from where the group stood to its last article);
     // unknown until the server has told the group's range.
     std::optional<std::int64_t> known;
-    std::int64_t dealt = 0;  // articles read, skipped or filtered so far
-    int pictures = 0;        // files decoded
-    std::int64_t bytes = 0;  // article bytes received
+    std::int64_t dealt = 0;      // articles read, skipped or filtered so far
+    std::int64_t pictures = 0;   // files decoded
+    std::int64_t bytes = 0;      // article bytes received
+    std::int64_t retrieved = 0;  // articles fetched whole
 };
 
 struct RunFigures {
@@ -44,12 +45,14 @@ struct RunFigures {
     std::int64_t dealt() const;
     std::int64_t pictures() const;
     std::int64_t bytes() const;
+    std::int64_t retrieved() const;
 };
 
 // The status line, within width - 1 columns so that it never wraps: the groups' figures
 // first (cut with "..." where they do not fit), the rates and the time left after them.
 std::string progressLine(const RunFigures& figures, int width);
-// "Fetched 2 groups: 57 articles, 12 pictures, 3.3 MB (3456789 bytes) in 0:05".
+// The line the window logs at the end of a run, with the same figures (articles retrieved):
+// "Run ended: 2 groups, 57 articles, 12 pictures, 3456789 bytes in 5.2 s".
 std::string closingSummary(const RunFigures& figures);
 // "0:05", "12:34", "1:02:03".
 std::string durationText(double seconds);
@@ -71,6 +74,8 @@ class RunProgress {
         GroupEntry* group;
         std::int64_t stored;  // the position before the run; < 0: never read
         std::optional<std::int64_t> start;
+        // The counters before the run: a run's figures start at zero.
+        std::int64_t pictures, bytes, retrieved;
     };
     struct Point {
         Clock::time_point time;

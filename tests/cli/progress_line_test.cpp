@@ -159,7 +159,7 @@ TEST_F(ProgressLine, OnATerminalTheLineIsRewrittenInPlaceBelowWholeLogLines) {
     // The decoder's traces stay off the terminal.
     EXPECT_EQ(run.output.find("(image/gif)"), std::string::npos);
     // The summary is the last line, the progress line gone.
-    EXPECT_EQ(parts.back().rfind("Fetched 2 groups: 46 articles, 23 pictures, ", 0), 0u)
+    EXPECT_EQ(parts.back().rfind("Run ended: 2 groups, 46 articles, 23 pictures, ", 0), 0u)
         << parts.back();
     EXPECT_EQ(parts.back().find('\n'), parts.back().size() - 1);
 }
@@ -174,7 +174,7 @@ TEST_F(ProgressLine, APipeGetsNoControlsQuietOnlyTheSummaryAndTheSavedSelectionI
     EXPECT_EQ(r.out.find('\r'), std::string::npos);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     EXPECT_NE(r.out.find("Decoded file "), std::string::npos) << r.out;
-    const std::size_t summary = r.out.rfind("Fetched 1 group: 4 articles, 2 pictures, ");
+    const std::size_t summary = r.out.rfind("Run ended: 1 group, 4 articles, 2 pictures, ");
     ASSERT_NE(summary, std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\n', summary), r.out.size() - 1) << "not the last line";
 
@@ -189,7 +189,7 @@ TEST_F(ProgressLine, APipeGetsNoControlsQuietOnlyTheSummaryAndTheSavedSelectionI
     r = runCli(m_dir, {"fetch", "--quiet"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.rfind("Fetched 2 groups: 4 articles, 2 pictures, ", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Run ended: 2 groups, 4 articles, 2 pictures, ", 0), 0u) << r.out;
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
     EXPECT_EQ(m_dir.read("data/qmere/alt.other/Last"), "2");
     EXPECT_EQ(m_dir.read("data/qmere/alt.pics/Last"), "6");
@@ -199,7 +199,7 @@ TEST_F(ProgressLine, APipeGetsNoControlsQuietOnlyTheSummaryAndTheSavedSelectionI
     r = runCli(m_dir, {"fetch", "--quiet"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err, "");
-    EXPECT_EQ(r.out.rfind("Fetched 2 groups: 0 articles, 0 pictures, 0.00 MB (0 bytes) in ", 0), 0u)
+    EXPECT_EQ(r.out.rfind("Run ended: 2 groups, 0 articles, 0 pictures, 0 bytes in ", 0), 0u)
         << r.out;
 }
 
@@ -207,8 +207,8 @@ TEST_F(ProgressLine, APipeGetsNoControlsQuietOnlyTheSummaryAndTheSavedSelectionI
 // and never lets a group name move the cursor.
 TEST(ProgressLineText, FitsEveryWidthWithoutControlsOrCutCharacters) {
     cli::RunFigures figures;
-    figures.groups.push_back({"alt.bilder.\xc3\xa4\xc3\xb6\xc3\xbc", 40, 12, 3, 0});
-    figures.groups.push_back({"alt.evil\r\x1b[2J", std::nullopt, 0, 0, 0});
+    figures.groups.push_back({"alt.bilder.\xc3\xa4\xc3\xb6\xc3\xbc", 40, 12, 3, 0, 0});
+    figures.groups.push_back({"alt.evil\r\x1b[2J", std::nullopt, 0, 0, 0, 0});
     figures.articlesPerSecond = 12.5;
     figures.bytesPerSecond = 3 * 1024 * 1024;
     figures.secondsLeft = 3725;
