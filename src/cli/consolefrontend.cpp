@@ -1,5 +1,6 @@
 #include "cli/consolefrontend.h"
 
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +12,9 @@
 
 namespace qm::cli {
 namespace {
+
+// Carriage return and "erase to the end of the line" (ECMA-48 EL).
+constexpr std::string_view EraseLine = "\r\x1b[K";
 
 std::string readLineFromTerminal(bool echo) {
     termios old{};
@@ -31,25 +35,103 @@ std::string readLineFromTerminal(bool echo) {
 
 }  // namespace
 
+ConsoleFrontend::~ConsoleFrontend() {
+    if (m_savedOutput < 0) return;
+    std::fflush(m_out);
+    std::fflush(stdout);
+    ::dup2(m_savedOutput, STDOUT_FILENO);
+    std::fclose(m_out);  // closes m_savedOutput
+}
+
+bool ConsoleFrontend::divertTraces() {
+    std::lock_guard lock(m_mutex);
+    if (m_savedOutput >= 0) return true;
+    std::fflush(stdout);
+    const int copy = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) return false;
+    FILE* out = ::fdopen(copy, "w");
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (!out || null < 0 || ::dup2(null, STDOUT_FILENO) < 0) {
+        if (null >= 0) ::close(null);
+        if (out)
+            std::fclose(out);
+        else
+            ::close(copy);
+        return false;
+    }
+    ::close(null);
+    m_out = out;
+    m_savedOutput = copy;
+    return true;
+}
+
+int ConsoleFrontend::outputDescriptor() const {
+    std::lock_guard lock(m_mutex);
+    return ::fileno(m_out);
+}
+
+void ConsoleFrontend::eraseStatus() {
+    if (m_status.empty()) return;
+    std::fwrite(EraseLine.data(), 1, EraseLine.size(), m_out);
+}
+
+void ConsoleFrontend::drawStatus() {
+    if (m_status.empty()) return;
+    std::fwrite(EraseLine.data(), 1, EraseLine.size(), m_out);
+    std::fwrite(m_status.data(), 1, m_status.size(), m_out);
+}
+
 void ConsoleFrontend::appendLog(std::string_view line) {
     std::lock_guard lock(m_mutex);
     if (m_quiet) return;
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    eraseStatus();
+    std::fwrite(line.data(), 1, line.size(), m_out);
+    std::fputc('\n', m_out);
+    drawStatus();
+    std::fflush(m_out);
 }
 
 void ConsoleFrontend::messageBox(std::string_view text, MessageIcon) {
     std::lock_guard lock(m_mutex);
     ++m_messages;
-    std::fflush(stdout);
+    eraseStatus();
+    std::fflush(m_out);
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);
+    std::fflush(stderr);
+    drawStatus();
+    std::fflush(m_out);
+}
+
+void ConsoleFrontend::setStatusLine(std::string line) {
+    std::lock_guard lock(m_mutex);
+    m_status = std::move(line);
+    drawStatus();
+    std::fflush(m_out);
+}
+
+void ConsoleFrontend::clearStatusLine() {
+    std::lock_guard lock(m_mutex);
+    eraseStatus();
+    m_status.clear();
+    std::fflush(m_out);
+}
+
+void ConsoleFrontend::printAlways(std::string_view line) {
+    std::lock_guard lock(m_mutex);
+    eraseStatus();
+    std::fwrite(line.data(), 1, line.size(), m_out);
+    std::fputc('\n', m_out);
+    drawStatus();
+    std::fflush(m_out);
 }
 
 std::optional<Credentials> ConsoleFrontend::askCredentials(std::string_view host,
                                                            const Credentials& prefill) {
     std::lock_guard lock(m_mutex);
+    // The prompt takes the terminal's last line; the next update draws the status again.
+    eraseStatus();
+    std::fflush(m_out);
     if (!isatty(STDIN_FILENO)) {
         std::fprintf(stderr, "%.*s requires authentication (give --user and --password)\n",
                      static_cast<int>(host.size()), host.data());

@@ -1,10 +1,13 @@
 #pragma once
 // The command line's front end: log lines on standard output, message boxes on standard
 // error, credential prompts on the terminal. Calls from any thread; one mutex keeps lines
-// whole and in order.
+// whole and in order. On a terminal a status line may stand below the log lines: each log
+// line is written over it and the status line drawn again beneath.
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "config/frontend.h"
 
@@ -26,6 +29,25 @@ class ConsoleFrontend : public Frontend {
     void setGroupHandler(std::function<void(GroupEntry&)> handler);
     // Quiet: log lines are not printed (message boxes still are).
     void setQuiet(bool quiet);
+    // Draws line in place of the status line ("\r", erase to the end, the line; no newline).
+    void setStatusLine(std::string line);
+    // Erases the status line; log lines are plain lines again.
+    void clearStatusLine();
+    // A line on standard output even when quiet (the closing summary).
+    void printAlways(std::string_view line);
+    // The core writes traces to the process's standard output itself (the decoder's
+    // "path (type)" lines); below a status line, or when quiet, they must not reach the
+    // terminal. From now on this front end writes to its own copy of standard output and
+    // the process's goes to /dev/null, until destruction. False when that failed (nothing
+    // changed).
+    bool divertTraces();
+    // Where this front end's lines go (standard output, or its copy).
+    int outputDescriptor() const;
+
+    ConsoleFrontend() = default;
+    ~ConsoleFrontend() override;
+    ConsoleFrontend(const ConsoleFrontend&) = delete;
+    ConsoleFrontend& operator=(const ConsoleFrontend&) = delete;
 
     // Waits until runFinished (or groupListFinished) has been called since the last reset.
     void waitRunFinished();
@@ -39,7 +61,15 @@ class ConsoleFrontend : public Frontend {
     mutable std::mutex m_mutex;
     std::condition_variable m_finished;
     std::function<void(GroupEntry&)> m_groupHandler;
+    // Erases the status line from the terminal; it stays set and is drawn again by
+    // drawStatus. Under m_mutex.
+    void eraseStatus();
+    void drawStatus();
+
+    FILE* m_out = stdout;
+    int m_savedOutput = -1;  // the terminal's descriptor while traces are diverted
     bool m_quiet = false;
+    std::string m_status;  // empty: none shown
     bool m_runFinished = false;
     bool m_groupListFinished = false;
     int m_messages = 0;

@@ -185,7 +185,7 @@ TEST_F(FetchCommand, AnUnreachableServerFailsWithAClearMessage) {
 TEST_F(FetchCommand, UsageErrorsExitWithTwo) {
     for (auto args :
          std::vector<std::vector<std::string>>{{"fetch", "alt.pics"},
-                                               {"fetch", "--server", "h"},
+                                               {"fetch", "--server", "h", "--bogus", "g"},
                                                {"fetch", "--server", "h", "--user", "u", "g"},
                                                {"fetch", "--server", "h", "--threads", "x", "g"},
                                                {"fetch", "--server", "h:70000", "g"},
