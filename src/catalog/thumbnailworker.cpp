@@ -51,7 +51,15 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
     waitOpened();
     DuplicateCheck result;
     result.sha256 = sha256OfFile(path);
-    if (result.sha256) result.first = m_producerDb.findBySha256(*result.sha256);
+    // A first copy deleted or moved since must not make this one a duplicate: its record is
+    // stale and goes (a few at most, so a damaged file cannot keep this loop going).
+    for (int stale = 0; result.sha256 && stale < 8; ++stale) {
+        result.first = m_producerDb.findBySha256(*result.sha256);
+        if (!result.first || fileExists(joinPath(m_dataDirectory, result.first->path))) break;
+        const bool removed = m_producerDb.remove(result.first->path);
+        result.first.reset();
+        if (!removed) break;
+    }
     return result;
 }
 
@@ -90,6 +98,11 @@ bool ThumbnailWorker::waitIdle(std::chrono::milliseconds timeout) {
     return m_idle.wait_for(lock, timeout, [this] {
         return m_stopping || (m_queue.empty() && !m_busy && !m_pendingLeft && !m_flush);
     });
+}
+
+bool ThumbnailWorker::idle() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.empty() && !m_busy && !m_pendingLeft;
 }
 
 void ThumbnailWorker::stop() {

@@ -68,7 +68,8 @@ class ThumbnailWorker {
     ThumbnailWorker(const ThumbnailWorker&) = delete;
     ThumbnailWorker& operator=(const ThumbnailWorker&) = delete;
 
-    // Producer side: the SHA-256 of a decoded file and the earlier picture of that content.
+    // Producer side: the SHA-256 of a decoded file and the earlier picture of that content
+    // whose file is still there (records of files gone meanwhile are forgotten on the way).
     DuplicateCheck check(const std::string& path);
     // Producer side: records the picture (its digest from check()) and queues its thumbnail.
     void submit(PictureJob job, const Sha256& sha256);
@@ -76,6 +77,9 @@ class ThumbnailWorker {
     // Waits until every queued and pending picture is done and the galleries are written;
     // false when timeout passed first.
     bool waitIdle(std::chrono::milliseconds timeout);
+    // True when no picture is queued, under way or pending (galleries may be still due: stop()
+    // writes them). Never waits.
+    bool idle() const;
     // Abandons the thumbnail under way, writes the galleries of what was done, and joins the
     // thread; pictures not done stay pending in the database for the next start. Idempotent.
     void stop();

@@ -1,12 +1,7 @@
 // qmere-cli fetch: the desktop program's "Get pictures!" for the groups named on the command
 // line, until every group is finished or Ctrl-C stops it as "Stop pictures!" does.
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -15,6 +10,7 @@
 #include "catalog/indexpages.h"
 #include "cli/clisession.h"
 #include "cli/commands.h"
+#include "cli/interruptguard.h"
 #include "cli/serverargument.h"
 #include "config/groupentry.h"
 #include "config/grouptable.h"
@@ -48,55 +44,15 @@ constexpr std::string_view FetchHelp =
     "the group's index pages (DATA/GROUP/idx<yymmdd>.html) and picture list (data.lst). Each\n"
     "group's reading position (\"Last\"), the retrieved message-ids (\"MSGLIST\"), the\n"
     "settings and the group lists are saved at the end, so the next run continues.\n"
+    "Every picture also gets a thumbnail (DATA/GROUP/thumbs/), a cell in the group's gallery\n"
+    "(DATA/GROUP/gallery.html) and a record in the picture database (DATA/pictures.db); the\n"
+    "command ends once they are made. With \"Skip duplicate pictures\" on (the default), a\n"
+    "picture whose content was fetched before is removed again and not catalogued.\n"
     "\n"
     "Exit status: 0 for a finished run; 1 when the server cannot be reached, refuses the\n"
     "credentials or no GROUP could be read; 2 on a usage error; 130 when stopped by Ctrl-C.\n";
 
 namespace {
-
-std::atomic<bool> Interrupted{false};
-int InterruptPipe[2] = {-1, -1};
-
-extern "C" void onInterrupt(int) {
-    Interrupted.store(true);
-    if (InterruptPipe[1] >= 0) {
-        const char byte = 1;
-        (void)!::write(InterruptPipe[1], &byte, 1);
-    }
-}
-
-// SIGINT sets the flag and wakes the main thread through a pipe; restored on destruction.
-class InterruptGuard {
-  public:
-    InterruptGuard() {
-        Interrupted = false;
-        if (::pipe(InterruptPipe) != 0) InterruptPipe[0] = InterruptPipe[1] = -1;
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &m_old);
-    }
-    ~InterruptGuard() {
-        ::sigaction(SIGINT, &m_old, nullptr);
-        for (int& fd : InterruptPipe) {
-            if (fd >= 0) ::close(fd);
-            fd = -1;
-        }
-    }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-    // Waits at most timeoutMs for Ctrl-C; true when it came.
-    bool wait(int timeoutMs) const {
-        if (Interrupted) return true;
-        pollfd fd{InterruptPipe[0], POLLIN, 0};
-        if (fd.fd >= 0) ::poll(&fd, 1, timeoutMs);
-        return Interrupted.load();
-    }
-
-  private:
-    struct sigaction m_old {};
-};
 
 struct FetchOptions {
     std::string server;
@@ -225,6 +181,11 @@ int runFetchCommand(Args args) {
             }
         }
         core.finishRun();
+        // The thumbnails of what was fetched are made before the command ends.
+        if (!interrupted && core.pictures().running()) {
+            std::fputs("qmere-cli fetch: making the last thumbnails\n", stderr);
+            interrupted = !core.finishPictures([&] { return !guard.wait(0); });
+        }
     }
     core.save();
 

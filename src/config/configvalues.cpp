@@ -17,7 +17,7 @@ using Kind = ConfigKey::Kind;
 using V = ConfigValues;
 
 // The profile's keys in the order they are saved.
-const std::array<ConfigKey, 12> Keys{{
+const std::array<ConfigKey, 13> Keys{{
     {"Data", Kind::Text, &V::dataDirectory, 1024},
     {"Server", Kind::Server, &V::server, 255},
     {"Browser", Kind::Text, &V::browser, 256},
@@ -30,6 +30,7 @@ const std::array<ConfigKey, 12> Keys{{
     {"Free Alert", Kind::Number, &V::freeAlert},
     {"Skip short", Kind::Flag, &V::skipShort, 0, 0, 1},
     {"Skip limit", Kind::Number, &V::skipLimit},
+    {"Skip duplicate pictures", Kind::Flag, &V::skipDuplicatePictures, 0, 0, 1},
 }};
 
 std::optional<int> parseInt(std::string_view text) {

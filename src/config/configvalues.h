@@ -31,6 +31,9 @@ struct ConfigValues {
     int freeAlert = 500;        // "Free Alert": megabytes
     int skipShort = 0;          // "Skip short"
     int skipLimit = 500;        // "Skip limit": lines
+    // "Skip duplicate pictures": a decoded picture whose content was recorded before is
+    // removed again and not catalogued.
+    int skipDuplicatePictures = 1;
 
     bool operator==(const ConfigValues&) const = default;
 };
