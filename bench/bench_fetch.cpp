@@ -281,8 +281,8 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
     fs::remove_all(home);
     Session session(home);
     AppSettings& settings = session.settings();
-    const DecodeInputs inputs{settings.dataDirectory, settings.dataDirectory, nullptr, "",
-                              &settings.logFile};
+    const DecodeInputs inputs{
+        settings.dataDirectory, settings.dataDirectory, nullptr, "", &settings.logFile, {}};
     Decoder decoder;
     CountingSink sink;
     decoder.setSink(&sink);

@@ -171,6 +171,9 @@ QWidget* MainWindow::buildBottomRow() {
     layout->addWidget(button(row, "exploreButton", QStringLiteral("Explore")));
     layout->addWidget(button(row, "monitorButton", QStringLiteral("Monitor")));
     layout->addWidget(button(row, "viewButton", QStringLiteral("View")));
+    QPushButton* gallery = button(row, "galleryButton", QStringLiteral("Gallery"));
+    gallery->setToolTip(QStringLiteral("The group's pictures as thumbnails"));
+    layout->addWidget(gallery);
     layout->addStretch();
     auto* exit = new EmbossedButton(QStringLiteral("EXIT"), row);
     exit->setObjectName(QStringLiteral("exitButton"));
@@ -239,6 +242,7 @@ void MainWindow::connectSignals() {
     click("exitButton", &MainWindow::exitProgram);
     click("monitorButton", &MainWindow::groupMonitor);
     click("viewButton", &MainWindow::fileManagement);
+    click("galleryButton", &MainWindow::openGallery);
     connect(m_selected, &QTreeWidget::itemDoubleClicked, this, [this] { fileManagement(); });
     connect(m_available, &QTreeView::doubleClicked, this, [this] { selectSelected(); });
     connect(m_available->header(), &QHeaderView::sectionClicked, this, [this] {

@@ -131,6 +131,11 @@ QWidget* ConfigDialog::buildNewsDataBox() {
     boxLayout->addWidget(m_saveText);
     boxLayout->addWidget(m_keepDuplicate);
     boxLayout->addWidget(m_saveDescription);
+    m_skipDuplicatePictures =
+        check(box, "skipDuplicatePicturesCheck", QStringLiteral("Skip duplicate pictures"));
+    m_skipDuplicatePictures->setToolTip(
+        QStringLiteral("A picture whose content was retrieved before is removed again"));
+    boxLayout->addWidget(m_skipDuplicatePictures);
     layout->addWidget(box);
 
     auto* threads = new QVBoxLayout;
@@ -156,6 +161,7 @@ void ConfigDialog::load() {
     m_saveText->setChecked(m_values.keepText != 0);
     m_keepDuplicate->setChecked(m_values.keepDup != 0);
     m_saveDescription->setChecked(m_values.keepDesc != 0);
+    m_skipDuplicatePictures->setChecked(m_values.skipDuplicatePictures != 0);
     m_readerThreads->setValue(m_values.maxThreads);
 }
 
@@ -177,6 +183,7 @@ bool ConfigDialog::save() {
     v.keepText = m_saveText->isChecked();
     v.keepDup = m_keepDuplicate->isChecked();
     v.keepDesc = m_saveDescription->isChecked();
+    v.skipDuplicatePictures = m_skipDuplicatePictures->isChecked();
     m_values = std::move(v);
     return true;
 }

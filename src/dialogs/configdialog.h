@@ -48,6 +48,7 @@ class ConfigDialog : public QDialog {
     QCheckBox* m_saveText = nullptr;
     QCheckBox* m_keepDuplicate = nullptr;
     QCheckBox* m_saveDescription = nullptr;
+    QCheckBox* m_skipDuplicatePictures = nullptr;
     QSpinBox* m_readerThreads = nullptr;
 };
 

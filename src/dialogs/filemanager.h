@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QSize>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -21,6 +22,7 @@ class AppSettings;
 class Session;
 class GroupEntry;
 class SortableList;
+class ThumbnailView;
 class ViewerPane;
 
 class FileManager : public QDialog {
@@ -43,6 +45,7 @@ class FileManager : public QDialog {
     QString groupName() const { return m_groupName; }
     ViewerPane* viewer() const { return m_pane; }
     SortableList* list() const { return m_list; }
+    ThumbnailView* thumbnails() const { return m_thumbs; }
     bool expanded() const { return m_expanded; }
     QSize compactSize() const { return m_compactSize; }
     QSize fullSize() const { return m_fullSize; }
@@ -60,6 +63,11 @@ class FileManager : public QDialog {
     int nextSelectedRow(int from) const;
     void expand();
     void placePane();
+    // The thumbnail grid follows the list: filled with it; files deleted or collected leave
+    // it and the picture database.
+    void showThumbnails(const std::string& groupFolder);
+    void viewFile(const QString& name);
+    void filesLeft(const std::vector<std::string>& names);
 
     Session& m_session;
     AppSettings& m_settings;
@@ -75,6 +83,7 @@ class FileManager : public QDialog {
     QLabel* m_dirLabel = nullptr;
     QLabel* m_pathLabel = nullptr;
     SortableList* m_list = nullptr;
+    ThumbnailView* m_thumbs = nullptr;
     ViewerPane* m_pane = nullptr;
     QWidget* m_left = nullptr;
 };
