@@ -24,9 +24,9 @@
 namespace qm::test {
 namespace {
 
-class GalleryCommand : public ::testing::Test {
+class GalleryRunThreads : public ::testing::Test {
   protected:
-    GalleryCommand() : m_xdg(m_dir) {}
+    GalleryRunThreads() : m_xdg(m_dir) {}
 
     void SetUp() override {
         if (!std::getenv("QM_CLI")) GTEST_SKIP() << "QM_CLI is not set (run through ctest)";
@@ -99,7 +99,7 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST_F(GalleryCommand, ARunShowsEveryPictureDropsACopyAndRebuildsTheSameDatabase) {
+TEST_F(GalleryRunThreads, ARunShowsEveryPictureDropsACopyAndRebuildsTheSameDatabase) {
     const std::string sunset = picture("-seed 1 -size 640x480 plasma:fractal", "sunset.jpg");
     const std::string cut = picture("-seed 3 -size 400x300 plasma:fractal", "cut.jpg");
     post("alt.pics", "sunset.jpg", sunset);
@@ -175,7 +175,7 @@ TEST_F(GalleryCommand, ARunShowsEveryPictureDropsACopyAndRebuildsTheSameDatabase
     EXPECT_EQ(run({"gallery", "--bogus"}).status, 2);
 }
 
-TEST_F(GalleryCommand, CopiesAreKeptWhenAskedAndAFirstCopyGoneMakesNoDuplicate) {
+TEST_F(GalleryRunThreads, CopiesAreKeptWhenAskedAndAFirstCopyGoneMakesNoDuplicate) {
     const std::string sunset = picture("-seed 1 -size 320x240 plasma:fractal", "sunset.jpg");
     ASSERT_EQ(run({"config", "Skip duplicate pictures=0"}).status, 0);
     post("alt.copies", "sunset.jpg", sunset);
