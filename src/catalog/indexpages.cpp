@@ -244,13 +244,13 @@ void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& p
             return;
     }
     qm::onFileDecoded(m_settings, inputs, path);
-    if (!picture || !admission.sha256) return;
+    if (!picture || !admission.check.readable()) return;
     const std::string folder = inputs.outputDirectory.empty()
                                    ? groupDirectory(m_settings, *inputs.group)
                                    : inputs.outputDirectory;
     m_pictures->submit(inputs.dataDirectory,
                        {path, inputs.group->name(), folder, inputs.subject, inputs.messageId},
-                       *admission.sha256);
+                       admission.check);
 }
 
 void CatalogHook::countAssembled(const DecodeInputs& inputs) {

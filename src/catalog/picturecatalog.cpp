@@ -47,19 +47,18 @@ PictureAdmission PictureCatalog::admit(const std::string& dataDirectory, const s
     std::lock_guard lock(m_mutex);
     ThumbnailWorker* w = worker(dataDirectory);
     if (!w) return {};
-    DuplicateCheck check = w->check(path);
     PictureAdmission admission;
-    admission.sha256 = check.sha256;
+    admission.check = w->check(path);
     // The same path is the same file decoded again over itself, not a copy of it.
-    if (check.first && check.first->path != relativeToData(dataDirectory, path))
-        admission.first = std::move(check.first);
+    const auto& first = admission.check.first;
+    if (first && first->path != relativeToData(dataDirectory, path)) admission.first = first;
     return admission;
 }
 
 void PictureCatalog::submit(const std::string& dataDirectory, PictureJob job,
-                            const Sha256& sha256) {
+                            const DuplicateCheck& check) {
     std::lock_guard lock(m_mutex);
-    if (ThumbnailWorker* w = worker(dataDirectory)) w->submit(std::move(job), sha256);
+    if (ThumbnailWorker* w = worker(dataDirectory)) w->submit(std::move(job), check);
 }
 
 std::unique_ptr<ThumbnailWorker> PictureCatalog::takeWorker() {

@@ -8,7 +8,7 @@
 // pictures are catalogued as any other file.
 //
 // Owned by the session. Reader threads call admit() and submit() from the catalogue sink,
-// with DecodeLock held: they hash the file and record it, and never wait for a thumbnail.
+// with DecodeLock held: a look-up and a queue, never a thumbnail (thumbnailworker.h).
 // The thread that drives the program calls the rest. Lock order: DecodeLock, then this
 // object's mutex, then the worker's and the database's own; PictureListLock is never held
 // together with this object's mutex.
@@ -26,9 +26,9 @@ namespace qm {
 
 // What the catalogue sink learns about a decoded picture before cataloguing it.
 struct PictureAdmission {
-    // Its SHA-256; nothing when it cannot be read or the worker is off (then it is
-    // catalogued without a thumbnail).
-    std::optional<Sha256> sha256;
+    // What the worker found; not readable when the file cannot be read or the worker is off
+    // (then it is catalogued without a thumbnail).
+    DuplicateCheck check;
     // The picture of the same content recorded earlier under another path, whose file is
     // still there.
     std::optional<StoredPicture> first;
@@ -45,11 +45,11 @@ class PictureCatalog {
     PictureCatalog& operator=(const PictureCatalog&) = delete;
 
     // ---- reader threads, from the catalogue sink
-    // Hashes the decoded file at path (below dataDirectory) and looks for an earlier copy.
+    // Looks for an earlier copy of the decoded file at path (below dataDirectory).
     // Starts the worker of dataDirectory when none runs (another one's is stopped first).
     PictureAdmission admit(const std::string& dataDirectory, const std::string& path);
-    // Records the picture (its digest from admit()) and queues its thumbnail.
-    void submit(const std::string& dataDirectory, PictureJob job, const Sha256& sha256);
+    // Queues the picture (admitted) to be recorded and thumbnailed.
+    void submit(const std::string& dataDirectory, PictureJob job, const DuplicateCheck& check);
 
     // ---- the thread that drives the program
     // The end of a run: stops the worker if it has nothing left to do. One still at work goes

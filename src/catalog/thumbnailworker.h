@@ -1,24 +1,28 @@
 #pragma once
-// The thumbnail worker: a thread of its own that makes the thumbnail and perceptual hash of
-// every decoded picture, completes its record in the picture database and rewrites its
-// group's gallery, so that retrieval never waits for any of it.
+// The thumbnail worker: a thread of its own that records every decoded picture in the
+// picture database, makes its thumbnail and perceptual hash, completes its record and
+// rewrites its group's gallery, so that retrieval never waits for any of it.
 //
 // Two sides:
 //   - The producer side, reader threads right after a picture was decoded (they may hold
 //     DecodeLock; nothing here takes a lock of the program's or waits for a thumbnail):
-//     check() hashes the file and finds an earlier copy of it; submit() records the picture
-//     at once, so the next copy is found even before its thumbnail exists, and queues it.
-//   - The worker thread: takes pictures from the queue, makes their thumbnails, completes
-//     their records (marking near duplicates) and rewrites the galleries of the groups that
-//     changed, at most once every galleryInterval and once more when it falls idle or stops.
+//     check() finds an earlier copy of the file. Only a picture of the very same size can be
+//     one, so a file whose size no recorded or queued picture has is not even read; else its
+//     SHA-256 decides. submit() queues the picture; it is known to check() from then on,
+//     before the worker has recorded it.
+//   - The worker thread (at a lower priority than the readers): records the queued pictures
+//     (their digests made there), makes their thumbnails, completes their records (marking
+//     near duplicates) and rewrites the galleries of the groups that changed, at most once
+//     every galleryInterval and once more when it falls idle or stops.
 //
-// The queue is bounded. submit() never waits: when the queue is full the picture stays in
-// the database as pending, and the worker works through the pending pictures once its queue
-// is empty (and at start, for pictures a killed program left pending).
+// The queue is bounded. submit() never waits: when the queue is full (or the worker has
+// stopped) the picture is recorded at once as pending, and the worker works through the
+// pending pictures once its queue is empty (and at start, for pictures a killed program
+// left pending). A stop records what is queued as pending first, so nothing is lost.
 //
 // Owned by the front end (or the command line); its destructor stops and joins the thread.
-// The producer side uses a database connection of its own, so it never waits for the
-// worker's reading and writing, only (briefly) for a change of another connection.
+// The producer side uses a database connection of its own and only reads through it (in
+// write-ahead-log mode a reader never waits for a writer), except in the rare cases above.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +34,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "catalog/filedigest.h"
 #include "catalog/picturedatabase.h"
@@ -46,8 +51,14 @@ struct PictureJob {
 };
 
 struct DuplicateCheck {
-    std::optional<Sha256> sha256;        // nothing when the file cannot be read
-    std::optional<StoredPicture> first;  // the picture recorded earlier with the same content
+    std::int64_t size = -1;  // of the file; -1 when it cannot be read
+    // Its SHA-256, when it was needed (a picture of the same size is known).
+    std::optional<Sha256> sha256;
+    // The picture recorded (or queued) earlier with the same content whose file is still
+    // there; the file itself when it was recorded before under its own path.
+    std::optional<StoredPicture> first;
+
+    bool readable() const { return size >= 0; }
 };
 
 struct ThumbnailWorkerOptions {
@@ -68,10 +79,12 @@ class ThumbnailWorker {
     ThumbnailWorker(const ThumbnailWorker&) = delete;
     ThumbnailWorker& operator=(const ThumbnailWorker&) = delete;
 
-    // Producer side: the SHA-256 of a decoded file and the earlier picture of that content
-    // whose file is still there (records of files gone meanwhile are forgotten on the way).
+    // Producer side: the earlier picture of a decoded file's content (records of files gone
+    // meanwhile are forgotten on the way).
     DuplicateCheck check(const std::string& path);
-    // Producer side: records the picture (its digest from check()) and queues its thumbnail.
+    // Producer side: queues the picture (its check() done) to be recorded and thumbnailed.
+    void submit(PictureJob job, const DuplicateCheck& check);
+    // The same for a picture whose digest is known.
     void submit(PictureJob job, const Sha256& sha256);
 
     // Waits until every queued and pending picture is done and the galleries are written;
@@ -95,14 +108,45 @@ class ThumbnailWorker {
   private:
     struct Job {
         PictureJob picture;
-        std::int64_t id = 0;  // in the database; 0 when it could not be recorded
+        std::int64_t id = 0;    // in the database; 0 when it is not (yet, or could not be)
+        bool recorded = false;  // recording was tried
+        std::int64_t size = 0;
+        std::optional<Sha256> sha256;
+        std::int64_t sequence = 0;  // in submission order
+    };
+    // A queued picture not recorded yet, as check() sees it.
+    struct Unrecorded {
+        std::int64_t size = 0;
+        std::optional<Sha256> sha256;  // made by a check() that needed it
+        std::string group;
+        std::int64_t sequence = 0;
     };
 
     void run();
+    // The record of a queued picture; its digest made when still unknown.
+    std::optional<StoredPicture> recordOf(const Job& job);
+    // Worker thread: records the queued pictures not recorded yet, the oldest first; all of
+    // them, or up to a batch.
+    void recordQueued(bool all);
+    void enqueue(Job job);
+    // Takes a picture off the unrecorded list; m_mutex held.
+    void forgetUnrecorded(const std::string& relative);
+    // Producer side, with no room (or no worker) for it: records a picture as pending at
+    // once; false when it could not be.
+    bool recordNow(Job job);
+    struct Candidate {
+        StoredPicture picture;
+        bool known = false;  // its digest: a queued one's may not be made yet
+    };
+    // The recorded and queued pictures of size bytes, the first recorded first: the only
+    // candidates for a copy.
+    std::vector<Candidate> sameSize(std::int64_t size);
+    // The digest of a queued picture's file, kept for the worker.
+    std::optional<Sha256> digestOfQueued(const std::string& relative);
     void openDatabases();
     // Producer side: until the worker thread has opened the databases (at its start).
     void waitOpened();
-    void process(const Job& job);
+    void process(Job job);
     // Pictures left pending (by a full queue, or a killed program); false when none.
     bool workThroughPending();
     void writeGalleries();
@@ -120,8 +164,13 @@ class ThumbnailWorker {
     std::condition_variable m_wake;  // work queued, or stop
     std::condition_variable m_idle;  // the worker has nothing left to do
     std::condition_variable m_openedChanged;
-    bool m_opened = false;      // guarded by m_mutex
-    std::deque<Job> m_queue;    // guarded by m_mutex
+    bool m_opened = false;    // guarded by m_mutex
+    std::deque<Job> m_queue;  // guarded by m_mutex
+    // Queued pictures not recorded yet, by path relative to the data directory.
+    std::map<std::string, Unrecorded> m_unrecorded;  // guarded by m_mutex
+    // Their paths by size, the only thing a check() looks them up by.
+    std::multimap<std::int64_t, std::string> m_unrecordedBySize;  // guarded by m_mutex
+    std::int64_t m_sequence = 0;                                  // guarded by m_mutex
     bool m_busy = false;        // guarded by m_mutex: a job is being processed
     bool m_pendingLeft = true;  // guarded by m_mutex: the database may hold pending ones
     bool m_stopping = false;    // guarded by m_mutex

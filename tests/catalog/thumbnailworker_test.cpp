@@ -111,6 +111,46 @@ TEST_F(ThumbnailWorkerThreads, DecodedPicturesGetThumbnailsRecordsAndGalleries) 
     EXPECT_EQ(lines[0].rfind("No thumbnail for " + pictures[4].path, 0), 0u) << lines[0];
 }
 
+// Only a file of the same size can be a copy; among those, the content decides, whether
+// the first is recorded already or still queued, and however alike their first bytes are.
+TEST_F(ThumbnailWorkerThreads, CopiesAreFoundByTheirWholeContent) {
+    ThumbnailWorker worker(m_groups.dataDirectory(), log());
+    const std::string head(5000, 'h');
+    const std::string folder = m_dir.file("data/alt.copies");
+    auto file = [&](const std::string& name, const std::string& content) {
+        return m_dir.write("data/alt.copies/news.dat/" + name, content);
+    };
+    auto submit = [&](const std::string& path) {
+        DuplicateCheck check = worker.check(path);
+        worker.submit({path, "alt.copies", folder, "s", "<m>"}, check);
+        return check;
+    };
+    const std::string first = file("first.jpg", head + "tail one");
+    EXPECT_FALSE(submit(first).first);
+    struct Case {
+        const char* name;
+        std::string content;
+        bool copy;
+    };
+    for (const Case& c : {Case{"same.jpg", head + "tail one", true},
+                          Case{"other-tail.jpg", head + "tail two", false},
+                          Case{"other-head.jpg", "x" + head.substr(1) + "tail one", false},
+                          Case{"longer.jpg", head + "tail one!", false}}) {
+        DuplicateCheck check = worker.check(file(c.name, c.content));
+        EXPECT_EQ(check.first.has_value(), c.copy) << c.name;
+        if (check.first) {
+            EXPECT_EQ(check.first->path, "alt.copies/news.dat/first.jpg");
+        }
+    }
+    // The same once the first is recorded; and not at all once its file is gone.
+    ASSERT_TRUE(worker.waitIdle(60s));
+    EXPECT_TRUE(worker.check(file("same.jpg", head + "tail one")).first);
+    EXPECT_FALSE(worker.check(file("other-tail.jpg", head + "tail two")).first);
+    std::remove(first.c_str());
+    EXPECT_FALSE(worker.check(file("same.jpg", head + "tail one")).first);
+    EXPECT_TRUE(recorded().empty()) << "the stale record went";
+}
+
 // With no room in the queue, pictures wait in the database; the worker catches up once its
 // queue is empty, and a worker started later finishes what an earlier one left.
 TEST_F(ThumbnailWorkerThreads, PicturesWithoutRoomOrLeftByAStopAreDoneLater) {
