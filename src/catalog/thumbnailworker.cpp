@@ -184,7 +184,10 @@ void ThumbnailWorker::enqueue(Job job) {
         lock.unlock();
         const bool recorded = recordNow(std::move(job));
         lock.lock();
-        m_pendingLeft = m_pendingLeft || recorded;
+        if (recorded) {
+            m_pendingLeft = true;
+            ++m_pendingAdded;
+        }
         if (recorded) m_wake.notify_one();
         return;
     }
@@ -327,10 +330,12 @@ void ThumbnailWorker::run() {
             lock.lock();
             m_busy = false;
         } else if (m_pendingLeft) {
+            const std::int64_t added = m_pendingAdded;
             lock.unlock();
             const bool more = workThroughPending();
             lock.lock();
-            m_pendingLeft = more && !m_stopping;
+            // A picture recorded as pending meanwhile may have come too late for that read.
+            m_pendingLeft = (more || m_pendingAdded != added) && !m_stopping;
         } else if (m_dirty.empty()) {
             m_flush = false;
             m_idle.notify_all();

@@ -171,10 +171,11 @@ class ThumbnailWorker {
     // Their paths by size, the only thing a check() looks them up by.
     std::multimap<std::int64_t, std::string> m_unrecordedBySize;  // guarded by m_mutex
     std::int64_t m_sequence = 0;                                  // guarded by m_mutex
-    bool m_busy = false;        // guarded by m_mutex: a job is being processed
-    bool m_pendingLeft = true;  // guarded by m_mutex: the database may hold pending ones
-    bool m_stopping = false;    // guarded by m_mutex
-    bool m_flush = false;       // guarded by m_mutex: write galleries now (waitIdle)
+    bool m_busy = false;              // guarded by m_mutex: a job is being processed
+    bool m_pendingLeft = true;        // guarded by m_mutex: the database may hold pending ones
+    std::int64_t m_pendingAdded = 0;  // guarded by m_mutex: pictures recorded as pending here
+    bool m_stopping = false;          // guarded by m_mutex
+    bool m_flush = false;             // guarded by m_mutex: write galleries now (waitIdle)
     // Groups whose gallery is out of date, with their folders; the worker thread's own.
     std::map<std::string, std::string> m_dirty;
     std::map<std::string, std::string> m_folders;  // guarded by m_mutex: from the jobs
