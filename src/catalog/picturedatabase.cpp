@@ -482,6 +482,7 @@ std::vector<DuplicatePair> PictureDatabase::duplicates(std::span<const std::stri
     // Exact copies: each later copy paired with the first of its content.
     std::map<Sha256, std::size_t> firstOf;
     for (std::size_t i = 0; i < pictures.size(); ++i) {
+        if (pictures[i].sha256 == UnknownDigest) continue;  // not known yet: no copy of any
         auto [at, fresh] = firstOf.try_emplace(pictures[i].sha256, i);
         const StoredPicture& first = pictures[at->second];
         if (!fresh && involves(first, pictures[i])) {

@@ -37,6 +37,10 @@ enum class PictureState {
     Unreadable = 2,  // the thumbnailer could not read it
 };
 
+// The SHA-256 of a picture recorded in haste, before its digest was made (by the thumbnail
+// worker, later); no content has it.
+inline constexpr Sha256 UnknownDigest{};
+
 struct StoredPicture {
     std::int64_t id = 0;
     std::string group;  // the newsgroup

@@ -69,7 +69,11 @@ std::optional<StoredPicture> reread(const Thumbnailer& thumbnailer, const Pictur
     p.sha256 = *sha;
     p.date = st.st_mtim.tv_sec;
     p.subject = record.description;
-    if (auto old = known.find(p.path); old != known.end() && old->second.sha256 == p.sha256) {
+    // A record made in haste has no digest yet: its size stands in for it.
+    if (auto old = known.find(p.path);
+        old != known.end() &&
+        (old->second.sha256 == p.sha256 ||
+         (old->second.sha256 == UnknownDigest && old->second.size == p.size))) {
         p.messageId = old->second.messageId;
         p.date = old->second.date;
         p.subject = old->second.subject;

@@ -99,7 +99,7 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
         }
         if (!result.sha256 && !(result.sha256 = sha256OfFile(path))) return DuplicateCheck{};
         if (!candidate.known) {
-            std::optional<Sha256> digest = digestOfQueued(candidate.picture.path);
+            std::optional<Sha256> digest = digestOf(candidate.picture.path);
             if (!digest) continue;
             candidate.picture.sha256 = *digest;
         }
@@ -119,8 +119,10 @@ std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t s
     // Without a database no copy is looked for: nothing would be recorded to find later.
     if (!m_producerDb.isOpen()) return {};
     std::vector<Candidate> found;
-    for (StoredPicture& p : m_producerDb.findBySize(size, SameSizeLimit))
-        found.push_back({std::move(p), true});
+    for (StoredPicture& p : m_producerDb.findBySize(size, SameSizeLimit)) {
+        const bool known = p.sha256 != UnknownDigest;
+        found.push_back({std::move(p), known});
+    }
     std::vector<std::pair<std::string, Unrecorded>> queued;
     {
         std::lock_guard lock(m_mutex);
@@ -143,7 +145,7 @@ std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t s
     return found;
 }
 
-std::optional<Sha256> ThumbnailWorker::digestOfQueued(const std::string& relative) {
+std::optional<Sha256> ThumbnailWorker::digestOf(const std::string& relative) {
     std::optional<Sha256> sha = sha256OfFile(joinPath(m_dataDirectory, relative));
     std::lock_guard lock(m_mutex);  // kept for the worker, which needs it to record the file
     if (auto it = m_unrecorded.find(relative); sha && it != m_unrecorded.end())
@@ -198,7 +200,7 @@ void ThumbnailWorker::enqueue(Job job) {
     m_wake.notify_one();
 }
 
-std::optional<StoredPicture> ThumbnailWorker::recordOf(const Job& job) {
+std::optional<StoredPicture> ThumbnailWorker::recordOf(const Job& job, bool digest) {
     StoredPicture p;
     p.group = job.picture.group;
     p.path = relativeToData(m_dataDirectory, job.picture.path);
@@ -211,9 +213,11 @@ std::optional<StoredPicture> ThumbnailWorker::recordOf(const Job& job) {
         std::lock_guard lock(m_mutex);  // a check() may have needed it meanwhile
         if (auto it = m_unrecorded.find(p.path); it != m_unrecorded.end()) sha = it->second.sha256;
     }
-    if (!sha) sha = sha256OfFile(job.picture.path);
-    if (!sha) return std::nullopt;
-    p.sha256 = *sha;
+    if (!sha && digest) {
+        sha = sha256OfFile(job.picture.path);
+        if (!sha) return std::nullopt;
+    }
+    p.sha256 = sha.value_or(UnknownDigest);
     p.subject = job.picture.subject;
     p.messageId = job.picture.messageId;
     return p;
@@ -233,11 +237,12 @@ void ThumbnailWorker::forgetUnrecorded(const std::string& relative) {
 }
 
 bool ThumbnailWorker::recordNow(Job job) {
-    std::optional<StoredPicture> p = recordOf(job);
+    // Without its digest: a reader waits for this, and the worker makes it later.
+    std::optional<StoredPicture> p = recordOf(job, false);
     return p && m_producerDb.add(*p).has_value();
 }
 
-void ThumbnailWorker::recordQueued(bool all) {
+void ThumbnailWorker::recordQueued(bool all, bool digest) {
     std::vector<Job> batch;
     std::size_t at = 0;
     {
@@ -260,7 +265,8 @@ void ThumbnailWorker::recordQueued(bool all) {
         if (job.recorded) continue;
         job.recorded = true;
         if (!database) continue;
-        if (std::optional<StoredPicture> p = recordOf(job)) job.id = m_workerDb.add(*p).value_or(0);
+        if (std::optional<StoredPicture> p = recordOf(job, digest))
+            job.id = m_workerDb.add(*p).value_or(0);
     }
     std::lock_guard lock(m_mutex);
     for (const Job& job : batch)
@@ -291,7 +297,14 @@ void ThumbnailWorker::stop() {
     }
     m_stop = true;
     m_wake.notify_one();
-    if (m_thread.joinable()) m_thread.join();
+    if (!m_thread.joinable()) return;
+    m_thread.join();
+    // On this thread, at its priority, not the worker's: what is still queued waits in the
+    // database for the next start (without digests, which would take long for many large
+    // pictures), and the galleries show what was done.
+    recordQueued(true, false);
+    writeGalleries();
+    m_idle.notify_all();
 }
 
 ThumbnailWorker::Counters ThumbnailWorker::counters() const {
@@ -319,7 +332,7 @@ void ThumbnailWorker::run() {
         } else if (!m_unrecorded.empty()) {
             // Recording is quick beside a thumbnail, and keeps the producer's list short.
             lock.unlock();
-            recordQueued(false);
+            recordQueued(false, true);
             lock.lock();
         } else if (!m_queue.empty()) {
             Job job = std::move(m_queue.front());
@@ -344,16 +357,14 @@ void ThumbnailWorker::run() {
             m_wake.wait_until(lock, due);  // the galleries once more, a little later
         }
     }
-    lock.unlock();
-    recordQueued(true);  // what is still queued waits in the database for the next start
-    writeGalleries();    // of what was done before the stop
-    m_idle.notify_all();
+    // stop() records what is left and writes the galleries.
 }
 
 void ThumbnailWorker::process(Job job) {
     if (!job.recorded && m_workerDb.isOpen()) {
         // Queued twice under one path: the other's recording took its place in the list.
-        if (std::optional<StoredPicture> p = recordOf(job)) job.id = m_workerDb.add(*p).value_or(0);
+        if (std::optional<StoredPicture> p = recordOf(job, true))
+            job.id = m_workerDb.add(*p).value_or(0);
     }
     const std::string name(baseName(job.picture.path));
     Thumbnail t =
@@ -370,8 +381,19 @@ void ThumbnailWorker::process(Job job) {
 
 bool ThumbnailWorker::workThroughPending() {
     const std::vector<StoredPicture> pending = m_workerDb.pending(PendingBatch);
-    for (const StoredPicture& p : pending) {
+    for (StoredPicture p : pending) {
         if (m_stop) return false;
+        if (p.sha256 == UnknownDigest) {
+            // Recorded in haste (a full queue, a stop): its digest is made now.
+            std::optional<Sha256> sha = sha256OfFile(joinPath(m_dataDirectory, p.path));
+            if (!sha) {
+                m_workerDb.remove(p.path);  // its file is gone
+                continue;
+            }
+            p.sha256 = *sha;
+            p.id = m_workerDb.add(p).value_or(0);
+            if (p.id == 0) continue;
+        }
         Job job;
         job.id = p.id;
         job.recorded = true;

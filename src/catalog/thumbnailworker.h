@@ -18,7 +18,9 @@
 // The queue is bounded. submit() never waits: when the queue is full (or the worker has
 // stopped) the picture is recorded at once as pending, and the worker works through the
 // pending pictures once its queue is empty (and at start, for pictures a killed program
-// left pending). A stop records what is queued as pending first, so nothing is lost.
+// left pending). A stop records what is queued as pending first, so nothing is lost. Both
+// record in haste, without the digest (UnknownDigest), which the worker makes when it comes
+// to the picture; until then check() reads the file for it.
 //
 // Owned by the front end (or the command line); its destructor stops and joins the thread.
 // The producer side uses a database connection of its own and only reads through it (in
@@ -123,11 +125,12 @@ class ThumbnailWorker {
     };
 
     void run();
-    // The record of a queued picture; its digest made when still unknown.
-    std::optional<StoredPicture> recordOf(const Job& job);
-    // Worker thread: records the queued pictures not recorded yet, the oldest first; all of
-    // them, or up to a batch.
-    void recordQueued(bool all);
+    // The record of a queued picture; with digest, its digest made when still unknown, else
+    // left to the worker (UnknownDigest).
+    std::optional<StoredPicture> recordOf(const Job& job, bool digest);
+    // Worker thread (or stop(), once it has ended): records the queued pictures not recorded
+    // yet, the oldest first; all of them, or up to a batch.
+    void recordQueued(bool all, bool digest);
     void enqueue(Job job);
     // Takes a picture off the unrecorded list; m_mutex held.
     void forgetUnrecorded(const std::string& relative);
@@ -141,8 +144,8 @@ class ThumbnailWorker {
     // The recorded and queued pictures of size bytes, the first recorded first: the only
     // candidates for a copy.
     std::vector<Candidate> sameSize(std::int64_t size);
-    // The digest of a queued picture's file, kept for the worker.
-    std::optional<Sha256> digestOfQueued(const std::string& relative);
+    // The digest of a candidate's file; a queued one's is kept for the worker.
+    std::optional<Sha256> digestOf(const std::string& relative);
     void openDatabases();
     // Producer side: until the worker thread has opened the databases (at its start).
     void waitOpened();

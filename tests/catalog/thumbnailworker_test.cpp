@@ -181,6 +181,65 @@ TEST_F(ThumbnailWorkerThreads, PicturesWithoutRoomOrLeftByAStopAreDoneLater) {
     EXPECT_TRUE(logged().empty()) << logged().front();
 }
 
+// A picture recorded in haste (no room, or a stop) waits without its digest: it is still
+// found as the first of its copies, before and after the worker made its digest, and a stop
+// leaves every queued picture in the database for the next start.
+TEST_F(ThumbnailWorkerThreads, PicturesRecordedInHasteAreStillFirstCopies) {
+    const auto& pictures = m_groups.pictures();
+    const test::DecodedPicture& sunset = pictures[0];
+    const test::DecodedPicture& again = pictures[6];  // the sunset's bytes in the other group
+    {
+        ThumbnailWorker stopped(m_groups.dataDirectory(), log());
+        stopped.stop();
+        m_groups.submit(stopped, sunset);
+        ASSERT_EQ(recorded().size(), 1u);
+        EXPECT_EQ(recorded()[0].sha256, UnknownDigest);
+        EXPECT_TRUE(stopped.check(again.path).first) << "found by its file, digest unknown";
+        PictureDatabase db(m_groups.dataDirectory(), [](std::string_view) {});
+        ASSERT_TRUE(db.open());
+        StoredPicture unknown;
+        unknown.group = again.group;
+        unknown.path = again.group + "/news.dat/" + again.name;
+        ASSERT_TRUE(db.add(unknown));
+        EXPECT_TRUE(db.duplicates({}, 0).empty()) << "two unknown digests are no copies";
+        EXPECT_TRUE(db.remove(again.group + "/news.dat/" + again.name));
+    }
+    // Many queued at a stop: all recorded, none lost.
+    std::vector<std::string> many;
+    {
+        ThumbnailWorker worker(m_groups.dataDirectory(), log());
+        for (int i = 0; i < 200; ++i) {
+            const std::string path =
+                m_dir.write("data/alt.many/news.dat/" + std::to_string(i) + ".jpg",
+                            "not a picture " + std::to_string(i));
+            many.push_back(relativeToData(m_groups.dataDirectory(), path));
+            worker.submit({path, "alt.many", m_dir.file("data/alt.many"), "s", "<m>"},
+                          worker.check(path));
+        }
+        worker.stop();
+        std::vector<std::string> paths;
+        for (const StoredPicture& p : recorded()) paths.push_back(p.path);
+        for (const std::string& path : many)
+            EXPECT_NE(std::find(paths.begin(), paths.end(), path), paths.end()) << path;
+    }
+    ThumbnailWorker next(m_groups.dataDirectory(), log());
+    ASSERT_TRUE(next.waitIdle(60s));
+    for (const StoredPicture& p : recorded()) {
+        EXPECT_NE(p.state, PictureState::Pending) << p.path;
+        EXPECT_EQ(p.sha256, sha256OfFile(joinPath(m_groups.dataDirectory(), p.path))) << p.path;
+    }
+    DuplicateCheck copy = next.check(again.path);
+    ASSERT_TRUE(copy.first);
+    EXPECT_EQ(copy.first->path, sunset.group + "/news.dat/" + sunset.name);
+    m_groups.submit(next, again);
+    ASSERT_TRUE(next.waitIdle(60s));
+    PictureDatabase db(m_groups.dataDirectory(), [](std::string_view) {});
+    ASSERT_TRUE(db.open());
+    const std::vector<DuplicatePair> pairs = db.duplicates({}, 0);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_TRUE(pairs[0].exact);
+}
+
 // The database is never required: without one the thumbnails are still made.
 TEST_F(ThumbnailWorkerThreads, WithoutADatabaseThumbnailsAreStillMade) {
     ASSERT_EQ(makeDirectories(m_dir.file("data/pictures.db")), 0);  // a folder in its place
