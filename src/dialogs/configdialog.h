@@ -29,6 +29,7 @@ class ConfigDialog : public QDialog {
     QWidget* buildPathsBox();
     QWidget* buildFilterBox();
     QWidget* buildNewsDataBox();
+    QWidget* buildFirstVisitBox();
     void load();
     bool save();
     void chooseDataDirectory();
@@ -50,6 +51,9 @@ class ConfigDialog : public QDialog {
     QCheckBox* m_saveDescription = nullptr;
     QCheckBox* m_skipDuplicatePictures = nullptr;
     QSpinBox* m_readerThreads = nullptr;
+    QSpinBox* m_firstVisit = nullptr;
+    QSpinBox* m_firstVisitDays = nullptr;
+    QCheckBox* m_compress = nullptr;
 };
 
 }  // namespace qm

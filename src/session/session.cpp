@@ -47,9 +47,9 @@ Session::LoadResult Session::load(LoadOptions options) {
     return result;
 }
 
-void Session::save() {
-    m_settings->saveSettings();
-    (void)m_settings->saveServers();
+bool Session::save() {
+    const bool settings = m_settings->saveSettings();
+    return m_settings->saveServersReported() && settings;
 }
 
 ConfigValues Session::configuration() const {
@@ -90,6 +90,9 @@ void Session::applyNow(const ConfigValues& values, Applied& applied) {
     s.freeAlert = values.freeAlert;
     s.skipShort = values.skipShort;
     s.skipLimit = values.skipLimit;
+    s.firstVisit = values.firstVisit;
+    s.firstVisitDays = values.firstVisitDays;
+    s.compress = values.compress;
     s.skipDuplicatePictures = values.skipDuplicatePictures;
     if (values.dataDirectory == s.dataDirectory) return;
     m_pictures.stop();  // its database and galleries are the old folder's
@@ -110,13 +113,14 @@ void Session::applyNow(const ConfigValues& values, Applied& applied) {
 bool Session::switchServer(std::string_view text) {
     if (serverTextProblem(text)) return false;
     AppSettings& s = *m_settings;
-    if (ServerEntry::parse(text).host == s.server) {
-        s.useServerText(text);  // the port may have changed
+    const std::string line = serverLine(text);
+    if (ServerEntry::parse(line).host == s.server) {
+        s.useServerText(line);  // the port may have changed
         return false;
     }
     // Each server has its own group lists: save this one's, load the other's.
-    s.saveSettings();
-    s.useServerText(text);
+    (void)s.saveSettings();  // a failure has been reported
+    s.useServerText(line);
     reloadLists();
     return true;
 }
@@ -170,10 +174,11 @@ GroupFetchThread& Session::groupFetch() {
     return *m_groupFetch;
 }
 
-int Session::startRun(const GroupTable& groups) {
+int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;
     ReaderPool& pool = readerPool();
+    pool.setRunOptions(options);
     pool.distribute(groups);
     pool.setServer(server);
     pool.startRun();

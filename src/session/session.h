@@ -34,6 +34,7 @@
 #include "config/appsettings.h"
 #include "config/configvalues.h"
 #include "decode/decoder.h"
+#include "nntp/retrievalsteps.h"
 #include "platform/file.h"
 
 namespace qm {
@@ -76,8 +77,9 @@ class Session {
     };
     // Loads the settings and lists as at start-up and compiles the kill pattern.
     LoadResult load(LoadOptions options);
-    // Saves the settings, the lists and "server.lst", as at exit.
-    void save();
+    // Saves the settings, the lists and "server.lst", as at exit. False when a file could not
+    // be written (the front end has been shown which, and why).
+    bool save();
 
     // ---- configuration
     // The values a configuration dialog starts from: those in force, or those waiting for
@@ -102,9 +104,9 @@ class Session {
     Applied applyConfiguration(const ConfigValues& values);
 
     // ---- server
-    // Makes text ("HOST" or "HOST PORT") the server in use. A new host saves the settings and
-    // loads that server's lists (true: the front end refills its views); the same host may
-    // change its port. A text that serverTextProblem refuses changes nothing (false).
+    // Makes text ("HOST", "HOST PORT" or "HOST:PORT") the server in use. A new host saves the
+    // settings and loads that server's lists (true: the front end refills its views); the same host
+    // may change its port. A text that serverTextProblem refuses changes nothing (false).
     bool switchServer(std::string_view text);
     // Empties the subscribed, selected and visited tables (clearing their flags) and loads
     // them again from the current server's folder.
@@ -127,9 +129,10 @@ class Session {
     ReaderPool& readerPool(std::optional<int> readers = {});
     // The group-list worker, created on first use.
     GroupFetchThread& groupFetch();
-    // Hands groups to the readers and starts them with the server in use. -1 when there is
-    // no such server (nothing starts).
-    int startRun(const GroupTable& groups);
+    // Hands groups to the readers and starts them with the server in use, with what the run
+    // asks beyond the settings (the command line's --newest, --since, --no-overview). -1
+    // when there is no such server (nothing starts).
+    int startRun(const GroupTable& groups, const RunOptions& options = {});
     bool runActive() const { return m_runActive; }
     // Asks every reader to stop; never waits.
     void requestStop();
