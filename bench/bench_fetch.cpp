@@ -419,6 +419,7 @@ Measure fetchRun(const std::string& serverText, const std::vector<std::string>& 
         ReaderPool pool(settings, decoder, readers);
         pool.distribute(run);
         pool.setServer(settings.currentServer());
+        if (pictures) catalog.start(settings.dataDirectory);  // as the session's run start does
         pool.startRun();
         m.ok = session.frontend().waitRun(std::chrono::seconds(900));
         m.seconds = secondsSince(start);

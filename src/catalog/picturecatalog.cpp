@@ -43,6 +43,11 @@ ThumbnailWorker* PictureCatalog::worker(const std::string& dataDirectory) {
     return m_worker.get();
 }
 
+void PictureCatalog::start(const std::string& dataDirectory) {
+    std::lock_guard lock(m_mutex);
+    worker(dataDirectory);
+}
+
 PictureAdmission PictureCatalog::admit(const std::string& dataDirectory, const std::string& path) {
     std::lock_guard lock(m_mutex);
     ThumbnailWorker* w = worker(dataDirectory);

@@ -1,8 +1,8 @@
 #pragma once
 // The picture side of the catalogue: the one thumbnail worker of the data directory, started
-// on the first picture decoded, with what the catalogue sink asks of it (is this picture a
-// copy of one recorded before? record it and make its thumbnail), and what the front ends
-// ask of the pictures recorded (a group's gallery, forgetting deleted files).
+// at the start of a run (else on the first picture decoded), with what the catalogue sink asks of
+// it (is this picture a copy of one recorded before? record it and make its thumbnail), and what
+// the front ends ask of the pictures recorded (a group's gallery, forgetting deleted files).
 //
 // Never required for retrieval: when the worker cannot be started that is one log line, and
 // pictures are catalogued as any other file.
@@ -52,6 +52,10 @@ class PictureCatalog {
     void submit(const std::string& dataDirectory, PictureJob job, const DuplicateCheck& check);
 
     // ---- the thread that drives the program
+    // Starts the worker of dataDirectory ahead of the first picture (at the start of a run),
+    // so that its database opens while the readers connect rather than while the first
+    // reader to decode a picture waits for it, holding DecodeLock.
+    void start(const std::string& dataDirectory);
     // The end of a run: stops the worker if it has nothing left to do. One still at work goes
     // on in the background until it is stopped (or idle at the end of the next run).
     void finishRun();

@@ -181,6 +181,7 @@ int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     pool.setRunOptions(options);
     pool.distribute(groups);
     pool.setServer(server);
+    m_pictures.start(m_settings->dataDirectory);  // not on the first picture, under DecodeLock
     pool.startRun();
     m_runActive = true;
     return 0;
