@@ -1,12 +1,15 @@
 // Retrieval speed: a walk over N uuencoded articles of about 60 KB on the fixture news server
 // (or an outside server) with 1, 4 and 8 readers, driven through the core exactly as the
 // fetch command drives it, beside its peer in the same run: the same articles decoded from
-// the spool files on disk as the decode command does. Also the 100,000-group list: LIST
-// through the group-list worker, then the saved "Groups" file loaded by the same worker, each
-// in a process of its own so that its peak memory (VmHWM) is its own.
+// the spool files on disk as the decode command does. Each article is a real JPEG of its own
+// (800 x 600), and every walk runs twice in a round: without and with the picture catalogue
+// (thumbnails, the picture database, galleries), whose rate must stay within 90%. Also the
+// 100,000-group list: LIST through the group-list worker, then the saved "Groups" file loaded by
+// the same worker, each in a process of its own so that its peak memory (VmHWM) is its own.
 //
 // usage: bench_fetch [--articles N] [--kb K] [--groups G] [--readers 1,4,8] [--repeat R]
-//                    [--list-groups N] [--no-list] [--no-fetch] [--no-tls] [--dir DIR]
+//                    [--list-groups N] [--no-list] [--no-fetch] [--no-tls] [--no-pictures]
+//                    [--dir DIR]
 //        bench_fetch --server HOST:PORT --group NAME... [--readers 1,4] [--expect N]
 //        bench_fetch --write-articles DIR [--articles N] [--kb K] [--groups G]
 //   The second form walks groups already on an outside server (fresh data folder per run);
@@ -19,7 +22,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -27,12 +32,17 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
 #include "catalog/indexpages.h"
+#include "catalog/picturecatalog.h"
 #include "config/appsettings.h"
 #include "config/grouptable.h"
 #include "config/locks.h"
@@ -174,7 +184,8 @@ struct Options {
     std::vector<std::string> groupNames;
     int expect = 0;
     std::string writeArticles;
-    bool tls = true;  // the walk again through stunnel, when openssl and stunnel4 are there
+    bool tls = true;       // the walk again through stunnel, when openssl and stunnel4 are there
+    bool pictures = true;  // every walk again with thumbnails, the database and galleries
 };
 
 std::string groupName(int index) {
@@ -187,15 +198,78 @@ struct Article {
     std::string body;
 };
 
-// The index-th article: random data, uuencoded to about kilobytes KB, in a single post.
-Article makeArticle(const Options& o, int index, std::mt19937_64& random) {
-    // uuencode writes 62 bytes of text for every 45 of data.
-    const std::size_t dataBytes = static_cast<std::size_t>(o.kilobytes) * 1000 * 45 / 62;
-    std::string data(dataBytes, '\0');
-    for (std::size_t i = 0; i < dataBytes; i += 8) {
-        const std::uint64_t word = random();
-        std::memcpy(data.data() + i, &word, std::min<std::size_t>(8, dataBytes - i));
+// A photograph stand-in of width x height: smooth waves of colour, different for every
+// index, with a little grain, as a JPEG of that quality.
+std::string syntheticJpeg(int index, int width, int height, int quality) {
+    constexpr int Waves = 4;
+    constexpr int Terms = 3 * Waves;  // per channel
+    std::mt19937_64 random(static_cast<std::uint64_t>(index) * 7919 + 1);
+    std::uniform_real_distribution<double> unit(0, 1);
+    // sin(fx x + fy y + phase) = sin(fx x) cos(fy y + phase) + cos(fx x) sin(fy y + phase):
+    // tables per column and row keep it to a few multiplications a pixel.
+    std::vector<double> sx(static_cast<std::size_t>(width) * Terms), cx(sx.size());
+    std::vector<double> sy(static_cast<std::size_t>(height) * Terms), cy(sy.size());
+    for (int t = 0; t < Terms; ++t) {
+        const double fx = unit(random) * 0.03, fy = unit(random) * 0.03;
+        const double phase = unit(random) * 6.28, amplitude = 20 + unit(random) * 30;
+        for (int x = 0; x < width; ++x) {
+            sx[x * Terms + t] = amplitude * std::sin(fx * x);
+            cx[x * Terms + t] = amplitude * std::cos(fx * x);
+        }
+        for (int y = 0; y < height; ++y) {
+            sy[y * Terms + t] = std::sin(fy * y + phase);
+            cy[y * Terms + t] = std::cos(fy * y + phase);
+        }
     }
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * height * 3);
+    std::uint64_t grain = static_cast<std::uint64_t>(index) * 0x9E3779B97F4A7C15ull + 1;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                double v = 128;
+                for (int k = c * Waves; k < (c + 1) * Waves; ++k)
+                    v += sx[x * Terms + k] * cy[y * Terms + k] +
+                         cx[x * Terms + k] * sy[y * Terms + k];
+                grain ^= grain << 13;
+                grain ^= grain >> 7;
+                grain ^= grain << 17;
+                v += static_cast<double>(grain % 17) - 8;
+                rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c] =
+                    static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
+            }
+        }
+    }
+    jpeg_compress_struct jpeg{};
+    jpeg_error_mgr errors{};
+    jpeg.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&jpeg);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&jpeg, &out, &size);
+    jpeg.image_width = static_cast<JDIMENSION>(width);
+    jpeg.image_height = static_cast<JDIMENSION>(height);
+    jpeg.input_components = 3;
+    jpeg.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&jpeg);
+    jpeg_set_quality(&jpeg, quality, TRUE);
+    jpeg_start_compress(&jpeg, TRUE);
+    while (jpeg.next_scanline < jpeg.image_height) {
+        JSAMPROW row = &rgb[static_cast<std::size_t>(jpeg.next_scanline) * width * 3];
+        jpeg_write_scanlines(&jpeg, &row, 1);
+    }
+    jpeg_finish_compress(&jpeg);
+    jpeg_destroy_compress(&jpeg);
+    std::string picture(reinterpret_cast<const char*>(out), size);
+    std::free(out);
+    return picture;
+}
+
+// The index-th article: a picture of its own, uuencoded to about kilobytes KB (800 x 600 at
+// quality 77 makes 44 KB, 60 KB as uuencoded text), in a single post.
+Article makeArticle(const Options& o, int index) {
+    const double scale = std::sqrt(o.kilobytes / 60.0);
+    const int width = std::max(16, static_cast<int>(800 * scale));
+    const int height = std::max(16, static_cast<int>(600 * scale));
     Article a;
     a.group = groupName(index % o.groups);
     const std::string file = "bench" + std::to_string(index) + ".jpg";
@@ -203,18 +277,17 @@ Article makeArticle(const Options& o, int index, std::mt19937_64& random) {
         "Path: bench.example!not-for-mail\nFrom: bench@example.invalid\nNewsgroups: " + a.group +
         "\nSubject: " + file + " (1/1)\nMessage-ID: <" + std::to_string(index) +
         ".bench@example.invalid>\nDate: Mon, 1 Jan 2024 00:00:00 GMT\n";
-    a.body = qm::test::uuencodeBody(data, file);
+    a.body = qm::test::uuencodeBody(syntheticJpeg(index, width, height, 77), file);
     return a;
 }
 
 // Writes the articles into the spool; returns every article file's path and the total size.
 std::vector<std::string> writeSpool(const Options& o, const std::string& spool,
                                     std::uint64_t& bytes) {
-    std::mt19937_64 random(1998);
     std::vector<std::string> paths;
     bytes = 0;
     for (int i = 0; i < o.articles; ++i) {
-        Article a = makeArticle(o, i, random);
+        Article a = makeArticle(o, i);
         const int number = i / o.groups + 1;
         newsd::writeSpoolArticle(spool, a.group, static_cast<std::uint64_t>(number), a.headers,
                                  a.body);
@@ -253,12 +326,27 @@ class CountingSink : public DecodeSink {
 };
 
 struct Measure {
-    double seconds = 0;
+    double seconds = 0;  // until the readers are done
     double cpu = 0;
     double serverCpu = 0;
     Tally decoded;
     bool ok = true;
+    // With the picture catalogue: until the last thumbnail and gallery were written, and
+    // the thumbnails made.
+    double drained = 0;
+    std::uint64_t thumbnails = 0;
 };
+
+// The thumbnails below a data directory (every "thumbs" folder).
+std::uint64_t thumbnailFiles(const std::string& dataDirectory) {
+    std::uint64_t count = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dataDirectory, ec), end; it != end; it.increment(ec)) {
+        if (ec) break;
+        count += it->is_regular_file(ec) && it->path().parent_path().filename() == "thumbs";
+    }
+    return count;
+}
 
 // A new data folder for every timed run; all are removed with the work folder at the end.
 // Removing the last run's thousands of files just before the next run would make every
@@ -281,8 +369,8 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
     fs::remove_all(home);
     Session session(home);
     AppSettings& settings = session.settings();
-    const DecodeInputs inputs{settings.dataDirectory, settings.dataDirectory, nullptr, "",
-                              &settings.logFile};
+    const DecodeInputs inputs{
+        settings.dataDirectory, settings.dataDirectory, nullptr, "", &settings.logFile, {}};
     Decoder decoder;
     CountingSink sink;
     decoder.setSink(&sink);
@@ -304,9 +392,10 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
     return m;
 }
 
-// One retrieval run as the fetch command makes it, on a fresh data folder.
+// One retrieval run as the fetch command makes it, on a fresh data folder; with pictures,
+// the catalogue makes thumbnails, records the pictures and writes galleries as it does.
 Measure fetchRun(const std::string& serverText, const std::vector<std::string>& names, int readers,
-                 const std::string& home, bool tls = false) {
+                 const std::string& home, bool tls = false, bool pictures = false) {
     fs::remove_all(home);
     Session session(home);
     AppSettings& settings = session.settings();
@@ -319,7 +408,9 @@ Measure fetchRun(const std::string& serverText, const std::vector<std::string>& 
         run.add(group);
     }
     Decoder decoder;
-    CatalogHook hook(settings);
+    PictureCatalog catalog(
+        [&session](std::string_view line) { session.frontend().appendLog(line); });
+    CatalogHook hook(settings, pictures ? &catalog : nullptr);
     decoder.setSink(&hook);
     Measure m;
     const double cpu0 = cpuSeconds();
@@ -328,10 +419,16 @@ Measure fetchRun(const std::string& serverText, const std::vector<std::string>& 
         ReaderPool pool(settings, decoder, readers);
         pool.distribute(run);
         pool.setServer(settings.currentServer());
+        if (pictures) catalog.start(settings.dataDirectory);  // as the session's run start does
         pool.startRun();
         m.ok = session.frontend().waitRun(std::chrono::seconds(900));
         m.seconds = secondsSince(start);
         pool.stopAll();
+    }
+    if (pictures) {
+        m.ok = catalog.finish({}) && m.ok;  // as the fetch command waits for them
+        m.drained = secondsSince(start);
+        m.thumbnails = thumbnailFiles(settings.dataDirectory);
     }
     m.cpu = cpuSeconds() - cpu0;
     m.ok = m.ok && session.frontend().messages() == 0;
@@ -491,6 +588,42 @@ void printRun(const char* what, const std::string& readers, const Measure& m, in
         complete ? "" : (" INCOMPLETE: " + std::to_string(m.decoded.files) + " files").c_str());
 }
 
+struct Run {
+    int readers;
+    Measure fetch;
+    Measure peer;
+    std::optional<Measure> pictures;  // the same walk with the picture catalogue
+};
+
+// What the picture catalogue costs the walk: its rate against the walk's without it, in the
+// same round, and how long after the readers the last thumbnail was made.
+void picturesSummary(const std::vector<Run>& runs, const Options& o) {
+    std::fprintf(Report,
+                 "\nthe same walk with thumbnails, the picture database and galleries (goal: at "
+                 "least 90%% of the rate without)\n| readers | without (s) | with (s) | rate "
+                 "kept | thumbnails done (s) | thumbnails | client CPU ms/article without / "
+                 "with |\n|---|---|---|---|---|---|---|\n");
+    for (const Run& run : runs) {
+        if (!run.pictures) continue;
+        const Measure& p = *run.pictures;
+        std::fprintf(Report, "| %d | %.3f | %.3f | %.0f%% | %.3f | %llu%s | %.3f / %.3f |\n",
+                     run.readers, run.fetch.seconds, p.seconds, 100 * run.fetch.seconds / p.seconds,
+                     p.drained, static_cast<unsigned long long>(p.thumbnails),
+                     p.thumbnails == static_cast<std::uint64_t>(o.articles) ? "" : " INCOMPLETE",
+                     run.fetch.cpu / o.articles * 1e3, p.cpu / o.articles * 1e3);
+    }
+    for (int readers : o.readers) {
+        std::vector<double> kept;
+        for (const Run& run : runs)
+            if (run.readers == readers && run.pictures)
+                kept.push_back(run.fetch.seconds / run.pictures->seconds);
+        if (kept.empty()) continue;
+        std::sort(kept.begin(), kept.end());
+        std::fprintf(Report, "median rate kept with pictures, %d reader%s: %.0f%% (%zu rounds)\n",
+                     readers, readers == 1 ? "" : "s", 100 * kept[kept.size() / 2], kept.size());
+    }
+}
+
 void fetchBench(const Options& o, const std::string& root) {
     const std::string spool = root + "/spool";
     std::uint64_t wireBytes = 0;
@@ -516,11 +649,6 @@ void fetchBench(const Options& o, const std::string& root) {
     // The machine's speed drifts (it is shared), so every round measures the peer right
     // before its fetch runs, and each run is compared with the peer of its own round.
     RunFolders folders(root);
-    struct Run {
-        int readers;
-        Measure fetch;
-        Measure peer;
-    };
     std::vector<Run> runs;
     // The disk decode reads the spool from the page cache; an untimed walk first gives the
     // server its articles in memory likewise.
@@ -532,8 +660,16 @@ void fetchBench(const Options& o, const std::string& root) {
             const double server0 = server.cpuSeconds();
             Measure m = fetchRun(serverText, names, readers, folders.next("fetch-home"));
             m.serverCpu = server.cpuSeconds() - server0;
-            runs.push_back({readers, m, peer});
+            runs.push_back({readers, m, peer, std::nullopt});
             printRun("fetch, fixture server", std::to_string(readers), m, o.articles, wireBytes);
+            if (!o.pictures) continue;
+            const double server1 = server.cpuSeconds();
+            Measure p =
+                fetchRun(serverText, names, readers, folders.next("pictures-home"), false, true);
+            p.serverCpu = server.cpuSeconds() - server1;
+            runs.back().pictures = p;
+            printRun("fetch + thumbnails, database", std::to_string(readers), p, o.articles,
+                     wireBytes);
         }
     }
     if (o.tls && qm::test::tlsToolsPresent()) {
@@ -578,6 +714,7 @@ void fetchBench(const Options& o, const std::string& root) {
                      readers, readers == 1 ? "" : "s", 100 * ratios[ratios.size() / 2],
                      ratios.size());
     }
+    if (o.pictures) picturesSummary(runs, o);
 }
 
 // The walk against an outside server (INN): groups given, no spool and no peer.
@@ -608,10 +745,9 @@ void outsideBench(const Options& o, const std::string& root) {
 
 // Writes the articles as whole files (headers, empty line, body) for posting elsewhere.
 void writeArticleFiles(const Options& o) {
-    std::mt19937_64 random(1998);
     fs::create_directories(o.writeArticles);
     for (int i = 0; i < o.articles; ++i) {
-        Article a = makeArticle(o, i, random);
+        Article a = makeArticle(o, i);
         std::ofstream out(o.writeArticles + "/" + std::to_string(i));
         out << a.headers << '\n' << a.body;
     }
@@ -665,6 +801,8 @@ int run(int argc, char** argv) {
             o.fetch = false;
         else if (a == "--no-tls")
             o.tls = false;
+        else if (a == "--no-pictures")
+            o.pictures = false;
         else if (a == "--dir")
             o.dir = value();
         else if (a == "--server")

@@ -102,8 +102,8 @@ int timeOurs(const std::string& variant, const std::string& list, const std::str
             qm::ThumbnailWorker worker(data, log);
             for (const std::string& f : files) {
                 qm::DuplicateCheck check = worker.check(f);
-                if (check.sha256)
-                    worker.submit({f, "alt.bench", group, "A picture", ""}, *check.sha256);
+                if (check.readable())
+                    worker.submit({f, "alt.bench", group, "A picture", ""}, check);
             }
             worker.waitIdle(std::chrono::minutes(30));
         });

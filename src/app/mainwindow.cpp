@@ -195,6 +195,9 @@ QWidget* MainWindow::buildBottomRow() {
     layout->addWidget(button(row, "exploreButton", QStringLiteral("Explore")));
     layout->addWidget(button(row, "monitorButton", QStringLiteral("Monitor")));
     layout->addWidget(button(row, "viewButton", QStringLiteral("View")));
+    QPushButton* gallery = button(row, "galleryButton", QStringLiteral("Gallery"));
+    gallery->setToolTip(QStringLiteral("The group's pictures as thumbnails"));
+    layout->addWidget(gallery);
     layout->addStretch();
     auto* exit = new EmbossedButton(QStringLiteral("EXIT"), row);
     exit->setObjectName(QStringLiteral("exitButton"));
@@ -286,6 +289,7 @@ void MainWindow::connectSignals() {
     click("exitButton", &MainWindow::exitProgram);
     click("monitorButton", &MainWindow::groupMonitor);
     click("viewButton", &MainWindow::fileManagement);
+    click("galleryButton", &MainWindow::openGallery);
     for (QSplitter* splitter : {m_mainSplitter, m_listsSplitter})
         connect(splitter, &QSplitter::splitterMoved, this, [this] { m_splitterMoved = true; });
     connect(m_selected, &QTreeWidget::itemDoubleClicked, this, [this] { fileManagement(); });

@@ -69,6 +69,8 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void groupMonitor();
     // "View", "File management": a new modeless window each time.
     void fileManagement();
+    // "Gallery": the selected group's thumbnails page, opened like "Browse".
+    void openGallery();
     void manualDecode();  // "Manual decode"
     void tips();          // "Tips"
     // main() asks for the tip of the day once start-up is done; tests do not.

@@ -97,6 +97,22 @@ void MainWindow::browseGroup() {
     openPath(page, true);
 }
 
+void MainWindow::openGallery() {
+    GroupEntry* g = currentSelectedGroup();
+    if (!g) {
+        showMessage(QStringLiteral("No group selected."), MessageIcon::Information);
+        return;
+    }
+    const std::string page = m_session.galleryPage(*g);
+    if (page.empty()) {
+        showMessage(QStringLiteral("No pictures of ") + QString::fromStdString(g->name()) +
+                        QStringLiteral(" have been shown yet."),
+                    MessageIcon::Information);
+        return;
+    }
+    openPath(page, true);
+}
+
 void MainWindow::exploreGroup() {
     GroupEntry* g = currentSelectedGroup();
     if (!g) {

@@ -20,8 +20,9 @@ std::optional<Sha256> sha256OfFile(const std::string& path) {
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         return std::nullopt;
     }
-    // Pictures are a few megabytes: a buffer this size reads one in a few calls.
-    std::vector<unsigned char> buffer(1 << 18);
+    // Below the allocator's threshold for a mapping of its own: a buffer mapped and unmapped
+    // at every call costs more than hashing a picture of 50 KB.
+    std::vector<unsigned char> buffer(1 << 16);
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
         if (n == 0) break;

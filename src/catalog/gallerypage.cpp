@@ -1,5 +1,9 @@
 #include "catalog/gallerypage.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "catalog/indexpages.h"
 #include "catalog/thumbnailer.h"
 #include "platform/file.h"
@@ -77,6 +81,18 @@ bool writeGalleryPage(const std::string& groupFolder, std::string_view group,
     if (makeDirectories(groupFolder) != 0) return false;
     ensureViewerPage(groupFolder);
     return writeFileAtomic(joinPath(groupFolder, GalleryPageName), galleryHtml(group, newestFirst));
+}
+
+bool ensureGalleryPage(const std::string& groupFolder, std::string_view group) {
+    const std::string page = joinPath(groupFolder, GalleryPageName);
+    if (fileExists(page)) return true;
+    // Written whole under a name of this process, then linked: link() never replaces a page
+    // the worker renamed into place meanwhile.
+    const std::string draft = joinPath(groupFolder, ".gallery-" + std::to_string(::getpid()));
+    if (!writeFileAtomic(draft, galleryHtml(group, {}))) return false;
+    const bool linked = ::link(draft.c_str(), page.c_str()) == 0 || errno == EEXIST;
+    ::unlink(draft.c_str());
+    return linked;
 }
 
 }  // namespace qm

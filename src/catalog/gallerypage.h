@@ -27,4 +27,8 @@ std::string galleryHtml(std::string_view group, std::span<const StoredPicture> n
 bool writeGalleryPage(const std::string& groupFolder, std::string_view group,
                       std::span<const StoredPicture> newestFirst);
 
+// Writes a page without pictures into groupFolder unless a gallery is there; never replaces
+// one (the thumbnail worker may write it at the same time). False when it cannot be written.
+bool ensureGalleryPage(const std::string& groupFolder, std::string_view group);
+
 }  // namespace qm

@@ -3,7 +3,10 @@
 #include <clocale>
 #include <ctime>
 
+#include "catalog/gallerypage.h"
+#include "catalog/picturecatalog.h"
 #include "catalog/picturelist.h"
+#include "catalog/thumbnailer.h"
 #include "config/appsettings.h"
 #include "config/locks.h"
 #include "platform/file.h"
@@ -149,6 +152,7 @@ int prepareDayPages(const AppSettings& settings, GroupEntry& g) {
         header += "\n<title> " + escapeHtml(g.name()) + " " + escapeHtml(contents) +
                   " </title>\n</head>\n<body>\n";
         header += "<a href=\"index.html\" target= _top>All Index</a>\n<hr size=1 noshade><br>\n";
+        header += "<a href=\"gallery.html\" target=_top>Gallery</a><br>\n";
         FilePtr f = openFile(contents, "w");
         if (!f || std::fwrite(header.data(), 1, header.size(), f.get()) != header.size() ||
             std::fflush(f.get()) != 0) {
@@ -158,6 +162,7 @@ int prepareDayPages(const AppSettings& settings, GroupEntry& g) {
     }
     stats.setContPage(contents);
     ensureViewerPage(dir);
+    ensureGalleryPage(dir, g.name());  // the contents page links to it
 
     // The group index gets one link per preparation; a failure to write it is not fatal.
     std::string index = joinPath(dir, "index.html");
@@ -209,9 +214,43 @@ int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs,
     return 0;
 }
 
+namespace {
+
+// Removes a decoded copy of a picture recorded before, with its description; false (the copy
+// stays, to be catalogued) when it cannot be removed.
+bool dropDuplicate(const AppSettings& settings, const DecodeInputs& inputs, const std::string& path,
+                   const std::string& descriptionPath, const StoredPicture& first) {
+    if (std::remove(path.c_str()) != 0) return false;
+    if (!descriptionPath.empty()) std::remove(descriptionPath.c_str());
+    settings.frontend().appendLog("Duplicate picture " + path + " removed: a copy of " +
+                                  joinPath(inputs.dataDirectory, first.path));
+    return true;
+}
+
+}  // namespace
+
+// Called once the file is complete, with DecodeLock held. The duplicate decision and the
+// hand-over to the thumbnail worker stay in this one function, wherever the sink is called.
 void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& path,
-                                const std::string&) {
+                                const std::string& descriptionPath) {
+    const bool picture = m_pictures && inputs.group && canThumbnail(baseName(path));
+    PictureAdmission admission;
+    if (picture) {
+        admission = m_pictures->admit(inputs.dataDirectory, path);
+        // Its article stays recorded as retrieved (the retrieval loop did that), so the copy
+        // is not fetched again either.
+        if (admission.first && m_settings.skipDuplicatePictures != 0 &&
+            dropDuplicate(m_settings, inputs, path, descriptionPath, *admission.first))
+            return;
+    }
     qm::onFileDecoded(m_settings, inputs, path);
+    if (!picture || !admission.check.readable()) return;
+    const std::string folder = inputs.outputDirectory.empty()
+                                   ? groupDirectory(m_settings, *inputs.group)
+                                   : inputs.outputDirectory;
+    m_pictures->submit(inputs.dataDirectory,
+                       {path, inputs.group->name(), folder, inputs.subject, inputs.messageId},
+                       admission.check);
 }
 
 void CatalogHook::countAssembled(const DecodeInputs& inputs) {

@@ -16,6 +16,7 @@ namespace qm {
 
 class AppSettings;
 class GroupEntry;
+class PictureCatalog;
 
 // The script of the list pages: showImg(file) shows a picture in "my_win" through the viewer
 // page "_view.html"; showFile(file) loads the file into "my_win".
@@ -44,16 +45,21 @@ std::string writeFullIndex(const AppSettings& settings, GroupEntry& g);
 // manual decoding has none), adds the file to the group's contents page and picture list.
 int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs, const std::string& path);
 
-// Installed into the Decoder by whoever owns both (the windows, the command line).
+// Installed into the Decoder by whoever owns both (the windows, the command line). With a
+// picture catalogue (borrowed; it outlives the hook), every picture of a group's article is
+// checked against the pictures recorded before and, unless it is a copy of one that "Skip
+// duplicate pictures" drops, catalogued and handed on for its thumbnail.
 class CatalogHook : public DecodeSink {
   public:
-    explicit CatalogHook(const AppSettings& settings) : m_settings(settings) {}
+    explicit CatalogHook(const AppSettings& settings, PictureCatalog* pictures = nullptr)
+        : m_settings(settings), m_pictures(pictures) {}
     void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                        const std::string& descriptionPath) override;
     void countAssembled(const DecodeInputs& inputs) override;
 
   private:
     const AppSettings& m_settings;
+    PictureCatalog* m_pictures;
 };
 
 }  // namespace qm

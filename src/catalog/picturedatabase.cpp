@@ -36,6 +36,7 @@ constexpr const char* Schema =
     " state INTEGER NOT NULL DEFAULT 0,"
     " near INTEGER NOT NULL DEFAULT 0);"
     "CREATE INDEX IF NOT EXISTS pictures_sha256 ON pictures(sha256);"
+    "CREATE INDEX IF NOT EXISTS pictures_size ON pictures(size);"
     "CREATE INDEX IF NOT EXISTS pictures_group ON pictures(grp, date);"
     "CREATE INDEX IF NOT EXISTS pictures_pending ON pictures(state) WHERE state = 0;"
     // One counter of changes to the hashes, so that every connection knows when the hashes
@@ -52,13 +53,20 @@ constexpr const char* Insert =
     " thumb_height, message_id, date, subject, state, near)"
     " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
-// One prepared statement; finalized when it goes.
+// One prepared statement; finalized when it goes, unless borrowed (then reset for its next
+// use).
 class Statement {
   public:
     Statement(sqlite3* db, std::string_view sql) {
         if (db) sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr);
     }
-    ~Statement() { sqlite3_finalize(m_stmt); }
+    explicit Statement(sqlite3_stmt* borrowed) : m_stmt(borrowed), m_owned(false) {}
+    ~Statement() {
+        if (m_owned)
+            sqlite3_finalize(m_stmt);
+        else
+            reset();
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -101,6 +109,7 @@ class Statement {
 
   private:
     sqlite3_stmt* m_stmt = nullptr;
+    bool m_owned = true;
 };
 
 std::int64_t hashToColumn(std::uint64_t hash) {
@@ -176,7 +185,8 @@ std::optional<std::vector<StoredPicture>> selectRows(sqlite3* db, std::string_vi
 PictureDatabase::PictureDatabase(std::string dataDirectory, Log log)
     : m_dataDirectory(std::move(dataDirectory)),
       m_log(std::move(log)),
-      m_db(nullptr, sqlite3_close_v2) {}
+      m_db(nullptr, sqlite3_close_v2),
+      m_bySize(nullptr, sqlite3_finalize) {}
 
 PictureDatabase::~PictureDatabase() = default;
 
@@ -263,6 +273,7 @@ void PictureDatabase::setAside() {
 }
 
 void PictureDatabase::close() {
+    m_bySize.reset();  // before the connection it belongs to
     m_db.reset();
     m_nearCache.clear();
     m_cacheGeneration = -1;
@@ -408,6 +419,27 @@ std::optional<StoredPicture> PictureDatabase::findBySha256(const Sha256& digest)
     return found.front();
 }
 
+std::vector<StoredPicture> PictureDatabase::findBySize(std::int64_t size, std::size_t limit) {
+    std::lock_guard lock(m_mutex);
+    if (!m_db) return {};
+    // Asked for every decoded picture with DecodeLock held: prepared once, not every time.
+    if (!m_bySize) {
+        const std::string sql =
+            std::string("SELECT ") + Columns + " FROM pictures WHERE size = ? ORDER BY id LIMIT ?";
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v3(m_db.get(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        m_bySize.reset(stmt);
+        if (!m_bySize) return checked(std::nullopt);
+    }
+    Statement s(m_bySize.get());
+    s.bind(1, size).bind(2, static_cast<std::int64_t>(limit));
+    std::vector<StoredPicture> out;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) out.push_back(readRow(s));
+    if (rc != SQLITE_DONE) return checked(std::nullopt);
+    return out;
+}
+
 std::vector<StoredPicture> PictureDatabase::findNear(std::uint64_t hash, int maxDistance) {
     std::lock_guard lock(m_mutex);
     std::vector<StoredPicture> out;
@@ -450,6 +482,7 @@ std::vector<DuplicatePair> PictureDatabase::duplicates(std::span<const std::stri
     // Exact copies: each later copy paired with the first of its content.
     std::map<Sha256, std::size_t> firstOf;
     for (std::size_t i = 0; i < pictures.size(); ++i) {
+        if (pictures[i].sha256 == UnknownDigest) continue;  // not known yet: no copy of any
         auto [at, fresh] = firstOf.try_emplace(pictures[i].sha256, i);
         const StoredPicture& first = pictures[at->second];
         if (!fresh && involves(first, pictures[i])) {

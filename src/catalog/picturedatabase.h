@@ -27,6 +27,7 @@
 #include "catalog/filedigest.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace qm {
 
@@ -35,6 +36,10 @@ enum class PictureState {
     Shown = 1,       // thumbnail made: hash and sizes are known
     Unreadable = 2,  // the thumbnailer could not read it
 };
+
+// The SHA-256 of a picture recorded in haste, before its digest was made (by the thumbnail
+// worker, later); no content has it.
+inline constexpr Sha256 UnknownDigest{};
 
 struct StoredPicture {
     std::int64_t id = 0;
@@ -101,6 +106,9 @@ class PictureDatabase {
 
     // The first recorded picture whose content has this SHA-256.
     std::optional<StoredPicture> findBySha256(const Sha256& digest);
+    // Up to limit recorded pictures of this many bytes, the first recorded first: a picture
+    // of another size is no copy of them, whatever its content, so its digest is not needed.
+    std::vector<StoredPicture> findBySize(std::int64_t size, std::size_t limit);
     // The recorded pictures that look like hash: within maxDistance bits, thumbnail made.
     // Featureless pictures (nearly flat: almost all bits alike) look like nothing.
     std::vector<StoredPicture> findNear(std::uint64_t hash, int maxDistance);
@@ -146,9 +154,11 @@ class PictureDatabase {
     Log m_log;
     mutable std::mutex m_mutex;
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> m_db;  // guarded by m_mutex
-    bool m_failedToOpen = false;                       // guarded by m_mutex
-    int m_lastError = 0;                               // guarded by m_mutex
-    int m_busyTimeoutMs = 5000;                        // guarded by m_mutex
+    // findBySize's statement, prepared on first use; goes before m_db.
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> m_bySize;  // guarded by m_mutex
+    bool m_failedToOpen = false;                                     // guarded by m_mutex
+    int m_lastError = 0;                                             // guarded by m_mutex
+    int m_busyTimeoutMs = 5000;                                      // guarded by m_mutex
     // Hashes of the pictures with a thumbnail, as of generation m_cacheGeneration of the
     // file's counter of hash changes; -1 when not loaded. Guarded by m_mutex.
     std::vector<NearEntry> m_nearCache;

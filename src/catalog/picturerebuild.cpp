@@ -69,7 +69,11 @@ std::optional<StoredPicture> reread(const Thumbnailer& thumbnailer, const Pictur
     p.sha256 = *sha;
     p.date = st.st_mtim.tv_sec;
     p.subject = record.description;
-    if (auto old = known.find(p.path); old != known.end() && old->second.sha256 == p.sha256) {
+    // A record made in haste has no digest yet: its size stands in for it.
+    if (auto old = known.find(p.path);
+        old != known.end() &&
+        (old->second.sha256 == p.sha256 ||
+         (old->second.sha256 == UnknownDigest && old->second.size == p.size))) {
         p.messageId = old->second.messageId;
         p.date = old->second.date;
         p.subject = old->second.subject;
@@ -129,11 +133,18 @@ std::vector<PictureGroup> pictureGroupsIn(const std::string& dataDirectory) {
 }
 
 RebuildReport rebuildPictures(PictureDatabase& database, const Thumbnailer& thumbnailer,
-                              std::span<const PictureGroup> groups,
-                              const std::function<void(int, int)>& progress,
-                              const std::atomic<bool>* stop) {
+                              std::span<const PictureGroup> groups, const RebuildOptions& options) {
+    const auto& [keepOtherGroups, progress, stop] = options;
+    std::set<std::string, std::less<>> rebuilt;
+    for (const PictureGroup& group : groups) rebuilt.insert(group.name);
     Known known;
-    for (StoredPicture& p : database.all()) known.emplace(p.path, std::move(p));
+    std::vector<StoredPicture> kept;  // of the groups not rebuilt
+    for (StoredPicture& p : database.all()) {
+        if (keepOtherGroups && !rebuilt.count(p.group))
+            kept.push_back(std::move(p));
+        else
+            known.emplace(p.path, std::move(p));
+    }
     std::vector<std::pair<const PictureGroup*, PictureList>> lists;
     int total = 0;
     for (const PictureGroup& group : groups) {
@@ -167,14 +178,30 @@ RebuildReport rebuildPictures(PictureDatabase& database, const Thumbnailer& thum
         }
         report.removedThumbnails += removeStrayThumbnails(*group, listed);
     }
+    report.pictures = static_cast<int>(pictures.size());
+    std::map<std::string, bool> keptNear;  // by path
+    for (StoredPicture& p : kept) {
+        keptNear.emplace(p.path, p.near);
+        pictures.push_back(std::move(p));
+    }
     // Ids in the order the pictures were decoded, as recording them gave.
     std::sort(pictures.begin(), pictures.end(), [](const StoredPicture& a, const StoredPicture& b) {
         return std::tie(a.date, a.path) < std::tie(b.date, b.path);
     });
     markNearDuplicates(pictures, NearDuplicateDistance);
-    report.pictures = static_cast<int>(pictures.size());
     report.stored = database.replaceAll(pictures);
-    writeGalleries(groups, pictures);
+    // The galleries rebuilt, and those of other groups whose pictures now look like one of
+    // them (or no longer do).
+    std::vector<PictureGroup> galleries(groups.begin(), groups.end());
+    std::set<std::string> changed;
+    for (const StoredPicture& p : pictures) {
+        auto before = keptNear.find(p.path);
+        if (before == keptNear.end() || before->second == p.near || !changed.insert(p.group).second)
+            continue;
+        galleries.push_back(
+            {p.group, joinPath(database.dataDirectory(), p.path.substr(0, p.path.find('/')))});
+    }
+    writeGalleries(galleries, pictures);
     return report;
 }
 

@@ -40,12 +40,20 @@ struct RebuildReport {
     bool stopped = false;       // stop was set: nothing was replaced
 };
 
-// Rebuilds the records of groups (the database is replaced by them as a whole) and each
-// group's thumbnails and gallery. progress(done, total) is called after each picture.
+struct RebuildOptions {
+    // False: the database is replaced as a whole by the records of the groups rebuilt. True:
+    // the records of other groups stay as they are (a rebuild of some groups only).
+    bool keepOtherGroups = false;
+    // Called after each picture with the pictures done and their total.
+    std::function<void(int done, int total)> progress;
+    // Once set, the rebuild ends and nothing is replaced.
+    const std::atomic<bool>* stop = nullptr;
+};
+
+// Rebuilds the records of groups and each group's thumbnails and gallery.
 RebuildReport rebuildPictures(PictureDatabase& database, const Thumbnailer& thumbnailer,
                               std::span<const PictureGroup> groups,
-                              const std::function<void(int, int)>& progress = {},
-                              const std::atomic<bool>* stop = nullptr);
+                              const RebuildOptions& options = {});
 
 // The path of file relative to dataDirectory ("<group folder>/news.dat/<name>"), or file
 // itself when it is not below it.

@@ -1,9 +1,17 @@
 #include "catalog/thumbnailworker.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include "catalog/gallerypage.h"
 #include "catalog/picturerebuild.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -13,6 +21,32 @@ namespace {
 constexpr int ProducerBusyTimeoutMs = 200;
 // Pending pictures read from the database at a time.
 constexpr std::size_t PendingBatch = 64;
+// Queued pictures recorded at a time between two thumbnails.
+constexpr std::size_t RecordBatch = 64;
+// Recorded (and queued) pictures of one size looked at for a copy; a size shared by more is
+// rare, and a cap keeps a flood of equal sizes from slowing every reader.
+constexpr std::size_t SameSizeLimit = 32;
+// The first bytes compared before two files of one size are hashed.
+constexpr std::size_t HeadBytes = 4096;
+
+// The first bytes of a file; nothing when it cannot be read.
+std::optional<std::string> headOf(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    std::string head(HeadBytes, '\0');
+    std::size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::read(fd.get(), head.data() + got, head.size() - got);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    head.resize(got);
+    return head;
+}
 
 }  // namespace
 
@@ -50,37 +84,196 @@ ThumbnailWorker::~ThumbnailWorker() {
 DuplicateCheck ThumbnailWorker::check(const std::string& path) {
     waitOpened();
     DuplicateCheck result;
-    result.sha256 = sha256OfFile(path);
-    if (result.sha256) result.first = m_producerDb.findBySha256(*result.sha256);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
+    result.size = st.st_size;
+    std::optional<std::string> head;
+    for (Candidate& candidate : sameSize(result.size)) {
+        const std::string file = joinPath(m_dataDirectory, candidate.picture.path);
+        const bool there = fileExists(file);
+        // Files of one size but other content differ in their first bytes nearly always:
+        // comparing those is far cheaper than hashing the whole file.
+        if (there) {
+            if (!head) head = headOf(path);
+            if (head != headOf(file)) continue;
+        }
+        if (!result.sha256 && !(result.sha256 = sha256OfFile(path))) return DuplicateCheck{};
+        if (!candidate.known) {
+            std::optional<Sha256> digest = digestOf(candidate.picture.path);
+            if (!digest) continue;
+            candidate.picture.sha256 = *digest;
+        }
+        if (candidate.picture.sha256 != *result.sha256) continue;
+        if (there) {
+            result.first = std::move(candidate.picture);
+            break;
+        }
+        // A first copy deleted or moved since must not make this one a duplicate: its
+        // record is stale and goes.
+        if (candidate.picture.id != 0) m_producerDb.remove(candidate.picture.path);
+    }
     return result;
 }
 
-void ThumbnailWorker::submit(PictureJob job, const Sha256& sha256) {
-    StoredPicture p;
-    p.group = job.group;
-    p.path = relativeToData(m_dataDirectory, job.path);
-    struct stat st {};
-    if (::stat(job.path.c_str(), &st) == 0) {
-        p.size = st.st_size;
-        p.date = st.st_mtim.tv_sec;  // when it was decoded, as a rebuild will read it
+std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t size) {
+    // Without a database no copy is looked for: nothing would be recorded to find later.
+    if (!m_producerDb.isOpen()) return {};
+    std::vector<Candidate> found;
+    for (StoredPicture& p : m_producerDb.findBySize(size, SameSizeLimit)) {
+        const bool known = p.sha256 != UnknownDigest;
+        found.push_back({std::move(p), known});
     }
-    p.sha256 = sha256;
-    p.subject = job.subject;
-    p.messageId = job.messageId;
-    waitOpened();
-    const std::int64_t id = m_producerDb.add(p).value_or(0);
+    std::vector<std::pair<std::string, Unrecorded>> queued;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto [from, to] = m_unrecordedBySize.equal_range(size);
+        for (auto it = from; it != to; ++it)
+            queued.emplace_back(it->second, m_unrecorded.at(it->second));
+    }
+    // Queued ones come after the recorded ones, in the order they were submitted.
+    std::sort(queued.begin(), queued.end(),
+              [](const auto& a, const auto& b) { return a.second.sequence < b.second.sequence; });
+    if (queued.size() > SameSizeLimit) queued.resize(SameSizeLimit);
+    for (auto& [relative, u] : queued) {
+        Candidate c{{}, u.sha256.has_value()};
+        c.picture.group = u.group;
+        c.picture.path = relative;
+        c.picture.size = u.size;
+        if (u.sha256) c.picture.sha256 = *u.sha256;
+        found.push_back(std::move(c));
+    }
+    return found;
+}
 
-    std::lock_guard lock(m_mutex);
-    if (m_stopping) return;
-    m_folders[job.group] = job.groupFolder;
-    if (m_queue.size() >= m_options.queueCapacity) {
-        // Recorded as pending: the worker comes back to it when its queue is empty.
-        ++m_deferred;
-        m_pendingLeft = m_pendingLeft || id != 0;
+std::optional<Sha256> ThumbnailWorker::digestOf(const std::string& relative) {
+    std::optional<Sha256> sha = sha256OfFile(joinPath(m_dataDirectory, relative));
+    std::lock_guard lock(m_mutex);  // kept for the worker, which needs it to record the file
+    if (auto it = m_unrecorded.find(relative); sha && it != m_unrecorded.end())
+        it->second.sha256 = sha;
+    return sha;
+}
+
+void ThumbnailWorker::submit(PictureJob job, const DuplicateCheck& check) {
+    if (!check.readable()) return;
+    Job j;
+    j.picture = std::move(job);
+    j.size = check.size;
+    j.sha256 = check.sha256;
+    enqueue(std::move(j));
+}
+
+void ThumbnailWorker::submit(PictureJob job, const Sha256& sha256) {
+    struct stat st {};
+    if (::stat(job.path.c_str(), &st) != 0) return;
+    Job j;
+    j.picture = std::move(job);
+    j.size = st.st_size;
+    j.sha256 = sha256;
+    enqueue(std::move(j));
+}
+
+void ThumbnailWorker::enqueue(Job job) {
+    waitOpened();
+    const std::string relative = relativeToData(m_dataDirectory, job.picture.path);
+    std::unique_lock lock(m_mutex);
+    job.sequence = ++m_sequence;
+    m_folders[job.picture.group] = job.picture.groupFolder;
+    const bool full = m_queue.size() >= m_options.queueCapacity;
+    if (m_stopping || full) {
+        // Recorded as pending: the worker comes back to it when its queue is empty, or the
+        // next worker at its start.
+        m_deferred += full;
+        lock.unlock();
+        const bool recorded = recordNow(std::move(job));
+        lock.lock();
+        if (recorded) {
+            m_pendingLeft = true;
+            ++m_pendingAdded;
+        }
+        if (recorded) m_wake.notify_one();
         return;
     }
-    m_queue.push_back({std::move(job), id});
+    forgetUnrecorded(relative);  // the same file queued again
+    m_unrecorded[relative] = {job.size, job.sha256, job.picture.group, job.sequence};
+    m_unrecordedBySize.emplace(job.size, relative);
+    m_queue.push_back(std::move(job));
     m_wake.notify_one();
+}
+
+std::optional<StoredPicture> ThumbnailWorker::recordOf(const Job& job, bool digest) {
+    StoredPicture p;
+    p.group = job.picture.group;
+    p.path = relativeToData(m_dataDirectory, job.picture.path);
+    struct stat st {};
+    if (::stat(job.picture.path.c_str(), &st) != 0) return std::nullopt;  // gone meanwhile
+    p.size = st.st_size;
+    p.date = st.st_mtim.tv_sec;  // when it was decoded, as a rebuild will read it
+    std::optional<Sha256> sha = job.sha256;
+    if (!sha) {
+        std::lock_guard lock(m_mutex);  // a check() may have needed it meanwhile
+        if (auto it = m_unrecorded.find(p.path); it != m_unrecorded.end()) sha = it->second.sha256;
+    }
+    if (!sha && digest) {
+        sha = sha256OfFile(job.picture.path);
+        if (!sha) return std::nullopt;
+    }
+    p.sha256 = sha.value_or(UnknownDigest);
+    p.subject = job.picture.subject;
+    p.messageId = job.picture.messageId;
+    return p;
+}
+
+void ThumbnailWorker::forgetUnrecorded(const std::string& relative) {
+    auto it = m_unrecorded.find(relative);
+    if (it == m_unrecorded.end()) return;
+    const auto [from, to] = m_unrecordedBySize.equal_range(it->second.size);
+    for (auto entry = from; entry != to; ++entry) {
+        if (entry->second == relative) {
+            m_unrecordedBySize.erase(entry);
+            break;
+        }
+    }
+    m_unrecorded.erase(it);
+}
+
+bool ThumbnailWorker::recordNow(Job job) {
+    // Without its digest: a reader waits for this, and the worker makes it later.
+    std::optional<StoredPicture> p = recordOf(job, false);
+    return p && m_producerDb.add(*p).has_value();
+}
+
+void ThumbnailWorker::recordQueued(bool all, bool digest) {
+    std::vector<Job> batch;
+    std::size_t at = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        // The unrecorded jobs are the newest: the back of the queue.
+        at = static_cast<std::size_t>(
+            std::find_if(m_queue.begin(), m_queue.end(), [](const Job& j) { return !j.recorded; }) -
+            m_queue.begin());
+        const std::size_t take =
+            all ? m_queue.size() - at : std::min(RecordBatch, m_queue.size() - at);
+        auto first = m_queue.begin() + static_cast<std::ptrdiff_t>(at);
+        batch.assign(std::make_move_iterator(first),
+                     std::make_move_iterator(first + static_cast<std::ptrdiff_t>(take)));
+        m_queue.erase(first, first + static_cast<std::ptrdiff_t>(take));
+        m_busy = true;
+    }
+    // The producer only appends to the queue, so the batch goes back where it was.
+    const bool database = m_workerDb.isOpen();
+    for (Job& job : batch) {
+        if (job.recorded) continue;
+        job.recorded = true;
+        if (!database) continue;
+        if (std::optional<StoredPicture> p = recordOf(job, digest))
+            job.id = m_workerDb.add(*p).value_or(0);
+    }
+    std::lock_guard lock(m_mutex);
+    for (const Job& job : batch)
+        forgetUnrecorded(relativeToData(m_dataDirectory, job.picture.path));
+    m_queue.insert(m_queue.begin() + static_cast<std::ptrdiff_t>(at),
+                   std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
+    m_busy = false;
 }
 
 bool ThumbnailWorker::waitIdle(std::chrono::milliseconds timeout) {
@@ -92,6 +285,11 @@ bool ThumbnailWorker::waitIdle(std::chrono::milliseconds timeout) {
     });
 }
 
+bool ThumbnailWorker::idle() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.empty() && !m_busy && !m_pendingLeft;
+}
+
 void ThumbnailWorker::stop() {
     {
         std::lock_guard lock(m_mutex);
@@ -99,7 +297,14 @@ void ThumbnailWorker::stop() {
     }
     m_stop = true;
     m_wake.notify_one();
-    if (m_thread.joinable()) m_thread.join();
+    if (!m_thread.joinable()) return;
+    m_thread.join();
+    // On this thread, at its priority, not the worker's: what is still queued waits in the
+    // database for the next start (without digests, which would take long for many large
+    // pictures), and the galleries show what was done.
+    recordQueued(true, false);
+    writeGalleries();
+    m_idle.notify_all();
 }
 
 ThumbnailWorker::Counters ThumbnailWorker::counters() const {
@@ -107,7 +312,14 @@ ThumbnailWorker::Counters ThumbnailWorker::counters() const {
 }
 
 void ThumbnailWorker::run() {
-    openDatabases();
+    openDatabases();  // first, at full speed: the first check() of a reader waits for it
+    // Thumbnails are background work: they take the processor time the readers (and the
+    // window) leave, and give way to them at once when they wake (a plain low priority
+    // would let a thumbnail finish its time slice first). Threads libvips starts for the
+    // worker inherit it. Failing that, the lowest priority.
+    sched_param idle{};
+    if (::sched_setscheduler(0, SCHED_IDLE, &idle) != 0)
+        (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
     std::unique_lock lock(m_mutex);
     m_lastGalleries = std::chrono::steady_clock::now();
     while (!m_stopping) {
@@ -116,6 +328,11 @@ void ThumbnailWorker::run() {
         if (!m_dirty.empty() && (std::chrono::steady_clock::now() >= due || (idle && m_flush))) {
             lock.unlock();
             writeGalleries();
+            lock.lock();
+        } else if (!m_unrecorded.empty()) {
+            // Recording is quick beside a thumbnail, and keeps the producer's list short.
+            lock.unlock();
+            recordQueued(false, true);
             lock.lock();
         } else if (!m_queue.empty()) {
             Job job = std::move(m_queue.front());
@@ -126,10 +343,12 @@ void ThumbnailWorker::run() {
             lock.lock();
             m_busy = false;
         } else if (m_pendingLeft) {
+            const std::int64_t added = m_pendingAdded;
             lock.unlock();
             const bool more = workThroughPending();
             lock.lock();
-            m_pendingLeft = more && !m_stopping;
+            // A picture recorded as pending meanwhile may have come too late for that read.
+            m_pendingLeft = (more || m_pendingAdded != added) && !m_stopping;
         } else if (m_dirty.empty()) {
             m_flush = false;
             m_idle.notify_all();
@@ -138,12 +357,15 @@ void ThumbnailWorker::run() {
             m_wake.wait_until(lock, due);  // the galleries once more, a little later
         }
     }
-    lock.unlock();
-    writeGalleries();  // of what was done before the stop
-    m_idle.notify_all();
+    // stop() records what is left and writes the galleries.
 }
 
-void ThumbnailWorker::process(const Job& job) {
+void ThumbnailWorker::process(Job job) {
+    if (!job.recorded && m_workerDb.isOpen()) {
+        // Queued twice under one path: the other's recording took its place in the list.
+        if (std::optional<StoredPicture> p = recordOf(job, true))
+            job.id = m_workerDb.add(*p).value_or(0);
+    }
     const std::string name(baseName(job.picture.path));
     Thumbnail t =
         m_thumbnailer.make(job.picture.path, thumbnailPath(job.picture.groupFolder, name));
@@ -159,10 +381,22 @@ void ThumbnailWorker::process(const Job& job) {
 
 bool ThumbnailWorker::workThroughPending() {
     const std::vector<StoredPicture> pending = m_workerDb.pending(PendingBatch);
-    for (const StoredPicture& p : pending) {
+    for (StoredPicture p : pending) {
         if (m_stop) return false;
+        if (p.sha256 == UnknownDigest) {
+            // Recorded in haste (a full queue, a stop): its digest is made now.
+            std::optional<Sha256> sha = sha256OfFile(joinPath(m_dataDirectory, p.path));
+            if (!sha) {
+                m_workerDb.remove(p.path);  // its file is gone
+                continue;
+            }
+            p.sha256 = *sha;
+            p.id = m_workerDb.add(p).value_or(0);
+            if (p.id == 0) continue;
+        }
         Job job;
         job.id = p.id;
+        job.recorded = true;
         job.picture.path = joinPath(m_dataDirectory, p.path);
         job.picture.group = p.group;
         job.picture.groupFolder = folderOf(p.group, p);

@@ -1,24 +1,30 @@
 #pragma once
-// The thumbnail worker: a thread of its own that makes the thumbnail and perceptual hash of
-// every decoded picture, completes its record in the picture database and rewrites its
-// group's gallery, so that retrieval never waits for any of it.
+// The thumbnail worker: a thread of its own that records every decoded picture in the
+// picture database, makes its thumbnail and perceptual hash, completes its record and
+// rewrites its group's gallery, so that retrieval never waits for any of it.
 //
 // Two sides:
 //   - The producer side, reader threads right after a picture was decoded (they may hold
 //     DecodeLock; nothing here takes a lock of the program's or waits for a thumbnail):
-//     check() hashes the file and finds an earlier copy of it; submit() records the picture
-//     at once, so the next copy is found even before its thumbnail exists, and queues it.
-//   - The worker thread: takes pictures from the queue, makes their thumbnails, completes
-//     their records (marking near duplicates) and rewrites the galleries of the groups that
-//     changed, at most once every galleryInterval and once more when it falls idle or stops.
+//     check() finds an earlier copy of the file. Only a picture of the very same size can be
+//     one, so a file whose size no recorded or queued picture has is not even read; else its
+//     SHA-256 decides. submit() queues the picture; it is known to check() from then on,
+//     before the worker has recorded it.
+//   - The worker thread (at a lower priority than the readers): records the queued pictures
+//     (their digests made there), makes their thumbnails, completes their records (marking
+//     near duplicates) and rewrites the galleries of the groups that changed, at most once
+//     every galleryInterval and once more when it falls idle or stops.
 //
-// The queue is bounded. submit() never waits: when the queue is full the picture stays in
-// the database as pending, and the worker works through the pending pictures once its queue
-// is empty (and at start, for pictures a killed program left pending).
+// The queue is bounded. submit() never waits: when the queue is full (or the worker has
+// stopped) the picture is recorded at once as pending, and the worker works through the
+// pending pictures once its queue is empty (and at start, for pictures a killed program
+// left pending). A stop records what is queued as pending first, so nothing is lost. Both
+// record in haste, without the digest (UnknownDigest), which the worker makes when it comes
+// to the picture; until then check() reads the file for it.
 //
 // Owned by the front end (or the command line); its destructor stops and joins the thread.
-// The producer side uses a database connection of its own, so it never waits for the
-// worker's reading and writing, only (briefly) for a change of another connection.
+// The producer side uses a database connection of its own and only reads through it (in
+// write-ahead-log mode a reader never waits for a writer), except in the rare cases above.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +36,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "catalog/filedigest.h"
 #include "catalog/picturedatabase.h"
@@ -46,8 +53,14 @@ struct PictureJob {
 };
 
 struct DuplicateCheck {
-    std::optional<Sha256> sha256;        // nothing when the file cannot be read
-    std::optional<StoredPicture> first;  // the picture recorded earlier with the same content
+    std::int64_t size = -1;  // of the file; -1 when it cannot be read
+    // Its SHA-256, when it was needed (a picture of the same size is known).
+    std::optional<Sha256> sha256;
+    // The picture recorded (or queued) earlier with the same content whose file is still
+    // there; the file itself when it was recorded before under its own path.
+    std::optional<StoredPicture> first;
+
+    bool readable() const { return size >= 0; }
 };
 
 struct ThumbnailWorkerOptions {
@@ -68,14 +81,20 @@ class ThumbnailWorker {
     ThumbnailWorker(const ThumbnailWorker&) = delete;
     ThumbnailWorker& operator=(const ThumbnailWorker&) = delete;
 
-    // Producer side: the SHA-256 of a decoded file and the earlier picture of that content.
+    // Producer side: the earlier picture of a decoded file's content (records of files gone
+    // meanwhile are forgotten on the way).
     DuplicateCheck check(const std::string& path);
-    // Producer side: records the picture (its digest from check()) and queues its thumbnail.
+    // Producer side: queues the picture (its check() done) to be recorded and thumbnailed.
+    void submit(PictureJob job, const DuplicateCheck& check);
+    // The same for a picture whose digest is known.
     void submit(PictureJob job, const Sha256& sha256);
 
     // Waits until every queued and pending picture is done and the galleries are written;
     // false when timeout passed first.
     bool waitIdle(std::chrono::milliseconds timeout);
+    // True when no picture is queued, under way or pending (galleries may be still due: stop()
+    // writes them). Never waits.
+    bool idle() const;
     // Abandons the thumbnail under way, writes the galleries of what was done, and joins the
     // thread; pictures not done stay pending in the database for the next start. Idempotent.
     void stop();
@@ -91,14 +110,46 @@ class ThumbnailWorker {
   private:
     struct Job {
         PictureJob picture;
-        std::int64_t id = 0;  // in the database; 0 when it could not be recorded
+        std::int64_t id = 0;    // in the database; 0 when it is not (yet, or could not be)
+        bool recorded = false;  // recording was tried
+        std::int64_t size = 0;
+        std::optional<Sha256> sha256;
+        std::int64_t sequence = 0;  // in submission order
+    };
+    // A queued picture not recorded yet, as check() sees it.
+    struct Unrecorded {
+        std::int64_t size = 0;
+        std::optional<Sha256> sha256;  // made by a check() that needed it
+        std::string group;
+        std::int64_t sequence = 0;
     };
 
     void run();
+    // The record of a queued picture; with digest, its digest made when still unknown, else
+    // left to the worker (UnknownDigest).
+    std::optional<StoredPicture> recordOf(const Job& job, bool digest);
+    // Worker thread (or stop(), once it has ended): records the queued pictures not recorded
+    // yet, the oldest first; all of them, or up to a batch.
+    void recordQueued(bool all, bool digest);
+    void enqueue(Job job);
+    // Takes a picture off the unrecorded list; m_mutex held.
+    void forgetUnrecorded(const std::string& relative);
+    // Producer side, with no room (or no worker) for it: records a picture as pending at
+    // once; false when it could not be.
+    bool recordNow(Job job);
+    struct Candidate {
+        StoredPicture picture;
+        bool known = false;  // its digest: a queued one's may not be made yet
+    };
+    // The recorded and queued pictures of size bytes, the first recorded first: the only
+    // candidates for a copy.
+    std::vector<Candidate> sameSize(std::int64_t size);
+    // The digest of a candidate's file; a queued one's is kept for the worker.
+    std::optional<Sha256> digestOf(const std::string& relative);
     void openDatabases();
     // Producer side: until the worker thread has opened the databases (at its start).
     void waitOpened();
-    void process(const Job& job);
+    void process(Job job);
     // Pictures left pending (by a full queue, or a killed program); false when none.
     bool workThroughPending();
     void writeGalleries();
@@ -116,12 +167,18 @@ class ThumbnailWorker {
     std::condition_variable m_wake;  // work queued, or stop
     std::condition_variable m_idle;  // the worker has nothing left to do
     std::condition_variable m_openedChanged;
-    bool m_opened = false;      // guarded by m_mutex
-    std::deque<Job> m_queue;    // guarded by m_mutex
-    bool m_busy = false;        // guarded by m_mutex: a job is being processed
-    bool m_pendingLeft = true;  // guarded by m_mutex: the database may hold pending ones
-    bool m_stopping = false;    // guarded by m_mutex
-    bool m_flush = false;       // guarded by m_mutex: write galleries now (waitIdle)
+    bool m_opened = false;    // guarded by m_mutex
+    std::deque<Job> m_queue;  // guarded by m_mutex
+    // Queued pictures not recorded yet, by path relative to the data directory.
+    std::map<std::string, Unrecorded> m_unrecorded;  // guarded by m_mutex
+    // Their paths by size, the only thing a check() looks them up by.
+    std::multimap<std::int64_t, std::string> m_unrecordedBySize;  // guarded by m_mutex
+    std::int64_t m_sequence = 0;                                  // guarded by m_mutex
+    bool m_busy = false;              // guarded by m_mutex: a job is being processed
+    bool m_pendingLeft = true;        // guarded by m_mutex: the database may hold pending ones
+    std::int64_t m_pendingAdded = 0;  // guarded by m_mutex: pictures recorded as pending here
+    bool m_stopping = false;          // guarded by m_mutex
+    bool m_flush = false;             // guarded by m_mutex: write galleries now (waitIdle)
     // Groups whose gallery is out of date, with their folders; the worker thread's own.
     std::map<std::string, std::string> m_dirty;
     std::map<std::string, std::string> m_folders;  // guarded by m_mutex: from the jobs

@@ -10,7 +10,9 @@ using Args = std::span<const std::string_view>;
 
 int runConfigCommand(Args args);
 int runDecodeCommand(Args args);
+int runDupesCommand(Args args);
 int runFetchCommand(Args args);
+int runGalleryCommand(Args args);
 int runGroupsCommand(Args args);
 
 }  // namespace qm::cli

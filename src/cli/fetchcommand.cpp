@@ -1,13 +1,8 @@
 // qmere-cli fetch: the desktop program's "Get pictures!" for the groups named on the command
 // line (or those selected in the saved settings), until every group is finished or Ctrl-C
 // stops it as "Stop pictures!" does.
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -17,6 +12,7 @@
 #include "cli/clisession.h"
 #include "cli/commands.h"
 #include "cli/progressline.h"
+#include "cli/interruptguard.h"
 #include "cli/serverargument.h"
 #include "config/configvalues.h"
 #include "config/groupentry.h"
@@ -72,6 +68,10 @@ constexpr std::string_view FetchHelp =
     "picture list (data.lst). Each group's reading position (\"Last\"), the retrieved\n"
     "message-ids (\"MSGLIST\"), the settings and the group lists are saved at the end, so\n"
     "the next run continues.\n"
+    "Every picture also gets a thumbnail (DATA/GROUP/thumbs/), a cell in the group's gallery\n"
+    "(DATA/GROUP/gallery.html) and a record in the picture database (DATA/pictures.db); the\n"
+    "command ends once they are made. With \"Skip duplicate pictures\" on (the default), a\n"
+    "picture whose content was fetched before is removed again and not catalogued.\n"
     "\n"
     "Exit status: 0 for a finished run; 1 when no GROUP is given and none is selected, the\n"
     "server cannot be reached, refuses the credentials, asks for a login that nobody gave,\n"
@@ -81,50 +81,6 @@ constexpr std::string_view FetchHelp =
     "usage error (no --server and none saved); 130 when stopped by Ctrl-C.\n";
 
 namespace {
-
-std::atomic<bool> Interrupted{false};
-int InterruptPipe[2] = {-1, -1};
-
-extern "C" void onInterrupt(int) {
-    Interrupted.store(true);
-    if (InterruptPipe[1] >= 0) {
-        const char byte = 1;
-        (void)!::write(InterruptPipe[1], &byte, 1);
-    }
-}
-
-// SIGINT sets the flag and wakes the main thread through a pipe; restored on destruction.
-class InterruptGuard {
-  public:
-    InterruptGuard() {
-        Interrupted = false;
-        if (::pipe(InterruptPipe) != 0) InterruptPipe[0] = InterruptPipe[1] = -1;
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &m_old);
-    }
-    ~InterruptGuard() {
-        ::sigaction(SIGINT, &m_old, nullptr);
-        for (int& fd : InterruptPipe) {
-            if (fd >= 0) ::close(fd);
-            fd = -1;
-        }
-    }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-    // Waits at most timeoutMs for Ctrl-C; true when it came.
-    bool wait(int timeoutMs) const {
-        if (Interrupted) return true;
-        pollfd fd{InterruptPipe[0], POLLIN, 0};
-        if (fd.fd >= 0) ::poll(&fd, 1, timeoutMs);
-        return Interrupted.load();
-    }
-
-  private:
-    struct sigaction m_old {};
-};
 
 struct FetchOptions {
     std::string server;
@@ -289,6 +245,11 @@ int runFetchCommand(Args args) {
             }
         }
         core.finishRun();
+        // The thumbnails of what was fetched are made before the command ends.
+        if (!interrupted && core.pictures().running()) {
+            if (!options.quiet) std::fputs("qmere-cli fetch: making the last thumbnails\n", stderr);
+            interrupted = !core.finishPictures([&] { return !guard.wait(0); });
+        }
     }
     progress.finish();
     const bool runMessages = frontend.messageCount() > messagesBefore;

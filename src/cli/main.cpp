@@ -15,7 +15,11 @@ constexpr const char* Usage =
     "commands:\n"
     "  config [KEY=VALUE...]   show or change the settings (qmere-cli config --help)\n"
     "  decode FILE...          decode files on disk (qmere-cli decode --help)\n"
+    "  dupes [GROUP...]        list pictures recorded twice: copies and look-alikes\n"
     "  fetch GROUP...          retrieve and decode new articles (qmere-cli fetch --help)\n"
+    "  gallery [--rebuild] [GROUP...]\n"
+    "                          make what is missing of the galleries, thumbnails and picture\n"
+    "                          database, or rebuild them (qmere-cli gallery --help)\n"
     "  groups                  list the server's newsgroups (qmere-cli groups --help)\n"
     "\n"
     "Settings: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini; data: $XDG_DATA_HOME/qmere/.\n";
@@ -26,10 +30,9 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
-    {"config", qm::cli::runConfigCommand},
-    {"decode", qm::cli::runDecodeCommand},
-    {"fetch", qm::cli::runFetchCommand},
-    {"groups", qm::cli::runGroupsCommand},
+    {"config", qm::cli::runConfigCommand},   {"decode", qm::cli::runDecodeCommand},
+    {"dupes", qm::cli::runDupesCommand},     {"fetch", qm::cli::runFetchCommand},
+    {"gallery", qm::cli::runGalleryCommand}, {"groups", qm::cli::runGroupsCommand},
 };
 
 }  // namespace

@@ -36,6 +36,9 @@ struct ConfigValues {
                              // articles; 0: with its first
     int firstVisitDays = 0;  // "First visit days": ...or with those of the last D days; 0: off
     int compress = 0;        // "Compress": COMPRESS DEFLATE where the server offers it
+    // "Skip duplicate pictures": a decoded picture whose content was recorded before is
+    // removed again and not catalogued.
+    int skipDuplicatePictures = 1;
 
     bool operator==(const ConfigValues&) const = default;
 };

@@ -38,6 +38,8 @@ struct DecodeInputs {
     std::string subject;
     // Where information and warning lines go; null drops them.
     LogFile* log = nullptr;
+    // The article's message-id, recorded with its pictures; empty when not known.
+    std::string messageId;
 };
 
 // The name with which decoded bodies start in "news.dat" (followed by six characters that

@@ -109,7 +109,10 @@ DecodeResult SavedArticle::decode(Decoder& decoder, const DecodeInputs& inputs, 
         in = openFile(source, "r");
     }
     if (!in) return {};
-    return decoder.decodeArticle(std::move(in), inputs, false, overwrite, keepText);
+    // The picture catalogue records where each picture came from.
+    DecodeInputs withId = inputs;
+    withId.messageId = messageId;
+    return decoder.decodeArticle(std::move(in), withId, false, overwrite, keepText);
 }
 
 void SavedArticle::discard() {

@@ -142,6 +142,11 @@ QWidget* ConfigDialog::buildNewsDataBox() {
     boxLayout->addWidget(m_saveText);
     boxLayout->addWidget(m_keepDuplicate);
     boxLayout->addWidget(m_saveDescription);
+    m_skipDuplicatePictures =
+        check(box, "skipDuplicatePicturesCheck", QStringLiteral("Skip duplicate pictures"));
+    m_skipDuplicatePictures->setToolTip(
+        QStringLiteral("A picture whose content was retrieved before is removed again"));
+    boxLayout->addWidget(m_skipDuplicatePictures);
     layout->addWidget(box);
 
     auto* threads = new QVBoxLayout;
@@ -186,6 +191,7 @@ void ConfigDialog::load() {
     m_saveText->setChecked(m_values.keepText != 0);
     m_keepDuplicate->setChecked(m_values.keepDup != 0);
     m_saveDescription->setChecked(m_values.keepDesc != 0);
+    m_skipDuplicatePictures->setChecked(m_values.skipDuplicatePictures != 0);
     m_readerThreads->setValue(m_values.maxThreads);
     m_firstVisit->setValue(m_values.firstVisit);
     m_firstVisitDays->setValue(m_values.firstVisitDays);
@@ -221,6 +227,7 @@ bool ConfigDialog::save() {
     v.firstVisit = m_firstVisit->value();
     v.firstVisitDays = m_firstVisitDays->value();
     v.compress = m_compress->isChecked();
+    v.skipDuplicatePictures = m_skipDuplicatePictures->isChecked();
     m_values = std::move(v);
     return true;
 }

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSplitter>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <mutex>
@@ -23,6 +24,7 @@
 #include "decode/outputnames.h"
 #include "dialogs/launcher.h"
 #include "dialogs/sortablelist.h"
+#include "dialogs/thumbnailview.h"
 #include "dialogs/viewerpane.h"
 #include "platform/paths.h"
 #include "session/session.h"
@@ -106,6 +108,11 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     m_list->setColumnWidth(1, w / 4);
     m_list->setColumnWidth(2, w / 4);
     m_list->installEventFilter(this);
+    auto* split = new QSplitter(Qt::Vertical, m_left);
+    split->setObjectName(QStringLiteral("fileSplitter"));
+    split->addWidget(m_list);
+    m_thumbs = new ThumbnailView(split);
+    split->addWidget(m_thumbs);
 
     auto* view = pushButton(m_left, "viewButton", "View");
     auto* next = pushButton(m_left, "nextButton", "Next");
@@ -127,7 +134,7 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     auto* left = new QVBoxLayout(m_left);
     left->addLayout(groupRow);
     left->addWidget(m_dirLabel);
-    left->addWidget(m_list, 1);
+    left->addWidget(split, 1);
     left->addLayout(buttons1);
     left->addLayout(buttons2);
 
@@ -150,6 +157,7 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     connect(fit, &QPushButton::clicked, this, &FileManager::fitWindow);
     connect(close, &QPushButton::clicked, this, &FileManager::reject);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { viewSelected(); });
+    connect(m_thumbs, &ThumbnailView::fileActivated, this, &FileManager::viewFile);
     connect(m_groupBox, &QComboBox::activated, this,
             [this](int index) { showGroup(m_groupBox->itemText(index)); });
 
@@ -208,6 +216,32 @@ void FileManager::showGroup(const QString& name) {
         }
         addRow(file, record->description, record->date, record->mark == 'V');
     }
+    showThumbnails(m_session.groupFolder(*g));
+}
+
+void FileManager::showThumbnails(const std::string& groupFolder) {
+    QStringList names;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i)
+        names << m_list->topLevelItem(i)->text(FileColumn);
+    m_thumbs->showFiles(QString::fromStdString(groupFolder), names);
+}
+
+void FileManager::viewFile(const QString& name) {
+    for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = m_list->topLevelItem(row);
+        if (item->text(FileColumn) != name) continue;
+        m_list->setCurrentItem(item);  // selects it alone
+        viewRow(row);
+        return;
+    }
+}
+
+void FileManager::filesLeft(const std::vector<std::string>& names) {
+    QStringList gone;
+    for (const std::string& name : names) gone << QString::fromStdString(name);
+    m_thumbs->removeFiles(gone);
+    // Their records, thumbnails and gallery cells would point at nothing.
+    if (GroupEntry* g = findGroup(m_groupName)) m_session.forgetPictures(*g, names);
 }
 
 void FileManager::viewRow(int row) {
@@ -258,6 +292,7 @@ void FileManager::deleteSelected() {
     const std::string dir = m_dirLabel->text().toStdString();
     GroupEntry* g = findGroup(m_groupName);
     if (!g) return;
+    std::vector<std::string> deleted;
     for (int row = nextSelectedRow(0); row >= 0;) {
         const std::string name = fileName(m_list->topLevelItem(row));
         const std::string path = joinPath(dir, name);
@@ -265,6 +300,7 @@ void FileManager::deleteSelected() {
             (void)moveToTrash(descriptionPathFor(path));
             forgetView(path);
             detachPicture(*g, name);
+            deleted.push_back(name);
             delete m_list->takeTopLevelItem(row);
             m_currentRow = row - 1;
             // Rows above are done or failed already; going back to the top would try (and
@@ -277,6 +313,7 @@ void FileManager::deleteSelected() {
         }
     }
     savePictureList(m_settings, *g);
+    filesLeft(deleted);
 }
 
 void FileManager::collectSelected() {
@@ -295,6 +332,7 @@ void FileManager::collectSelected() {
         (void)pictures(m_settings, *from);
         (void)pictures(m_settings, *into);
     }
+    std::vector<std::string> moved;
     for (int row = nextSelectedRow(0); row >= 0;) {
         const std::string name = fileName(m_list->topLevelItem(row));
         const std::string oldPath = joinPath(source, name);
@@ -314,6 +352,7 @@ void FileManager::collectSelected() {
             forgetView(oldPath);
             if (auto record = findPicture(*from, name)) setPicture(m_settings, *into, name, record);
             detachPicture(*from, name);
+            moved.push_back(name);
             delete m_list->takeTopLevelItem(row);
             m_currentRow = row - 1;
             // Rows above are done or failed already; going back to the top would try (and
@@ -327,6 +366,7 @@ void FileManager::collectSelected() {
     }
     savePictureList(m_settings, *from);
     savePictureList(m_settings, *into);
+    filesLeft(moved);
 }
 
 void FileManager::fitWindow() {

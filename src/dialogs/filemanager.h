@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QSize>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -22,6 +23,7 @@ class AppSettings;
 class Session;
 class GroupEntry;
 class SortableList;
+class ThumbnailView;
 class ViewerPane;
 
 class FileManager : public QDialog {
@@ -44,6 +46,7 @@ class FileManager : public QDialog {
     QString groupName() const { return m_groupName; }
     ViewerPane* viewer() const { return m_pane; }
     SortableList* list() const { return m_list; }
+    ThumbnailView* thumbnails() const { return m_thumbs; }
     bool expanded() const { return m_expanded; }
     QSize compactSize() const { return m_compactSize; }
     QSize fullSize() const { return m_fullSize; }
@@ -63,6 +66,11 @@ class FileManager : public QDialog {
     void forgetView(const std::string& path);
     void expand();
     void placePane();
+    // The thumbnail grid follows the list: filled with it; files deleted or collected leave
+    // it and the picture database.
+    void showThumbnails(const std::string& groupFolder);
+    void viewFile(const QString& name);
+    void filesLeft(const std::vector<std::string>& names);
 
     Session& m_session;
     AppSettings& m_settings;
@@ -78,6 +86,7 @@ class FileManager : public QDialog {
     QLabel* m_dirLabel = nullptr;
     QLabel* m_pathLabel = nullptr;
     SortableList* m_list = nullptr;
+    ThumbnailView* m_thumbs = nullptr;
     ViewerPane* m_pane = nullptr;
     QWidget* m_left = nullptr;
 };

@@ -23,7 +23,8 @@ Session::Session(Frontend& frontend, Profile& profile)
     : m_frontend(frontend),
       m_profile(profile),
       m_settings(std::make_unique<AppSettings>(frontend, profile)),
-      m_hook(*m_settings) {
+      m_pictures([&frontend](std::string_view line) { frontend.appendLog(line); }),
+      m_hook(*m_settings, &m_pictures) {
     m_decoder.setSink(&m_hook);
 }
 
@@ -92,7 +93,9 @@ void Session::applyNow(const ConfigValues& values, Applied& applied) {
     s.firstVisit = values.firstVisit;
     s.firstVisitDays = values.firstVisitDays;
     s.compress = values.compress;
+    s.skipDuplicatePictures = values.skipDuplicatePictures;
     if (values.dataDirectory == s.dataDirectory) return;
+    m_pictures.stop();  // its database and galleries are the old folder's
     {
         // The duplicate history belongs to its data directory: the old one keeps it, the new
         // one brings its own.
@@ -178,6 +181,7 @@ int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     pool.setRunOptions(options);
     pool.distribute(groups);
     pool.setServer(server);
+    m_pictures.start(m_settings->dataDirectory);  // not on the first picture, under DecodeLock
     pool.startRun();
     m_runActive = true;
     return 0;
@@ -190,6 +194,7 @@ void Session::requestStop() {
 bool Session::finishRun(const std::function<void()>& whileWaiting) {
     if (m_readers) m_readers->stopAll(whileWaiting);
     m_runActive = false;
+    m_pictures.finishRun();
     return groupListFinished();
 }
 
@@ -204,6 +209,18 @@ bool Session::groupListFinished() {
 
 bool Session::busy() const {
     return m_runActive || (m_groupFetch && m_groupFetch->running());
+}
+
+bool Session::finishPictures(const std::function<bool()>& keepWaiting) {
+    return m_pictures.finish(keepWaiting);
+}
+
+std::string Session::galleryPage(const GroupEntry& group) {
+    return m_pictures.galleryPage(m_settings->dataDirectory, group.name(), groupFolder(group));
+}
+
+void Session::forgetPictures(const GroupEntry& group, std::span<const std::string> names) {
+    m_pictures.forget(m_settings->dataDirectory, group.name(), groupFolder(group), names);
 }
 
 DecodeResult Session::decodeFile(FilePtr in, bool keepText) {

@@ -14,15 +14,23 @@
 // Lock order (program-wide, config/locks.h): DecodeLock may be held while PictureListLock is
 // taken, never the other way round; DecodeLock and AuthLock are never held together. The
 // session takes DecodeLock for manual decoding and for swapping the message-id index, and
-// holds no lock while it waits for workers.
+// holds no lock while it waits for workers. The picture catalogue's lock comes after
+// DecodeLock (catalog/picturecatalog.h).
+//
+// The session owns the thumbnail worker of the data directory (through its PictureCatalog):
+// started on the first picture a run decodes, stopped when a run ends with nothing left for
+// it (else when it is idle at the end of a later run), when the data directory changes and
+// at the end.
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "catalog/indexpages.h"
+#include "catalog/picturecatalog.h"
 #include "config/appsettings.h"
 #include "config/configvalues.h"
 #include "decode/decoder.h"
@@ -137,6 +145,20 @@ class Session {
     // The group-list worker has ended: applies a configuration given meanwhile; true as above.
     bool groupListFinished();
 
+    // ---- pictures
+    // The thumbnail worker and the picture database of the data directory.
+    PictureCatalog& pictures() { return m_pictures; }
+    // Waits until every thumbnail of the run is made and the galleries written, asking
+    // keepWaiting every 100 ms whether to go on (the command line's Ctrl-C); false when it
+    // gave up (the rest is done at the worker's next start).
+    bool finishPictures(const std::function<bool()>& keepWaiting = {});
+    // The gallery page of a group (written from the database when missing); empty when the
+    // group has no picture with a thumbnail.
+    std::string galleryPage(const GroupEntry& group);
+    // The file manager deleted files of a group: their records, thumbnails and gallery cells
+    // go too.
+    void forgetPictures(const GroupEntry& group, std::span<const std::string> names);
+
     // ---- manual decoding
     // Decodes a file into the data directory's "news.dat", as "Decode files" does. Takes
     // DecodeLock. The result says whether every file could be written (see DecodeResult).
@@ -150,6 +172,7 @@ class Session {
     Profile& m_profile;
     std::unique_ptr<AppSettings> m_settings;
     Decoder m_decoder;
+    PictureCatalog m_pictures;  // the readers use it through the hook: destroyed after them
     CatalogHook m_hook;
     std::optional<ConfigValues> m_pending;  // given during a run
     bool m_runActive = false;

@@ -86,8 +86,8 @@ class PictureGroups {
     // As a reader thread hands them over after decoding: checked, then submitted.
     void submit(ThumbnailWorker& worker, const DecodedPicture& p) const {
         DuplicateCheck check = worker.check(p.path);
-        ASSERT_TRUE(check.sha256) << p.path;
-        worker.submit(job(p), *check.sha256);
+        ASSERT_TRUE(check.readable()) << p.path;
+        worker.submit(job(p), check);
     }
 
   private:

@@ -111,6 +111,46 @@ TEST_F(ThumbnailWorkerThreads, DecodedPicturesGetThumbnailsRecordsAndGalleries) 
     EXPECT_EQ(lines[0].rfind("No thumbnail for " + pictures[4].path, 0), 0u) << lines[0];
 }
 
+// Only a file of the same size can be a copy; among those, the content decides, whether
+// the first is recorded already or still queued, and however alike their first bytes are.
+TEST_F(ThumbnailWorkerThreads, CopiesAreFoundByTheirWholeContent) {
+    ThumbnailWorker worker(m_groups.dataDirectory(), log());
+    const std::string head(5000, 'h');
+    const std::string folder = m_dir.file("data/alt.copies");
+    auto file = [&](const std::string& name, const std::string& content) {
+        return m_dir.write("data/alt.copies/news.dat/" + name, content);
+    };
+    auto submit = [&](const std::string& path) {
+        DuplicateCheck check = worker.check(path);
+        worker.submit({path, "alt.copies", folder, "s", "<m>"}, check);
+        return check;
+    };
+    const std::string first = file("first.jpg", head + "tail one");
+    EXPECT_FALSE(submit(first).first);
+    struct Case {
+        const char* name;
+        std::string content;
+        bool copy;
+    };
+    for (const Case& c : {Case{"same.jpg", head + "tail one", true},
+                          Case{"other-tail.jpg", head + "tail two", false},
+                          Case{"other-head.jpg", "x" + head.substr(1) + "tail one", false},
+                          Case{"longer.jpg", head + "tail one!", false}}) {
+        DuplicateCheck check = worker.check(file(c.name, c.content));
+        EXPECT_EQ(check.first.has_value(), c.copy) << c.name;
+        if (check.first) {
+            EXPECT_EQ(check.first->path, "alt.copies/news.dat/first.jpg");
+        }
+    }
+    // The same once the first is recorded; and not at all once its file is gone.
+    ASSERT_TRUE(worker.waitIdle(60s));
+    EXPECT_TRUE(worker.check(file("same.jpg", head + "tail one")).first);
+    EXPECT_FALSE(worker.check(file("other-tail.jpg", head + "tail two")).first);
+    std::remove(first.c_str());
+    EXPECT_FALSE(worker.check(file("same.jpg", head + "tail one")).first);
+    EXPECT_TRUE(recorded().empty()) << "the stale record went";
+}
+
 // With no room in the queue, pictures wait in the database; the worker catches up once its
 // queue is empty, and a worker started later finishes what an earlier one left.
 TEST_F(ThumbnailWorkerThreads, PicturesWithoutRoomOrLeftByAStopAreDoneLater) {
@@ -139,6 +179,65 @@ TEST_F(ThumbnailWorkerThreads, PicturesWithoutRoomOrLeftByAStopAreDoneLater) {
     EXPECT_EQ(galleryCells(gallery("alt.pictures.a")).size(), 3u);
     EXPECT_EQ(galleryCells(gallery("alt.pictures.b")).size(), 1u);
     EXPECT_TRUE(logged().empty()) << logged().front();
+}
+
+// A picture recorded in haste (no room, or a stop) waits without its digest: it is still
+// found as the first of its copies, before and after the worker made its digest, and a stop
+// leaves every queued picture in the database for the next start.
+TEST_F(ThumbnailWorkerThreads, PicturesRecordedInHasteAreStillFirstCopies) {
+    const auto& pictures = m_groups.pictures();
+    const test::DecodedPicture& sunset = pictures[0];
+    const test::DecodedPicture& again = pictures[6];  // the sunset's bytes in the other group
+    {
+        ThumbnailWorker stopped(m_groups.dataDirectory(), log());
+        stopped.stop();
+        m_groups.submit(stopped, sunset);
+        ASSERT_EQ(recorded().size(), 1u);
+        EXPECT_EQ(recorded()[0].sha256, UnknownDigest);
+        EXPECT_TRUE(stopped.check(again.path).first) << "found by its file, digest unknown";
+        PictureDatabase db(m_groups.dataDirectory(), [](std::string_view) {});
+        ASSERT_TRUE(db.open());
+        StoredPicture unknown;
+        unknown.group = again.group;
+        unknown.path = again.group + "/news.dat/" + again.name;
+        ASSERT_TRUE(db.add(unknown));
+        EXPECT_TRUE(db.duplicates({}, 0).empty()) << "two unknown digests are no copies";
+        EXPECT_TRUE(db.remove(again.group + "/news.dat/" + again.name));
+    }
+    // Many queued at a stop: all recorded, none lost.
+    std::vector<std::string> many;
+    {
+        ThumbnailWorker worker(m_groups.dataDirectory(), log());
+        for (int i = 0; i < 200; ++i) {
+            const std::string path =
+                m_dir.write("data/alt.many/news.dat/" + std::to_string(i) + ".jpg",
+                            "not a picture " + std::to_string(i));
+            many.push_back(relativeToData(m_groups.dataDirectory(), path));
+            worker.submit({path, "alt.many", m_dir.file("data/alt.many"), "s", "<m>"},
+                          worker.check(path));
+        }
+        worker.stop();
+        std::vector<std::string> paths;
+        for (const StoredPicture& p : recorded()) paths.push_back(p.path);
+        for (const std::string& path : many)
+            EXPECT_NE(std::find(paths.begin(), paths.end(), path), paths.end()) << path;
+    }
+    ThumbnailWorker next(m_groups.dataDirectory(), log());
+    ASSERT_TRUE(next.waitIdle(60s));
+    for (const StoredPicture& p : recorded()) {
+        EXPECT_NE(p.state, PictureState::Pending) << p.path;
+        EXPECT_EQ(p.sha256, sha256OfFile(joinPath(m_groups.dataDirectory(), p.path))) << p.path;
+    }
+    DuplicateCheck copy = next.check(again.path);
+    ASSERT_TRUE(copy.first);
+    EXPECT_EQ(copy.first->path, sunset.group + "/news.dat/" + sunset.name);
+    m_groups.submit(next, again);
+    ASSERT_TRUE(next.waitIdle(60s));
+    PictureDatabase db(m_groups.dataDirectory(), [](std::string_view) {});
+    ASSERT_TRUE(db.open());
+    const std::vector<DuplicatePair> pairs = db.duplicates({}, 0);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_TRUE(pairs[0].exact);
 }
 
 // The database is never required: without one the thumbnails are still made.

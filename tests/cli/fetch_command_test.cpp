@@ -115,7 +115,9 @@ TEST_F(FetchCommand, ALoginAskedForInTheMiddleStopsTheRunAndLosesNoArticle) {
         newsd::writeSpoolArticle(m_options.spool, "alt.pics", n,
                                  "Subject: p" + std::to_string(n) + ".gif (1/1)\nMessage-ID: <" +
                                      std::to_string(n) + "@m>",
-                                 "begin 644 p" + std::to_string(n) + ".gif\n#1TE&\n`\nend\n");
+                                 // "GI1" to "GI5": copies of one picture would be dropped
+                                 "begin 644 p" + std::to_string(n) + ".gif\n#1TD" +
+                                     static_cast<char>('P' + n) + "\n`\nend\n");
     m_options.authUser = "joe";
     m_options.authPassword = "pw";
     m_options.loginAfter = 4;  // the group and its first article, then 480s
@@ -128,14 +130,18 @@ TEST_F(FetchCommand, ALoginAskedForInTheMiddleStopsTheRunAndLosesNoArticle) {
     r = run({"fetch", "--server", server, "--user", "joe", "--password", "pw", "alt.pics"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     for (int n = 1; n <= 5; ++n)
-        EXPECT_EQ(dataFile("alt.pics/news.dat/p" + std::to_string(n) + ".gif"), "GIF") << n;
+        EXPECT_EQ(dataFile("alt.pics/news.dat/p" + std::to_string(n) + ".gif"),
+                  "GI" + std::to_string(n))
+            << n;
 }
 
 TEST_F(FetchCommand, AGroupFolderThatCannotBeMadeFailsTheRunAndWaitsForTheNext) {
+    // "GIb" and "GIF": a copy of the other group's picture would be dropped.
     for (const char* group : {"alt.blocked", "alt.fine"})
         newsd::writeSpoolArticle(m_options.spool, group, 1,
                                  std::string("Subject: x.gif (1/1)\nMessage-ID: <1@") + group + ">",
-                                 "begin 644 x.gif\n#1TE&\n`\nend\n");
+                                 std::string("begin 644 x.gif\n#1TE") +
+                                     (group == std::string("alt.fine") ? "&" : "B") + "\n`\nend\n");
     const std::string blocker = m_dir.write("data/qmere/alt.blocked", "a file in the way");
     const std::string server = serverArgument();
     CliRun r = run({"fetch", "--server", server, "alt.blocked", "alt.fine"});
@@ -149,7 +155,7 @@ TEST_F(FetchCommand, AGroupFolderThatCannotBeMadeFailsTheRunAndWaitsForTheNext) 
     ASSERT_EQ(::unlink(blocker.c_str()), 0);
     r = run({"fetch", "--server", server, "alt.blocked"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(dataFile("alt.blocked/news.dat/x.gif"), "GIF");
+    EXPECT_EQ(dataFile("alt.blocked/news.dat/x.gif"), "GIb");
 }
 
 TEST_F(FetchCommand, AnNntpsServerIsFetchedOverTlsAndStaysMarkedSecure) {

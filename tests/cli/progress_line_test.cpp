@@ -14,6 +14,7 @@
 #include "cli/progressline.h"
 #include "newsserver/newsserver.h"
 #include "support/clirunner.h"
+#include "support/encoders.h"
 #include "support/tempdir.h"
 
 namespace qm::test {
@@ -90,7 +91,8 @@ class ProgressLine : public ::testing::Test {
                 newsd::writeSpoolArticle(
                     m_options.spool, group, n,
                     "Subject: p" + id + ".gif (1/1)\nMessage-ID: <" + id + "@" + group + ">",
-                    "begin 644 p" + id + ".gif\n#1TE&\n`\nend\n");
+                    // Each its own content: a copy of a picture fetched before is dropped.
+                    uuencodeBody("GIF89a " + group + " " + id, "p" + id + ".gif"));
             else
                 newsd::writeSpoolArticle(
                     m_options.spool, group, n,

@@ -169,7 +169,8 @@ struct DecodingSetup {
         logOpen = settings.logFile.open(dir.file("Log"));
         decoder.emplace();
         article.setGroup(dir.path(), group);
-        inputs = {settings.dataDirectory, article.groupDirectory(), nullptr, "", &settings.logFile};
+        inputs = {
+            settings.dataDirectory, article.groupDirectory(), nullptr, "", &settings.logFile, {}};
     }
     DecodeResult decode() {
         return article.decode(*decoder, inputs, settings.keepDup == 0, settings.keepText != 0);

@@ -38,6 +38,20 @@ class DialogsTest : public QObject {
         QCOMPARE(catcher.texts(), QStringList{"Please enter an integer."});
     }
 
+    void skipDuplicatePicturesComesAndGoesWithTheSettings() {
+        for (int skip : {1, 0}) {
+            ConfigValues values;
+            values.skipDuplicatePictures = skip;
+            ConfigDialog dialog(values, {});
+            auto* box = dialog.findChild<QCheckBox*>("skipDuplicatePicturesCheck");
+            QCOMPARE(box->text(), QStringLiteral("Skip duplicate pictures"));
+            QCOMPARE(box->isChecked(), skip == 1);
+            box->setChecked(skip == 0);
+            QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+            QCOMPARE(dialog.values().skipDuplicatePictures, skip == 0 ? 1 : 0);
+        }
+    }
+
     void firstVisitAndCompressionAreEditedWithTheRangesOfTheTable() {
         ConfigValues values;
         values.firstVisit = 250;

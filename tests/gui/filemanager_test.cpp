@@ -15,6 +15,7 @@
 #include <future>
 #include <thread>
 
+#include "catalog/picturedatabase.h"
 #include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
 #include "config/locks.h"
@@ -23,6 +24,7 @@
 #include "dialogs/filemanager.h"
 #include "dialogs/groupmonitor.h"
 #include "dialogs/sortablelist.h"
+#include "dialogs/thumbnailview.h"
 #include "dialogs/viewerpane.h"
 #include "guiprogram.h"
 
@@ -325,6 +327,58 @@ class FileManagerTest : public QObject {
         fm->viewNext();
         QCOMPARE(fm->currentRow(), 2);
         QVERIFY(catcher.texts().size() == 1);
+    }
+
+    void thumbnailsLoadBesideTheListAndDeletingForgetsThePicture() {
+        Folder f;
+        f.add("a.png", "Alpha");
+        f.add("b.jpg", "Beta");
+        f.add("notes.txt", "Notes");
+        const std::string folder = f.p.session.groupFolder(f.group);
+        PictureDatabase db(f.p.settings.dataDirectory, [](std::string_view) {});
+        QVERIFY(db.open());
+        for (const char* name : {"a.png", "b.jpg"}) {
+            QImage thumb(200, 125, QImage::Format_RGB32);
+            thumb.fill(Qt::darkGreen);
+            const std::string path = joinPath(folder, std::string("thumbs/") + name + ".jpg");
+            QVERIFY(QDir().mkpath(QString::fromStdString(joinPath(folder, "thumbs"))));
+            QVERIFY(thumb.save(QString::fromStdString(path), "JPG"));
+            StoredPicture p;
+            p.group = f.group.name();
+            p.path = Demo.toStdString() + "/news.dat/" + name;
+            p.state = PictureState::Shown;
+            p.thumbWidth = 200;
+            p.thumbHeight = 125;
+            QVERIFY(db.add(p));
+        }
+        auto fm = f.open();
+        ThumbnailModel* model = fm->thumbnails()->thumbnails();
+        QCOMPARE(model->files(), (QStringList{"a.png", "b.jpg", "notes.txt"}));  // as listed
+        // Cells ask for their icons as they are shown; they come from the loader thread.
+        for (int row = 0; row < model->rowCount(); ++row)
+            (void)model->data(model->index(row), Qt::DecorationRole);
+        QVERIFY(waitUntil([&] { return model->loadedCount() == 3; }, 5000));
+        auto iconSize = [&](int row) {
+            return qvariant_cast<QIcon>(model->data(model->index(row), Qt::DecorationRole))
+                .availableSizes()
+                .value(0);
+        };
+        QCOMPARE(iconSize(0), QSize(96, 60));  // the thumbnail, scaled to the cell
+        QCOMPARE(iconSize(2), QSize(96, 96));  // no thumbnail: the plain icon
+
+        emit fm->thumbnails()->activated(model->index(1));
+        QVERIFY(fm->viewer()->shown().toString().endsWith("b.jpg"));
+
+        select(*fm, {"a.png"});
+        fm->deleteSelected();
+        QCOMPARE(model->files(), (QStringList{"b.jpg", "notes.txt"}));
+        QVERIFY(!exists(joinPath(folder, "thumbs/a.png.jpg")));
+        const std::vector<StoredPicture> left = db.all();
+        QCOMPARE(left.size(), std::size_t{1});
+        QCOMPARE(left[0].path, Demo.toStdString() + "/news.dat/b.jpg");
+        const std::string gallery = readWholeFile(joinPath(folder, "gallery.html")).value_or("");
+        QVERIFY(gallery.find("b.jpg") != std::string::npos);
+        QVERIFY(gallery.find("a.png") == std::string::npos);
     }
 
     void theMainWindowOpensSeveral() {

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/quitsignals.h"
+#include "catalog/pictureview.h"
 #include "config/locks.h"
 #include "guiprogram.h"
 
@@ -98,6 +99,18 @@ class MainWindowTest : public QObject {
         p.window->openLogLine(QStringLiteral("Connection to NNTP server closed..."));
         QCOMPARE(p.opened, QStringList{QStringLiteral("/tmp/x.png")});
 
+        // The pictures got their thumbnails, and "Gallery" opens the group's page of them.
+        const std::string demo = p.session.groupFolder("alt.pictures.demo");
+        // The worker takes the processor time left over: on a busy machine that is little.
+        QVERIFY(
+            waitUntil([&] { return fileExists(joinPath(demo, "thumbs/demo0.png.jpg")); }, 120000));
+        selected(p)->setCurrentItem(
+            selected(p)->findItems(QStringLiteral("alt.pictures.demo"), Qt::MatchExactly)[0]);
+        p.opened.clear();
+        p.window->findChild<QPushButton*>("galleryButton")->click();
+        QCOMPARE(p.opened,
+                 QStringList{QString::fromStdString(fileUrl(joinPath(demo, "gallery.html")))});
+
         QVERIFY(catcher.texts().isEmpty());
         p.window->exitProgram();
         QVERIFY(!p.window->isVisible());
@@ -127,9 +140,11 @@ class MainWindowTest : public QObject {
         catcher.clear();
         p.window->browseGroup();
         p.window->exploreGroup();
+        p.window->openGallery();
         p.window->runSearch(QString(), true);
-        QCOMPARE(catcher.texts(), (QStringList{"No group selected.", "No group selected.",
-                                               "No search pattern supplied!"}));
+        QCOMPARE(catcher.texts(),
+                 (QStringList{"No group selected.", "No group selected.", "No group selected.",
+                              "No search pattern supplied!"}));
         p.window->exitProgram();
     }
 

@@ -93,6 +93,8 @@ if [ -r /usr/share/bash-completion/bash_completion ]; then
     mkdir -p "$comp/config/Corvane,LLC" "$comp/data/qmere/news.example"
     printf '[Config]\nServer=news.example\n' >"$comp/config/Corvane,LLC/qmere.ini"
     printf 'alt.pics.a\nalt.pics.b\ncomp.misc\n.\n' >"$comp/data/qmere/news.example/Groups.sub"
+    mkdir -p "$comp/data/qmere/alt.pics.a"
+    printf 'A\ta.jpg\t12071630-1998\tN\n' >"$comp/data/qmere/alt.pics.a/data.lst"
     # Each line: the words of a command line, the last one being completed; what it offers.
     got=$(XDG_CONFIG_HOME=$comp/config XDG_DATA_HOME=$comp/data bash -c '
         source /usr/share/bash-completion/bash_completion
@@ -107,12 +109,16 @@ if [ -r /usr/share/bash-completion/bash_completion ]; then
         offer qmere-cli fetch --th
         offer qmere-cli fetch --server news.example alt.
         offer qmere-cli config "Skip l"
-        offer qmere-cli groups --s' bash "$completion")
-    want='qmere-cli d -> decode
+        offer qmere-cli groups --s
+        offer qmere-cli gallery --r
+        offer qmere-cli dupes alt.pics.' bash "$completion")
+    want='qmere-cli d -> decode dupes
 qmere-cli fetch --th -> --threads
 qmere-cli fetch --server news.example alt. -> alt.pics.a alt.pics.b
 qmere-cli config Skip l -> Skip\ limit=
-qmere-cli groups --s -> --search --server'
+qmere-cli groups --s -> --search --server
+qmere-cli gallery --r -> --rebuild
+qmere-cli dupes alt.pics. -> alt.pics.a'
     [ "$got" = "$want" ] || fail "bash completion offered:
 $got
 instead of:

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -46,7 +47,9 @@ class SessionThreads : public EngineTest {
     void postPictures(std::string_view group, int count) {
         for (int i = 1; i <= count; ++i) {
             const std::string name = std::string(group) + "-" + std::to_string(i) + ".jpg";
-            post(group, i, name, "<" + name + "@test>", uuencode(name, pictureBytes(300, i)));
+            // Each group's own bytes: a copy from another group would be skipped as one.
+            const unsigned seed = static_cast<unsigned>(std::hash<std::string_view>{}(group)) + i;
+            post(group, i, name, "<" + name + "@test>", uuencode(name, pictureBytes(300, seed)));
         }
     }
     // Starts a run of the session over the groups; the caller finishes it.

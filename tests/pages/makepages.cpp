@@ -161,8 +161,8 @@ int main(int argc, char** argv) {
         if (!d.width) continue;
         std::string path = qm::joinPath(files, d.name);
         qm::DuplicateCheck check = worker.check(path);
-        if (!check.sha256) return fail("cannot read " + path);
-        worker.submit({path, group.name(), groupFolder, d.subject, "<x@y>"}, *check.sha256);
+        if (!check.readable()) return fail("cannot read " + path);
+        worker.submit({path, group.name(), groupFolder, d.subject, "<x@y>"}, check);
     }
     if (!worker.waitIdle(std::chrono::seconds(60))) return fail("the thumbnails were not made");
     worker.stop();

@@ -1,0 +1,64 @@
+// qmere-cli dupes: the pictures recorded twice, as exact copies or as look-alikes.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "catalog/perceptualhash.h"
+#include "catalog/picturedatabase.h"
+#include "cli/clisession.h"
+#include "cli/commands.h"
+#include "platform/paths.h"
+
+namespace qm::cli {
+
+constexpr std::string_view DupesHelp =
+    "usage: qmere-cli dupes [GROUP...]\n"
+    "\n"
+    "Lists the pictures of the picture database (DATA/pictures.db) that are recorded twice:\n"
+    "exact copies (the same content: the same SHA-256) and look-alikes (perceptual hashes at\n"
+    "most 6 bits apart: the same picture re-encoded or resized), among the pairs that involve\n"
+    "a picture of a GROUP (of any group when none is given). One line per pair, the picture\n"
+    "recorded first first, fields separated by tabs:\n"
+    "  copy  0         FIRST  SECOND\n"
+    "  near  DISTANCE  FIRST  SECOND\n"
+    "FIRST and SECOND are the pictures' full paths. With \"Skip duplicate pictures\" on (the\n"
+    "default), copies are removed as they are decoded, so mostly look-alikes are listed.\n"
+    "Look-alikes are known once their thumbnails are made (qmere-cli gallery).\n"
+    "A count goes to standard error.\n"
+    "\n"
+    "Exit status: 0, also when there are none; 1 when the database cannot be read.\n";
+
+int runDupesCommand(Args args) {
+    if (wantsHelp(args)) return printHelp(DupesHelp);
+    std::vector<std::string> groups;
+    for (std::string_view arg : args) {
+        if (arg.starts_with("--")) {
+            std::fprintf(stderr, "qmere-cli dupes: unknown option %.*s (try --help)\n",
+                         static_cast<int>(arg.size()), arg.data());
+            return 2;
+        }
+        groups.emplace_back(arg);
+    }
+    CliSession session({.openLog = false, .makeDataDirectory = false});
+    const std::string& dataDirectory = session.settings().dataDirectory;
+    if (!fileExists(joinPath(dataDirectory, PictureDatabase::FileName))) {
+        std::fprintf(stderr, "qmere-cli dupes: no picture database in %s yet\n",
+                     dataDirectory.c_str());
+        return 0;
+    }
+    PictureDatabase database(
+        dataDirectory, [&session](std::string_view line) { session.frontend().appendLog(line); });
+    if (!database.open()) return 1;
+    int copies = 0, alike = 0;
+    for (const DuplicatePair& pair : database.duplicates(groups, NearDuplicateDistance)) {
+        ++(pair.exact ? copies : alike);
+        std::printf("%s\t%d\t%s\t%s\n", pair.exact ? "copy" : "near",
+                    pair.exact ? 0 : pair.distance,
+                    joinPath(dataDirectory, pair.first.path).c_str(),
+                    joinPath(dataDirectory, pair.second.path).c_str());
+    }
+    std::fprintf(stderr, "%d exact copies, %d look-alikes\n", copies, alike);
+    return 0;
+}
+
+}  // namespace qm::cli

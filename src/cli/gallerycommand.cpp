@@ -1,0 +1,231 @@
+// qmere-cli gallery: the groups' galleries, thumbnails and picture database brought up to date
+// with the pictures on disk (or rebuilt from them), and where the galleries are.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "catalog/gallerypage.h"
+#include "catalog/picturelist.h"
+#include "catalog/picturerebuild.h"
+#include "catalog/thumbnailworker.h"
+#include "cli/clisession.h"
+#include "cli/commands.h"
+#include "cli/interruptguard.h"
+#include "platform/paths.h"
+
+namespace qm::cli {
+
+constexpr std::string_view GalleryHelp =
+    "usage: qmere-cli gallery [--rebuild] [GROUP...]\n"
+    "\n"
+    "Each group's pictures are shown in its gallery, DATA/GROUP/gallery.html: their thumbnails\n"
+    "(DATA/GROUP/thumbs/), newest first, each leading to its picture; pictures that look like\n"
+    "another one are framed. The picture database DATA/pictures.db records every picture\n"
+    "(group, file, size, SHA-256, perceptual hash, width and height, message-id, date). All\n"
+    "three are made as pictures are fetched; DATA is the \"Data\" setting (by default\n"
+    "$XDG_DATA_HOME/qmere/).\n"
+    "\n"
+    "Without --rebuild: makes what is missing, then prints where each gallery is. Pictures of\n"
+    "the picture lists (DATA/GROUP/data.lst) that the database does not know, or whose\n"
+    "thumbnail is gone, get their record and thumbnail; thumbnails a stopped run left to do\n"
+    "are made; the galleries are written again. Without a database it is rebuilt.\n"
+    "\n"
+    "--rebuild: rebuilds the records, thumbnails and galleries of the GROUPs from their\n"
+    "picture lists and files, as after losing or damaging the database. What the files\n"
+    "cannot tell (message-id, date, whole subject) is kept from the database where it holds\n"
+    "the same file with the same content. The records of groups not named stay as they are.\n"
+    "\n"
+    "GROUP: a newsgroup with a picture list; every such group when none is given.\n"
+    "Progress goes to standard error. Ctrl-C stops the work: a stopped rebuild changes no\n"
+    "record; thumbnails not made yet are made next time.\n"
+    "\n"
+    "Exit status: 0; 1 when a GROUP has no picture list or the database cannot be written;\n"
+    "2 on a usage error; 130 when stopped by Ctrl-C.\n";
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// "what: done of total" on standard error: one line rewritten on a terminal, else a line
+// at most every few seconds and at the end.
+class Progress {
+  public:
+    explicit Progress(std::string what) : m_what(std::move(what)), m_tty(::isatty(2) != 0) {}
+    void show(int done, int total) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto every = m_tty ? 200ms : 5s;
+        if (done < total && m_shown && now - m_last < every) return;
+        m_shown = true;
+        m_last = now;
+        std::fprintf(stderr, "%s%s: %d of %d%s", m_tty ? "\r" : "", m_what.c_str(), done, total,
+                     m_tty && done < total ? "" : "\n");
+    }
+
+  private:
+    std::string m_what;
+    bool m_tty;
+    bool m_shown = false;
+    std::chrono::steady_clock::time_point m_last;
+};
+
+struct GalleryOptions {
+    bool rebuild = false;
+    std::vector<std::string> groups;
+};
+
+// The groups named (all with a picture list when none is); false when one has none.
+bool chooseGroups(const std::string& dataDirectory, const std::vector<std::string>& names,
+                  std::vector<PictureGroup>& chosen) {
+    const std::vector<PictureGroup> all = pictureGroupsIn(dataDirectory);
+    if (names.empty()) {
+        chosen = all;
+        return true;
+    }
+    for (const std::string& name : names) {
+        auto found = std::find_if(all.begin(), all.end(),
+                                  [&](const PictureGroup& g) { return g.name == name; });
+        if (found == all.end()) {
+            std::fprintf(stderr, "qmere-cli gallery: %s has no picture list in %s\n", name.c_str(),
+                         dataDirectory.c_str());
+            return false;
+        }
+        chosen.push_back(*found);
+    }
+    return true;
+}
+
+int rebuild(Session& core, std::span<const PictureGroup> groups, bool someGroups) {
+    const std::string& dataDirectory = core.settings().dataDirectory;
+    auto log = [&core](std::string_view line) { core.frontend().appendLog(line); };
+    PictureDatabase database(dataDirectory, log);
+    if (!database.open()) return 1;
+    Thumbnailer thumbnailer(log, {}, &InterruptGuard::flag());
+    Progress progress("Pictures rebuilt");
+    RebuildOptions options;
+    options.keepOtherGroups = someGroups;
+    options.progress = [&](int done, int total) { progress.show(done, total); };
+    options.stop = &InterruptGuard::flag();
+    const RebuildReport report = rebuildPictures(database, thumbnailer, groups, options);
+    if (report.stopped) {
+        std::fputs("qmere-cli gallery: stopped; nothing was changed\n", stderr);
+        return 130;
+    }
+    std::printf(
+        "%d pictures recorded, %d with a thumbnail; %d listed files missing; %d stray "
+        "thumbnails removed\n",
+        report.pictures, report.shown, report.missing, report.removedThumbnails);
+    return report.stored ? 0 : 1;
+}
+
+using Recorded = std::map<std::string, PictureState>;  // by path
+
+// Hands the worker every listed picture of group that the database lacks, or whose
+// thumbnail is gone; the number handed over. Pending ones the worker finds itself.
+int submitMissing(ThumbnailWorker& worker, const PictureGroup& group, const Recorded& recorded,
+                  const std::string& dataDirectory) {
+    PictureList list;
+    readPictureListFile(joinPath(group.folder, "data.lst"), list);
+    int submitted = 0;
+    for (const auto& [name, record] : list) {
+        if (!record || !canThumbnail(name)) continue;
+        const std::string file = joinPath(joinPath(group.folder, "news.dat"), name);
+        const auto known = recorded.find(relativeToData(dataDirectory, file));
+        if (known != recorded.end() &&
+            (known->second != PictureState::Shown || fileExists(thumbnailPath(group.folder, name))))
+            continue;
+        std::optional<Sha256> sha = sha256OfFile(file);
+        if (!sha) continue;  // listed, but the file is gone
+        worker.submit({file, group.name, group.folder, record->description, {}}, *sha);
+        ++submitted;
+    }
+    return submitted;
+}
+
+// Makes what is missing; 130 when Ctrl-C stopped it.
+int catchUp(Session& core, std::span<const PictureGroup> groups, const InterruptGuard& guard) {
+    const std::string& dataDirectory = core.settings().dataDirectory;
+    auto log = [&core](std::string_view line) { core.frontend().appendLog(line); };
+    Recorded recorded;
+    {
+        PictureDatabase database(dataDirectory, log);
+        if (database.open(false))
+            for (const StoredPicture& p : database.all()) recorded.emplace(p.path, p.state);
+    }
+    ThumbnailWorker worker(dataDirectory, log);  // also makes what an earlier run left pending
+    int submitted = 0;
+    for (const PictureGroup& group : groups)
+        submitted += submitMissing(worker, group, recorded, dataDirectory);
+    Progress progress("Thumbnails made");
+    while (!worker.waitIdle(100ms)) {
+        const ThumbnailWorker::Counters c = worker.counters();
+        progress.show(c.made + c.unreadable, std::max(submitted, c.made + c.unreadable + 1));
+        if (guard.wait(0)) {
+            worker.stop();
+            std::fputs("qmere-cli gallery: stopped; the rest is made next time\n", stderr);
+            return 130;
+        }
+    }
+    worker.stop();
+    return 0;
+}
+
+// Writes each group's gallery from the database and says where it is.
+int writeAndList(Session& core, std::span<const PictureGroup> groups) {
+    auto log = [&core](std::string_view line) { core.frontend().appendLog(line); };
+    PictureDatabase database(core.settings().dataDirectory, log);
+    if (!database.open(false)) return 1;
+    int status = 0;
+    for (const PictureGroup& group : groups) {
+        const std::vector<StoredPicture> pictures = database.groupPictures(group.name);
+        const std::string page = joinPath(group.folder, GalleryPageName);
+        if (!writeGalleryPage(group.folder, group.name, pictures)) {
+            std::fprintf(stderr, "qmere-cli gallery: Fail create file %s\n", page.c_str());
+            status = 1;
+            continue;
+        }
+        std::printf("%s: %zu pictures, %s\n", group.name.c_str(), pictures.size(), page.c_str());
+    }
+    return status;
+}
+
+}  // namespace
+
+int runGalleryCommand(Args args) {
+    if (wantsHelp(args)) return printHelp(GalleryHelp);
+    GalleryOptions options;
+    for (std::string_view arg : args) {
+        if (arg == "--rebuild") {
+            options.rebuild = true;
+        } else if (arg.starts_with("--")) {
+            std::fprintf(stderr, "qmere-cli gallery: unknown option %.*s (try --help)\n",
+                         static_cast<int>(arg.size()), arg.data());
+            return 2;
+        } else {
+            options.groups.emplace_back(arg);
+        }
+    }
+    CliSession session({.openLog = false, .makeDataDirectory = false});
+    Session& core = session.core();
+    const std::string& dataDirectory = core.settings().dataDirectory;
+    std::vector<PictureGroup> groups;
+    if (!chooseGroups(dataDirectory, options.groups, groups)) return 1;
+
+    InterruptGuard guard;
+    const bool noDatabase = !fileExists(joinPath(dataDirectory, PictureDatabase::FileName));
+    int status = 0;
+    if (options.rebuild || noDatabase) {
+        if (!options.rebuild) std::puts("No picture database yet: it is made from the files");
+        status = rebuild(core, groups, options.rebuild && !options.groups.empty());
+    } else {
+        status = catchUp(core, groups, guard);
+    }
+    if (status != 0) return status;
+    return writeAndList(core, groups);
+}
+
+}  // namespace qm::cli
