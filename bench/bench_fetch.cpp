@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "catalog/articlejournal.h"
 #include "catalog/indexpages.h"
 #include "config/appsettings.h"
 #include "config/grouptable.h"
@@ -281,8 +282,8 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
     fs::remove_all(home);
     Session session(home);
     AppSettings& settings = session.settings();
-    const DecodeInputs inputs{settings.dataDirectory, settings.dataDirectory, nullptr, "",
-                              &settings.logFile};
+    const DecodeInputs inputs{
+        settings.dataDirectory, settings.dataDirectory, nullptr, "", &settings.logFile, "", -1};
     Decoder decoder;
     CountingSink sink;
     decoder.setSink(&sink);
@@ -321,6 +322,10 @@ Measure fetchRun(const std::string& serverText, const std::vector<std::string>& 
     Decoder decoder;
     CatalogHook hook(settings);
     decoder.setSink(&hook);
+    // As the session commits: every article recorded in the journal.
+    ArticleJournal journal;
+    if (!journal.open(settings.dataDirectory)) std::fprintf(stderr, "cannot open the journal\n");
+    hook.setJournal(&journal);
     Measure m;
     const double cpu0 = cpuSeconds();
     const auto start = Clock::now();

@@ -1,8 +1,10 @@
 #include "catalog/indexpages.h"
 
+#include <cerrno>
 #include <clocale>
 #include <ctime>
 
+#include "catalog/articlejournal.h"
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/locks.h"
@@ -212,6 +214,17 @@ void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& p
 
 void CatalogHook::countAssembled(const DecodeInputs& inputs) {
     qm::countAssembled(inputs.group);
+}
+
+DecodeResult CatalogHook::commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) {
+    if (!m_journal || !m_journal->isOpen()) return {};
+    std::optional<JournalRecord> record =
+        journalRecord(inputs, outputs, m_journal->dataDirectory());
+    if (!record || m_journal->append(*record)) return {};
+    DecodeResult failed;
+    failed.error = errno;
+    failed.path = m_journal->path();
+    return failed;
 }
 
 }  // namespace qm

@@ -90,13 +90,13 @@ void loadPictureList(const AppSettings& settings, GroupEntry& g) {
     }
 }
 
-void savePictureList(const AppSettings& settings, GroupEntry& g) {
+bool savePictureList(const AppSettings& settings, GroupEntry& g) {
     std::lock_guard lock(PictureListLock);
-    if (!g.stats()) return;
+    if (!g.stats()) return true;
     const PictureList& list = pictures(settings, g);
     if (list.empty()) {
         settings.frontend().appendLog("Picture list is empty for " + g.name());
-        return;
+        return true;
     }
     std::string content;
     content.reserve(list.size() * 64);
@@ -122,11 +122,13 @@ void savePictureList(const AppSettings& settings, GroupEntry& g) {
     // A turn that decoded nothing leaves the list as it was: rewriting it would only cost a
     // new file (and a deleted one) every turn.
     const std::string path = pictureListFile(settings, g);
-    if (fileHolds(path, content)) return;
+    if (fileHolds(path, content)) return true;
     if (!writeFileAtomic(path, content)) {
         settings.frontend().messageBox("Fail to save picture list for " + g.name(),
                                        MessageIcon::Warning);
+        return false;
     }
+    return true;
 }
 
 void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& name,
@@ -169,13 +171,16 @@ int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_vi
         stats->decoded.fetch_add(1);
         settings.frontend().updateGroupRow(g);
     }
-    std::string description = subject.empty() ? "No description" : std::string(subject);
     auto slash = path.rfind('/');
     if (slash == std::string_view::npos) return 0;
-    description.resize(std::min(description.size(), DescriptionLength));
-    setPicture(settings, g, std::string(path.substr(slash + 1)),
-               PictureRecord{oneField(description), timeStamp(true), 'N'});
+    setPicture(settings, g, std::string(path.substr(slash + 1)), newPictureRecord(subject));
     return 0;
+}
+
+PictureRecord newPictureRecord(std::string_view subject) {
+    std::string description = subject.empty() ? "No description" : std::string(subject);
+    description.resize(std::min(description.size(), DescriptionLength));
+    return PictureRecord{oneField(description), timeStamp(true), 'N'};
 }
 
 void countAssembled(GroupEntry* group) {

@@ -22,8 +22,9 @@ PictureList& pictures(const AppSettings& settings, GroupEntry& g);
 // Adds the records of "data.lst" to g's list (an unreadable file leaves it as it is).
 void loadPictureList(const AppSettings& settings, GroupEntry& g);
 // Writes g's list to "data.lst"; logs "Picture list is empty for <group>" for a list without
-// keys, shows "Fail to save picture list for <group>" when the file cannot be written.
-void savePictureList(const AppSettings& settings, GroupEntry& g);
+// keys, shows "Fail to save picture list for <group>" when the file cannot be written. False
+// only then: "data.lst" does not hold what the list holds.
+bool savePictureList(const AppSettings& settings, GroupEntry& g);
 // Stores a copy of record under name; with no record, detaches name. Nothing without stats.
 void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& name,
                 const std::optional<PictureRecord>& record);
@@ -31,6 +32,9 @@ void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& n
 int detachPicture(GroupEntry& g, const std::string& name);
 // A copy of the record under name in g's list in memory (no load); nothing when absent.
 std::optional<PictureRecord> findPicture(GroupEntry& g, const std::string& name);
+// The record of a file decoded now from an article with subject: its first 36 characters (a
+// tab or line end made a blank), or "No description", the time stamp and 'N'.
+PictureRecord newPictureRecord(std::string_view subject);
 // Records a file the decoder wrote: appends fragment to the day's contents page, counts it,
 // and catalogues the file under its name with the article's subject (empty: "No
 // description"). 0, or -1 when g has no stats or the contents page cannot be opened (nothing

@@ -47,10 +47,16 @@ constexpr std::string_view FetchHelp =
     "DATA/GROUP/news.dat (DATA: the \"Data\" setting, by default $XDG_DATA_HOME/qmere/), with\n"
     "the group's index pages (DATA/GROUP/idx<yymmdd>.html) and picture list (data.lst). Each\n"
     "group's reading position (\"Last\"), the retrieved message-ids (\"MSGLIST\"), the\n"
-    "settings and the group lists are saved at the end, so the next run continues.\n"
+    "settings and the group lists are saved at the end, so the next run continues. Each\n"
+    "decoded article is recorded at once (DATA/MSGLIST.log): a run that is killed costs at\n"
+    "most the articles in flight, which the next run fetches again.\n"
+    "\n"
+    "One program at a time works in a data folder: a second fetch (or the desktop program)\n"
+    "on the same one is refused, naming the process that has it.\n"
     "\n"
     "Exit status: 0 for a finished run; 1 when the server cannot be reached, refuses the\n"
-    "credentials or no GROUP could be read; 2 on a usage error; 130 when stopped by Ctrl-C.\n";
+    "credentials or no GROUP could be read, or the data folder is in use; 2 on a usage\n"
+    "error; 130 when stopped by Ctrl-C.\n";
 
 namespace {
 

@@ -109,7 +109,11 @@ DecodeResult SavedArticle::decode(Decoder& decoder, const DecodeInputs& inputs, 
         in = openFile(source, "r");
     }
     if (!in) return {};
-    return decoder.decodeArticle(std::move(in), inputs, false, overwrite, keepText);
+    // The article's commit records it by its message-id and number.
+    DecodeInputs article = inputs;
+    article.messageId = messageId;
+    article.articleNumber = number;
+    return decoder.decodeArticle(std::move(in), article, false, overwrite, keepText);
 }
 
 void SavedArticle::discard() {

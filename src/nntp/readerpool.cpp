@@ -239,8 +239,8 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
 
 void ReaderPool::cleanUp(ReaderThread& reader) {
     if (GroupEntry* group = reader.currentGroup()) {
+        savePictureList(m_settings, *group);  // before "Last", as at a turn's end
         writeLastFile(m_settings, *group);
-        savePictureList(m_settings, *group);
         if (GroupStats* stats = group->stats()) stats->articleInProgress = nullptr;
         reader.enterGroup(nullptr);
     }

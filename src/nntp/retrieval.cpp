@@ -69,8 +69,10 @@ int RetrievalLoop::pass() {
         ++passCount;
         prepareGroup(*group);
         turn(*group);
-        writeLastFile(m_settings, *group);
+        // The picture list before the position: a crash between the two fetches articles
+        // again (the journal skips them), never leaves decoded files out of "data.lst".
         savePictureList(m_settings, *group);
+        writeLastFile(m_settings, *group);
     }
     return passCount;
 }
