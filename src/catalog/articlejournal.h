@@ -37,6 +37,8 @@ struct JournalRecord {
         std::string path;           // the name it gets
         // The group file's catalogue record; none for a description or manual decoding.
         std::optional<PictureRecord> picture;
+
+        bool operator==(const File&) const = default;
     };
     std::string messageId;  // empty for manual decoding
     std::string group;      // empty for manual decoding
