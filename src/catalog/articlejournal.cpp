@@ -129,6 +129,12 @@ bool parseBody(std::string_view body, JournalRecord& record) {
                 record.files.push_back(std::move(file));
                 break;
             }
+            case 'P':
+                if (!(f.size() == 1 && f[0] == "-") && !(f.size() == 2 && f[0] == "+"))
+                    return false;
+                record.description = f[0][0];
+                if (f.size() == 2) record.descriptionWork = std::move(f[1]);
+                break;
             case 'R':
             case 'X':
                 if (f.size() != 1) return false;
@@ -207,8 +213,10 @@ struct Replay {
     GroupsOfTheFold groups;
     std::set<GroupEntry*> touched;
     JournalFold& fold;
+    const JournalRecord* described = nullptr;  // the last record that set the description
 
     void record(const JournalRecord& record) {
+        if (record.description) described = &record;
         MessageIdIndex& ids = settings.messageIds;
         if (!record.messageId.empty() && !ids.contains(record.messageId))
             (void)ids.add(record.messageId, true);
@@ -219,6 +227,22 @@ struct Replay {
                 std::remove(full->c_str());
         for (const std::string& path : record.removedDirectories)
             if (auto full = placed(data, path, Place::Tmp)) ::rmdir(full->c_str());
+    }
+
+    // What the last committed article left as the pending description. Its working copy is
+    // still there when the kill came before it was named; a later working copy belongs to an
+    // article that was not committed and is removed with the leftovers.
+    void description() {
+        if (!described) return;
+        const std::string pending = joinPath(settings.dataDirectory, "tmp/tempdesc.txt");
+        if (described->description == '-') {
+            std::remove(pending.c_str());
+            return;
+        }
+        std::optional<std::string> work =
+            placed(settings.dataDirectory, described->descriptionWork, Place::Tmp);
+        if (work && baseName(*work).starts_with(TemporaryOutputPrefix) && isRegularFile(*work))
+            std::rename(work->c_str(), pending.c_str());
     }
 
     void file(const JournalRecord& record, const JournalRecord::File& file) {
@@ -269,6 +293,12 @@ std::string formatJournalRecord(const JournalRecord& record) {
     for (const std::string& path : record.removedDirectories) {
         body += 'X';
         appendField(body, path);
+        body += '\n';
+    }
+    if (record.description) {
+        body += 'P';
+        appendField(body, std::string_view(&record.description, 1));
+        if (record.description == '+') appendField(body, record.descriptionWork);
         body += '\n';
     }
     char header[48];
@@ -331,6 +361,14 @@ std::optional<JournalRecord> journalRecord(const DecodeInputs& inputs,
     for (const std::string& path : outputs.removedDirectories)
         if (auto relative = relativeTo(dataDirectory, path))
             record.removedDirectories.push_back(std::move(*relative));
+    using Description = ArticleOutputs::Description;
+    if (outputs.description == Description::Dropped) record.description = '-';
+    if (outputs.description == Description::Kept) {
+        if (auto relative = relativeTo(dataDirectory, outputs.descriptionWork)) {
+            record.description = '+';
+            record.descriptionWork = std::move(*relative);
+        }
+    }
     return record;
 }
 
@@ -373,6 +411,8 @@ bool ArticleJournal::clear() {
 
 JournalFold foldJournal(AppSettings& settings, ArticleJournal& journal) {
     JournalFold fold;
+    // Its paths are relative to its own folder, and so are the settings' lists.
+    if (journal.path().empty() || journal.dataDirectory() != settings.dataDirectory) return fold;
     std::optional<std::string> text = readWholeFile(journal.path());
     if (!text || text->empty()) {
         fold.folded = true;  // nothing waits
@@ -382,6 +422,7 @@ JournalFold foldJournal(AppSettings& settings, ArticleJournal& journal) {
     fold.damaged = parsed.damaged;
     Replay replay{settings, GroupsOfTheFold(settings), {}, fold};
     for (const JournalRecord& record : parsed.records) replay.record(record);
+    replay.description();
     fold.records = static_cast<int>(parsed.records.size());
     bool saved = parsed.records.empty() || settings.messageIds.save() == 0;
     for (GroupEntry* group : replay.touched) saved = savePictureList(settings, *group) && saved;

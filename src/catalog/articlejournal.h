@@ -3,7 +3,8 @@
 // appended with one write before any of the commit is done (its files named, the part
 // collections cleared, the catalogue told). A record holds the article's message-id, group
 // and number, the files it produced (hidden name, final name, and for a group's file its
-// picture-list record) and the part and set files it used up. It is the commit point: an
+// picture-list record), the part and set files it used up and the pending description it
+// left. It is the commit point: an
 // article with a record is never decoded again, one without is fetched and decoded again
 // (its hidden files are removed at the next start), so a kill never catalogues a picture
 // twice and never loses one. "MSGLIST" and "data.lst" keep their formats; the journal is
@@ -46,6 +47,11 @@ struct JournalRecord {
     std::vector<File> files;
     std::vector<std::string> removedFiles;
     std::vector<std::string> removedDirectories;
+    // What the article left as the pending description: '+' its working copy
+    // (descriptionWork) becomes "tmp/tempdesc.txt", '-' that goes, 0 unchanged. Only the
+    // last record that says either counts.
+    char description = 0;
+    std::string descriptionWork;
 
     bool operator==(const JournalRecord&) const = default;
 };
@@ -105,7 +111,8 @@ struct JournalFold {
 // their names, its used-up part files go, and each of its group files that exists but is
 // missing from its group's picture list is added. Then "MSGLIST" and the picture lists
 // touched are written and the journal is emptied (kept when a write failed: replaying it
-// again does no harm). Caller holds the data folder's lock and DecodeLock; no reader runs.
+// again does no harm). Nothing is done for a journal of another folder than the settings'
+// data directory. Caller holds the data folder's lock and DecodeLock; no reader runs.
 // Paths of the journal are checked: nothing outside a "news.dat" or "tmp" folder of the
 // data directory is ever renamed or removed.
 JournalFold foldJournal(AppSettings& settings, ArticleJournal& journal);

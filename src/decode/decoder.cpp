@@ -68,8 +68,10 @@ DecodeResult Decoder::decodeArticle(FilePtr in, const DecodeInputs& inputs, bool
     m_result = DecodeResult();
     discard(m_outputs);  // left by steps called on their own, never committed
     m_outputs = ArticleOutputs();
+    m_descriptionWork.clear();
     // The pending description lives in tmp: it has to exist before a description is kept.
     if (makeDirectories(tmpDirectory()) != 0) errorOutput(tmpDirectory());
+    startDescriptionWork();
     if (in) {
         try {
             PartReader reader(std::move(in));
@@ -84,8 +86,32 @@ DecodeResult Decoder::decodeArticle(FilePtr in, const DecodeInputs& inputs, bool
     return m_result;
 }
 
+void Decoder::startDescriptionWork() {
+    // Unique in this process; a killed process's copies are removed at the next start.
+    const std::string work = joinPath(
+        tmpDirectory(), TemporaryOutputPrefix + std::string("description-") +
+                            std::to_string(::getpid()) + "-" + std::to_string(++m_articles));
+    std::remove(work.c_str());
+    const std::string committed = committedDescriptionPath();
+    m_describedBefore = fileExists(committed);
+    if (m_describedBefore && !copyFile(committed, work)) {
+        // Without a copy the article works on the description itself, as it always could.
+        errorOutput(work);
+        return;
+    }
+    m_descriptionWork = work;
+}
+
 void Decoder::commit() {
     ArticleOutputs outputs = std::exchange(m_outputs, ArticleOutputs());
+    if (!m_descriptionWork.empty()) {
+        using Description = ArticleOutputs::Description;
+        const bool describedAfter = fileExists(m_descriptionWork);
+        outputs.description = describedAfter      ? Description::Kept
+                              : m_describedBefore ? Description::Dropped
+                                                  : Description::Unchanged;
+        outputs.descriptionWork = std::exchange(m_descriptionWork, std::string());
+    }
     if (m_result.outputFailed()) {
         // Not stored whole: the article is decoded again when it is fetched again, and finds
         // the collections as they were.
@@ -121,6 +147,11 @@ void Decoder::publish(ArticleOutputs& outputs) {
     for (const std::string& path : outputs.removedFiles) std::remove(path.c_str());
     // A folder that still holds parts of another post stays; that is no error.
     for (const std::string& directory : outputs.removedDirectories) ::rmdir(directory.c_str());
+    if (outputs.description == ArticleOutputs::Description::Kept &&
+        std::rename(outputs.descriptionWork.c_str(), committedDescriptionPath().c_str()) != 0)
+        errorOutput(committedDescriptionPath());
+    if (outputs.description == ArticleOutputs::Description::Dropped)
+        std::remove(committedDescriptionPath().c_str());
     for (const PendingOutput* file : named) {
         if (m_sink) m_sink->onFileDecoded(m_inputs, file->path, file->descriptionPath);
         std::printf("%s (%s)\n", file->path.c_str(), file->contentType.c_str());
@@ -135,6 +166,8 @@ void Decoder::discard(ArticleOutputs& outputs) {
         if (!file.descriptionTemporaryPath.empty())
             std::remove(file.descriptionTemporaryPath.c_str());
     }
+    // "tempdesc.txt" stays as it was before the article.
+    if (!outputs.descriptionWork.empty()) std::remove(outputs.descriptionWork.c_str());
     outputs = ArticleOutputs();
 }
 
@@ -383,6 +416,10 @@ std::optional<std::string> Decoder::newsDirectory() {
 }
 
 std::string Decoder::pendingDescriptionPath() const {
+    return m_descriptionWork.empty() ? committedDescriptionPath() : m_descriptionWork;
+}
+
+std::string Decoder::committedDescriptionPath() const {
     return joinPath(tmpDirectory(), "tempdesc.txt");
 }
 

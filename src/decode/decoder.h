@@ -50,11 +50,11 @@ struct DecodeInputs {
 // decoded file.
 inline constexpr char TemporaryOutputPrefix[] = ".qmere-decoding-";
 
-// Removes the hidden decoding files in newsDirectory that a process killed while writing
-// left behind; the number removed. Every such file is committed or removed before DecodeLock
-// is released, so the caller holds DecodeLock and none of them is in use. A file whose
-// article was committed but that still has its hidden name is the journal's to rename: the
-// journal is replayed before this runs.
+// Removes the hidden decoding files in newsDirectory (or in "tmp": working copies of the
+// pending description) that a process killed while writing left behind; the number removed. Every
+// such file is committed or removed before DecodeLock is released, so the caller holds DecodeLock
+// and none of them is in use. A file whose article was committed but that still has its hidden name
+// is the journal's to rename: the journal is replayed before this runs.
 int removeAbandonedOutputs(const std::string& newsDirectory);
 
 // A decoded file waiting for its article's commit: written whole under a hidden temporary
@@ -77,9 +77,15 @@ struct ArticleOutputs {
     std::vector<std::string> removedFiles;        // part and set files
     std::vector<std::string> removedDirectories;  // collection folders, when empty by then
     int assembled = 0;                            // multi-part files among files
+    // The pending description the article leaves for the next file: its working copy
+    // (descriptionWork) becomes "tempdesc.txt" (Kept), or "tempdesc.txt" goes (Dropped).
+    enum class Description { Unchanged, Kept, Dropped };
+    Description description = Description::Unchanged;
+    std::string descriptionWork;
 
     bool empty() const {
-        return files.empty() && removedFiles.empty() && removedDirectories.empty();
+        return files.empty() && removedFiles.empty() && removedDirectories.empty() &&
+               description == Description::Unchanged;
     }
 };
 
@@ -233,7 +239,9 @@ class Decoder {
     std::optional<std::string> newsDirectory();
 
     // The pending description file ("tempdesc.txt", in the data directory's "tmp" so that
-    // the decoder works whatever the working directory is).
+    // the decoder works whatever the working directory is). While decodeArticle runs, the
+    // article's working copy of it (hidden in "tmp"): what the article does to it counts only
+    // once the article is committed.
     std::string pendingDescriptionPath() const;
     // The description of a set (its file "0") becomes the pending description; the set's
     // file is removed at the commit, so a set whose article is not committed keeps it.
@@ -267,12 +275,21 @@ class Decoder {
     // The commit's steps once the article is recorded.
     void publish(ArticleOutputs& outputs);
     static void discard(ArticleOutputs& outputs);
+    // "tempdesc.txt" itself.
+    std::string committedDescriptionPath() const;
+    // Starts the article's working copy of the pending description.
+    void startDescriptionWork();
 
     DecodeSink* m_sink = nullptr;
     DecodeInputs m_inputs;
     bool m_quiet = false;
     bool m_overwrite = false;
     bool m_found = false;
+    // While decodeArticle runs: the article's working copy of the pending description, and
+    // whether there was one when it started.
+    std::string m_descriptionWork;
+    bool m_describedBefore = false;
+    unsigned long m_articles = 0;  // names the working copies
     std::string m_lastOutputPath;
     DecodeResult m_result;
     ArticleOutputs m_outputs;  // waiting for the commit

@@ -109,10 +109,12 @@ void DataFolder::stop() {
 int removeLeftovers(const std::string& dataDirectory) {
     return sweep(dataDirectory, [](const std::string& folder, std::string_view name) {
         if (name == "tmp") {
-            // The pending description, and the part lists of the collections in it.
-            return sweep(folder, [](const std::string& collection, std::string_view) {
-                return sweep(collection, [](auto&&...) { return 0; });
-            });
+            // The pending description's temporaries and working copies, and the part lists of
+            // the collections.
+            return removeAbandonedOutputs(folder) +
+                   sweep(folder, [](const std::string& collection, std::string_view) {
+                       return sweep(collection, [](auto&&...) { return 0; });
+                   });
         }
         if (name == "news.dat") return removeAbandonedOutputs(folder);  // manual decoding
         return sweepGroupFolder(folder);

@@ -38,6 +38,12 @@ Session::~Session() {
 Session::LoadResult Session::load(LoadOptions options) {
     AppSettings& s = *m_settings;
     LoadResult result;
+    {
+        // Loaded again: the folder held so far is given up first, while its settings stand.
+        std::lock_guard guard(DecodeLock);
+        m_dataFolder.stop();
+    }
+    m_refused = false;
     s.loadSettings();
     result.killPatternError = s.compileKillPattern();
     // Read only until the folder is known to be this session's.

@@ -32,12 +32,15 @@ JournalRecord hostileRecord() {
     r.files.push_back({"alt.x/news.dat/.qmere-decoding-XyZ987", "alt.x/news.dat/p.desc", {}});
     r.removedFiles = {"tmp/set/1", "tmp/set/CT"};
     r.removedDirectories = {"tmp/set"};
+    r.description = '+';
+    r.descriptionWork = "tmp/.qmere-decoding-description-7-1";
     return r;
 }
 
 TEST(ArticleJournalFormat, RecordsReadBackAndACutOrDamagedRecordEndsTheReplay) {
     JournalRecord manual;  // a manual decoding: no id, no group
     manual.files.push_back({"news.dat/.qmere-decoding-000000", "news.dat/x.gif", {}});
+    manual.description = '-';
     const std::string first = formatJournalRecord(hostileRecord());
     const std::string second = formatJournalRecord(manual);
 
@@ -143,6 +146,14 @@ TEST_F(ArticleJournalTest, TheFoldFinishesWhatAKillLeftOnceAndTouchesNothingOuts
     three.group = "alt.a";
     three.removedFiles = {"tmp/set/1"};
     three.removedDirectories = {"tmp/set"};
+    // Article 1 consumed the pending description, article 3 left a new one that the kill
+    // kept from its name; a later article, not committed, had started a copy of its own.
+    one.description = '-';
+    three.description = '+';
+    three.descriptionWork = "tmp/.qmere-decoding-description-1-3";
+    m_dir.write("data/tmp/tempdesc.txt", "before article one");
+    m_dir.write("data/tmp/.qmere-decoding-description-1-3", "left by three");
+    m_dir.write("data/tmp/.qmere-decoding-description-1-4", "not committed");
     JournalRecord hostile;  // a damaged journal must not reach outside its folders
     hostile.messageId = "<4@a>";
     hostile.group = "alt.a";
@@ -169,6 +180,9 @@ TEST_F(ArticleJournalTest, TheFoldFinishesWhatAKillLeftOnceAndTouchesNothingOuts
     EXPECT_EQ(list.find("subject two"), std::string::npos) << "a listed file keeps its record";
     EXPECT_EQ(m_dir.read("data/MSGLIST"), "<old@x>\n<2@a>\n<1@a>\n<3@a>\n<4@a>\n");
     EXPECT_FALSE(isDirectory(m_dir.file("data/tmp/set")));
+    EXPECT_EQ(m_dir.read("data/tmp/tempdesc.txt"), "left by three");
+    EXPECT_EQ(m_dir.read("data/tmp/.qmere-decoding-description-1-4"), "not committed")
+        << "the leftovers' to remove, after the fold";
     EXPECT_EQ(m_dir.read("outside/.qmere-decoding-BBBBBB"), "not ours");
     EXPECT_FALSE(fileExists(m_dir.file("outside/taken")));
     EXPECT_EQ(m_dir.read("data/alt.a/keep"), "not in tmp");
