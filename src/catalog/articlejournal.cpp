@@ -29,6 +29,10 @@ constexpr std::size_t MaxRecordBytes = 16 << 20;
 // Fields are separated by tabs and records by line ends; inside a field both are escaped.
 void appendField(std::string& out, std::string_view text) {
     out += '\t';
+    if (text.find_first_of("\\\t\n\r") == std::string_view::npos) {
+        out.append(text);  // the usual field: nothing to escape
+        return;
+    }
     for (char c : text) {
         switch (c) {
             case '\\':
@@ -269,7 +273,9 @@ struct Replay {
 }  // namespace
 
 std::string formatJournalRecord(const JournalRecord& record) {
-    std::string body = "A";
+    std::string body;
+    body.reserve(256);
+    body += 'A';
     appendField(body, record.messageId);
     appendField(body, record.group);
     appendField(body, std::to_string(record.number));

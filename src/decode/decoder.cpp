@@ -91,7 +91,6 @@ void Decoder::startDescriptionWork() {
     const std::string work = joinPath(
         tmpDirectory(), TemporaryOutputPrefix + std::string("description-") +
                             std::to_string(::getpid()) + "-" + std::to_string(++m_articles));
-    std::remove(work.c_str());
     const std::string committed = committedDescriptionPath();
     m_describedBefore = fileExists(committed);
     if (m_describedBefore && !copyFile(committed, work)) {
