@@ -1,6 +1,7 @@
 # What "cmake --install" (and "make install") lays out below the prefix:
 #   bin/qmere, bin/qmere-cli
 #   lib/qmere/libqmere-banner.so      found by qmere through its RUNPATH $ORIGIN/../lib/qmere
+#   lib/qmere/libqmere-pictures.so    the picture module, loaded on the first thumbnail
 #   share/qmere/                      help page, tips, pictures (resourceDirectory() finds
 #                                     ../share/qmere beside bin); systemd/ user units, not enabled
 #   share/applications, share/icons/hicolor, share/metainfo, share/man/man1,
@@ -27,6 +28,7 @@ function(qm_install_configured template destination)
 endfunction()
 
 install(TARGETS qmere-cli RUNTIME DESTINATION bin)
+install(TARGETS qmere-pictures LIBRARY DESTINATION lib/qmere)
 install(FILES ${QM_DIST}/man/qmere-cli.1 DESTINATION share/man/man1)
 install(FILES ${QM_DIST}/bash-completion/qmere-cli DESTINATION share/bash-completion/completions)
 qm_install_configured(${QM_DIST}/systemd/qmere-fetch.service.in share/qmere/systemd)

@@ -4,6 +4,9 @@
 #   inn-server.sh install                        install inn2 (idempotent, non-interactive)
 #   inn-server.sh start STATE_DIR PORT GROUP...  configure and start innd on 127.0.0.1:PORT
 #   inn-server.sh post STATE_DIR ARTICLE...      inject articles, wait until readable
+#   inn-server.sh post-batch STATE_DIR BATCH...  inject rnews batches ("#! rnews N" articles,
+#                                                as qmere-mkspool --rnews writes them), wait
+#                                                until the last article of each is readable
 #   inn-server.sh auth STATE_DIR PORT USER PASS  after start: a second reader on PORT
 #                                                that demands AUTHINFO USER/PASS
 #   inn-server.sh stop STATE_DIR                 stop INN and restore the machine's set-up
@@ -310,6 +313,10 @@ cmd_start() {
     set_conf maxartsize "$MAXARTSIZE"
     set_conf localmaxartsize "$MAXARTSIZE"
     set_conf doinnwatch false
+    # The readers use the overview (OVER, HDR): make sure it is kept, whatever the
+    # machine's inn.conf says.
+    set_conf enableoverview true
+    set_conf ovmethod tradindexed
     # A busy shared machine must not make nnrpd turn readers away.
     set_conf nnrpdloadlimit 0
     set_conf pathhost inn-test.localdomain
@@ -457,6 +464,47 @@ cmd_post() {
     done
 }
 
+cmd_post_batch() {
+    need_root
+    [ $# -ge 2 ] || die "usage: post-batch STATE_DIR BATCH..."
+    local dir=$1
+    shift
+    local PORT='' INND_PID=''
+    load_state "$dir"
+    local batch mids=() mid count=0
+    for batch in "$@"; do
+        [ -f "$batch" ] || die "no batch file $batch"
+        mid=$(grep -a -i '^message-id:' "$batch" | tail -n 1 | sed -E 's/^[^:]*:[[:space:]]*//; s/\r$//')
+        [ -n "$mid" ] || die "$batch holds no Message-ID"
+        mids+=("$mid")
+        count=$((count + $(grep -a -c '^#! rnews ' "$batch")))
+    done
+    for batch in "$@"; do
+        # A batch is handed over in one rnews run; rejections show on stderr (see post).
+        if ! "$BIN/rnews" -N -v <"$batch" 2>"$dir/rnews.err" || [ -s "$dir/rnews.err" ]; then
+            die "rnews did not take $batch: $(head -c 400 "$dir/rnews.err")"
+        fi
+    done
+    # innd files the articles in order: the last of each batch readable means all are.
+    local deadline=$((SECONDS + POST_TIMEOUT + count / 200)) missing
+    while :; do
+        missing=()
+        if open_nntp "$PORT"; then
+            for mid in "${mids[@]}"; do
+                if ! nntp_cmd "STAT $mid" || [ "${REPLY_LINE%% *}" != 223 ]; then
+                    missing+=("$mid")
+                fi
+            done
+            close_nntp
+        else
+            missing=("${mids[@]}")
+        fi
+        [ ${#missing[@]} -eq 0 ] && return 0
+        [ $SECONDS -ge $deadline ] && die "not readable in time: ${missing[*]}"
+        sleep 0.5
+    done
+}
+
 cmd_auth() {
     need_root
     [ $# -eq 4 ] || die "usage: auth STATE_DIR PORT USER PASSWORD"
@@ -530,10 +578,11 @@ main() {
         install) cmd_install "$@" ;;
         start) cmd_start "$@" ;;
         post) cmd_post "$@" ;;
+        post-batch) cmd_post_batch "$@" ;;
         auth) cmd_auth "$@" ;;
         stop) cmd_stop "$@" ;;
         selftest) cmd_selftest "$@" ;;
-        *) sed -n '2,17p' "$0" >&2; exit 2 ;;
+        *) sed -n '2,20p' "$0" >&2; exit 2 ;;
     esac
 }
 

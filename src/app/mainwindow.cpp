@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
@@ -102,6 +103,11 @@ QWidget* MainWindow::buildServerRow() {
     m_serverBox->setEditable(true);
     m_serverBox->setInsertPolicy(QComboBox::NoInsert);
     m_serverBox->setMinimumWidth(280);
+    m_serverBox->lineEdit()->setPlaceholderText(QStringLiteral("host, host port or host:port"));
+    m_serverBox->setToolTip(
+        QStringLiteral("The news server: a host name or address, then its port if it is not "
+                       "119, after a blank or a colon (news.example.net 563, "
+                       "news.example.net:563, [::1]:1119)"));
     label->setBuddy(m_serverBox);
     m_getButton = button(row, "getPicturesButton", QStringLiteral("Get pictures!"));
     m_getButton->setToolTip(QStringLiteral("Click this button to retrieve pictures."));

@@ -178,6 +178,7 @@ void MainWindow::shutdown() {
     m_run->stopForExit();
     m_frontend.flushOfferedGroups();
     m_session.save();
+    m_session.leaveDataFolder();
     QApplication::restoreOverrideCursor();
 }
 

@@ -42,6 +42,8 @@ constexpr std::string_view ViewerPage =
     "show();\n"
     "</script></body></html>\n";
 
+}  // namespace
+
 // Subjects and group names come from the network: they are text, never markup.
 std::string escapeHtml(std::string_view text) {
     std::string out;
@@ -66,6 +68,8 @@ std::string escapeHtml(std::string_view text) {
     }
     return out;
 }
+
+namespace {
 
 // A file name inside a relative address: "%" would start an escape.
 std::string escapeUrlName(std::string_view name) {
@@ -111,13 +115,13 @@ std::string dayLinkDate() {
     return buffer;
 }
 
+}  // namespace
+
 bool ensureViewerPage(const std::string& groupDir) {
     std::string path = joinPath(groupDir, ViewerPageName);
     if (fileExists(path)) return true;
     return writeFileAtomic(path, ViewerPage);
 }
-
-}  // namespace
 
 std::string pageFragment(std::string_view path, std::string_view description) {
     if (path.empty()) return {};

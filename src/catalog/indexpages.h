@@ -23,6 +23,12 @@ extern const std::string_view ViewerScript;
 // Name of the viewer page beside the other pages.
 inline constexpr std::string_view ViewerPageName = "_view.html";
 
+// Writes the viewer page into groupDir unless it is there; false when it cannot.
+bool ensureViewerPage(const std::string& groupDir);
+
+// Text as HTML text or attribute value: &, <, > and " escaped.
+std::string escapeHtml(std::string_view text);
+
 // The entry of one file: a "View" button and a link, with description as its title.
 // Empty when path is empty or the file cannot be read.
 std::string pageFragment(std::string_view path, std::string_view description);

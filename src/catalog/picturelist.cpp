@@ -74,8 +74,11 @@ PictureList& pictures(const AppSettings& settings, GroupEntry& g) {
 
 void loadPictureList(const AppSettings& settings, GroupEntry& g) {
     std::lock_guard lock(PictureListLock);
-    PictureList& list = g.ensureStats().pictures;
-    FilePtr file = openFile(pictureListFile(settings, g), "rb");
+    readPictureListFile(pictureListFile(settings, g), g.ensureStats().pictures);
+}
+
+void readPictureListFile(const std::string& path, PictureList& list) {
+    FilePtr file = openFile(path, "rb");
     if (!file) return;
     char buffer[LinePiece + 1];
     while (std::fgets(buffer, sizeof buffer, file.get())) {

@@ -21,6 +21,9 @@ namespace qm {
 PictureList& pictures(const AppSettings& settings, GroupEntry& g);
 // Adds the records of "data.lst" to g's list (an unreadable file leaves it as it is).
 void loadPictureList(const AppSettings& settings, GroupEntry& g);
+// Adds the records of a "data.lst" file to list (an unreadable file adds nothing). For lists
+// that belong to no group in memory (a rebuild of the picture database).
+void readPictureListFile(const std::string& path, PictureList& list);
 // Writes g's list to "data.lst"; logs "Picture list is empty for <group>" for a list without
 // keys, shows "Fail to save picture list for <group>" when the file cannot be written. False
 // only then: "data.lst" does not hold what the list holds.

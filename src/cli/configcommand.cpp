@@ -20,8 +20,8 @@ constexpr const char* Help =
     "\n"
     "Keys (quote them, most hold a blank) and what they accept:\n"
     "  Data           the data directory, at most 1024 characters; created if missing\n"
-    "  Server         the news server: HOST or \"HOST PORT\" (PORT 1 to 65535); the port goes\n"
-    "                 to server.lst\n"
+    "  Server         the news server: HOST, \"HOST PORT\" or HOST:PORT (PORT 1 to 65535); the\n"
+    "                 port goes to server.lst\n"
     "  Browser        the web browser program, at most 256 characters (empty: xdg-open)\n"
     "  Max Threads    reader threads, 1 to 24 (takes effect at the next start)\n"
     "  Kill pattern   exclude pattern list, at most 256 characters; an article whose subject\n"
@@ -33,9 +33,16 @@ constexpr const char* Help =
     "  Free Alert     low-water mark of free disk space, in MB (an integer)\n"
     "  Skip short     0/1: skip articles of at most \"Skip limit\" lines\n"
     "  Skip limit     line limit of \"Skip short\" (an integer)\n"
+    "  First visit    a group never read before starts with its newest N articles,\n"
+    "                 0 to 100000000 (1000; 0: with its first article)\n"
+    "  First visit days\n"
+    "                 ...or with the articles of the last N days, 0 to 36500 (0: off)\n"
+    "  Compress       0/1: compress what the server sends (COMPRESS DEFLATE) where it\n"
+    "                 offers it\n"
     "\n"
     "Nothing is changed when a value is refused (exit status 1), or a key is unknown or a\n"
-    "port is not a number from 1 to 65535 (2).\n"
+    "port is not a number from 1 to 65535 (2). A settings file that cannot be written is\n"
+    "said on standard error (exit status 1).\n"
     "A kill pattern that does not compile is refused with the compiler's message while the\n"
     "other changes are kept (exit status 1).\n"
     "\n"
@@ -74,9 +81,10 @@ int applyChanges(CliSession& session,
         // As the main window's server switch: the port of "HOST PORT" lives in the server's
         // entry, which only server.lst keeps, so that is saved too.
         core.switchServer(*server);
-        (void)core.settings().saveServers();
+        if (!core.settings().saveServersReported()) status = 1;
     }
-    core.settings().saveSettings();
+    // Told to change a setting, a profile that cannot be written is a failure.
+    if (!core.settings().saveSettings()) status = 1;
     return status;
 }
 

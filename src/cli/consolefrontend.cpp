@@ -7,6 +7,8 @@
 #include <iostream>
 #include <string>
 
+#include "config/serverentry.h"
+
 namespace qm::cli {
 namespace {
 
@@ -53,14 +55,18 @@ std::optional<Credentials> ConsoleFrontend::askCredentials(std::string_view host
                      static_cast<int>(host.size()), host.data());
         return std::nullopt;
     }
-    std::fprintf(stderr, "This NNTP server requires authentication!\n%.*s user name [%s]: ",
-                 static_cast<int>(host.size()), host.data(), prefill.user.c_str());
+    // "-" is how an empty field is stored, not a user name to offer.
+    const bool known = prefill.user != ServerEntry::NoValue;
+    std::fprintf(stderr, "This NNTP server requires authentication!\n%.*s user name%s%s%s: ",
+                 static_cast<int>(host.size()), host.data(), known ? " [" : "",
+                 known ? prefill.user.c_str() : "", known ? "]" : "");
     Credentials answer;
     answer.user = readLineFromTerminal(true);
     if (answer.user.empty()) answer.user = prefill.user;
     std::fputs("Password: ", stderr);
     answer.password = readLineFromTerminal(false);
     if (!std::cin) return std::nullopt;
+    if (answer.password.empty()) answer.password = std::string(ServerEntry::NoValue);
     return answer;
 }
 

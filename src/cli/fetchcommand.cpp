@@ -16,6 +16,7 @@
 #include "cli/clisession.h"
 #include "cli/commands.h"
 #include "cli/serverargument.h"
+#include "config/configvalues.h"
 #include "config/groupentry.h"
 #include "config/grouptable.h"
 #include "config/serverentry.h"
@@ -27,7 +28,8 @@ namespace qm::cli {
 
 constexpr std::string_view FetchHelp =
     "usage: qmere-cli fetch --server HOST[:PORT] [--tls] [--user USER --password PASSWORD]\n"
-    "                       [--threads N] GROUP...\n"
+    "                       [--threads N] [--newest N | --since DAYS] [--no-overview]\n"
+    "                       GROUP...\n"
     "\n"
     "Retrieves the pictures and other files posted in the GROUPs as the desktop program's\n"
     "\"Get pictures!\" does: N readers (default: the \"Max Threads\" setting) each with its\n"
@@ -35,6 +37,14 @@ constexpr std::string_view FetchHelp =
     "(\"Skip short\", \"Skip limit\") and those matching the \"Kill pattern\", and decode the\n"
     "rest at once. The run ends when every group is finished; Ctrl-C stops it as \"Stop\n"
     "pictures!\" does (an article cut off is fetched again next time).\n"
+    "\n"
+    "Where the server has an overview (OVER or XOVER) each group is read through it, a window\n"
+    "of articles at a time with many of them in flight; --no-overview reads article by\n"
+    "article instead, as for a server without one (or with an incomplete one).\n"
+    "A group never read before starts with its newest articles: the \"First visit\" setting\n"
+    "(1000; 0: from its first article), or those of the last \"First visit days\". For this\n"
+    "run only, --newest N starts such groups with their newest N articles (0: all of them)\n"
+    "and --since DAYS with the articles of the last DAYS days.\n"
     "\n"
     "--server makes HOST (port 119 unless given) the server in use, as the desktop program's\n"
     "server box does. With --user and --password the credentials are stored in its entry in\n"
@@ -55,7 +65,10 @@ constexpr std::string_view FetchHelp =
     "on the same one is refused, naming the process that has it.\n"
     "\n"
     "Exit status: 0 for a finished run; 1 when the server cannot be reached, refuses the\n"
-    "credentials or no GROUP could be read, or the data folder is in use; 2 on a usage\n"
+    "credentials, asks for a login that nobody gave, a GROUP's folder cannot be made, no\n"
+    "GROUP could be read, a decoded file could not be written (a full disk stops the run;\n"
+    "what was not stored is fetched again next time), the settings and lists could not be\n"
+    "saved (the reason is on standard error), or the data folder is in use; 2 on a usage\n"
     "error; 130 when stopped by Ctrl-C.\n";
 
 namespace {
@@ -109,6 +122,7 @@ struct FetchOptions {
     bool tls = false;
     std::optional<std::string> user, password;
     std::optional<int> threads;
+    RunOptions run;
     std::vector<std::string> groups;
 };
 
@@ -124,7 +138,21 @@ std::optional<std::string> parse(Args args, FetchOptions& options) {
             if (i + 1 >= args.size()) return std::nullopt;
             return std::string(args[++i]);
         };
-        if (arg == "--server" || arg == "--user" || arg == "--password" || arg == "--threads") {
+        if (arg == "--newest" || arg == "--since") {
+            auto v = value();
+            const ConfigKey& key =
+                *findConfigKey(arg == "--newest" ? "First visit" : "First visit days");
+            if (!v || configProblem(key, *v))
+                return std::string(arg) + " takes a number from " + std::to_string(*key.minimum) +
+                       " to " + std::to_string(*key.maximum);
+            const int n = std::stoi(*v);
+            // One of the two decides where a group never read starts.
+            options.run.firstVisit = arg == "--newest" ? n : 0;
+            options.run.firstVisitDays = arg == "--since" ? n : 0;
+        } else if (arg == "--no-overview") {
+            options.run.overview = false;
+        } else if (arg == "--server" || arg == "--user" || arg == "--password" ||
+                   arg == "--threads") {
             auto v = value();
             if (!v) return std::string(arg) + " needs a value";
             if (arg == "--server") options.server = *v;
@@ -223,7 +251,7 @@ int runFetchCommand(Args args) {
         InterruptGuard guard;
         ReaderPool& pool = core.readerPool(options.threads);
         frontend.resetFinished();
-        (void)core.startRun(run);
+        (void)core.startRun(run, options.run);
         while (pool.runningReaders() > 0 && !frontend.runHasFinished()) {
             if (guard.wait(100)) {
                 interrupted = true;
@@ -232,7 +260,9 @@ int runFetchCommand(Args args) {
         }
         core.finishRun();
     }
-    core.save();
+    const bool runMessages = frontend.messageCount() > messagesBefore;
+    const std::vector<std::string> failures = core.readerPool().runFailures();
+    const bool saved = core.save();  // a failure is on standard error already
 
     if (interrupted) {
         std::fputs("qmere-cli fetch: stopped\n", stderr);
@@ -243,15 +273,18 @@ int runFetchCommand(Args args) {
                      server->host.c_str());
         return 1;
     }
+    for (const std::string& failure : failures)
+        std::fprintf(stderr, "qmere-cli fetch: %s\n", failure.c_str());
+    if (!failures.empty()) return 1;
     int unread = 0;
     for (GroupEntry* group : groups)
         if (!group->has(Finished)) ++unread;
-    if (frontend.messageCount() > messagesBefore || unread == static_cast<int>(groups.size())) {
+    if (runMessages || unread == static_cast<int>(groups.size())) {
         std::fprintf(stderr, "qmere-cli fetch: could not read from %s (see the log above)\n",
                      server ? server->host.c_str() : "the server");
         return 1;
     }
-    return 0;
+    return saved ? 0 : 1;
 }
 
 }  // namespace qm::cli

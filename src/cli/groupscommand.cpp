@@ -26,7 +26,9 @@ constexpr std::string_view GroupsHelp =
     "(port 563 by default), connects with TLS and checks the server's certificate.\n"
     "\n"
     "Log lines go to standard error. Exit status: 0 when the list was read; 1 when the server\n"
-    "cannot be reached or no server is set; 2 on a usage error or a bad PATTERN.\n";
+    "cannot be reached, refuses the list or cuts it off (what arrived is printed, but not\n"
+    "saved, so the next run asks again), or no server is set; 2 on a usage error or a bad\n"
+    "PATTERN.\n";
 
 int usageError(const std::string& text) {
     std::fprintf(stderr, "qmere-cli groups: %s (try --help)\n", text.c_str());
@@ -92,7 +94,7 @@ int runGroupsCommand(Args args) {
     }
     std::fflush(stdout);
     core.groupListFinished();
-    if (server) core.settings().saveSettings();
+    if (server && !core.settings().saveSettings()) return 1;
     return frontend.messageCount() > messagesBefore ? 1 : 0;
 }
 

@@ -1,9 +1,25 @@
 #include "config/appsettings.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/browser.h"
 #include "platform/paths.h"
 
 namespace qm {
+namespace {
+
+// Whether a server line ("HOST" or "HOST PORT ...") gives a port at all.
+bool namesPort(std::string_view line) {
+    const auto start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return false;
+    const auto blank = line.find_first_of(" \t", start);
+    return blank != std::string_view::npos &&
+           line.find_first_not_of(" \t\r\n", blank) != std::string_view::npos;
+}
+
+}  // namespace
+
 AppSettings::AppSettings(Frontend& frontend, Profile& profile)
     : browserLookup(findDefaultBrowser),
       freeSpaceProbe(volumeFreeKB),
@@ -32,7 +48,17 @@ void AppSettings::loadSettings() {
 
     // Without a server there is no host to give an entry to; an empty host would be saved as
     // an empty line of "server.lst".
-    if (!ServerEntry::parse(server).host.empty()) useServerText(server);
+    const std::string line = serverLine(server);
+    const ServerEntry named = ServerEntry::parse(line);
+    if (named.host.empty()) return;
+    // "Server" holds the host alone and "server.lst" its port: the entry is taken as it is
+    // stored, or the server in use would be back on port 119 at every start.
+    const auto known = servers.find(named.host);
+    if (!namesPort(line) && known != servers.end() && known->second) {
+        server = named.host;
+        return;
+    }
+    useServerText(line);
 }
 
 const std::string& AppSettings::resolveBrowser() {
@@ -43,13 +69,35 @@ const std::string& AppSettings::resolveBrowser() {
     return browser;
 }
 
-void AppSettings::saveSettings() {
-    // Profile write failures are not reported: the settings stay in memory for this run.
-    (void)saveConfigValues(m_profile, *this);
-    (void)messageIds.save();
-    (void)saveList(subscribedGroups, "Groups.sub");
-    (void)saveList(selectedGroups, "Groups.fet");
-    (void)saveList(visitedGroups, "Groups.vis");
+bool AppSettings::saveSettings() {
+    // What is not written is lost at exit: the user is told which file, and why.
+    std::vector<std::string> unsaved;
+    auto check = [&unsaved](bool written, const std::string& path) {
+        if (!written) unsaved.push_back("Fail create file " + path + ": " + std::strerror(errno));
+    };
+    check(saveConfigValues(m_profile, *this), m_profile.path());
+    check(messageIds.save() == 0, messageIds.path());
+    const std::string lists = groupListDirectory();
+    check(saveList(subscribedGroups, "Groups.sub") == 0, joinPath(lists, "Groups.sub"));
+    check(saveList(selectedGroups, "Groups.fet") == 0, joinPath(lists, "Groups.fet"));
+    check(saveList(visitedGroups, "Groups.vis") == 0, joinPath(lists, "Groups.vis"));
+    return reportUnsaved(unsaved);
+}
+
+bool AppSettings::saveServersReported() {
+    std::vector<std::string> unsaved;
+    if (saveServers() != 0)
+        unsaved.push_back("Fail create file " + joinPath(dataDirectory, "server.lst") + ": " +
+                          std::strerror(errno));
+    return reportUnsaved(unsaved);
+}
+
+bool AppSettings::reportUnsaved(const std::vector<std::string>& lines) {
+    if (lines.empty()) return true;
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+    m_frontend.messageBox(text, MessageIcon::Warning);
+    return false;
 }
 
 GroupEntry& AppSettings::newGroup(std::string_view name, int flags) {
@@ -65,7 +113,7 @@ ServerEntry* AppSettings::currentServer() const {
 }
 
 ServerEntry& AppSettings::useServerText(std::string_view text) {
-    ServerEntry parsed = ServerEntry::parse(text);
+    ServerEntry parsed = ServerEntry::parse(serverLine(text));
     std::unique_ptr<ServerEntry>& slot = servers[parsed.host];
     // A removed host (no entry) gets a fresh one: no authentication, credentials "-".
     if (!slot) slot = std::make_unique<ServerEntry>();

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/configvalues.h"
 #include "config/frontend.h"
@@ -71,9 +72,15 @@ class AppSettings : public ConfigValues {
 
     // ---- operations
     // Loads the "Config" values (a number out of its range is clamped and the correction
-    // logged), the message-id index and the lists.
+    // logged), the message-id index and the lists. A "Server" that names no port keeps the
+    // port its entry in "server.lst" has.
     void loadSettings();
-    void saveSettings();
+    // Saves the "Config" values, the message-id index and the subscribed, selected and
+    // visited lists. A file that cannot be written is reported in one message box ("Fail
+    // create file" with its path and the reason); false then.
+    bool saveSettings();
+    // saveServers, with a failure reported as saveSettings reports its own.
+    bool saveServersReported();
 
     // The browser as a page is opened or the setting shown: "Browser" when set, else the
     // default browser, which then becomes "Browser". The lookup runs a program (xdg-mime), so
@@ -109,8 +116,9 @@ class AppSettings : public ConfigValues {
 
     // The entry of the server in use, or null.
     ServerEntry* currentServer() const;
-    // Parses a server text, finds or creates the entry of its host, sets host and port (its
-    // flag and credentials stay) and makes it the server in use.
+    // Parses a server text ("HOST", "HOST PORT", "HOST:PORT", see serverLine), finds or
+    // creates the entry of its host, sets host and port (its flag and credentials stay) and
+    // makes it the server in use.
     ServerEntry& useServerText(std::string_view text);
 
     // Compiles text as the kill pattern. Nothing on success or when text is empty (the filter
@@ -130,6 +138,9 @@ class AppSettings : public ConfigValues {
     bool freeSpaceCheck(bool offerDialog);
 
   private:
+    // Shows lines (one per file not written) in one message box; true when there are none.
+    bool reportUnsaved(const std::vector<std::string>& lines);
+
     Frontend& m_frontend;
     Profile& m_profile;
     std::mutex m_groupPoolMutex;  // newGroup runs on the window thread and the list worker

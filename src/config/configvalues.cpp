@@ -17,7 +17,7 @@ using Kind = ConfigKey::Kind;
 using V = ConfigValues;
 
 // The profile's keys in the order they are saved.
-const std::array<ConfigKey, 12> Keys{{
+const std::array<ConfigKey, 15> Keys{{
     {"Data", Kind::Text, &V::dataDirectory, 1024},
     {"Server", Kind::Server, &V::server, 255},
     {"Browser", Kind::Text, &V::browser, 256},
@@ -30,6 +30,9 @@ const std::array<ConfigKey, 12> Keys{{
     {"Free Alert", Kind::Number, &V::freeAlert},
     {"Skip short", Kind::Flag, &V::skipShort, 0, 0, 1},
     {"Skip limit", Kind::Number, &V::skipLimit},
+    {"First visit", Kind::Number, &V::firstVisit, 0, 0, 100000000},
+    {"First visit days", Kind::Number, &V::firstVisitDays, 0, 0, 36500},
+    {"Compress", Kind::Flag, &V::compress, 0, 0, 1},
 }};
 
 std::optional<int> parseInt(std::string_view text) {
@@ -38,6 +41,61 @@ std::optional<int> parseInt(std::string_view text) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view nextWord(std::string_view& text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    std::size_t n = 0;
+    while (n < text.size() && !isBlank(text[n])) ++n;
+    std::string_view word = text.substr(0, n);
+    text.remove_prefix(n);
+    return word;
+}
+
+// A server text taken apart: the host, the port when one is given (possibly empty or not a
+// number: "HOST:" names a port that is none), and what follows.
+struct ServerText {
+    std::string_view host;
+    std::string_view port;
+    bool hasPort = false;
+    std::string_view rest;
+};
+
+ServerText splitServerText(std::string_view text) {
+    ServerText split;
+    std::string_view first = nextWord(text);
+    if (first.starts_with('[')) {
+        const auto close = first.find(']');
+        if (close == std::string_view::npos) return split;  // no host
+        split.host = first.substr(1, close - 1);
+        const std::string_view after = first.substr(close + 1);
+        if (!after.empty() && after.front() != ':') return ServerText{};
+        if (!after.empty()) {
+            split.port = after.substr(1);
+            split.hasPort = true;
+        }
+    } else if (const auto colon = first.find(':');
+               colon != std::string_view::npos && first.rfind(':') == colon) {
+        split.host = first.substr(0, colon);
+        split.port = first.substr(colon + 1);
+        split.hasPort = true;
+    } else {
+        split.host = first;
+    }
+    if (!split.hasPort) {
+        std::string_view afterHost = text;
+        split.port = nextWord(afterHost);
+        if (!split.port.empty()) {
+            split.hasPort = true;
+            text = afterHost;
+        }
+    }
+    split.rest = text;
+    return split;
 }
 
 }  // namespace
@@ -115,26 +173,23 @@ bool saveConfigValues(Profile& profile, const ConfigValues& values) {
 }
 
 std::optional<std::string> serverTextProblem(std::string_view text) {
-    // The fields "%s%d": a host, then optionally a port, which must be a whole number that a
-    // TCP port can be (a bigger one would wrap around to another port).
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    auto skip = [&] {
-        while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    };
-    auto word = [&] {
-        skip();
-        std::size_t n = 0;
-        while (n < text.size() && !blank(text[n])) ++n;
-        std::string_view w = text.substr(0, n);
-        text.remove_prefix(n);
-        return w;
-    };
-    if (word().empty()) return std::string("Please enter a server host.");
-    std::string_view port = word();
-    if (port.empty()) return std::nullopt;
-    auto n = parseInt(port);
+    const ServerText split = splitServerText(text);
+    if (split.host.empty()) return std::string("Please enter a server host.");
+    if (!split.hasPort) return std::nullopt;
+    // A port must be a whole number that a TCP port can be (a bigger one would wrap around to
+    // another port, and "abc" would silently mean 119).
+    auto n = parseInt(split.port);
     if (!n || *n < 1 || *n > 65535) return std::string("Please enter a port between 1 and 65535.");
     return std::nullopt;
+}
+
+std::string serverLine(std::string_view text) {
+    if (serverTextProblem(text)) return std::string(text);
+    const ServerText split = splitServerText(text);
+    std::string line(split.host);
+    if (split.hasPort) line += " " + std::string(split.port);
+    line += split.rest;
+    return line;
 }
 
 }  // namespace qm

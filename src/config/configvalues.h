@@ -31,6 +31,11 @@ struct ConfigValues {
     int freeAlert = 500;        // "Free Alert": megabytes
     int skipShort = 0;          // "Skip short"
     int skipLimit = 500;        // "Skip limit": lines
+    // Keys the project adds (the README lists them):
+    int firstVisit = 1000;   // "First visit": a never-read group starts with its newest N
+                             // articles; 0: with its first
+    int firstVisitDays = 0;  // "First visit days": ...or with those of the last D days; 0: off
+    int compress = 0;        // "Compress": COMPRESS DEFLATE where the server offers it
 
     bool operator==(const ConfigValues&) const = default;
 };
@@ -40,7 +45,7 @@ struct ConfigKey {
         Text,    // at most maxLength characters
         Number,  // an integer, within [minimum, maximum] when they are given
         Flag,    // 0 or 1
-        Server,  // "HOST" or "HOST PORT" (see serverTextProblem)
+        Server,  // "HOST", "HOST PORT" or "HOST:PORT" (see serverTextProblem)
         Fixed,   // shown, loaded and saved, never changed by the user
     };
     std::string_view name;  // the profile key
@@ -70,8 +75,15 @@ void loadConfigValues(const Profile& profile, ConfigValues& values,
 // Writes every key; false when the profile could not be written.
 bool saveConfigValues(Profile& profile, const ConfigValues& values);
 
-// Why a server text ("HOST" or "HOST PORT") is refused, or nothing: no host, or a port that
-// is not a number from 1 to 65535.
+// A server as the user may type it: "HOST", "HOST PORT", "HOST:PORT", or an IPv6 address in
+// brackets ("[::1]:563", "[::1] 563"); an address with several colons and no brackets is a
+// host alone. What follows the port (the rest of a "server.lst" line) is kept as it is.
+
+// Why a server text is refused, or nothing: no host, or a port that is not a number from 1
+// to 65535.
 std::optional<std::string> serverTextProblem(std::string_view text);
+// The server text in the form of a "server.lst" line ("HOST", "HOST PORT", then the rest),
+// which ServerEntry::parse reads. Text that serverTextProblem refuses comes back as it is.
+std::string serverLine(std::string_view text);
 
 }  // namespace qm

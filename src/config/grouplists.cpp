@@ -87,7 +87,11 @@ int AppSettings::saveList(const GroupTable& table, std::string_view fileName) co
         content += '\n';
     }
     content += ".\n";
-    return writeFileAtomic(joinPath(groupListDirectory(), fileName), content) ? 0 : -1;
+    // A server whose groups were never listed has no folder yet, but may have subscribed
+    // groups ("Add group") that must not be lost.
+    const std::string directory = groupListDirectory();
+    if (makeDirectories(directory) != 0) return -1;
+    return writeFileAtomic(joinPath(directory, fileName), content) ? 0 : -1;
 }
 
 void AppSettings::loadSubscribed() {
@@ -137,7 +141,9 @@ int AppSettings::saveServers() const {
         content += entry->textForm();
         content += '\n';
     }
-    return writeFileAtomic(joinPath(dataDirectory, "server.lst"), content) ? 0 : -1;
+    // It holds passwords: only the user may read it.
+    return writeFileAtomic(joinPath(dataDirectory, "server.lst"), content, PrivateFileMode) ? 0
+                                                                                            : -1;
 }
 
 void AppSettings::subscribe(GroupEntry& entry) {

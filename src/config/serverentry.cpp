@@ -93,14 +93,20 @@ ServerEntry ServerEntry::parse(std::string_view text) {
 
 std::string ServerEntry::textForm() const {
     const bool extras = secure() != (port == SecurePort) || !fingerprint.empty();
-    if (authFlag() != 0 || extras) {
-        Credentials c = credentials();
-        std::string text = host + ' ' + std::to_string(port) + '\t' + std::to_string(authFlag()) +
-                           '\t' + c.user + '\t' + c.password;
+    const Credentials c = credentials();
+    const bool stored = hasCredentials(c);
+    if (authFlag() != 0 || stored || extras) {
+        const int flag = authFlag() != 0 ? authFlag() : stored ? 1 : 0;
+        std::string text = host + ' ' + std::to_string(port) + '\t' + std::to_string(flag) + '\t' +
+                           c.user + '\t' + c.password;
         if (extras) text += secure() ? "\ttls" : "\tplain";
         if (!fingerprint.empty()) text += '\t' + fingerprint;
         return text;
     }
+    return addressText();
+}
+
+std::string ServerEntry::addressText() const {
     if (port == DefaultPort) return host;
     return host + ' ' + std::to_string(port);
 }
@@ -113,6 +119,10 @@ void ServerEntry::takeExtrasFrom(const ServerEntry& other) {
 Credentials ServerEntry::credentials() const {
     std::lock_guard lock(m_mutex);
     return {m_user, m_password};
+}
+
+bool ServerEntry::hasCredentials(const Credentials& c) {
+    return c.user != NoValue || c.password != NoValue;
 }
 
 void ServerEntry::setCredentials(Credentials c) {

@@ -20,6 +20,8 @@ class ServerEntry {
     static constexpr int DefaultPort = 119;
     // NNTP over TLS: an entry on this port is secure unless its text says otherwise.
     static constexpr int SecurePort = 563;
+    // The stored form of an empty user name or password.
+    static constexpr std::string_view NoValue = "-";
 
     ServerEntry() = default;
     ServerEntry(const ServerEntry& other);
@@ -32,7 +34,13 @@ class ServerEntry {
     // With authFlag: host " %d\t%d\t%s\t%s"; else port 119: host alone; else host " %d".
     // With extras (secure set other than the port implies, or a fingerprint) the five-field form
     // followed by "\ttls" or "\tplain" and "\t" fingerprint, which older readers ignore.
+    // Stored credentials always give the five-field form, with authFlag 1 when it is 0: the
+    // flag falls to 0 for the rest of a run whenever one login is refused or not given (a
+    // cancelled prompt, no terminal to ask on), and what the user stored must outlive that.
     std::string textForm() const;
+    // "HOST" for port 119, else "HOST PORT": the server as the server box shows it, without
+    // credentials.
+    std::string addressText() const;
 
     std::string host;
     int port = DefaultPort;
@@ -50,6 +58,8 @@ class ServerEntry {
 
     Credentials credentials() const;
     void setCredentials(Credentials c);
+    // True when c holds a user name or a password (NoValue stands for an empty field).
+    static bool hasCredentials(const Credentials& c);
 
   private:
     std::optional<bool> m_secure;

@@ -6,7 +6,22 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "config/serverentry.h"
+
 namespace qm {
+
+namespace {
+
+// "-" is how an empty field is stored; the user sees (and types) an empty field.
+QString shown(const std::string& stored) {
+    return stored == ServerEntry::NoValue ? QString() : QString::fromStdString(stored);
+}
+
+std::string stored(const QString& typed) {
+    return typed.isEmpty() ? std::string(ServerEntry::NoValue) : typed.toStdString();
+}
+
+}  // namespace
 
 AuthDialog::AuthDialog(const QString& host, const Credentials& prefill, QWidget* parent)
     : QDialog(parent), m_user(new QLineEdit(this)), m_password(new QLineEdit(this)) {
@@ -22,10 +37,10 @@ AuthDialog::AuthDialog(const QString& host, const Credentials& prefill, QWidget*
 
     auto* form = new QFormLayout;
     m_user->setObjectName(QStringLiteral("userEdit"));
-    m_user->setText(QString::fromStdString(prefill.user));
+    m_user->setText(shown(prefill.user));
     m_password->setObjectName(QStringLiteral("passwordEdit"));
     m_password->setEchoMode(QLineEdit::Password);
-    m_password->setText(QString::fromStdString(prefill.password));
+    m_password->setText(shown(prefill.password));
     form->addRow(QStringLiteral("User name"), m_user);
     form->addRow(QStringLiteral("Password"), m_password);
     layout->addLayout(form);
@@ -39,7 +54,7 @@ AuthDialog::AuthDialog(const QString& host, const Credentials& prefill, QWidget*
 }
 
 Credentials AuthDialog::credentials() const {
-    return {m_user->text().toStdString(), m_password->text().toStdString()};
+    return {stored(m_user->text()), stored(m_password->text())};
 }
 
 }  // namespace qm

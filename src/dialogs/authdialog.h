@@ -13,7 +13,9 @@ namespace qm {
 class AuthDialog : public QDialog {
     Q_OBJECT
   public:
+    // prefill as stored: "-" shows as an empty field.
     AuthDialog(const QString& host, const Credentials& prefill, QWidget* parent = nullptr);
+    // As typed, an empty field given as "-" (its stored form).
     Credentials credentials() const;
 
   private:

@@ -41,6 +41,15 @@ QCheckBox* check(QWidget* parent, const char* name, const QString& text) {
     return c;
 }
 
+// A spin box over the range of a key of the settings table.
+QSpinBox* spin(QWidget* parent, const char* name, std::string_view key) {
+    auto* s = new QSpinBox(parent);
+    s->setObjectName(QLatin1String(name));
+    const ConfigKey& k = *findConfigKey(key);
+    s->setRange(k.minimum.value_or(0), k.maximum.value_or(0));
+    return s;
+}
+
 }  // namespace
 
 ConfigDialog::ConfigDialog(ConfigValues values,
@@ -57,6 +66,7 @@ void ConfigDialog::buildUi() {
     layout->addWidget(buildPathsBox());
     layout->addWidget(buildFilterBox());
     layout->addWidget(buildNewsDataBox());
+    layout->addWidget(buildFirstVisitBox());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("configButtons"));
     layout->addWidget(buttons);
@@ -145,6 +155,25 @@ QWidget* ConfigDialog::buildNewsDataBox() {
     return row;
 }
 
+QWidget* ConfigDialog::buildFirstVisitBox() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_firstVisit = spin(row, "firstVisitSpin", "First visit");
+    m_firstVisitDays = spin(row, "firstVisitDaysSpin", "First visit days");
+    m_compress = check(row, "compressCheck", QStringLiteral("Compress"));
+    m_compress->setToolTip(
+        QStringLiteral("Asks the server to compress what it sends, where it offers to"));
+    layout->addWidget(new QLabel(QStringLiteral("First visit: the newest"), row));
+    layout->addWidget(m_firstVisit);
+    layout->addWidget(new QLabel(QStringLiteral("articles (0: all), or the last"), row));
+    layout->addWidget(m_firstVisitDays);
+    layout->addWidget(new QLabel(QStringLiteral("days (0: off)"), row));
+    layout->addStretch();
+    layout->addWidget(m_compress);
+    return row;
+}
+
 void ConfigDialog::load() {
     m_dataDirectory->setText(qs(m_values.dataDirectory));
     showFreeSpace(m_values.dataDirectory);
@@ -157,6 +186,9 @@ void ConfigDialog::load() {
     m_keepDuplicate->setChecked(m_values.keepDup != 0);
     m_saveDescription->setChecked(m_values.keepDesc != 0);
     m_readerThreads->setValue(m_values.maxThreads);
+    m_firstVisit->setValue(m_values.firstVisit);
+    m_firstVisitDays->setValue(m_values.firstVisitDays);
+    m_compress->setChecked(m_values.compress != 0);
 }
 
 bool ConfigDialog::save() {
@@ -177,6 +209,9 @@ bool ConfigDialog::save() {
     v.keepText = m_saveText->isChecked();
     v.keepDup = m_keepDuplicate->isChecked();
     v.keepDesc = m_saveDescription->isChecked();
+    v.firstVisit = m_firstVisit->value();
+    v.firstVisitDays = m_firstVisitDays->value();
+    v.compress = m_compress->isChecked();
     m_values = std::move(v);
     return true;
 }

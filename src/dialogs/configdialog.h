@@ -29,6 +29,7 @@ class ConfigDialog : public QDialog {
     QWidget* buildPathsBox();
     QWidget* buildFilterBox();
     QWidget* buildNewsDataBox();
+    QWidget* buildFirstVisitBox();
     void load();
     bool save();
     void chooseDataDirectory();
@@ -49,6 +50,9 @@ class ConfigDialog : public QDialog {
     QCheckBox* m_keepDuplicate = nullptr;
     QCheckBox* m_saveDescription = nullptr;
     QSpinBox* m_readerThreads = nullptr;
+    QSpinBox* m_firstVisit = nullptr;
+    QSpinBox* m_firstVisitDays = nullptr;
+    QCheckBox* m_compress = nullptr;
 };
 
 }  // namespace qm

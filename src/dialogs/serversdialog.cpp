@@ -37,7 +37,8 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
       m_port(new QLineEdit(this)),
       m_secure(new QCheckBox(QStringLiteral("Secure connection (TLS)"), this)),
       m_fingerprint(new QLineEdit(this)),
-      m_list(new QListWidget(this)) {
+      m_list(new QListWidget(this)),
+      m_remove(new QPushButton(QStringLiteral("Remove"), this)) {
     setObjectName(QStringLiteral("serversDialog"));
     setWindowTitle(QStringLiteral("NNTP Servers"));
     auto* grid = new QGridLayout(this);
@@ -52,6 +53,9 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     m_list->installEventFilter(this);
     auto* add = new QPushButton(QStringLiteral("Add"), this);
     add->setObjectName(QStringLiteral("addButton"));
+    m_remove->setObjectName(QStringLiteral("removeButton"));
+    m_remove->setToolTip(QStringLiteral("Remove the selected server (Delete)"));
+    m_remove->setEnabled(false);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("serversButtons"));
 
@@ -64,7 +68,8 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     grid->addWidget(new QLabel(QStringLiteral("Trusted certificate (SHA-256)"), this), 3, 0);
     grid->addWidget(m_fingerprint, 4, 0, 1, 3);
     grid->addWidget(new QLabel(QStringLiteral("NNTP Servers"), this), 5, 0);
-    grid->addWidget(m_list, 6, 0, 1, 3);
+    grid->addWidget(m_list, 6, 0, 1, 2);
+    grid->addWidget(m_remove, 6, 2, Qt::AlignTop);
     grid->addWidget(buttons, 7, 0, 1, 3);
     grid->setColumnStretch(0, 1);
     resize(460, 380);
@@ -74,6 +79,9 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     connect(m_port, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_secure->setChecked(text.trimmed() == QStringLiteral("563"));
     });
+    connect(m_remove, &QPushButton::clicked, this, &ServersDialog::deleteCurrent);
+    connect(m_list, &QListWidget::currentItemChanged, this,
+            [this](QListWidgetItem* current) { m_remove->setEnabled(current != nullptr); });
     connect(m_list, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { showEntry(item->text()); });
     connect(buttons, &QDialogButtonBox::accepted, this, &ServersDialog::accept);
@@ -82,23 +90,34 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
 }
 
 void ServersDialog::fill() {
-    if (ServerEntry* current = m_settings.currentServer()) {
-        showServer(*current);
-        m_list->addItem(QString::fromStdString(current->host));
-    }
+    // Only the entries themselves: a line of its own for the host in use, or for a text
+    // that another merely begins with, would be a server that is not there.
+    if (ServerEntry* current = m_settings.currentServer()) showServer(*current);
     for (const auto& [host, entry] : m_settings.servers) {
         if (!entry) continue;
         m_saved.emplace(host, *entry);
-        const QString text = QString::fromStdString(entry->textForm());
-        if (!listHasPrefix(text)) m_list->addItem(text);
+        showLine(*entry);
     }
     (void)m_settings.saveServers();  // what Cancel goes back to
 }
 
-bool ServersDialog::listHasPrefix(const QString& text) const {
+QListWidgetItem* ServersDialog::lineOf(const std::string& host) const {
+    const QString key = QString::fromStdString(host);
     for (int i = 0; i < m_list->count(); ++i)
-        if (m_list->item(i)->text().startsWith(text, Qt::CaseInsensitive)) return true;
-    return false;
+        if (m_list->item(i)->data(Qt::UserRole).toString() == key) return m_list->item(i);
+    return nullptr;
+}
+
+void ServersDialog::showLine(const ServerEntry& entry) {
+    const QString text = QString::fromStdString(entry.textForm());
+    if (QListWidgetItem* line = lineOf(entry.host)) {
+        line->setText(text);
+        m_list->sortItems();
+        return;
+    }
+    auto* line = new QListWidgetItem(text);
+    line->setData(Qt::UserRole, QString::fromStdString(entry.host));
+    m_list->addItem(line);
 }
 
 void ServersDialog::addServer() {
@@ -106,31 +125,21 @@ void ServersDialog::addServer() {
     if (host.empty()) return;
     if (!checkLength(this, m_host, MaxHost)) return;
     int port = ServerEntry::DefaultPort;
-    if (!m_port->text().trimmed().isEmpty() && !readInteger(this, m_port, port, 0, 65535)) return;
-    ServerEntry probe;
-    probe.host = host;
-    probe.port = port;
-    probe.setSecure(m_secure->isChecked());
-    probe.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
-    const QString text = QString::fromStdString(probe.textForm());
-    if (listHasPrefix(text)) return;
-    m_list->addItem(text);
+    if (!m_port->text().trimmed().isEmpty() && !readInteger(this, m_port, port, 1, 65535)) return;
     auto& slot = m_settings.servers[host];
+    // A new server has no login until the server asks for one; a known one keeps its own.
     if (!slot) slot = std::make_unique<ServerEntry>();
     slot->host = host;
     slot->port = port;
-    slot->setAuthFlag(0);
-    slot->setCredentials({"-", "-"});
-    slot->setSecure(probe.secure());
-    slot->fingerprint = probe.fingerprint;
+    slot->setSecure(m_secure->isChecked());
+    slot->fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
+    showLine(*slot);
 }
 
 void ServersDialog::deleteCurrent() {
     QListWidgetItem* item = m_list->currentItem();
     if (!item) return;
-    const ServerEntry parsed = ServerEntry::parse(item->text().toStdString());
-    if (auto found = m_settings.servers.find(parsed.host); found != m_settings.servers.end())
-        retire(found->first);
+    retire(item->data(Qt::UserRole).toString().toStdString());
     delete m_list->takeItem(m_list->row(item));
 }
 
@@ -155,7 +164,8 @@ bool ServersDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ServersDialog::accept() {
-    (void)m_settings.saveServers();
+    // A file that cannot be written is said; the dialog closes as usual, the map keeps it.
+    (void)m_settings.saveServersReported();
     QDialog::accept();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // "NNTP Servers": the list of configured servers, edited in place in the settings' server
-// map; "server.lst" is saved when the dialog opens, and Cancel goes back to that state.
+// map; "server.lst" is saved when the dialog opens, and Cancel goes back to that state. The
+// list shows exactly the entries that OK saves: one line per host, in its "server.lst" form.
 //
 // Readers of a run hold a pointer to the server entry in use, so entries are never freed
 // while the program runs: Cancel restores the entries in place, and a deleted entry is
@@ -15,6 +16,8 @@
 class QCheckBox;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
+class QPushButton;
 
 namespace qm {
 
@@ -25,9 +28,10 @@ class ServersDialog : public QDialog {
   public:
     ServersDialog(AppSettings& settings, QWidget* parent = nullptr);
 
-    // The "Add" button: adds the host and port of the edits.
+    // The "Add" button: adds the host and port of the edits; a host listed already takes the
+    // new port (and TLS settings) and keeps its login.
     void addServer();
-    // The Delete key on the list: removes the entry under the caret.
+    // The "Remove" button, and the Delete key on the list: removes the entry under the caret.
     void deleteCurrent();
     // A double-click on an entry: shows its host and port in the edits.
     void showEntry(const QString& text);
@@ -36,7 +40,10 @@ class ServersDialog : public QDialog {
 
   private:
     void fill();
-    bool listHasPrefix(const QString& text) const;
+    // Shows entry's line, replacing the line of its host when there is one.
+    void showLine(const ServerEntry& entry);
+    // The line of host, or null.
+    QListWidgetItem* lineOf(const std::string& host) const;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void accept() override;
     void reject() override;
@@ -50,6 +57,7 @@ class ServersDialog : public QDialog {
     QCheckBox* m_secure;       // implicit TLS for the server being added
     QLineEdit* m_fingerprint;  // a certificate trusted for that server only
     QListWidget* m_list;
+    QPushButton* m_remove;
 };
 
 }  // namespace qm

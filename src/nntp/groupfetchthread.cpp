@@ -1,10 +1,15 @@
 #include "nntp/groupfetchthread.h"
 
 #include <exception>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include "config/appsettings.h"
 #include "config/frontend.h"
+#include "config/groupentry.h"
+#include "config/locks.h"
 #include "config/serverentry.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerpool.h"
@@ -37,6 +42,11 @@ int GroupFetchThread::start() {
         m_thread.join();
     }
     m_connection.setServer(server);
+    {
+        // Each request says once that the server cannot be reached, not once per program.
+        std::lock_guard lock(DecodeLock);
+        m_run.ConnectFailureReported = 0;
+    }
     state = Running;
     {
         std::lock_guard lock(m_mutex);
@@ -99,22 +109,28 @@ void GroupFetchThread::procedure() {
 
 void GroupFetchThread::fetchFromServer() {
     Frontend& frontend = m_settings.frontend();
+    ServerEntry* server = m_connection.server();
+    const std::string host = server ? server->host : std::string();
+    std::optional<std::string> failure;
     try {
-        ServerEntry* server = m_connection.server();
-        frontend.appendLog("Trying connect to " + (server ? server->host : std::string()) +
-                           "...Please wait");
+        frontend.appendLog("Trying connect to " + host + "...Please wait");
         if (m_connection.state() != NNTPConnection::Ready) {
             (void)m_connection.connect();  // a failure is reported by connect itself
             if (m_connection.state() != NNTPConnection::Ready)
                 throw NNTPQuitException("Fail NNTP connection", m_settings.server);
         }
-        m_connection.listGroups(m_settings.allGroups);
-        if (m_connection.state() == NNTPConnection::Ready) {
-            m_connection.quit();
-            if (m_settings.saveList(m_settings.allGroups, "Groups") != 0)
-                frontend.appendLog("Fail create file " +
-                                   joinPath(m_settings.groupListDirectory(), "Groups"));
-        }
+        std::size_t received = 0;
+        const int listed = m_connection.listGroups([&](std::string_view line) {
+            addListedGroup(line);
+            ++received;
+        });
+        // Saved, a refused or partial list would count as complete from then on, and the
+        // server would never be asked again.
+        if (listed != 0) failure = listFailure(host, listed, received);
+        if (m_connection.state() == NNTPConnection::Ready) m_connection.quit();
+        if (listed == 0 && m_settings.saveList(m_settings.allGroups, "Groups") != 0)
+            frontend.appendLog("Fail create file " +
+                               joinPath(m_settings.groupListDirectory(), "Groups"));
     } catch (const NNTPQuitException& e) {
         frontend.appendLog(e.message());
     } catch (const std::exception& e) {
@@ -122,6 +138,35 @@ void GroupFetchThread::fetchFromServer() {
     }
     m_connection.abortClose();
     frontend.appendLog("Connection to NNTP server closed.");
+    if (failure) frontend.messageBox(*failure, MessageIcon::Warning);
+}
+
+void GroupFetchThread::addListedGroup(std::string_view line) {
+    // "name last first posting": only the name is kept.
+    const auto start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return;
+    line.remove_prefix(start);
+    const std::string_view name = line.substr(0, line.find_first_of(" \t"));
+    GroupEntry* group = m_settings.allGroups.find(name);
+    if (!group) {
+        group = &m_settings.newGroup(name, Active);
+        m_settings.allGroups.add(*group);
+    }
+    // A group known before (subscribed, added by hand, or read from an incomplete "Groups")
+    // belongs in the server's list as much as a new one; the view shows each group once.
+    m_settings.frontend().offerAvailableGroup(*group);
+}
+
+std::string GroupFetchThread::listFailure(const std::string& host, int listed,
+                                          std::size_t received) const {
+    const std::string start = "The list of groups of " + host;
+    if (listed == NNTPConnection::NoReply)
+        return start + " was cut off after " + std::to_string(received) +
+               " groups; it is not saved, and the next request asks the server again.";
+    if (listed == 480)
+        return start +
+               " needs a login, and none was given or accepted: " + m_connection.replyLine();
+    return start + " was refused: " + m_connection.replyLine();
 }
 
 }  // namespace qm

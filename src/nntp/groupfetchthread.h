@@ -1,7 +1,9 @@
 #pragma once
 // The group-list worker: fills the settings' table of every group the server carries, from
 // the saved "Groups" file or, when that is missing or incomplete, from the server's "LIST"
-// (then saved for next time), offering each group to the available-groups list as it comes.
+// (then saved for next time, when it came whole), offering each group to the available-groups
+// list as it comes. The connection only sends LIST and hands over its lines; the table is
+// built here.
 //
 // Owned by the Session, kept for its life and driven from its thread (start, stop, wait).
 // The worker thread is a std::thread owned by the record and joined by it (at the next start
@@ -9,7 +11,10 @@
 // settings.allGroups without a lock: the front end must not change that table meanwhile.
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "config/threadcontext.h"
@@ -42,7 +47,13 @@ class GroupFetchThread : public WorkerRecord {
 
   private:
     void procedure();
+    // Connects, lists the server's groups into settings.allGroups and saves "Groups", but
+    // only when the list came whole: a refused or cut-off list is reported, not saved.
     void fetchFromServer();
+    // A LIST data line: its group, new or known, goes into allGroups and to the view.
+    void addListedGroup(std::string_view line);
+    // What the user is told when LIST (listGroups' result) brought no whole list.
+    std::string listFailure(const std::string& host, int listed, std::size_t received) const;
 
     AppSettings& m_settings;
     ReaderRunState m_run;  // its own connection-failure flag; guarded by DecodeLock

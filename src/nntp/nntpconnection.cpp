@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
 #include "config/groupentry.h"
@@ -16,9 +15,12 @@
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
 #include "nntp/nntpquitexception.h"
+#include "nntp/overviewline.h"
 
 namespace qm {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The authentication lines were built in a buffer of 256 bytes.
 constexpr std::size_t MaxAuthLine = 255;
@@ -146,6 +148,7 @@ int NNTPConnection::connect() {
         return error;
     }
     if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());
+    m_roundTrip = 0us;
     m_state = Connected;
     m_currentGroup = nullptr;
     stopChecks();
@@ -156,10 +159,42 @@ int NNTPConnection::connect() {
         m_frontend.messageBox("Server said:\r\n" + m_replyLine, MessageIcon::Stop);
         abortClose();
     }
+    if (m_state != Ready) return 0;
+    readCapabilities();
+    if (m_capabilities.modeReader && !m_capabilities.reader) {
+        // A server that starts in transit mode reads news only after MODE READER, and may
+        // list other capabilities then.
+        exchange("MODE READER");
+        if (outcome(NntpCommand::ModeReader) == ReplyOutcome::Ok) readCapabilities();
+    }
     // Only a server that said hello can refuse the login; a busy one must not clear the flag.
     if (m_state == Ready && m_server->authFlag() == 1 && authenticate() != 0)
         m_server->setAuthFlag(0);
+    startCompression();
     return 0;
+}
+
+void NNTPConnection::readCapabilities() {
+    m_capabilities = Capabilities{};
+    m_overview = Overview::Unknown;
+    // Without the 480 handling: a server that wants a login before it lists anything is
+    // asked again after the login, and no prompt comes up only to connect.
+    exchange("CAPABILITIES");
+    if (!m_sent || m_replyCode != 101) return;
+    m_capabilities.listed = true;
+    m_truncated = false;
+    std::string_view line;
+    while (readDataLine(line)) m_capabilities.addLine(line);
+    // A server that lists what it can do and no OVER has no overview.
+    m_overview = m_capabilities.over ? Overview::Over : Overview::None;
+}
+
+void NNTPConnection::startCompression() {
+    if (m_state != Ready || m_settings.compress == 0 || !m_capabilities.compressDeflate ||
+        m_stream.compressing())
+        return;
+    exchange("COMPRESS DEFLATE");
+    if (outcome(NntpCommand::Compress) == ReplyOutcome::Ok) m_stream.startCompression();
 }
 
 std::string NNTPConnection::connectFailureText(const std::string& host, int port, int error) const {
@@ -262,6 +297,7 @@ int NNTPConnection::takeReceivedLines(SavedArticle& article) {
 
 int NNTPConnection::exchange(std::string_view text) {
     const int state = m_state.load();
+    m_sent = state == Ready;
     if (state != Ready) return state;
     try {
         m_stream.writeLine(text);
@@ -272,7 +308,13 @@ int NNTPConnection::exchange(std::string_view text) {
     m_replyLine.clear();
     ++m_lineCounter;
     stopChecks();
+    const auto sent = std::chrono::steady_clock::now();
     readReply();
+    if (m_replyCode != NoReply && m_ahead.empty()) {
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - sent);
+        if (m_roundTrip.count() == 0 || took < m_roundTrip) m_roundTrip = std::max(took, 1us);
+    }
     return -1;
 }
 
@@ -285,6 +327,18 @@ bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands)
         streamFailed(e);
     }
     for (std::string_view command : commands) m_ahead.push_back({std::string(command), false, {}});
+    return true;
+}
+
+bool NNTPConnection::sendAhead(std::span<const std::string> commands) {
+    if (m_state != Ready) return false;
+    try {
+        for (const std::string& command : commands) m_stream.writeLine(command);
+        m_stream.flush();
+    } catch (const SocketError& e) {
+        streamFailed(e);
+    }
+    for (const std::string& command : commands) m_ahead.push_back({command, false, {}});
     return true;
 }
 
@@ -313,9 +367,7 @@ void NNTPConnection::dropAhead() {
     if (dropped.answered) return;
     stopChecks();
     readReply();
-    const bool data = (m_replyCode == 221 && startsWithNoCase(dropped.command, "head")) ||
-                      (m_replyCode == 222 && startsWithNoCase(dropped.command, "body"));
-    if (!data) return;
+    if (!replyHasData(commandOf(dropped.command), m_replyCode)) return;
     m_truncated = false;
     std::string_view line;
     while (readDataLine(line)) {
@@ -328,6 +380,7 @@ bool NNTPConnection::takeAhead(std::string_view text) {
     Ahead taken = std::move(m_ahead.front());
     m_ahead.pop_front();
     ++m_lineCounter;
+    m_sent = true;
     if (taken.answered) {
         m_replyLine = std::move(taken.reply);
         m_replyCode = leadingCode(m_replyLine);
@@ -375,19 +428,34 @@ int NNTPConnection::authenticate() {
     // make this thread wait for AuthLock, which it may already hold.
     Credentials credentials = m_server->credentials();
     exchange(authLine("AUTHINFO USER", credentials.user));
-    if (m_replyCode == 281) return 0;
+    if (m_replyCode == 281) {
+        loggedIn();
+        return 0;
+    }
     if (m_replyCode != 381) return -1;
     exchange(authLine("AUTHINFO PASS", credentials.password));
-    return m_replyCode == 281 ? 0 : -1;
+    if (m_replyCode != 281) return -1;
+    loggedIn();
+    return 0;
+}
+
+void NNTPConnection::loggedIn() {
+    // What a server offers may change with the login (RFC 4643 2.2): the reply codes are
+    // kept for the caller.
+    const std::string reply = m_replyLine;
+    const int code = m_replyCode;
+    readCapabilities();
+    startCompression();
+    m_replyLine = reply;
+    m_replyCode = code;
+    m_sent = true;
 }
 
 int NNTPConnection::selectGroup(GroupEntry& group) {
     // Nothing can be asked (cut, stopping): the last command's reply is no refusal of this.
-    m_positionUnread = false;
     if (m_state != Ready) return NoReply;
     sendCommand("GROUP " + group.name());
     GroupStats& stats = group.ensureStats();
-    readLastFile(m_settings, group);
     log(m_replyLine);
     if (m_replyCode == NoReply) return NoReply;  // no answer (cut or stopping): not a refusal
     if (m_replyCode != 211) {
@@ -401,14 +469,18 @@ int NNTPConnection::selectGroup(GroupEntry& group) {
     stats.count = values[1];
     stats.first = values[2];
     stats.last = values[3];
-    const std::int64_t current = stats.current.load();
-    if (current < values[2] || current > values[3]) {
-        stats.current = values[2];
-        m_positionUnread = true;
-    }
     m_currentGroup = &group;
     group.set(Active | InProgress);
     return 0;
+}
+
+void NNTPConnection::takeHeaderLine(std::string_view line, SavedArticle& article) {
+    if (startsWithNoCase(line, "subject:"))
+        article.setSubject(std::string(line.substr(8)));
+    else if (startsWithNoCase(line, "lines:"))
+        article.lines = linesValue(line.substr(6));
+    article.header.append(line);
+    article.header.push_back('\n');
 }
 
 int NNTPConnection::fetchHead(std::string_view argument, SavedArticle& article) {
@@ -419,18 +491,9 @@ int NNTPConnection::fetchHead(std::string_view argument, SavedArticle& article) 
         return m_replyCode;
     }
     parseArticleReply(m_replyLine, article, true);
-    if (m_currentGroup)
-        if (GroupStats* stats = m_currentGroup->stats()) stats->current = article.number;
     m_truncated = false;
     std::string_view line;
-    while (readDataLine(line)) {
-        if (startsWithNoCase(line, "subject:"))
-            article.setSubject(std::string(line.substr(8)));
-        else if (startsWithNoCase(line, "lines:"))
-            article.lines = linesValue(line.substr(6));
-        article.header.append(line);
-        article.header.push_back('\n');
-    }
+    while (readDataLine(line)) takeHeaderLine(line, article);
     return m_truncated ? NoReply : 0;
 }
 
@@ -441,6 +504,30 @@ int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) 
         return m_replyCode;
     }
     parseArticleReply(m_replyLine, article, false);
+    m_truncated = false;
+    return readBody(article);
+}
+
+int NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& article) {
+    article.header.clear();
+    sendCommand(withArgument("ARTICLE", argument));
+    if (m_replyCode != 220) {
+        log(m_replyLine);
+        return m_replyCode;
+    }
+    parseArticleReply(m_replyLine, article, true);
+    m_truncated = false;
+    std::string_view line;
+    bool body = false;
+    while (!body && readDataLine(line)) {
+        body = line.empty();  // the line between header and body
+        if (!body) takeHeaderLine(line, article);
+    }
+    if (m_truncated) return NoReply;
+    return readBody(article, body);
+}
+
+int NNTPConnection::readBody(SavedArticle& article, bool bodyFollows) {
     const std::string groupName = m_currentGroup ? m_currentGroup->name() : std::string();
     log(groupName + " -- " + article.subject());
     GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
@@ -450,9 +537,8 @@ int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) 
         article.append("\n");
         ++article.lineCount;
     }
-    m_truncated = false;
     std::string_view line;
-    for (;;) {
+    while (bodyFollows) {
         // The monitor reads the count while the body arrives; a store per receive is
         // enough for it.
         article.lineCount += takeReceivedLines(article);
@@ -496,24 +582,70 @@ int NNTPConnection::nextArticle(SavedArticle& article) {
     return m_replyCode;
 }
 
-int NNTPConnection::retrieveArticle(std::string_view number, SavedArticle& article) {
-    if (fetchHead(number, article) != 0) return -1;
-    return filterAndFetchBody(number, article);
+int NNTPConnection::statArticle(std::string_view argument, SavedArticle& article) {
+    sendCommand(withArgument("STAT", argument));
+    if (m_replyCode != 223) return m_replyCode;
+    parseArticleReply(m_replyLine, article, true);
+    return 0;
 }
 
-int NNTPConnection::filterAndFetchBody(std::string_view number, SavedArticle& article) {
-    if (m_settings.skipShort != 0 && article.lines <= m_settings.skipLimit) {
-        log("Skip short article " + article.subject());
-        return -3;
-    }
-    if (m_settings.killTest(article.subject())) {
-        log("Exclude " + article.subject());
-        return -2;
-    }
-    return fetchBody(number, article);
+std::string NNTPConnection::overviewCommand(std::int64_t first, std::int64_t last) const {
+    const char* command = m_overview == Overview::Over ? "OVER " : "XOVER ";
+    if (m_overview == Overview::None) return {};
+    return command + std::to_string(first) + "-" + std::to_string(last);
 }
 
-int NNTPConnection::listGroups(GroupTable& table) {
+ReplyOutcome NNTPConnection::requestOverview(std::int64_t first, std::int64_t last) {
+    if (m_overview == Overview::None) return ReplyOutcome::Unsupported;
+    sendCommand(overviewCommand(first, last));
+    const ReplyOutcome result = outcome(NntpCommand::Over);
+    if (m_overview == Overview::Unknown) {
+        // XOVER tried once: a server that does not know it answers 500 (or 501).
+        if (result == ReplyOutcome::Unsupported || result == ReplyOutcome::ProtocolError)
+            m_overview = Overview::None;
+        else if (result == ReplyOutcome::Ok || result == ReplyOutcome::NoSuchArticle)
+            m_overview = Overview::Xover;
+    }
+    m_truncated = false;
+    return result;
+}
+
+ReplyOutcome NNTPConnection::requestHeader(std::string_view name, std::int64_t first,
+                                           std::int64_t last) {
+    if (!m_capabilities.hdr) return ReplyOutcome::Unsupported;
+    sendCommand("HDR " + std::string(name) + " " + std::to_string(first) + "-" +
+                std::to_string(last));
+    m_truncated = false;
+    return outcome(NntpCommand::Hdr);
+}
+
+bool NNTPConnection::readLongDataLine(std::string& line) {
+    stopChecks();
+    bool got = false;
+    if (m_state != Closed) {
+        try {
+            got = m_stream.readLongLine(line, LongLineLimit);
+        } catch (const SocketError& e) {
+            streamFailed(e);
+        }
+    }
+    if (!got) {
+        closeStream();
+        m_truncated = true;
+        publishBytes();
+        return false;
+    }
+    m_unpublishedBytes += line.size();
+    if (line == ".") {
+        publishBytes();
+        return false;
+    }
+    if (line.starts_with("..")) line.erase(0, 1);
+    if (m_unpublishedBytes >= PublishBytes) publishBytes();
+    return true;
+}
+
+int NNTPConnection::listGroups(const std::function<void(std::string_view line)>& onLine) {
     if (m_state != Ready) return -1;
     sendCommand("LIST");
     const std::string host = m_server ? m_server->host : std::string();
@@ -525,16 +657,8 @@ int NNTPConnection::listGroups(GroupTable& table) {
     log("....retrieving LIST of groups...");
     m_truncated = false;
     std::string_view line;
-    while (readDataLine(line)) {
-        // "name last first posting": only the name is kept.
-        std::string_view rest = line;
-        std::string_view name = nextToken(rest);
-        if (name.empty() || table.find(name)) continue;
-        GroupEntry& group = m_settings.newGroup(name, Active);
-        table.add(group);
-        m_frontend.offerAvailableGroup(group);
-    }
-    return 0;
+    while (readDataLine(line)) onLine(line);
+    return m_truncated ? NoReply : 0;
 }
 
 int NNTPConnection::quit() {

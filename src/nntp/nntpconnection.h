@@ -1,6 +1,11 @@
 #pragma once
-// One client connection to an NNTP news server: sends one command line at a time, reads the
-// reply line and its code, and reads the data lines of multi-line replies (HEAD, BODY).
+// One client connection to an NNTP news server: the protocol and nothing of the retrieval
+// policy. Sends command lines (one at a time, or many ahead of their replies), reads the reply
+// lines and their codes and the data lines of multi-line replies, learns what the server can
+// do (CAPABILITIES, RFC 3977; XOVER tried once on a server that lists nothing) and switches
+// on COMPRESS DEFLATE (RFC 8054) where offered and wanted. What a reply means for the caller
+// is classifyReply's (replyoutcome.h); where to read, what to skip and when to write the
+// reading position is the retrieval loop's.
 //
 // Owned by one worker record (a reader or the group-list worker) and used only on that
 // worker's thread. From other threads only setStopping(), cancel() and the rate fields may be
@@ -13,11 +18,16 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "config/results.h"
+#include "nntp/capabilities.h"
+#include "nntp/replyoutcome.h"
 #include "platform/socket.h"
 
 namespace qm {
@@ -25,7 +35,6 @@ namespace qm {
 class AppSettings;
 class Frontend;
 class GroupEntry;
-class GroupTable;
 class SavedArticle;
 class ServerEntry;
 
@@ -33,6 +42,8 @@ class ServerEntry;
 struct ReaderRunState {
     int ConnectFailureReported = 0;  // the connection failure box was shown this run
     int runningReaders = 0;
+    // The disk is full: every reader stops at its next article. Read without the lock.
+    std::atomic<bool> stopped{false};
 };
 
 // Number and message-id of the article a "223" reply to NEXT names.
@@ -47,9 +58,14 @@ class NNTPConnection {
   public:
     enum State : int { Ready = 0, Connected = 1, Closed = 2, Stopping = 3 };
     // Result of selectGroup for a "211" reply without count, first and last.
-    static constexpr int MalformedReply = -9;
+    static constexpr int MalformedReply = results::MalformedReply;
     // replyCode when no reply came (the stream ended) or the reply had no leading number.
-    static constexpr int NoReply = -1;
+    static constexpr int NoReply = NoReplyCode;
+    // Overview lines longer than this are cut (the rest is read and dropped).
+    static constexpr std::size_t LongLineLimit = 64 * 1024;
+
+    // How the server gives the overview of a range of articles.
+    enum class Overview { Unknown, Over, Xover, None };
 
     NNTPConnection(AppSettings& settings, ReaderRunState& run);
     NNTPConnection(const NNTPConnection&) = delete;
@@ -61,7 +77,10 @@ class NNTPConnection {
     void setTimeout(std::chrono::milliseconds timeout) { m_stream.setTimeout(timeout); }
 
     // 0 when a connection was opened (even if the greeting was refused), -1 without a
-    // server, otherwise the errno of the failed connect.
+    // server, otherwise the errno of the failed connect. After the greeting: CAPABILITIES
+    // (and MODE READER where the list asks for it), AUTHINFO when the server's flag says so
+    // (then CAPABILITIES again), and COMPRESS DEFLATE when offered and the "Compress" setting
+    // is on.
     [[nodiscard]] int connect();
     // Sends text; callers look at replyCode() and replyLine() afterwards. Returns the state
     // when not Ready (nothing sent), the result of the repeated command after a successful
@@ -76,6 +95,7 @@ class NNTPConnection {
     // way to one that sets it again (GROUP, or HEAD or BODY with a number). False when not
     // Ready.
     bool sendAhead(std::initializer_list<std::string_view> commands);
+    bool sendAhead(std::span<const std::string> commands);
     // Commands sent ahead whose replies have not been taken yet.
     std::size_t commandsAhead() const { return m_ahead.size(); }
     // Whether a NEXT is among them: the server's article pointer then moves past the
@@ -84,28 +104,47 @@ class NNTPConnection {
     // When the oldest command sent ahead is NEXT: reads its reply now (it is still taken by
     // the next nextArticle) and returns the reply line; otherwise nothing.
     const std::string* answerNextAhead();
-    // 0 on success, -1 otherwise.
+    // 0 on success (the capabilities are read again: a login may change them), -1 otherwise.
     [[nodiscard]] int authenticate();
-    // 0, MalformedReply, or the unexpected reply code.
+    // GROUP: count, first and last go to the group's GroupStats, the group becomes current
+    // (Active, InProgress). 0, MalformedReply, NoReply, or the unexpected reply code.
     [[nodiscard]] int selectGroup(GroupEntry& group);
     // argument: an article number (or message-id); empty sends the command alone. 0 on
     // success, otherwise the reply code (NoReply when the data ended without ".").
     [[nodiscard]] int fetchHead(std::string_view argument, SavedArticle& article);
     [[nodiscard]] int fetchBody(std::string_view argument, SavedArticle& article);
+    // ARTICLE: header (subject and lines read from it) and body into the article's text, as
+    // HEAD and BODY together would. 0, NoReply when the data ended without ".", or the code.
+    [[nodiscard]] int fetchArticle(std::string_view argument, SavedArticle& article);
     [[nodiscard]] int nextArticle(SavedArticle& article);
-    // HEAD of number, then the short and kill filters, then BODY into the article's file.
-    // 0 when saved, -1 when the header was not delivered, -3 skipped as short, -2 excluded,
-    // otherwise fetchBody's result.
-    [[nodiscard]] int retrieveArticle(std::string_view number, SavedArticle& article);
-    // retrieveArticle for an article whose header has just been read.
-    [[nodiscard]] int filterAndFetchBody(std::string_view number, SavedArticle& article);
-    // "LIST" into table: every group not in it yet is added at the front and offered to the
-    // available-groups list. -1 when not Ready, 0 after the listing, else the reply code.
-    int listGroups(GroupTable& table);
-    // True when the last successful selectGroup moved the reading position to the first
-    // article because none was saved or the saved one lies outside the range: that first
-    // article has not been dealt with yet.
-    bool positionUnread() const { return m_positionUnread; }
+    // STAT: number and message-id into article; the server's article pointer moves there.
+    // 0, or the reply code.
+    [[nodiscard]] int statArticle(std::string_view argument, SavedArticle& article);
+
+    // ---- overview and headers
+    const Capabilities& capabilities() const { return m_capabilities; }
+    Overview overview() const { return m_overview; }
+    // The command that asks for the overview of first..last ("OVER", or "XOVER" where that
+    // is the server's); empty when the server has none.
+    std::string overviewCommand(std::int64_t first, std::int64_t last) const;
+    // Asks for the overview of first..last; on a server that listed no capabilities XOVER is
+    // tried once and what it answered remembered. Ok: the lines follow (readLongDataLine).
+    [[nodiscard]] ReplyOutcome requestOverview(std::int64_t first, std::int64_t last);
+    // HDR name first-last where the server lists HDR. Ok: "number value" lines follow.
+    [[nodiscard]] ReplyOutcome requestHeader(std::string_view name, std::int64_t first,
+                                             std::int64_t last);
+    // The next data line of the reply being read, whole however long (the first
+    // LongLineLimit characters kept), un-stuffed; false at "." or at the end of the stream.
+    [[nodiscard]] bool readLongDataLine(std::string& line);
+    // Whether the last data reply ended without its "." (the connection is then closed).
+    bool dataTruncated() const { return m_truncated; }
+    // What the last reply means for command; Abandoned when the command was not sent.
+    ReplyOutcome outcome(NntpCommand command) const {
+        return classifyReply(command, m_sent ? m_replyCode : NotSentCode);
+    }
+    // "LIST": hands each data line (un-stuffed) to onLine as it comes. -1 when not Ready, 0
+    // after the listing, NoReply when it was cut off, else the reply code (480 included).
+    int listGroups(const std::function<void(std::string_view line)>& onLine);
     int quit();
     int abortClose();
 
@@ -120,6 +159,12 @@ class NNTPConnection {
     int replyCode() const { return m_replyCode; }
     GroupEntry* currentGroup() const { return m_currentGroup; }
     std::int64_t lineCounter() const { return m_lineCounter; }
+    bool compressing() const { return m_stream.compressing(); }
+    // The shortest time a command sent alone took to be answered on this connection (the
+    // round trip plus the server's least work); 0 before the first.
+    std::chrono::microseconds roundTrip() const { return m_roundTrip; }
+    // Bytes received on the wire since the connect (compressed ones while compressing).
+    std::uint64_t wireBytesReceived() const { return m_stream.wireBytesReceived(); }
 
     // The rate fields of the group monitor's sampler (another thread).
     std::atomic<std::int64_t> bytesReceived{-1};  // line bytes since the last sample
@@ -155,6 +200,18 @@ class NNTPConnection {
     // Adds the bytes counted since the last call to the rate and group counters.
     void publishBytes();
     void readReply();
+    // CAPABILITIES into m_capabilities (nothing listed by a server that does not know it).
+    void readCapabilities();
+    // COMPRESS DEFLATE when offered, wanted and not on yet.
+    void startCompression();
+    // The part of fetchBody and fetchArticle after the header: the header saved, and the body
+    // read when one follows.
+    int readBody(SavedArticle& article, bool bodyFollows = true);
+    // After a successful login: the capabilities read again, compression started if offered
+    // now; replyLine and replyCode stay those of the login.
+    void loggedIn();
+    // A header line of HEAD or ARTICLE: subject and lines taken, the line kept.
+    static void takeHeaderLine(std::string_view line, SavedArticle& article);
     // The next data line, un-stuffed, viewing the stream's buffer until the next read; false
     // at "." or when the stream ended (m_truncated).
     bool readDataLine(std::string_view& line);
@@ -183,7 +240,10 @@ class NNTPConnection {
     std::string m_replyLine;
     int m_replyCode = 0;
     bool m_truncated = false;  // the last data reply ended without its "." line
-    bool m_positionUnread = false;
+    bool m_sent = false;       // the last command was sent (its reply is in m_replyLine)
+    Capabilities m_capabilities;
+    Overview m_overview = Overview::Unknown;
+    std::chrono::microseconds m_roundTrip{0};
     std::deque<Ahead> m_ahead;
     static constexpr std::size_t PublishBytes = 64 * 1024;
     std::size_t m_unpublishedBytes = 0;

@@ -7,7 +7,6 @@
 #include <string>
 #include <thread>
 
-#include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
 #include "config/groupentry.h"
@@ -105,6 +104,8 @@ void ReaderPool::startRun() {
     {
         std::lock_guard lock(DecodeLock);
         m_run.ConnectFailureReported = 0;
+        m_run.stopped = false;
+        m_failures.clear();
     }
     ServerEntry* server = m_settings.currentServer();
     if (!server) return;
@@ -202,6 +203,7 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
     for (;;) {
         article.reset();
         bool completed = false;
+        RetrievalLoop loop(m_settings, m_decoder, reader, article, m_run, m_options);
         try {
             NNTPConnection& connection = reader.connection();
             if (connection.state() != NNTPConnection::Ready) {
@@ -209,13 +211,14 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
                 if (connection.state() != NNTPConnection::Ready)
                     throw NNTPQuitException("NNTP connection failure ", m_settings.server);
             }
-            RetrievalLoop(m_settings, m_decoder, reader, article).run();
+            loop.run();
             completed = true;
         } catch (const NNTPQuitException& e) {
             frontend.appendLog(e.message());
         } catch (const std::exception& e) {
             frontend.appendLog(errorText(e.what()));
         }
+        recordFailures(loop.failures());
         cleanUp(reader);
 
         bool last = false;
@@ -237,10 +240,21 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
     }
 }
 
+std::vector<std::string> ReaderPool::runFailures() const {
+    std::lock_guard lock(DecodeLock);
+    return m_failures;
+}
+
+void ReaderPool::recordFailures(const std::vector<std::string>& failures) {
+    std::lock_guard lock(DecodeLock);
+    for (const std::string& failure : failures)
+        if (std::find(m_failures.begin(), m_failures.end(), failure) == m_failures.end())
+            m_failures.push_back(failure);
+}
+
 void ReaderPool::cleanUp(ReaderThread& reader) {
     if (GroupEntry* group = reader.currentGroup()) {
-        savePictureList(m_settings, *group);  // before "Last", as at a turn's end
-        writeLastFile(m_settings, *group);
+        RetrievalSteps::endTurn(m_settings, *group);
         if (GroupStats* stats = group->stats()) stats->articleInProgress = nullptr;
         reader.enterGroup(nullptr);
     }

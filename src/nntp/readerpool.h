@@ -21,10 +21,12 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
+#include "nntp/retrievalsteps.h"
 
 namespace qm {
 
@@ -46,7 +48,15 @@ class ReaderPool {
     std::size_t size() const { return m_readers.size(); }
     ReaderThread& reader(std::size_t index) { return *m_readers.at(index); }
     bool stopped() const { return m_stopped; }
+    // Guarded by DecodeLock while readers run.
     ReaderRunState& runState() { return m_run; }
+    // What the next runs ask beyond the settings; set while no reader runs.
+    void setRunOptions(const RunOptions& options) { m_options = options; }
+    // Why groups of the last run were left unread though nobody asked to stop (a group folder
+    // that cannot be made, a login the server wants and nobody gave, a decoded file that
+    // could not be written), each reason once; empty for a run that read what it could. Kept
+    // until the next run starts.
+    std::vector<std::string> runFailures() const;
     // Readers that have started and not yet left (under DecodeLock).
     int runningReaders() const;
 
@@ -79,10 +89,13 @@ class ReaderPool {
     // The body of every reader thread.
     void readerProcedure(ReaderThread& reader);
     void cleanUp(ReaderThread& reader);
+    void recordFailures(const std::vector<std::string>& failures);
 
     AppSettings& m_settings;
     Decoder& m_decoder;
-    ReaderRunState m_run;  // guarded by DecodeLock
+    ReaderRunState m_run;                 // guarded by DecodeLock
+    std::vector<std::string> m_failures;  // guarded by DecodeLock
+    RunOptions m_options;
     std::atomic<int> m_stopped{1};
     std::vector<std::unique_ptr<ReaderThread>> m_readers;
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -36,11 +37,42 @@ bool fileHolds(const std::string& path, std::string_view content) {
     return held && *held == content;
 }
 
-bool writeFileAtomic(const std::string& path, std::string_view content) {
-    auto slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+std::string symlinkTarget(const std::string& path) {
+    // As many hops as the kernel itself follows; a loop ends there.
+    constexpr int MaxHops = 40;
+    std::string current = path;
+    for (int hop = 0; hop < MaxHops; ++hop) {
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n <= 0) return current;
+        target.resize(static_cast<size_t>(n));
+        if (target.front() != '/') {
+            const auto slash = current.rfind('/');
+            if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+        }
+        current = std::move(target);
+    }
+    return current;
+}
+
+bool writeFileAtomic(const std::string& path, std::string_view content, unsigned mode) {
+    // A link the user made (a profile kept elsewhere) must go on pointing there.
+    const std::string target = symlinkTarget(path);
+    struct stat link {};
+    if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        errno = ELOOP;  // links in a loop: replacing one of them would break the chain
+        return false;
+    }
+    auto slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        mode &= static_cast<unsigned>(existing.st_mode);
+    mode &= 0777U;
     UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
     if (!fd) return false;
     const char* data = content.data();
@@ -56,15 +88,15 @@ bool writeFileAtomic(const std::string& path, std::string_view content) {
         data += n;
         left -= static_cast<size_t>(n);
     }
-    // mkostemp makes 0600; state files are readable like any file the user saves. (Asking
-    // for the umask would change it for every thread for a moment.)
-    if (ok) ok = fchmod(fd.get(), 0644) == 0;
+    // mkostemp makes 0600; the mode is set explicitly rather than through the umask, which
+    // cannot be read without changing it for every thread for a moment.
+    if (ok) ok = fchmod(fd.get(), static_cast<mode_t>(mode)) == 0;
     int savedErrno = errno;
     if (::close(fd.release()) != 0 && ok) {
         ok = false;
         savedErrno = errno;
     }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
         ok = false;
         savedErrno = errno;
     }

@@ -26,10 +26,22 @@ std::optional<std::string> readWholeFile(const std::string& path);
 // matches, so a file that changed size costs one stat.
 bool fileHolds(const std::string& path, std::string_view content);
 
+// Permissions of a state file anyone may read, and of one that holds a credential.
+constexpr unsigned PublicFileMode = 0644;
+constexpr unsigned PrivateFileMode = 0600;
+
 // Replaces path with content atomically: writes a temporary file in the same folder and
 // renames it over path, so a crash or a full disk never leaves a truncated file. The old
 // file stays untouched on any failure. Returns false on failure (errno set).
-[[nodiscard]] bool writeFileAtomic(const std::string& path, std::string_view content);
+// The file gets mode, or the existing file's mode where that is stricter (a file the user
+// made private stays private). A path that is a symbolic link is written through: the file
+// it points to is replaced, and the link stays.
+[[nodiscard]] bool writeFileAtomic(const std::string& path, std::string_view content,
+                                   unsigned mode = PublicFileMode);
+
+// Where path leads through symbolic links (of its last component, as often as they chain):
+// path itself when it is no link. A dangling link gives the path it points to.
+std::string symlinkTarget(const std::string& path);
 
 // Owns a descriptor; closes it when it goes.
 class UniqueFd {

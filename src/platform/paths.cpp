@@ -26,6 +26,8 @@ std::string withSlash(std::string path) {
     return path;
 }
 
+}  // namespace
+
 std::string executableDirectory() {
     char buffer[4096];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -34,8 +36,6 @@ std::string executableDirectory() {
     auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
-
-}  // namespace
 
 std::string programDirectory() {
     return withSlash(joinPath(xdgDirectory("XDG_DATA_HOME", ".local/share"), "qmere"));

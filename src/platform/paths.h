@@ -16,6 +16,9 @@ std::string programDirectory();
 // "resources" folder beside the executable, else the installed share folder. Ends with "/".
 std::string resourceDirectory();
 
+// The folder of the running program, ending with "/"; empty when it cannot be found.
+std::string executableDirectory();
+
 // The profile file: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini (default ~/.config/...).
 std::string profilePath();
 

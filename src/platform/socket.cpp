@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include "platform/socketcompression.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -48,6 +50,7 @@ int TcpStream::connect(std::string_view host, int port, const TlsOptions& tls) {
     close();
     m_cancelled = false;
     m_peer = std::string(host) + ":" + std::to_string(port);
+    m_wireIn = 0;
     m_lastError.clear();
     m_refusal.reset();
 
@@ -115,6 +118,7 @@ void TcpStream::close() {
         std::lock_guard lock(m_fdMutex);
         m_fd.reset();
     }
+    m_compression.reset();
     m_inPos = m_inEnd = 0;
     m_skipLf = m_afterFullLine = false;
     m_out.clear();
@@ -165,16 +169,16 @@ void TcpStream::fail(int code, const char* operation) const {
     throw SocketError(code, std::string(operation) + " " + m_peer + ": " + errnoText(code));
 }
 
-long TcpStream::receiveSome(int fd, short& wait) {
+long TcpStream::receiveSome(int fd, char* buffer, std::size_t size, short& wait) {
     if (!m_ssl) {
-        ssize_t n = ::recv(fd, m_in.get(), ReceiveSize, 0);
+        ssize_t n = ::recv(fd, buffer, size, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) wait = POLLIN;
         return n;
     }
     // SSL_read hands out what it has decrypted before it asks the socket again, so the poll
     // below only happens when it really needs bytes from the network.
     ERR_clear_error();
-    const int n = SSL_read(m_ssl.get(), m_in.get(), static_cast<int>(ReceiveSize));
+    const int n = SSL_read(m_ssl.get(), buffer, static_cast<int>(size));
     if (n > 0) return n;
     const int reason = SSL_get_error(m_ssl.get(), n);
     const int systemError = errno;
@@ -224,20 +228,28 @@ long TcpStream::sendSome(int fd, const char* data, std::size_t size, short& wait
 }
 
 bool TcpStream::fill() {
+    if (m_compression) return fillInflated();
+    const std::size_t n = receive(m_in.get(), ReceiveSize);
+    if (n == 0) return false;
+    m_inPos = 0;
+    m_inEnd = n;
+    return true;
+}
+
+std::size_t TcpStream::receive(char* buffer, std::size_t size) {
     const int fd = descriptor();
     if (fd < 0) fail(ENOTCONN, "reading from");
     for (;;) {
         if (m_cancelled) fail(ECANCELED, "reading from");
         short wait = 0;
-        const long n = receiveSome(fd, wait);
+        const long n = receiveSome(fd, buffer, size, wait);
         if (n > 0) {
-            m_inPos = 0;
-            m_inEnd = static_cast<std::size_t>(n);
-            return true;
+            m_wireIn += static_cast<std::uint64_t>(n);
+            return static_cast<std::size_t>(n);
         }
         if (n == 0) {
             if (m_cancelled) fail(ECANCELED, "reading from");
-            return false;
+            return 0;
         }
         if (wait == POLLIN) {
             // An acknowledgement we delay while we wait would hold back the rest of a reply
@@ -258,6 +270,22 @@ bool TcpStream::readLine(std::string& line) {
     const bool got = readLine(view);
     line.assign(view);
     return got;
+}
+
+bool TcpStream::readLongLine(std::string& line, std::size_t limit) {
+    std::string_view piece;
+    if (!readLine(piece)) return false;
+    line.assign(piece.substr(0, limit));
+    // A piece of full length leaves the line open: it goes on unless a line end follows.
+    while (m_afterFullLine) {
+        if (m_inPos == m_inEnd && !fill()) break;
+        const char next = m_in[m_inPos];
+        if (next == '\n' || next == '\r') break;  // the next readLine takes that line end
+        m_afterFullLine = false;
+        if (!readLine(piece)) break;
+        if (line.size() < limit) line.append(piece.substr(0, limit - line.size()));
+    }
+    return true;
 }
 
 bool TcpStream::readLineInPieces(std::string_view& line) {
@@ -327,7 +355,7 @@ bool TcpStream::readLineInPieces(std::string_view& line) {
 
 void TcpStream::write(std::string_view data) {
     if (m_out.size() + data.size() > BufferSize) flush();
-    if (data.size() >= BufferSize) {
+    if (data.size() >= BufferSize && !m_compression) {
         sendAll(data.data(), data.size());
         return;
     }
@@ -343,7 +371,10 @@ void TcpStream::writeLine(std::string_view text) {
 void TcpStream::flush() {
     std::string pending;
     pending.swap(m_out);  // a failed send leaves nothing half-buffered behind
-    sendAll(pending.data(), pending.size());
+    if (m_compression)
+        sendCompressed(pending);
+    else
+        sendAll(pending.data(), pending.size());
     pending.clear();
     m_out.swap(pending);
 }

@@ -12,10 +12,13 @@
 // failures other than the end of the stream: a broken connection, the time-out, cancel() or
 // the stop predicate. Exceptions thrown by the stop predicate itself pass through unchanged.
 // A TLS failure of connect() is EPROTO; a refused certificate also fills certificateRefusal().
+// After startCompression() both directions are deflate streams (RFC 8054) on top of TCP or
+// TLS; the line reader and writer above them are unchanged.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -120,6 +123,11 @@ class TcpStream {
         return readLineInPieces(line);
     }
 
+    // Reads the next line whole, however long: its first limit characters go to line, the
+    // rest is read and dropped. Otherwise as readLine (false only at the end of the stream
+    // with nothing read).
+    bool readLongLine(std::string& line, std::size_t limit);
+
     // The common line at the start of data: whole, ended by LF or CR LF, with no other CR
     // and at most MaxLineLength long. Sets line to it (without its line end) and returns the
     // bytes it takes up; 0 when data does not start with such a line.
@@ -145,6 +153,15 @@ class TcpStream {
     // Marks count bytes of buffered() as read; they must end with a line end.
     void consume(std::size_t count) { m_inPos += std::min(count, m_inEnd - m_inPos); }
 
+    // From now on everything written is deflated and everything received inflated, as after
+    // a "206" reply to COMPRESS DEFLATE: what was received beyond the line read last is the
+    // start of the peer's compressed stream. Until the next connect or close.
+    void startCompression();
+    bool compressing() const { return m_compression != nullptr; }
+    // Bytes received from the network since the connect, as they crossed it (compressed
+    // while compressing): what the line cost, for measurements.
+    std::uint64_t wireBytesReceived() const { return m_wireIn; }
+
     // Buffers data and sends it whenever the buffer fills.
     void write(std::string_view data);
     // write(text) followed by CR LF.
@@ -162,6 +179,7 @@ class TcpStream {
     const std::string& tlsDescription() const { return m_tlsDescription; }
 
   private:
+    struct Compression;  // platform/socketcompression.h
     struct SslFree {
         void operator()(::ssl_st* ssl) const noexcept;
     };
@@ -174,9 +192,11 @@ class TcpStream {
     int startTls(std::string_view host, const TlsOptions& options);
     int handshake(int fd);
     int checkCertificate(const TlsOptions& options);
-    // One recv or SSL_read: the bytes read, 0 at the end of the stream, or -1 with the event
-    // to wait for in wait.
-    long receiveSome(int fd, short& wait);
+    // One recv or SSL_read into buffer: the bytes read, 0 at the end of the stream, or -1
+    // with the event to wait for in wait.
+    long receiveSome(int fd, char* buffer, std::size_t size, short& wait);
+    // Receives what the network has (waiting for it) into buffer; 0 at the end of the stream.
+    std::size_t receive(char* buffer, std::size_t size);
     // One send or SSL_write, likewise.
     long sendSome(int fd, const char* data, std::size_t size, short& wait);
     [[noreturn]] void failTls(const char* operation) const;
@@ -185,7 +205,12 @@ class TcpStream {
     bool waitReady(int fd, short events, int& error);
     // waitReady on the stream's descriptor, throwing SocketError instead of returning false.
     void waitFor(short events, const char* operation);
+    // Refills the receive buffer with the next bytes of the stream; false at its end.
     bool fill();
+    // fill() while compressing: inflates what was received (socketcompression.cpp).
+    bool fillInflated();
+    // Deflates data and sends it (socketcompression.cpp).
+    void sendCompressed(std::string_view data);
     bool readLineInPieces(std::string_view& line);
     void sendAll(const char* data, std::size_t size);
     [[noreturn]] void fail(int code, const char* operation) const;
@@ -203,6 +228,9 @@ class TcpStream {
     // Touched only by the owner thread: cancel() reaches a TLS connection through its socket.
     std::unique_ptr<::ssl_ctx_st, SslContextFree> m_context;
     std::unique_ptr<::ssl_st, SslFree> m_ssl;
+
+    std::unique_ptr<Compression> m_compression;  // owner thread only
+    std::uint64_t m_wireIn = 0;
 
     std::unique_ptr<char[]> m_in;  // ReceiveSize bytes
     std::string m_pieces;          // a line that spans two receives

@@ -100,11 +100,16 @@ void Session::foldJournal() {
                              ": it is kept and replayed at the next start");
 }
 
-void Session::save() {
-    if (m_refused) return;  // the folder is another program's
+bool Session::save() {
+    if (m_refused) return true;  // the folder is another program's: nothing to write
     foldJournal();
-    m_settings->saveSettings();
-    (void)m_settings->saveServers();
+    const bool settings = m_settings->saveSettings();
+    return m_settings->saveServersReported() && settings;
+}
+
+void Session::leaveDataFolder() {
+    std::lock_guard guard(DecodeLock);
+    m_dataFolder.stop();
 }
 
 ConfigValues Session::configuration() const {
@@ -155,6 +160,9 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
     s.freeAlert = values.freeAlert;
     s.skipShort = values.skipShort;
     s.skipLimit = values.skipLimit;
+    s.firstVisit = values.firstVisit;
+    s.firstVisitDays = values.firstVisitDays;
+    s.compress = values.compress;
     if (values.dataDirectory == s.dataDirectory) return;
     {
         // The duplicate history belongs to its data directory: the old one keeps it, the new
@@ -179,13 +187,14 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
 bool Session::switchServer(std::string_view text) {
     if (serverTextProblem(text)) return false;
     AppSettings& s = *m_settings;
-    if (ServerEntry::parse(text).host == s.server) {
-        s.useServerText(text);  // the port may have changed
+    const std::string line = serverLine(text);
+    if (ServerEntry::parse(line).host == s.server) {
+        s.useServerText(line);  // the port may have changed
         return false;
     }
     // Each server has its own group lists: save this one's, load the other's.
-    s.saveSettings();
-    s.useServerText(text);
+    (void)s.saveSettings();  // a failure has been reported
+    s.useServerText(line);
     reloadLists();
     return true;
 }
@@ -239,10 +248,11 @@ GroupFetchThread& Session::groupFetch() {
     return *m_groupFetch;
 }
 
-int Session::startRun(const GroupTable& groups) {
+int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;
     ReaderPool& pool = readerPool();
+    pool.setRunOptions(options);
     pool.distribute(groups);
     pool.setServer(server);
     pool.startRun();

@@ -31,6 +31,7 @@
 #include "config/appsettings.h"
 #include "config/configvalues.h"
 #include "decode/decoder.h"
+#include "nntp/retrievalsteps.h"
 #include "platform/file.h"
 #include "platform/lockfile.h"
 #include "session/datafolder.h"
@@ -86,10 +87,14 @@ class Session {
     // recovered).
     LoadResult load(LoadOptions options);
     // Saves the settings, the lists and "server.lst", as at exit, after folding the journal.
-    void save();
+    // False when a file could not be written (the front end has been shown which, and why).
+    bool save();
     // True when the session works in its data directory (it holds its lock, or could not
     // lock a file system that has no locks).
     bool ownsDataDirectory() const { return m_dataFolder.started(); }
+    // The end of the program's work (after save, no reader running): the journal folded and
+    // the data folder's lock released, so a program started next takes the folder at once.
+    void leaveDataFolder();
 
     // ---- configuration
     // The values a configuration dialog starts from: those in force, or those waiting for
@@ -117,9 +122,9 @@ class Session {
     Applied applyConfiguration(const ConfigValues& values);
 
     // ---- server
-    // Makes text ("HOST" or "HOST PORT") the server in use. A new host saves the settings and
-    // loads that server's lists (true: the front end refills its views); the same host may
-    // change its port. A text that serverTextProblem refuses changes nothing (false).
+    // Makes text ("HOST", "HOST PORT" or "HOST:PORT") the server in use. A new host saves the
+    // settings and loads that server's lists (true: the front end refills its views); the same host
+    // may change its port. A text that serverTextProblem refuses changes nothing (false).
     bool switchServer(std::string_view text);
     // Empties the subscribed, selected and visited tables (clearing their flags) and loads
     // them again from the current server's folder.
@@ -142,9 +147,10 @@ class Session {
     ReaderPool& readerPool(std::optional<int> readers = {});
     // The group-list worker, created on first use.
     GroupFetchThread& groupFetch();
-    // Hands groups to the readers and starts them with the server in use. -1 when there is
-    // no such server (nothing starts).
-    int startRun(const GroupTable& groups);
+    // Hands groups to the readers and starts them with the server in use, with what the run
+    // asks beyond the settings (the command line's --newest, --since, --no-overview). -1
+    // when there is no such server (nothing starts).
+    int startRun(const GroupTable& groups, const RunOptions& options = {});
     bool runActive() const { return m_runActive; }
     // Asks every reader to stop; never waits.
     void requestStop();

@@ -42,14 +42,18 @@ TEST_F(ConfigCommand, AFreshProfileShowsTheDefaultsInSaveOrder) {
     EXPECT_EQ(r.out, "Data=" + programDirectory() +
                          "\nServer=\nBrowser=\nMax Threads=4\nKill pattern=\nKeep Text=0\n"
                          "Keep Desc=0\nKeep Dup=1\nKeep Header=0\nFree Alert=500\nSkip short=0\n"
-                         "Skip limit=500\n");
+                         "Skip limit=500\nFirst visit=1000\nFirst visit days=0\nCompress=0\n");
 }
 
 TEST_F(ConfigCommand, ChangesAreSavedAndShownNextTime) {
-    CliRun set = run({"Kill pattern=SPAM", "Skip short=1", "Max Threads=24", "Free Alert=-3"});
+    CliRun set = run({"Kill pattern=SPAM", "Skip short=1", "Max Threads=24", "Free Alert=-3",
+                      "First visit=250", "First visit days=7", "Compress=1"});
     ASSERT_EQ(set.status, 0) << set.err;
-    CliRun shown = run({"Kill pattern", "Skip short", "Max Threads", "Free Alert"});
-    EXPECT_EQ(shown.out, "Max Threads=24\nKill pattern=SPAM\nFree Alert=-3\nSkip short=1\n");
+    CliRun shown = run({"Kill pattern", "Skip short", "Max Threads", "Free Alert", "First visit",
+                        "First visit days", "Compress"});
+    EXPECT_EQ(shown.out,
+              "Max Threads=24\nKill pattern=SPAM\nFree Alert=-3\nSkip short=1\n"
+              "First visit=250\nFirst visit days=7\nCompress=1\n");
     EXPECT_NE(profile().find("Kill pattern=SPAM\n"), std::string::npos);
 }
 
@@ -110,13 +114,28 @@ TEST_F(ConfigCommand, AServerWithAPortIsSavedBareWithItsPortInTheServerList) {
     EXPECT_EQ(run({"Server"}).out, "Server=news.example\n");
     EXPECT_EQ(readWholeFile(joinPath(programDirectory(), "server.lst")).value_or(""),
               "news.example 563\n");
+    ASSERT_EQ(run({"Server=other.example:8119"}).status, 0);
+    EXPECT_EQ(run({"Server"}).out, "Server=other.example\n");
+    EXPECT_NE(readWholeFile(joinPath(programDirectory(), "server.lst"))
+                  .value_or("")
+                  .find("other.example 8119\n"),
+              std::string::npos);
+}
+
+TEST_F(ConfigCommand, AProfileThatCannotBeWrittenFailsTheChangeAndSaysWhy) {
+    const std::string path = profilePath();
+    m_dir.write(path.substr(m_dir.path().size() + 1, path.rfind('/') - m_dir.path().size() - 1),
+                "a file where the profile's folder goes");
+    CliRun r = run({"Skip short=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Fail create file " + path + ": "), std::string::npos) << r.err;
 }
 
 TEST_F(ConfigCommand, HelpNamesTheKeysTheRangesAndTheProfile) {
     CliRun r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     for (const char* text : {"Max Threads", "1 to 24", "Kill pattern", "Skip limit", "Free Alert",
-                             "Corvane,LLC/qmere.ini"}) {
+                             "First visit days", "Compress", "Corvane,LLC/qmere.ini"}) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
     EXPECT_EQ(profile(), "<missing>");

@@ -1,14 +1,23 @@
 // Runs the built "qmere-cli fetch" (its path in QM_CLI) against the fixture news server, on a
 // throw-away profile and data folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "support/clirunner.h"
+#include "support/encoders.h"
 #include "support/tempdir.h"
 #include "support/tlstestbed.h"
 
@@ -63,7 +72,7 @@ TEST_F(FetchCommand, UuencodedAndMimePicturesEndUpDecodedInNewsDat) {
     r = run({"fetch", "--server", server, "alt.pics"});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const std::string& command : m_server->commands())
-        EXPECT_FALSE(command.starts_with("BODY")) << command;
+        EXPECT_FALSE(command.starts_with("BODY") || command.starts_with("ARTICLE")) << command;
 }
 
 TEST_F(FetchCommand, CredentialsAreStoredAndARefusalFailsTheRun) {
@@ -81,6 +90,66 @@ TEST_F(FetchCommand, CredentialsAreStoredAndARefusalFailsTheRun) {
     r = run({"fetch", "--server", server, "--user", "joe", "--password", "wrong", "alt.pics"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("refused the user name or password"), std::string::npos) << r.err;
+}
+
+TEST_F(FetchCommand, ARefusedLoginKeepsTheStoredCredentialsPrivate) {
+    // A scheduled run: no terminal to ask on, and the server refuses the stored login once.
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1, "Subject: a\nMessage-ID: <1@a>",
+                             "x\n");
+    m_options.authUser = "someone-else";
+    m_options.authPassword = "pw";
+    const std::string server = serverArgument();
+    const std::string port = server.substr(server.find(':') + 1);
+    const std::string line = "127.0.0.1 " + port + "\t1\tjoe\tsecret\n";
+    m_dir.write("data/qmere/server.lst", line);
+    CliRun r = run({"fetch", "--server", server, "alt.pics"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(dataFile("server.lst"), line);
+    struct stat status {};
+    ASSERT_EQ(::stat(m_dir.file("data/qmere/server.lst").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(FetchCommand, ALoginAskedForInTheMiddleStopsTheRunAndLosesNoArticle) {
+    for (int n = 1; n <= 5; ++n)
+        newsd::writeSpoolArticle(m_options.spool, "alt.pics", n,
+                                 "Subject: p" + std::to_string(n) + ".gif (1/1)\nMessage-ID: <" +
+                                     std::to_string(n) + "@m>",
+                                 "begin 644 p" + std::to_string(n) + ".gif\n#1TE&\n`\nend\n");
+    m_options.authUser = "joe";
+    m_options.authPassword = "pw";
+    m_options.loginAfter = 4;  // the group and its first article, then 480s
+    const std::string server = serverArgument();
+    CliRun r = run({"fetch", "--server", server, "--threads", "1", "alt.pics"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("qmere-cli fetch: 127.0.0.1 asks for a login"), std::string::npos)
+        << r.err;
+    // With the login given, every article is there: none was stepped over.
+    r = run({"fetch", "--server", server, "--user", "joe", "--password", "pw", "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_EQ(dataFile("alt.pics/news.dat/p" + std::to_string(n) + ".gif"), "GIF") << n;
+}
+
+TEST_F(FetchCommand, AGroupFolderThatCannotBeMadeFailsTheRunAndWaitsForTheNext) {
+    for (const char* group : {"alt.blocked", "alt.fine"})
+        newsd::writeSpoolArticle(m_options.spool, group, 1,
+                                 std::string("Subject: x.gif (1/1)\nMessage-ID: <1@") + group + ">",
+                                 "begin 644 x.gif\n#1TE&\n`\nend\n");
+    const std::string blocker = m_dir.write("data/qmere/alt.blocked", "a file in the way");
+    const std::string server = serverArgument();
+    CliRun r = run({"fetch", "--server", server, "alt.blocked", "alt.fine"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("qmere-cli fetch: Fail to create data directory " + blocker),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(dataFile("alt.fine/news.dat/x.gif"), "GIF");
+    EXPECT_EQ(dataFile("MSGLIST").find("<1@alt.blocked>"), std::string::npos);
+    // Out of the way, the group is read as if nothing had happened.
+    ASSERT_EQ(::unlink(blocker.c_str()), 0);
+    r = run({"fetch", "--server", server, "alt.blocked"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dataFile("alt.blocked/news.dat/x.gif"), "GIF");
 }
 
 TEST_F(FetchCommand, AnNntpsServerIsFetchedOverTlsAndStaysMarkedSecure) {
@@ -120,10 +189,36 @@ TEST_F(FetchCommand, UsageErrorsExitWithTwo) {
                                                {"fetch", "--server", "h", "--user", "u", "g"},
                                                {"fetch", "--server", "h", "--threads", "x", "g"},
                                                {"fetch", "--server", "h:70000", "g"},
-                                               {"fetch", "--server", "h:abc", "g"}}) {
+                                               {"fetch", "--server", "h:abc", "g"},
+                                               {"fetch", "--server", "h", "--newest", "-1", "g"},
+                                               {"fetch", "--server", "h", "--since", "x", "g"},
+                                               {"fetch", "--server", "h", "--since"}}) {
         EXPECT_EQ(run(args).status, 2) << args.size();
     }
     EXPECT_EQ(run({"fetch", "--help"}).status, 0);
+}
+
+// The data folder on a file system that fills up: the run stops, says why, and fails.
+TEST_F(FetchCommand, AFullDiskFailsTheRunWithItsReason) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const std::string data = m_dir.file("data/qmere");
+    ASSERT_EQ(makeDirectories(data), 0);
+    if (::mount("tmpfs", data.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{data};
+    for (int n = 1; n <= 12; ++n) {
+        const std::string name = "f" + std::to_string(n) + ".jpg";
+        newsd::writeSpoolArticle(m_options.spool, "alt.full", n,
+                                 "Subject: " + name + "\nMessage-ID: <" + std::to_string(n) + "@f>",
+                                 uuencodeBody(std::string(150000, static_cast<char>(n)), name));
+    }
+    CliRun r = run({"fetch", "--server", serverArgument(), "alt.full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Retrieval stopped - the disk is full"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -103,6 +103,68 @@ TEST_F(SettingsTest, TheServerTextKeepsTheCredentialsOfAKnownHost) {
     EXPECT_EQ(entry->credentials().user, "user");
 }
 
+TEST_F(SettingsTest, ABareServerKeepsThePortOfItsEntryAfterARestart) {
+    // "Server" holds the host alone; "server.lst" the port. Loading used to put it back to 119.
+    m_dir.write("data/qmere/server.lst", "127.0.0.1 1120\n");
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "127.0.0.1"));
+    AppSettings& s = settings();
+    s.loadSettings();
+    EXPECT_EQ(s.server, "127.0.0.1");
+    ASSERT_NE(s.currentServer(), nullptr);
+    EXPECT_EQ(s.currentServer()->port, 1120);
+    s.saveSettings();
+    s.saveServers();
+    AppSettings& t = fresh();
+    t.loadSettings();
+    EXPECT_EQ(t.currentServer()->port, 1120);
+    EXPECT_EQ(m_profile.getString("Config", "Server"), "127.0.0.1");
+    // A host not in "server.lst" yet gets the default port; a port named is taken.
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "news.example"));
+    AppSettings& u = fresh();
+    u.loadSettings();
+    EXPECT_EQ(u.currentServer()->port, 119);
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "127.0.0.1 119"));
+    AppSettings& v = fresh();
+    v.loadSettings();
+    EXPECT_EQ(v.currentServer()->port, 119);
+}
+
+TEST(ServerText, TakesAPortAfterABlankOrAColon) {
+    struct Case {
+        const char* typed;
+        const char* line;  // empty: refused
+    };
+    for (Case c :
+         {Case{"news.example", "news.example"}, Case{"news.example 563", "news.example 563"},
+          Case{"news.example:563", "news.example 563"}, Case{" h:1120 ", "h 1120 "},
+          Case{"[::1]:1119", "::1 1119"}, Case{"[::1] 1119", "::1 1119"}, Case{"::1", "::1"},
+          Case{"h 119\t1\tu\tp", "h 119\t1\tu\tp"}, Case{"h:", ""}, Case{"h:abc", ""},
+          Case{"h:70000", ""}, Case{"h 0", ""}, Case{":119", ""}, Case{"[::1", ""},
+          Case{"[::1]x", ""}, Case{"", ""}}) {
+        const bool refused = *c.line == '\0';
+        EXPECT_EQ(serverTextProblem(c.typed).has_value(), refused) << c.typed;
+        if (!refused) {
+            EXPECT_EQ(serverLine(c.typed), c.line) << c.typed;
+        }
+    }
+}
+
+TEST_F(SettingsTest, ASettingsFileThatCannotBeWrittenIsReported) {
+    // Its folder is a file: no one can write it, root included.
+    m_dir.write("blocked", "a file");
+    Profile blocked(m_dir.file("blocked/qmere.ini"));
+    AppSettings s(m_frontend, blocked);
+    s.loadSettings();
+    EXPECT_FALSE(s.saveSettings());
+    ASSERT_EQ(m_frontend.messages().size(), 1u);
+    EXPECT_TRUE(m_frontend.messages()[0].starts_with("Fail create file " + blocked.path() + ": "))
+        << m_frontend.messages()[0];
+    m_frontend.clear();
+    settings().loadSettings();
+    EXPECT_TRUE(settings().saveSettings());
+    EXPECT_EQ(m_frontend.messages(), std::vector<std::string>{});
+}
+
 TEST_F(SettingsTest, TheServerTextSetsTlsOnlyWhereItSaysSo) {
     AppSettings& s = settings();
     EXPECT_TRUE(s.useServerText("fresh.example 563").secure());
@@ -113,6 +175,10 @@ TEST_F(SettingsTest, TheServerTextSetsTlsOnlyWhereItSaysSo) {
     ServerEntry& again = s.useServerText("news.example 8119");
     EXPECT_TRUE(again.secure());
     EXPECT_EQ(again.fingerprint, "AB:CD");
+    // As the server box may give it.
+    EXPECT_EQ(&s.useServerText("news.example:8563"), &again);
+    EXPECT_EQ(again.port, 8563);
+    EXPECT_EQ(s.server, "news.example");
 }
 
 TEST_F(SettingsTest, TheDefaultBrowserIsLookedUpOnceWhenFirstNeededAndThenKept) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <string>
@@ -137,6 +138,21 @@ TEST_F(GroupListsTest, ServersRoundTripAndRemovedHostsAreSkipped) {
     EXPECT_EQ(saved.find("secure"), std::string::npos);
     EXPECT_NE(saved.find("auth 119\t1\tu\tp\n"), std::string::npos);
     EXPECT_NE(saved.find("plain 8119\n"), std::string::npos);
+    // It holds passwords: private from its first write on, an older public one included.
+    struct stat status {};
+    ASSERT_EQ(::stat(m_dir.file("data/server.lst").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(GroupListsTest, ListsOfAServerWhoseFolderIsNotMadeYetAreSaved) {
+    // A group added by name to a server whose groups were never listed.
+    AppSettings& s = settings();
+    s.loadSettings();
+    s.useServerText("never.listed");
+    ASSERT_FALSE(isDirectory(s.groupListDirectory()));
+    s.subscribe(s.newGroup("alt.added"));
+    EXPECT_TRUE(s.saveSettings());
+    EXPECT_EQ(readList("Groups.sub"), "alt.added\n.\n");
 }
 
 // Makes writes beyond limit bytes fail as a full disk would (even for root).

@@ -115,6 +115,21 @@ TEST(ServerEntry, ExtrasFollowTheFiveFieldsAndReadBack) {
     EXPECT_EQ(copy.fingerprint, fp);
 }
 
+TEST(ServerEntry, StoredCredentialsOutliveALoginRefusedOnce) {
+    // One refusal (or a prompt nobody answered) sets the flag to 0 for the rest of the run;
+    // the line written afterwards must still log in next time.
+    ServerEntry e = ServerEntry::parse("h 119\t1\tu\tp");
+    e.setAuthFlag(0);
+    EXPECT_EQ(e.textForm(), "h 119\t1\tu\tp");
+    e.setCredentials({"-", "p"});  // a password alone is a credential too
+    EXPECT_EQ(e.textForm(), "h 119\t1\t-\tp");
+    // Only the user's own removal leaves the short form.
+    e.setCredentials({"-", "-"});
+    EXPECT_EQ(e.textForm(), "h");
+    e.port = 563;
+    EXPECT_EQ(e.addressText(), "h 563");
+}
+
 TEST(ServerEntry, AStraySixthFieldIsNoExtra) {
     // What a password with a blank leaves behind.
     ServerEntry e = ServerEntry::parse("h 119 1 u x y z");

@@ -36,7 +36,25 @@ class DialogsTest : public QObject {
         QCOMPARE(catcher.texts(), QStringList{"Please enter an integer."});
     }
 
-    void serverListFollowsItsPrefixRulesAndCancelRestores() {
+    void firstVisitAndCompressionAreEditedWithTheRangesOfTheTable() {
+        ConfigValues values;
+        values.firstVisit = 250;
+        ConfigDialog dialog(values, {});
+        auto* newest = dialog.findChild<QSpinBox*>("firstVisitSpin");
+        auto* days = dialog.findChild<QSpinBox*>("firstVisitDaysSpin");
+        QCOMPARE(newest->value(), 250);
+        QCOMPARE(days->maximum(), 36500);
+        newest->setValue(0);
+        days->setValue(7);
+        dialog.findChild<QCheckBox*>("compressCheck")->setChecked(true);
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.values().firstVisit, 0);
+        QCOMPARE(dialog.values().firstVisitDays, 7);
+        QCOMPARE(dialog.values().compress, 1);
+    }
+
+    void serverListShowsOneLinePerHostAndCancelRestores() {
         GuiProgram p;
         ServersDialog dialog(p.settings);
         auto* host = dialog.findChild<QLineEdit*>("hostEdit");
@@ -47,9 +65,7 @@ class DialogsTest : public QObject {
         dialog.addServer();
         QVERIFY(!list->findItems("news.example.org 563", Qt::MatchExactly).isEmpty());
         const int count = list->count();
-        host->setText("news.example");
-        port->setText("119");
-        dialog.addServer();  // the beginning of a listed entry: nothing added
+        dialog.addServer();  // the same entry again: no second line
         QCOMPARE(list->count(), count);
 
         ServersDialog second(p.settings);

@@ -38,7 +38,8 @@ trap cleanup EXIT
 DESTDIR=$work/dest cmake --install "$build" --prefix /usr >"$work/install.log" ||
     fail "cmake --install failed: $(tail -5 "$work/install.log")"
 root=$work/dest/usr
-expected=(bin/qmere-cli share/man/man1/qmere-cli.1 share/bash-completion/completions/qmere-cli
+expected=(bin/qmere-cli lib/qmere/libqmere-pictures.so share/man/man1/qmere-cli.1
+          share/bash-completion/completions/qmere-cli
           share/qmere/systemd/qmere-fetch.service share/qmere/systemd/qmere-fetch.timer)
 gui=no
 if [ -e "$build/qmere" ]; then

@@ -132,6 +132,18 @@ class EngineTest : public ::testing::Test {
         return n;
     }
 
+    // How often the article's text was asked for: BODY by the walk, ARTICLE by the overview.
+    int fetches(std::int64_t number) const {
+        const std::string n = std::to_string(number);
+        return countCommands("BODY " + n) + countCommands("ARTICLE " + n);
+    }
+    int allFetches() const {
+        int n = 0;
+        for (const std::string& line : m_server->commands())
+            n += line.starts_with("BODY ") || line.starts_with("ARTICLE ");
+        return n;
+    }
+
     TempDir m_dir;
     ScopedXdgHome m_xdg;
     RecordingFrontend m_frontend;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "nntp/enginefixture.h"
 #include "platform/paths.h"
@@ -14,11 +16,15 @@ using Lines = std::vector<std::string>;
 
 class GroupFetchThreads : public EngineTest {
   protected:
+    // The groups the list shows, in the order they first came (the view shows each once).
     Lines fetch() {
         GroupFetchThread worker(settings());
         EXPECT_EQ(worker.start(), 0);
         EXPECT_TRUE(worker.wait(std::chrono::seconds(30)));
-        return m_frontend.offeredGroups();
+        Lines shown;
+        for (const std::string& name : m_frontend.offeredGroups())
+            if (std::find(shown.begin(), shown.end(), name) == shown.end()) shown.push_back(name);
+        return shown;
     }
     std::string groupsFile() const {
         return m_dir.read(
@@ -44,7 +50,7 @@ TEST_F(GroupFetchThreads, AnIncompleteFileIsCompletedFromListWithoutDuplicates) 
     ASSERT_TRUE(
         writeFileAtomic(joinPath(settings().groupListDirectory(), "Groups"), "alt.a\nalt.b\n"));
     EXPECT_EQ(fetch(), (Lines{"alt.a", "alt.b", "alt.c"}));
-    EXPECT_EQ(m_server->commands(), (Lines{"LIST", "QUIT"}));
+    EXPECT_EQ(m_server->commands(), (Lines{"CAPABILITIES", "LIST", "QUIT"}));
     EXPECT_EQ(groupsFile(), "alt.c\nalt.b\nalt.a\n.\n");
     EXPECT_TRUE(m_frontend.logContains("....retrieving LIST of groups..."));
     EXPECT_TRUE(m_frontend.logContains("Connection to NNTP server closed."));
@@ -66,13 +72,76 @@ TEST_F(GroupFetchThreads, AStopDuringListKeepsWhatCameAndWritesNoFile) {
     EXPECT_EQ(groupsFile(), "<missing>");
 }
 
-TEST_F(GroupFetchThreads, AnUnreachableServerIsReportedAndNothingSaved) {
+TEST_F(GroupFetchThreads, AnUnreachableServerIsReportedAtEveryRequestAndNothingSaved) {
     startServer();
     settings().useServerText("127.0.0.1 1");
-    EXPECT_EQ(fetch(), Lines{});
-    EXPECT_EQ(m_frontend.messages().size(), 1u);
+    GroupFetchThread worker(settings());
+    for (std::size_t request = 1; request <= 2; ++request) {
+        ASSERT_EQ(worker.start(), 0);
+        ASSERT_TRUE(worker.wait(std::chrono::seconds(30)));
+        EXPECT_EQ(m_frontend.messages().size(), request) << "once per request, not per program";
+    }
+    EXPECT_EQ(m_frontend.offeredGroups(), Lines{});
     EXPECT_TRUE(m_frontend.logContains("Fail NNTP connection - 127.0.0.1"));
     EXPECT_EQ(groupsFile(), "<missing>");
+}
+
+TEST_F(GroupFetchThreads, ARefusedOrCutOffListIsNotSavedAndTheNextRequestAsksAgain) {
+    for (const char* g : {"alt.a", "alt.b", "alt.c"})
+        post(g, 1, "x", std::string("<1@") + g + ">", "x\n");
+    struct Case {
+        const char* fault;
+        std::function<void(newsd::NewsServerOptions&)> set;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"5xx", [](auto& o) { o.refuseList = 502; }, " was refused: 502 LIST refused"},
+        {"480 and no login given",
+         [](auto& o) {
+             o.authUser = "joe";
+             o.authPassword = "pw";
+         },
+         " needs a login, and none was given or accepted: 480 "},
+        {"cut off", [](auto& o) { o.cutListAfter = 2; }, " was cut off after 2 groups"},
+    };
+    for (const Case& c : cases) {
+        m_frontend.clear();
+        m_options = newsd::NewsServerOptions{};
+        m_options.spool = m_dir.file("spool");
+        c.set(m_options);
+        startServer();
+        fetch();
+        EXPECT_EQ(groupsFile(), "<missing>") << c.fault;
+        ASSERT_EQ(m_frontend.messages().size(), 1u) << c.fault;
+        EXPECT_NE(m_frontend.messages()[0].find(c.said), std::string::npos)
+            << c.fault << ": " << m_frontend.messages()[0];
+    }
+    // The server mended: the list is asked for again, whole this time, and kept.
+    m_options = newsd::NewsServerOptions{};
+    m_options.spool = m_dir.file("spool");
+    startServer();
+    m_frontend.clear();
+    EXPECT_EQ(fetch(), (Lines{"alt.a", "alt.b", "alt.c"}));
+    EXPECT_EQ(m_server->commands(), (Lines{"CAPABILITIES", "LIST", "QUIT"}));
+    EXPECT_EQ(groupsFile(), "alt.c\nalt.b\nalt.a\n.\n");
+    EXPECT_TRUE(m_frontend.messages().empty());
+}
+
+TEST_F(GroupFetchThreads, GroupsKnownBeforeAreInTheListedGroups) {
+    post("alt.subscribed", 1, "x", "<1@s>", "x\n");
+    post("alt.new", 1, "x", "<1@n>", "x\n");
+    startServer();
+    ASSERT_EQ(makeDirectories(settings().groupListDirectory()), 0);
+    ASSERT_TRUE(writeFileAtomic(joinPath(settings().groupListDirectory(), "Groups.sub"),
+                                "alt.subscribed\n.\n"));
+    settings().loadSubscribed();
+    m_frontend.clear();
+    Lines shown = fetch();
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, (Lines{"alt.new", "alt.subscribed"}));
+    EXPECT_EQ(settings().allGroups.find("alt.subscribed"),
+              settings().subscribedGroups.find("alt.subscribed"))
+        << "the same entry, not a second one";
 }
 
 }  // namespace

@@ -113,14 +113,28 @@ TEST_F(TlsNntpThreads, ASecureServerGreetsSelectsAndDeliversABodyAndTheLogNamesT
     EXPECT_EQ(m_dir.read("data/alt.pics/10"),
               m_article.header + "\nfirst body line\n..dotted\n" + std::string(2048, 'B') + "\n" +
                   std::string(2048, 'B') + "\n" + std::string(904, 'B') + "\n");
-    EXPECT_EQ(m_server->commands(), (Lines{"GROUP alt.pics", "HEAD 10", "BODY 10"}));
+    EXPECT_EQ(m_server->commands(),
+              (Lines{"CAPABILITIES", "GROUP alt.pics", "HEAD 10", "BODY 10"}));
     EXPECT_TRUE(m_frontend.messages().empty());
+    m_connection.quit();
+
+    // Compression goes on top of TLS: the same body.
+    m_settings.compress = 1;
+    m_server->clearCommands();
+    ASSERT_EQ(m_connection.connect(), 0);
+    EXPECT_TRUE(m_connection.compressing());
+    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    const std::string plain = m_dir.read("data/alt.pics/10");
+    ASSERT_EQ(m_connection.fetchArticle("10", m_article), 0);
+    EXPECT_EQ(m_dir.read("data/alt.pics/10"), plain);
+    EXPECT_EQ(m_server->commands(),
+              (Lines{"CAPABILITIES", "COMPRESS DEFLATE", "GROUP alt.pics", "ARTICLE 10"}));
     m_connection.quit();
     // One "TLS" line per connection.
     Lines lines = m_frontend.logLines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("TLS ", 0) == 0; }),
-              1);
+              2);
 }
 
 TEST_F(TlsNntpThreads, CredentialsCrossTheWireOnlyInsideTls) {
@@ -139,8 +153,8 @@ TEST_F(TlsNntpThreads, CredentialsCrossTheWireOnlyInsideTls) {
     m_connection.quit();
     // The plain side heard the login, so it did go through the tunnel...
     Lines commands = m_server->commands();
-    EXPECT_EQ(commands.at(0), "AUTHINFO USER reader");
-    EXPECT_EQ(commands.at(1), "AUTHINFO PASS Sw0rdfish-Pass");
+    EXPECT_EQ(commands.at(1), "AUTHINFO USER reader");
+    EXPECT_EQ(commands.at(2), "AUTHINFO PASS Sw0rdfish-Pass");
     // ...and the wire never carried it in clear: it starts with a TLS handshake record.
     const std::string wire = relay.clientBytes();
     ASSERT_GE(wire.size(), 3u);
@@ -180,7 +194,7 @@ TEST_F(TlsNntpThreads, AFingerprintStoredWithTheServerIsTrusted) {
 }
 
 TEST_F(TlsNntpThreads, StoppingWhileATlsReadIsBlockedReturnsWithinASecond) {
-    m_options.silentAfter = 0;
+    m_options.silentAfter = 1;  // CAPABILITIES is answered
     serve(certificates().good());
     for (bool byCancel : {true, false}) {
         SCOPED_TRACE(byCancel ? "cancel" : "abort request");

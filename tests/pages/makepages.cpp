@@ -1,11 +1,14 @@
 // Writes a real set of a group's pages for the browser test: a data directory with one group
-// whose news.dat holds two small GIF pictures and a text file, each recorded the way a reader
-// thread records a decoded file, then the day pages and the full index.
+// whose news.dat holds three GIF pictures and a text file, each recorded the way a reader
+// thread records a decoded file, then the day pages, the full index, and the thumbnails and
+// gallery the thumbnail worker makes of the pictures.
 //
 //   makepages <folder>
 //
-// Prints "day <path>", "full <path>", then "picture <name> <width> <height>" or "file <name>"
-// per decoded file, for the test to read.
+// Prints "day <path>", "full <path>", "gallery <path>", then "picture <name> <width> <height>"
+// or "file <name>" per decoded file, and "thumbnail <name> <width> <height>" per picture in
+// the order it was handed to the worker, for the test to read.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
@@ -13,8 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#include "catalog/gallerypage.h"
 #include "catalog/indexpages.h"
 #include "catalog/picturelist.h"
+#include "catalog/thumbnailworker.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
 #include "config/groupentry.h"
@@ -125,11 +130,13 @@ int main(int argc, char** argv) {
         int height;
         const char* subject;
     };
-    // Two pictures, so that showing one after the other is covered too.
+    // Several pictures, so that showing one after the other is covered too; one larger than a
+    // thumbnail.
     const Decoded decoded[] = {
         {"sunset.gif", 24, 16, "Sunset over the bay (1/1)"},
         {"harbour.gif", 20, 30, "Harbour at night (1/1)"},
         {"notes.txt", 0, 0, "Notes about the pictures"},
+        {"wide.gif", 400, 300, "Wide <view> & more (1/1)"},
     };
     for (const Decoded& d : decoded) {
         std::string path = qm::joinPath(files, d.name);
@@ -146,13 +153,35 @@ int main(int argc, char** argv) {
         return fail("the decoded files were not recorded");
     }
 
-    std::printf("day %s\nfull %s\n", stats->idxPage().c_str(), full.c_str());
+    // The thumbnails and the gallery, as the worker makes them while a run goes on.
+    qm::ThumbnailWorker worker(settings.dataDirectory,
+                               [&frontend](std::string_view line) { frontend.appendLog(line); });
+    const std::string groupFolder = qm::groupDirectory(settings, group);
+    for (const Decoded& d : decoded) {
+        if (!d.width) continue;
+        std::string path = qm::joinPath(files, d.name);
+        qm::DuplicateCheck check = worker.check(path);
+        if (!check.sha256) return fail("cannot read " + path);
+        worker.submit({path, group.name(), groupFolder, d.subject, "<x@y>"}, *check.sha256);
+    }
+    if (!worker.waitIdle(std::chrono::seconds(60))) return fail("the thumbnails were not made");
+    worker.stop();
+    if (worker.counters().made != 3) return fail("not every picture got its thumbnail");
+    qm::PictureDatabase db(settings.dataDirectory, [](std::string_view) {});
+    if (!db.open()) return fail("no picture database");
+
+    std::printf("day %s\nfull %s\ngallery %s\n", stats->idxPage().c_str(), full.c_str(),
+                qm::joinPath(groupFolder, qm::GalleryPageName).c_str());
     for (const Decoded& d : decoded) {
         if (d.width) {
             std::printf("picture %s %d %d\n", d.name, d.width, d.height);
         } else {
             std::printf("file %s\n", d.name);
         }
+    }
+    for (const qm::StoredPicture& p : db.all()) {
+        std::printf("thumbnail %s %d %d\n", std::string(qm::baseName(p.path)).c_str(), p.thumbWidth,
+                    p.thumbHeight);
     }
     return 0;
 }

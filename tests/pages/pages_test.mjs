@@ -1,11 +1,13 @@
 // Opens a group's day frameset and full index from disk in headless Chromium, clicks the
 // "View" buttons and links of the list frame and checks what the "my_win" frame shows; then
-// feeds the viewer page addresses it must refuse.
+// feeds the viewer page addresses it must refuse; then opens the group's gallery and checks
+// that every thumbnail loads and leads to its picture.
 //
 //   node pages_test.mjs <listing>
 //
 // <listing> is what makepages printed: "day <path>", "full <path>",
-// "picture <name> <width> <height>" and "file <name>" lines.
+// "gallery <path>", "picture <name> <width> <height>", "file <name>" and
+// "thumbnail <name> <width> <height>" lines.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -42,17 +44,22 @@ function finish(code) {
 }
 
 function readListing(file) {
-  const listing = { pictures: [], files: [] };
+  const listing = { pictures: [], files: [], thumbnails: [] };
   for (const line of fs.readFileSync(file, 'utf8').split('\n')) {
     const [kind, ...rest] = line.split(' ');
     if (kind === 'day') listing.day = rest.join(' ');
     else if (kind === 'full') listing.full = rest.join(' ');
+    else if (kind === 'gallery') listing.gallery = rest.join(' ');
+    else if (kind === 'thumbnail') {
+      listing.thumbnails.push({ name: rest[0], width: Number(rest[1]), height: Number(rest[2]) });
+    }
     else if (kind === 'picture') {
       listing.pictures.push({ name: rest[0], width: Number(rest[1]), height: Number(rest[2]) });
     } else if (kind === 'file') listing.files.push({ name: rest[0] });
   }
-  if (!listing.day || !listing.full || listing.pictures.length < 2 || listing.files.length < 1) {
-    throw new Error(`${file} does not list two framesets, two pictures and a file`);
+  if (!listing.day || !listing.full || listing.pictures.length < 2 || listing.files.length < 1 ||
+      !listing.gallery || listing.thumbnails.length !== listing.pictures.length) {
+    throw new Error(`${file} does not list two framesets, two pictures, a file and a gallery`);
   }
   return listing;
 }
@@ -254,6 +261,51 @@ async function hostileAddresses(page, listing) {
   check('viewer: no address opened a dialog', dialogs.length === 0, show(dialogs));
 }
 
+// The gallery: one cell per picture, newest first, each thumbnail loaded at the size its
+// attributes announce, each leading to the viewer page with its picture.
+async function gallery(page, listing) {
+  const dir = path.dirname(listing.gallery);
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  await openFresh(page, pathToFileURL(listing.gallery).href);
+  const expected = [...listing.thumbnails].reverse();  // handed over oldest first
+  const cells = await page.locator('figure').count();
+  check('gallery: one cell per picture', cells === expected.length, `${cells} cells`);
+  for (const [i, thumb] of expected.entries()) {
+    const img = page.locator('figure img').nth(i);
+    // Lazy images load once they come near the view.
+    await img.scrollIntoViewIfNeeded({ timeout: WaitMs }).catch(() => {});
+    const state = await waitFor(() => img.evaluate((e) => ({
+      src: e.src, complete: e.complete, natural: [e.naturalWidth, e.naturalHeight],
+      declared: [e.width, e.height], loading: e.loading,
+      href: e.closest('a').href,
+    })), (s) => s.complete && s.natural[0] > 0);
+    const name = thumb.name;
+    check(`gallery: cell ${i} shows the thumbnail of ${name}`,
+          state.src === pathToFileURL(path.join(dir, 'thumbs', `${name}.jpg`)).href, show(state));
+    check(`gallery: the thumbnail of ${name} loaded at ${thumb.width}x${thumb.height}`,
+          state.natural?.[0] === thumb.width && state.natural?.[1] === thumb.height, show(state));
+    check(`gallery: the thumbnail of ${name} announces its size and loads lazily`,
+          show(state.declared) === show(state.natural) && state.loading === 'lazy', show(state));
+    check(`gallery: the thumbnail of ${name} leads to the viewer page`,
+          state.href === `${pathToFileURL(path.join(dir, '_view.html')).href}#` +
+                         encodeURIComponent(`news.dat/${name}`), show(state));
+  }
+  const caption = await page.locator('figcaption').first().textContent().catch(() => '');
+  check('gallery: captions are the subjects, as text', caption === 'Wide <view> & more (1/1)',
+        show(caption));
+
+  // Following a thumbnail shows its picture at full size.
+  const wide = listing.pictures.find((p) => p.name === expected[0].name);
+  await page.locator('figure a').first().click({ timeout: WaitMs });
+  const shown = await waitFor(() => viewerState(page.mainFrame()),
+                              (s) => s.imgs?.length === 1 && s.imgs[0].complete);
+  check(`gallery: following ${wide.name} shows it at ${wide.width}x${wide.height}`,
+        shown.imgs?.[0]?.width === wide.width && shown.imgs?.[0]?.height === wide.height &&
+        shown.bold?.[0] === `news.dat/${wide.name}`, show(shown));
+  check('gallery: no script errors', errors.length === 0, show(errors));
+}
+
 async function main() {
   const listing = readListing(process.argv[2] ?? '');
   const content = Object.fromEntries(listing.files.map((f) => [
@@ -309,6 +361,7 @@ async function main() {
       check(`${label}: no script errors`, errors.length === 0, show(errors));
     }
     await hostileAddresses(page, listing);
+    await gallery(page, listing);
   } finally {
     await context.close();
     fs.rmSync(profile, { recursive: true, force: true });

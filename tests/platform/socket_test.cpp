@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/deflate.h"
 #include "platform/file.h"
 
 namespace qm {
@@ -222,6 +223,76 @@ TEST(TcpStreamLines, AReadOfASilentPeerFailsAtTheDeadline) {
         EXPECT_NE(std::string(e.what()).find("127.0.0.1:"), std::string::npos) << e.what();
     }
     EXPECT_GE(Clock::now() - start, milliseconds(250));
+}
+
+// Overview lines may be longer than the line rules' 2048 characters: read whole up to a
+// limit, and a line of exactly full length is still a line of its own.
+TEST(TcpStreamLines, LongLinesComeWholeUpToTheLimit) {
+    LoopbackPeer peer;
+    ASSERT_TRUE(peer.listening());
+    TcpStream stream;
+    peer.connect(stream);
+    std::thread writer([&] {
+        peer.send(std::string(5000, 'A') + "\r\n" + std::string(2048, 'B') + "\r\n" +
+                  std::string(70000, 'C') + "\nend\r\n" + std::string(2048, 'D'));
+        peer.endOutput();
+    });
+    std::vector<std::string> lines;
+    std::string line;
+    while (stream.readLongLine(line, 65536)) lines.push_back(line);
+    writer.join();
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{std::string(5000, 'A'), std::string(2048, 'B'),
+                                        std::string(65536, 'C'), "end", std::string(2048, 'D')}));
+}
+
+// After "206" to COMPRESS DEFLATE both directions are raw deflate streams; what arrived
+// behind the reply in the same receive is compressed already.
+TEST(TcpStreamCompression, BothDirectionsAreDeflatedFromTheReplyOn) {
+    LoopbackPeer peer;
+    ASSERT_TRUE(peer.listening());
+    TcpStream stream;
+    peer.connect(stream);
+    Deflater deflater;
+    std::string wire = "206 Compression active\r\n";
+    const std::string text = "224 Overview\r\n" + std::string(3000, 'o') + "\r\n.\r\n";
+    deflater.compress(text, wire);
+    peer.send(wire);
+    std::string line;
+    ASSERT_TRUE(stream.readLine(line));
+    EXPECT_EQ(line, "206 Compression active");
+    stream.startCompression();
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3 && stream.readLongLine(line, 65536); ++i) lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{"224 Overview", std::string(3000, 'o'), "."}));
+    EXPECT_LT(stream.wireBytesReceived(), 300u) << "what crossed the wire was compressed";
+
+    stream.writeLine("QUIT");
+    stream.flush();
+    stream.close();
+    const std::string sent = peer.receiveAll();
+    Inflater inflater;
+    char out[64];
+    const Inflater::Result r = inflater.inflate(sent, out);
+    EXPECT_FALSE(r.damaged);
+    EXPECT_EQ(std::string(out, r.produced), "QUIT\r\n");
+}
+
+TEST(TcpStreamCompression, ADamagedStreamFailsTheRead) {
+    LoopbackPeer peer;
+    ASSERT_TRUE(peer.listening());
+    TcpStream stream;
+    peer.connect(stream);
+    peer.send("206 ok\r\n\xff\xff\xff\xff garbage");
+    std::string line;
+    ASSERT_TRUE(stream.readLine(line));
+    stream.startCompression();
+    try {
+        stream.readLine(line);
+        ADD_FAILURE() << "read " << line;
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.code(), EBADMSG);
+    }
 }
 
 TEST(TcpStreamWriter, SendsEverythingWrittenInOrderOnFlush) {

@@ -11,7 +11,8 @@ const char* const NewsServerUsage =
     "                   [--cut-body-after N] [--silent-after N] [--line-delay-ms MS]\n"
     "                   [--max-connections N] [--synthetic-groups N] [--no-overview]\n"
     "                   [--no-capabilities] [--no-compress] [--compress-level 0-9]\n"
-    "                   [--latency-ms MS]\n"
+    "                   [--latency-ms MS] [--login-after N] [--refuse-list CODE]\n"
+    "                   [--cut-list-after N]\n"
     "Serves DIR/<group>/<number> article files over NNTP; prints \"port N\" first.\n";
 
 namespace {
@@ -27,7 +28,8 @@ bool takesValue(std::string_view name) {
     for (std::string_view known :
          {"--spool", "--host", "--port", "--greeting", "--line-delay-ms", "--max-connections",
           "--auth", "--refuse-head", "--cut-body-after", "--silent-after", "--synthetic-groups",
-          "--latency-ms", "--compress-level"})
+          "--latency-ms", "--compress-level", "--login-after", "--refuse-list",
+          "--cut-list-after"})
         if (name == known) return true;
     return false;
 }
@@ -60,6 +62,12 @@ bool applyValue(std::string_view name, std::string_view value, NewsServerOptions
     if (name == "--max-connections") return parseNumber(value, 100000, o.maxConnections);
     if (name == "--latency-ms") return parseNumber(value, 3600000, o.latencyMs);
     if (name == "--compress-level") return parseNumber(value, 9, o.compressLevel);
+    if (name == "--refuse-list") {
+        int code = 0;
+        if (!parseNumber(value, 599, code) || code < 100) return false;
+        o.refuseList = code;
+        return true;
+    }
     if (name == "--synthetic-groups") return parseNumber(value, maxU64, o.syntheticGroups);
     if (name == "--auth") {
         auto colon = value.find(':');
@@ -71,6 +79,8 @@ bool applyValue(std::string_view name, std::string_view value, NewsServerOptions
     std::optional<std::uint64_t>* target = name == "--refuse-head"      ? &o.refuseHead
                                            : name == "--cut-body-after" ? &o.cutBodyAfter
                                            : name == "--silent-after"   ? &o.silentAfter
+                                           : name == "--login-after"    ? &o.loginAfter
+                                           : name == "--cut-list-after" ? &o.cutListAfter
                                                                         : nullptr;
     if (!target || !parseNumber(value, maxU64, n)) return false;
     *target = n;

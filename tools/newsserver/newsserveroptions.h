@@ -19,8 +19,13 @@ struct NewsServerOptions {
     // Fault switches.
     std::optional<std::string> authUser;        // with authPassword: commands answered 480 until
     std::string authPassword;                   // AUTHINFO USER/PASS succeeds
+    std::optional<std::uint64_t> loginAfter;    // with authUser: the first this many commands of
+                                                // a connection need no login (a login asked for
+                                                // in the middle of a run)
+    std::optional<int> refuseList;              // LIST answered with this code
+    std::optional<std::uint64_t> cutListAfter;  // close after this many LIST data lines
     bool threeNumberGroup = false;              // "211 count first last", without the name
-    std::optional<std::uint64_t> refuseHead;    // HEAD of this article answered 423
+    std::optional<std::uint64_t> refuseHead;    // HEAD and ARTICLE of this article answered 423
     std::optional<std::uint64_t> cutBodyAfter;  // close after this many BODY/ARTICLE body lines
     std::optional<std::uint64_t> silentAfter;   // after this many commands, read but never answer
     int lineDelayMs = 0;                        // pause before every data line

@@ -91,6 +91,7 @@ void NewsSession::run() {
 
 bool NewsSession::authorised(std::string_view command) const {
     if (!m_options.authUser || m_authenticated) return true;
+    if (m_options.loginAfter && m_commands <= *m_options.loginAfter) return true;
     return command == "AUTHINFO" || command == "QUIT" || command == "MODE" ||
            command == "CAPABILITIES";
 }
@@ -186,7 +187,9 @@ std::optional<NewsSession::Target> NewsSession::resolve(std::string_view args) {
 NewsSession::Next NewsSession::retrieve(Retrieve kind, std::string_view args) {
     auto target = resolve(args);
     if (!target) return Next::Continue;
-    bool refused = kind == Retrieve::Head && m_options.refuseHead == target->number;
+    // The header is refused with the article: HEAD and ARTICLE alike.
+    bool refused = (kind == Retrieve::Head || kind == Retrieve::Article) &&
+                   m_options.refuseHead == target->number;
     auto article = refused ? nullptr : m_spool.readArticle(target->group, target->number);
     if (!article) {
         reply(target->byMessageId ? "430 No article with that message-id"
@@ -275,9 +278,18 @@ NewsSession::Next NewsSession::list(std::string_view args) {
         reply("501 Unknown LIST keyword");
         return Next::Continue;
     }
+    if (m_options.refuseList) {
+        reply(std::to_string(*m_options.refuseList) + " LIST refused");
+        return Next::Continue;
+    }
     reply("215 List of newsgroups follows");
     const std::string wildmat(pattern);
+    std::uint64_t sent = 0;
     for (const std::string& name : m_spool.groupNames()) {
+        if (m_options.cutListAfter && sent++ >= *m_options.cutListAfter) {
+            m_wire.flush();
+            return Next::Close;
+        }
         if (!wildmat.empty() && fnmatch(wildmat.c_str(), name.c_str(), 0) != 0) continue;
         auto numbers = m_spool.scanGroup(name);
         if (!numbers) continue;

@@ -1,0 +1,226 @@
+#include "nntp/replyoutcome.h"
+
+#include <cctype>
+
+namespace qm {
+namespace {
+
+// The code that says the command succeeded (0 for none: Quit is answered, never checked).
+int successCode(NntpCommand command) {
+    switch (command) {
+        case NntpCommand::Greeting:
+            return 200;  // 201 too, below
+        case NntpCommand::Capabilities:
+            return 101;
+        case NntpCommand::ModeReader:
+            return 200;  // 201 too
+        case NntpCommand::AuthinfoUser:
+        case NntpCommand::AuthinfoPass:
+            return 281;
+        case NntpCommand::Group:
+            return 211;
+        case NntpCommand::Article:
+            return 220;
+        case NntpCommand::Head:
+            return 221;
+        case NntpCommand::Body:
+            return 222;
+        case NntpCommand::Stat:
+        case NntpCommand::Next:
+            return 223;
+        case NntpCommand::Over:
+            return 224;
+        case NntpCommand::Hdr:
+            return 225;
+        case NntpCommand::Xhdr:
+            return 221;
+        case NntpCommand::List:
+            return 215;
+        case NntpCommand::Compress:
+            return 206;
+        case NntpCommand::Quit:
+            return 205;
+        case NntpCommand::Other:
+            return 0;
+    }
+    return 0;
+}
+
+bool refersToArticles(NntpCommand command) {
+    switch (command) {
+        case NntpCommand::Article:
+        case NntpCommand::Head:
+        case NntpCommand::Body:
+        case NntpCommand::Stat:
+        case NntpCommand::Next:
+        case NntpCommand::Over:
+        case NntpCommand::Hdr:
+        case NntpCommand::Xhdr:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Commands a server may not know without being at fault: asked only where offered, or tried.
+bool optional(NntpCommand command) {
+    switch (command) {
+        case NntpCommand::Capabilities:
+        case NntpCommand::ModeReader:
+        case NntpCommand::Over:
+        case NntpCommand::Hdr:
+        case NntpCommand::Xhdr:
+        case NntpCommand::Compress:
+        case NntpCommand::AuthinfoUser:
+        case NntpCommand::AuthinfoPass:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+ReplyOutcome classifyReply(NntpCommand command, int code) {
+    if (code == NotSentCode) return ReplyOutcome::Abandoned;
+    if (code == NoReplyCode) return ReplyOutcome::ConnectionLost;
+    if (code < 100 || code > 599) return ReplyOutcome::ProtocolError;
+    if (code == successCode(command)) return ReplyOutcome::Ok;
+    switch (command) {
+        case NntpCommand::Greeting:
+        case NntpCommand::ModeReader:
+            if (code == 201) return ReplyOutcome::Ok;
+            break;
+        case NntpCommand::AuthinfoUser:
+            if (code == 381) return ReplyOutcome::MoreNeeded;
+            break;
+        case NntpCommand::Quit:
+            return ReplyOutcome::Ok;
+        default:
+            break;
+    }
+    if (refersToArticles(command) &&
+        (code == 420 || code == 421 || code == 422 || code == 423 || code == 430))
+        return ReplyOutcome::NoSuchArticle;
+    switch (code) {
+        case 411:
+            return command == NntpCommand::Group ? ReplyOutcome::NoSuchGroup
+                                                 : ReplyOutcome::ProtocolError;
+        case 412:
+            return ReplyOutcome::NoGroup;
+        case 480:
+            return ReplyOutcome::AuthRequired;
+        case 400:
+        case 403:
+            return ReplyOutcome::Unavailable;
+        case 481:
+        case 482:
+        case 483:
+        case 502:
+            return ReplyOutcome::Refused;
+        case 500:
+        case 501:
+        case 503:
+            return optional(command) ? ReplyOutcome::Unsupported : ReplyOutcome::ProtocolError;
+        default:
+            return ReplyOutcome::ProtocolError;
+    }
+}
+
+NntpCommand commandOf(std::string_view line) {
+    const std::size_t end = line.find(' ');
+    const std::string_view word = line.substr(0, end);
+    std::string_view rest =
+        end == std::string_view::npos ? std::string_view() : line.substr(end + 1);
+    struct Name {
+        std::string_view word;
+        NntpCommand command;
+    };
+    static constexpr Name Names[] = {
+        {"CAPABILITIES", NntpCommand::Capabilities},
+        {"GROUP", NntpCommand::Group},
+        {"ARTICLE", NntpCommand::Article},
+        {"HEAD", NntpCommand::Head},
+        {"BODY", NntpCommand::Body},
+        {"STAT", NntpCommand::Stat},
+        {"NEXT", NntpCommand::Next},
+        {"OVER", NntpCommand::Over},
+        {"XOVER", NntpCommand::Over},
+        {"HDR", NntpCommand::Hdr},
+        {"XHDR", NntpCommand::Xhdr},
+        {"LIST", NntpCommand::List},
+        {"COMPRESS", NntpCommand::Compress},
+        {"QUIT", NntpCommand::Quit},
+    };
+    for (const Name& name : Names)
+        if (equalsNoCase(word, name.word)) return name.command;
+    if (equalsNoCase(word, "MODE")) return NntpCommand::ModeReader;
+    if (equalsNoCase(word, "AUTHINFO")) {
+        const std::string_view sub = rest.substr(0, rest.find(' '));
+        if (equalsNoCase(sub, "PASS")) return NntpCommand::AuthinfoPass;
+        return NntpCommand::AuthinfoUser;
+    }
+    return NntpCommand::Other;
+}
+
+bool replyHasData(NntpCommand command, int code) {
+    switch (command) {
+        case NntpCommand::Capabilities:
+            return code == 101;
+        case NntpCommand::Article:
+            return code == 220;
+        case NntpCommand::Head:
+            return code == 221;
+        case NntpCommand::Body:
+            return code == 222;
+        case NntpCommand::Over:
+            return code == 224;
+        case NntpCommand::Hdr:
+            return code == 225;
+        case NntpCommand::Xhdr:
+            return code == 221;
+        case NntpCommand::List:
+            return code == 215;
+        default:
+            return false;
+    }
+}
+
+std::string_view outcomeName(ReplyOutcome outcome) {
+    switch (outcome) {
+        case ReplyOutcome::Ok:
+            return "ok";
+        case ReplyOutcome::MoreNeeded:
+            return "more needed";
+        case ReplyOutcome::NoSuchArticle:
+            return "no such article";
+        case ReplyOutcome::NoSuchGroup:
+            return "no such group";
+        case ReplyOutcome::NoGroup:
+            return "no group selected";
+        case ReplyOutcome::AuthRequired:
+            return "authentication required";
+        case ReplyOutcome::Refused:
+            return "refused";
+        case ReplyOutcome::Unavailable:
+            return "unavailable";
+        case ReplyOutcome::Unsupported:
+            return "unsupported";
+        case ReplyOutcome::ProtocolError:
+            return "protocol error";
+        case ReplyOutcome::ConnectionLost:
+            return "connection lost";
+        case ReplyOutcome::Abandoned:
+            return "abandoned";
+    }
+    return "?";
+}
+
+}  // namespace qm

@@ -1,0 +1,137 @@
+#include "nntp/retrievalsteps.h"
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "catalog/picturelist.h"
+#include "config/appsettings.h"
+#include "config/groupentry.h"
+#include "config/locks.h"
+#include "config/results.h"
+#include "config/serverentry.h"
+#include "decode/savedarticle.h"
+#include "nntp/nntpconnection.h"
+#include "nntp/nntpquitexception.h"
+#include "nntp/readerthread.h"
+
+namespace qm {
+
+bool isEligible(const GroupEntry& group) {
+    const int flags = group.flags();
+    return (flags & Active) && (flags & Selected) && !(flags & Finished);
+}
+
+RetrievalSteps::RetrievalSteps(AppSettings& settings, Decoder& decoder, ReaderThread& reader,
+                               SavedArticle& article, ReaderRunState& run)
+    : m_settings(settings),
+      m_decoder(decoder),
+      m_reader(reader),
+      m_connection(reader.connection()),
+      m_article(article),
+      m_run(run) {
+    m_inputs.dataDirectory = settings.dataDirectory;
+    m_inputs.log = &settings.logFile;
+}
+
+void RetrievalSteps::log(std::string_view line) const {
+    m_settings.frontend().appendLog(line);
+}
+
+void RetrievalSteps::setGroup(GroupEntry& group, const std::string& directory) {
+    m_inputs.outputDirectory = directory;
+    m_inputs.group = &group;
+}
+
+int RetrievalSteps::filter(std::string_view subject, int lines) const {
+    if (m_settings.skipShort != 0 && lines <= m_settings.skipLimit) {
+        log("Skip short article " + std::string(subject));
+        return results::SkippedShort;
+    }
+    if (m_settings.killTest(subject)) {
+        log("Exclude " + std::string(subject));
+        return results::Excluded;
+    }
+    return results::Ok;
+}
+
+bool RetrievalSteps::isRetrieved(const GroupEntry& group, std::string_view messageId) const {
+    if (messageId.empty() || !m_settings.messageIds.contains(messageId, &m_settings.logFile))
+        return false;
+    log(group.name() + ": skip retrieved message " + std::string(messageId));
+    return true;
+}
+
+RetrievalSteps::Decoded RetrievalSteps::decodeAndRecord(GroupEntry& group,
+                                                        const std::function<void()>& whileLocked) {
+    Decoded decoded = Decoded::Recorded;
+    DecodeResult result;
+    {
+        std::lock_guard lock(DecodeLock);
+        if (whileLocked) whileLocked();
+        // Another reader may have taken the same article since it was checked.
+        if (isRetrieved(group, m_article.messageId)) {
+            decoded = Decoded::Duplicate;
+        } else {
+            m_inputs.subject = m_article.subject();
+            result = m_article.decode(m_decoder, m_inputs, m_settings.keepDup == 0,
+                                      m_settings.keepText != 0);
+            if (!result.outputFailed()) recordArticle(m_article);
+        }
+    }
+    if (m_settings.keepText == 0) m_article.discard();
+    if (!result.outputFailed()) return decoded;
+    outputFailed(group, result);
+    return Decoded::Failed;
+}
+
+void RetrievalSteps::recordArticle(const SavedArticle& article) {
+    if (!article.messageId.empty()) m_settings.messageIds.add(article.messageId, true);
+}
+
+void RetrievalSteps::endTurn(const AppSettings& settings, GroupEntry& group) {
+    // The picture list before the position: a kill between the two fetches articles again
+    // (the journal skips them), never leaves decoded files out of "data.lst".
+    savePictureList(settings, group);
+    writeLastFile(settings, group);
+}
+
+void RetrievalSteps::outputFailed(GroupEntry& group, const DecodeResult& result) {
+    // The article was not stored whole: it is not dealt with, so the reading position stays
+    // before it and the next run fetches it again.
+    const std::string what = result.path + " (" + std::strerror(result.error) + ")";
+    log("Fail to write " + what + ": article " + std::to_string(m_article.number) + " of " +
+        group.name() + " is fetched again next run");
+    noteFailure("Fail to write " + what);
+    if (result.error == ENOSPC) {
+        m_run.stopped = true;
+        throw NNTPQuitException("Retrieval stopped", "the disk is full");
+    }
+    // Whatever keeps this file from being written would stop every article after it: the
+    // group waits for the next run.
+    group.clear(Active);
+}
+
+void RetrievalSteps::checkStop() const {
+    if (m_reader.abortRequested()) throw NNTPQuitException("Abort reading news.", "");
+    if (m_run.stopped.load()) throw NNTPQuitException("Retrieval stopped", "the disk is full");
+}
+
+void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {
+    if (m_connection.replyCode() != 480) return;
+    group.clear(Finished);  // a NEXT refused for the login is no end of the group
+    const ServerEntry* server = m_connection.server();
+    const std::string host = server ? server->host : m_settings.server;
+    noteFailure(host + " asks for a login (user name and password) that was not given");
+    throw NNTPQuitException("Login required", host);
+}
+
+void RetrievalSteps::requireConnection() const {
+    // A connection cut by the server answers no more commands; the reader ends instead of
+    // reading stale replies as refusals.
+    if (m_connection.state() != NNTPConnection::Ready)
+        throw NNTPQuitException("NNTP connection failure ", m_settings.server);
+}
+
+}  // namespace qm

@@ -1,0 +1,224 @@
+#include "nntp/walkturn.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/appsettings.h"
+#include "config/groupentry.h"
+#include "config/locks.h"
+#include "config/results.h"
+#include "decode/savedarticle.h"
+#include "nntp/nntpconnection.h"
+#include "nntp/nntpquitexception.h"
+#include "nntp/readerthread.h"
+#include "nntp/retrievalsteps.h"
+
+namespace qm {
+namespace {
+
+// STAT probes for the first article after a gap: the first write asks for this many, each
+// further one for four times as many as the last, up to the limit.
+constexpr std::int64_t FirstProbes = 16;
+constexpr std::int64_t MaxProbes = 1024;
+
+}  // namespace
+
+bool WalkTurn::pipelining() const {
+    // With a filter on, the header decides whether the body is asked for at all.
+    const AppSettings& settings = m_steps.settings();
+    return settings.skipShort == 0 && !settings.killActive();
+}
+
+void WalkTurn::run(GroupEntry& group) {
+    GroupStats& stats = group.ensureStats();
+    NNTPConnection& connection = m_steps.connection();
+    SavedArticle& article = m_steps.article();
+    ReaderThread& reader = m_steps.reader();
+    const int batch = reader.batch();
+    for (int i = 0; i < batch && isEligible(group); ++i) {
+        article.number = -1;
+        m_steps.checkStop();
+        article.reset();
+        m_steps.requireConnection();
+        // How many steps of the turn follow this one.
+        const int stepsLeft = batch - i - 1;
+        if (i == 0) {
+            if (position(group, stepsLeft) == Step::EndTurn) return;
+        } else {
+            if (connection.nextArticle(article) != 0) {
+                m_steps.stopIfLoginMissing(group);
+                stats.current = article.number;
+                continue;
+            }
+            // NEXT named the article the group is at: nothing new, and not twice.
+            if (group.has(Finished)) break;
+            if (takeArticle(group, false, stepsLeft) == Step::EndTurn) return;
+        }
+        if (reader.abortRequested()) throw NNTPQuitException("Abort switching group.", "");
+    }
+}
+
+WalkTurn::Step WalkTurn::position(GroupEntry& group, int stepsLeft) {
+    GroupStats& stats = group.ensureStats();
+    NNTPConnection& connection = m_steps.connection();
+    SavedArticle& article = m_steps.article();
+    // Nothing of the server's range dealt with yet: the first article is the next one.
+    const bool unread = stats.current.load() < stats.first.load();
+    const std::int64_t target = unread ? stats.first.load() : stats.current.load();
+    const std::string text = std::to_string(target);
+    if (!unread && stepsLeft > 0 && pipelining()) connection.sendAhead({"HEAD " + text, "NEXT"});
+    const int head = connection.fetchHead(text, article);
+    if (head == 0) return unread ? takeArticle(group, true, stepsLeft) : Step::Next;
+    if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
+    m_steps.stopIfLoginMissing(group);
+    // The article there is gone (cancelled, expired) or refused: the server's pointer did not
+    // move, so NEXT would start near the group's first article. Go on after it instead.
+    if (!findFrom(group, target + 1)) {
+        stats.current = stats.last.load();
+        m_steps.log("No more news from " + group.name());
+        group.set(Finished);
+        return Step::EndTurn;
+    }
+    return takeArticle(group, true, stepsLeft);
+}
+
+bool WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
+    GroupStats& stats = group.ensureStats();
+    NNTPConnection& connection = m_steps.connection();
+    SavedArticle& article = m_steps.article();
+    const std::int64_t last = stats.last.load();
+    std::int64_t probes = FirstProbes;
+    std::int64_t start = from;
+    while (start <= last) {
+        const std::int64_t end = std::min(last, start + probes - 1);
+        std::vector<std::string> commands;
+        for (std::int64_t n = start; n <= end; ++n) commands.push_back("STAT " + std::to_string(n));
+        connection.sendAhead(commands);
+        std::int64_t found = 0;
+        for (std::int64_t n = start; n <= end && found == 0; ++n) {
+            m_steps.checkStop();
+            if (connection.statArticle(std::to_string(n), article) == 0) found = n;
+            m_steps.requireConnection();
+            m_steps.stopIfLoginMissing(group);
+        }
+        if (found == 0) {
+            stats.current = end;  // no article there: dealt with
+            start = end + 1;
+            probes = std::min(probes * 4, MaxProbes);
+            continue;
+        }
+        // HEAD sets the server's pointer to it again (the probes sent behind it moved it on).
+        stats.current = found - 1;
+        article.reset();
+        if (connection.fetchHead(std::to_string(found), article) == 0) return true;
+        m_steps.requireConnection();
+        m_steps.stopIfLoginMissing(group);
+        stats.current = found;  // refused: stepped over
+        start = found + 1;
+    }
+    return false;
+}
+
+void WalkTurn::requestAhead(std::int64_t number, int stepsLeft) {
+    const std::string text = std::to_string(number);
+    const std::string head = "HEAD " + text;
+    const std::string body = "BODY " + text;
+    if (stepsLeft > 0)
+        m_steps.connection().sendAhead({head, body, "NEXT"});
+    else
+        m_steps.connection().sendAhead({head, body});
+}
+
+std::optional<ArticleReference> WalkTurn::nextToAskFor(GroupEntry& group, int stepsLeft) {
+    if (stepsLeft <= 0 || !isEligible(group) || !pipelining()) return std::nullopt;
+    const std::string* reply = m_steps.connection().answerNextAhead();
+    if (!reply) return std::nullopt;
+    std::optional<ArticleReference> next = parseNextReply(*reply);
+    if (!next || next->number == group.ensureStats().current.load()) return std::nullopt;
+    return next;
+}
+
+int WalkTurn::retrieveArticle(const std::string& number) {
+    if (m_steps.connection().fetchHead(number, m_steps.article()) != 0) return results::Failed;
+    return filterAndFetchBody(number);
+}
+
+int WalkTurn::filterAndFetchBody(const std::string& number) {
+    SavedArticle& article = m_steps.article();
+    if (const int filtered = m_steps.filter(article.subject(), article.lines.load()))
+        return filtered;
+    return m_steps.connection().fetchBody(number, article);
+}
+
+WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int stepsLeft) {
+    GroupStats& stats = group.ensureStats();
+    NNTPConnection& connection = m_steps.connection();
+    SavedArticle& article = m_steps.article();
+    AppSettings& settings = m_steps.settings();
+    const std::int64_t number = article.number;
+    // An article asked for ahead was checked then, and is checked again where it is
+    // decoded; a check here would only wait for another reader's decode.
+    const bool checkedAhead =
+        !headerRead && !article.messageId.empty() && article.messageId == m_askedAhead;
+    m_askedAhead.clear();
+    if (!checkedAhead) {
+        std::lock_guard lock(DecodeLock);
+        if (m_steps.isRetrieved(group, article.messageId)) {
+            stats.current = number;
+            return Step::Next;
+        }
+    }
+    const std::string text = std::to_string(number);
+    if (!headerRead && connection.commandsAhead() == 0 && pipelining())
+        requestAhead(number, stepsLeft);
+    const int result = headerRead ? filterAndFetchBody(text) : retrieveArticle(text);
+    if (result != results::Ok) {
+        // Cut off: the position stays before the article, which is fetched again next run.
+        if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
+        // Withheld, not refused: fetched once the login is given.
+        m_steps.stopIfLoginMissing(group);
+        // Filtered, or refused by the server: dealt with. Leaving the position before a
+        // refused article would meet it again at every pass, and the group would never move.
+        stats.current = number;
+        // A NEXT sent ahead has moved the server's pointer past this article already. A new
+        // turn would start with a HEAD of this article, which moves nothing when refused, so
+        // the turn goes on from the NEXT instead.
+        return connection.nextAhead() ? Step::Next : Step::EndTurn;
+    }
+    stats.retrieved += 1;
+    // The article is complete: a stop or a lost connection while the next one is asked for
+    // must not keep it from being decoded, or it would be neither decoded nor fetched again.
+    std::exception_ptr failure;
+    std::optional<ArticleReference> next;
+    try {
+        next = nextToAskFor(group, stepsLeft);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // The next article's commands go out before this one is decoded, so the server sends it
+    // while this side decodes and writes. Its check, its commands (a write of a few bytes)
+    // and this article's decode share one hold of the lock: with several readers every
+    // further hold waits for another reader's decode.
+    auto askNext = [&] {
+        if (!next || (!next->messageId.empty() && settings.messageIds.contains(next->messageId)))
+            return;
+        try {
+            requestAhead(next->number, stepsLeft - 1);
+            m_askedAhead = next->messageId;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    if (m_steps.decodeAndRecord(group, askNext) == RetrievalSteps::Decoded::Failed) {
+        if (failure) std::rethrow_exception(failure);
+        return Step::EndTurn;  // not dealt with: the position stays before it
+    }
+    stats.current = number;
+    if (failure) std::rethrow_exception(failure);
+    return Step::Next;
+}
+
+}  // namespace qm

@@ -1,0 +1,127 @@
+// The server box, the "NNTP Servers" dialog and the login prompt: what they show is what is
+// stored, and the server in use comes back, port and all, at the next start.
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+#include "config/locks.h"
+#include "dialogs/authdialog.h"
+#include "dialogs/serversdialog.h"
+#include "guiprogram.h"
+#include "platform/file.h"
+
+namespace qm::test {
+
+class ServersTest : public QObject {
+    Q_OBJECT
+  private:
+    static QStringList lines(const QListWidget& list) {
+        QStringList out;
+        for (int i = 0; i < list.count(); ++i) out << list.item(i)->text();
+        return out;
+    }
+    static QString serverList(GuiProgram& p) {
+        const auto content = readWholeFile(joinPath(p.settings.dataDirectory, "server.lst"));
+        return QString::fromStdString(content.value_or("<missing>"));
+    }
+
+  private slots:
+    void init() { ProgramExiting.store(false); }
+
+    void theServersDialogListsExactlyTheEntriesItSaves() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        p.chooseServer();
+        p.window->commitServerBox();
+        ServersDialog dialog(p.settings);
+        dialog.show();
+        auto* host = dialog.findChild<QLineEdit*>("hostEdit");
+        auto* port = dialog.findChild<QLineEdit*>("portEdit");
+        auto* list = dialog.findChild<QListWidget*>("serverList");
+        // One entry, one line: not also the bare host of the server in use.
+        QCOMPARE(lines(*list), QStringList{p.serverLine()});
+
+        // The same host with another port is the same entry: its line changes.
+        host->setText("127.0.0.1");
+        port->setText("1119");
+        dialog.addServer();
+        QCOMPARE(lines(*list), QStringList{"127.0.0.1 1119"});
+        // A host that another's name merely begins with is a server of its own.
+        host->setText("127.0.0");
+        port->clear();
+        dialog.addServer();
+        QCOMPARE(lines(*list), (QStringList{"127.0.0", "127.0.0.1 1119"}));
+
+        // Removing has a button of its own, for the line chosen.
+        auto* remove = dialog.findChild<QPushButton*>("removeButton");
+        QVERIFY(remove && remove->isVisible());
+        list->setCurrentItem(list->findItems("127.0.0", Qt::MatchExactly).value(0));
+        QVERIFY(remove->isEnabled());
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QCOMPARE(lines(*list), QStringList{"127.0.0.1 1119"});
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        QCOMPARE(serverList(p), QStringLiteral("127.0.0.1 1119\n"));
+        QVERIFY(catcher.texts().isEmpty());
+        p.window->exitProgram();
+    }
+
+    void theLoginPromptShowsEmptyFieldsWhereNothingIsStored() {
+        AuthDialog empty(QStringLiteral("127.0.0.1"), {"-", "-"});
+        auto* user = empty.findChild<QLineEdit*>("userEdit");
+        auto* password = empty.findChild<QLineEdit*>("passwordEdit");
+        QCOMPARE(user->text(), QString());
+        QCOMPARE(password->text(), QString());
+        QTest::keyClicks(user, "joe");
+        // An empty field goes back in its stored form, which "server.lst" can hold.
+        QCOMPARE(QString::fromStdString(empty.credentials().user), QStringLiteral("joe"));
+        QCOMPARE(QString::fromStdString(empty.credentials().password), QStringLiteral("-"));
+
+        AuthDialog known(QStringLiteral("127.0.0.1"), {"joe", "secret"});
+        QCOMPARE(known.findChild<QLineEdit*>("userEdit")->text(), QStringLiteral("joe"));
+        QCOMPARE(known.findChild<QLineEdit*>("passwordEdit")->text(), QStringLiteral("secret"));
+    }
+
+    void theServerBoxTakesHostColonPortAndSaysSo() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        auto* box = p.window->findChild<QComboBox*>("serverBox");
+        QVERIFY(box->lineEdit()->placeholderText().contains("host:port"));
+        QVERIFY(box->toolTip().contains("colon"));
+        box->setEditText(QStringLiteral("127.0.0.1:%1").arg(p.server->port()));
+        p.window->showAllGroups();
+        QVERIFY(waitUntil([&] { return !p.window->groupListBusy(); }, 20000));
+        QAbstractItemModel* available = p.window->findChild<QTreeView*>("availableList")->model();
+        QVERIFY(waitUntil([&] { return available->rowCount() == 3; }, 5000));
+        QCOMPARE(QString::fromStdString(p.settings.server), QStringLiteral("127.0.0.1"));
+        QCOMPARE(p.settings.currentServer()->port, p.server->port());
+        QVERIFY(catcher.texts().isEmpty());
+        p.window->exitProgram();
+    }
+
+    void theServerInUseComesBackWithItsPortAfterARestart() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        p.chooseServer();
+        p.window->commitServerBox();
+        p.window->exitProgram();
+
+        // The next start, on the same profile and data.
+        ProgramExiting.store(false);
+        QtFrontend frontend;
+        Session session(frontend, p.profile);
+        MainWindow again(session, frontend);
+        QCOMPARE(again.findChild<QComboBox*>("serverBox")->currentText(), p.serverLine());
+        QCOMPARE(session.settings().currentServer()->port, p.server->port());
+        again.exitProgram();
+        QVERIFY(catcher.texts().isEmpty());
+    }
+};
+
+static RegisterGuiTest registerServers("ServersTest",
+                                       [] { return std::make_unique<ServersTest>(); });
+
+}  // namespace qm::test
+
+#include "servers_test.moc"
