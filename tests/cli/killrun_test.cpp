@@ -1,11 +1,14 @@
 // Kills "qmere-cli fetch" (its path in QM_CLI) with SIGKILL at random moments, many times over,
-// against the fixture news server: every state file left behind must still be whole and
+// against the fixture news server (qmere-newsd's), on both ways of reading: the overview with
+// ARTICLE commands pipelined behind a server with latency (so that many are in flight at a
+// kill), and the walk (--no-overview). Every state file left behind must still be whole and
 // readable, and once one uninterrupted run has finished, the data folder must hold exactly
 // what one uninterrupted run on a fresh folder gets: every picture once (no numbered copy),
-// each in its group's "data.lst" once, every message-id in "MSGLIST", nothing unfinished.
-// The posts mix single and split pictures (uuencoded in three parts with a description,
-// yEnc in two), MIME base64, and articles with two pictures and a description. The seed is
-// printed; QM_KILLRUN_SEED repeats a run. Also: one program per data folder.
+// each in its group's "data.lst" once with the same description, every message-id in
+// "MSGLIST", nothing unfinished. The posts mix single and split pictures (uuencoded in three
+// parts with a description, yEnc in two), MIME base64, and articles with two pictures and a
+// description. The seed is printed; QM_KILLRUN_SEED repeats a run. Also: one program per
+// data folder, a second fetch refused naming the first.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,6 +16,7 @@
 #include <sys/wait.h>
 
 #include <netinet/in.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,8 +61,9 @@ std::string digest(const std::optional<std::string>& content) {
 // What a data folder holds after a run, as far as the catalogue goes.
 struct Catalogue {
     std::map<std::string, std::map<std::string, std::string>> files;  // group: name: digest
-    std::map<std::string, std::multiset<std::string>> listed;         // group: names in data.lst
-    std::set<std::string> ids;                                        // in MSGLIST
+    // group: description and name of each data.lst line (the date and mark left out)
+    std::map<std::string, std::multiset<std::string>> listed;
+    std::set<std::string> ids;  // in MSGLIST
     bool operator==(const Catalogue&) const = default;
 };
 
@@ -88,14 +93,15 @@ bool isDecimal(std::string_view text) {
     return true;
 }
 
-class KillRunThreads : public ::testing::Test {
+class KillRunFixture : public ::testing::Test {
   protected:
-    KillRunThreads() : m_xdg(m_dir) {}
+    KillRunFixture() : m_xdg(m_dir) {}
 
     void SetUp() override {
         if (!std::getenv("QM_CLI")) GTEST_SKIP() << "QM_CLI is not set (run through ctest)";
         newsd::NewsServerOptions options;
         options.spool = m_dir.file("spool");
+        options.latencyMs = m_latencyMs;
         for (const std::string& group : Groups) {
             const std::string prefix = group.substr(group.rfind('.') + 1);
             m_posted[group][prefix + "-split.jpg"] = bytes(4500, m_seed++);
@@ -184,6 +190,7 @@ class KillRunThreads : public ::testing::Test {
             "127.0.0.1:" + std::to_string(port ? port : m_server->port()),
             "--threads",
             "2"};
+        if (m_walk) args.push_back("--no-overview");
         args.insert(args.end(), Groups.begin(), Groups.end());
         std::vector<std::string> environment;
         for (char** e = environ; *e; ++e) {
@@ -247,8 +254,7 @@ class KillRunThreads : public ::testing::Test {
             // A line: description, tab, file name, tab, date, tab, mark.
             for (const std::string& line : lines(readWholeFile(folder + "/data.lst").value_or("")))
                 if (const std::size_t tab = line.find('\t'); tab != std::string::npos)
-                    c.listed[group].insert(
-                        line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1));
+                    c.listed[group].insert(line.substr(0, line.find('\t', tab + 1)));
         }
         for (const std::string& id : lines(readWholeFile(dataDirectory + "/MSGLIST").value_or("")))
             if (!id.empty()) c.ids.insert(id);
@@ -336,23 +342,42 @@ class KillRunThreads : public ::testing::Test {
     std::set<std::string> m_ids;                                         // of every article
     int m_descriptions = 0;                                              // posted
     unsigned m_seed = 1;
+    bool m_walk = false;  // fetch with --no-overview
+    int m_latencyMs = 0;  // the server's
 };
 
-TEST_F(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunCompletesTheSet) {
+// The two ways of reading a group.
+enum class ReadPath { Pipelined, Walk };
+
+class KillRunThreads : public KillRunFixture, public ::testing::WithParamInterface<ReadPath> {
+  protected:
+    KillRunThreads() {
+        m_walk = GetParam() == ReadPath::Walk;
+        // A distant server keeps many ARTICLE commands in flight; the walk asks for one
+        // article a round trip, so a short one keeps its runs as long.
+        m_latencyMs = m_walk ? 2 : 15;
+    }
+};
+
+TEST_P(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunCompletesTheSet) {
     unsigned seed = std::random_device{}();
     if (const char* fixed = std::getenv("QM_KILLRUN_SEED")) seed = std::stoul(fixed);
     std::printf("QM_KILLRUN_SEED=%u\n", seed);
     RecordProperty("seed", std::to_string(seed));
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> pause(5, 250);
 
-    constexpr int Kills = 25;
-    const auto budget = Clock::now() + std::chrono::seconds(40);
-    int killed = 0, finishedBeforeKill = 0;
+    constexpr int Kills = 22;
+    const auto budget = Clock::now() + std::chrono::seconds(35);
+    // The longest pause before a kill follows what the runs take on this machine: shorter
+    // after a run that ended before its kill, longer after a kill before anything was
+    // committed, so that the kills fall on the articles' stream wherever it is.
+    int longest = 300;
+    int killed = 0, finishedBeforeKill = 0, midStream = 0;
     for (int i = 0; i < Kills && Clock::now() < budget; ++i) {
         const pid_t pid = spawnFetch();
         ASSERT_GT(pid, 0) << "cannot start " << std::getenv("QM_CLI");
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        const int pause = std::uniform_int_distribution<int>(5, longest)(random);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             // A run that ends by itself must end as a finished run does.
@@ -360,23 +385,32 @@ TEST_F(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunComplete
                 << "run " << i << " ended with status " << status << "\n"
                 << m_dir.read("stderr");
             ++finishedBeforeKill;
+            longest = std::max(40, pause * 3 / 4);
         } else {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             ++killed;
+            // Articles committed and not folded yet: the kill fell among the articles.
+            if (readWholeFile(data("MSGLIST.log")).value_or("").empty())
+                longest = std::min(5000, longest * 5 / 4);
+            else
+                ++midStream;
         }
         checkStateFiles(i);
         if (HasFailure()) return;  // one broken file is enough to look at
         // New articles keep every run busy, so that kills also fall on their end.
         for (const std::string& group : Groups)
-            for (int k = 0; k < 3; ++k) post(group);
+            for (int k = 0; k < 5; ++k) post(group);
     }
-    std::printf("%d runs killed, %d ended before their kill; reading positions:", killed,
-                finishedBeforeKill);
+    std::printf(
+        "%d runs killed (%d among the articles), %d ended before their kill; "
+        "reading positions:",
+        killed, midStream, finishedBeforeKill);
     for (const std::string& group : Groups)
         std::printf(" %s", m_dir.read("data/qmere/" + group + "/Last").c_str());
     std::printf("\n");
-    EXPECT_GT(killed, 0);
+    EXPECT_GE(killed, 10);
+    EXPECT_GT(midStream, 0) << "no kill fell while articles were being fetched";
 
     const auto start = Clock::now();
     pid_t pid = spawnFetch();
@@ -390,6 +424,21 @@ TEST_F(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunComplete
     checkStateFiles(Kills);
     for (const std::string& group : Groups)
         EXPECT_EQ(m_dir.read("data/qmere/" + group + "/Last"), std::to_string(m_articles[group]));
+    // The way of reading the parameter names is the one the runs took.
+    int overviews = 0, articles = 0, bodies = 0;
+    for (const std::string& command : m_server->commands()) {
+        overviews += command.starts_with("OVER ") || command.starts_with("XOVER ");
+        articles += command.starts_with("ARTICLE ");
+        bodies += command.starts_with("BODY ");
+    }
+    if (m_walk) {
+        EXPECT_EQ(overviews + articles, 0);
+        EXPECT_GT(bodies, 0);
+    } else {
+        EXPECT_GT(overviews, 0);
+        EXPECT_GT(articles, 0);
+        EXPECT_EQ(bodies, 0);
+    }
 
     // The same server read once, without a kill, into a fresh folder.
     pid = spawnFetch(m_dir.file("fresh"));
@@ -413,7 +462,12 @@ TEST_F(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunComplete
             if (name.ends_with(".desc")) {
                 ++descriptions;
             } else {
-                EXPECT_EQ(fresh.listed.at(group).count(name), 1u) << name << " in data.lst";
+                const auto& listed = fresh.listed.at(group);
+                EXPECT_EQ(std::count_if(
+                              listed.begin(), listed.end(),
+                              [&](const std::string& line) { return line.ends_with("\t" + name); }),
+                          1)
+                    << name << " in data.lst";
             }
         }
     }
@@ -459,7 +513,16 @@ class SilentPort {
     int m_port = 0;
 };
 
-TEST_F(KillRunThreads, ASecondFetchIsRefusedNamingTheFirstAndAKilledOnesFolderIsTakenOver) {
+INSTANTIATE_TEST_SUITE_P(BothPaths, KillRunThreads,
+                         ::testing::Values(ReadPath::Pipelined, ReadPath::Walk),
+                         [](const ::testing::TestParamInfo<ReadPath>& info) {
+                             return info.param == ReadPath::Walk ? "Walk" : "Pipelined";
+                         });
+
+// Multi-process like the kills: the lock is taken by another process's fetch.
+using DataFolderLockThreads = KillRunFixture;
+
+TEST_F(DataFolderLockThreads, ASecondFetchIsRefusedNamingTheFirstAndAKilledOnesFolderIsTakenOver) {
     SilentPort silent;
     ASSERT_GT(silent.port(), 0);
     const pid_t first = spawnFetch({}, silent.port());
