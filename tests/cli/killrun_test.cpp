@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <netinet/in.h>
 #include <algorithm>
@@ -32,7 +33,11 @@
 #include "decode/decoder.h"
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "session/session.h"
 #include "support/encoders.h"
+#include "support/silentfrontend.h"
 #include "support/tempdir.h"
 
 extern char** environ;
@@ -554,6 +559,36 @@ TEST_F(DataFolderLockThreads, ASecondFetchIsRefusedNamingTheFirstAndAKilledOnesF
                 << group << ": " << name;
     EXPECT_EQ(readWholeFile(data(".qmere.lock")).value_or("<missing>"), "")
         << "emptied when the holder ends";
+}
+
+// A fetch the timer starts while the window works in the same folder: the window's session
+// (as it loads at start-up, in this process) holds the folder, so the fetch is refused with
+// a message that names this process; once the window has exited, the next fetch runs.
+TEST_F(DataFolderLockThreads, AFetchWhileTheWindowHoldsTheFolderIsRefusedNamingTheWindow) {
+    SilentFrontend frontend;
+    Profile profile(profilePath());
+    Session window(frontend, profile);
+    ASSERT_EQ(window.load({}).error, "");
+    ASSERT_TRUE(window.ownsDataDirectory());
+
+    pid_t fetch = spawnFetch();
+    ASSERT_GT(fetch, 0);
+    EXPECT_EQ(waitExit(fetch, std::chrono::seconds(60)), 1);
+    const std::string refusal = m_dir.read("stderr");
+    EXPECT_NE(refusal.find("qmere-cli fetch: The data folder " + window.settings().dataDirectory +
+                           " is in use by process " + std::to_string(::getpid())),
+              std::string::npos)
+        << refusal;
+    EXPECT_FALSE(fs::exists(data(Groups[0] + "/news.dat"))) << "the refused fetch fetched nothing";
+
+    // The window's exit: saved, then the folder left.
+    EXPECT_TRUE(window.save());
+    window.leaveDataFolder();
+    fetch = spawnFetch();
+    ASSERT_GT(fetch, 0);
+    ASSERT_EQ(waitExit(fetch, std::chrono::seconds(120)), 0) << m_dir.read("stderr");
+    for (const auto& [group, files] : m_posted)
+        EXPECT_TRUE(fs::exists(data(group + "/news.dat/" + files.begin()->first))) << group;
 }
 
 }  // namespace
