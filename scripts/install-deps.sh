@@ -8,7 +8,7 @@ set -euo pipefail
 build_pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config qt6-base-dev libgl-dev
             libgtest-dev libgmock-dev libbenchmark-dev ccache zlib1g-dev libssl-dev libsqlite3-dev
             libvips-dev)
-test_pkgs=(sharutils uudeview mpack python3 python3-yenc coreutils imagemagick stunnel4 openssl
+test_pkgs=(sharutils uudeview mpack python3 python3-yenc coreutils imagemagick stunnel4 openssl dbus-daemon
            chromium nodejs desktop-file-utils appstream man-db groff-base bash-completion strace
            hyperfine libvips-tools)
 # A Node.js build that carries its own npm conflicts with Debian's npm package.

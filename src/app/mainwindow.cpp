@@ -6,15 +6,19 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -26,6 +30,7 @@
 #include "config/appsettings.h"
 #include "dialogs/embossedbutton.h"
 #include "dialogs/groupicons.h"
+#include "dialogs/launcher.h"
 #include "dialogs/tipdialog.h"
 #include "nntp/groupfetchthread.h"
 #include "nntp/readerpool.h"
@@ -38,6 +43,7 @@ namespace {
 
 constexpr int StartupDelayMs = 500;
 constexpr int FreeSpaceIntervalMs = 10000;
+constexpr int TotalsIntervalMs = 1000;
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text) {
     auto* b = new QPushButton(text, parent);
@@ -51,18 +57,20 @@ MainWindow::MainWindow(Session& session, QtFrontend& frontend)
     : m_session(session),
       m_settings(session.settings()),
       m_frontend(frontend),
-      m_run(new RunController(session, this)) {
+      m_run(new RunController(session, this)),
+      m_launcher(new Launcher([this](const QString& line) { logLine(line); }, this)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Quillmere"));
     setWindowIcon(programIcon());
     buildUi();
     buildMenus();
+    buildStatusBar();
     connectSignals();
     m_frontend.setWindow(this);
     loadState();
     m_startupTimer.setSingleShot(true);
     m_startupTimer.start(StartupDelayMs);
-    resize(900, 640);
+    restoreWindowState();
 }
 
 MainWindow::~MainWindow() {
@@ -74,10 +82,13 @@ void MainWindow::buildUi() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     auto* layout = new QVBoxLayout(central);
-    layout->addWidget(new BannerArea(central));
+    m_banner = new BannerArea(central);
+    m_banner->installEventFilter(this);
+    layout->addWidget(m_banner);
     layout->addWidget(buildServerRow());
     auto* split = new QSplitter(Qt::Vertical, central);
     split->setObjectName(QStringLiteral("mainSplitter"));
+    m_mainSplitter = split;
     split->addWidget(buildGroupLists());
     m_logModel = new LogModel(this);
     m_log = new QListView(split);
@@ -124,9 +135,9 @@ QWidget* MainWindow::buildServerRow() {
 }
 
 QWidget* MainWindow::buildGroupLists() {
-    auto* lists = new QWidget(this);
-    auto* layout = new QHBoxLayout(lists);
-    layout->setContentsMargins(0, 0, 0, 0);
+    m_listsSplitter = new QSplitter(Qt::Horizontal, this);
+    m_listsSplitter->setObjectName(QStringLiteral("listsSplitter"));
+    QSplitter* lists = m_listsSplitter;
 
     m_availableModel = new AvailableGroupsModel(this);
     m_availableModel->setIcons(groupIcon(GroupIcon::NotSubscribed),
@@ -141,14 +152,17 @@ QWidget* MainWindow::buildGroupLists() {
     m_available->header()->setSectionsClickable(true);
     m_available->header()->setStretchLastSection(true);
 
-    auto* middle = new QVBoxLayout;
+    auto* buttons = new QWidget(lists);
+    buttons->setObjectName(QStringLiteral("groupButtons"));
+    auto* middle = new QVBoxLayout(buttons);
     middle->addStretch();
     for (auto [name, text] : {std::pair{"subscribeButton", "Subscribe"},
                               {"unsubscribeButton", "Unsubscribe"},
                               {"selectButton", "Select >>"},
                               {"removeButton", "<< Remove"}})
-        middle->addWidget(button(lists, name, QString::fromLatin1(text)));
+        middle->addWidget(button(buttons, name, QString::fromLatin1(text)));
     middle->addStretch();
+    buttons->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
 
     m_selected = new QTreeWidget(lists);
     m_selected->setObjectName(QStringLiteral("selectedList"));
@@ -163,9 +177,13 @@ QWidget* MainWindow::buildGroupLists() {
     m_selected->setColumnWidth(1, 70);
     m_selected->installEventFilter(this);
 
-    layout->addWidget(m_available, 2);
-    layout->addLayout(middle);
-    layout->addWidget(m_selected, 3);
+    lists->addWidget(m_available);
+    lists->addWidget(buttons);
+    lists->addWidget(m_selected);
+    lists->setCollapsible(1, false);
+    lists->setStretchFactor(0, 2);
+    lists->setStretchFactor(1, 0);
+    lists->setStretchFactor(2, 3);
     return lists;
 }
 
@@ -187,48 +205,71 @@ QWidget* MainWindow::buildBottomRow() {
 }
 
 void MainWindow::buildMenus() {
-    auto add = [this](QMenu* menu, const char* name, const QString& text, auto slot) {
+    // The texts are the program's; "&" only marks the letter that Alt reaches them with.
+    auto add = [this](QMenu* menu, const char* name, const QString& text, auto slot,
+                      const QKeySequence& keys = {}) {
         QAction* action = menu->addAction(text, this, slot);
         action->setObjectName(QLatin1String(name));
+        action->setShortcut(keys);
         return action;
     };
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    add(file, "manualDecodeAction", QStringLiteral("Manual decode"), &MainWindow::manualDecode);
-    add(file, "exitAction", QStringLiteral("Exit"), &MainWindow::exitProgram);
+    add(file, "manualDecodeAction", QStringLiteral("&Manual decode"), &MainWindow::manualDecode,
+        QKeySequence::Open);
+    file->addSeparator();
+    add(file, "exitAction", QStringLiteral("E&xit"), &MainWindow::exitProgram,
+        QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu* groups = menuBar()->addMenu(QStringLiteral("News groups"));
+    QMenu* groups = menuBar()->addMenu(QStringLiteral("&News groups"));
     groups->setObjectName(QStringLiteral("newsGroupsMenu"));
-    m_showAllAction =
-        add(groups, "showAllAction", QStringLiteral("Show all groups"), &MainWindow::showAllGroups);
+    m_showAllAction = add(groups, "showAllAction", QStringLiteral("Show &all groups"),
+                          &MainWindow::showAllGroups);
     m_showSubscribedAction =
-        add(groups, "showSubscribedAction", QStringLiteral("Show subscribed groups"),
+        add(groups, "showSubscribedAction", QStringLiteral("Show &subscribed groups"),
             &MainWindow::showSubscribedGroups);
-    m_searchAction =
-        add(groups, "searchAction", QStringLiteral("Search groups"), &MainWindow::searchGroups);
+    m_searchAction = add(groups, "searchAction", QStringLiteral("S&earch groups"),
+                         &MainWindow::searchGroups, QKeySequence::Find);
     m_addGroupAction =
-        add(groups, "addGroupAction", QStringLiteral("Add group"), &MainWindow::addGroup);
-    m_stopAction = add(groups, "stopAction", QStringLiteral("Stop"), &MainWindow::stopGroupList);
+        add(groups, "addGroupAction", QStringLiteral("A&dd group"), &MainWindow::addGroup);
+    m_stopAction = add(groups, "stopAction", QStringLiteral("S&top"), &MainWindow::stopGroupList);
     m_showAllAction->setCheckable(true);
     m_showSubscribedAction->setCheckable(true);
 
-    QMenu* config = menuBar()->addMenu(QStringLiteral("Config"));
+    QMenu* config = menuBar()->addMenu(QStringLiteral("&Config"));
     config->setObjectName(QStringLiteral("configMenu"));
-    add(config, "newsServersAction", QStringLiteral("News servers"), &MainWindow::newsServers);
-    add(config, "optionsAction", QStringLiteral("Options"), &MainWindow::options);
+    add(config, "newsServersAction", QStringLiteral("&News servers"), &MainWindow::newsServers);
+    add(config, "optionsAction", QStringLiteral("&Options"), &MainWindow::options,
+        QKeySequence(QStringLiteral("Ctrl+,")));
 
-    QMenu* admin = menuBar()->addMenu(QStringLiteral("Admin"));
+    QMenu* admin = menuBar()->addMenu(QStringLiteral("&Admin"));
     admin->setObjectName(QStringLiteral("adminMenu"));
-    add(admin, "fileManagementAction", QStringLiteral("File management"),
+    add(admin, "fileManagementAction", QStringLiteral("&File management"),
         &MainWindow::fileManagement);
-    add(admin, "groupMonitorAction", QStringLiteral("Group monitor"), &MainWindow::groupMonitor);
+    add(admin, "groupMonitorAction", QStringLiteral("&Group monitor"), &MainWindow::groupMonitor);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
-    add(help, "aboutAction", QStringLiteral("About"), &MainWindow::about);
-    add(help, "helpAction", QStringLiteral("Help"), &MainWindow::help);
-    add(help, "tipsAction", QStringLiteral("Tips"), &MainWindow::tips);
+    add(help, "aboutAction", QStringLiteral("&About"), &MainWindow::about);
+    add(help, "helpAction", QStringLiteral("&Help"), &MainWindow::help, QKeySequence::HelpContents);
+    add(help, "tipsAction", QStringLiteral("&Tips"), &MainWindow::tips);
+
+    // "Get pictures!" / "Stop pictures!" has no menu entry; F5 presses it.
+    auto* get = new QAction(QStringLiteral("Get pictures!"), this);
+    get->setObjectName(QStringLiteral("getPicturesAction"));
+    get->setShortcut(Qt::Key_F5);
+    connect(get, &QAction::triggered, this, [this] {
+        if (m_getButton->isEnabled()) m_getButton->click();
+    });
+    addAction(get);
     updateMenus();
+}
+
+void MainWindow::buildStatusBar() {
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    m_totalsLabel = new QLabel(statusBar());
+    m_totalsLabel->setObjectName(QStringLiteral("runTotals"));
+    statusBar()->addWidget(m_totalsLabel, 1);
 }
 
 void MainWindow::connectSignals() {
@@ -245,6 +286,8 @@ void MainWindow::connectSignals() {
     click("exitButton", &MainWindow::exitProgram);
     click("monitorButton", &MainWindow::groupMonitor);
     click("viewButton", &MainWindow::fileManagement);
+    for (QSplitter* splitter : {m_mainSplitter, m_listsSplitter})
+        connect(splitter, &QSplitter::splitterMoved, this, [this] { m_splitterMoved = true; });
     connect(m_selected, &QTreeWidget::itemDoubleClicked, this, [this] { fileManagement(); });
     connect(m_available, &QTreeView::doubleClicked, this, [this] { selectSelected(); });
     connect(m_available->header(), &QHeaderView::sectionClicked, this, [this] {
@@ -262,9 +305,16 @@ void MainWindow::connectSignals() {
     });
     m_freeSpaceTimer.setInterval(FreeSpaceIntervalMs);
     connect(&m_freeSpaceTimer, &QTimer::timeout, this, &MainWindow::freeSpaceTick);
+    m_totalsTimer.setInterval(TotalsIntervalMs);
+    connect(&m_totalsTimer, &QTimer::timeout, this, &MainWindow::showTotals);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The banner hides itself after its first paint when no plug-in draws it; the room it
+    // gives up must not move the splitters the user left.
+    if (watched == m_banner && event->type() == QEvent::Hide && m_restoredApplied &&
+        !m_splitterMoved)
+        QTimer::singleShot(0, this, &MainWindow::applyLaidOutState);
     if (watched == m_selected && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         removeSelected();
@@ -296,6 +346,54 @@ void MainWindow::loadState() {
                            ? server->host
                            : server->host + " " + std::to_string(server->port);
     fillServerBox();
+}
+
+void MainWindow::restoreWindowState() {
+    m_restored = loadWindowState(m_settings.profile());
+    resize(m_restored.size.isEmpty() ? QSize(900, 640) : m_restored.size);
+    if (m_restored.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_restoredApplied) return;
+    m_restoredApplied = true;
+    applyLaidOutState();
+}
+
+void MainWindow::applyLaidOutState() {
+    // Splitters share out the room they have: it must be there first.
+    centralWidget()->layout()->activate();
+    if (!m_restored.mainSplitter.isEmpty()) m_mainSplitter->setSizes(m_restored.mainSplitter);
+    if (!m_restored.listsSplitter.isEmpty()) m_listsSplitter->setSizes(m_restored.listsSplitter);
+    for (int c = 0; c < m_restored.groupColumns.size(); ++c)
+        m_selected->setColumnWidth(c, m_restored.groupColumns[c]);
+    fitGroupColumn();
+}
+
+void MainWindow::saveWindowState() {
+    WindowState state;
+    state.maximized = isMaximized();
+    state.size = state.maximized && normalGeometry().isValid() ? normalGeometry().size() : size();
+    state.mainSplitter = m_mainSplitter->sizes();
+    state.listsSplitter = m_listsSplitter->sizes();
+    for (int c = 0; c < m_selected->columnCount(); ++c)
+        state.groupColumns << m_selected->columnWidth(c);
+    (void)qm::saveWindowState(m_settings.profile(), state);  // a failure costs only the looks
+}
+
+void MainWindow::fitGroupColumn() {
+    int needed = m_selected->header()->sectionSizeHint(0);
+    const QFontMetrics metrics = m_selected->fontMetrics();
+    for (int i = 0; i < m_selected->topLevelItemCount(); ++i)
+        needed = std::max(needed, metrics.horizontalAdvance(m_selected->topLevelItem(i)->text(0)) +
+                                      m_selected->iconSize().width() +
+                                      3 * metrics.averageCharWidth() + m_selected->indentation());
+    // "Images" keeps its width, and the paths of "Folder" keep a little room.
+    const int room = m_selected->viewport()->width() - m_selected->columnWidth(1) -
+                     8 * metrics.averageCharWidth();
+    const int width = std::min(needed, std::max(room, m_selected->columnWidth(0)));
+    if (width > m_selected->columnWidth(0)) m_selected->setColumnWidth(0, width);
 }
 
 void MainWindow::fillServerBox() {

@@ -12,14 +12,19 @@
 #include <functional>
 #include <memory>
 
+#include "app/desktopnotifier.h"
 #include "app/qtfrontend.h"
 #include "app/runcontroller.h"
+#include "app/runtotals.h"
+#include "app/windowstate.h"
 #include "config/regexpattern.h"
 
 class QAction;
 class QComboBox;
+class QLabel;
 class QListView;
 class QPushButton;
+class QSplitter;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -30,6 +35,7 @@ class ActivityIndicator;
 class AppSettings;
 class AvailableGroupsModel;
 class GroupTable;
+class Launcher;
 class LogModel;
 class Session;
 
@@ -77,7 +83,8 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     // Opens the file of a log line beginning with "Decoded file ".
     void openLogLine(const QString& line);
 
-    // How files, folders and pages are opened (xdg-open by default); tests replace it.
+    // How files, folders and pages are opened (the browser or xdg-open by default, a failure
+    // to start or an error exit said in the log); tests replace it.
     void setOpener(std::function<void(const QString& target, bool asPage)> opener);
 
     bool running() const { return m_run->state() == RunController::State::Running; }
@@ -102,6 +109,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -111,15 +119,28 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QWidget* buildGroupLists();
     QWidget* buildBottomRow();
     void buildMenus();
+    void buildStatusBar();
     void connectSignals();
     void loadState();
     void fillServerBox();
     void updateMenus();
+    // The size, splitters and columns of the last session (the profile's "Window" section);
+    // the window's size now, the rest once it is laid out (first show).
+    void restoreWindowState();
+    void applyLaidOutState();
+    void saveWindowState();
+    // Widens "Active groups" when a group name does not fit while "Folder" has room to give.
+    void fitGroupColumn();
 
     // ---- runs (mainwindowrun.cpp)
     void shutdown();
     void startRun();
     void runStateChanged(RunController::State state);
+    // The status bar's live totals of the run (the timer's action).
+    void showTotals();
+    // The run has ended: its totals in the status bar, a summary line in the log, and a
+    // desktop notification when the window is not the active one.
+    void runEnded();
     // A stop or the exit is under way: a prompt for a worker is answered "no".
     bool stopping() const;
     void freeSpaceTick();
@@ -141,9 +162,17 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QTreeView* m_available = nullptr;
     AvailableGroupsModel* m_availableModel = nullptr;
     QTreeWidget* m_selected = nullptr;
+    QSplitter* m_mainSplitter = nullptr;
+    QSplitter* m_listsSplitter = nullptr;
+    WindowState m_restored;  // until the first show lays the window out
+    bool m_restoredApplied = false;
+    bool m_splitterMoved = false;  // by the user, since the start
+    QWidget* m_banner = nullptr;
     QListView* m_log = nullptr;
     LogModel* m_logModel = nullptr;
     ActivityIndicator* m_activity = nullptr;
+    Launcher* m_launcher = nullptr;
+    QLabel* m_totalsLabel = nullptr;
     QAction* m_showAllAction = nullptr;
     QAction* m_showSubscribedAction = nullptr;
     QAction* m_searchAction = nullptr;
@@ -152,6 +181,9 @@ class MainWindow : public QMainWindow, public FrontendWindow {
 
     QTimer m_startupTimer;    // once, 500 ms after creation
     QTimer m_freeSpaceTimer;  // every 10 s while a run is on
+    QTimer m_totalsTimer;     // the status bar's totals, every second while a run is on
+    RunTotals m_totals;
+    DesktopNotifier m_notifier;
 
     std::function<void(const QString&, bool)> m_opener;
     std::string m_serverText;  // the server box's text as last committed

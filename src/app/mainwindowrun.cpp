@@ -3,12 +3,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
+#include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QTreeWidget>
-#include <QUrl>
 
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
@@ -20,6 +18,7 @@
 #include "config/locks.h"
 #include "dialogs/authdialog.h"
 #include "dialogs/groupicons.h"
+#include "dialogs/launcher.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"
 #include "session/session.h"
@@ -104,6 +103,8 @@ void MainWindow::startRun() {
         showMessage(QStringLiteral("No news group is selected."), MessageIcon::Stop);
         return;
     }
+    // Counted from before the readers start: the first of them may decode at once.
+    m_totals.start(m_settings.selectedGroups);
     (void)m_run->start(m_settings.selectedGroups);
 }
 
@@ -112,6 +113,8 @@ void MainWindow::runStateChanged(RunController::State state) {
         case RunController::State::Running:
             m_getButton->setText(QStringLiteral("Stop pictures!"));
             m_activity->play();
+            m_totalsTimer.start();
+            showTotals();
             break;
         case RunController::State::Stopping:
             // Until every reader has left, a press would have nothing to do.
@@ -128,8 +131,40 @@ void MainWindow::runStateChanged(RunController::State state) {
             m_freeSpaceTimer.stop();
             m_activity->stop();
             m_serverBox->setEnabled(true);
+            // A run that was on has ended (at the exit the window closes instead).
+            if (m_totalsTimer.isActive() && state == RunController::State::Idle) runEnded();
+            m_totalsTimer.stop();
             break;
     }
+}
+
+void MainWindow::showTotals() {
+    const RunTotals::Figures f = m_totals.sample(m_settings.selectedGroups);
+    constexpr double MB = 1024.0 * 1024.0;
+    QString text = QStringLiteral("Articles: %1   Pictures: %2   %3 MB")
+                       .arg(f.articles)
+                       .arg(f.pictures)
+                       .arg(static_cast<double>(f.bytes) / MB, 0, 'f', 1);
+    if (running()) text += QStringLiteral("   %1 MB/s").arg(f.bytesPerSecond / MB, 0, 'f', 2);
+    m_totalsLabel->setText(text);
+}
+
+void MainWindow::runEnded() {
+    showTotals();
+    const RunTotals::Figures f = m_totals.sample(m_settings.selectedGroups);
+    auto count = [](std::int64_t n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    logLine(QStringLiteral("Run ended: %1, %2, %3, %4 in %5 s")
+                .arg(count(f.groups, "group", "groups"), count(f.articles, "article", "articles"),
+                     count(f.pictures, "picture", "pictures"), count(f.bytes, "byte", "bytes"))
+                .arg(f.seconds, 0, 'f', 1));
+    // Someone who looked away learns that the run is over.
+    if (!isActiveWindow())
+        m_notifier.notify(QStringLiteral("Run finished"), count(f.pictures, "picture", "pictures") +
+                                                              QStringLiteral(" came in from ") +
+                                                              count(f.groups, "group", "groups") +
+                                                              QLatin1Char('.'));
 }
 
 bool MainWindow::stopping() const {
@@ -177,6 +212,7 @@ void MainWindow::shutdown() {
     m_freeSpaceTimer.stop();
     m_run->stopForExit();
     m_frontend.flushOfferedGroups();
+    saveWindowState();
     m_session.save();
     m_session.leaveDataFolder();
     QApplication::restoreOverrideCursor();
@@ -240,6 +276,7 @@ void MainWindow::addToSelected(GroupEntry& group) {
     item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(&group)));
     m_selected->addTopLevelItem(item);
     updateGroupRow(group);
+    fitGroupColumn();
     GroupTable one;
     one.add(group);
     m_session.readerPool().distribute(one);  // during a run an idle reader takes it up
@@ -269,9 +306,9 @@ void MainWindow::openPath(const std::string& path, bool asPage) {
     if (m_opener) {
         m_opener(target, asPage);
     } else if (asPage && !m_settings.resolveBrowser().empty()) {
-        QProcess::startDetached(QString::fromStdString(m_settings.browser), {target});
+        m_launcher->start({QString::fromStdString(m_settings.browser), target});
     } else {
-        QDesktopServices::openUrl(asPage ? QUrl(target) : QUrl::fromLocalFile(target));
+        m_launcher->start({QStringLiteral("xdg-open"), target});
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 
@@ -35,7 +36,10 @@ struct Completion {
 
 QtFrontend::QtFrontend(QObject* parent) : QObject(parent) {
     m_flushTimer.setInterval(FlushIntervalMs);
-    connect(&m_flushTimer, &QTimer::timeout, this, &QtFrontend::flushOfferedGroups);
+    connect(&m_flushTimer, &QTimer::timeout, this, [this] {
+        flushOfferedGroups();
+        flushChangedRows();
+    });
     m_flushTimer.start();
 }
 
@@ -121,11 +125,27 @@ void QtFrontend::flushOfferedGroups() {
 }
 
 void QtFrontend::updateGroupRow(GroupEntry& group) {
-    post([&group](FrontendWindow& w) { w.groupRowChanged(group); });
+    std::lock_guard lock(m_offeredMutex);
+    // A few groups at a time are read, so the list stays short.
+    if (std::find(m_changed.begin(), m_changed.end(), &group) == m_changed.end())
+        m_changed.push_back(&group);
+}
+
+void QtFrontend::flushChangedRows() {
+    std::vector<GroupEntry*> batch;
+    {
+        std::lock_guard lock(m_offeredMutex);
+        batch.swap(m_changed);
+    }
+    if (!m_window) return;
+    for (GroupEntry* group : batch) m_window->groupRowChanged(*group);
 }
 
 void QtFrontend::runFinished() {
-    post([](FrontendWindow& w) { w.readersFinished(); });
+    post([this](FrontendWindow& w) {
+        flushChangedRows();  // the rows show the run's last counts when it ends
+        w.readersFinished();
+    });
 }
 
 void QtFrontend::groupListFinished() {

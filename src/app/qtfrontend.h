@@ -1,9 +1,10 @@
 #pragma once
 // The desktop program's side of the core's front-end interface: every call from a worker
 // thread is queued onto the window thread (Qt keeps the order of one thread's posts), where
-// the window (a FrontendWindow) carries it out. Offered groups are collected here and handed
-// to the window in batches by a short timer, so a list of 100,000 groups costs a few hundred
-// model updates, not 100,000.
+// the window (a FrontendWindow) carries it out. Offered groups and changed group rows are
+// collected here and handed to the window in batches by a short timer, so a list of 100,000
+// groups costs a few hundred model updates, not 100,000, and a row is refreshed at most once
+// a batch however many files its readers decode meanwhile.
 //
 // Owned by main() (or a test), created on the window thread and outliving the window. The
 // Frontend calls come from any thread. messageBox from a worker and askCredentials block
@@ -55,6 +56,8 @@ class QtFrontend : public QObject, public Frontend {
 
     // Hands the offered groups collected so far to the window now.
     void flushOfferedGroups();
+    // Refreshes the rows changed so far now.
+    void flushChangedRows();
 
   private:
     bool onWindowThread() const;
@@ -67,6 +70,7 @@ class QtFrontend : public QObject, public Frontend {
     QTimer m_flushTimer;
     std::mutex m_offeredMutex;
     std::vector<GroupEntry*> m_offered;  // guarded by m_offeredMutex
+    std::vector<GroupEntry*> m_changed;  // guarded by m_offeredMutex; each group once
 };
 
 }  // namespace qm

@@ -15,6 +15,7 @@
 
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
+#include "config/frontend.h"
 #include "config/groupentry.h"
 #include "config/locks.h"
 #include "decode/yenc.h"
@@ -431,7 +432,12 @@ JournalFold foldJournal(AppSettings& settings, ArticleJournal& journal) {
     replay.description();
     fold.records = static_cast<int>(parsed.records.size());
     bool saved = parsed.records.empty() || settings.messageIds.save() == 0;
-    for (GroupEntry* group : replay.touched) saved = savePictureList(settings, *group) && saved;
+    // Said in the log, not in a box: the caller holds DecodeLock.
+    for (GroupEntry* group : replay.touched) {
+        if (writePictureList(settings, *group)) continue;
+        settings.frontend().appendLog("Fail to save picture list for " + group->name());
+        saved = false;
+    }
     fold.folded = saved && journal.clear();
     return fold;
 }

@@ -93,7 +93,15 @@ void readPictureListFile(const std::string& path, PictureList& list) {
     }
 }
 
-bool savePictureList(const AppSettings& settings, GroupEntry& g) {
+void savePictureList(const AppSettings& settings, GroupEntry& g) {
+    if (!writePictureList(settings, g)) {
+        // Shown with the lock released: the window thread uses picture lists too.
+        settings.frontend().messageBox("Fail to save picture list for " + g.name(),
+                                       MessageIcon::Warning);
+    }
+}
+
+bool writePictureList(const AppSettings& settings, GroupEntry& g) {
     std::lock_guard lock(PictureListLock);
     if (!g.stats()) return true;
     const PictureList& list = pictures(settings, g);
@@ -125,13 +133,7 @@ bool savePictureList(const AppSettings& settings, GroupEntry& g) {
     // A turn that decoded nothing leaves the list as it was: rewriting it would only cost a
     // new file (and a deleted one) every turn.
     const std::string path = pictureListFile(settings, g);
-    if (fileHolds(path, content)) return true;
-    if (!writeFileAtomic(path, content)) {
-        settings.frontend().messageBox("Fail to save picture list for " + g.name(),
-                                       MessageIcon::Warning);
-        return false;
-    }
-    return true;
+    return fileHolds(path, content) || writeFileAtomic(path, content);
 }
 
 void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& name,

@@ -25,9 +25,11 @@ void loadPictureList(const AppSettings& settings, GroupEntry& g);
 // that belong to no group in memory (a rebuild of the picture database).
 void readPictureListFile(const std::string& path, PictureList& list);
 // Writes g's list to "data.lst"; logs "Picture list is empty for <group>" for a list without
-// keys, shows "Fail to save picture list for <group>" when the file cannot be written. False
-// only then: "data.lst" does not hold what the list holds.
-bool savePictureList(const AppSettings& settings, GroupEntry& g);
+// keys, shows "Fail to save picture list for <group>" when the file cannot be written. The
+// message box waits for the user: call it holding no program-wide lock.
+void savePictureList(const AppSettings& settings, GroupEntry& g);
+// savePictureList without the message box: false when the file could not be written.
+[[nodiscard]] bool writePictureList(const AppSettings& settings, GroupEntry& g);
 // Stores a copy of record under name; with no record, detaches name. Nothing without stats.
 void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& name,
                 const std::optional<PictureRecord>& record);

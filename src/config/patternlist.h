@@ -31,4 +31,9 @@ class PatternList {
     std::vector<RegexPattern> m_patterns;
 };
 
+// Why text cannot be a pattern list, in plain words, naming the word that fails: for
+// "good ba(d", "\"ba(d\" is not a valid pattern: a \"(\" has no \")\" to close it." Nothing
+// when it compiles, or is empty (an empty list excludes nothing).
+std::optional<std::string> describePatternProblem(std::string_view text);
+
 }  // namespace qm

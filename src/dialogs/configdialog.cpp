@@ -12,6 +12,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "config/patternlist.h"
 #include "dialogs/directoryselection.h"
 #include "dialogs/fieldvalidation.h"
 #include "platform/paths.h"
@@ -198,6 +199,14 @@ bool ConfigDialog::save() {
     if (!readInteger(this, m_alertMark, v.freeAlert)) return false;
     if (!checkLength(this, m_browser, maxLength("Browser"))) return false;
     if (!checkLength(this, m_exclude, maxLength("Kill pattern"))) return false;
+    if (auto problem = describePatternProblem(m_exclude->text().toStdString())) {
+        // Said plainly, and the text stays to be corrected.
+        showMessage(this, QStringLiteral("The exclude pattern cannot be used. %1\nCorrect it, or "
+                                         "clear the field to exclude nothing.")
+                              .arg(qs(*problem)));
+        m_exclude->setFocus();
+        return false;
+    }
     if (!readInteger(this, m_lineLimit, v.skipLimit)) return false;
     QLineEdit* threads = m_readerThreads->findChild<QLineEdit*>();
     if (!readInteger(this, threads, v.maxThreads, threadsKey.minimum, threadsKey.maximum))

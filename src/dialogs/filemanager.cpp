@@ -1,6 +1,8 @@
 #include "dialogs/filemanager.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,8 +18,10 @@
 #include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
+#include "config/frontend.h"
 #include "config/locks.h"
 #include "decode/outputnames.h"
+#include "dialogs/launcher.h"
 #include "dialogs/sortablelist.h"
 #include "dialogs/viewerpane.h"
 #include "platform/paths.h"
@@ -59,6 +63,16 @@ QPushButton* pushButton(QWidget* parent, const char* name, const char* text) {
 
 std::string fileName(const QTreeWidgetItem* row) {
     return row->text(FileColumn).toStdString();
+}
+
+// Moves a decoded file to the desktop's trash, where a mistake can be undone. True when it is
+// there now or was gone already; a folder is no decoded file and stays.
+bool moveToTrash(const std::string& path) {
+    const QString name = QString::fromStdString(path);
+    const QFileInfo info(name);
+    if (!info.exists() && !info.isSymLink()) return true;
+    if (info.isDir()) return false;
+    return QFile::moveToTrash(name);
 }
 
 }  // namespace
@@ -121,6 +135,13 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     m_pathLabel->setObjectName(QStringLiteral("pathLabel"));
     m_pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_pane = new ViewerPane(this);
+    // What the pane cannot show goes to the desktop; a failure is said in the main log.
+    auto* launcher = new Launcher(
+        [this](const QString& line) { m_session.frontend().appendLog(line.toStdString()); }, this);
+    m_pane->setOpener([launcher](const QUrl& url) {
+        launcher->start(
+            {QStringLiteral("xdg-open"), url.isLocalFile() ? url.toLocalFile() : url.toString()});
+    });
 
     connect(view, &QPushButton::clicked, this, &FileManager::viewSelected);
     connect(next, &QPushButton::clicked, this, &FileManager::viewNext);
@@ -240,11 +261,9 @@ void FileManager::deleteSelected() {
     for (int row = nextSelectedRow(0); row >= 0;) {
         const std::string name = fileName(m_list->topLevelItem(row));
         const std::string path = joinPath(dir, name);
-        std::error_code error;
-        std::filesystem::remove(path, error);  // a file already gone is no error
-        std::error_code ignored;
-        std::filesystem::remove(descriptionPathFor(path), ignored);
-        if (!error) {
+        if (moveToTrash(path)) {
+            (void)moveToTrash(descriptionPathFor(path));
+            forgetView(path);
             detachPicture(*g, name);
             delete m_list->takeTopLevelItem(row);
             m_currentRow = row - 1;
@@ -292,6 +311,7 @@ void FileManager::collectSelected() {
             const std::string newDesc = descriptionPathFor(newPath);
             if (fileExists(oldDesc) && !fileExists(newDesc))
                 std::filesystem::rename(oldDesc, newDesc, ignored);
+            forgetView(oldPath);
             if (auto record = findPicture(*from, name)) setPicture(m_settings, *into, name, record);
             detachPicture(*from, name);
             delete m_list->takeTopLevelItem(row);
@@ -320,6 +340,12 @@ void FileManager::fitWindow() {
     const std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
     const std::string address = pictureViewPage(dir, name, m_displayWidth);
     if (!address.empty()) m_pane->navigate(QString::fromStdString(address));
+}
+
+void FileManager::forgetView(const std::string& path) {
+    if (m_pathLabel->text().toStdString() != path) return;
+    m_pathLabel->setText(QStringLiteral("Path"));
+    m_pane->showNothing();
 }
 
 void FileManager::expand() {

@@ -1,7 +1,8 @@
 #pragma once
 // "Retrieved attachments": the decoded files of one group in a sortable list, shown in a
 // viewer pane beside it; viewing marks them viewed, "Delete" removes them with their
-// description files, "Collect" moves them into "My-Collection". Starts compact (the list
+// description files (into the desktop's trash), "Collect" moves them into "My-Collection";
+// the file shown is no longer shown once it is gone from the list. Starts compact (the list
 // alone) and grows to its full size at the first View.
 //
 // Opened by the main window, modeless and any number at once; each deletes itself when
@@ -58,6 +59,8 @@ class FileManager : public QDialog {
     QTreeWidgetItem* addRow(const std::string& name, const std::string& description,
                             const std::string& date, bool viewed);
     int nextSelectedRow(int from) const;
+    // The viewed file at path was deleted or moved: it is shown no more.
+    void forgetView(const std::string& path);
     void expand();
     void placePane();
 

@@ -45,4 +45,10 @@ void ViewerPane::navigate(const QString& address) {
     m_shown = url;
 }
 
+void ViewerPane::showNothing() {
+    clear();
+    clearHistory();
+    m_shown = QUrl();
+}
+
 }  // namespace qm

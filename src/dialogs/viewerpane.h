@@ -16,6 +16,8 @@ class ViewerPane : public QTextBrowser {
     explicit ViewerPane(QWidget* parent = nullptr);
 
     void navigate(const QString& address);
+    // Shows nothing (the file shown is gone).
+    void showNothing();
     // The address last shown in the pane (empty before the first navigate).
     QUrl shown() const { return m_shown; }
     // How files the pane cannot show are opened; QDesktopServices by default.

@@ -140,11 +140,15 @@ int NNTPConnection::connect() {
     if (error == ECANCELED) stopChecks();
     if (error != 0) {
         if (tls.enabled) log(m_stream.lastError());
-        std::lock_guard lock(DecodeLock);
-        if (m_run.ConnectFailureReported == 0) {
-            m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
+        // Decided under the lock, shown after it: the window thread takes DecodeLock too,
+        // and would wait for ever for a reader that waits for the window.
+        bool first = false;
+        {
+            std::lock_guard lock(DecodeLock);
+            first = m_run.ConnectFailureReported == 0;
             m_run.ConnectFailureReported = 1;
         }
+        if (first) m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
         return error;
     }
     if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());

@@ -66,6 +66,23 @@ TEST(PatternList, FailedCompilationMatchesNothing) {
     }
 }
 
+TEST(PatternList, AProblemIsSaidInPlainWordsNamingTheWord) {
+    const std::pair<std::string_view, std::optional<std::string>> cases[] = {
+        {"", std::nullopt},
+        {"good jpe?g", std::nullopt},
+        {"good ba(d", R"x("ba(d" is not a valid pattern: a "(" has no ")" to close it.)x"},
+        {"x) y", R"x("x)" is not a valid pattern: a ")" has no "(" before it.)x"},
+        {"[abc", R"x("[abc" is not a valid pattern: a "[" has no "]" to close it.)x"},
+        {"a\\", R"x("a\" is not a valid pattern: it ends with a backslash, which must be )x"
+                R"x(followed by a character.)x"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(describePatternProblem(text), expected) << text;
+        PatternList list;
+        EXPECT_EQ(list.compile(text).has_value() && !text.empty(), expected.has_value()) << text;
+    }
+}
+
 TEST(PatternList, AListNeverCompiledMatchesNothing) {
     PatternList list;
     EXPECT_FALSE(list.compiled());

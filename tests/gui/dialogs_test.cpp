@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 
 #include "dialogs/configdialog.h"
 #include "dialogs/directoryselection.h"
@@ -52,6 +54,40 @@ class DialogsTest : public QObject {
         QCOMPARE(dialog.values().firstVisit, 0);
         QCOMPARE(dialog.values().firstVisitDays, 7);
         QCOMPARE(dialog.values().compress, 1);
+    }
+
+    void aBadExcludePatternKeepsTheDialogOpenWithItsText() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        bool keptOpen = false;
+        QString kept;
+        std::function<void()> afterBox;
+        catcher.onDialog = [&](QDialog& dialog) {
+            auto* exclude = dialog.findChild<QLineEdit*>("excludePatternEdit");
+            QPushButton* ok =
+                dialog.findChild<QDialogButtonBox*>("configButtons")->button(QDialogButtonBox::Ok);
+            exclude->setText("spam ba(d");
+            // Pressed from the event loop, so that the catcher can close the box it brings.
+            QTimer::singleShot(0, ok, &QPushButton::click);
+            afterBox = [&, exclude, ok, d = &dialog] {
+                if (catcher.texts().isEmpty()) return QTimer::singleShot(20, d, afterBox);
+                keptOpen = d->isVisible() && d->result() != QDialog::Accepted;
+                kept = exclude->text();
+                exclude->setText("spam bad");
+                ok->click();
+            };
+            QTimer::singleShot(20, &dialog, afterBox);
+        };
+        p.window->options();
+        QVERIFY(keptOpen);
+        QCOMPARE(kept, QStringLiteral("spam ba(d"));
+        QCOMPARE(catcher.texts(),
+                 QStringList{"The exclude pattern cannot be used. \"ba(d\" is not a valid pattern: "
+                             "a \"(\" has no \")\" to close it.\nCorrect it, or clear the field "
+                             "to exclude nothing."});
+        QCOMPARE(p.settings.killPattern, std::string("spam bad"));
+        QVERIFY(p.settings.killTest("bad spam"));
+        p.window->exitProgram();
     }
 
     void serverListShowsOneLinePerHostAndCancelRestores() {

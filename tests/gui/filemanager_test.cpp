@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
@@ -138,13 +140,28 @@ class FileManagerTest : public QObject {
         setPicture(f.p.settings, f.group, "two.jpg", PictureRecord{"B two", "", 'N'});
         auto fm = f.open();
         QCOMPARE(column(*fm, 1), (QStringList{"one.jpg", "two.jpg", "three.jpg", "README"}));
-        select(*fm, {"one.jpg", "two.jpg", "three.jpg"});
+        // Viewed one after the other with "Next": all three stay selected.
+        select(*fm, {"one.jpg"});
+        fm->viewSelected();
+        fm->viewNext();
+        fm->viewNext();
+        QCOMPARE(fm->viewer()->shown().fileName(), QStringLiteral("three.jpg"));
         fm->deleteSelected();
         QCOMPARE(catcher.texts(), QStringList{QStringLiteral("Fail to delete two.jpg")});
         QCOMPARE(column(*fm, 1), (QStringList{"two.jpg", "README"}));
         QVERIFY(fm->list()->topLevelItem(0)->isSelected());
         QVERIFY(!exists(f.path("one.jpg")) && !exists(f.path("one.desc")));
         QVERIFY(!exists(f.path("three.jpg")) && !exists(f.path("three.desc")));
+        // In the desktop's trash, where they can be brought back from; no longer shown.
+        const std::string trash = (f.p.home.path() + "/data/Trash").toStdString();
+        for (const char* name : {"one.jpg", "one.desc", "three.jpg", "three.desc"}) {
+            QVERIFY2(exists(trash + "/files/" + name), name);
+            QFile info(QString::fromStdString(trash + "/info/" + name + ".trashinfo"));
+            QVERIFY2(info.open(QIODevice::ReadOnly), name);
+            QVERIFY(info.readAll().contains("Path="));
+        }
+        QVERIFY(fm->viewer()->shown().isEmpty());
+        QCOMPARE(fm->findChild<QLabel*>("pathLabel")->text(), QStringLiteral("Path"));
         QVERIFY(!findPicture(f.group, "one.jpg") && findPicture(f.group, "two.jpg"));
         QFile saved(QString::fromStdString(joinPath(f.dir, "../data.lst")));
         QVERIFY(saved.open(QIODevice::ReadOnly));
@@ -163,6 +180,34 @@ class FileManagerTest : public QObject {
         QVERIFY(!findPicture(f.group, "two.jpg"));
     }
 
+    void aListThatCannotBeSavedIsShownWhileTheReadersGoOn() {
+        ModalCatcher catcher;
+        Folder f;
+        f.add("one.jpg", "One");
+        f.add("two.jpg", "Two");
+        // A folder where the list file should be: the new list cannot be renamed over it.
+        QVERIFY(QDir().mkpath(QString::fromStdString(joinPath(f.dir, "../data.lst"))));
+        auto fm = f.open();
+        // While the box is up, a reader records a decoded file in the same group's list.
+        bool recorded = false;
+        std::thread reader;
+        catcher.onBox = [&](const QString&) {
+            std::promise<void> done;
+            std::future<void> finished = done.get_future();
+            reader = std::thread([&f, done = std::move(done)]() mutable {
+                setPicture(f.p.settings, f.group, "new.jpg", PictureRecord{"New", "", 'N'});
+                done.set_value();
+            });
+            recorded = finished.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+        };
+        select(*fm, {"one.jpg"});
+        fm->deleteSelected();
+        reader.join();
+        QCOMPARE(catcher.texts(),
+                 QStringList{QStringLiteral("Fail to save picture list for ") + Demo});
+        QVERIFY2(recorded, "the reader waited for the picture list while the box was up");
+    }
+
     void collectMovesIntoMyCollection() {
         ModalCatcher catcher;
         Folder f;
@@ -178,8 +223,11 @@ class FileManagerTest : public QObject {
         existing.close();
 
         auto fm = f.open();
+        select(*fm, {"keep.png"});
+        fm->viewSelected();
         select(*fm, {"keep.png", "clash.png"});
         fm->collectSelected();
+        QVERIFY(fm->viewer()->shown().isEmpty());  // moved away: no longer shown
         QCOMPARE(catcher.texts(), QStringList{QStringLiteral("Fail to rename clash.png")});
         QCOMPARE(column(*fm, 1), (QStringList{"clash.png", "stay.png"}));
         QVERIFY(exists(joinPath(target, "keep.png")) && exists(joinPath(target, "keep.desc")));

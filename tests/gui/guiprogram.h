@@ -2,6 +2,7 @@
 // The desktop program as main() builds it, on a throw-away home, with a fixture news server
 // serving a sample spool; for the GUI tests.
 #include <QComboBox>
+#include <functional>
 #include <memory>
 
 #include "app/mainwindow.h"
@@ -16,9 +17,12 @@
 namespace qm::test {
 
 struct GuiProgram {
-    explicit GuiProgram(newsd::NewsServerOptions options = {}, int pictures = 3) {
+    // moreArticles adds to the spool before the server reads it.
+    explicit GuiProgram(newsd::NewsServerOptions options = {}, int pictures = 3,
+                        const std::function<void(const std::string& spool)>& moreArticles = {}) {
         options.spool = (home.path() + "/spool").toStdString();
         writeSampleSpool(options.spool, pictures);
+        if (moreArticles) moreArticles(options.spool);
         server = std::make_unique<newsd::NewsServer>(options);
         server->start();
         settings.browserLookup = [] { return std::string("/bin/true"); };

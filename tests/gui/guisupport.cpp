@@ -138,7 +138,10 @@ void ModalCatcher::poll() {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal) return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        if (box->property("qmSeen").toBool()) return;  // onBox is still at work
+        box->setProperty("qmSeen", true);
         m_texts << box->text();
+        if (onBox) onBox(box->text());
         box->done(QMessageBox::Ok);
         return;
     }

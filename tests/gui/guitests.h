@@ -49,6 +49,8 @@ class ModalCatcher : public QObject {
     void clear() { m_texts.clear(); }
     // Runs for every other modal dialog that opens; default: reject it.
     std::function<void(QDialog&)> onDialog;
+    // Runs on the window thread while a message box is up, before it is closed.
+    std::function<void(const QString& text)> onBox;
     int dialogsSeen() const { return m_dialogs; }
 
   private:

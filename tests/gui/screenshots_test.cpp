@@ -1,6 +1,7 @@
 // Pictures of the main window and each dialog at their default sizes, written to the build
 // folder's "screenshots" for review.
 #include <QDir>
+#include <QLabel>
 #include <QTest>
 
 #include "dialogs/aboutbox.h"
@@ -33,7 +34,17 @@ class ScreenshotsTest : public QObject {
         p.chooseServer();
         p.window->showAllGroups();
         QVERIFY(waitUntil([&] { return !p.window->groupListBusy(); }, 20000));
+        // After a run, so that the log and the status bar's totals have something to show.
+        GroupEntry* demo = p.settings.allGroups.find("alt.pictures.demo");
+        QVERIFY(demo);
+        p.window->addToSelected(*demo);
+        p.settings.select(*demo);
+        p.window->getPictures();
+        QVERIFY(waitUntil([&] { return p.window->runState() == RunController::State::Idle; },
+                          60000));
         QTest::qWait(100);
+        auto* totals = p.window->findChild<QLabel*>("runTotals");
+        QVERIFY(totals && totals->isVisible() && totals->text().startsWith("Articles: "));
         shoot(*p.window, "mainwindow");
         ConfigDialog config(p.session.configuration(), p.settings.freeSpaceProbe);
         shoot(config, "configuration");
