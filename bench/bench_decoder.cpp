@@ -189,7 +189,7 @@ class Bench {
   private:
     void decodeAll(const Kind& kind, const std::string& out) {
         const qm::DecodeInputs inputs{m_settings.dataDirectory, out, nullptr, "",
-                                      &m_settings.logFile,      {}};
+                                      &m_settings.logFile,      "",  -1};
         // The decoder names each file on standard output; keep the report readable.
         std::fflush(stdout);
         int saved = dup(1);

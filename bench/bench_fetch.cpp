@@ -41,6 +41,7 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
+#include "catalog/articlejournal.h"
 #include "catalog/indexpages.h"
 #include "catalog/picturecatalog.h"
 #include "config/appsettings.h"
@@ -370,7 +371,7 @@ Measure decodeFromDisk(const std::vector<std::string>& paths, const std::string&
     Session session(home);
     AppSettings& settings = session.settings();
     const DecodeInputs inputs{
-        settings.dataDirectory, settings.dataDirectory, nullptr, "", &settings.logFile, {}};
+        settings.dataDirectory, settings.dataDirectory, nullptr, "", &settings.logFile, "", -1};
     Decoder decoder;
     CountingSink sink;
     decoder.setSink(&sink);
@@ -412,6 +413,10 @@ Measure fetchRun(const std::string& serverText, const std::vector<std::string>& 
         [&session](std::string_view line) { session.frontend().appendLog(line); });
     CatalogHook hook(settings, pictures ? &catalog : nullptr);
     decoder.setSink(&hook);
+    // As the session commits: every article recorded in the journal.
+    ArticleJournal journal;
+    if (!journal.open(settings.dataDirectory)) std::fprintf(stderr, "cannot open the journal\n");
+    hook.setJournal(&journal);
     Measure m;
     const double cpu0 = cpuSeconds();
     const auto start = Clock::now();

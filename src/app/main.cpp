@@ -44,6 +44,7 @@ int main(int argc, char* argv[]) {
     qm::Session session(frontend, profile);
 
     auto window = std::make_unique<qm::MainWindow>(session, frontend);
+    if (window->dataFolderRefused()) return 1;  // said in a message box; nothing was written
     window->setTipsAtStartup(!embedded);
     // A logout, a service manager or Ctrl-C ends the program as "Exit" does, saving its state.
     qm::QuitSignals quitSignals;

@@ -331,6 +331,14 @@ void MainWindow::loadState() {
     // The log and the decoded files go to the data directory; a failure is logged, and the
     // window comes up all the same.
     const Session::LoadResult loaded = m_session.load({});
+    if (loaded.dataDirectoryInUse) {
+        // Two programs in one folder would fetch everything twice and overwrite each other's
+        // lists: this one ends, and writes nothing.
+        showMessage(QString::fromStdString(loaded.error), MessageIcon::Stop);
+        m_dataFolderRefused = true;
+        m_run->stopForExit();
+        return;
+    }
     if (!loaded.error.empty()) logLine(QString::fromStdString(loaded.error));
     (void)m_session.readerPool();
     refillLists();

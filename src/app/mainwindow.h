@@ -94,6 +94,9 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     RunController::State runState() const { return m_run->state(); }
     ViewMode viewMode() const { return m_viewMode; }
     bool startupDone() const { return m_startupDone; }
+    // Another program works in the data folder: the window said so, saves nothing and is not
+    // to be shown (main() ends).
+    bool dataFolderRefused() const { return m_dataFolderRefused; }
 
     // ---- FrontendWindow
     void logLine(const QString& line) override;
@@ -192,6 +195,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     RegexPattern m_search;
     bool m_startupDone = false;
     bool m_tipsAtStartup = false;
+    bool m_dataFolderRefused = false;
 };
 
 }  // namespace qm

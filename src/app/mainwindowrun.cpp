@@ -214,6 +214,7 @@ void MainWindow::shutdown() {
     m_frontend.flushOfferedGroups();
     saveWindowState();
     m_session.save();
+    m_session.leaveDataFolder();
     QApplication::restoreOverrideCursor();
 }
 

@@ -1,10 +1,12 @@
 #include "catalog/indexpages.h"
 
+#include <cerrno>
 #include <clocale>
 #include <ctime>
 
 #include "catalog/gallerypage.h"
 #include "catalog/picturecatalog.h"
+#include "catalog/articlejournal.h"
 #include "catalog/picturelist.h"
 #include "catalog/thumbnailer.h"
 #include "config/appsettings.h"
@@ -255,6 +257,17 @@ void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& p
 
 void CatalogHook::countAssembled(const DecodeInputs& inputs) {
     qm::countAssembled(inputs.group);
+}
+
+DecodeResult CatalogHook::commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) {
+    if (!m_journal || !m_journal->isOpen()) return {};
+    std::optional<JournalRecord> record =
+        journalRecord(inputs, outputs, m_journal->dataDirectory());
+    if (!record || m_journal->append(*record)) return {};
+    DecodeResult failed;
+    failed.error = errno;
+    failed.path = m_journal->path();
+    return failed;
 }
 
 }  // namespace qm

@@ -45,21 +45,29 @@ std::string writeFullIndex(const AppSettings& settings, GroupEntry& g);
 // manual decoding has none), adds the file to the group's contents page and picture list.
 int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs, const std::string& path);
 
+class ArticleJournal;
+
 // Installed into the Decoder by whoever owns both (the windows, the command line). With a
 // picture catalogue (borrowed; it outlives the hook), every picture of a group's article is
 // checked against the pictures recorded before and, unless it is a copy of one that "Skip
-// duplicate pictures" drops, catalogued and handed on for its thumbnail.
+// duplicate pictures" drops, catalogued and handed on for its thumbnail. With a journal,
+// every article is recorded in it before its commit goes on.
 class CatalogHook : public DecodeSink {
   public:
     explicit CatalogHook(const AppSettings& settings, PictureCatalog* pictures = nullptr)
         : m_settings(settings), m_pictures(pictures) {}
+    // The journal the commits are recorded in, while it is open; null: none.
+    void setJournal(ArticleJournal* journal) { m_journal = journal; }
+
     void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                        const std::string& descriptionPath) override;
     void countAssembled(const DecodeInputs& inputs) override;
+    DecodeResult commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) override;
 
   private:
     const AppSettings& m_settings;
     PictureCatalog* m_pictures;
+    ArticleJournal* m_journal = nullptr;
 };
 
 }  // namespace qm

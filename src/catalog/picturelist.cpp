@@ -176,13 +176,16 @@ int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_vi
         stats->decoded.fetch_add(1);
         settings.frontend().updateGroupRow(g);
     }
-    std::string description = subject.empty() ? "No description" : std::string(subject);
     auto slash = path.rfind('/');
     if (slash == std::string_view::npos) return 0;
-    description.resize(std::min(description.size(), DescriptionLength));
-    setPicture(settings, g, std::string(path.substr(slash + 1)),
-               PictureRecord{oneField(description), timeStamp(true), 'N'});
+    setPicture(settings, g, std::string(path.substr(slash + 1)), newPictureRecord(subject));
     return 0;
+}
+
+PictureRecord newPictureRecord(std::string_view subject) {
+    std::string description = subject.empty() ? "No description" : std::string(subject);
+    description.resize(std::min(description.size(), DescriptionLength));
+    return PictureRecord{oneField(description), timeStamp(true), 'N'};
 }
 
 void countAssembled(GroupEntry* group) {

@@ -37,6 +37,9 @@ void setPicture(const AppSettings& settings, GroupEntry& g, const std::string& n
 int detachPicture(GroupEntry& g, const std::string& name);
 // A copy of the record under name in g's list in memory (no load); nothing when absent.
 std::optional<PictureRecord> findPicture(GroupEntry& g, const std::string& name);
+// The record of a file decoded now from an article with subject: its first 36 characters (a
+// tab or line end made a blank), or "No description", the time stamp and 'N'.
+PictureRecord newPictureRecord(std::string_view subject);
 // Records a file the decoder wrote: appends fragment to the day's contents page, counts it,
 // and catalogues the file under its name with the article's subject (empty: "No
 // description"). 0, or -1 when g has no stats or the contents page cannot be opened (nothing

@@ -8,8 +8,9 @@ namespace qm::cli {
 
 CliSession::CliSession(CliSessionOptions options)
     : m_profile(profilePath()), m_session(m_frontend, m_profile) {
-    Session::LoadResult loaded = m_session.load(
-        {.makeDataDirectory = options.makeDataDirectory, .openLog = options.openLog});
+    Session::LoadResult loaded = m_session.load({.makeDataDirectory = options.makeDataDirectory,
+                                                 .openLog = options.openLog,
+                                                 .lockDataDirectory = options.lockDataDirectory});
     if (loaded.killPatternError)
         m_frontend.messageBox("Kill pattern: " + *loaded.killPatternError, MessageIcon::Warning);
     m_error = loaded.error;

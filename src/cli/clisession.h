@@ -17,6 +17,9 @@ struct CliSessionOptions {
     bool openLog = true;
     // Make sure the data directory exists (decoding writes below it).
     bool makeDataDirectory = true;
+    // Work in the data directory (fetch, decode): refused while another program does.
+    // Without it nothing is written there but what the command saves itself.
+    bool lockDataDirectory = true;
 };
 
 class CliSession {
@@ -30,8 +33,9 @@ class CliSession {
     ConsoleFrontend& frontend() { return m_frontend; }
     Profile& profile() { return m_profile; }
 
-    // Empty when the session is ready; else why not (e.g. "Fail to create data directory X").
-    // The settings are loaded either way.
+    // Empty when the session is ready; else why not (e.g. "Fail to create data directory X",
+    // or the data directory in use by another program, with its process id). The settings
+    // are loaded either way.
     const std::string& error() const { return m_error; }
     bool ok() const { return m_error.empty(); }
 

@@ -142,7 +142,8 @@ int runConfigCommand(Args args) {
         std::fputs("qmere-cli config: give either keys to show or KEY=VALUE changes\n", stderr);
         return 2;
     }
-    CliSession session({.openLog = false, .makeDataDirectory = false});
+    // Settings only: a fetch may be working in the data directory meanwhile.
+    CliSession session({.openLog = false, .makeDataDirectory = false, .lockDataDirectory = false});
     if (changes.empty()) return show(session, names);
     return applyChanges(session, changes);
 }

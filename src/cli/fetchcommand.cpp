@@ -67,18 +67,24 @@ constexpr std::string_view FetchHelp =
     "$XDG_DATA_HOME/qmere/), with the group's index pages (DATA/GROUP/idx<yymmdd>.html) and\n"
     "picture list (data.lst). Each group's reading position (\"Last\"), the retrieved\n"
     "message-ids (\"MSGLIST\"), the settings and the group lists are saved at the end, so\n"
-    "the next run continues.\n"
+    "the next run continues. Each decoded article is recorded at once (DATA/MSGLIST.log): a\n"
+    "run that is killed costs at most the articles in flight, which the next run fetches\n"
+    "again.\n"
     "Every picture also gets a thumbnail (DATA/GROUP/thumbs/), a cell in the group's gallery\n"
     "(DATA/GROUP/gallery.html) and a record in the picture database (DATA/pictures.db); the\n"
     "command ends once they are made. With \"Skip duplicate pictures\" on (the default), a\n"
     "picture whose content was fetched before is removed again and not catalogued.\n"
     "\n"
+    "One program at a time works in a data folder: a second fetch (or the desktop program)\n"
+    "on the same one is refused, naming the process that has it.\n"
+    "\n"
     "Exit status: 0 for a finished run; 1 when no GROUP is given and none is selected, the\n"
     "server cannot be reached, refuses the credentials, asks for a login that nobody gave,\n"
     "a GROUP's folder cannot be made, no GROUP could be read, a decoded file could not be\n"
     "written (a full disk stops the run; what was not stored is fetched again next time),\n"
-    "or the settings and lists could not be saved (the reason is on standard error); 2 on a\n"
-    "usage error (no --server and none saved); 130 when stopped by Ctrl-C.\n";
+    "the settings and lists could not be saved (the reason is on standard error), or the\n"
+    "data folder is in use; 2 on a usage error (no --server and none saved); 130 when\n"
+    "stopped by Ctrl-C.\n";
 
 namespace {
 

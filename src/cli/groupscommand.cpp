@@ -56,7 +56,9 @@ int runGroupsCommand(Args args) {
         if (auto error = pattern.compile(*search)) return usageError("PATTERN: " + *error);
     }
 
-    CliSession session;
+    // The group lists are the server's, not the data directory's: a fetch may be working
+    // there meanwhile, so its "Log" is left alone.
+    CliSession session({.openLog = false, .lockDataDirectory = false});
     if (!session.ok()) {
         std::fprintf(stderr, "qmere-cli groups: %s\n", session.error().c_str());
         return 1;

@@ -99,6 +99,7 @@ int MessageIdIndex::contains(std::string_view id, LogFile* log) {
 }
 
 int MessageIdIndex::save() {
+    if (m_readOnly) return 0;
     if (m_path.empty()) return -1;
     readPending();  // else the ids of the file would be lost
     std::string content;

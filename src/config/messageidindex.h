@@ -31,8 +31,12 @@ class MessageIdIndex {
     // 1 when present (and writes "Duplicated id " + id to log, when given), else 0.
     int contains(std::string_view id, LogFile* log = nullptr);
     // Writes the ids oldest first, one a line, replacing the file at once. 0, or -1 when the
-    // file cannot be written (the old file stays intact).
+    // file cannot be written (the old file stays intact). A read-only index writes nothing.
     int save();
+    // A program that does not hold the data folder (it shows or changes settings while
+    // another one fetches) reads "MSGLIST" but must never replace it.
+    void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
+    bool readOnly() const { return m_readOnly; }
     // Adds every white-space separated word of the file, with overwrite, as if at once; the
     // words are read when the index is first used (add, contains, save, size), so a program
     // that never looks an id up (showing the settings) never reads 10,000 of them. 0, or -1
@@ -67,6 +71,7 @@ class MessageIdIndex {
     std::vector<std::string> m_ids;
     std::string m_path;
     bool m_pending = false;  // load() was called and its file is still to be read
+    bool m_readOnly = false;
     // id -> number of ring slots holding it (add does not refuse a repeated id).
     std::unordered_map<std::string, int, StringHash, std::equal_to<>> m_lookup;
 };

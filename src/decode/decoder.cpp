@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "decode/mimedecoder.h"
 #include "decode/mimeheader.h"
@@ -65,8 +66,12 @@ DecodeResult Decoder::decodeArticle(FilePtr in, const DecodeInputs& inputs, bool
     m_overwrite = overwrite;
     m_lastOutputPath.clear();
     m_result = DecodeResult();
+    discard(m_outputs);  // left by steps called on their own, never committed
+    m_outputs = ArticleOutputs();
+    m_descriptionWork.clear();
     // The pending description lives in tmp: it has to exist before a description is kept.
     if (makeDirectories(tmpDirectory()) != 0) errorOutput(tmpDirectory());
+    startDescriptionWork();
     if (in) {
         try {
             PartReader reader(std::move(in));
@@ -77,7 +82,92 @@ DecodeResult Decoder::decodeArticle(FilePtr in, const DecodeInputs& inputs, bool
         }
     }
     if (!m_found) warning("Did not find anything to unpack...\n");
+    commit();
     return m_result;
+}
+
+void Decoder::startDescriptionWork() {
+    // Unique in this process; a killed process's copies are removed at the next start.
+    const std::string work = joinPath(
+        tmpDirectory(), TemporaryOutputPrefix + std::string("description-") +
+                            std::to_string(::getpid()) + "-" + std::to_string(++m_articles));
+    const std::string committed = committedDescriptionPath();
+    m_describedBefore = fileExists(committed);
+    if (m_describedBefore && !copyFile(committed, work)) {
+        // Without a copy the article works on the description itself, as it always could.
+        errorOutput(work);
+        return;
+    }
+    m_descriptionWork = work;
+}
+
+void Decoder::commit() {
+    ArticleOutputs outputs = std::exchange(m_outputs, ArticleOutputs());
+    if (!m_descriptionWork.empty()) {
+        using Description = ArticleOutputs::Description;
+        const bool describedAfter = fileExists(m_descriptionWork);
+        outputs.description = describedAfter      ? Description::Kept
+                              : m_describedBefore ? Description::Dropped
+                                                  : Description::Unchanged;
+        outputs.descriptionWork = std::exchange(m_descriptionWork, std::string());
+    }
+    if (m_result.outputFailed()) {
+        // Not stored whole: the article is decoded again when it is fetched again, and finds
+        // the collections as they were.
+        discard(outputs);
+        return;
+    }
+    if (m_sink) {
+        DecodeResult recorded = m_sink->commitArticle(m_inputs, outputs);
+        if (recorded.outputFailed()) {
+            outputFailed(recorded.path, recorded.error);
+            discard(outputs);
+            return;
+        }
+    }
+    publish(outputs);
+}
+
+void Decoder::publish(ArticleOutputs& outputs) {
+    std::vector<const PendingOutput*> named;
+    for (PendingOutput& file : outputs.files) {
+        if (std::rename(file.temporaryPath.c_str(), file.path.c_str()) != 0) {
+            // Recorded already: the record's replay at the next start names it.
+            errorOutput(file.path);
+            continue;
+        }
+        if (!file.descriptionTemporaryPath.empty() &&
+            std::rename(file.descriptionTemporaryPath.c_str(), file.descriptionPath.c_str()) != 0) {
+            errorOutput(file.descriptionPath);
+            file.descriptionPath.clear();
+        }
+        named.push_back(&file);
+    }
+    for (const std::string& path : outputs.removedFiles) std::remove(path.c_str());
+    // A folder that still holds parts of another post stays; that is no error.
+    for (const std::string& directory : outputs.removedDirectories) ::rmdir(directory.c_str());
+    if (outputs.description == ArticleOutputs::Description::Kept &&
+        std::rename(outputs.descriptionWork.c_str(), committedDescriptionPath().c_str()) != 0)
+        errorOutput(committedDescriptionPath());
+    if (outputs.description == ArticleOutputs::Description::Dropped)
+        std::remove(committedDescriptionPath().c_str());
+    for (const PendingOutput* file : named) {
+        if (m_sink) m_sink->onFileDecoded(m_inputs, file->path, file->descriptionPath);
+        std::printf("%s (%s)\n", file->path.c_str(), file->contentType.c_str());
+    }
+    for (int i = 0; i < outputs.assembled; ++i)
+        if (m_sink) m_sink->countAssembled(m_inputs);
+}
+
+void Decoder::discard(ArticleOutputs& outputs) {
+    for (const PendingOutput& file : outputs.files) {
+        std::remove(file.temporaryPath.c_str());
+        if (!file.descriptionTemporaryPath.empty())
+            std::remove(file.descriptionTemporaryPath.c_str());
+    }
+    // "tempdesc.txt" stays as it was before the article.
+    if (!outputs.descriptionWork.empty()) std::remove(outputs.descriptionWork.c_str());
+    outputs = ArticleOutputs();
 }
 
 void Decoder::information(std::string_view text) {
@@ -134,8 +224,11 @@ std::string Decoder::partDirectoryPath(std::string_view name) const {
 void Decoder::removePartDirectory(std::string_view directory) {
     std::string path(directory);
     if (!path.empty() && path.back() == '/') path.pop_back();
-    // A directory that still holds parts of another post stays; that is no error.
-    ::rmdir(path.c_str());
+    m_outputs.removedDirectories.push_back(std::move(path));
+}
+
+void Decoder::removeAtCommit(std::string path) {
+    m_outputs.removedFiles.push_back(std::move(path));
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
@@ -218,14 +311,51 @@ bool Decoder::finishOutputFile(OutputFile& output) {
         output.discard();
         return false;
     }
-    if (std::rename(output.m_temporaryPath.c_str(), path->c_str()) != 0) {
-        outputFailed(*path);
-        output.discard();
-        return false;
-    }
-    output.m_temporaryPath.clear();
-    announceOutput(*path, output.m_contentType);
+    keepOutput(std::exchange(output.m_temporaryPath, std::string()), std::move(*path),
+               output.m_contentType);
     return true;
+}
+
+void Decoder::keepOutput(std::string temporaryPath, std::string path,
+                         std::string_view contentType) {
+    PendingOutput file;
+    file.temporaryPath = std::move(temporaryPath);
+    file.path = std::move(path);
+    file.contentType.assign(contentType);
+    takePendingDescription(file);
+    m_lastOutputPath = file.path;
+    m_found = true;
+    m_outputs.files.push_back(std::move(file));
+}
+
+std::optional<std::string> Decoder::hiddenFile() {
+    std::optional<std::string> news = newsDirectory();
+    if (!news) return std::nullopt;
+    std::string path = joinPath(*news, TemporaryOutputPrefix + std::string("XXXXXX"));
+    UniqueFd fd(::mkostemp(path.data(), O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    ::fchmod(fd.get(), 0644);  // as a file the user saves, not mkostemp's 0600
+    return path;
+}
+
+std::optional<std::string> Decoder::stageFile(const std::string& from, const std::string& path) {
+    std::optional<std::string> hidden = hiddenFile();
+    if (hidden) {
+        // A second name for the same bytes: nothing is copied, and from stays whole until the
+        // commit, for a next try when the article is not committed.
+        std::remove(hidden->c_str());
+        if (::link(from.c_str(), hidden->c_str()) == 0) return hidden;
+        // Another file system, or one without hard links.
+        if (copyFile(from, *hidden)) return hidden;
+    }
+    outputFailed(path);
+    return std::nullopt;
+}
+
+bool Decoder::taken(const std::string& path) const {
+    for (const PendingOutput& file : m_outputs.files)
+        if (file.path == path || file.descriptionPath == path) return true;
+    return fileExists(path);
 }
 
 std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> name,
@@ -242,28 +372,23 @@ std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> n
         for (int n = 1; n <= MaxNameNumber; ++n) {
             std::string path = joinPath(*news, "part" + std::to_string(n));
             path += extension;
-            if (!fileExists(path)) return path;
+            if (!taken(path)) return path;
         }
     } else {
         std::string path = joinPath(*news, safe);
-        if (m_overwrite || !fileExists(path)) return path;
+        if (m_overwrite && isDirectory(path)) {
+            // Known now, not first when the file is given its name at the commit.
+            outputFailed(path, EISDIR);
+            return std::nullopt;
+        }
+        if (m_overwrite || !taken(path)) return path;
         for (int n = 1; n <= MaxNameNumber; ++n) {
             std::string numbered = joinPath(*news, fitFileName(std::to_string(n) + "_" + safe));
-            if (!fileExists(numbered)) return numbered;
+            if (!taken(numbered)) return numbered;
         }
     }
     outputFailed(joinPath(*news, safe.empty() ? std::string("part") : safe), EEXIST);
     return std::nullopt;
-}
-
-void Decoder::announceOutput(const std::string& path, std::string_view contentType) {
-    m_lastOutputPath = path;
-    std::string descriptionPath = descriptionPathFor(path);
-    bool described = attachPendingDescription(descriptionPath);
-    if (m_sink) m_sink->onFileDecoded(m_inputs, path, described ? descriptionPath : std::string());
-    std::printf("%s (%.*s)\n", path.c_str(), static_cast<int>(contentType.size()),
-                contentType.data());
-    m_found = true;
 }
 
 int removeAbandonedOutputs(const std::string& newsDirectory) {
@@ -290,11 +415,26 @@ std::optional<std::string> Decoder::newsDirectory() {
 }
 
 std::string Decoder::pendingDescriptionPath() const {
+    return m_descriptionWork.empty() ? committedDescriptionPath() : m_descriptionWork;
+}
+
+std::string Decoder::committedDescriptionPath() const {
     return joinPath(tmpDirectory(), "tempdesc.txt");
 }
 
+void Decoder::takeSetDescription(const std::string& description) {
+    std::optional<std::string> text = readWholeFile(description);
+    if (!text) return;
+    const std::string pending = pendingDescriptionPath();
+    if (!writeFileAtomic(pending, *text)) {
+        errorOutput(pending);
+        return;
+    }
+    removeAtCommit(description);
+}
+
 void Decoder::countAssembled() {
-    if (m_sink) m_sink->countAssembled(m_inputs);
+    ++m_outputs.assembled;
 }
 
 std::string Decoder::dataDirectory() const {
@@ -309,25 +449,34 @@ std::string Decoder::tmpDirectory() const {
     return joinPath(dataDirectory(), "tmp");
 }
 
-bool Decoder::attachPendingDescription(const std::string& descriptionPath) {
-    std::string pending = pendingDescriptionPath();
-    if (!fileExists(pending)) return false;
-    if (fileExists(descriptionPath)) {
+void Decoder::takePendingDescription(PendingOutput& file) {
+    const std::string pending = pendingDescriptionPath();
+    if (!fileExists(pending)) return;
+    const std::string descriptionPath = descriptionPathFor(file.path);
+    if (descriptionPath == file.path || taken(descriptionPath)) {
         // A decoded file of that name, or an earlier file's description: it stays, and this
         // description, which belongs to no other file, goes.
         warning("description not kept: " + descriptionPath + " exists");
         std::remove(pending.c_str());
-        return false;
+        return;
     }
-    if (std::rename(pending.c_str(), descriptionPath.c_str()) == 0) return true;
-    if (errno == ENOENT) return false;
-    // The group directory may be on another file system than the data directory.
-    if (errno == EXDEV && copyFile(pending, descriptionPath)) {
+    std::optional<std::string> hidden = hiddenFile();
+    if (!hidden) {
+        errorOutput(descriptionPath);
+        return;
+    }
+    if (std::rename(pending.c_str(), hidden->c_str()) != 0) {
+        const int error = errno;
+        // The group directory may be on another file system than the data directory.
+        if (error != EXDEV || !copyFile(pending, *hidden)) {
+            if (error != ENOENT) errorOutput(descriptionPath);
+            std::remove(hidden->c_str());
+            return;
+        }
         std::remove(pending.c_str());
-        return true;
     }
-    errorOutput(descriptionPath);
-    return false;
+    file.descriptionTemporaryPath = std::move(*hidden);
+    file.descriptionPath = descriptionPath;
 }
 
 }  // namespace qm

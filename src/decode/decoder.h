@@ -11,6 +11,7 @@
 // "news.dat", part collections below its data directory's "tmp". No name from the input ever
 // leads outside those two.
 #include <cerrno>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,8 +39,10 @@ struct DecodeInputs {
     std::string subject;
     // Where information and warning lines go; null drops them.
     LogFile* log = nullptr;
-    // The article's message-id, recorded with its pictures; empty when not known.
+    // The article the text is, for its record when it is committed: its message-id and its
+    // number in group (empty and -1 for manual decoding).
     std::string messageId;
+    std::int64_t articleNumber = -1;
 };
 
 // The name with which decoded bodies start in "news.dat" (followed by six characters that
@@ -47,21 +50,55 @@ struct DecodeInputs {
 // decoded file.
 inline constexpr char TemporaryOutputPrefix[] = ".qmere-decoding-";
 
-// Removes the hidden decoding files in newsDirectory that a process killed while writing
-// left behind; the number removed. Every such file is finished or removed before DecodeLock
-// is released, so the caller holds DecodeLock and none of them is in use.
+// Removes the hidden decoding files in newsDirectory (or in "tmp": working copies of the
+// pending description) that a process killed while writing left behind; the number removed. Every
+// such file is committed or removed before DecodeLock is released, so the caller holds DecodeLock
+// and none of them is in use. A file whose article was committed but that still has its hidden name
+// is the journal's to rename: the journal is replayed before this runs.
 int removeAbandonedOutputs(const std::string& newsDirectory);
+
+// A decoded file waiting for its article's commit: written whole under a hidden temporary
+// name in "news.dat", its name chosen and reserved (no other file of the article gets it).
+struct PendingOutput {
+    std::string temporaryPath;
+    std::string path;
+    std::string contentType;
+    // Its description, waiting likewise; both empty when it has none.
+    std::string descriptionTemporaryPath;
+    std::string descriptionPath;
+};
+
+// What committing an article does, in this order: its files get their names, then what the
+// article used up in the part collections ("tmp") is removed, then the files are reported.
+// Until then the collections stay as they were, so an article that is decoded again (after a
+// crash, or a failure) finds the same parts.
+struct ArticleOutputs {
+    std::vector<PendingOutput> files;
+    std::vector<std::string> removedFiles;        // part and set files
+    std::vector<std::string> removedDirectories;  // collection folders, when empty by then
+    int assembled = 0;                            // multi-part files among files
+    // The pending description the article leaves for the next file: its working copy
+    // (descriptionWork) becomes "tempdesc.txt" (Kept), or "tempdesc.txt" goes (Dropped).
+    enum class Description { Unchanged, Kept, Dropped };
+    Description description = Description::Unchanged;
+    std::string descriptionWork;
+
+    bool empty() const {
+        return files.empty() && removedFiles.empty() && removedDirectories.empty() &&
+               description == Description::Unchanged;
+    }
+};
 
 // What decodeArticle tells its caller about the files the article's content had to go to.
 struct DecodeResult {
-    // 0 when every such file was written whole. Otherwise the errno of the first that could
-    // not be created, written, closed or named (ENOSPC when the disk is full), and its path.
-    // The file that failed is not kept under its name nor as a hidden temporary, was not
-    // reported to the sink (so not logged as "Decoded file" nor catalogued) and got no
-    // description; parts of split posts that were stored before stay stored. The article
-    // was not stored whole: it has to be fetched and decoded again later, so its message-id
-    // must not go into the index. Files of the same article that were finished before the
-    // failure are kept and reported as usual.
+    // 0 when every such file was written whole and the article committed. Otherwise the
+    // errno of the first that could not be created, written, closed or named (ENOSPC when the
+    // disk is full), or of the journal record that could not be written, and its path. The
+    // article is then not committed: none of its files is kept under its name nor as a
+    // hidden temporary, none was reported to the sink (so not logged as "Decoded file" nor
+    // catalogued), their descriptions went with them; parts of split posts stay stored as
+    // they were. The article was not stored whole: it has to be fetched and decoded again
+    // later, so its message-id must not go into the index.
     int error = 0;
     std::string path;
 
@@ -78,12 +115,22 @@ class DecodeSink {
                                const std::string& descriptionPath) = 0;
     // A multi-part file was assembled: counts it for the group of inputs.
     virtual void countAssembled(const DecodeInputs& inputs) = 0;
+    // The article of inputs was decoded whole: records what its commit does, before any of
+    // it is done (the commit point: from here on a crash no longer loses the article). A
+    // failure (its errno and path): nothing of the article is kept. Without a record (the
+    // default) the commit goes on.
+    virtual DecodeResult commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) {
+        (void)inputs;
+        (void)outputs;
+        return {};
+    }
 };
 
 // A decoded body on its way to its output file: written under a hidden temporary name in
-// "news.dat" and given its final name by Decoder::finishOutputFile once complete, so that a
-// process that dies while writing never leaves a cut-short file under a name the catalogue
-// or the numbering would take for a decoded one. Removes the temporary file unless finished.
+// "news.dat" and handed to the article's commit by Decoder::finishOutputFile once complete,
+// so that a process that dies while writing never leaves a cut-short file under a name the
+// catalogue or the numbering would take for a decoded one. Removes the temporary file unless
+// finished.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -117,12 +164,21 @@ class Decoder {
 
     void setSink(DecodeSink* sink) { m_sink = sink; }
 
-    // Decodes everything in an open file and closes it, with the inputs of that article.
-    // Writes "Did not find anything to unpack...\n" as a warning when nothing was found.
-    // Caller holds DecodeLock. The result says whether the article's content could be stored
-    // (see DecodeResult).
+    // Decodes everything in an open file and closes it, with the inputs of that article,
+    // then commits the article (commit()). Writes "Did not find anything to unpack...\n" as a
+    // warning when nothing was found. Caller holds DecodeLock. The result says whether the
+    // article's content could be stored (see DecodeResult).
     [[nodiscard]] DecodeResult decodeArticle(FilePtr in, const DecodeInputs& inputs, bool quiet,
                                              bool overwrite, bool keepText);
+
+    // Commits what was decoded since the last commit: unless an output failed, the sink
+    // records it (commitArticle), then the files get their names, the collections what the
+    // article used up is removed, and the files are reported (onFileDecoded, the standard
+    // output line, countAssembled). On a failure every file waiting is removed instead.
+    // decodeArticle ends with it; the steps below, called on their own, wait for it.
+    void commit();
+    // What waits for the next commit.
+    const ArticleOutputs& pendingOutputs() const { return m_outputs; }
 
     // The inputs the services below work with: those of the article being decoded, or of
     // the last one. Caller holds DecodeLock.
@@ -151,34 +207,47 @@ class Decoder {
     // The path partDirectory would give, ending with "/", without creating anything: most
     // posts never store a part, and making and removing a directory costs more than they do.
     std::string partDirectoryPath(std::string_view name) const;
-    // Removes a collection directory (path ending with "/") when it is empty.
+    // Removes a collection directory (path ending with "/") at the commit, when it is empty.
     void removePartDirectory(std::string_view directory);
+    // Removes a part or set file at the commit: the collection stays whole until the article
+    // that used it up is committed.
+    void removeAtCommit(std::string path);
 
     // Starts the output file for a decoded body: a hidden temporary file in the output
     // directory's "news.dat". Empty on failure (an output failure, with the path the file
     // would have had).
     OutputFile openOutputFile(std::optional<std::string_view> name, std::string_view contentType);
-    // Closes output and gives it its name: safe, numbered when it exists and overwrite is
-    // off, "part<N>" when nameless; attaches the pending description and reports the file to
-    // the sink. False (an output failure) when it could not be closed or named; nothing is
-    // left then.
+    // Closes output and chooses its name: safe, numbered when it exists (or another file of
+    // the article has it) and overwrite is off, "part<N>" when nameless; takes the pending
+    // description with it (keepOutput). False (an output failure) when it could not be
+    // closed or named; nothing is left then.
     bool finishOutputFile(OutputFile& output);
 
     // The two halves of openOutputFile, for a body decoded into a temporary file first:
     // outputPath makes the directories on the way and picks the path (empty and reported on
     // failure); a nameless file gets "part<N>" in "news.dat", with the extension of a picture
-    // or video contentType. announceOutput does what follows the opening of a file at path.
+    // or video contentType. keepOutput hands the finished hidden file temporaryPath (in
+    // "news.dat") to the commit, to be named path, with the pending description.
     std::optional<std::string> outputPath(std::optional<std::string_view> name,
                                           std::string_view contentType = {});
-    void announceOutput(const std::string& path, std::string_view contentType);
+    void keepOutput(std::string temporaryPath, std::string path, std::string_view contentType);
+    // A hidden file in "news.dat" with the content of from (a hard link, else a copy), which
+    // stays where it is; nothing (an output failure for path, the name it is to get) when it
+    // cannot be made.
+    std::optional<std::string> stageFile(const std::string& from, const std::string& path);
     // The output directory's "news.dat", created if missing (no trailing "/").
     std::optional<std::string> newsDirectory();
 
     // The pending description file ("tempdesc.txt", in the data directory's "tmp" so that
-    // the decoder works whatever the working directory is).
+    // the decoder works whatever the working directory is). While decodeArticle runs, the
+    // article's working copy of it (hidden in "tmp"): what the article does to it counts only
+    // once the article is committed.
     std::string pendingDescriptionPath() const;
+    // The description of a set (its file "0") becomes the pending description; the set's
+    // file is removed at the commit, so a set whose article is not committed keeps it.
+    void takeSetDescription(const std::string& description);
 
-    // Counts an assembled multi-part file (through the sink).
+    // Counts an assembled multi-part file (through the sink, at the commit).
     void countAssembled();
 
     std::string dataDirectory() const;
@@ -194,18 +263,36 @@ class Decoder {
   private:
     std::string outputDirectory() const;
     std::string tmpDirectory() const;
-    // Renames the pending description to descriptionPath; false when there is none, or when
-    // something is at descriptionPath already (then the description is dropped, with a
-    // warning: it never replaces a file).
-    bool attachPendingDescription(const std::string& descriptionPath);
+    // True when a file is at path, or a file of the article waits to get that name.
+    bool taken(const std::string& path) const;
+    // A new empty hidden file in "news.dat"; nothing when it cannot be made (errno).
+    std::optional<std::string> hiddenFile();
+    // Moves the pending description into a hidden file for file's description, which gets
+    // its name with file; nothing happens when there is none. When something is at the
+    // description's name (or waits to get it), the description is dropped with a warning:
+    // it never replaces a file.
+    void takePendingDescription(PendingOutput& file);
+    // The commit's steps once the article is recorded.
+    void publish(ArticleOutputs& outputs);
+    static void discard(ArticleOutputs& outputs);
+    // "tempdesc.txt" itself.
+    std::string committedDescriptionPath() const;
+    // Starts the article's working copy of the pending description.
+    void startDescriptionWork();
 
     DecodeSink* m_sink = nullptr;
     DecodeInputs m_inputs;
     bool m_quiet = false;
     bool m_overwrite = false;
     bool m_found = false;
+    // While decodeArticle runs: the article's working copy of the pending description, and
+    // whether there was one when it started.
+    std::string m_descriptionWork;
+    bool m_describedBefore = false;
+    unsigned long m_articles = 0;  // names the working copies
     std::string m_lastOutputPath;
     DecodeResult m_result;
+    ArticleOutputs m_outputs;  // waiting for the commit
     std::vector<char> m_outputBuffer;
     std::vector<char> m_inputBuffer;
 };

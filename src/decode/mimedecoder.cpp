@@ -157,12 +157,9 @@ class JoinedFragments {
     FilePtr m_current;
 };
 
-void removeCollection(const std::string& dir) {
-    std::remove(dir.substr(0, dir.size() - 1).c_str());
-}
-
-void removeFragments(const std::string& dir, int count) {
-    for (int n = 1; n <= count; ++n) std::remove((dir + std::to_string(n)).c_str());
+// At the commit: the fragments stay until the article that used them up is committed.
+void removeFragments(Decoder& decoder, const std::string& dir, int count) {
+    for (int n = 1; n <= count; ++n) decoder.removeAtCommit(dir + std::to_string(n));
 }
 
 // All fragments are present: decodes the message they make. They go only once it was
@@ -189,9 +186,9 @@ int assembleFragments(Decoder& decoder, PartReader& reader, const std::string& d
     if (decoder.result().outputFailed()) return 1;
     decoder.warning("Did one assemble.");
     if (count > 1) decoder.countAssembled();
-    removeFragments(dir, count);
-    std::remove((dir + "CT").c_str());
-    removeCollection(dir);
+    removeFragments(decoder, dir, count);
+    decoder.removeAtCommit(dir + "CT");
+    decoder.removePartDirectory(dir);
     return 0;
 }
 

@@ -174,29 +174,29 @@ class KeptLines {
 
 // The description of the set becomes the pending description of the next output file.
 void takeDescription(Decoder& decoder, const std::string& dir) {
-    std::string description = dir + "0";
-    if (!fileExists(description)) return;
-    std::string pending = decoder.pendingDescriptionPath();
-    if (std::rename(description.c_str(), pending.c_str()) != 0) decoder.errorOutput(pending);
+    decoder.takeSetDescription(dir + "0");
 }
 
 // After an assembly that failed: the set's description goes back to the set, which stays.
 void returnDescription(Decoder& decoder, const std::string& dir) {
     std::string pending = decoder.pendingDescriptionPath();
     std::string description = dir + "0";
-    if (!fileExists(pending) || fileExists(description) ||
-        !isDirectory(dir.substr(0, dir.size() - 1))) {
+    if (!fileExists(pending)) return;
+    if (fileExists(description)) {
+        std::remove(pending.c_str());  // the set kept its own
         return;
     }
+    if (!isDirectory(dir.substr(0, dir.size() - 1))) return;
     if (std::rename(pending.c_str(), description.c_str()) != 0) decoder.errorOutput(description);
 }
 
-void removeParts(const std::string& dir, int from, int count) {
-    for (int n = from; n <= count; ++n) std::remove(partPath(dir, n).c_str());
+// At the commit: the set stays whole until the article that used it up is committed.
+void removeParts(Decoder& decoder, const std::string& dir, int from, int count) {
+    for (int n = from; n <= count; ++n) decoder.removeAtCommit(partPath(dir, n));
 }
 
 void clearSet(Decoder& decoder, const std::string& dir, int count) {
-    std::remove((dir + "CT").c_str());
+    decoder.removeAtCommit(dir + "CT");
     decoder.removePartDirectory(dir);
     if (count > 1) decoder.countAssembled();
 }
@@ -306,13 +306,13 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
             case PartOutcome::Finished:
                 finishStreamed(false);
                 if (machine.outputFailed()) return keepSet();
-                removeParts(dir, 1, count);
+                removeParts(decoder, dir, 1, count);
                 clearSet(decoder, dir, count);
                 return 0;
             case PartOutcome::Unreadable:
                 // What was read goes, as it would have without the missing part.
                 machine.closeOutput();
-                removeParts(dir, 1, d - 1);
+                removeParts(decoder, dir, 1, d - 1);
                 std::remove(decoder.pendingDescriptionPath().c_str());
                 finishStreamed(true);
                 return 1;
@@ -325,7 +325,7 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
     machine.closeOutput();
     if (machine.outputFailed()) return keepSet();
     if (machine.inBinHex()) handleBinHex(nullptr, count, count);
-    removeParts(dir, 1, count);
+    removeParts(decoder, dir, 1, count);
     clearSet(decoder, dir, count);
     return 0;
 }
@@ -546,7 +546,7 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
     machine.closeOutput();
     // Storing the part would have replaced an older part 1 of this set, and the assembly
     // would have removed it.
-    removeParts(dir, 1, 1);
+    removeParts(decoder, dir, 1, 1);
     if (machine.outputFailed()) {
         // Reported; nothing of it is kept, and the article has to be decoded again.
         std::remove(temporary.c_str());
@@ -561,13 +561,12 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
     }
     takeDescription(decoder, dir);
     std::optional<std::string> path = decoder.outputPath(name, type);
-    if (!path || std::rename(temporary.c_str(), path->c_str()) != 0) {
-        if (path) decoder.outputFailed(*path);
+    if (!path) {
         std::remove(temporary.c_str());
         returnDescription(decoder, dir);
         return 1;
     }
-    decoder.announceOutput(*path, type);
+    decoder.keepOutput(temporary, *path, type);
     clearSet(decoder, dir, 1);
     return 0;
 }

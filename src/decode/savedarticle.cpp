@@ -109,10 +109,12 @@ DecodeResult SavedArticle::decode(Decoder& decoder, const DecodeInputs& inputs, 
         in = openFile(source, "r");
     }
     if (!in) return {};
-    // The picture catalogue records where each picture came from.
-    DecodeInputs withId = inputs;
-    withId.messageId = messageId;
-    return decoder.decodeArticle(std::move(in), withId, false, overwrite, keepText);
+    // The picture catalogue records where each picture came from, and the article's commit
+    // records it by its message-id and number.
+    DecodeInputs article = inputs;
+    article.messageId = messageId;
+    article.articleNumber = number;
+    return decoder.decodeArticle(std::move(in), article, false, overwrite, keepText);
 }
 
 void SavedArticle::discard() {

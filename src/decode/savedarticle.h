@@ -52,9 +52,10 @@ class SavedArticle {
     void appendLine(std::string_view line);
     // The text is complete: the file, if any, is closed.
     void finish() { closeFile(); }
-    // Decodes the saved text (not quiet) with inputs, from memory or from the file. Caller
-    // holds DecodeLock. The decoder's result: whether the article's content could be stored
-    // (see DecodeResult); nothing to decode counts as stored.
+    // Decodes the saved text (not quiet) with inputs and this article's message-id and number
+    // (its commit records them), from memory or from the file. Caller holds DecodeLock. The
+    // decoder's result: whether the article's content could be stored and committed (see
+    // DecodeResult); nothing to decode counts as stored.
     DecodeResult decode(Decoder& decoder, const DecodeInputs& inputs, bool overwrite,
                         bool keepText);
     // Forgets the text and deletes the saved file if one was written.

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 #include "decode/decoder.h"
 #include "decode/outputnames.h"
@@ -154,32 +153,30 @@ void moveDescription(Decoder& decoder, const std::string& from, const std::strin
 
 // A kept description becomes the pending description of the next output file.
 void takeDescription(Decoder& decoder, const std::string& description) {
-    moveDescription(decoder, description, decoder.pendingDescriptionPath());
+    if (description.empty()) return;
+    decoder.takeSetDescription(description);
+    decoder.removePartDirectory(description.substr(0, description.rfind('/') + 1));
 }
 
-// Moves a finished file to its place in "news.dat" and reports it; false (an output
-// failure, with nothing left at its place) on an error.
-bool publish(Decoder& decoder, const std::string& from, std::string_view name) {
+// After a set could not be published: its description goes back to it, which stays.
+void returnDescription(Decoder& decoder, const std::string& description) {
+    const std::string pending = decoder.pendingDescriptionPath();
+    if (fileExists(description))
+        std::remove(pending.c_str());  // the set kept its own
+    else
+        std::rename(pending.c_str(), description.c_str());
+}
+
+// Hands a finished file to the article's commit under its place in "news.dat": from itself
+// when it is hidden there already, else a second name for it (a set's data, which stays in
+// the set until the commit). False (an output failure) on an error.
+bool publish(Decoder& decoder, const std::string& from, std::string_view name, bool hidden) {
     std::string_view type = contentTypeForName(name);
     std::optional<std::string> path = decoder.outputPath(name, type);
     if (!path) return false;
-    if (std::rename(from.c_str(), path->c_str()) != 0) {
-        // The data directory may be on another file system than the group's.
-        std::error_code ec;
-        int error = errno;
-        if (error != EXDEV ||
-            !std::filesystem::copy_file(from, *path,
-                                        std::filesystem::copy_options::overwrite_existing, ec)) {
-            if (error == EXDEV) {
-                error = ec.value();
-                std::remove(path->c_str());  // a copy cut short
-            }
-            decoder.outputFailed(*path, error);
-            return false;
-        }
-        std::remove(from.c_str());
-    }
-    decoder.announceOutput(*path, type);
+    std::optional<std::string> staged = hidden ? from : decoder.stageFile(from, *path);
+    if (!staged) return false;
+    decoder.keepOutput(*staged, *path, type);
     return true;
 }
 
@@ -215,7 +212,7 @@ int saveSingle(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     if (body.end) crc = body.end->crc.has_value() ? body.end->crc : body.end->partCrc;
     unsigned flags = flagsOf(body, begin.size, crc);
     takeDescription(decoder, descriptionPath);
-    if (!publish(decoder, temporary, begin.name)) {
+    if (!publish(decoder, temporary, begin.name, true)) {
         std::remove(temporary.c_str());
         // The description comes again with the article.
         std::remove(decoder.pendingDescriptionPath().c_str());
@@ -293,13 +290,14 @@ int saveMultiPart(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     if (!check.complete) return 0;  // waits for the other parts
 
     takeDescription(decoder, setDescription);
-    if (!publish(decoder, dataPath, begin.name)) {
+    if (!publish(decoder, dataPath, begin.name, false)) {
         // The set stays whole, its description with it, for the next try.
-        std::rename(decoder.pendingDescriptionPath().c_str(), setDescription.c_str());
+        returnDescription(decoder, setDescription);
         return 1;
     }
     warnAbout(decoder, decoder.lastOutputPath(), check);
-    std::remove(listPath.c_str());
+    decoder.removeAtCommit(dataPath);
+    decoder.removeAtCommit(listPath);
     decoder.removePartDirectory(*dir);
     if (parts.size() > 1) decoder.countAssembled();
     return 0;

@@ -91,8 +91,10 @@ void RetrievalSteps::recordArticle(const SavedArticle& article) {
 }
 
 void RetrievalSteps::endTurn(const AppSettings& settings, GroupEntry& group) {
-    writeLastFile(settings, group);
+    // The picture list before the position: a kill between the two fetches articles again
+    // (the journal skips them), never leaves decoded files out of "data.lst".
     savePictureList(settings, group);
+    writeLastFile(settings, group);
 }
 
 void RetrievalSteps::outputFailed(GroupEntry& group, const DecodeResult& result) {

@@ -64,14 +64,18 @@ class RetrievalSteps {
                     // next run)
     };
     // Decodes the reader's saved article and records it (DecodeLock taken; whileLocked runs
-    // first under the same hold). A decode whose output could not be written does not count:
+    // first under the same hold). The article's commit point, for both ways of reading: the
+    // decoder's commit appends its record to the article journal before its files get their
+    // names, so an article is dealt with once that record is written, and fetched again
+    // after a kill when it is not. A decode whose output could not be written does not count:
     // its message-id stays out of the index, and the reader stops the group for this run, or
     // the whole run when the disk is full (NNTPQuitException).
     Decoded decodeAndRecord(GroupEntry& group, const std::function<void()>& whileLocked = {});
     // With DecodeLock held: the article's message-id goes into the index. Called only once
     // its decode has stored everything.
     void recordArticle(const SavedArticle& article);
-    // The end of a turn (and of a reader's work in a group): "Last" and the picture list.
+    // The end of a turn (and of a reader's work in a group): the picture list, then "Last",
+    // which covers only articles whose commit is done (or that needed none).
     static void endTurn(const AppSettings& settings, GroupEntry& group);
 
     // Throws NNTPQuitException when the reader is told to stop ("Abort reading news.") or the

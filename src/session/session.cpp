@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "config/frontend.h"
@@ -24,8 +25,10 @@ Session::Session(Frontend& frontend, Profile& profile)
       m_profile(profile),
       m_settings(std::make_unique<AppSettings>(frontend, profile)),
       m_pictures([&frontend](std::string_view line) { frontend.appendLog(line); }),
+      m_dataFolder(*m_settings),
       m_hook(*m_settings, &m_pictures) {
     m_decoder.setSink(&m_hook);
+    m_hook.setJournal(&m_dataFolder.journal());
 }
 
 Session::~Session() {
@@ -36,20 +39,78 @@ Session::~Session() {
 Session::LoadResult Session::load(LoadOptions options) {
     AppSettings& s = *m_settings;
     LoadResult result;
+    {
+        // Loaded again: the folder held so far is given up first, while its settings stand.
+        std::lock_guard guard(DecodeLock);
+        m_dataFolder.stop();
+    }
+    m_refused = false;
     s.loadSettings();
     result.killPatternError = s.compileKillPattern();
+    // Read only until the folder is known to be this session's.
+    s.messageIds.setReadOnly(true);
+    m_worksInFolder = options.lockDataDirectory;
     if (options.makeDataDirectory && makeDirectories(s.dataDirectory) != 0) {
         result.error = "Fail to create data directory " + s.dataDirectory;
         return result;
     }
+    LockFile lock;
+    if (options.lockDataDirectory) {
+        // Before anything is written there, the log included.
+        const LockFile::Status status = DataFolder::claim(s.dataDirectory, lock);
+        if (status == LockFile::Status::InUse) {
+            m_refused = true;
+            result.dataDirectoryInUse = true;
+            result.error = DataFolder::inUseMessage(s.dataDirectory, lock);
+            return result;
+        }
+        if (status == LockFile::Status::Failed)
+            m_frontend.appendLog("Cannot lock the data folder " + s.dataDirectory + ": " +
+                                 std::strerror(lock.error()));
+    }
     const std::string log = joinPath(s.dataDirectory, "Log");
     if (options.openLog && !s.logFile.open(log)) result.error = "Fail create file " + log;
+    if (options.lockDataDirectory) startDataFolder(std::move(lock));
     return result;
 }
 
+void Session::startDataFolder(LockFile lock) {
+    DataFolder::Recovery recovery;
+    {
+        std::lock_guard guard(DecodeLock);
+        m_settings->messageIds.setReadOnly(false);
+        recovery = m_dataFolder.start(std::move(lock));
+    }
+    const JournalFold& fold = recovery.fold;
+    if (fold.records == 0 && recovery.leftovers == 0 && !fold.damaged) return;
+    // What an interrupted run left, said once: its files are in place now, or gone when
+    // their articles are to be fetched again.
+    std::string line = "Recovered an interrupted run in " + m_settings->dataDirectory + ": " +
+                       std::to_string(fold.records) + " articles recorded (" +
+                       std::to_string(fold.renamed) + " files named, " +
+                       std::to_string(fold.catalogued) + " catalogued), " +
+                       std::to_string(recovery.leftovers) + " unfinished files removed";
+    if (fold.damaged) line += "; the last record was cut off and dropped";
+    m_frontend.appendLog(line);
+}
+
+void Session::foldJournal() {
+    std::lock_guard guard(DecodeLock);
+    if (!m_dataFolder.fold())
+        m_frontend.appendLog("Fail create file " + m_dataFolder.journal().path() +
+                             ": it is kept and replayed at the next start");
+}
+
 bool Session::save() {
+    if (m_refused) return true;  // the folder is another program's: nothing to write
+    foldJournal();
     const bool settings = m_settings->saveSettings();
     return m_settings->saveServersReported() && settings;
+}
+
+void Session::leaveDataFolder() {
+    std::lock_guard guard(DecodeLock);
+    m_dataFolder.stop();
 }
 
 ConfigValues Session::configuration() const {
@@ -64,6 +125,8 @@ Session::Applied Session::applyConfiguration(const ConfigValues& values) {
         applied.message = "Fail make direcotry " + values.dataDirectory;
         return applied;
     }
+    LockFile lock;
+    if (!busy() && !claimFor(values.dataDirectory, lock, applied)) return applied;
     // The kill pattern has a lock of its own: readers see the new one at their next article.
     if (auto error = m_settings->setKillPattern(values.killPattern)) applied.message = *error;
     if (busy()) {
@@ -76,11 +139,19 @@ Session::Applied Session::applyConfiguration(const ConfigValues& values) {
         m_frontend.appendLog("The settings take effect when the run has ended");
         return applied;
     }
-    applyNow(values, applied);
+    applyNow(values, applied, std::move(lock));
     return applied;
 }
 
-void Session::applyNow(const ConfigValues& values, Applied& applied) {
+bool Session::claimFor(const std::string& directory, LockFile& lock, Applied& applied) {
+    if (directory == m_settings->dataDirectory || !m_worksInFolder) return true;
+    if (DataFolder::claim(directory, lock) != LockFile::Status::InUse) return true;
+    applied.refused = true;
+    applied.message = DataFolder::inUseMessage(directory, lock);
+    return false;
+}
+
+void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lock) {
     AppSettings& s = *m_settings;
     s.maxThreads = values.maxThreads;
     s.keepText = values.keepText;
@@ -99,12 +170,18 @@ void Session::applyNow(const ConfigValues& values, Applied& applied) {
     {
         // The duplicate history belongs to its data directory: the old one keeps it, the new
         // one brings its own.
-        std::lock_guard lock(DecodeLock);
+        std::lock_guard guard(DecodeLock);
+        m_dataFolder.stop();  // the old folder's journal folded, its lock released
         if (s.messageIds.save() != 0)
             m_frontend.appendLog("Fail create file " + s.messageIds.path());
         s.dataDirectory = values.dataDirectory;
         s.messageIds.setDirectory(s.dataDirectory);
         (void)s.messageIds.load();  // a folder without "MSGLIST" has no history yet
+    }
+    if (m_worksInFolder) {
+        // The log belongs to the folder too; the old one is another program's to write now.
+        if (s.logFile.isOpen()) (void)s.logFile.openAppend(joinPath(s.dataDirectory, "Log"));
+        startDataFolder(std::move(lock));
     }
     reloadLists();
     applied.dataDirectoryChanged = true;
@@ -195,6 +272,7 @@ bool Session::finishRun(const std::function<void()>& whileWaiting) {
     if (m_readers) m_readers->stopAll(whileWaiting);
     m_runActive = false;
     m_pictures.finishRun();
+    foldJournal();
     return groupListFinished();
 }
 
@@ -203,7 +281,13 @@ bool Session::groupListFinished() {
     ConfigValues values = std::move(*m_pending);
     m_pending.reset();
     Applied applied;
-    applyNow(values, applied);
+    LockFile lock;
+    if (!claimFor(values.dataDirectory, lock, applied)) {
+        // Given during the run; the folder was taken since: the rest still applies.
+        m_frontend.messageBox(*applied.message, MessageIcon::Stop);
+        values.dataDirectory = m_settings->dataDirectory;
+    }
+    applyNow(values, applied, std::move(lock));
     return applied.dataDirectoryChanged;
 }
 

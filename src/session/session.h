@@ -11,6 +11,11 @@
 // settings through the references the session hands them, under the rules stated in
 // config/appsettings.h; the session itself never changes what they read while they run.
 //
+// The session works in its data directory alone (session/datafolder.h): load takes the
+// folder's lock, recovers what a killed run left (the article journal) and opens the journal
+// that every decoded article is committed to; a run's end and save fold it. A session whose
+// folder is in use by another program writes nothing there.
+//
 // Lock order (program-wide, config/locks.h): DecodeLock may be held while PictureListLock is
 // taken, never the other way round; DecodeLock and AuthLock are never held together. The
 // session takes DecodeLock for manual decoding and for swapping the message-id index, and
@@ -36,6 +41,8 @@
 #include "decode/decoder.h"
 #include "nntp/retrievalsteps.h"
 #include "platform/file.h"
+#include "platform/lockfile.h"
+#include "session/datafolder.h"
 
 namespace qm {
 
@@ -67,29 +74,46 @@ class Session {
     struct LoadOptions {
         bool makeDataDirectory = true;  // decoding and the log write below it
         bool openLog = true;            // "Log" in the data directory, truncated
+        // Work in the data directory: take its lock (refused when another program holds
+        // it), recover what a killed run left, and commit decoded articles to its journal.
+        // Without it the session only reads there ("MSGLIST" is never written).
+        bool lockDataDirectory = true;
     };
     struct LoadResult {
         // Why the data directory or the log could not be made ("Fail to create data
-        // directory X", "Fail create file X"); empty when all is well.
+        // directory X", "Fail create file X"), or that another program works in the data
+        // directory (naming its process); empty when all is well.
         std::string error;
+        // Another program holds the data directory: this session writes nothing there (its
+        // save does nothing); the front end says error and ends.
+        bool dataDirectoryInUse = false;
         // The compiler's message when the stored kill pattern does not compile.
         std::optional<std::string> killPatternError;
     };
-    // Loads the settings and lists as at start-up and compiles the kill pattern.
+    // Loads the settings and lists as at start-up and compiles the kill pattern; then, when
+    // asked to, takes the data directory and recovers it (a line in the log tells what was
+    // recovered).
     LoadResult load(LoadOptions options);
-    // Saves the settings, the lists and "server.lst", as at exit. False when a file could not
-    // be written (the front end has been shown which, and why).
+    // Saves the settings, the lists and "server.lst", as at exit, after folding the journal.
+    // False when a file could not be written (the front end has been shown which, and why).
     bool save();
+    // True when the session works in its data directory (it holds its lock, or could not
+    // lock a file system that has no locks).
+    bool ownsDataDirectory() const { return m_dataFolder.started(); }
+    // The end of the program's work (after save, no reader running): the journal folded and
+    // the data folder's lock released, so a program started next takes the folder at once.
+    void leaveDataFolder();
 
     // ---- configuration
     // The values a configuration dialog starts from: those in force, or those waiting for
     // the end of the run.
     ConfigValues configuration() const;
     struct Applied {
-        // True when nothing was changed: the data directory could not be made.
+        // True when nothing was changed: the data directory could not be made, or another
+        // program works in it.
         bool refused = false;
-        // What to show the user: "Fail make direcotry X", or the kill pattern's error (the old
-        // pattern stays; the other values are taken).
+        // What to show the user: "Fail make direcotry X", the data directory in use, or the
+        // kill pattern's error (the old pattern stays; the other values are taken).
         std::optional<std::string> message;
         // The data directory changed and the lists were loaded again (the front end refills
         // its views).
@@ -100,7 +124,9 @@ class Session {
     };
     // What OK in the configuration dialog does (the server is not part of it: switchServer).
     // A new data directory keeps its own duplicate history: the old folder's index is saved
-    // there and the new folder's "MSGLIST" loaded.
+    // there and the new folder's "MSGLIST" loaded. A session that works in its data
+    // directory moves there: the new folder's lock is taken first (refused when in use),
+    // then the old folder is folded and released, and the new one recovered.
     Applied applyConfiguration(const ConfigValues& values);
 
     // ---- server
@@ -137,8 +163,9 @@ class Session {
     // Asks every reader to stop; never waits.
     void requestStop();
     // Stops the readers, waiting for them (whileWaiting about every 10 ms; nothing to wait
-    // for once waitStopped has said so), saves the message-id index, then applies a
-    // configuration given during the run.
+    // for once waitStopped has said so), saves the message-id index and folds the journal,
+    // then applies a configuration given during the run (a data directory in use by another
+    // program is refused then with a message box; the other values are taken).
     // True when that configuration changed the data directory (the front end refills its
     // views, as after applyConfiguration).
     bool finishRun(const std::function<void()>& whileWaiting = {});
@@ -166,14 +193,24 @@ class Session {
 
   private:
     bool busy() const;
-    void applyNow(const ConfigValues& values, Applied& applied);
+    // Claims directory when the session would move there from the folder it works in; false
+    // (applied refused, with the message) when another program holds it.
+    bool claimFor(const std::string& directory, LockFile& lock, Applied& applied);
+    void applyNow(const ConfigValues& values, Applied& applied, LockFile lock);
+    // Folds the journal; logged when it cannot be emptied.
+    void foldJournal();
+    // Starts work in the data directory with lock and logs what was recovered.
+    void startDataFolder(LockFile lock);
 
     Frontend& m_frontend;
     Profile& m_profile;
     std::unique_ptr<AppSettings> m_settings;
     Decoder m_decoder;
     PictureCatalog m_pictures;  // the readers use it through the hook: destroyed after them
+    DataFolder m_dataFolder;
     CatalogHook m_hook;
+    bool m_worksInFolder = false;  // loaded to work in the data directory (it takes locks)
+    bool m_refused = false;        // another program holds the data directory: nothing is written
     std::optional<ConfigValues> m_pending;  // given during a run
     bool m_runActive = false;
     // Destroyed first: their threads use everything above.

@@ -1,13 +1,23 @@
 // Kills "qmere-cli fetch" (its path in QM_CLI) with SIGKILL at random moments, many times over,
-// against the fixture news server: every state file left behind must still be whole and
-// readable, and one uninterrupted run afterwards must finish the groups with every posted file
-// decoded. The seed is printed; QM_KILLRUN_SEED repeats a run.
+// against the fixture news server (qmere-newsd's), on both ways of reading: the overview with
+// ARTICLE commands pipelined behind a server with latency (so that many are in flight at a
+// kill), and the walk (--no-overview). Every state file left behind must still be whole and
+// readable, and once one uninterrupted run has finished, the data folder must hold exactly
+// what one uninterrupted run on a fresh folder gets: every picture once (no numbered copy),
+// each in its group's "data.lst" once with the same description, every message-id in
+// "MSGLIST", nothing unfinished. The posts mix single and split pictures (uuencoded in three
+// parts with a description, yEnc in two), MIME base64, and articles with two pictures and a
+// description. The seed is printed; QM_KILLRUN_SEED repeats a run. Also: one program per
+// data folder, a second fetch refused naming the first.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <netinet/in.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,7 +33,11 @@
 #include "decode/decoder.h"
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "session/session.h"
 #include "support/encoders.h"
+#include "support/silentfrontend.h"
 #include "support/tempdir.h"
 
 extern char** environ;
@@ -35,9 +50,27 @@ using Clock = std::chrono::steady_clock;
 
 const std::vector<std::string> Groups = {"alt.kill.one", "alt.kill.two", "alt.kill.three"};
 constexpr std::uint64_t ArticlesPerGroup = 40;
-// The first articles of each group; more are posted between the kills. The three parts of
-// each group's split post are spread so that kills fall between them.
+// The first articles of each group; more are posted between the kills. The parts of each
+// group's split posts are spread so that kills fall between them.
 constexpr std::uint64_t SplitParts[3] = {5, 18, 31};
+constexpr std::uint64_t YencParts[2] = {11, 24};
+// Every this many articles one holds two pictures and a description.
+constexpr std::uint64_t PairEvery = 7;
+
+// Size and CRC of a file's content: short enough to show in a failure.
+std::string digest(const std::optional<std::string>& content) {
+    if (!content) return "<missing>";
+    return std::to_string(content->size()) + ":" + crcText(*content);
+}
+
+// What a data folder holds after a run, as far as the catalogue goes.
+struct Catalogue {
+    std::map<std::string, std::map<std::string, std::string>> files;  // group: name: digest
+    // group: description and name of each data.lst line (the date and mark left out)
+    std::map<std::string, std::multiset<std::string>> listed;
+    std::set<std::string> ids;  // in MSGLIST
+    bool operator==(const Catalogue&) const = default;
+};
 
 std::string bytes(std::size_t size, unsigned seed) {
     std::string out(size, '\0');
@@ -65,17 +98,19 @@ bool isDecimal(std::string_view text) {
     return true;
 }
 
-class KillRunThreads : public ::testing::Test {
+class KillRunFixture : public ::testing::Test {
   protected:
-    KillRunThreads() : m_xdg(m_dir) {}
+    KillRunFixture() : m_xdg(m_dir) {}
 
     void SetUp() override {
         if (!std::getenv("QM_CLI")) GTEST_SKIP() << "QM_CLI is not set (run through ctest)";
         newsd::NewsServerOptions options;
         options.spool = m_dir.file("spool");
+        options.latencyMs = m_latencyMs;
         for (const std::string& group : Groups) {
-            const std::string split = group.substr(group.rfind('.') + 1) + "-split.jpg";
-            m_posted[group][split] = bytes(4500, m_seed++);
+            const std::string prefix = group.substr(group.rfind('.') + 1);
+            m_posted[group][prefix + "-split.jpg"] = bytes(4500, m_seed++);
+            m_posted[group][prefix + "-yenc.jpg"] = bytes(6000, m_seed++);
             while (m_articles[group] < ArticlesPerGroup) post(group);
         }
         m_server = std::make_unique<newsd::NewsServer>(options);
@@ -86,25 +121,51 @@ class KillRunThreads : public ::testing::Test {
         if (m_server) m_server->stop();
     }
 
-    // The group's next article: a part of its split post, else a uuencoded or a MIME base64
-    // picture of its own.
+    // The group's next article: a part of its split posts, else two pictures with a
+    // description, a uuencoded or a MIME base64 picture of its own.
     void post(const std::string& group) {
         const std::uint64_t number = ++m_articles[group];
         const std::string prefix = group.substr(group.rfind('.') + 1);
-        std::string headers = "Message-ID: <" + std::to_string(number) + "." + group + "@kill>\n";
+        const std::string id = "<" + std::to_string(number) + "." + group + "@kill>";
+        m_ids.insert(id);
+        std::string headers = "Message-ID: " + id + "\n";
         std::string body;
-        std::size_t part = 0;
+        std::size_t part = 0, yencPart = 0;
         for (std::size_t p = 0; p < 3; ++p)
             if (SplitParts[p] == number) part = p + 1;
+        for (std::size_t p = 0; p < 2; ++p)
+            if (YencParts[p] == number) yencPart = p + 1;
         if (part > 0) {
             const std::string name = prefix + "-split.jpg";
             const std::vector<std::string> encoded = lines(uuencodeLines(m_posted[group][name]));
             const std::size_t per = (encoded.size() + 2) / 3;
             headers += "Subject: " + name + " (" + std::to_string(part) + "/3)";
-            if (part == 1) body = "begin 644 " + name + "\n";
+            if (part == 1) {
+                body = "the split picture of " + group + "\n\nbegin 644 " + name + "\n";
+                ++m_descriptions;
+            }
             for (std::size_t i = (part - 1) * per; i < part * per && i < encoded.size(); ++i)
                 body += encoded[i] + "\n";
             if (part == 3) body += "`\nend\n";
+        } else if (yencPart > 0) {
+            const std::string name = prefix + "-yenc.jpg";
+            headers += "Subject: " + name + " yEnc (" + std::to_string(yencPart) + "/2)";
+            body = yencHalf(m_posted[group][name], name, static_cast<int>(yencPart));
+        } else if (number % PairEvery == 0) {
+            const std::string first = prefix + "-" + std::to_string(number) + "a.png";
+            const std::string second = prefix + "-" + std::to_string(number) + "b.gif";
+            m_posted[group][first] = bytes(300 + number * 7 % 500, m_seed++);
+            m_posted[group][second] = bytes(200 + number * 11 % 700, m_seed++);
+            ++m_descriptions;  // "two pictures", beside the first
+            headers += "Subject: pair " + std::to_string(number) +
+                       "\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=B";
+            body =
+                "--B\nContent-Type: text/plain\n\ntwo pictures\n--B\n"
+                "Content-Type: image/png; name=\"" +
+                first + "\"\nContent-Transfer-Encoding: base64\n\n" +
+                base64Lines(m_posted[group][first]) + "--B\nContent-Type: image/gif; name=\"" +
+                second + "\"\nContent-Transfer-Encoding: base64\n\n" +
+                base64Lines(m_posted[group][second]) + "--B--\n";
         } else {
             const std::string data = bytes(200 + number * 23 % 900, m_seed++);
             const bool mime = number % 3 == 0;
@@ -124,14 +185,32 @@ class KillRunThreads : public ::testing::Test {
         newsd::writeSpoolArticle(m_dir.file("spool"), group, number, headers, body);
     }
 
-    pid_t spawnFetch() {
-        std::vector<std::string> args = {std::getenv("QM_CLI"),
-                                         "fetch",
-                                         "--server",
-                                         "127.0.0.1:" + std::to_string(m_server->port()),
-                                         "--threads",
-                                         "2"};
+    // "qmere-cli fetch" of the groups from port (the fixture server's by default), on the
+    // home of this test, or with its profile and data below home.
+    pid_t spawnFetch(const std::string& home = {}, int port = 0) {
+        std::vector<std::string> args = {
+            std::getenv("QM_CLI"),
+            "fetch",
+            "--server",
+            "127.0.0.1:" + std::to_string(port ? port : m_server->port()),
+            "--threads",
+            "2"};
+        if (m_walk) args.push_back("--no-overview");
         args.insert(args.end(), Groups.begin(), Groups.end());
+        std::vector<std::string> environment;
+        for (char** e = environ; *e; ++e) {
+            const std::string_view entry = *e;
+            if (home.empty() ||
+                (!entry.starts_with("XDG_CONFIG_HOME=") && !entry.starts_with("XDG_DATA_HOME=")))
+                environment.emplace_back(entry);
+        }
+        if (!home.empty()) {
+            environment.push_back("XDG_CONFIG_HOME=" + home + "/config");
+            environment.push_back("XDG_DATA_HOME=" + home + "/data");
+        }
+        std::vector<char*> envp;
+        for (std::string& e : environment) envp.push_back(e.data());
+        envp.push_back(nullptr);
         const std::string out = m_dir.file("stdout"), err = m_dir.file("stderr");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -144,7 +223,7 @@ class KillRunThreads : public ::testing::Test {
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         pid_t pid = -1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         return pid;
     }
@@ -165,6 +244,35 @@ class KillRunThreads : public ::testing::Test {
     }
 
     std::string data(const std::string& name) const { return m_dir.file("data/qmere/" + name); }
+
+    // The catalogue of the data folder dataDirectory; unfinished files are failures.
+    static Catalogue catalogue(const std::string& dataDirectory) {
+        Catalogue c;
+        for (const std::string& group : Groups) {
+            const std::string folder = dataDirectory + "/" + group;
+            std::error_code none;
+            for (const auto& entry : fs::directory_iterator(folder + "/news.dat", none)) {
+                const std::string name = entry.path().filename().string();
+                EXPECT_FALSE(name.starts_with(".")) << "unfinished " << folder << "/" << name;
+                c.files[group][name] = digest(readWholeFile(entry.path().string()));
+            }
+            // A line: description, tab, file name, tab, date, tab, mark.
+            for (const std::string& line : lines(readWholeFile(folder + "/data.lst").value_or("")))
+                if (const std::size_t tab = line.find('\t'); tab != std::string::npos)
+                    c.listed[group].insert(line.substr(0, line.find('\t', tab + 1)));
+        }
+        for (const std::string& id : lines(readWholeFile(dataDirectory + "/MSGLIST").value_or("")))
+            if (!id.empty()) c.ids.insert(id);
+        // No temporary file of any state file, anywhere.
+        std::error_code none;
+        for (const auto& entry : fs::recursive_directory_iterator(dataDirectory, none)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_FALSE(name.starts_with(".") && name != ".qmere.lock") << entry.path();
+        }
+        EXPECT_EQ(readWholeFile(dataDirectory + "/MSGLIST.log").value_or(""), "")
+            << "the journal is folded at the end";
+        return c;
+    }
 
     // Every state file that exists now must be whole: the checks name the file and the kill.
     void checkStateFiles(int kill) {
@@ -236,24 +344,51 @@ class KillRunThreads : public ::testing::Test {
     std::unique_ptr<newsd::NewsServer> m_server;
     std::map<std::string, std::map<std::string, std::string>> m_posted;  // group: name: bytes
     std::map<std::string, std::uint64_t> m_articles;                     // group: last number
+    std::set<std::string> m_ids;                                         // of every article
+    int m_descriptions = 0;                                              // posted
     unsigned m_seed = 1;
+    bool m_walk = false;  // fetch with --no-overview
+    int m_latencyMs = 0;  // the server's
 };
 
-TEST_F(KillRunThreads, StateFilesSurviveKillsAndTheNextRunCompletesTheSet) {
+// The two ways of reading a group.
+enum class ReadPath { Pipelined, Walk };
+
+class KillRunThreads : public KillRunFixture, public ::testing::WithParamInterface<ReadPath> {
+  protected:
+    KillRunThreads() {
+        m_walk = GetParam() == ReadPath::Walk;
+        // A distant server keeps many ARTICLE commands in flight; the walk asks for one
+        // article a round trip, so a short one keeps its runs as long.
+        m_latencyMs = m_walk ? 2 : 15;
+    }
+};
+
+TEST_P(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunCompletesTheSet) {
     unsigned seed = std::random_device{}();
     if (const char* fixed = std::getenv("QM_KILLRUN_SEED")) seed = std::stoul(fixed);
     std::printf("QM_KILLRUN_SEED=%u\n", seed);
     RecordProperty("seed", std::to_string(seed));
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> pause(5, 400);
 
-    constexpr int Kills = 25;
-    const auto budget = Clock::now() + std::chrono::seconds(40);
-    int killed = 0, finishedBeforeKill = 0;
+    // A picture decoded twice must show as a numbered copy, not be dropped as a copy of
+    // itself: the journal is what is tried here.
+    for (const char* home : {"config", "fresh/config"})
+        m_dir.write(std::string(home) + "/Corvane,LLC/qmere.ini",
+                    "[Config]\nSkip duplicate pictures=0\n");
+
+    constexpr int Kills = 22;
+    const auto budget = Clock::now() + std::chrono::seconds(35);
+    // The longest pause before a kill follows what the runs take on this machine: shorter
+    // after a run that ended before its kill, longer after a kill before anything was
+    // committed, so that the kills fall on the articles' stream wherever it is.
+    int longest = 300;
+    int killed = 0, finishedBeforeKill = 0, midStream = 0;
     for (int i = 0; i < Kills && Clock::now() < budget; ++i) {
         const pid_t pid = spawnFetch();
         ASSERT_GT(pid, 0) << "cannot start " << std::getenv("QM_CLI");
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        const int pause = std::uniform_int_distribution<int>(5, longest)(random);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             // A run that ends by itself must end as a finished run does.
@@ -261,26 +396,35 @@ TEST_F(KillRunThreads, StateFilesSurviveKillsAndTheNextRunCompletesTheSet) {
                 << "run " << i << " ended with status " << status << "\n"
                 << m_dir.read("stderr");
             ++finishedBeforeKill;
+            longest = std::max(40, pause * 3 / 4);
         } else {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             ++killed;
+            // Articles committed and not folded yet: the kill fell among the articles.
+            if (readWholeFile(data("MSGLIST.log")).value_or("").empty())
+                longest = std::min(5000, longest * 5 / 4);
+            else
+                ++midStream;
         }
         checkStateFiles(i);
         if (HasFailure()) return;  // one broken file is enough to look at
         // New articles keep every run busy, so that kills also fall on their end.
         for (const std::string& group : Groups)
-            for (int k = 0; k < 3; ++k) post(group);
+            for (int k = 0; k < 5; ++k) post(group);
     }
-    std::printf("%d runs killed, %d ended before their kill; reading positions:", killed,
-                finishedBeforeKill);
+    std::printf(
+        "%d runs killed (%d among the articles), %d ended before their kill; "
+        "reading positions:",
+        killed, midStream, finishedBeforeKill);
     for (const std::string& group : Groups)
         std::printf(" %s", m_dir.read("data/qmere/" + group + "/Last").c_str());
     std::printf("\n");
-    EXPECT_GT(killed, 0);
+    EXPECT_GE(killed, 10);
+    EXPECT_GT(midStream, 0) << "no kill fell while articles were being fetched";
 
     const auto start = Clock::now();
-    const pid_t pid = spawnFetch();
+    pid_t pid = spawnFetch();
     ASSERT_GT(pid, 0);
     ASSERT_EQ(waitExit(pid, std::chrono::seconds(120)), 0)
         << m_dir.read("stdout") << m_dir.read("stderr");
@@ -289,39 +433,168 @@ TEST_F(KillRunThreads, StateFilesSurviveKillsAndTheNextRunCompletesTheSet) {
         static_cast<long long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count()));
     checkStateFiles(Kills);
+    for (const std::string& group : Groups)
+        EXPECT_EQ(m_dir.read("data/qmere/" + group + "/Last"), std::to_string(m_articles[group]));
+    // The way of reading the parameter names is the one the runs took.
+    int overviews = 0, articles = 0, bodies = 0;
+    for (const std::string& command : m_server->commands()) {
+        overviews += command.starts_with("OVER ") || command.starts_with("XOVER ");
+        articles += command.starts_with("ARTICLE ");
+        bodies += command.starts_with("BODY ");
+    }
+    if (m_walk) {
+        EXPECT_EQ(overviews + articles, 0);
+        EXPECT_GT(bodies, 0);
+    } else {
+        EXPECT_GT(overviews, 0);
+        EXPECT_GT(articles, 0);
+        EXPECT_EQ(bodies, 0);
+    }
 
-    // Every posted file decoded whole: under its own name, or under a numbered one when an
-    // article cut off by a kill was decoded once already.
-    int found = 0, posted = 0;
+    // The same server read once, without a kill, into a fresh folder.
+    pid = spawnFetch(m_dir.file("fresh"));
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(waitExit(pid, std::chrono::seconds(120)), 0) << m_dir.read("stderr");
+    const Catalogue fresh = catalogue(m_dir.file("fresh/data/qmere"));
+    const Catalogue afterKills = catalogue(data(""));
+
+    int posted = 0, descriptions = 0;
     for (const auto& [group, files] : m_posted) {
         SCOPED_TRACE(group);
-        EXPECT_EQ(m_dir.read("data/qmere/" + group + "/Last"), std::to_string(m_articles[group]));
         for (const auto& [name, content] : files) {
             ++posted;
-            bool whole = false;
-            for (const auto& entry : fs::directory_iterator(data(group + "/news.dat"))) {
-                const std::string file = entry.path().filename().string();
-                if (file != name && !file.ends_with("_" + name)) continue;
-                if (readWholeFile(entry.path().string()) == content) whole = true;
+            auto found = fresh.files.find(group);
+            ASSERT_NE(found, fresh.files.end());
+            EXPECT_EQ(found->second.count(name) ? found->second.at(name) : "<missing>",
+                      digest(content))
+                << name << " after one uninterrupted run";
+        }
+        for (const auto& [name, content] : fresh.files.at(group)) {
+            if (name.ends_with(".desc")) {
+                ++descriptions;
+            } else {
+                const auto& listed = fresh.listed.at(group);
+                EXPECT_EQ(std::count_if(
+                              listed.begin(), listed.end(),
+                              [&](const std::string& line) { return line.ends_with("\t" + name); }),
+                          1)
+                    << name << " in data.lst";
             }
-            if (whole)
-                ++found;
-            else
-                ADD_FAILURE() << name << " is missing or not whole in news.dat";
         }
-        // Files a kill left half-written are removed by the next run that reads the group.
-        for (const auto& entry : fs::directory_iterator(data(group + "/news.dat"))) {
-            const std::string file = entry.path().filename().string();
-            EXPECT_FALSE(file.starts_with(TemporaryOutputPrefix)) << group << ": " << file;
-        }
+    }
+    EXPECT_EQ(fresh.ids, m_ids) << "every article's message-id in MSGLIST";
+    EXPECT_EQ(descriptions, m_descriptions) << "the split posts' and the pairs' descriptions";
+
+    // After the kills: exactly the same files (none twice, none missing, none numbered), each
+    // catalogued once, every message-id recorded.
+    EXPECT_EQ(afterKills.files, fresh.files);
+    EXPECT_EQ(afterKills.listed, fresh.listed);
+    EXPECT_EQ(afterKills.ids, fresh.ids);
+    for (const auto& [group, files] : afterKills.files)
+        for (const auto& [name, content] : files)
+            EXPECT_TRUE(fresh.files.at(group).count(name)) << group << ": " << name;
+    for (const std::string& group : Groups) {
         // Saved articles are named by their number; none may stay behind.
         for (const auto& entry : fs::directory_iterator(data(group))) {
             const std::string file = entry.path().filename().string();
             EXPECT_FALSE(isDecimal(file)) << "saved article " << group << "/" << file << " left";
         }
     }
-    EXPECT_EQ(found, posted);
-    std::printf("%d of %d posted files decoded whole\n", found, posted);
+    std::printf("%d posted files, %d descriptions, %zu message-ids\n", posted, descriptions,
+                afterKills.ids.size());
+}
+
+// A port that accepts connections and never says a word: a fetch on it waits for the greeting.
+class SilentPort {
+  public:
+    SilentPort() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::listen(m_fd.get(), 8) == 0 &&
+            ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    int port() const { return m_port; }
+
+  private:
+    UniqueFd m_fd;
+    int m_port = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, KillRunThreads,
+                         ::testing::Values(ReadPath::Pipelined, ReadPath::Walk),
+                         [](const ::testing::TestParamInfo<ReadPath>& info) {
+                             return info.param == ReadPath::Walk ? "Walk" : "Pipelined";
+                         });
+
+// Multi-process like the kills: the lock is taken by another process's fetch.
+using DataFolderLockThreads = KillRunFixture;
+
+TEST_F(DataFolderLockThreads, ASecondFetchIsRefusedNamingTheFirstAndAKilledOnesFolderIsTakenOver) {
+    SilentPort silent;
+    ASSERT_GT(silent.port(), 0);
+    const pid_t first = spawnFetch({}, silent.port());
+    ASSERT_GT(first, 0);
+    // The first holds the folder once its id is in the lock file.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (readWholeFile(data(".qmere.lock")).value_or("") != std::to_string(first) + "\n" &&
+           Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    const pid_t second = spawnFetch();
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(waitExit(second, std::chrono::seconds(60)), 1);
+    const std::string refusal = m_dir.read("stderr");
+    EXPECT_NE(refusal.find("is in use by process " + std::to_string(first)), std::string::npos)
+        << refusal;
+    EXPECT_FALSE(fs::exists(data(Groups[0] + "/news.dat"))) << "the second one fetched nothing";
+
+    // Killed, the first leaves its lock file behind; the next fetch takes the folder over.
+    kill(first, SIGKILL);
+    waitpid(first, nullptr, 0);
+    const pid_t third = spawnFetch();
+    ASSERT_GT(third, 0);
+    ASSERT_EQ(waitExit(third, std::chrono::seconds(120)), 0) << m_dir.read("stderr");
+    for (const auto& [group, files] : m_posted)
+        for (const auto& [name, content] : files)
+            EXPECT_EQ(readWholeFile(data(group + "/news.dat/" + name)).value_or("<missing>"),
+                      content)
+                << group << ": " << name;
+    EXPECT_EQ(readWholeFile(data(".qmere.lock")).value_or("<missing>"), "")
+        << "emptied when the holder ends";
+}
+
+// A fetch the timer starts while the window works in the same folder: the window's session
+// (as it loads at start-up, in this process) holds the folder, so the fetch is refused with
+// a message that names this process; once the window has exited, the next fetch runs.
+TEST_F(DataFolderLockThreads, AFetchWhileTheWindowHoldsTheFolderIsRefusedNamingTheWindow) {
+    SilentFrontend frontend;
+    Profile profile(profilePath());
+    Session window(frontend, profile);
+    ASSERT_EQ(window.load({}).error, "");
+    ASSERT_TRUE(window.ownsDataDirectory());
+
+    pid_t fetch = spawnFetch();
+    ASSERT_GT(fetch, 0);
+    EXPECT_EQ(waitExit(fetch, std::chrono::seconds(60)), 1);
+    const std::string refusal = m_dir.read("stderr");
+    EXPECT_NE(refusal.find("qmere-cli fetch: The data folder " + window.settings().dataDirectory +
+                           " is in use by process " + std::to_string(::getpid())),
+              std::string::npos)
+        << refusal;
+    EXPECT_FALSE(fs::exists(data(Groups[0] + "/news.dat"))) << "the refused fetch fetched nothing";
+
+    // The window's exit: saved, then the folder left.
+    EXPECT_TRUE(window.save());
+    window.leaveDataFolder();
+    fetch = spawnFetch();
+    ASSERT_GT(fetch, 0);
+    ASSERT_EQ(waitExit(fetch, std::chrono::seconds(120)), 0) << m_dir.read("stderr");
+    for (const auto& [group, files] : m_posted)
+        EXPECT_TRUE(fs::exists(data(group + "/news.dat/" + files.begin()->first))) << group;
 }
 
 }  // namespace

@@ -63,6 +63,7 @@ class DecoderTest : public DecoderFixture {
         if (!file) return "<failed>";
         std::fputs("x", file.get());
         if (!m_decoder->finishOutputFile(file)) return "<unfinished>";
+        m_decoder->commit();
         return m_decoder->lastOutputPath();
     }
 };
@@ -183,6 +184,7 @@ TEST_F(DecoderTest, CollectionNamesLoseSlashesAndBlanks) {
     EXPECT_TRUE(isDirectory(*dir));
     EXPECT_EQ(*m_decoder->partDirectory("../.."), joinPath(tmp(), "XXXX") + "/");
     m_decoder->removePartDirectory(*dir);
+    m_decoder->commit();
     EXPECT_FALSE(isDirectory(*dir));
 }
 

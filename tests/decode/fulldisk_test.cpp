@@ -19,31 +19,6 @@
 namespace qm::test {
 namespace {
 
-std::string crcText(std::string_view data) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", crc32Update(0, data));
-    return text;
-}
-
-std::string yencSingle(std::string_view data, std::string_view name) {
-    std::string size = std::to_string(data.size());
-    return "=ybegin line=128 size=" + size + " name=" + std::string(name) + "\r\n" +
-           yencLines(data) + "=yend size=" + size + " crc32=" + crcText(data) + "\r\n";
-}
-
-// Half n (1 or 2) of data as a yEnc part.
-std::string yencHalf(std::string_view data, std::string_view name, int n) {
-    size_t each = (data.size() + 1) / 2;
-    size_t begin = n == 1 ? 0 : each;
-    std::string_view piece = data.substr(begin, each);
-    return "=ybegin part=" + std::to_string(n) +
-           " total=2 line=128 size=" + std::to_string(data.size()) + " name=" + std::string(name) +
-           "\r\n=ypart begin=" + std::to_string(begin + 1) +
-           " end=" + std::to_string(begin + piece.size()) + "\r\n" + yencLines(piece) +
-           "=yend size=" + std::to_string(piece.size()) + " part=" + std::to_string(n) +
-           " pcrc32=" + crcText(piece) + "\r\n";
-}
-
 // The two halves of text, split at a line end.
 std::pair<std::string, std::string> halves(const std::string& text) {
     size_t at = text.find('\n', text.size() / 2) + 1;

@@ -34,7 +34,12 @@ class AssemblerTest : public DecoderFixture {
             m_dir.write("data/tmp/set/" + std::to_string(i + 1), parts[i]);
         }
     }
-    int assemble(int count) { return assembleParts(*m_decoder, setDir(), count); }
+    // Assembles the set and commits it, as the end of an article's decoding does.
+    int assemble(int count) {
+        int result = assembleParts(*m_decoder, setDir(), count);
+        m_decoder->commit();
+        return result;
+    }
 
     // A reader over text, as the scanner hands it over.
     std::unique_ptr<PartReader> reader(const std::string& text) {
@@ -133,6 +138,7 @@ TEST_F(AssemblerTest, AStreamedPartGivesWhatItsStoredPartWould) {
         auto input = reader(parts[streamedNumber - 1] + "after the end\n");
         StreamedPart streamed{streamedNumber, std::nullopt, *input};
         EXPECT_EQ(assembleParts(*m_decoder, setDir(), 3, streamed), 0);
+        m_decoder->commit();
         EXPECT_TRUE(input->atEnd());
         EXPECT_FALSE(isDirectory(setDir()));
     }

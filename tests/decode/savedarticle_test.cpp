@@ -169,8 +169,13 @@ struct DecodingSetup {
         logOpen = settings.logFile.open(dir.file("Log"));
         decoder.emplace();
         article.setGroup(dir.path(), group);
-        inputs = {
-            settings.dataDirectory, article.groupDirectory(), nullptr, "", &settings.logFile, {}};
+        inputs = {settings.dataDirectory,
+                  article.groupDirectory(),
+                  nullptr,
+                  "",
+                  &settings.logFile,
+                  "",
+                  -1};
     }
     DecodeResult decode() {
         return article.decode(*decoder, inputs, settings.keepDup == 0, settings.keepText != 0);

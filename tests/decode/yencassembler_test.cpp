@@ -15,12 +15,6 @@
 namespace qm::test {
 namespace {
 
-std::string crcText(std::string_view data) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", crc32Update(0, data));
-    return text;
-}
-
 std::string singlePost(std::string_view data, std::string_view name) {
     return "=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + std::string(name) +
            "\r\n" + yencLines(data) + "=yend size=" + std::to_string(data.size()) +

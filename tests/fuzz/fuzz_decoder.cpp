@@ -33,7 +33,8 @@ struct Harness {
         settings.dataDirectory = folder + "/data";
         std::filesystem::create_directories(settings.dataDirectory);
         settings.logFile.open(settings.dataDirectory + "/Log");
-        inputs = {settings.dataDirectory, folder + "/group", nullptr, "", &settings.logFile, {}};
+        inputs = {
+            settings.dataDirectory, folder + "/group", nullptr, "", &settings.logFile, "", -1};
         // The decoder names every file it creates on standard output.
         if (!std::freopen("/dev/null", "w", stdout)) std::abort();
     }

@@ -121,6 +121,30 @@ class MainWindowTest : public QObject {
         QVERIFY(fileExists(profilePath()));
     }
 
+    void aSecondWindowOnTheSameDataFolderIsRefusedAndWritesNothing() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        const std::string lock = joinPath(p.settings.dataDirectory, ".qmere.lock");
+        const std::string holder = std::to_string(QCoreApplication::applicationPid());
+        QCOMPARE(readWholeFile(lock).value_or(""), holder + "\n");
+        p.settings.freeAlert = 12345;  // unsaved: a second window must not save its own
+        {
+            Profile profile(profilePath());
+            QtFrontend frontend;
+            Session session(frontend, profile);
+            MainWindow second(session, frontend);
+            QVERIFY(second.dataFolderRefused());
+            QCOMPARE(catcher.texts().size(), 1);
+            QVERIFY2(catcher.texts().value(0).contains(
+                         QString::fromStdString("is in use by process " + holder)),
+                     qPrintable(catcher.texts().value(0)));
+        }
+        QCOMPARE(readWholeFile(lock).value_or(""), holder + "\n");
+        QVERIFY(readWholeFile(profilePath()).value_or("").find("12345") == std::string::npos);
+        p.window->exitProgram();
+        QVERIFY(readWholeFile(profilePath()).value_or("").find("12345") != std::string::npos);
+    }
+
     void commandsShowTheirMessages() {
         ModalCatcher catcher;
         GuiProgram p;

@@ -4,6 +4,7 @@
 #include "session/session.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 #include <mutex>
@@ -13,6 +14,8 @@
 #include "config/locks.h"
 #include "enginefixture.h"
 #include "nntp/readerpool.h"
+#include "platform/lockfile.h"
+#include "platform/paths.h"
 
 namespace qm::test {
 namespace {
@@ -88,8 +91,27 @@ TEST_F(SessionThreads, ADataDirectoryChangeWaitsForTheRunAndKeepsEachFoldersHist
     EXPECT_TRUE(m_session->finishRun()) << "applied once the run is over";
     EXPECT_EQ(m_session->settings().dataDirectory, second);
     EXPECT_FALSE(knows("<alt.one-1.jpg@test>")) << "the new folder has a history of its own";
+    // The lock moved with it.
+    LockFile probe;
+    EXPECT_EQ(probe.acquire(joinPath(first, ".qmere.lock")), LockFile::Status::Held);
+    probe.release();
+    EXPECT_EQ(probe.acquire(joinPath(second, ".qmere.lock")), LockFile::Status::InUse);
+
+    // A folder another program works in is refused, and nothing changes.
+    const std::string taken = m_dir.file("taken");
+    ASSERT_EQ(makeDirectories(taken), 0);
+    ASSERT_EQ(probe.acquire(joinPath(taken, ".qmere.lock")), LockFile::Status::Held);
+    values.dataDirectory = taken;
+    values.keepText = 1;
+    const Session::Applied refused = m_session->applyConfiguration(values);
+    EXPECT_TRUE(refused.refused);
+    EXPECT_NE(refused.message.value_or("").find("in use by process " + std::to_string(getpid())),
+              std::string::npos);
+    EXPECT_EQ(m_session->settings().dataDirectory, second);
+    EXPECT_EQ(m_session->settings().keepText, 0);
 
     // Back to the first folder: its duplicate history is still there.
+    values.keepText = 0;
     values.dataDirectory = first;
     EXPECT_TRUE(m_session->applyConfiguration(values).dataDirectoryChanged);
     for (const char* id : {"<alt.one-1.jpg@test>", "<alt.one-2.jpg@test>", "<alt.one-3.jpg@test>"})

@@ -1,12 +1,15 @@
 #pragma once
 // Encoders for test articles and benchmark inputs: standard uuencoding ("`" for zero, 45
-// bytes a line) and yEnc data lines. Written here once, checked against sharutils' uuencode
+// bytes a line) and yEnc data lines and posts. Written here once, checked against sharutils' uuencode
 // and python3-yenc by the decoder's real-encoder tests.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
+
+#include "decode/yenc.h"
 
 namespace qm::test {
 
@@ -84,6 +87,33 @@ inline std::string yencLines(std::string_view data) {
     }
     if (column > 0) out += "\r\n";
     return out;
+}
+
+// The CRC32 of data as yEnc writes it: eight lower-case hex digits.
+inline std::string crcText(std::string_view data) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", crc32Update(0, data));
+    return text;
+}
+
+// data as a single-part yEnc post named name.
+inline std::string yencSingle(std::string_view data, std::string_view name) {
+    std::string size = std::to_string(data.size());
+    return "=ybegin line=128 size=" + size + " name=" + std::string(name) + "\r\n" +
+           yencLines(data) + "=yend size=" + size + " crc32=" + crcText(data) + "\r\n";
+}
+
+// Half n (1 or 2) of data as a yEnc part.
+inline std::string yencHalf(std::string_view data, std::string_view name, int n) {
+    size_t each = (data.size() + 1) / 2;
+    size_t begin = n == 1 ? 0 : each;
+    std::string_view piece = data.substr(begin, each);
+    return "=ybegin part=" + std::to_string(n) +
+           " total=2 line=128 size=" + std::to_string(data.size()) + " name=" + std::string(name) +
+           "\r\n=ypart begin=" + std::to_string(begin + 1) +
+           " end=" + std::to_string(begin + piece.size()) + "\r\n" + yencLines(piece) +
+           "=yend size=" + std::to_string(piece.size()) + " part=" + std::to_string(n) +
+           " pcrc32=" + crcText(piece) + "\r\n";
 }
 
 }  // namespace qm::test

@@ -1,0 +1,124 @@
+#include "session/datafolder.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "config/appsettings.h"
+#include "decode/decoder.h"
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+using Directory = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+Directory openDirectory(const std::string& path) {
+    return Directory(::opendir(path.c_str()), ::closedir);
+}
+
+// The state files written atomically (platform/file.h) in the data folder and below it.
+bool isStateFileName(std::string_view name) {
+    static constexpr std::array<std::string_view, 13> Names = {
+        "MSGLIST",    "server.lst",   "Groups", "Groups.sub",   "Groups.fet",
+        "Groups.vis", "data.lst",     "Last",   "_imgidx.html", "_cnt.html",
+        "_view.html", "tempdesc.txt", "parts"};
+    for (std::string_view known : Names)
+        if (name == known) return true;
+    return name.starts_with("idx") && name.ends_with(".html");  // the day framesets
+}
+
+// ".<state file>.XXXXXX": the temporary name an atomic write gives the new content.
+bool isStateTemporary(std::string_view name) {
+    constexpr std::size_t Suffix = 7;  // ".XXXXXX"
+    if (name.size() < 2 + Suffix || name.front() != '.' || name[name.size() - Suffix] != '.')
+        return false;
+    for (char c : name.substr(name.size() - Suffix + 1))
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return isStateFileName(name.substr(1, name.size() - 1 - Suffix));
+}
+
+// Removes the state temporaries directly in path; calls subfolder for each folder in it.
+template <typename Subfolder>
+int sweep(const std::string& path, Subfolder subfolder) {
+    Directory dir = openDirectory(path);
+    if (!dir) return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        // Relative to the open folder: a name read from it can never point elsewhere.
+        if (isStateTemporary(name)) {
+            if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) ++removed;
+        } else if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN) {
+            removed += subfolder(joinPath(path, name), name);
+        }
+    }
+    return removed;
+}
+
+int sweepGroupFolder(const std::string& path) {
+    return sweep(path, [](const std::string& folder, std::string_view name) {
+        if (name != "news.dat") return 0;
+        return removeAbandonedOutputs(folder);
+    });
+}
+
+}  // namespace
+
+LockFile::Status DataFolder::claim(const std::string& directory, LockFile& lock) {
+    return lock.acquire(joinPath(directory, DataFolderLockName));
+}
+
+std::string DataFolder::inUseMessage(const std::string& directory, const LockFile& lock) {
+    std::string text = "The data folder " + directory + " is in use by ";
+    text += lock.holder() > 0 ? "process " + std::to_string(lock.holder()) : "another process";
+    return text + " (qmere or qmere-cli); only one program may work in it at a time";
+}
+
+DataFolder::Recovery DataFolder::start(LockFile lock) {
+    stop();
+    m_lock = std::move(lock);
+    m_started = true;
+    Recovery recovery;
+    // Opened first: the fold empties it, and the commits append to it.
+    (void)m_journal.open(m_settings.dataDirectory);
+    recovery.fold = foldJournal(m_settings, m_journal);
+    recovery.leftovers = removeLeftovers(m_settings.dataDirectory);
+    return recovery;
+}
+
+bool DataFolder::fold() {
+    if (!m_started) return true;
+    return foldJournal(m_settings, m_journal).folded;
+}
+
+void DataFolder::stop() {
+    if (!m_started) return;
+    (void)fold();
+    m_journal.close();
+    m_lock.release();
+    m_started = false;
+}
+
+int removeLeftovers(const std::string& dataDirectory) {
+    return sweep(dataDirectory, [](const std::string& folder, std::string_view name) {
+        if (name == "tmp") {
+            // The pending description's temporaries and working copies, and the part lists of
+            // the collections.
+            return removeAbandonedOutputs(folder) +
+                   sweep(folder, [](const std::string& collection, std::string_view) {
+                       return sweep(collection, [](auto&&...) { return 0; });
+                   });
+        }
+        if (name == "news.dat") return removeAbandonedOutputs(folder);  // manual decoding
+        return sweepGroupFolder(folder);
+    });
+}
+
+}  // namespace qm

@@ -1,0 +1,63 @@
+#pragma once
+// The data folder a session works in, held for it alone: its lock file ".qmere.lock" (which
+// names the holding process), and its article journal "MSGLIST.log" (catalog/articlejournal.h),
+// replayed and folded when work starts, folded again at every normal end. A second program on
+// the same folder is refused; a lock left by a killed program is the kernel's and is free
+// again, so it is simply taken over, and what the killed program left is recovered then.
+//
+// One per session, owned by it; called on the session's thread. start, fold and stop run
+// with DecodeLock held while no reader runs (the decoder appends to the journal under it).
+#include <string>
+
+#include "catalog/articlejournal.h"
+#include "platform/lockfile.h"
+
+namespace qm {
+
+class AppSettings;
+
+inline constexpr char DataFolderLockName[] = ".qmere.lock";
+
+class DataFolder {
+  public:
+    explicit DataFolder(AppSettings& settings) : m_settings(settings) {}
+    DataFolder(const DataFolder&) = delete;
+    DataFolder& operator=(const DataFolder&) = delete;
+
+    // Tries to lock directory for this process (without waiting).
+    static LockFile::Status claim(const std::string& directory, LockFile& lock);
+    // What the user is told when claim found directory in use by lock's holder.
+    static std::string inUseMessage(const std::string& directory, const LockFile& lock);
+
+    struct Recovery {
+        JournalFold fold;   // what the journal of a killed run held
+        int leftovers = 0;  // unfinished files and temporary state files removed
+    };
+    // Starts work in the settings' data directory, holding lock (empty when the file system
+    // could not lock): replays and folds the journal a killed run left, removes the files it
+    // left unfinished, and opens the journal for the commits. The settings are loaded.
+    Recovery start(LockFile lock);
+    // Folds the journal into "MSGLIST" and the picture lists (a normal end); true when it is
+    // empty now.
+    bool fold();
+    // Folds, then closes the journal and releases the lock.
+    void stop();
+
+    bool started() const { return m_started; }
+    ArticleJournal& journal() { return m_journal; }
+
+  private:
+    AppSettings& m_settings;
+    LockFile m_lock;
+    ArticleJournal m_journal;
+    bool m_started = false;
+};
+
+// Removes what killed processes left unfinished in dataDirectory: the decoder's hidden files
+// in every "news.dat", and the temporary files of the atomic writes of its state files
+// ("MSGLIST", "server.lst", the group lists, "data.lst", "Last", the pages, the pending
+// description, the yEnc part lists). The number removed. Caller holds the folder's lock and
+// DecodeLock, after the journal was replayed (it may name hidden files still to be named).
+int removeLeftovers(const std::string& dataDirectory);
+
+}  // namespace qm
