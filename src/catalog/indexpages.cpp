@@ -4,9 +4,9 @@
 #include <clocale>
 #include <ctime>
 
+#include "catalog/articlejournal.h"
 #include "catalog/gallerypage.h"
 #include "catalog/picturecatalog.h"
-#include "catalog/articlejournal.h"
 #include "catalog/picturelist.h"
 #include "catalog/thumbnailer.h"
 #include "config/appsettings.h"

@@ -40,8 +40,8 @@ class ScreenshotsTest : public QObject {
         p.window->addToSelected(*demo);
         p.settings.select(*demo);
         p.window->getPictures();
-        QVERIFY(waitUntil([&] { return p.window->runState() == RunController::State::Idle; },
-                          60000));
+        QVERIFY(
+            waitUntil([&] { return p.window->runState() == RunController::State::Idle; }, 60000));
         QTest::qWait(100);
         auto* totals = p.window->findChild<QLabel*>("runTotals");
         QVERIFY(totals && totals->isVisible() && totals->text().startsWith("Articles: "));

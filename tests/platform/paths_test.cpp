@@ -35,7 +35,7 @@ TEST(VolumeFreeKB, MeasuresTheNearestExistingFolder) {
     test::TempDir dir;
     EXPECT_GT(volumeFreeKB(dir.path()), 0);
     // The disk is shared with other work, so its free space moves between two calls.
-    const double tolerance = 1024.0 * 1024.0; // 1 GiB in KB
+    const double tolerance = 1024.0 * 1024.0;  // 1 GiB in KB
     EXPECT_NEAR(double(volumeFreeKB(dir.file("not/yet/there"))), double(volumeFreeKB(dir.path())),
                 tolerance);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Encoders for test articles and benchmark inputs: standard uuencoding ("`" for zero, 45
-// bytes a line) and yEnc data lines and posts. Written here once, checked against sharutils' uuencode
-// and python3-yenc by the decoder's real-encoder tests.
+// bytes a line) and yEnc data lines and posts. Written here once, checked against sharutils'
+// uuencode and python3-yenc by the decoder's real-encoder tests.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -28,8 +28,7 @@ bool takesValue(std::string_view name) {
     for (std::string_view known :
          {"--spool", "--host", "--port", "--greeting", "--line-delay-ms", "--max-connections",
           "--auth", "--refuse-head", "--cut-body-after", "--silent-after", "--synthetic-groups",
-          "--latency-ms", "--compress-level", "--login-after", "--refuse-list",
-          "--cut-list-after"})
+          "--latency-ms", "--compress-level", "--login-after", "--refuse-list", "--cut-list-after"})
         if (name == known) return true;
     return false;
 }
