@@ -158,6 +158,7 @@ class Session {
         // The default-browser lookup runs shell scripts; no page is opened here.
         m_settings->browserLookup = [] { return std::string("/bin/true"); };
         m_settings->loadSettings();
+        m_settings->firstVisit = 0;  // every article of the fresh groups, not their newest
         if (makeDirectories(m_settings->dataDirectory) != 0 ||
             !m_settings->logFile.open(joinPath(m_settings->dataDirectory, "Log")))
             throw std::runtime_error("cannot prepare " + m_settings->dataDirectory);
