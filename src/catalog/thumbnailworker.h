@@ -64,7 +64,11 @@ struct DuplicateCheck {
 };
 
 struct ThumbnailWorkerOptions {
-    std::size_t queueCapacity = 4096;  // pictures waiting; about 1 MB at most
+    // Pictures waiting, a few hundred bytes each (some 20 MB at most). Past it each new one is
+    // recorded as pending at once: a database write on the reader's thread, under the decode
+    // lock, which can wait for the worker's own writes. 4,096 let a fast run of 6,000
+    // pictures lose half its rate there.
+    std::size_t queueCapacity = 65536;
     std::chrono::milliseconds galleryInterval{1000};
     ThumbnailOptions thumbnails;
 };
