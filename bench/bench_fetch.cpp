@@ -58,28 +58,17 @@
 #include "support/encoders.h"
 #include "support/tlstestbed.h"
 
+#include "benchsupport.h"
+
 extern char** environ;
 
 namespace qm::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
 // The report; standard output takes the decoder's line for every decoded file, as the
 // commands print it, and goes to /dev/null.
 FILE* Report = stdout;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
 
 long statusKB(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -88,13 +77,6 @@ long statusKB(const char* field) {
     while (std::getline(status, line))
         if (line.compare(0, length, field) == 0) return std::stol(line.substr(length + 1));
     return 0;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return s(usage.ru_utime) + s(usage.ru_stime);
 }
 
 // Log lines are dropped (the "Log" file still gets the decoder's); the ends of runs and of
@@ -758,23 +740,6 @@ void writeArticleFiles(const Options& o) {
         out << a.headers << '\n' << a.body;
     }
 }
-
-std::vector<int> parseList(const std::string& text) {
-    std::vector<int> values;
-    std::stringstream in(text);
-    std::string item;
-    while (std::getline(in, item, ',')) values.push_back(std::stoi(item));
-    return values;
-}
-
-// Removes the work folder whatever way the bench ends normally.
-struct WorkFolder {
-    std::string path;
-    ~WorkFolder() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
 
 int run(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -44,77 +44,13 @@
 #include "platform/profile.h"
 #include "session/session.h"
 
-extern char** environ;
+#include "benchsupport.h"
 
 namespace qm::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
 FILE* Report = stdout;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return s(usage.ru_utime) + s(usage.ru_stime);
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
-// A tool of tools/ in a process of its own, which prints "port N" first; stopped with
-// SIGTERM and reaped when it goes.
-class ToolProcess {
-  public:
-    explicit ToolProcess(std::vector<std::string> args) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int spawned =
-            posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        FILE* in = fdopen(out[0], "r");
-        const bool ok = spawned == 0 && in && std::fscanf(in, "port %d", &m_port) == 1;
-        if (in) std::fclose(in);
-        if (!ok) {
-            if (spawned != 0) m_pid = -1;
-            stop();
-            throw std::runtime_error("cannot start " + args[0]);
-        }
-    }
-    ~ToolProcess() { stop(); }
-    ToolProcess(const ToolProcess&) = delete;
-    ToolProcess& operator=(const ToolProcess&) = delete;
-    int port() const { return m_port; }
-
-  private:
-    void stop() {
-        if (m_pid <= 0) return;
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_pid = -1;
-    }
-    pid_t m_pid = -1;
-    int m_port = 0;
-};
 
 // Log lines are dropped (the "Log" file keeps the decoder's); failures are shown.
 class QuietFrontend : public Frontend {
@@ -210,58 +146,6 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     return result;
 }
 
-// Every figure of a row over the rounds, reported as the median (with the range).
-class Table {
-  public:
-    void add(const std::string& row, const std::string& column, double value) {
-        if (std::find(m_rows.begin(), m_rows.end(), row) == m_rows.end()) m_rows.push_back(row);
-        if (std::find(m_columns.begin(), m_columns.end(), column) == m_columns.end())
-            m_columns.push_back(column);
-        m_values[{row, column}].push_back(value);
-    }
-    double median(const std::string& row, const std::string& column) const {
-        auto it = m_values.find({row, column});
-        if (it == m_values.end()) return 0;
-        std::vector<double> v = it->second;
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    }
-    void print(const std::string& corner) const {
-        std::fprintf(Report, "| %s |", corner.c_str());
-        for (const auto& c : m_columns) std::fprintf(Report, " %s |", c.c_str());
-        std::fprintf(Report, "\n|---|");
-        for (std::size_t i = 0; i < m_columns.size(); ++i) std::fprintf(Report, "---|");
-        std::fprintf(Report, "\n");
-        for (const auto& r : m_rows) {
-            std::fprintf(Report, "| %s |", r.c_str());
-            for (const auto& c : m_columns) {
-                auto it = m_values.find({r, c});
-                if (it == m_values.end()) {
-                    std::fprintf(Report, " |");
-                    continue;
-                }
-                std::vector<double> v = it->second;
-                std::sort(v.begin(), v.end());
-                if (v.size() > 1 && v.front() != v.back())
-                    std::fprintf(Report, " %s (%s-%s) |", format(v[v.size() / 2]).c_str(),
-                                 format(v.front()).c_str(), format(v.back()).c_str());
-                else
-                    std::fprintf(Report, " %s |", format(v[v.size() / 2]).c_str());
-            }
-            std::fprintf(Report, "\n");
-        }
-    }
-
-  private:
-    static std::string format(double v) {
-        char text[32];
-        std::snprintf(text, sizeof text, v >= 100 ? "%.0f" : v >= 1 ? "%.2f" : "%.3f", v);
-        return text;
-    }
-    std::vector<std::string> m_rows, m_columns;
-    std::map<std::pair<std::string, std::string>, std::vector<double>> m_values;
-};
-
 struct Options {
     int rounds = 3;
     double delayMs = 20;
@@ -274,10 +158,6 @@ struct Options {
     int bigArticles = 100000;
     int walkArticles = 200;
 };
-
-std::string toolPath(const char* relative) {
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / relative).string();
-}
 
 void writeSpools(const Options& o, const std::string& spool) {
     newsd::SpoolPlan plan;
@@ -299,7 +179,7 @@ void writeSpools(const Options& o, const std::string& spool) {
 }
 
 void measure(const Options& o, const std::string& work, int direct, int delayed, int rated,
-             Table& speed, Table& compression) {
+             MedianTable& speed, MedianTable& compression) {
     auto rate = [](const Fetched& f) { return f.articles / f.seconds; };
     const std::string ms = std::to_string(static_cast<int>(2 * o.delayMs)) + " ms";
     RunOptions all;
@@ -376,25 +256,17 @@ void run(Options& o, const std::string& work) {
     (void)fetch(work, job(direct, o.lineGroup, all));
     (void)fetch(work, job(direct, o.bigGroup, all, 0, "."));
     std::fprintf(Report, "load at start: %s\n", loadAverage().c_str());
-    Table speed, compression;
+    MedianTable speed, compression;
     for (int round = 0; round < o.rounds; ++round)
         measure(o, work, direct, delayed.port(), rated ? rated->port() : 0, speed, compression);
     std::fprintf(Report, "load at end: %s\n\n", loadAverage().c_str());
     std::fprintf(Report, "fetched, decoded and written on one connection (median of %d)\n",
                  o.rounds);
-    speed.print("what");
+    speed.print(Report, "what");
     std::fprintf(Report, "\ncompression (relay %s Mbit/s and %s ms each way; no delay)\n", rate,
                  delay);
-    compression.print("stream");
+    compression.print(Report, "stream");
 }
-
-struct WorkFolder {
-    std::string path;
-    ~WorkFolder() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

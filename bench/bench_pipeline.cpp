@@ -39,69 +39,12 @@
 #include "newsserver/spoolmaker.h"
 #include "relay/tcp.h"
 
-extern char** environ;
+#include "benchsupport.h"
 
 namespace qm::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
-// A tool of tools/ run as a process of its own, which prints "port N" first; stopped with
-// SIGTERM and reaped when it goes.
-class ToolProcess {
-  public:
-    explicit ToolProcess(std::vector<std::string> args) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int spawned =
-            posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        FILE* in = fdopen(out[0], "r");
-        const bool ok = spawned == 0 && in && std::fscanf(in, "port %d", &m_port) == 1;
-        if (in) std::fclose(in);
-        if (!ok) {
-            if (spawned != 0) m_pid = -1;
-            stop();
-            throw std::runtime_error("cannot start " + args[0]);
-        }
-    }
-    ~ToolProcess() { stop(); }
-    ToolProcess(const ToolProcess&) = delete;
-    ToolProcess& operator=(const ToolProcess&) = delete;
-    int port() const { return m_port; }
-
-  private:
-    void stop() {
-        if (m_pid <= 0) return;
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_pid = -1;
-    }
-    pid_t m_pid = -1;
-    int m_port = 0;
-};
-
 // One NNTP connection of the simple client: blocking, acknowledging promptly, with an inflate
 // layer once COMPRESS DEFLATE is on. Counts the bytes that crossed the wire inbound.
 class PeerConnection {
@@ -331,61 +274,6 @@ struct Options {
     std::string overviewGroup;
 };
 
-// Every figure of a row over the rounds, reported as the median (with the range).
-class Table {
-  public:
-    void add(const std::string& row, const std::string& column, double value) {
-        if (std::find(m_rows.begin(), m_rows.end(), row) == m_rows.end()) m_rows.push_back(row);
-        if (std::find(m_columns.begin(), m_columns.end(), column) == m_columns.end())
-            m_columns.push_back(column);
-        m_values[{row, column}].push_back(value);
-    }
-    void print(FILE* out, const std::string& corner) const {
-        std::fprintf(out, "| %s |", corner.c_str());
-        for (const auto& c : m_columns) std::fprintf(out, " %s |", c.c_str());
-        std::fprintf(out, "\n|---|");
-        for (std::size_t i = 0; i < m_columns.size(); ++i) std::fprintf(out, "---|");
-        std::fprintf(out, "\n");
-        for (const auto& r : m_rows) {
-            std::fprintf(out, "| %s |", r.c_str());
-            for (const auto& c : m_columns) {
-                auto it = m_values.find({r, c});
-                if (it == m_values.end()) {
-                    std::fprintf(out, " |");
-                    continue;
-                }
-                std::vector<double> v = it->second;
-                std::sort(v.begin(), v.end());
-                const double median = v[v.size() / 2];
-                if (v.size() > 1 && v.front() != v.back())
-                    std::fprintf(out, " %s (%s-%s) |", format(median).c_str(),
-                                 format(v.front()).c_str(), format(v.back()).c_str());
-                else
-                    std::fprintf(out, " %s |", format(median).c_str());
-            }
-            std::fprintf(out, "\n");
-        }
-    }
-
-  private:
-    static std::string format(double v) {
-        char text[32];
-        std::snprintf(text, sizeof text,
-                      v >= 100   ? "%.0f"
-                      : v >= 1   ? "%.2f"
-                      : v >= .01 ? "%.3f"
-                                 : "%.5f",
-                      v);
-        return text;
-    }
-    std::vector<std::string> m_rows, m_columns;
-    std::map<std::pair<std::string, std::string>, std::vector<double>> m_values;
-};
-
-std::string toolPath(const char* relative) {
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / relative).string();
-}
-
 struct Path {
     std::string name;
     Endpoint at;
@@ -393,7 +281,8 @@ struct Path {
 
 // The latency paths: fetch at every window, four connections, the two overviews.
 void measurePaths(const Options& o, const std::vector<Path>& paths,
-                  const std::vector<std::uint64_t>& numbers, Table& fetches, Table& overviews) {
+                  const std::vector<std::uint64_t>& numbers, MedianTable& fetches,
+                  MedianTable& overviews) {
     for (const Path& path : paths) {
         const Result small = overview(path.at, o.group, false);
         overviews.add(path.name, "OVER " + std::to_string(small.items) + " lines (s)",
@@ -419,7 +308,7 @@ void measurePaths(const Options& o, const std::vector<Path>& paths,
 
 // The rated path: wire bytes and times with and without compression.
 void measureRate(const Options& o, const Endpoint& rated, const std::vector<std::uint64_t>& numbers,
-                 Table& table) {
+                 MedianTable& table) {
     for (bool compress : {false, true}) {
         const std::string row = compress ? "COMPRESS DEFLATE" : "plain";
         if (!o.overviewGroup.empty()) {
@@ -506,7 +395,7 @@ void run(Options& o, const std::string& work) {
         if (!o.overviewGroup.empty()) (void)overview(path.at, o.overviewGroup, false);
     }
     std::printf("load at start: %s\n", loadAverage().c_str());
-    Table fetches, overviews, rateTable;
+    MedianTable fetches, overviews, rateTable;
     for (int round = 0; round < o.repeat; ++round) {
         measurePaths(o, paths, numbers, fetches, overviews);
         if (rated) measureRate(o, {"127.0.0.1", rated->port()}, numbers, rateTable);
@@ -522,23 +411,6 @@ void run(Options& o, const std::string& work) {
         rateTable.print(stdout, "stream");
     }
 }
-
-std::vector<int> parseList(const std::string& text) {
-    std::vector<int> values;
-    std::stringstream in(text);
-    std::string item;
-    while (std::getline(in, item, ',')) values.push_back(std::stoi(item));
-    return values;
-}
-
-// Removes the work folder whatever way the bench ends normally.
-struct WorkFolder {
-    std::string path;
-    ~WorkFolder() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -134,7 +134,7 @@ class DesktopTest : public QObject {
     void menusHaveMnemonicsAndTheUsualShortcuts() {
         ModalCatcher catcher;
         GuiProgram p;
-        const QList<QPair<QString, QStringList>> spec{
+        const QList<QPair<QString, QStringList>> expected{
             {"File", {"Manual decode", "Exit"}},
             {"News groups",
              {"Show all groups", "Show subscribed groups", "Search groups", "Add group", "Stop"}},
@@ -147,11 +147,11 @@ class DesktopTest : public QObject {
             return at >= 0 && at + 1 < text.size() ? text[at + 1].toLower() : QChar();
         };
         const QList<QAction*> menus = p.window->menuBar()->actions();
-        QCOMPARE(menus.size(), spec.size());
+        QCOMPARE(menus.size(), expected.size());
         QSet<QChar> menuKeys;
-        for (int m = 0; m < spec.size(); ++m) {
-            QCOMPARE(QString(menus[m]->text()).remove('&'), spec[m].first);
-            QVERIFY2(!mnemonic(menus[m]->text()).isNull(), qPrintable(spec[m].first));
+        for (int m = 0; m < expected.size(); ++m) {
+            QCOMPARE(QString(menus[m]->text()).remove('&'), expected[m].first);
+            QVERIFY2(!mnemonic(menus[m]->text()).isNull(), qPrintable(expected[m].first));
             menuKeys.insert(mnemonic(menus[m]->text()));
             QStringList texts;
             QSet<QChar> keys;
@@ -161,10 +161,10 @@ class DesktopTest : public QObject {
                 QVERIFY2(!mnemonic(a->text()).isNull(), qPrintable(a->text()));
                 keys.insert(mnemonic(a->text()));
             }
-            QCOMPARE(texts, spec[m].second);
+            QCOMPARE(texts, expected[m].second);
             QCOMPARE(keys.size(), texts.size());
         }
-        QCOMPARE(menuKeys.size(), spec.size());
+        QCOMPARE(menuKeys.size(), expected.size());
 
         p.window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(p.window.get()));
