@@ -440,6 +440,17 @@ std::vector<StoredPicture> PictureDatabase::findBySize(std::int64_t size, std::s
     return out;
 }
 
+std::optional<std::vector<std::int64_t>> PictureDatabase::sizes() {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::int64_t> out;
+    Statement s(m_db.get(), "SELECT DISTINCT size FROM pictures");
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) out.push_back(s.integer(0));
+    if (rc == SQLITE_DONE) return out;
+    failed("cannot read");
+    return std::nullopt;
+}
+
 std::vector<StoredPicture> PictureDatabase::findNear(std::uint64_t hash, int maxDistance) {
     std::lock_guard lock(m_mutex);
     std::vector<StoredPicture> out;

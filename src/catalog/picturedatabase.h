@@ -109,6 +109,9 @@ class PictureDatabase {
     // Up to limit recorded pictures of this many bytes, the first recorded first: a picture
     // of another size is no copy of them, whatever its content, so its digest is not needed.
     std::vector<StoredPicture> findBySize(std::int64_t size, std::size_t limit);
+    // The sizes of the recorded pictures, each once (a size outside them needs no
+    // findBySize); nothing when they cannot be read.
+    std::optional<std::vector<std::int64_t>> sizes();
     // The recorded pictures that look like hash: within maxDistance bits, thumbnail made.
     // Featureless pictures (nearly flat: almost all bits alike) look like nothing.
     std::vector<StoredPicture> findNear(std::uint64_t hash, int maxDistance);

@@ -29,8 +29,10 @@ constexpr std::size_t SameSizeLimit = 32;
 // The first bytes compared before two files of one size are hashed.
 constexpr std::size_t HeadBytes = 4096;
 
-// The first bytes of a file; nothing when it cannot be read.
-std::optional<std::string> headOf(const std::string& path) {
+// A hash of the first bytes of a file; nothing when it cannot be read. Only compared within
+// this process, where two different heads have the same hash next to never (and then the
+// files' digests still decide).
+std::optional<std::size_t> headHash(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return std::nullopt;
     std::string head(HeadBytes, '\0');
@@ -45,7 +47,7 @@ std::optional<std::string> headOf(const std::string& path) {
         got += static_cast<std::size_t>(n);
     }
     head.resize(got);
-    return head;
+    return std::hash<std::string>{}(head);
 }
 
 }  // namespace
@@ -63,11 +65,14 @@ ThumbnailWorker::ThumbnailWorker(std::string dataDirectory, Log log, ThumbnailWo
 // On the worker thread: checking a large file takes a while, and its owner should not wait.
 // The worker's connection first, so that a damaged file is set aside before the other opens.
 void ThumbnailWorker::openDatabases() {
+    std::optional<std::vector<std::int64_t>> sizes;
     if (m_workerDb.open()) {
         m_producerDb.setBusyTimeout(ProducerBusyTimeoutMs);
         m_producerDb.open(false);
+        sizes = m_workerDb.sizes();
     }
     std::lock_guard lock(m_mutex);
+    if (sizes) m_recordedSizes.emplace(sizes->begin(), sizes->end());
     m_opened = true;
     m_openedChanged.notify_all();
 }
@@ -87,18 +92,17 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
     result.size = st.st_size;
-    std::optional<std::string> head;
+    std::optional<std::size_t>& head = result.head;
     for (Candidate& candidate : sameSize(result.size)) {
-        const std::string file = joinPath(m_dataDirectory, candidate.picture.path);
-        const bool there = fileExists(file);
         // Files of one size but other content differ in their first bytes nearly always:
-        // comparing those is far cheaper than hashing the whole file.
-        if (there) {
-            if (!head) head = headOf(path);
-            if (head != headOf(file)) continue;
-        }
+        // comparing those is far cheaper than hashing the whole file. A head kept from
+        // earlier needs not even the file: other first bytes, no copy, whether it is there.
+        if (!head && !(head = headHash(path))) return DuplicateCheck{};
+        if (candidate.head && candidate.head != head) continue;
+        const bool there = fileExists(joinPath(m_dataDirectory, candidate.picture.path));
+        if (there && head != headOf(candidate)) continue;
         if (!result.sha256 && !(result.sha256 = sha256OfFile(path))) return DuplicateCheck{};
-        if (!candidate.known) {
+        if (!candidate.digestKnown) {
             std::optional<Sha256> digest = digestOf(candidate.picture.path);
             if (!digest) continue;
             candidate.picture.sha256 = *digest;
@@ -110,7 +114,11 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
         }
         // A first copy deleted or moved since must not make this one a duplicate: its
         // record is stale and goes.
-        if (candidate.picture.id != 0) m_producerDb.remove(candidate.picture.path);
+        if (candidate.recorded) {
+            m_producerDb.remove(candidate.picture.path);
+            std::lock_guard lock(m_mutex);
+            if (candidate.known) forgetKnown(candidate.picture.path);
+        }
     }
     return result;
 }
@@ -118,39 +126,60 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
 std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t size) {
     // Without a database no copy is looked for: nothing would be recorded to find later.
     if (!m_producerDb.isOpen()) return {};
-    std::vector<Candidate> found;
-    for (StoredPicture& p : m_producerDb.findBySize(size, SameSizeLimit)) {
-        const bool known = p.sha256 != UnknownDigest;
-        found.push_back({std::move(p), known});
-    }
-    std::vector<std::pair<std::string, Unrecorded>> queued;
+    std::vector<Candidate> known;
+    bool stored = true;
     {
         std::lock_guard lock(m_mutex);
-        const auto [from, to] = m_unrecordedBySize.equal_range(size);
-        for (auto it = from; it != to; ++it)
-            queued.emplace_back(it->second, m_unrecorded.at(it->second));
+        stored = !m_recordedSizes || m_recordedSizes->contains(size);
+        const auto [from, to] = m_knownBySize.equal_range(size);
+        for (auto it = from; it != to; ++it) {
+            const Known& k = m_known.at(it->second);
+            Candidate c;
+            c.picture.group = k.group;
+            c.picture.path = it->second;
+            c.picture.size = k.size;
+            if (k.sha256) c.picture.sha256 = *k.sha256;
+            c.digestKnown = k.sha256.has_value();
+            c.recorded = k.recorded;
+            c.known = true;
+            c.head = k.head;
+            c.sequence = k.sequence;
+            known.push_back(std::move(c));
+        }
     }
-    // Queued ones come after the recorded ones, in the order they were submitted.
-    std::sort(queued.begin(), queued.end(),
-              [](const auto& a, const auto& b) { return a.second.sequence < b.second.sequence; });
-    if (queued.size() > SameSizeLimit) queued.resize(SameSizeLimit);
-    for (auto& [relative, u] : queued) {
-        Candidate c{{}, u.sha256.has_value()};
-        c.picture.group = u.group;
-        c.picture.path = relative;
-        c.picture.size = u.size;
-        if (u.sha256) c.picture.sha256 = *u.sha256;
-        found.push_back(std::move(c));
+    // Known ones come after the older recorded ones, in the order they were submitted.
+    std::sort(known.begin(), known.end(),
+              [](const Candidate& a, const Candidate& b) { return a.sequence < b.sequence; });
+    if (known.size() > SameSizeLimit) known.resize(SameSizeLimit);
+    std::vector<Candidate> found;
+    if (stored) {
+        for (StoredPicture& p : m_producerDb.findBySize(size, SameSizeLimit)) {
+            const bool isKnown = std::any_of(known.begin(), known.end(), [&](const Candidate& c) {
+                return c.picture.path == p.path;
+            });
+            if (isKnown) continue;
+            const bool digestKnown = p.sha256 != UnknownDigest;
+            found.push_back({std::move(p), digestKnown, true, false, std::nullopt, 0});
+        }
     }
+    std::move(known.begin(), known.end(), std::back_inserter(found));
     return found;
 }
 
 std::optional<Sha256> ThumbnailWorker::digestOf(const std::string& relative) {
     std::optional<Sha256> sha = sha256OfFile(joinPath(m_dataDirectory, relative));
     std::lock_guard lock(m_mutex);  // kept for the worker, which needs it to record the file
-    if (auto it = m_unrecorded.find(relative); sha && it != m_unrecorded.end())
-        it->second.sha256 = sha;
+    if (auto it = m_known.find(relative); sha && it != m_known.end()) it->second.sha256 = sha;
     return sha;
+}
+
+std::optional<std::size_t> ThumbnailWorker::headOf(const Candidate& candidate) {
+    if (candidate.head) return candidate.head;
+    std::optional<std::size_t> head = headHash(joinPath(m_dataDirectory, candidate.picture.path));
+    if (!head || !candidate.known) return head;
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_known.find(candidate.picture.path); it != m_known.end()) it->second.head = head;
+    return head;
 }
 
 void ThumbnailWorker::submit(PictureJob job, const DuplicateCheck& check) {
@@ -159,6 +188,7 @@ void ThumbnailWorker::submit(PictureJob job, const DuplicateCheck& check) {
     j.picture = std::move(job);
     j.size = check.size;
     j.sha256 = check.sha256;
+    j.head = check.head;
     enqueue(std::move(j));
 }
 
@@ -189,13 +219,16 @@ void ThumbnailWorker::enqueue(Job job) {
         if (recorded) {
             m_pendingLeft = true;
             ++m_pendingAdded;
+            // Found through the database from now on.
+            if (m_recordedSizes) m_recordedSizes->insert(job.size);
         }
         if (recorded) m_wake.notify_one();
         return;
     }
-    forgetUnrecorded(relative);  // the same file queued again
-    m_unrecorded[relative] = {job.size, job.sha256, job.picture.group, job.sequence};
-    m_unrecordedBySize.emplace(job.size, relative);
+    forgetKnown(relative);  // the same file decoded again
+    m_known[relative] = {job.size, job.sha256, job.head, job.picture.group, job.sequence, false};
+    m_knownBySize.emplace(job.size, relative);
+    ++m_unrecorded;
     m_queue.push_back(std::move(job));
     m_wake.notify_one();
 }
@@ -211,7 +244,7 @@ std::optional<StoredPicture> ThumbnailWorker::recordOf(const Job& job, bool dige
     std::optional<Sha256> sha = job.sha256;
     if (!sha) {
         std::lock_guard lock(m_mutex);  // a check() may have needed it meanwhile
-        if (auto it = m_unrecorded.find(p.path); it != m_unrecorded.end()) sha = it->second.sha256;
+        if (auto it = m_known.find(p.path); it != m_known.end()) sha = it->second.sha256;
     }
     if (!sha && digest) {
         sha = sha256OfFile(job.picture.path);
@@ -223,17 +256,37 @@ std::optional<StoredPicture> ThumbnailWorker::recordOf(const Job& job, bool dige
     return p;
 }
 
-void ThumbnailWorker::forgetUnrecorded(const std::string& relative) {
-    auto it = m_unrecorded.find(relative);
-    if (it == m_unrecorded.end()) return;
-    const auto [from, to] = m_unrecordedBySize.equal_range(it->second.size);
+void ThumbnailWorker::forgetKnown(const std::string& relative) {
+    auto it = m_known.find(relative);
+    if (it == m_known.end()) return;
+    const auto [from, to] = m_knownBySize.equal_range(it->second.size);
     for (auto entry = from; entry != to; ++entry) {
         if (entry->second == relative) {
-            m_unrecordedBySize.erase(entry);
+            m_knownBySize.erase(entry);
             break;
         }
     }
-    m_unrecorded.erase(it);
+    if (!it->second.recorded) --m_unrecorded;
+    m_known.erase(it);
+}
+
+void ThumbnailWorker::markRecorded(const std::string& relative) {
+    auto it = m_known.find(relative);
+    if (it == m_known.end() || it->second.recorded) return;
+    it->second.recorded = true;
+    --m_unrecorded;
+    if (m_known.size() <= m_options.knownLimit) return;
+    // A long run: the recorded ones are found through the database from now on.
+    for (auto k = m_known.begin(); k != m_known.end();) {
+        if (!k->second.recorded) {
+            ++k;
+            continue;
+        }
+        if (m_recordedSizes) m_recordedSizes->insert(k->second.size);
+        const std::string path = k->first;
+        ++k;
+        forgetKnown(path);
+    }
 }
 
 bool ThumbnailWorker::recordNow(Job job) {
@@ -269,8 +322,7 @@ void ThumbnailWorker::recordQueued(bool all, bool digest) {
             job.id = m_workerDb.add(*p).value_or(0);
     }
     std::lock_guard lock(m_mutex);
-    for (const Job& job : batch)
-        forgetUnrecorded(relativeToData(m_dataDirectory, job.picture.path));
+    for (const Job& job : batch) markRecorded(relativeToData(m_dataDirectory, job.picture.path));
     m_queue.insert(m_queue.begin() + static_cast<std::ptrdiff_t>(at),
                    std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
     m_busy = false;
@@ -329,7 +381,7 @@ void ThumbnailWorker::run() {
             lock.unlock();
             writeGalleries();
             lock.lock();
-        } else if (!m_unrecorded.empty()) {
+        } else if (m_unrecorded != 0) {
             // Recording is quick beside a thumbnail, and keeps the producer's list short.
             lock.unlock();
             recordQueued(false, true);

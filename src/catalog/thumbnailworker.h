@@ -7,9 +7,12 @@
 //   - The producer side, reader threads right after a picture was decoded (they may hold
 //     DecodeLock; nothing here takes a lock of the program's or waits for a thumbnail):
 //     check() finds an earlier copy of the file. Only a picture of the very same size can be
-//     one, so a file whose size no recorded or queued picture has is not even read; else its
-//     SHA-256 decides. submit() queues the picture; it is known to check() from then on,
-//     before the worker has recorded it.
+//     one, so a file whose size no recorded or queued picture has is not even read; else
+//     their first bytes, and then their SHA-256, decide. submit() queues the picture; it is
+//     known to check() from then on, before the worker has recorded it. What check() needs
+//     is kept in memory (the sizes recorded before the worker started, and the pictures
+//     submitted since), so that most checks ask the database nothing: a reader holds the
+//     decode lock meanwhile.
 //   - The worker thread (at a lower priority than the readers): records the queued pictures
 //     (their digests made there), makes their thumbnails, completes their records (marking
 //     near duplicates) and rewrites the galleries of the groups that changed, at most once
@@ -33,9 +36,10 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "catalog/filedigest.h"
@@ -56,6 +60,9 @@ struct DuplicateCheck {
     std::int64_t size = -1;  // of the file; -1 when it cannot be read
     // Its SHA-256, when it was needed (a picture of the same size is known).
     std::optional<Sha256> sha256;
+    // A hash of its first bytes, when a picture of the same size was known: kept for the
+    // checks of later pictures.
+    std::optional<std::size_t> head;
     // The picture recorded (or queued) earlier with the same content whose file is still
     // there; the file itself when it was recorded before under its own path.
     std::optional<StoredPicture> first;
@@ -69,6 +76,9 @@ struct ThumbnailWorkerOptions {
     // lock, which can wait for the worker's own writes. 4,096 let a fast run of 6,000
     // pictures lose half its rate there.
     std::size_t queueCapacity = 65536;
+    // Pictures submitted kept in memory for check(), some 250 bytes each; past it the recorded
+    // ones are looked up in the database again.
+    std::size_t knownLimit = 65536;
     std::chrono::milliseconds galleryInterval{1000};
     ThumbnailOptions thumbnails;
 };
@@ -118,14 +128,17 @@ class ThumbnailWorker {
         bool recorded = false;  // recording was tried
         std::int64_t size = 0;
         std::optional<Sha256> sha256;
+        std::optional<std::size_t> head;
         std::int64_t sequence = 0;  // in submission order
     };
-    // A queued picture not recorded yet, as check() sees it.
-    struct Unrecorded {
+    // A picture submitted while the worker runs, as check() sees it.
+    struct Known {
         std::int64_t size = 0;
-        std::optional<Sha256> sha256;  // made by a check() that needed it
+        std::optional<Sha256> sha256;     // made by a check() that needed it
+        std::optional<std::size_t> head;  // hash of its first bytes, once a check() read them
         std::string group;
         std::int64_t sequence = 0;
+        bool recorded = false;  // in the database
     };
 
     void run();
@@ -136,20 +149,29 @@ class ThumbnailWorker {
     // yet, the oldest first; all of them, or up to a batch.
     void recordQueued(bool all, bool digest);
     void enqueue(Job job);
-    // Takes a picture off the unrecorded list; m_mutex held.
-    void forgetUnrecorded(const std::string& relative);
+    // Takes a picture off the known ones; m_mutex held.
+    void forgetKnown(const std::string& relative);
+    // Marks a known picture recorded and, past the limit, leaves the recorded ones to the
+    // database; m_mutex held.
+    void markRecorded(const std::string& relative);
     // Producer side, with no room (or no worker) for it: records a picture as pending at
     // once; false when it could not be.
     bool recordNow(Job job);
     struct Candidate {
         StoredPicture picture;
-        bool known = false;  // its digest: a queued one's may not be made yet
+        bool digestKnown = false;  // a queued one's may not be made yet
+        bool recorded = false;     // in the database
+        bool known = false;        // one of m_known: its head is kept there
+        std::optional<std::size_t> head;
+        std::int64_t sequence = 0;  // a known one's, in submission order
     };
     // The recorded and queued pictures of size bytes, the first recorded first: the only
     // candidates for a copy.
     std::vector<Candidate> sameSize(std::int64_t size);
-    // The digest of a candidate's file; a queued one's is kept for the worker.
+    // The digest of a candidate's file; a known one's is kept (for the worker too).
     std::optional<Sha256> digestOf(const std::string& relative);
+    // The hash of a candidate's first bytes; a known one's is kept.
+    std::optional<std::size_t> headOf(const Candidate& candidate);
     void openDatabases();
     // Producer side: until the worker thread has opened the databases (at its start).
     void waitOpened();
@@ -173,11 +195,16 @@ class ThumbnailWorker {
     std::condition_variable m_openedChanged;
     bool m_opened = false;    // guarded by m_mutex
     std::deque<Job> m_queue;  // guarded by m_mutex
-    // Queued pictures not recorded yet, by path relative to the data directory.
-    std::map<std::string, Unrecorded> m_unrecorded;  // guarded by m_mutex
+    // The pictures submitted while the worker runs, by path relative to the data directory
+    // (up to a limit past which the recorded ones are left to the database).
+    std::unordered_map<std::string, Known> m_known;  // guarded by m_mutex
     // Their paths by size, the only thing a check() looks them up by.
-    std::multimap<std::int64_t, std::string> m_unrecordedBySize;  // guarded by m_mutex
-    std::int64_t m_sequence = 0;                                  // guarded by m_mutex
+    std::unordered_multimap<std::int64_t, std::string> m_knownBySize;  // guarded by m_mutex
+    std::size_t m_unrecorded = 0;  // guarded by m_mutex: known ones not recorded yet
+    // The sizes of the recorded pictures that are not known: only for these is the database
+    // asked. Unset when they could not be read: then it is asked for every size.
+    std::optional<std::unordered_set<std::int64_t>> m_recordedSizes;  // guarded by m_mutex
+    std::int64_t m_sequence = 0;                                      // guarded by m_mutex
     bool m_busy = false;              // guarded by m_mutex: a job is being processed
     bool m_pendingLeft = true;        // guarded by m_mutex: the database may hold pending ones
     std::int64_t m_pendingAdded = 0;  // guarded by m_mutex: pictures recorded as pending here

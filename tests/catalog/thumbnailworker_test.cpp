@@ -151,6 +151,39 @@ TEST_F(ThumbnailWorkerThreads, CopiesAreFoundByTheirWholeContent) {
     EXPECT_TRUE(recorded().empty()) << "the stale record went";
 }
 
+// A long run keeps only so many pictures in memory for the checks: past that the recorded
+// ones are found through the database again, and so are those of an earlier run.
+TEST_F(ThumbnailWorkerThreads, CopiesAreFoundPastWhatIsKeptInMemory) {
+    const std::string folder = m_dir.file("data/alt.long");
+    auto file = [&](const std::string& name, const std::string& content) {
+        return m_dir.write("data/alt.long/news.dat/" + name, content);
+    };
+    auto submit = [&](ThumbnailWorker& worker, const std::string& path) {
+        worker.submit({path, "alt.long", folder, "s", "<m>"}, worker.check(path));
+    };
+    ThumbnailWorkerOptions small;
+    small.knownLimit = 1;
+    {
+        ThumbnailWorker worker(m_groups.dataDirectory(), log(), small);
+        submit(worker, file("a.jpg", "first picture, A"));
+        ASSERT_TRUE(worker.waitIdle(60s));
+        submit(worker, file("b.jpg", "other picture, B"));  // one of the same size
+        ASSERT_TRUE(worker.waitIdle(60s));
+        for (const char* original : {"a.jpg", "b.jpg"}) {
+            const std::string content =
+                m_dir.read("data/alt.long/news.dat/" + std::string(original));
+            DuplicateCheck copy = worker.check(file(std::string("copy-of-") + original, content));
+            ASSERT_TRUE(copy.first) << original;
+            EXPECT_EQ(copy.first->path, "alt.long/news.dat/" + std::string(original));
+        }
+        EXPECT_FALSE(worker.check(file("c.jpg", "third picture, C")).first);
+    }
+    ThumbnailWorker next(m_groups.dataDirectory(), log());
+    DuplicateCheck copy = next.check(file("again.jpg", "other picture, B"));
+    ASSERT_TRUE(copy.first);
+    EXPECT_EQ(copy.first->path, "alt.long/news.dat/b.jpg");
+}
+
 // With no room in the queue, pictures wait in the database; the worker catches up once its
 // queue is empty, and a worker started later finishes what an earlier one left.
 TEST_F(ThumbnailWorkerThreads, PicturesWithoutRoomOrLeftByAStopAreDoneLater) {
