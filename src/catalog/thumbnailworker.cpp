@@ -92,15 +92,13 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
     result.size = st.st_size;
-    std::optional<std::size_t>& head = result.head;
-    for (Candidate& candidate : sameSize(result.size)) {
-        // Files of one size but other content differ in their first bytes nearly always:
-        // comparing those is far cheaper than hashing the whole file. A head kept from
-        // earlier needs not even the file: other first bytes, no copy, whether it is there.
-        if (!head && !(head = headHash(path))) return DuplicateCheck{};
-        if (candidate.head && candidate.head != head) continue;
+    if (!maybeCopied(result.size)) return result;
+    // Files of one size but other content differ in their first bytes nearly always:
+    // comparing those is far cheaper than hashing the whole file.
+    if (!(result.head = headHash(path))) return DuplicateCheck{};
+    for (Candidate& candidate : sameSize(result.size, *result.head)) {
         const bool there = fileExists(joinPath(m_dataDirectory, candidate.picture.path));
-        if (there && head != headOf(candidate)) continue;
+        if (there && result.head != headOf(candidate)) continue;
         if (!result.sha256 && !(result.sha256 = sha256OfFile(path))) return DuplicateCheck{};
         if (!candidate.digestKnown) {
             std::optional<Sha256> digest = digestOf(candidate.picture.path);
@@ -123,9 +121,15 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
     return result;
 }
 
-std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t size) {
+bool ThumbnailWorker::maybeCopied(std::int64_t size) {
     // Without a database no copy is looked for: nothing would be recorded to find later.
-    if (!m_producerDb.isOpen()) return {};
+    if (!m_producerDb.isOpen()) return false;
+    std::lock_guard lock(m_mutex);
+    return !m_recordedSizes || m_recordedSizes->contains(size) || m_knownBySize.contains(size);
+}
+
+std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t size,
+                                                                  std::size_t head) {
     std::vector<Candidate> known;
     bool stored = true;
     {
@@ -134,6 +138,8 @@ std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t s
         const auto [from, to] = m_knownBySize.equal_range(size);
         for (auto it = from; it != to; ++it) {
             const Known& k = m_known.at(it->second);
+            // Other first bytes: no copy, whether its file is still there or not.
+            if (k.head && *k.head != head) continue;
             Candidate c;
             c.picture.group = k.group;
             c.picture.path = it->second;
@@ -154,16 +160,18 @@ std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t s
     std::vector<Candidate> found;
     if (stored) {
         for (StoredPicture& p : m_producerDb.findBySize(size, SameSizeLimit)) {
-            const bool isKnown = std::any_of(known.begin(), known.end(), [&](const Candidate& c) {
-                return c.picture.path == p.path;
-            });
-            if (isKnown) continue;
+            if (isKnown(p.path)) continue;
             const bool digestKnown = p.sha256 != UnknownDigest;
             found.push_back({std::move(p), digestKnown, true, false, std::nullopt, 0});
         }
     }
     std::move(known.begin(), known.end(), std::back_inserter(found));
     return found;
+}
+
+bool ThumbnailWorker::isKnown(const std::string& relative) const {
+    std::lock_guard lock(m_mutex);
+    return m_known.contains(relative);
 }
 
 std::optional<Sha256> ThumbnailWorker::digestOf(const std::string& relative) {

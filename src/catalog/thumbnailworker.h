@@ -165,9 +165,13 @@ class ThumbnailWorker {
         std::optional<std::size_t> head;
         std::int64_t sequence = 0;  // a known one's, in submission order
     };
-    // The recorded and queued pictures of size bytes, the first recorded first: the only
-    // candidates for a copy.
-    std::vector<Candidate> sameSize(std::int64_t size);
+    // False when no picture of size bytes is recorded or known: no copy, nothing to read.
+    bool maybeCopied(std::int64_t size);
+    // The recorded and known pictures of size bytes, the first recorded first: the only
+    // candidates for a copy of a file whose first bytes hash to head. Known ones whose first
+    // bytes are known to differ are left out.
+    std::vector<Candidate> sameSize(std::int64_t size, std::size_t head);
+    bool isKnown(const std::string& relative) const;
     // The digest of a candidate's file; a known one's is kept (for the worker too).
     std::optional<Sha256> digestOf(const std::string& relative);
     // The hash of a candidate's first bytes; a known one's is kept.
