@@ -74,10 +74,12 @@ void ThumbnailWorker::openDatabases() {
     std::lock_guard lock(m_mutex);
     if (sizes) m_recordedSizes.emplace(sizes->begin(), sizes->end());
     m_opened = true;
+    m_openedOnce.store(true, std::memory_order_release);
     m_openedChanged.notify_all();
 }
 
 void ThumbnailWorker::waitOpened() {
+    if (m_openedOnce.load(std::memory_order_acquire)) return;  // every check: no lock
     std::unique_lock lock(m_mutex);
     m_openedChanged.wait(lock, [this] { return m_opened; });
 }
@@ -97,8 +99,12 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path) {
     // comparing those is far cheaper than hashing the whole file.
     if (!(result.head = headHash(path))) return DuplicateCheck{};
     for (Candidate& candidate : sameSize(result.size, *result.head)) {
-        const bool there = fileExists(joinPath(m_dataDirectory, candidate.picture.path));
-        if (there && result.head != headOf(candidate)) continue;
+        // A head read now shows the file is there; one kept from earlier does not.
+        const bool kept = candidate.head.has_value();
+        const std::optional<std::size_t> theirs = headOf(candidate);
+        const bool there =
+            (!kept && theirs) || fileExists(joinPath(m_dataDirectory, candidate.picture.path));
+        if (there && theirs != result.head) continue;
         if (!result.sha256 && !(result.sha256 = sha256OfFile(path))) return DuplicateCheck{};
         if (!candidate.digestKnown) {
             std::optional<Sha256> digest = digestOf(candidate.picture.path);
@@ -329,8 +335,10 @@ void ThumbnailWorker::recordQueued(bool all, bool digest) {
         if (std::optional<StoredPicture> p = recordOf(job, digest))
             job.id = m_workerDb.add(*p).value_or(0);
     }
+    std::vector<std::string> paths;  // made before the lock: readers wait for it
+    for (const Job& job : batch) paths.push_back(relativeToData(m_dataDirectory, job.picture.path));
     std::lock_guard lock(m_mutex);
-    for (const Job& job : batch) markRecorded(relativeToData(m_dataDirectory, job.picture.path));
+    for (const std::string& path : paths) markRecorded(path);
     m_queue.insert(m_queue.begin() + static_cast<std::ptrdiff_t>(at),
                    std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
     m_busy = false;

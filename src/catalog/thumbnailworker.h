@@ -197,8 +197,9 @@ class ThumbnailWorker {
     std::condition_variable m_wake;  // work queued, or stop
     std::condition_variable m_idle;  // the worker has nothing left to do
     std::condition_variable m_openedChanged;
-    bool m_opened = false;    // guarded by m_mutex
-    std::deque<Job> m_queue;  // guarded by m_mutex
+    bool m_opened = false;                  // guarded by m_mutex
+    std::atomic<bool> m_openedOnce{false};  // the same, read without the lock
+    std::deque<Job> m_queue;                // guarded by m_mutex
     // The pictures submitted while the worker runs, by path relative to the data directory
     // (up to a limit past which the recorded ones are left to the database).
     std::unordered_map<std::string, Known> m_known;  // guarded by m_mutex
