@@ -56,6 +56,9 @@ constexpr std::uint64_t SplitParts[3] = {5, 18, 31};
 constexpr std::uint64_t YencParts[2] = {11, 24};
 // Every this many articles one holds two pictures and a description.
 constexpr std::uint64_t PairEvery = 7;
+// A picture decoded twice must show as a numbered copy, not be dropped as a copy of itself:
+// the journal is what is tried here.
+constexpr const char* InitialProfile = "[Config]\nSkip duplicate pictures=0\n";
 
 // Size and CRC of a file's content: short enough to show in a failure.
 std::string digest(const std::optional<std::string>& content) {
@@ -335,7 +338,10 @@ class KillRunFixture : public ::testing::Test {
                         << "profile line \"" << line << "\"";
                 }
             }
-            EXPECT_NE(profile->find("\nData="), std::string::npos) << "profile lacks its keys";
+            // A run killed before it saved its settings leaves the profile the test wrote.
+            if (*profile != InitialProfile) {
+                EXPECT_NE(profile->find("\nData="), std::string::npos) << "profile lacks its keys";
+            }
         }
     }
 
@@ -371,11 +377,8 @@ TEST_P(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunComplete
     RecordProperty("seed", std::to_string(seed));
     std::mt19937 random(seed);
 
-    // A picture decoded twice must show as a numbered copy, not be dropped as a copy of
-    // itself: the journal is what is tried here.
     for (const char* home : {"config", "fresh/config"})
-        m_dir.write(std::string(home) + "/Corvane,LLC/qmere.ini",
-                    "[Config]\nSkip duplicate pictures=0\n");
+        m_dir.write(std::string(home) + "/Corvane,LLC/qmere.ini", InitialProfile);
 
     constexpr int Kills = 22;
     const auto budget = Clock::now() + std::chrono::seconds(35);
