@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "config/appsettings.h"
@@ -24,28 +26,50 @@ Directory openDirectory(const std::string& path) {
 
 // The state files written atomically (platform/file.h) in the data folder and below it.
 bool isStateFileName(std::string_view name) {
-    static constexpr std::array<std::string_view, 13> Names = {
+    static constexpr std::array<std::string_view, 14> Names = {
         "MSGLIST",    "server.lst",   "Groups", "Groups.sub",   "Groups.fet",
         "Groups.vis", "data.lst",     "Last",   "_imgidx.html", "_cnt.html",
-        "_view.html", "tempdesc.txt", "parts"};
+        "_view.html", "tempdesc.txt", "parts",  "gallery.html"};
     for (std::string_view known : Names)
         if (name == known) return true;
     return name.starts_with("idx") && name.ends_with(".html");  // the day framesets
 }
 
-// ".<state file>.XXXXXX": the temporary name an atomic write gives the new content.
-bool isStateTemporary(std::string_view name) {
+// ".<file>.XXXXXX", the temporary name an atomic write gives the new content of file: file;
+// nothing for any other name.
+std::optional<std::string_view> temporaryOf(std::string_view name) {
     constexpr std::size_t Suffix = 7;  // ".XXXXXX"
     if (name.size() < 2 + Suffix || name.front() != '.' || name[name.size() - Suffix] != '.')
-        return false;
+        return std::nullopt;
     for (char c : name.substr(name.size() - Suffix + 1))
-        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-    return isStateFileName(name.substr(1, name.size() - 1 - Suffix));
+        if (!std::isalnum(static_cast<unsigned char>(c))) return std::nullopt;
+    return name.substr(1, name.size() - 1 - Suffix);
 }
 
-// Removes the state temporaries directly in path; calls subfolder for each folder in it.
-template <typename Subfolder>
-int sweep(const std::string& path, Subfolder subfolder) {
+// ".gallery-<process>": the first gallery page, written whole before it is linked into place.
+bool isGalleryDraft(std::string_view name) {
+    constexpr std::string_view Prefix = ".gallery-";
+    if (!name.starts_with(Prefix) || name.size() == Prefix.size()) return false;
+    return std::all_of(name.begin() + Prefix.size(), name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool isStateTemporary(std::string_view name) {
+    if (isGalleryDraft(name)) return true;
+    const std::optional<std::string_view> file = temporaryOf(name);
+    return file && (isStateFileName(*file) || isGalleryDraft(*file));
+}
+
+// A thumbnail's temporary: the folder holds nothing but thumbnails.
+bool isThumbnailTemporary(std::string_view name) {
+    const std::optional<std::string_view> file = temporaryOf(name);
+    return file && file->ends_with(".jpg");
+}
+
+// Removes the temporaries directly in path (as temporary tells them); calls subfolder for each
+// folder in it.
+template <typename Subfolder, typename Temporary = bool (*)(std::string_view)>
+int sweep(const std::string& path, Subfolder subfolder, Temporary temporary = isStateTemporary) {
     Directory dir = openDirectory(path);
     if (!dir) return 0;
     int removed = 0;
@@ -53,7 +77,7 @@ int sweep(const std::string& path, Subfolder subfolder) {
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
         // Relative to the open folder: a name read from it can never point elsewhere.
-        if (isStateTemporary(name)) {
+        if (temporary(name)) {
             if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) ++removed;
         } else if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN) {
             removed += subfolder(joinPath(path, name), name);
@@ -64,6 +88,10 @@ int sweep(const std::string& path, Subfolder subfolder) {
 
 int sweepGroupFolder(const std::string& path) {
     return sweep(path, [](const std::string& folder, std::string_view name) {
+        // Thumbnails cut short by a kill; only swept before a run, when no worker writes.
+        if (name == "thumbs")
+            return sweep(
+                folder, [](auto&&...) { return 0; }, isThumbnailTemporary);
         if (name != "news.dat") return 0;
         return removeAbandonedOutputs(folder);
     });

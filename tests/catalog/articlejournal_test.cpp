@@ -16,6 +16,7 @@
 #include "config/locks.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "session/datafolder.h"
 #include "support/recordingfrontend.h"
 #include "support/tempdir.h"
 
@@ -191,6 +192,22 @@ TEST_F(ArticleJournalTest, TheFoldFinishesWhatAKillLeftOnceAndTouchesNothingOuts
     // Folding again finds nothing to do: what was done is not done twice.
     EXPECT_EQ(fold().records, 0);
     EXPECT_EQ(m_dir.read("data/MSGLIST"), "<old@x>\n<2@a>\n<1@a>\n<3@a>\n<4@a>\n");
+}
+
+// What a kill leaves of the pictures' own writes goes before a run, and nothing else of theirs.
+TEST(DataFolderLeftovers, TheGalleryAndThumbnailsCutShortByAKillAreRemoved) {
+    test::TempDir dir;
+    const std::vector<std::string> leftovers = {"alt.a/.gallery.html.Ab12Cd", "alt.a/.gallery-4242",
+                                                "alt.a/..gallery-4242.Zz9Yy8",
+                                                "alt.a/thumbs/.sunset.jpg.jpg.Qw3Er4"};
+    const std::vector<std::string> kept = {"alt.a/gallery.html", "alt.a/thumbs/sunset.jpg.jpg",
+                                           "alt.a/thumbs/.notes", "alt.a/.gallery-draft"};
+    for (const std::string& name : leftovers) dir.write("data/" + name, "cut short");
+    for (const std::string& name : kept) dir.write("data/" + name, "whole");
+    EXPECT_EQ(removeLeftovers(dir.file("data")), static_cast<int>(leftovers.size()));
+    for (const std::string& name : leftovers)
+        EXPECT_FALSE(fileExists(dir.file("data/" + name))) << name;
+    for (const std::string& name : kept) EXPECT_EQ(dir.read("data/" + name), "whole") << name;
 }
 
 }  // namespace
