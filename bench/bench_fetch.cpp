@@ -506,65 +506,6 @@ void groupListBench(const Options& o, const std::string& root) {
 
 // ---- the walk
 
-// The fixture server as a process of its own (qmere-newsd, built beside the bench), so that
-// the bench's own CPU time is the client's alone. Stopped (SIGTERM, then waited for) on
-// destruction.
-class ServerProcess {
-  public:
-    ServerProcess(const std::string& program, const std::string& spool) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> args{program, "--spool", spool};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int spawned =
-            posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        FILE* in = fdopen(out[0], "r");
-        if (spawned != 0 || !in || std::fscanf(in, "port %d", &m_port) != 1) {
-            if (in) std::fclose(in);
-            stop();
-            throw std::runtime_error("cannot start " + program);
-        }
-        std::fclose(in);
-    }
-    ~ServerProcess() { stop(); }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    int port() const { return m_port; }
-    // User and system time of the server so far, in seconds.
-    double cpuSeconds() const {
-        std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const auto close = text.rfind(')');
-        if (close == std::string::npos) return 0;
-        std::istringstream fields(text.substr(close + 2));
-        std::string field;
-        double ticks = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i)
-            if (i == 14 || i == 15) ticks += std::stod(field);
-        return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-
-  private:
-    void stop() {
-        if (m_pid <= 0) return;
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_pid = -1;
-    }
-    pid_t m_pid = -1;
-    int m_port = 0;
-};
-
 void printRun(const char* what, const std::string& readers, const Measure& m, int articles,
               std::uint64_t wireBytes) {
     const bool complete = m.ok && m.decoded.files == static_cast<std::uint64_t>(articles);
@@ -625,7 +566,9 @@ void fetchBench(const Options& o, const std::string& root) {
     const std::string program =
         (fs::path(selfPath()).parent_path().parent_path() / "tools/newsserver/qmere-newsd")
             .string();
-    ServerProcess server(program, spool);
+    // The fixture server as a process of its own (qmere-newsd, built beside the bench), so
+    // that the bench's own CPU time is the client's alone.
+    ToolProcess server({program, "--spool", spool});
     const std::string serverText = "127.0.0.1 " + std::to_string(server.port());
     std::vector<std::string> names;
     for (int g = 0; g < o.groups; ++g) names.push_back(groupName(g));

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -75,6 +76,19 @@ ToolProcess::ToolProcess(std::vector<std::string> args) {
         stop();
         throw std::runtime_error("cannot start " + args[0]);
     }
+}
+
+double ToolProcess::cpuSeconds() const {
+    std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');  // the command name may hold anything
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15) ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 void ToolProcess::stop() {

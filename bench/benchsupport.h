@@ -39,6 +39,8 @@ class ToolProcess {
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
     int port() const { return m_port; }
+    // Its user and system time so far, in seconds.
+    double cpuSeconds() const;
 
   private:
     void stop();
