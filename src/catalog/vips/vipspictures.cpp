@@ -106,10 +106,22 @@ ImagePtr displayable(VipsImage* thumb) {
     return ImagePtr(bytes);
 }
 
+using SourcePtr = std::unique_ptr<VipsSource, Unref>;
+
+// The picture's bytes for libvips, read through its own copy of fd. A file name would make
+// libvips ask every loader it has whether the file is theirs (tens of opens and reads a
+// picture, some loaders even open it as a database); a source is recognised from the bytes
+// it has read once. Null for BMP: it has no loader that reads a source in Debian's libvips.
+SourcePtr sourceOf(int fd, Format format) {
+    if (format == Format::Bmp) return nullptr;
+    return SourcePtr(vips_source_new_from_descriptor(fd));
+}
+
 // The header: size and orientation, without decoding pixels.
-bool readHeader(const QmPictureRequest* r, QmPictureReply* reply) {
+bool readHeader(const QmPictureRequest* r, VipsSource* source, QmPictureReply* reply) {
     VipsImage* header =
-        vips_image_new_from_file(r->path, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+        source ? vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr)
+               : vips_image_new_from_file(r->path, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
     if (!header) {
         reply->status = QM_PICTURE_UNREADABLE;
         takeError(reply, "unreadable header");
@@ -131,10 +143,19 @@ bool readHeader(const QmPictureRequest* r, QmPictureReply* reply) {
 }
 
 // Decodes once into memory; the JPEG and the grey version are both made from that copy.
-ImagePtr decodeThumbnail(const QmPictureRequest* r, QmPictureReply* reply) {
+ImagePtr decodeThumbnail(const QmPictureRequest* r, VipsSource* source, QmPictureReply* reply) {
     VipsImage* thumb = nullptr;
-    if (vips_thumbnail(r->path, &thumb, r->maxSide, "height", r->maxSide, "size", VIPS_SIZE_DOWN,
-                       "fail_on", static_cast<VipsFailOn>(r->failOn), nullptr)) {
+    const auto failOn = static_cast<VipsFailOn>(r->failOn);
+    // This libvips hands fail_on to a source's loader only through the option string.
+    const char* options = failOn == VIPS_FAIL_ON_NONE        ? ""
+                          : failOn == VIPS_FAIL_ON_TRUNCATED ? "fail_on=truncated"
+                                                             : "fail_on=error";
+    const int rc = source ? vips_thumbnail_source(source, &thumb, r->maxSide, "height", r->maxSide,
+                                                  "size", VIPS_SIZE_DOWN, "fail_on", failOn,
+                                                  "option_string", options, nullptr)
+                          : vips_thumbnail(r->path, &thumb, r->maxSide, "height", r->maxSide,
+                                           "size", VIPS_SIZE_DOWN, "fail_on", failOn, nullptr);
+    if (rc) {
         reply->status = QM_PICTURE_UNREADABLE;
         takeError(reply, "cannot be read");
         return nullptr;
@@ -257,7 +278,8 @@ __attribute__((visibility("default"))) void qm_pictures_make(const QmPictureRequ
         fail(reply, QM_PICTURE_UNREADABLE, std::strerror(errno));
         return;
     }
-    if (sniff(file.fd) == Format::Unknown) {
+    const Format format = sniff(file.fd);
+    if (format == Format::Unknown) {
         fail(reply, QM_PICTURE_UNREADABLE, "not a JPEG, PNG, GIF, BMP or WebP picture");
         return;
     }
@@ -265,8 +287,9 @@ __attribute__((visibility("default"))) void qm_pictures_make(const QmPictureRequ
     std::snprintf(name, sizeof name, "/proc/self/fd/%d", file.fd);
     QmPictureRequest opened = *request;
     opened.path = name;
-    if (!readHeader(&opened, reply)) return;
-    ImagePtr thumb = decodeThumbnail(&opened, reply);
+    // One source each: the thumbnail starts reading from the first byte again.
+    if (!readHeader(&opened, sourceOf(file.fd, format).get(), reply)) return;
+    ImagePtr thumb = decodeThumbnail(&opened, sourceOf(file.fd, format).get(), reply);
     if (!thumb) return;
     reply->thumbWidth = vips_image_get_width(thumb.get());
     reply->thumbHeight = vips_image_get_height(thumb.get());
