@@ -302,7 +302,8 @@ Tally decodedFiles(const std::string& dataDirectory) {
 
 class CountingSink : public DecodeSink {
   public:
-    void onFileDecoded(const DecodeInputs&, const std::string&, const std::string&) override {
+    void onFileDecoded(const DecodeInputs&, const std::string&, const std::string&,
+                       const FileStart&) override {
         ++files;
     }
     void countAssembled(const DecodeInputs&) override {}

@@ -234,11 +234,11 @@ bool dropDuplicate(const AppSettings& settings, const DecodeInputs& inputs, cons
 // Called once the file is complete, with DecodeLock held. The duplicate decision and the
 // hand-over to the thumbnail worker stay in this one function, wherever the sink is called.
 void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& path,
-                                const std::string& descriptionPath) {
+                                const std::string& descriptionPath, const FileStart& start) {
     const bool picture = m_pictures && inputs.group && canThumbnail(baseName(path));
     PictureAdmission admission;
     if (picture) {
-        admission = m_pictures->admit(inputs.dataDirectory, path);
+        admission = m_pictures->admit(inputs.dataDirectory, path, start);
         // Its article stays recorded as retrieved (the retrieval loop did that), so the copy
         // is not fetched again either.
         if (admission.first && m_settings.skipDuplicatePictures != 0 &&

@@ -60,7 +60,7 @@ class CatalogHook : public DecodeSink {
     void setJournal(ArticleJournal* journal) { m_journal = journal; }
 
     void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
-                       const std::string& descriptionPath) override;
+                       const std::string& descriptionPath, const FileStart& start) override;
     void countAssembled(const DecodeInputs& inputs) override;
     DecodeResult commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) override;
 

@@ -48,12 +48,13 @@ void PictureCatalog::start(const std::string& dataDirectory) {
     worker(dataDirectory);
 }
 
-PictureAdmission PictureCatalog::admit(const std::string& dataDirectory, const std::string& path) {
+PictureAdmission PictureCatalog::admit(const std::string& dataDirectory, const std::string& path,
+                                       const FileStart& start) {
     std::lock_guard lock(m_mutex);
     ThumbnailWorker* w = worker(dataDirectory);
     if (!w) return {};
     PictureAdmission admission;
-    admission.check = w->check(path);
+    admission.check = w->check(path, start);
     // The same path is the same file decoded again over itself, not a copy of it.
     const auto& first = admission.check.first;
     if (first && first->path != relativeToData(dataDirectory, path)) admission.first = first;

@@ -47,7 +47,8 @@ class PictureCatalog {
     // ---- reader threads, from the catalogue sink
     // Looks for an earlier copy of the decoded file at path (below dataDirectory).
     // Starts the worker of dataDirectory when none runs (another one's is stopped first).
-    PictureAdmission admit(const std::string& dataDirectory, const std::string& path);
+    PictureAdmission admit(const std::string& dataDirectory, const std::string& path,
+                           const FileStart& start = {});
     // Queues the picture (admitted) to be recorded and thumbnailed.
     void submit(const std::string& dataDirectory, PictureJob job, const DuplicateCheck& check);
 

@@ -26,8 +26,13 @@ constexpr std::size_t RecordBatch = 64;
 // Recorded (and queued) pictures of one size looked at for a copy; a size shared by more is
 // rare, and a cap keeps a flood of equal sizes from slowing every reader.
 constexpr std::size_t SameSizeLimit = 32;
-// The first bytes compared before two files of one size are hashed.
-constexpr std::size_t HeadBytes = 4096;
+// The first bytes compared before two files of one size are hashed: those the decoder hands
+// over for the file it wrote.
+constexpr std::size_t HeadBytes = FileStart::Bytes;
+
+std::size_t hashOfHead(std::string_view head) {
+    return std::hash<std::string_view>{}(head);
+}
 
 // A hash of the first bytes of a file; nothing when it cannot be read. Only compared within
 // this process, where two different heads have the same hash next to never (and then the
@@ -47,7 +52,7 @@ std::optional<std::size_t> headHash(const std::string& path) {
         got += static_cast<std::size_t>(n);
     }
     head.resize(got);
-    return std::hash<std::string>{}(head);
+    return hashOfHead(head);
 }
 
 }  // namespace
@@ -88,16 +93,22 @@ ThumbnailWorker::~ThumbnailWorker() {
     stop();
 }
 
-DuplicateCheck ThumbnailWorker::check(const std::string& path) {
+DuplicateCheck ThumbnailWorker::check(const std::string& path, const FileStart& start) {
     waitOpened();
     DuplicateCheck result;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
-    result.size = st.st_size;
+    // What the decoder knows of the file spares reading it: the reader holds the decode lock.
+    if (start.known()) {
+        result.size = start.size;
+    } else {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
+        result.size = st.st_size;
+    }
     if (!maybeCopied(result.size)) return result;
     // Files of one size but other content differ in their first bytes nearly always:
     // comparing those is far cheaper than hashing the whole file.
-    if (!(result.head = headHash(path))) return DuplicateCheck{};
+    result.head = start.known() ? std::optional(hashOfHead(start.head)) : headHash(path);
+    if (!result.head) return DuplicateCheck{};
     for (Candidate& candidate : sameSize(result.size, *result.head)) {
         // A head read now shows the file is there; one kept from earlier does not.
         const bool kept = candidate.head.has_value();

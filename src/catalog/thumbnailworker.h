@@ -8,7 +8,8 @@
 //     DecodeLock; nothing here takes a lock of the program's or waits for a thumbnail):
 //     check() finds an earlier copy of the file. Only a picture of the very same size can be
 //     one, so a file whose size no recorded or queued picture has is not even read; else
-//     their first bytes, and then their SHA-256, decide. submit() queues the picture; it is
+//     their first bytes, and then their SHA-256, decide. The decoder hands over the new
+//     file's size and first bytes (FileStart), so that most checks read no file at all. submit() queues the picture; it is
 //     known to check() from then on, before the worker has recorded it. What check() needs
 //     is kept in memory (the sizes recorded before the worker started, and the pictures
 //     submitted since), so that most checks ask the database nothing: a reader holds the
@@ -45,6 +46,7 @@
 #include "catalog/filedigest.h"
 #include "catalog/picturedatabase.h"
 #include "catalog/thumbnailer.h"
+#include "decode/filestart.h"
 
 namespace qm {
 
@@ -97,7 +99,7 @@ class ThumbnailWorker {
 
     // Producer side: the earlier picture of a decoded file's content (records of files gone
     // meanwhile are forgotten on the way).
-    DuplicateCheck check(const std::string& path);
+    DuplicateCheck check(const std::string& path, const FileStart& start = {});
     // Producer side: queues the picture (its check() done) to be recorded and thumbnailed.
     void submit(PictureJob job, const DuplicateCheck& check);
     // The same for a picture whose digest is known.

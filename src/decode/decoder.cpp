@@ -152,7 +152,7 @@ void Decoder::publish(ArticleOutputs& outputs) {
     if (outputs.description == ArticleOutputs::Description::Dropped)
         std::remove(committedDescriptionPath().c_str());
     for (const PendingOutput* file : named) {
-        if (m_sink) m_sink->onFileDecoded(m_inputs, file->path, file->descriptionPath);
+        if (m_sink) m_sink->onFileDecoded(m_inputs, file->path, file->descriptionPath, file->start);
         std::printf("%s (%s)\n", file->path.c_str(), file->contentType.c_str());
     }
     for (int i = 0; i < outputs.assembled; ++i)
@@ -298,6 +298,7 @@ OutputFile Decoder::openOutputFile(std::optional<std::string_view> name,
 
 bool Decoder::finishOutputFile(OutputFile& output) {
     if (!output) return false;
+    FileStart start = FileStart::of(output.m_file.get());
     // A close that fails (the last buffered bytes could not be written) loses data too.
     if (std::fclose(output.m_file.release()) != 0) {
         outputFailed(output.m_wantedPath);
@@ -312,13 +313,14 @@ bool Decoder::finishOutputFile(OutputFile& output) {
         return false;
     }
     keepOutput(std::exchange(output.m_temporaryPath, std::string()), std::move(*path),
-               output.m_contentType);
+               output.m_contentType, std::move(start));
     return true;
 }
 
-void Decoder::keepOutput(std::string temporaryPath, std::string path,
-                         std::string_view contentType) {
+void Decoder::keepOutput(std::string temporaryPath, std::string path, std::string_view contentType,
+                         FileStart start) {
     PendingOutput file;
+    file.start = std::move(start);
     file.temporaryPath = std::move(temporaryPath);
     file.path = std::move(path);
     file.contentType.assign(contentType);

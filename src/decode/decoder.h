@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/filestart.h"
 #include "platform/file.h"
 
 namespace qm {
@@ -66,6 +67,7 @@ struct PendingOutput {
     // Its description, waiting likewise; both empty when it has none.
     std::string descriptionTemporaryPath;
     std::string descriptionPath;
+    FileStart start;  // known for a file written through an OutputFile
 };
 
 // What committing an article does, in this order: its files get their names, then what the
@@ -110,9 +112,10 @@ class DecodeSink {
   public:
     virtual ~DecodeSink() = default;
     // A named file was created at path for the article of inputs; its description (if any)
-    // is at descriptionPath, else descriptionPath is empty.
+    // is at descriptionPath, else descriptionPath is empty. start: its size and first bytes,
+    // when the decoder knows them.
     virtual void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
-                               const std::string& descriptionPath) = 0;
+                               const std::string& descriptionPath, const FileStart& start) = 0;
     // A multi-part file was assembled: counts it for the group of inputs.
     virtual void countAssembled(const DecodeInputs& inputs) = 0;
     // The article of inputs was decoded whole: records what its commit does, before any of
@@ -230,7 +233,8 @@ class Decoder {
     // "news.dat") to the commit, to be named path, with the pending description.
     std::optional<std::string> outputPath(std::optional<std::string_view> name,
                                           std::string_view contentType = {});
-    void keepOutput(std::string temporaryPath, std::string path, std::string_view contentType);
+    void keepOutput(std::string temporaryPath, std::string path, std::string_view contentType,
+                    FileStart start = {});
     // A hidden file in "news.dat" with the content of from (a hard link, else a copy), which
     // stays where it is; nothing (an output failure for path, the name it is to get) when it
     // cannot be made.

@@ -224,6 +224,9 @@ TEST_F(DecoderTest, AMimeBodyHasNoFinalNameUntilItIsWrittenWhole) {
     EXPECT_EQ(listing(news()), std::vector<std::string>{"big.bin"});
     ASSERT_EQ(m_sink.files.size(), 1u);
     EXPECT_EQ(m_sink.files[0].first, newsFile("big.bin"));
+    // What the sink is told of the file spares it reading the file: it must be the file's.
+    EXPECT_EQ(m_sink.starts[0].size, static_cast<std::int64_t>(data.size()));
+    EXPECT_EQ(m_sink.starts[0].head, data.substr(0, FileStart::Bytes));
 }
 
 TEST_F(DecoderTest, ASplitPostHasNoFinalNameUntilItIsAssembled) {
@@ -255,6 +258,8 @@ TEST_F(DecoderTest, AMimeBodyCutShortIsStillKeptWhole) {
     EXPECT_NE(log().find("Premature EOF"), std::string::npos);
     EXPECT_EQ(listing(news()), std::vector<std::string>{"cut.bin"});
     ASSERT_EQ(m_sink.files.size(), 1u);
+    EXPECT_EQ(m_sink.starts[0].size, 8);
+    EXPECT_EQ(m_sink.starts[0].head, "abcdefab");
 }
 
 TEST_F(DecoderTest, ADataDirectoryWithBlanksIsUsedAsItIs) {

@@ -28,12 +28,14 @@ namespace qm::test {
 class RecordingSink : public DecodeSink {
   public:
     void onFileDecoded(const DecodeInputs&, const std::string& path,
-                       const std::string& descriptionPath) override {
+                       const std::string& descriptionPath, const FileStart& start) override {
         files.emplace_back(path, descriptionPath);
+        starts.push_back(start);
     }
     void countAssembled(const DecodeInputs&) override { ++assembled; }
 
     std::vector<std::pair<std::string, std::string>> files;
+    std::vector<FileStart> starts;  // what the decoder knew of each file
     int assembled = 0;
 };
 
