@@ -61,6 +61,7 @@ class CatalogHook : public DecodeSink {
 
     void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                        const std::string& descriptionPath, const FileStart& start) override;
+    bool wantsFileStart() const override { return m_pictures != nullptr; }
     void countAssembled(const DecodeInputs& inputs) override;
     DecodeResult commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) override;
 

@@ -97,8 +97,11 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path, const FileStart& 
     waitOpened();
     DuplicateCheck result;
     // What the decoder knows of the file spares reading it: the reader holds the decode lock.
+    // Its head is kept with the picture even when nothing needs it yet, so that a later
+    // picture of its size need not read this one's file either.
     if (start.known()) {
         result.size = start.size;
+        result.head = hashOfHead(start.head);
     } else {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
@@ -107,8 +110,7 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path, const FileStart& 
     if (!maybeCopied(result.size)) return result;
     // Files of one size but other content differ in their first bytes nearly always:
     // comparing those is far cheaper than hashing the whole file.
-    result.head = start.known() ? std::optional(hashOfHead(start.head)) : headHash(path);
-    if (!result.head) return DuplicateCheck{};
+    if (!result.head && !(result.head = headHash(path))) return DuplicateCheck{};
     for (Candidate& candidate : sameSize(result.size, *result.head)) {
         // A head read now shows the file is there; one kept from earlier does not.
         const bool kept = candidate.head.has_value();

@@ -9,10 +9,10 @@
 //     check() finds an earlier copy of the file. Only a picture of the very same size can be
 //     one, so a file whose size no recorded or queued picture has is not even read; else
 //     their first bytes, and then their SHA-256, decide. The decoder hands over the new
-//     file's size and first bytes (FileStart), so that most checks read no file at all. submit() queues the picture; it is
-//     known to check() from then on, before the worker has recorded it. What check() needs
-//     is kept in memory (the sizes recorded before the worker started, and the pictures
-//     submitted since), so that most checks ask the database nothing: a reader holds the
+//     file's size and first bytes (FileStart), so that most checks read no file at all. submit()
+//     queues the picture; it is known to check() from then on, before the worker has recorded it.
+//     What check() needs is kept in memory (the sizes recorded before the worker started, and the
+//     pictures submitted since), so that most checks ask the database nothing: a reader holds the
 //     decode lock meanwhile.
 //   - The worker thread (at a lower priority than the readers): records the queued pictures
 //     (their digests made there), makes their thumbnails, completes their records (marking
@@ -62,8 +62,8 @@ struct DuplicateCheck {
     std::int64_t size = -1;  // of the file; -1 when it cannot be read
     // Its SHA-256, when it was needed (a picture of the same size is known).
     std::optional<Sha256> sha256;
-    // A hash of its first bytes, when a picture of the same size was known: kept for the
-    // checks of later pictures.
+    // A hash of its first bytes, when the decoder handed them over or a picture of the same
+    // size was known: kept for the checks of later pictures.
     std::optional<std::size_t> head;
     // The picture recorded (or queued) earlier with the same content whose file is still
     // there; the file itself when it was recorded before under its own path.

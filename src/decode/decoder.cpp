@@ -298,7 +298,8 @@ OutputFile Decoder::openOutputFile(std::optional<std::string_view> name,
 
 bool Decoder::finishOutputFile(OutputFile& output) {
     if (!output) return false;
-    FileStart start = FileStart::of(output.m_file.get());
+    FileStart start;
+    if (m_sink && m_sink->wantsFileStart()) start = FileStart::of(output.m_file.get());
     // A close that fails (the last buffered bytes could not be written) loses data too.
     if (std::fclose(output.m_file.release()) != 0) {
         outputFailed(output.m_wantedPath);

@@ -113,9 +113,11 @@ class DecodeSink {
     virtual ~DecodeSink() = default;
     // A named file was created at path for the article of inputs; its description (if any)
     // is at descriptionPath, else descriptionPath is empty. start: its size and first bytes,
-    // when the decoder knows them.
+    // when the decoder knows them and the sink wants them (wantsFileStart).
     virtual void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                                const std::string& descriptionPath, const FileStart& start) = 0;
+    // Whether onFileDecoded wants to know a file's start (it costs a read of every file).
+    virtual bool wantsFileStart() const { return false; }
     // A multi-part file was assembled: counts it for the group of inputs.
     virtual void countAssembled(const DecodeInputs& inputs) = 0;
     // The article of inputs was decoded whole: records what its commit does, before any of

@@ -16,8 +16,8 @@ FileStart FileStart::of(std::FILE* stream) {
     std::string head(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), Bytes), '\0');
     std::size_t got = 0;
     while (got < head.size()) {
-        const ssize_t n = ::pread(fd, head.data() + got, head.size() - got,
-                                  static_cast<off_t>(got));
+        const ssize_t n =
+            ::pread(fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return start;
         got += static_cast<std::size_t>(n);

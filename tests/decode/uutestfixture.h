@@ -32,6 +32,7 @@ class RecordingSink : public DecodeSink {
         files.emplace_back(path, descriptionPath);
         starts.push_back(start);
     }
+    bool wantsFileStart() const override { return true; }
     void countAssembled(const DecodeInputs&) override { ++assembled; }
 
     std::vector<std::pair<std::string, std::string>> files;
