@@ -548,9 +548,8 @@ void picturesSummary(const std::vector<Run>& runs, const Options& o) {
             if (run.readers == readers && run.pictures)
                 kept.push_back(run.fetch.seconds / run.pictures->seconds);
         if (kept.empty()) continue;
-        std::sort(kept.begin(), kept.end());
         std::fprintf(Report, "median rate kept with pictures, %d reader%s: %.0f%% (%zu rounds)\n",
-                     readers, readers == 1 ? "" : "s", 100 * kept[kept.size() / 2], kept.size());
+                     readers, readers == 1 ? "" : "s", 100 * medianOf(kept), kept.size());
     }
 }
 
@@ -641,10 +640,8 @@ void fetchBench(const Options& o, const std::string& root) {
         std::vector<double> ratios;
         for (const Run& run : runs)
             if (run.readers == readers) ratios.push_back(run.peer.seconds / run.fetch.seconds);
-        std::sort(ratios.begin(), ratios.end());
         std::fprintf(Report, "median rate vs disk decode, %d reader%s: %.0f%% (%zu rounds)\n",
-                     readers, readers == 1 ? "" : "s", 100 * ratios[ratios.size() / 2],
-                     ratios.size());
+                     readers, readers == 1 ? "" : "s", 100 * medianOf(ratios), ratios.size());
     }
     if (o.pictures) picturesSummary(runs, o);
 }

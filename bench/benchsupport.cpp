@@ -106,12 +106,15 @@ void MedianTable::add(const std::string& row, const std::string& column, double 
     m_values[{row, column}].push_back(value);
 }
 
+double medianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
 double MedianTable::median(const std::string& row, const std::string& column) const {
     auto it = m_values.find({row, column});
-    if (it == m_values.end()) return 0;
-    std::vector<double> v = it->second;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return it == m_values.end() ? 0 : medianOf(it->second);
 }
 
 namespace {
@@ -145,7 +148,7 @@ void MedianTable::print(std::FILE* out, const std::string& corner) const {
             }
             std::vector<double> v = it->second;
             std::sort(v.begin(), v.end());
-            const double median = v[v.size() / 2];
+            const double median = medianOf(v);
             if (v.size() > 1 && v.front() != v.back())
                 std::fprintf(out, " %s (%s-%s) |", format(median).c_str(),
                              format(v.front()).c_str(), format(v.back()).c_str());

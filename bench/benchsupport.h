@@ -48,6 +48,9 @@ class ToolProcess {
     int m_port = 0;
 };
 
+// The median of values (not empty): of an even count, the mean of the middle two.
+double medianOf(std::vector<double> values);
+
 // Every figure of a row over the rounds, reported as the median (with the range).
 class MedianTable {
   public:
