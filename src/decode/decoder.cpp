@@ -298,11 +298,14 @@ OutputFile Decoder::openOutputFile(std::optional<std::string_view> name,
 
 bool Decoder::finishOutputFile(OutputFile& output) {
     if (!output) return false;
+    // A flush or close that fails (the last buffered bytes could not be written) loses data
+    // too. A failed flush drops the buffer, so the close after it would succeed: both count.
+    const bool flushed = std::fflush(output.m_file.get()) == 0;
+    const int flushError = flushed ? 0 : errno;
     FileStart start;
-    if (m_sink && m_sink->wantsFileStart()) start = FileStart::of(output.m_file.get());
-    // A close that fails (the last buffered bytes could not be written) loses data too.
-    if (std::fclose(output.m_file.release()) != 0) {
-        outputFailed(output.m_wantedPath);
+    if (flushed && m_sink && m_sink->wantsFileStart()) start = FileStart::of(output.m_file.get());
+    if (std::fclose(output.m_file.release()) != 0 || !flushed) {
+        outputFailed(output.m_wantedPath, flushed ? errno : flushError);
         output.discard();
         return false;
     }

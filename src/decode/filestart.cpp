@@ -12,7 +12,7 @@ FileStart FileStart::of(std::FILE* stream) {
     FileStart start;
     struct stat st {};
     const int fd = ::fileno(stream);
-    if (std::fflush(stream) != 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return start;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return start;
     std::string head(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), Bytes), '\0');
     std::size_t got = 0;
     while (got < head.size()) {

@@ -17,8 +17,8 @@ struct FileStart {
 
     bool known() const { return size >= 0; }
 
-    // Of an open file written through stream, after its buffer was flushed; not known when
-    // that or reading it back fails (the caller's close reports the failure).
+    // Of an open file written through stream, whose buffer the caller has flushed; not
+    // known when it cannot be read back.
     static FileStart of(std::FILE* stream);
 };
 

@@ -104,6 +104,23 @@ TEST_F(FullDiskTest, AFileThatDoesNotFitIsNeitherKeptNorReported) {
     EXPECT_GE(freeBytes() + 4 * 4096, room);
 }
 
+// A MIME body that overruns the disk only with its last bytes: those wait in the stream's
+// buffer until the file is finished, so only the flush there can find that they did not fit.
+TEST_F(FullDiskTest, AFileWhoseLastBytesDoNotFitIsNotKeptEither) {
+    decode(article("small", yencSingle(sampleData(20000, 1), "small.jpg")));
+    ASSERT_FALSE(m_result.outputFailed());
+    for (std::uint64_t over : {1, 1000, 3000}) {
+        const std::uint64_t room = freeBytes();
+        decode(
+            "Subject: last\nMIME-Version: 1.0\nContent-Type: image/jpeg; name=\"last.jpg\"\n"
+            "Content-Transfer-Encoding: base64\n\n" +
+            base64Lines(sampleData(room + over, 4)));
+        EXPECT_EQ(m_result.error, ENOSPC) << over << " bytes over";
+        EXPECT_EQ(listing(news()), std::vector<std::string>{"small.jpg"}) << over;
+        EXPECT_EQ(m_sink.files.size(), 1u) << over << " bytes over, reported";
+    }
+}
+
 // The part that completes a set brings more than there is room for: the parts stored
 // before stay, and when it comes again with room enough the file is whole.
 TEST_F(FullDiskTest, ASetThatCannotBeCompletedKeepsItsPartsForTheNextTry) {
