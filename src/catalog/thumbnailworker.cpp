@@ -26,10 +26,8 @@ constexpr std::size_t RecordBatch = 64;
 // Recorded (and queued) pictures of one size looked at for a copy; a size shared by more is
 // rare, and a cap keeps a flood of equal sizes from slowing every reader.
 constexpr std::size_t SameSizeLimit = 32;
-// The first bytes compared before two files of one size are hashed: those the decoder hands
-// over for the file it wrote.
-constexpr std::size_t HeadBytes = FileStart::Bytes;
 
+// The first bytes (FileStart) are compared before two files of one size are hashed whole.
 std::size_t hashOfHead(std::string_view head) {
     return std::hash<std::string_view>{}(head);
 }
@@ -40,19 +38,9 @@ std::size_t hashOfHead(std::string_view head) {
 std::optional<std::size_t> headHash(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return std::nullopt;
-    std::string head(HeadBytes, '\0');
-    std::size_t got = 0;
-    while (got < head.size()) {
-        const ssize_t n = ::read(fd.get(), head.data() + got, head.size() - got);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    head.resize(got);
-    return hashOfHead(head);
+    const FileStart start = FileStart::of(fd.get());
+    if (!start.known()) return std::nullopt;
+    return hashOfHead(start.head);
 }
 
 }  // namespace

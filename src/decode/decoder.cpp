@@ -303,7 +303,8 @@ bool Decoder::finishOutputFile(OutputFile& output) {
     const bool flushed = std::fflush(output.m_file.get()) == 0;
     const int flushError = flushed ? 0 : errno;
     FileStart start;
-    if (flushed && m_sink && m_sink->wantsFileStart()) start = FileStart::of(output.m_file.get());
+    if (flushed && m_sink && m_sink->wantsFileStart())
+        start = FileStart::of(::fileno(output.m_file.get()));
     if (std::fclose(output.m_file.release()) != 0 || !flushed) {
         outputFailed(output.m_wantedPath, flushed ? errno : flushError);
         output.discard();

@@ -8,10 +8,9 @@
 
 namespace qm {
 
-FileStart FileStart::of(std::FILE* stream) {
+FileStart FileStart::of(int fd) {
     FileStart start;
     struct stat st {};
-    const int fd = ::fileno(stream);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return start;
     std::string head(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), Bytes), '\0');
     std::size_t got = 0;

@@ -2,8 +2,8 @@
 // The size and first bytes of a file the decoder wrote, taken while the file was still open,
 // so that whoever compares files (the picture catalogue) need not read it again.
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace qm {
@@ -17,9 +17,9 @@ struct FileStart {
 
     bool known() const { return size >= 0; }
 
-    // Of an open file written through stream, whose buffer the caller has flushed; not
-    // known when it cannot be read back.
-    static FileStart of(std::FILE* stream);
+    // Of the regular file open at fd (written through a stream: flushed first); not known
+    // when it cannot be read.
+    static FileStart of(int fd);
 };
 
 }  // namespace qm
