@@ -9,6 +9,7 @@
 #include "nntp/newsdate.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/overviewline.h"
+#include "nntp/overviewwindow.h"
 #include "nntp/retrievalsteps.h"
 
 namespace qm {
@@ -89,16 +90,18 @@ std::int64_t FirstVisit::newestStart(std::int64_t first, std::int64_t last) {
 }
 
 std::int64_t FirstVisit::searchByDate(std::int64_t first, std::int64_t last, std::int64_t cutoff) {
-    std::int64_t best = last + 1;  // the smallest number known to be recent enough
+    // The smallest number known to be recent enough (saturated: a range may end at the
+    // largest article number).
+    std::int64_t best = saturatingAdd(last, 1);
     std::int64_t low = first;
-    std::int64_t high = last + 1;  // the answer lies in low..high (high: best so far)
+    std::int64_t high = best;  // the answer lies in low..high (high: best so far)
     while (low < high) {
         const std::int64_t middle = low + (high - low) / 2;
         std::optional<Dated> found;
         std::int64_t span = ProbeNumbers;
         std::int64_t from = middle;
         while (!found && from < high) {
-            const Probe probed = probe(from, std::min(high - 1, from + span - 1));
+            const Probe probed = probe(from, std::min(high - 1, saturatingAdd(from, span - 1)));
             found = probed.found;
             from = probed.through + 1;
             span = std::min(span * ProbeGrowth, MaxProbeNumbers);
@@ -179,7 +182,9 @@ FirstVisit::Probe FirstVisit::probeArticles(std::int64_t from, std::int64_t to) 
     connection.sendAhead(commands);
     for (std::int64_t n = from; n <= to; ++n) {
         article.reset();
-        if (connection.statArticle(std::to_string(n), article) != 0) {
+        // A reply for another article would date the wrong one.
+        if (connection.statArticle(std::to_string(n), article) != 0 ||
+            connection.lastArticle().number != n) {
             check();
             continue;
         }

@@ -82,7 +82,8 @@ WalkTurn::Step WalkTurn::position(GroupEntry& group, int stepsLeft) {
     // move, so NEXT would start near the group's first article. Go on after it instead.
     switch (findFrom(group, target + 1)) {
         case Found::None:
-            stats.current = stats.last.load();
+            // Never backwards: a position above the server's range (a lagging backend) stays.
+            stats.current = std::max(stats.current.load(), stats.last.load());
             m_steps.log("No more news from " + group.name());
             group.set(Finished);
             return Step::EndTurn;
