@@ -655,8 +655,7 @@ ReplyOutcome NNTPConnection::requestListGroup(std::string_view group, std::int64
     sendCommand(command);
     m_truncated = false;
     const ReplyOutcome result = outcome(NntpCommand::ListGroup);
-    if (result == ReplyOutcome::Unsupported || result == ReplyOutcome::ProtocolError)
-        m_listGroupRefused = true;
+    if (result == ReplyOutcome::Unsupported) m_listGroupRefused = true;
     return result;
 }
 

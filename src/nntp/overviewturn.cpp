@@ -117,6 +117,8 @@ std::optional<std::vector<std::int64_t>> OverviewTurn::readListGroup(GroupEntry&
     if (connection.listGroupCommand(group.name(), request.from, request.to).empty())
         return std::nullopt;
     const ReplyOutcome asked = connection.requestListGroup(group.name(), request.from, request.to);
+    // A server that says "no such article" to an empty range lists none.
+    if (asked == ReplyOutcome::NoSuchArticle) return std::vector<std::int64_t>();
     if (asked != ReplyOutcome::Ok) {
         m_steps.requireConnection();
         m_steps.stopIfLoginMissing(group);

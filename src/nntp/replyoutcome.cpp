@@ -49,6 +49,7 @@ int successCode(NntpCommand command) {
 
 bool refersToArticles(NntpCommand command) {
     switch (command) {
+        case NntpCommand::ListGroup:
         case NntpCommand::Article:
         case NntpCommand::Head:
         case NntpCommand::Body:

@@ -87,9 +87,11 @@ void RetrievalLoop::positionGroup(GroupEntry& group) {
         // again that is no longer in the message-id ring. Only a group numbered anew starts
         // over, and as a first visit does, not from its first article.
         if (renumbered(group)) {
-            m_steps.log(group.name() + ": the server numbered the group anew (its last article " +
+            m_steps.log(group.name() + ": numbered anew on the server (its last article " +
                         std::to_string(last) + " is below the reading position " +
-                        std::to_string(current) + " and new)");
+                        std::to_string(current) +
+                        ", and its newest articles were never retrieved); read as on a first "
+                        "visit");
             stats.current = m_firstVisit.start(group, std::time(nullptr)) - 1;
         } else {
             m_steps.log(group.name() + ": the server's last article " + std::to_string(last) +
