@@ -52,7 +52,7 @@ std::int64_t FirstVisit::start(GroupEntry& group, std::time_t now) {
         number = searchByDate(first, last, static_cast<std::int64_t>(now) - m_days * 86400LL);
         m_steps.log(group.name() + ": first visit, the articles of the last " +
                     std::to_string(m_days) + " days start at " + std::to_string(number));
-    } else if (m_newest > 0 && last - first >= m_newest) {
+    } else if (m_newest > 0 && last >= saturatingAdd(first, m_newest)) {
         number = newestStart(first, last);
         m_steps.log(group.name() + ": first visit, the newest " + std::to_string(m_newest) +
                     " articles start at " + std::to_string(number));
