@@ -155,10 +155,11 @@ void MainWindow::runEnded() {
     auto count = [](std::int64_t n, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
     };
-    logLine(QStringLiteral("Run ended: %1, %2, %3, %4 in %5 s")
+    logLine(QStringLiteral("Run ended: %1, %2, %3, %4 in %5 s, %6 skipped")
                 .arg(count(f.groups, "group", "groups"), count(f.articles, "article", "articles"),
                      count(f.pictures, "picture", "pictures"), count(f.bytes, "byte", "bytes"))
-                .arg(f.seconds, 0, 'f', 1));
+                .arg(f.seconds, 0, 'f', 1)
+                .arg(count(f.duplicates, "duplicate", "duplicates")));
     // Someone who looked away learns that the run is over.
     if (!isActiveWindow())
         m_notifier.notify(QStringLiteral("Run finished"), count(f.pictures, "picture", "pictures") +

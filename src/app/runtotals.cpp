@@ -7,7 +7,8 @@ namespace qm {
 RunTotals::Base RunTotals::countersOf(const GroupEntry& group) {
     const GroupStats* stats = group.stats();
     if (!stats) return {};
-    return {stats->retrieved.load(), stats->decoded.load(), stats->bytes.load()};
+    return {stats->retrieved.load(), stats->duplicates.load(), stats->decoded.load(),
+            stats->bytes.load()};
 }
 
 void RunTotals::start(const GroupTable& groups) {
@@ -27,6 +28,7 @@ RunTotals::Figures RunTotals::sample(const GroupTable& groups) {
     for (const auto& [g, base] : m_base) {
         const Base now = countersOf(*g);
         f.articles += now.articles - base.articles;
+        f.duplicates += now.duplicates - base.duplicates;
         f.pictures += now.pictures - base.pictures;
         f.bytes += now.bytes - base.bytes;
     }

@@ -19,6 +19,7 @@ class RunTotals {
     struct Figures {
         int groups = 0;
         std::int64_t articles = 0;
+        std::int64_t duplicates = 0;  // not fetched: retrieved before
         std::int64_t pictures = 0;
         std::int64_t bytes = 0;
         double seconds = 0;
@@ -33,7 +34,7 @@ class RunTotals {
 
   private:
     struct Base {
-        std::int64_t articles = 0, pictures = 0, bytes = 0;
+        std::int64_t articles = 0, duplicates = 0, pictures = 0, bytes = 0;
     };
     static Base countersOf(const GroupEntry& group);
 

@@ -81,6 +81,12 @@ std::int64_t RunFigures::retrieved() const {
     return n;
 }
 
+std::int64_t RunFigures::duplicates() const {
+    std::int64_t n = 0;
+    for (const GroupFigures& g : groups) n += g.duplicates;
+    return n;
+}
+
 std::string durationText(double seconds) {
     const auto total = static_cast<long long>(std::max(0.0, seconds) + 0.5);
     char text[64];
@@ -116,7 +122,8 @@ std::string closingSummary(const RunFigures& figures) {
     return "Run ended: " + plural(static_cast<std::int64_t>(figures.groups.size()), "group") +
            ", " + plural(figures.retrieved(), "article") + ", " +
            plural(figures.pictures(), "picture") + ", " + plural(figures.bytes(), "byte") + " in " +
-           fixed(figures.seconds, 1) + " s";
+           fixed(figures.seconds, 1) + " s, " + plural(figures.duplicates(), "duplicate") +
+           " skipped";
 }
 
 RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> groups,
@@ -129,7 +136,7 @@ RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> g
         readLastFile(settings, *group);
         const GroupStats& stats = group->ensureStats();
         m_groups.push_back({group, stats.current.load(), std::nullopt, stats.decoded.load(),
-                            stats.bytes.load(), stats.retrieved.load()});
+                            stats.bytes.load(), stats.retrieved.load(), stats.duplicates.load()});
     }
     m_points.push_back({start, 0, 0});
 }
@@ -140,12 +147,12 @@ std::optional<std::int64_t> RunProgress::startOf(Tracked& tracked) const {
     const std::int64_t first = stats->first.load();
     const std::int64_t last = stats->last.load();
     if (first < 0) return std::nullopt;  // the server has not told the range yet
-    // As the reader positions the group: a stored position inside the range is kept, one
-    // outside starts again at the first article; a group never read starts with its newest
-    // articles, or (by date) where the reader's search put it, as the position shows.
+    // As the reader positions the group: a stored position inside the range is kept (and one
+    // above it, where the server lags), one below starts again at the first article; a group
+    // never read starts with its newest articles, or (by date) where the reader's search put
+    // it, as the position shows.
     if (tracked.stored >= 0) {
-        tracked.start =
-            tracked.stored >= first - 1 && tracked.stored <= last ? tracked.stored : first - 1;
+        tracked.start = tracked.stored >= first - 1 ? tracked.stored : first - 1;
     } else if (m_days <= 0) {
         tracked.start = m_newest > 0 && last - first + 1 > m_newest ? last - m_newest : first - 1;
     } else {
@@ -167,6 +174,7 @@ RunFigures RunProgress::sample(Clock::time_point now) {
         g.pictures = stats->decoded.load() - tracked.pictures;
         g.bytes = stats->bytes.load() - tracked.bytes;
         g.retrieved = stats->retrieved.load() - tracked.retrieved;
+        g.duplicates = stats->duplicates.load() - tracked.duplicates;
         if (const std::optional<std::int64_t> start = startOf(tracked)) {
             const std::int64_t known = std::max<std::int64_t>(stats->last.load() - *start, 0);
             g.known = known;

@@ -33,6 +33,7 @@ struct GroupFigures {
     std::int64_t pictures = 0;   // files decoded
     std::int64_t bytes = 0;      // article bytes received
     std::int64_t retrieved = 0;  // articles fetched whole
+    std::int64_t duplicates = 0;  // articles not fetched: retrieved before
 };
 
 struct RunFigures {
@@ -46,13 +47,15 @@ struct RunFigures {
     std::int64_t pictures() const;
     std::int64_t bytes() const;
     std::int64_t retrieved() const;
+    std::int64_t duplicates() const;
 };
 
 // The status line, within width - 1 columns so that it never wraps: the groups' figures
 // first (cut with "..." where they do not fit), the rates and the time left after them.
 std::string progressLine(const RunFigures& figures, int width);
-// The line the window logs at the end of a run, with the same figures (articles retrieved):
-// "Run ended: 2 groups, 57 articles, 12 pictures, 3456789 bytes in 5.2 s".
+// The line the window logs at the end of a run, with the same figures (articles retrieved,
+// and apart from them those skipped as retrieved before): "Run ended: 2 groups, 57 articles,
+// 12 pictures, 3456789 bytes in 5.2 s, 3 duplicates skipped".
 std::string closingSummary(const RunFigures& figures);
 // "0:05", "12:34", "1:02:03".
 std::string durationText(double seconds);
@@ -75,7 +78,7 @@ class RunProgress {
         std::int64_t stored;  // the position before the run; < 0: never read
         std::optional<std::int64_t> start;
         // The counters before the run: a run's figures start at zero.
-        std::int64_t pictures, bytes, retrieved;
+        std::int64_t pictures, bytes, retrieved, duplicates;
     };
     struct Point {
         Clock::time_point time;

@@ -34,6 +34,7 @@ struct GroupStats {
     std::atomic<std::int64_t> last{0};
     std::atomic<std::int64_t> current{-1};  // reading position: last article dealt with
     std::atomic<int> retrieved{0};
+    std::atomic<int> duplicates{0};  // articles not fetched: their message-id was retrieved before
     std::atomic<int> decoded{0};
     std::atomic<int> assembled{0};
     std::atomic<std::int64_t> bytes{0};

@@ -9,6 +9,7 @@
 #include "nntp/newsdate.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/overviewline.h"
+#include "nntp/overviewwindow.h"
 #include "nntp/retrievalsteps.h"
 
 namespace qm {
@@ -22,6 +23,8 @@ constexpr std::int64_t MaxProbeNumbers = 65536;
 // A server with neither HDR nor an overview is probed with STAT, this many at most in one
 // write, and a HEAD of the first article found.
 constexpr std::int64_t StatProbes = 64;
+// LAST commands in one write when the newest articles are counted.
+constexpr std::int64_t LastSteps = 1024;
 
 std::optional<std::int64_t> headerDate(const std::string& header) {
     std::size_t at = 0;
@@ -49,25 +52,56 @@ std::int64_t FirstVisit::start(GroupEntry& group, std::time_t now) {
         number = searchByDate(first, last, static_cast<std::int64_t>(now) - m_days * 86400LL);
         m_steps.log(group.name() + ": first visit, the articles of the last " +
                     std::to_string(m_days) + " days start at " + std::to_string(number));
-    } else if (m_newest > 0 && last - first + 1 > m_newest) {
-        number = last - m_newest + 1;
+    } else if (m_newest > 0 && last >= saturatingAdd(first, m_newest)) {
+        number = newestStart(first, last);
         m_steps.log(group.name() + ": first visit, the newest " + std::to_string(m_newest) +
                     " articles start at " + std::to_string(number));
     }
     return number;
 }
 
+std::int64_t FirstVisit::newestStart(std::int64_t first, std::int64_t last) {
+    NNTPConnection& connection = m_steps.connection();
+    // Numbers that hold no article do not count: LAST steps back one article at a time from
+    // the newest, many steps in one write.
+    std::int64_t found = last;  // the oldest of the newest articles counted so far
+    std::int64_t counted = 0;
+    while (counted < m_newest) {
+        const std::int64_t batch = std::min<std::int64_t>(m_newest - counted, LastSteps);
+        std::vector<std::string> commands;
+        if (counted == 0) commands.push_back("STAT " + std::to_string(last));
+        while (static_cast<std::int64_t>(commands.size()) < batch) commands.push_back("LAST");
+        connection.sendAhead(commands);
+        for (const std::string& command : commands) {
+            connection.sendCommand(command);
+            check();
+            const std::optional<ArticleReference> reply = parseNextReply(connection.replyLine());
+            if (counted == 0) {
+                // Without the newest article to step back from, count numbers as before.
+                if (!reply || reply->number != last) return std::max(first, last - m_newest + 1);
+            } else if (!reply || reply->number >= found || reply->number < first) {
+                return found;  // no article before it: the group holds fewer than asked
+            }
+            found = reply->number;
+            ++counted;
+        }
+    }
+    return found;
+}
+
 std::int64_t FirstVisit::searchByDate(std::int64_t first, std::int64_t last, std::int64_t cutoff) {
-    std::int64_t best = last + 1;  // the smallest number known to be recent enough
+    // The smallest number known to be recent enough (saturated: a range may end at the
+    // largest article number).
+    std::int64_t best = saturatingAdd(last, 1);
     std::int64_t low = first;
-    std::int64_t high = last + 1;  // the answer lies in low..high (high: best so far)
+    std::int64_t high = best;  // the answer lies in low..high (high: best so far)
     while (low < high) {
         const std::int64_t middle = low + (high - low) / 2;
         std::optional<Dated> found;
         std::int64_t span = ProbeNumbers;
         std::int64_t from = middle;
         while (!found && from < high) {
-            const Probe probed = probe(from, std::min(high - 1, from + span - 1));
+            const Probe probed = probe(from, std::min(high - 1, saturatingAdd(from, span - 1)));
             found = probed.found;
             from = probed.through + 1;
             span = std::min(span * ProbeGrowth, MaxProbeNumbers);
@@ -148,7 +182,9 @@ FirstVisit::Probe FirstVisit::probeArticles(std::int64_t from, std::int64_t to) 
     connection.sendAhead(commands);
     for (std::int64_t n = from; n <= to; ++n) {
         article.reset();
-        if (connection.statArticle(std::to_string(n), article) != 0) {
+        // A reply for another article would date the wrong one.
+        if (connection.statArticle(std::to_string(n), article) != 0 ||
+            connection.lastArticle().number != n) {
             check();
             continue;
         }

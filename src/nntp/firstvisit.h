@@ -1,5 +1,6 @@
 #pragma once
-// Where a group that was never read starts: with its newest N articles ("First visit"), or
+// Where a group that was never read starts: with its newest N articles ("First visit", counted
+// with LAST back from the newest, so numbers that hold no article do not count), or
 // with those of the last D days ("First visit days"), found by a binary search over the
 // article numbers that asks the server for the Date of a few articles at a time (HDR Date,
 // else the overview, else HEAD): about log2 of the group's range in round trips, never the
@@ -33,6 +34,8 @@ class FirstVisit {
         std::optional<Dated> found;  // the first article probed that has a date
         std::int64_t through = 0;    // the numbers up to this one were looked at
     };
+    // The number of the N-th newest article ("First visit" N): articles, not numbers.
+    std::int64_t newestStart(std::int64_t first, std::int64_t last);
     // The smallest article number of first..last whose date is at or after cutoff; last + 1
     // when there is none.
     std::int64_t searchByDate(std::int64_t first, std::int64_t last, std::int64_t cutoff);

@@ -51,13 +51,16 @@ int leadingCode(std::string_view line) {
     return ec == std::errc() ? code : NNTPConnection::NoReply;
 }
 
-// "code number message-id": stores what is there.
-void parseArticleReply(std::string_view line, SavedArticle& article, bool keepId) {
+// "code number message-id": what the reply says, with only a token in angle brackets taken
+// as an id ("220 5 article" gives none).
+ArticleReply parseReplyReference(std::string_view line) {
+    ArticleReply reply;
     nextToken(line);
     std::int64_t number = 0;
-    if (parseDecimal(nextToken(line), number)) article.number = number;
-    // A reply without an id leaves none: the last article's would make this one a duplicate.
-    if (keepId) article.messageId = std::string(nextToken(line));
+    if (parseDecimal(nextToken(line), number) && number >= 0) reply.number = number;
+    const std::string_view id = nextToken(line);
+    if (isMessageId(id)) reply.messageId = std::string(id);
+    return reply;
 }
 
 bool startsWithNoCase(std::string_view line, std::string_view prefix) {
@@ -93,11 +96,9 @@ std::string withArgument(std::string_view command, std::string_view argument) {
 
 std::optional<ArticleReference> parseNextReply(std::string_view line) {
     if (leadingCode(line) != 223) return std::nullopt;
-    nextToken(line);
-    ArticleReference reference;
-    if (!parseDecimal(nextToken(line), reference.number)) return std::nullopt;
-    reference.messageId = std::string(nextToken(line));
-    return reference;
+    const ArticleReply reply = parseReplyReference(line);
+    if (reply.number < 0) return std::nullopt;
+    return ArticleReference{reply.number, reply.messageId};
 }
 
 NNTPConnection::NNTPConnection(AppSettings& settings, ReaderRunState& run)
@@ -181,6 +182,7 @@ int NNTPConnection::connect() {
 void NNTPConnection::readCapabilities() {
     m_capabilities = Capabilities{};
     m_overview = Overview::Unknown;
+    m_listGroupRefused = false;
     // Without the 480 handling: a server that wants a login before it lists anything is
     // asked again after the login, and no prompt comes up only to connect.
     exchange("CAPABILITIES");
@@ -398,16 +400,20 @@ bool NNTPConnection::takeAhead(std::string_view text) {
 int NNTPConnection::sendCommand(std::string_view text) {
     if (!m_ahead.empty() && takeAhead(text)) {
         if (m_replyCode != 480) return -1;
-        // The commands sent behind it were refused too; they are asked again one by one.
-        while (!m_ahead.empty()) dropAhead();
-        return handleAuthRequired(text);
+        // The commands sent behind it were refused too: they go again after the login.
+        std::vector<std::string> behind;
+        while (!m_ahead.empty()) {
+            behind.push_back(m_ahead.front().command);
+            dropAhead();
+        }
+        return handleAuthRequired(text, std::move(behind));
     }
     const int result = exchange(text);
     if (result >= 0 || m_replyCode != 480) return result;
     return handleAuthRequired(text);
 }
 
-int NNTPConnection::handleAuthRequired(std::string_view text) {
+int NNTPConnection::handleAuthRequired(std::string_view text, std::vector<std::string> behind) {
     m_server->setAuthFlag(0);
     std::unique_lock lock(AuthLock);
     // Another worker may have logged in meanwhile; then this one neither asks nor repeats.
@@ -424,6 +430,12 @@ int NNTPConnection::handleAuthRequired(std::string_view text) {
     }
     m_server->setAuthFlag(1);
     lock.unlock();  // the repeated command may meet 480 again and must take the lock anew
+    if (!behind.empty()) {
+        // Sent again together, as they were the first time: one by one, each would cost a
+        // round trip of its own.
+        behind.insert(behind.begin(), std::string(text));
+        sendAhead(behind);
+    }
     return sendCommand(text);
 }
 
@@ -478,11 +490,23 @@ int NNTPConnection::selectGroup(GroupEntry& group) {
     return 0;
 }
 
+void NNTPConnection::takeArticleReply(SavedArticle& article, bool keepId) {
+    m_article = parseReplyReference(m_replyLine);
+    if (m_article.number >= 0) article.number = m_article.number;
+    // A reply without an id leaves none: the last article's would make this one a duplicate.
+    if (keepId) article.messageId = m_article.messageId;
+}
+
 void NNTPConnection::takeHeaderLine(std::string_view line, SavedArticle& article) {
-    if (startsWithNoCase(line, "subject:"))
+    if (startsWithNoCase(line, "subject:")) {
         article.setSubject(std::string(line.substr(8)));
-    else if (startsWithNoCase(line, "lines:"))
+    } else if (startsWithNoCase(line, "lines:")) {
         article.lines = linesValue(line.substr(6));
+    } else if (startsWithNoCase(line, "message-id:") && m_article.headerId.empty()) {
+        std::string_view rest = line.substr(11);
+        const std::string_view id = nextToken(rest);
+        if (isMessageId(id)) m_article.headerId = std::string(id);
+    }
     article.header.append(line);
     article.header.push_back('\n');
 }
@@ -494,10 +518,11 @@ int NNTPConnection::fetchHead(std::string_view argument, SavedArticle& article) 
         log(m_replyLine);
         return m_replyCode;
     }
-    parseArticleReply(m_replyLine, article, true);
+    takeArticleReply(article, true);
     m_truncated = false;
     std::string_view line;
     while (readDataLine(line)) takeHeaderLine(line, article);
+    if (article.messageId.empty()) article.messageId = m_article.headerId;
     return m_truncated ? NoReply : 0;
 }
 
@@ -507,7 +532,7 @@ int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) 
         log(m_replyLine);
         return m_replyCode;
     }
-    parseArticleReply(m_replyLine, article, false);
+    takeArticleReply(article, false);
     m_truncated = false;
     return readBody(article);
 }
@@ -519,7 +544,7 @@ int NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& articl
         log(m_replyLine);
         return m_replyCode;
     }
-    parseArticleReply(m_replyLine, article, true);
+    takeArticleReply(article, true);
     m_truncated = false;
     std::string_view line;
     bool body = false;
@@ -528,6 +553,7 @@ int NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& articl
         if (!body) takeHeaderLine(line, article);
     }
     if (m_truncated) return NoReply;
+    if (article.messageId.empty()) article.messageId = m_article.headerId;
     return readBody(article, body);
 }
 
@@ -570,7 +596,7 @@ int NNTPConnection::nextArticle(SavedArticle& article) {
     const std::string name = group ? group->name() : std::string();
     GroupStats* stats = group ? group->stats() : nullptr;
     if (m_replyCode == 223) {
-        parseArticleReply(m_replyLine, article, true);
+        takeArticleReply(article, true);
         if (stats && article.number == stats->current.load()) {
             log("Finished retrieving from " + name);
             group->set(Finished);
@@ -589,7 +615,7 @@ int NNTPConnection::nextArticle(SavedArticle& article) {
 int NNTPConnection::statArticle(std::string_view argument, SavedArticle& article) {
     sendCommand(withArgument("STAT", argument));
     if (m_replyCode != 223) return m_replyCode;
-    parseArticleReply(m_replyLine, article, true);
+    takeArticleReply(article, true);
     return 0;
 }
 
@@ -611,6 +637,25 @@ ReplyOutcome NNTPConnection::requestOverview(std::int64_t first, std::int64_t la
             m_overview = Overview::Xover;
     }
     m_truncated = false;
+    return result;
+}
+
+std::string NNTPConnection::listGroupCommand(std::string_view group, std::int64_t first,
+                                             std::int64_t last) const {
+    // Only an RFC 3977 reader takes a range: an older LISTGROUP would list the whole group.
+    if (m_listGroupRefused || !m_capabilities.listed || !m_capabilities.reader) return {};
+    return "LISTGROUP " + std::string(group) + " " + std::to_string(first) + "-" +
+           std::to_string(last);
+}
+
+ReplyOutcome NNTPConnection::requestListGroup(std::string_view group, std::int64_t first,
+                                              std::int64_t last) {
+    const std::string command = listGroupCommand(group, first, last);
+    if (command.empty()) return ReplyOutcome::Unsupported;
+    sendCommand(command);
+    m_truncated = false;
+    const ReplyOutcome result = outcome(NntpCommand::ListGroup);
+    if (result == ReplyOutcome::Unsupported) m_listGroupRefused = true;
     return result;
 }
 

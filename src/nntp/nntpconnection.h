@@ -24,6 +24,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/results.h"
 #include "nntp/capabilities.h"
@@ -53,6 +54,15 @@ struct ArticleReference {
 };
 // Nothing unless line is a "223" reply with a number.
 std::optional<ArticleReference> parseNextReply(std::string_view line);
+
+// What the last reply to ARTICLE, HEAD, BODY, STAT or NEXT named, for the callers' check that
+// it is the article they asked for: a server that answers with another one would otherwise
+// have that article recorded under the wrong number or id.
+struct ArticleReply {
+    std::int64_t number = -1;  // -1 when the reply gave none
+    std::string messageId;     // of the reply line; empty unless it was "<...>"
+    std::string headerId;      // of the Message-ID header (HEAD, ARTICLE); empty likewise
+};
 
 class NNTPConnection {
   public:
@@ -120,6 +130,8 @@ class NNTPConnection {
     // STAT: number and message-id into article; the server's article pointer moves there.
     // 0, or the reply code.
     [[nodiscard]] int statArticle(std::string_view argument, SavedArticle& article);
+    // What the last article reply (and the header it came with) named.
+    const ArticleReply& lastArticle() const { return m_article; }
 
     // ---- overview and headers
     const Capabilities& capabilities() const { return m_capabilities; }
@@ -130,6 +142,14 @@ class NNTPConnection {
     // Asks for the overview of first..last; on a server that listed no capabilities XOVER is
     // tried once and what it answered remembered. Ok: the lines follow (readLongDataLine).
     [[nodiscard]] ReplyOutcome requestOverview(std::int64_t first, std::int64_t last);
+    // The command that asks which articles of first..last exist ("LISTGROUP group range",
+    // RFC 3977); empty where the server is not known to take a range.
+    std::string listGroupCommand(std::string_view group, std::int64_t first,
+                                 std::int64_t last) const;
+    // Sends it (or takes its reply when it was sent ahead). Ok: the numbers follow
+    // (readLongDataLine). A server that refuses it is not asked again on this connection.
+    [[nodiscard]] ReplyOutcome requestListGroup(std::string_view group, std::int64_t first,
+                                                std::int64_t last);
     // HDR name first-last where the server lists HDR. Ok: "number value" lines follow.
     [[nodiscard]] ReplyOutcome requestHeader(std::string_view name, std::int64_t first,
                                              std::int64_t last);
@@ -188,7 +208,9 @@ class NNTPConnection {
     bool takeAhead(std::string_view text);
     // Reads and drops the reply (and its data lines) of the oldest command sent ahead.
     void dropAhead();
-    int handleAuthRequired(std::string_view text);
+    // After 480: asks for a login (one reader at a time) and, once logged in, sends text again
+    // with the commands that were refused behind it, all in one write.
+    int handleAuthRequired(std::string_view text, std::vector<std::string> behind = {});
     // Counts a line read and throws NNTPQuitException when the program exits or the worker
     // is told to stop (throwIfStopped, which counts nothing).
     void stopChecks();
@@ -210,8 +232,11 @@ class NNTPConnection {
     // After a successful login: the capabilities read again, compression started if offered
     // now; replyLine and replyCode stay those of the login.
     void loggedIn();
-    // A header line of HEAD or ARTICLE: subject and lines taken, the line kept.
-    static void takeHeaderLine(std::string_view line, SavedArticle& article);
+    // The number and id of an article reply into m_article and article (the id only when
+    // keepId).
+    void takeArticleReply(SavedArticle& article, bool keepId);
+    // A header line of HEAD or ARTICLE: subject, lines and Message-ID taken, the line kept.
+    void takeHeaderLine(std::string_view line, SavedArticle& article);
     // The next data line, un-stuffed, viewing the stream's buffer until the next read; false
     // at "." or when the stream ended (m_truncated).
     bool readDataLine(std::string_view& line);
@@ -243,6 +268,8 @@ class NNTPConnection {
     bool m_sent = false;       // the last command was sent (its reply is in m_replyLine)
     Capabilities m_capabilities;
     Overview m_overview = Overview::Unknown;
+    bool m_listGroupRefused = false;  // LISTGROUP with a range was refused on this connection
+    ArticleReply m_article;
     std::chrono::microseconds m_roundTrip{0};
     std::deque<Ahead> m_ahead;
     static constexpr std::size_t PublishBytes = 64 * 1024;

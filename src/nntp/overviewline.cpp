@@ -1,5 +1,6 @@
 #include "nntp/overviewline.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace qm {
@@ -50,11 +51,18 @@ std::optional<OverviewEntry> parseOverviewLine(std::string_view line) {
     entry.subject = std::string(takeField(line));
     takeField(line);  // From
     entry.date = std::string(trim(takeField(line)));
-    entry.messageId = std::string(trim(takeField(line)));
+    if (const std::string_view id = trim(takeField(line)); isMessageId(id))
+        entry.messageId = std::string(id);
     takeField(line);  // References
     entry.bytes = countField<std::int64_t>(takeField(line));
     entry.lines = countField<int>(takeField(line));
     return entry;
+}
+
+bool isMessageId(std::string_view text) {
+    if (text.size() < 3 || text.size() > 250 || text.front() != '<' || text.back() != '>')
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
 std::optional<HeaderValue> parseHeaderLine(std::string_view line) {

@@ -19,8 +19,13 @@ struct OverviewEntry {
     int lines = 0;           // the article's line count (:lines or "Lines"); 0 when not given
 };
 
-// Nothing unless line starts with an article number above 0 followed by a tab.
+// Nothing unless line starts with an article number above 0 followed by a tab. A message-id
+// that is not one (isMessageId) is left empty.
 std::optional<OverviewEntry> parseOverviewLine(std::string_view line);
+
+// Whether text can be a message-id: "<...>", printable, at most 250 characters (RFC 3977).
+// Anything else a server names as one would match every article that names it too.
+bool isMessageId(std::string_view text);
 
 struct HeaderValue {
     std::int64_t number = 0;

@@ -18,6 +18,7 @@ int successCode(NntpCommand command) {
         case NntpCommand::AuthinfoPass:
             return 281;
         case NntpCommand::Group:
+        case NntpCommand::ListGroup:
             return 211;
         case NntpCommand::Article:
             return 220;
@@ -48,6 +49,7 @@ int successCode(NntpCommand command) {
 
 bool refersToArticles(NntpCommand command) {
     switch (command) {
+        case NntpCommand::ListGroup:
         case NntpCommand::Article:
         case NntpCommand::Head:
         case NntpCommand::Body:
@@ -71,6 +73,7 @@ bool optional(NntpCommand command) {
         case NntpCommand::Hdr:
         case NntpCommand::Xhdr:
         case NntpCommand::Compress:
+        case NntpCommand::ListGroup:
         case NntpCommand::AuthinfoUser:
         case NntpCommand::AuthinfoPass:
             return true;
@@ -111,8 +114,9 @@ ReplyOutcome classifyReply(NntpCommand command, int code) {
         return ReplyOutcome::NoSuchArticle;
     switch (code) {
         case 411:
-            return command == NntpCommand::Group ? ReplyOutcome::NoSuchGroup
-                                                 : ReplyOutcome::ProtocolError;
+            return command == NntpCommand::Group || command == NntpCommand::ListGroup
+                       ? ReplyOutcome::NoSuchGroup
+                       : ReplyOutcome::ProtocolError;
         case 412:
             return ReplyOutcome::NoGroup;
         case 480:
@@ -146,6 +150,7 @@ NntpCommand commandOf(std::string_view line) {
     static constexpr Name Names[] = {
         {"CAPABILITIES", NntpCommand::Capabilities},
         {"GROUP", NntpCommand::Group},
+        {"LISTGROUP", NntpCommand::ListGroup},
         {"ARTICLE", NntpCommand::Article},
         {"HEAD", NntpCommand::Head},
         {"BODY", NntpCommand::Body},
@@ -188,6 +193,8 @@ bool replyHasData(NntpCommand command, int code) {
             return code == 221;
         case NntpCommand::List:
             return code == 215;
+        case NntpCommand::ListGroup:
+            return code == 211;
         default:
             return false;
     }

@@ -14,6 +14,7 @@ enum class NntpCommand {
     AuthinfoUser,
     AuthinfoPass,
     Group,
+    ListGroup,
     Article,
     Head,
     Body,

@@ -78,10 +78,54 @@ void RetrievalLoop::positionGroup(GroupEntry& group) {
     const std::int64_t last = stats.last.load();
     const std::int64_t current = stats.current.load();
     // The position is the last article dealt with: first - 1 means none of the range yet.
-    if (current < 0)
+    if (current < 0) {
         stats.current = m_firstVisit.start(group, std::time(nullptr)) - 1;
-    else if (current < first - 1 || current > last)
-        stats.current = first - 1;
+    } else if (current < first - 1) {
+        stats.current = first - 1;  // expired past the position: its first article is next
+    } else if (current > last) {
+        // A backend that lags behind its own range: going back would fetch everything
+        // again that is no longer in the message-id ring. Only a group numbered anew starts
+        // over, and as a first visit does, not from its first article.
+        if (renumbered(group)) {
+            m_steps.log(group.name() + ": numbered anew on the server (its last article " +
+                        std::to_string(last) + " is below the reading position " +
+                        std::to_string(current) +
+                        ", and its newest articles were never retrieved); read as on a first "
+                        "visit");
+            stats.current = m_firstVisit.start(group, std::time(nullptr)) - 1;
+        } else {
+            m_steps.log(group.name() + ": the server's last article " + std::to_string(last) +
+                        " is below the reading position " + std::to_string(current) +
+                        "; the position is kept");
+        }
+    }
+}
+
+bool RetrievalLoop::renumbered(GroupEntry& group) {
+    const GroupStats& stats = group.ensureStats();
+    const std::int64_t first = stats.first.load();
+    const std::int64_t last = stats.last.load();
+    NNTPConnection& connection = m_steps.connection();
+    std::vector<std::string> probes;
+    for (std::int64_t n = last; n >= first && n > 0 && last - n < RenumberProbes; --n)
+        probes.push_back("STAT " + std::to_string(n));
+    if (probes.empty()) return false;
+    connection.sendAhead(probes);
+    std::vector<std::string> ids;
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+        connection.sendCommand(probes[i]);
+        m_steps.requireConnection();
+        m_steps.stopIfLoginMissing(group);
+        const std::optional<ArticleReference> found = parseNextReply(connection.replyLine());
+        if (found && found->number == last - static_cast<std::int64_t>(i) &&
+            !found->messageId.empty())
+            ids.push_back(found->messageId);
+    }
+    // Renumbered when the newest articles are all new to this data folder.
+    std::lock_guard lock(DecodeLock);
+    for (const std::string& id : ids)
+        if (m_settings.messageIds.contains(id)) return false;
+    return !ids.empty();
 }
 
 bool RetrievalLoop::prepareGroup(GroupEntry& group) {

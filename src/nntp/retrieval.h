@@ -10,6 +10,7 @@
 // reader's connection and its SavedArticle, and the run's shared state and options. DecodeLock
 // is taken for the duplicate checks, for the index update plus decoding, and around the
 // reader's group sets; never held across network reads.
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,6 +51,11 @@ class RetrievalLoop {
     // The reading position checked against the server's range: a group never read starts
     // where FirstVisit says, one whose range moved past its position at its first article.
     void positionGroup(GroupEntry& group);
+    // Whether a group whose last article lies below its reading position was numbered anew:
+    // none of its newest articles (STAT, RenumberProbes of them in one write) was ever
+    // retrieved. A lagging backend shows articles retrieved already.
+    bool renumbered(GroupEntry& group);
+    static constexpr std::int64_t RenumberProbes = 8;
     // False (and the group left out of the run) when its folder cannot be made.
     bool prepareGroup(GroupEntry& group);
     void turn(GroupEntry& group, bool onlyGroup);

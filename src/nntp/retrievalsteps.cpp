@@ -63,6 +63,31 @@ bool RetrievalSteps::isRetrieved(const GroupEntry& group, std::string_view messa
     return true;
 }
 
+bool RetrievalSteps::isArticleAsked(const GroupEntry& group, std::int64_t number,
+                                    std::string_view expectedId) {
+    const ArticleReply& reply = m_connection.lastArticle();
+    std::string problem;
+    if (reply.number != number) {
+        problem = "the server answered with article " +
+                  (reply.number < 0 ? std::string("?") : std::to_string(reply.number));
+    } else if (!reply.messageId.empty() && !reply.headerId.empty() &&
+               reply.messageId != reply.headerId) {
+        problem = "its reply names " + reply.messageId + " and its header " + reply.headerId;
+    } else {
+        for (const std::string& id : {reply.messageId, reply.headerId})
+            if (!id.empty() && !expectedId.empty() && id != expectedId)
+                problem = "it came as " + id + " where " + std::string(expectedId) + " was asked";
+    }
+    if (problem.empty()) {
+        if (m_article.messageId.empty()) m_article.messageId = std::string(expectedId);
+        return true;
+    }
+    const std::string what = group.name() + ": article " + std::to_string(number);
+    log(what + ": " + problem + "; not taken, asked for again next run");
+    noteFailure(what + " was answered with another article");
+    return false;
+}
+
 RetrievalSteps::Decoded RetrievalSteps::decodeAndRecord(GroupEntry& group,
                                                         const std::function<void()>& whileLocked) {
     Decoded decoded = Decoded::Recorded;

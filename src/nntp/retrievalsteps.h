@@ -53,6 +53,13 @@ class RetrievalSteps {
     // "Skip short article " + subject or "Exclude " + subject.
     [[nodiscard]] int filter(std::string_view subject, int lines) const;
 
+    // Whether the last article reply (ARTICLE, HEAD, BODY) is for the article asked: its
+    // number, and its ids (reply line, Message-ID header) against each other and against
+    // expectedId (from the overview or NEXT; empty: not known). Otherwise logs it and notes a
+    // failure of the run: the article is not dealt with. Sets the article's message-id to
+    // expectedId when the reply named none.
+    bool isArticleAsked(const GroupEntry& group, std::int64_t number, std::string_view expectedId);
+
     // With DecodeLock held: whether messageId is in the index (then "<group>: skip retrieved
     // message <id>" is logged, and "Duplicated id" goes to the "Log" file).
     bool isRetrieved(const GroupEntry& group, std::string_view messageId) const;

@@ -71,21 +71,39 @@ WalkTurn::Step WalkTurn::position(GroupEntry& group, int stepsLeft) {
     const std::string text = std::to_string(target);
     if (!unread && stepsLeft > 0 && pipelining()) connection.sendAhead({"HEAD " + text, "NEXT"});
     const int head = connection.fetchHead(text, article);
-    if (head == 0) return unread ? takeArticle(group, true, stepsLeft) : Step::Next;
+    if (head == 0) {
+        // Another article's header would set the server's pointer elsewhere.
+        if (!m_steps.isArticleAsked(group, target, "")) return stopGroup(group);
+        return unread ? takeArticle(group, true, stepsLeft) : Step::Next;
+    }
     if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
     m_steps.stopIfLoginMissing(group);
     // The article there is gone (cancelled, expired) or refused: the server's pointer did not
     // move, so NEXT would start near the group's first article. Go on after it instead.
-    if (!findFrom(group, target + 1)) {
-        stats.current = stats.last.load();
-        m_steps.log("No more news from " + group.name());
-        group.set(Finished);
-        return Step::EndTurn;
+    switch (findFrom(group, target + 1)) {
+        case Found::None:
+            // Never backwards: a position above the server's range (a lagging backend) stays.
+            stats.current = std::max(stats.current.load(), stats.last.load());
+            m_steps.log("No more news from " + group.name());
+            group.set(Finished);
+            return Step::EndTurn;
+        case Found::WrongArticle:
+            return stopGroup(group);
+        case Found::Article:
+            break;
     }
     return takeArticle(group, true, stepsLeft);
 }
 
-bool WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
+WalkTurn::Step WalkTurn::stopGroup(GroupEntry& group) {
+    // The server answered for another article: nothing is recorded under a number or id not
+    // its own, the position stays before it, and the group waits for the next run.
+    m_steps.article().discard();
+    group.clear(Active);
+    return Step::EndTurn;
+}
+
+WalkTurn::Found WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
     GroupStats& stats = group.ensureStats();
     NNTPConnection& connection = m_steps.connection();
     SavedArticle& article = m_steps.article();
@@ -98,9 +116,14 @@ bool WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
         for (std::int64_t n = start; n <= end; ++n) commands.push_back("STAT " + std::to_string(n));
         connection.sendAhead(commands);
         std::int64_t found = 0;
+        std::string foundId;
         for (std::int64_t n = start; n <= end && found == 0; ++n) {
             m_steps.checkStop();
-            if (connection.statArticle(std::to_string(n), article) == 0) found = n;
+            if (connection.statArticle(std::to_string(n), article) == 0) {
+                if (!m_steps.isArticleAsked(group, n, "")) return Found::WrongArticle;
+                found = n;
+                foundId = article.messageId;
+            }
             m_steps.requireConnection();
             m_steps.stopIfLoginMissing(group);
         }
@@ -113,13 +136,15 @@ bool WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
         // HEAD sets the server's pointer to it again (the probes sent behind it moved it on).
         stats.current = found - 1;
         article.reset();
-        if (connection.fetchHead(std::to_string(found), article) == 0) return true;
+        if (connection.fetchHead(std::to_string(found), article) == 0)
+            return m_steps.isArticleAsked(group, found, foundId) ? Found::Article
+                                                                 : Found::WrongArticle;
         m_steps.requireConnection();
         m_steps.stopIfLoginMissing(group);
         stats.current = found;  // refused: stepped over
         start = found + 1;
     }
-    return false;
+    return Found::None;
 }
 
 void WalkTurn::requestAhead(std::int64_t number, int stepsLeft) {
@@ -141,16 +166,23 @@ std::optional<ArticleReference> WalkTurn::nextToAskFor(GroupEntry& group, int st
     return next;
 }
 
-int WalkTurn::retrieveArticle(const std::string& number) {
-    if (m_steps.connection().fetchHead(number, m_steps.article()) != 0) return results::Failed;
-    return filterAndFetchBody(number);
+int WalkTurn::retrieveArticle(const GroupEntry& group, std::int64_t number,
+                              const std::string& expectedId) {
+    if (m_steps.connection().fetchHead(std::to_string(number), m_steps.article()) != 0)
+        return results::Failed;
+    if (!m_steps.isArticleAsked(group, number, expectedId)) return WrongArticle;
+    return filterAndFetchBody(group, number);
 }
 
-int WalkTurn::filterAndFetchBody(const std::string& number) {
+int WalkTurn::filterAndFetchBody(const GroupEntry& group, std::int64_t number) {
     SavedArticle& article = m_steps.article();
     if (const int filtered = m_steps.filter(article.subject(), article.lines.load()))
         return filtered;
-    return m_steps.connection().fetchBody(number, article);
+    const std::string expectedId = article.messageId;
+    const int body = m_steps.connection().fetchBody(std::to_string(number), article);
+    if (body == results::Ok && !m_steps.isArticleAsked(group, number, expectedId))
+        return WrongArticle;
+    return body;
 }
 
 WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int stepsLeft) {
@@ -159,6 +191,7 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
     SavedArticle& article = m_steps.article();
     AppSettings& settings = m_steps.settings();
     const std::int64_t number = article.number;
+    const std::string expectedId = article.messageId;  // as NEXT named it
     // An article asked for ahead was checked then, and is checked again where it is
     // decoded; a check here would only wait for another reader's decode.
     const bool checkedAhead =
@@ -167,14 +200,16 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
     if (!checkedAhead) {
         std::lock_guard lock(DecodeLock);
         if (m_steps.isRetrieved(group, article.messageId)) {
+            stats.duplicates += 1;
             stats.current = number;
             return Step::Next;
         }
     }
-    const std::string text = std::to_string(number);
     if (!headerRead && connection.commandsAhead() == 0 && pipelining())
         requestAhead(number, stepsLeft);
-    const int result = headerRead ? filterAndFetchBody(text) : retrieveArticle(text);
+    const int result =
+        headerRead ? filterAndFetchBody(group, number) : retrieveArticle(group, number, expectedId);
+    if (result == WrongArticle) return stopGroup(group);
     if (result != results::Ok) {
         // Cut off: the position stays before the article, which is fetched again next run.
         if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;

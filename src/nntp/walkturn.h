@@ -26,21 +26,28 @@ class WalkTurn {
 
   private:
     enum class Step { Next, EndTurn };
+    enum class Found { Article, None, WrongArticle };
+    // The server answered for another article than the one asked.
+    static constexpr int WrongArticle = -10;
 
     // Step 0: the server's article pointer to the reading position. A group none of whose
     // articles was dealt with starts by taking its first one; a position whose article is
     // gone goes on with the first article after it.
     Step position(GroupEntry& group, int stepsLeft);
     // The first article numbered from..last (STAT probes, several in one write), read with
-    // its header into the reader's article; false when there is none.
-    bool findFrom(GroupEntry& group, std::int64_t from);
+    // its header into the reader's article.
+    Found findFrom(GroupEntry& group, std::int64_t from);
+    // Ends the turn and leaves the group for the next run, after a reply for another article.
+    Step stopGroup(GroupEntry& group);
     // Checks, fetches and decodes the article the connection has just reported; headerRead
     // when its header has already been read. stepsLeft: how many steps of the turn follow.
     Step takeArticle(GroupEntry& group, bool headerRead, int stepsLeft);
     // HEAD, the filters, BODY: results::Ok when saved, Failed when the header was not
-    // delivered, SkippedShort, Excluded, else the BODY's result.
-    [[nodiscard]] int retrieveArticle(const std::string& number);
-    [[nodiscard]] int filterAndFetchBody(const std::string& number);
+    // delivered, SkippedShort, Excluded, WrongArticle, else the BODY's result. expectedId:
+    // the message-id NEXT named.
+    [[nodiscard]] int retrieveArticle(const GroupEntry& group, std::int64_t number,
+                                      const std::string& expectedId);
+    [[nodiscard]] int filterAndFetchBody(const GroupEntry& group, std::int64_t number);
     // Whether commands may be sent ahead: only when no filter needs the header first.
     bool pipelining() const;
     // Sends HEAD and BODY of number ahead, and NEXT when another step follows.

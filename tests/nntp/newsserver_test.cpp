@@ -298,6 +298,31 @@ TEST(NewsServerArguments, AreParsedOrRejectedWithAReason) {
          true},
         {{"--spool", "/s", "--latency-ms", "-5"}, false},
         {{"--spool", "/s", "--compress-level", "10"}, false},
+        {{"--spool",
+          "/s",
+          "--over-omit",
+          "3,17",
+          "--over-lag",
+          "2",
+          "--over-order",
+          "swapped",
+          "--over-empty",
+          "--over-repeat",
+          "--over-line-bytes",
+          "65536",
+          "--no-listgroup",
+          "--wrong-number",
+          "5",
+          "--wrong-id",
+          "6",
+          "--wrong-header",
+          "7",
+          "--bare-ids",
+          "--hide-above",
+          "20"},
+         true},
+        {{"--spool", "/s", "--over-omit", "3,,17"}, false},
+        {{"--spool", "/s", "--over-order", "sideways"}, false},
     };
     for (const ArgumentCase& c : cases) {
         std::string joined;
@@ -313,6 +338,9 @@ TEST(NewsServerArguments, AreParsedOrRejectedWithAReason) {
     EXPECT_EQ(options.authPassword, "p:q");
     EXPECT_EQ(options.refuseHead, 3000000000u);
     EXPECT_EQ(options.port, 8119);
+    std::vector<std::string_view> omit = {"--spool", "/s", "--over-omit", "3,17"};
+    EXPECT_EQ(std::get<NewsServerOptions>(parseNewsServerArguments(omit)).overOmit,
+              (std::vector<std::uint64_t>{3, 17}));
 }
 
 }  // namespace

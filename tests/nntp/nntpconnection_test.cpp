@@ -428,21 +428,24 @@ TEST_F(NNTPConnectionThreads, RepliesSentAheadAreReadPastWithoutSkippingAnArticl
     EXPECT_EQ(m_connection.state(), NNTPConnection::Ready);
 }
 
-// 480 to a command sent ahead: the rest were refused too; after the login the command is
-// asked again on its own, and the stream stays in step.
-TEST_F(NNTPConnectionThreads, Reply480ToACommandSentAheadLogsInAndAsksAgain) {
+// 480 to a command sent ahead: the rest were refused too; after the login they all go again,
+// once and in one write (still ahead of their replies), and the stream stays in step.
+TEST_F(NNTPConnectionThreads, Reply480ToACommandSentAheadLogsInAndSendsThemAllAgain) {
     m_options.authUser = "reader";
     m_options.authPassword = "secret";
     connect();
     m_frontend.queueCredentials(Credentials{"reader", "secret"});
     ASSERT_TRUE(m_connection.sendAhead({"GROUP alt.pics", "HEAD 3000000001", "NEXT"}));
     EXPECT_EQ(m_connection.selectGroup(m_group), 0);
-    EXPECT_EQ(m_connection.commandsAhead(), 0u);
+    EXPECT_EQ(m_connection.commandsAhead(), 2u) << "HEAD and NEXT sent again, not yet taken";
     ASSERT_EQ(m_connection.fetchHead("3000000001", m_article), 0);
     EXPECT_EQ(m_article.subject(), " second");
-    EXPECT_EQ(m_server->commands(), (Lines{"CAPABILITIES", "GROUP alt.pics", "HEAD 3000000001",
-                                           "NEXT", "AUTHINFO USER reader", "AUTHINFO PASS secret",
-                                           "CAPABILITIES", "GROUP alt.pics", "HEAD 3000000001"}));
+    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    EXPECT_EQ(m_article.number, 3000000005);
+    EXPECT_EQ(m_server->commands(),
+              (Lines{"CAPABILITIES", "GROUP alt.pics", "HEAD 3000000001", "NEXT",
+                     "AUTHINFO USER reader", "AUTHINFO PASS secret", "CAPABILITIES",
+                     "GROUP alt.pics", "HEAD 3000000001", "NEXT"}));
     EXPECT_EQ(m_frontend.credentialPrompts(), 1);
 }
 

@@ -41,6 +41,11 @@ TEST(ReplyOutcome, EveryReplyOfEveryCommandHasItsOutcome) {
         {C::Group, 411, O::NoSuchGroup},
         {C::Group, 480, O::AuthRequired},
         {C::Group, 500, O::ProtocolError},
+        // An old server refuses LISTGROUP with a range; an empty range is no refusal.
+        {C::ListGroup, 211, O::Ok},
+        {C::ListGroup, 501, O::Unsupported},
+        {C::ListGroup, 423, O::NoSuchArticle},
+        {C::ListGroup, 411, O::NoSuchGroup},
         {C::Article, 220, O::Ok},
         {C::Article, 423, O::NoSuchArticle},
         {C::Article, 430, O::NoSuchArticle},
@@ -92,6 +97,9 @@ TEST(ReplyOutcome, CommandLinesAreKnownByTheirFirstWordAndDataRepliesByTheirCode
     EXPECT_TRUE(replyHasData(C::Xhdr, 221));
     EXPECT_FALSE(replyHasData(C::Stat, 223));
     EXPECT_FALSE(replyHasData(C::Article, 423));
+    // A LISTGROUP sent ahead and dropped is read to its end; a GROUP has nothing to read.
+    EXPECT_TRUE(replyHasData(commandOf("LISTGROUP alt.x 1-5"), 211));
+    EXPECT_FALSE(replyHasData(commandOf("GROUP alt.x"), 211));
 }
 
 TEST(Capabilities, TheListSaysWhatTheReaderUses) {

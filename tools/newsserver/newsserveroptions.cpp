@@ -1,5 +1,6 @@
 #include "newsserver/newsserveroptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -12,7 +13,11 @@ const char* const NewsServerUsage =
     "                   [--max-connections N] [--synthetic-groups N] [--no-overview]\n"
     "                   [--no-capabilities] [--no-compress] [--compress-level 0-9]\n"
     "                   [--latency-ms MS] [--login-after N] [--refuse-list CODE]\n"
-    "                   [--cut-list-after N]\n"
+    "                   [--cut-list-after N] [--over-omit N[,N...]] [--over-lag N]\n"
+    "                   [--over-order ascending|descending|swapped] [--over-empty]\n"
+    "                   [--over-repeat] [--over-line-bytes N] [--no-listgroup]\n"
+    "                   [--wrong-number N] [--wrong-id N] [--wrong-header N] [--bare-ids]\n"
+    "                   [--hide-above N]\n"
     "Serves DIR/<group>/<number> article files over NNTP; prints \"port N\" first.\n";
 
 namespace {
@@ -25,10 +30,30 @@ bool parseNumber(std::string_view text, T max, T& value) {
 }
 
 bool takesValue(std::string_view name) {
-    for (std::string_view known :
-         {"--spool", "--host", "--port", "--greeting", "--line-delay-ms", "--max-connections",
-          "--auth", "--refuse-head", "--cut-body-after", "--silent-after", "--synthetic-groups",
-          "--latency-ms", "--compress-level", "--login-after", "--refuse-list", "--cut-list-after"})
+    for (std::string_view known : {"--spool",
+                                   "--host",
+                                   "--port",
+                                   "--greeting",
+                                   "--line-delay-ms",
+                                   "--max-connections",
+                                   "--auth",
+                                   "--refuse-head",
+                                   "--cut-body-after",
+                                   "--silent-after",
+                                   "--synthetic-groups",
+                                   "--latency-ms",
+                                   "--compress-level",
+                                   "--login-after",
+                                   "--refuse-list",
+                                   "--cut-list-after",
+                                   "--over-omit",
+                                   "--over-lag",
+                                   "--over-order",
+                                   "--over-line-bytes",
+                                   "--wrong-number",
+                                   "--wrong-id",
+                                   "--wrong-header",
+                                   "--hide-above"})
         if (name == known) return true;
     return false;
 }
@@ -39,6 +64,10 @@ bool* switchFlag(std::string_view arg, NewsServerOptions& o) {
     if (arg == "--no-overview") return &o.noOverview;
     if (arg == "--no-capabilities") return &o.noCapabilities;
     if (arg == "--no-compress") return &o.noCompress;
+    if (arg == "--over-empty") return &o.overEmpty;
+    if (arg == "--over-repeat") return &o.overRepeat;
+    if (arg == "--no-listgroup") return &o.noListGroup;
+    if (arg == "--bare-ids") return &o.bareIds;
     return nullptr;
 }
 
@@ -68,6 +97,30 @@ bool applyValue(std::string_view name, std::string_view value, NewsServerOptions
         return true;
     }
     if (name == "--synthetic-groups") return parseNumber(value, maxU64, o.syntheticGroups);
+    if (name == "--over-lag") return parseNumber(value, maxU64, o.overLag);
+    if (name == "--over-line-bytes")
+        return parseNumber(value, std::uint64_t{1} << 20, o.overLineBytes);
+    if (name == "--over-order") {
+        using Order = NewsServerOptions::OverOrder;
+        if (value == "ascending")
+            o.overOrder = Order::Ascending;
+        else if (value == "descending")
+            o.overOrder = Order::Descending;
+        else if (value == "swapped")
+            o.overOrder = Order::Swapped;
+        else
+            return false;
+        return true;
+    }
+    if (name == "--over-omit") {
+        for (std::size_t at = 0; at <= value.size();) {
+            const std::size_t comma = std::min(value.find(',', at), value.size());
+            if (!parseNumber(value.substr(at, comma - at), maxU64, n)) return false;
+            o.overOmit.push_back(n);
+            at = comma + 1;
+        }
+        return true;
+    }
     if (name == "--auth") {
         auto colon = value.find(':');
         if (colon == std::string_view::npos || colon == 0) return false;
@@ -80,6 +133,10 @@ bool applyValue(std::string_view name, std::string_view value, NewsServerOptions
                                            : name == "--silent-after"   ? &o.silentAfter
                                            : name == "--login-after"    ? &o.loginAfter
                                            : name == "--cut-list-after" ? &o.cutListAfter
+                                           : name == "--wrong-number"   ? &o.wrongNumber
+                                           : name == "--wrong-id"       ? &o.wrongId
+                                           : name == "--wrong-header"   ? &o.wrongHeader
+                                           : name == "--hide-above"     ? &o.hideAbove
                                                                         : nullptr;
     if (!target || !parseNumber(value, maxU64, n)) return false;
     *target = n;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace qm::newsd {
 
@@ -30,6 +31,28 @@ struct NewsServerOptions {
     std::optional<std::uint64_t> silentAfter;   // after this many commands, read but never answer
     int lineDelayMs = 0;                        // pause before every data line
     int maxConnections = 0;                     // 0: no limit; beyond it: 400 and close
+
+    // A server whose overview (OVER, XOVER, HDR) is not the truth, as on large servers that
+    // build it after the article has arrived.
+    enum class OverOrder { Ascending, Descending, Swapped };
+    std::vector<std::uint64_t> overOmit;  // these articles are left out of the overview
+    std::uint64_t overLag = 0;  // the newest this many articles of a group are not in it yet
+                                // (nor in LISTGROUP, which such servers read from it)
+    OverOrder overOrder = OverOrder::Ascending;  // Swapped: each pair of lines changes places
+    bool overEmpty = false;                      // 224 and no line at all
+    bool overRepeat = false;                     // every line sent twice
+    std::uint64_t overLineBytes = 0;             // subjects padded so each line is this long
+    bool noListGroup = false;                    // LISTGROUP answered 500
+    // Replies for another article: ARTICLE, HEAD, BODY and STAT of this number are answered
+    // with the next article's number, id and text (wrongNumber), with this number and the
+    // next one's id and text (wrongId), or with this number and id and the next one's text
+    // (wrongHeader).
+    std::optional<std::uint64_t> wrongNumber;
+    std::optional<std::uint64_t> wrongId;
+    std::optional<std::uint64_t> wrongHeader;
+    bool bareIds = false;  // reply lines name "article" where the message-id belongs
+    // A backend behind its own range: the articles above this number are not there at all.
+    std::optional<std::uint64_t> hideAbove;
 
     // An older server: without OVER, XOVER, HDR and XHDR (answered 500, left out of
     // CAPABILITIES), without CAPABILITIES itself (500), without COMPRESS (500).

@@ -105,6 +105,7 @@ NewsSession::Next NewsSession::handle(std::string_view line) {
     }
     if (Handler handler = extension(command)) return (this->*handler)(args);
     if (command == "GROUP") return group(args);
+    if (command == "LISTGROUP") return listGroup(args);
     if (command == "ARTICLE") return retrieve(Retrieve::Article, args);
     if (command == "HEAD") return retrieve(Retrieve::Head, args);
     if (command == "BODY") return retrieve(Retrieve::Body, args);
@@ -135,25 +136,68 @@ NewsSession::Handler NewsSession::extension(std::string_view command) const {
     return nullptr;
 }
 
-NewsSession::Next NewsSession::group(std::string_view args) {
-    auto numbers = m_spool.scanGroup(args);
+bool NewsSession::enterGroup(std::string_view name) {
+    auto numbers = m_spool.scanGroup(name);
     if (!numbers) {
         reply("411 No such newsgroup");
-        return Next::Continue;
+        return false;
     }
-    m_group = std::string(args);
+    if (m_options.hideAbove)
+        std::erase_if(*numbers, [&](std::uint64_t n) { return n > *m_options.hideAbove; });
+    m_group = std::string(name);
     m_numbers = std::move(*numbers);
     m_current.reset();
-    std::uint64_t first = 1, last = 0;
-    if (!m_numbers.empty()) {
-        first = m_numbers.front();
-        last = m_numbers.back();
-        m_current = first;
-    }
-    std::string line = "211 " + n2s(m_numbers.size()) + " " + n2s(first) + " " + n2s(last);
+    if (!m_numbers.empty()) m_current = m_numbers.front();
+    return true;
+}
+
+std::string NewsSession::groupSummary() const {
+    const std::uint64_t first = m_numbers.empty() ? 1 : m_numbers.front();
+    const std::uint64_t last = m_numbers.empty() ? 0 : m_numbers.back();
+    return "211 " + n2s(m_numbers.size()) + " " + n2s(first) + " " + n2s(last);
+}
+
+NewsSession::Next NewsSession::group(std::string_view args) {
+    if (!enterGroup(args)) return Next::Continue;
+    std::string line = groupSummary();
     if (!m_options.threeNumberGroup) line += " " + m_group;
     reply(line);
     return Next::Continue;
+}
+
+NewsSession::Next NewsSession::listGroup(std::string_view args) {
+    if (m_options.noListGroup) {
+        reply("500 Unknown command");
+        return Next::Continue;
+    }
+    auto [name, range] = splitWord(args);
+    if (!name.empty() && !enterGroup(name)) return Next::Continue;
+    if (m_group.empty()) {
+        reply("412 No newsgroup selected");
+        return Next::Continue;
+    }
+    std::uint64_t first = 0, last = std::numeric_limits<std::uint64_t>::max();
+    if (!range.empty()) {
+        const auto dash = range.find('-');
+        const auto from = parseArticleNumber(range.substr(0, dash));
+        auto to = from;
+        if (dash != std::string_view::npos)
+            to = dash + 1 == range.size() ? last : parseArticleNumber(range.substr(dash + 1));
+        if (!from || !to) {
+            reply("501 Syntax error");
+            return Next::Continue;
+        }
+        first = *from;
+        last = *to;
+    }
+    reply(groupSummary() + " " + m_group + " list follows");
+    // A server that lists from its overview does not know the lagging articles either.
+    const std::size_t shown =
+        m_numbers.size() - std::min<std::size_t>(m_numbers.size(), m_options.overLag);
+    for (std::size_t i = 0; i < shown; ++i)
+        if (m_numbers[i] >= first && m_numbers[i] <= last && !dataLine(n2s(m_numbers[i])))
+            return Next::Close;
+    return endData() ? Next::Continue : Next::Close;
 }
 
 std::optional<NewsSession::Target> NewsSession::resolve(std::string_view args) {
@@ -190,21 +234,40 @@ NewsSession::Next NewsSession::retrieve(Retrieve kind, std::string_view args) {
     // The header is refused with the article: HEAD and ARTICLE alike.
     bool refused = (kind == Retrieve::Head || kind == Retrieve::Article) &&
                    m_options.refuseHead == target->number;
+    refused = refused || (!target->byMessageId && m_options.hideAbove &&
+                          target->number > *m_options.hideAbove);
     auto article = refused ? nullptr : m_spool.readArticle(target->group, target->number);
     if (!article) {
         reply(target->byMessageId ? "430 No article with that message-id"
                                   : "423 No article with that number");
         return Next::Continue;
     }
-    if (!target->byMessageId) m_current = target->number;
-    return sendArticle(kind, *target, *article);
+    if (target->byMessageId) return sendArticle(kind, 0, article->messageId, *article);
+    m_current = target->number;
+    return answerFor(kind, *target, *article);
 }
 
-NewsSession::Next NewsSession::sendArticle(Retrieve kind, const Target& target,
+NewsSession::Next NewsSession::answerFor(Retrieve kind, const Target& target,
+                                         const SpoolArticle& article) {
+    const std::uint64_t n = target.number;
+    const bool wrongNumber = m_options.wrongNumber == n;
+    const bool wrongId = m_options.wrongId == n;
+    const bool wrongHeader = m_options.wrongHeader == n;
+    if (!wrongNumber && !wrongId && !wrongHeader)
+        return sendArticle(kind, n, article.messageId, article);
+    // The next article of the group stands in for this one.
+    const auto after = std::upper_bound(m_numbers.begin(), m_numbers.end(), n);
+    auto other = after == m_numbers.end() ? nullptr : m_spool.readArticle(target.group, *after);
+    if (!other) return sendArticle(kind, n, article.messageId, article);
+    if (wrongNumber) return sendArticle(kind, *after, other->messageId, *other);
+    return sendArticle(kind, n, wrongId ? other->messageId : article.messageId, *other);
+}
+
+NewsSession::Next NewsSession::sendArticle(Retrieve kind, std::uint64_t shown, std::string_view id,
                                            const SpoolArticle& article) {
     static constexpr const char* Codes[] = {"220 ", "221 ", "222 ", "223 "};
-    const std::uint64_t shown = target.byMessageId ? 0 : target.number;
-    reply(Codes[static_cast<int>(kind)] + n2s(shown) + " " + article.messageId);
+    reply(Codes[static_cast<int>(kind)] + n2s(shown) + " " +
+          std::string(m_options.bareIds ? "article" : id));
     if (kind == Retrieve::Stat) return Next::Continue;
     const bool header = kind != Retrieve::Body;
     const bool body = kind != Retrieve::Head;
@@ -265,7 +328,7 @@ NewsSession::Next NewsSession::step(bool forward) {
         return Next::Continue;
     }
     m_current = found;
-    reply("223 " + n2s(*found) + " " + article->messageId);
+    reply("223 " + n2s(*found) + " " + (m_options.bareIds ? "article" : article->messageId));
     return Next::Continue;
 }
 
@@ -401,21 +464,56 @@ NewsSession::Next NewsSession::over(std::string_view args) {
     auto selection = select(args);
     if (!selection) return Next::Continue;
     auto overview = m_spool.overview(selection->group);
-    auto entries = overview ? overview->range(selection->first, selection->last)
-                            : std::span<const GroupOverview::Entry>();
+    std::vector<const GroupOverview::Entry*> entries;
+    if (overview) entries = shownEntries(*overview, *selection);
     if (entries.empty()) {
         reply(selection->byMessageId ? "430 No article with that message-id"
                                      : "423 No articles in that range");
         return Next::Continue;
     }
     reply("224 Overview information follows");
+    if (m_options.overEmpty) return endData() ? Next::Continue : Next::Close;
+    using Order = NewsServerOptions::OverOrder;
+    if (m_options.overOrder == Order::Descending) std::reverse(entries.begin(), entries.end());
+    if (m_options.overOrder == Order::Swapped)
+        for (std::size_t i = 0; i + 1 < entries.size(); i += 2)
+            std::swap(entries[i], entries[i + 1]);
     std::string line;
-    for (const GroupOverview::Entry& entry : entries) {
-        line.assign(n2s(selection->byMessageId ? 0 : entry.number)).push_back('\t');
-        line.append(overview->fields(entry));
-        if (!dataLine(line)) return Next::Close;
+    for (const GroupOverview::Entry* entry : entries) {
+        const std::string_view fields = overview->fields(*entry);
+        line.assign(n2s(selection->byMessageId ? 0 : entry->number)).push_back('\t');
+        const std::size_t subjectEnd = line.size() + fields.find('\t');
+        line.append(fields);
+        if (line.size() < m_options.overLineBytes)
+            line.insert(std::min(subjectEnd, line.size()), m_options.overLineBytes - line.size(),
+                        'x');
+        for (int copy = m_options.overRepeat ? 2 : 1; copy > 0; --copy)
+            if (!dataLine(line)) return Next::Close;
     }
     return endData() ? Next::Continue : Next::Close;
+}
+
+std::vector<const GroupOverview::Entry*> NewsSession::shownEntries(
+    const GroupOverview& overview, const Selection& selection) const {
+    std::vector<const GroupOverview::Entry*> shown;
+    const auto entries = overview.range(selection.first, selection.last);
+    if (selection.byMessageId) {
+        for (const auto& entry : entries) shown.push_back(&entry);
+        return shown;
+    }
+    // The newest articles the overview holds, after those it leaves out.
+    std::uint64_t newest = std::numeric_limits<std::uint64_t>::max();
+    if (m_options.hideAbove) newest = *m_options.hideAbove;
+    const std::size_t held = overview.range(0, newest).size();
+    if (m_options.overLag > 0)
+        newest = held > m_options.overLag ? overview.entry(held - 1 - m_options.overLag).number : 0;
+    for (const auto& entry : entries) {
+        const auto& omit = m_options.overOmit;
+        if (entry.number <= newest &&
+            std::find(omit.begin(), omit.end(), entry.number) == omit.end())
+            shown.push_back(&entry);
+    }
+    return shown;
 }
 
 NewsSession::Next NewsSession::hdr(std::string_view args) {
@@ -442,16 +540,17 @@ NewsSession::Next NewsSession::headers(std::string_view args, bool rfc2980) {
     auto selection = select(range);
     if (!selection) return Next::Continue;
     auto overview = m_spool.overview(selection->group);
-    auto entries = overview ? overview->range(selection->first, selection->last)
-                            : std::span<const GroupOverview::Entry>();
-    if (entries.empty()) {
+    std::vector<const GroupOverview::Entry*> shown;
+    if (overview) shown = shownEntries(*overview, *selection);
+    if (shown.empty()) {
         reply(selection->byMessageId ? "430 No article with that message-id"
                                      : "423 No articles in that range");
         return Next::Continue;
     }
     reply(rfc2980 ? "221 Header follows" : "225 Headers follow");
     std::string line;
-    for (const GroupOverview::Entry& entry : entries) {
+    for (const GroupOverview::Entry* shownEntry : shown) {
+        const GroupOverview::Entry& entry = *shownEntry;
         std::optional<std::string> value;
         if (index) {
             value = std::string(GroupOverview::field(overview->fields(entry), *index));

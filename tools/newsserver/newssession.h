@@ -66,7 +66,12 @@ class NewsSession {
     using Handler = Next (NewsSession::*)(std::string_view args);
     Handler extension(std::string_view command) const;
     bool authorised(std::string_view command) const;
+    // GROUP and LISTGROUP: the group becomes the current one (411 replied when there is none).
+    bool enterGroup(std::string_view name);
+    // "211 count first last" of the current group.
+    std::string groupSummary() const;
     Next group(std::string_view args);
+    Next listGroup(std::string_view args);
     Next retrieve(Retrieve kind, std::string_view args);
     std::optional<Target> resolve(std::string_view args);
     Next step(bool forward);
@@ -82,7 +87,13 @@ class NewsSession {
     std::optional<Selection> select(std::string_view args);
     Next listOverviewFormat();
     Next listHeaders();
-    Next sendArticle(Retrieve kind, const Target& target, const SpoolArticle& article);
+    // The reply for an article asked by number, with the faults that answer for another one.
+    Next answerFor(Retrieve kind, const Target& target, const SpoolArticle& article);
+    Next sendArticle(Retrieve kind, std::uint64_t shown, std::string_view id,
+                     const SpoolArticle& article);
+    // The overview entries of a selection as the faults leave them (omitted, lagging, hidden).
+    std::vector<const GroupOverview::Entry*> shownEntries(const GroupOverview& overview,
+                                                          const Selection& selection) const;
     // The prepared lines one by one, for the faults that act between lines.
     Next sendLines(std::string_view lines, bool countsAsBody);
 
