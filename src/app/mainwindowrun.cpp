@@ -269,6 +269,7 @@ void MainWindow::configurationRequested() {
 void MainWindow::addToSelected(GroupEntry& group) {
     if (group.has(ShownSelected) || rowOf(group)) return;
     group.ensureStats();
+    group.clear(Finished);  // an idle reader takes it up now, as at a run's start
     group.set(Selected | ShownSelected);
     auto* item = new QTreeWidgetItem;
     item->setText(0, QString::fromStdString(group.name()));

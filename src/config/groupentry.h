@@ -19,7 +19,7 @@ class SavedArticle;
 
 enum GroupFlag : int {
     Active = 0x01,    // takes part in the current run
-    Finished = 0x02,  // no more articles; cleared only by a program restart
+    Finished = 0x02,  // no more articles in this run; cleared when a run takes the group up
     Selected = 0x04,  // in the groups to retrieve
     Subscribed = 0x08,
     ShownAvailable = 0x10,  // has a row in the available-groups list

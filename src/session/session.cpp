@@ -254,6 +254,9 @@ GroupFetchThread& Session::groupFetch() {
 int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;
+    // "Finished" means no more articles in this run: a group that ran out in an earlier run
+    // (or on another server) is asked again, or every later run would leave it unread.
+    for (GroupEntry* group : groups.entries()) group->clear(Finished);
     ReaderPool& pool = readerPool();
     pool.setRunOptions(options);
     pool.distribute(groups);
