@@ -132,7 +132,11 @@ void MainWindow::runStateChanged(RunController::State state) {
             m_activity->stop();
             m_serverBox->setEnabled(true);
             // A run that was on has ended (at the exit the window closes instead).
-            if (m_totalsTimer.isActive() && state == RunController::State::Idle) runEnded();
+            if (m_totalsTimer.isActive() && state == RunController::State::Idle) {
+                runEnded();
+                // What the Options dialog gave during the run has been applied now.
+                (void)m_settings.saveConfiguration();
+            }
             m_totalsTimer.stop();
             break;
     }
@@ -197,6 +201,7 @@ void MainWindow::stopGroupList() {
 void MainWindow::groupListDone() {
     m_run->groupListDone();
     updateMenus();
+    (void)m_settings.saveConfiguration();  // as at the end of a run
 }
 
 void MainWindow::exitProgram() {

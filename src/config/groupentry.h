@@ -49,6 +49,11 @@ struct GroupStats {
 
     PictureList pictures;  // guarded by PictureListLock
 
+    // Back to the state of a group never used: what belonged to the data folder (position,
+    // picture list, counters, pages) is gone. No reader may be reading the group; the caller
+    // holds PictureListLock.
+    void reset();
+
   private:
     mutable std::mutex m_pagesMutex;
     std::string m_idxPage;   // guarded by m_pagesMutex
