@@ -149,6 +149,8 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void startGroupList();
     void showTable(const GroupTable& table);
     void refillLists();
+    // The subscribed and selected lists, as the user changed them.
+    void saveLists();
     void openPath(const std::string& path, bool asPage);
     GroupEntry* currentSelectedGroup() const;
     std::vector<GroupEntry*> selectedAvailableGroups(std::size_t limit) const;

@@ -57,6 +57,7 @@ void MainWindow::subscribeSelected() {
         g->set(Subscribed);
         m_availableModel->refresh(*g);
     }
+    saveLists();
 }
 
 void MainWindow::unsubscribeSelected() {
@@ -68,6 +69,7 @@ void MainWindow::unsubscribeSelected() {
         else
             m_availableModel->refresh(*g);
     }
+    saveLists();
 }
 
 void MainWindow::selectSelected() {
@@ -76,6 +78,7 @@ void MainWindow::selectSelected() {
         addToSelected(*g);
         m_settings.select(*g);
     }
+    saveLists();
 }
 
 void MainWindow::removeSelected() {
@@ -84,6 +87,7 @@ void MainWindow::removeSelected() {
     m_settings.deselect(*g);
     g->clear(Selected | ShownSelected);
     delete rowOf(*g);
+    saveLists();
 }
 
 void MainWindow::browseGroup() {
@@ -213,6 +217,7 @@ void MainWindow::addGroup() {
         m_settings.allGroups.add(*group);
     }
     if (!m_settings.subscribedGroups.add(*group)) return;  // already there: nothing to do
+    saveLists();
     if (dialog.subscribe()) {
         group->set(Subscribed);
         showSubscribedGroups();
@@ -233,6 +238,14 @@ void MainWindow::options() {
     if (applied.message)
         showMessage(QString::fromStdString(*applied.message), MessageIcon::Information);
     if (applied.dataDirectoryChanged) refillLists();
+    // Saved now, not at the exit: a program started meanwhile reads them (what a run holds
+    // back is saved when it has ended).
+    if (!applied.refused) (void)m_settings.saveConfiguration();
+}
+
+void MainWindow::saveLists() {
+    // Saved as they change: qmere-cli and a timer's fetch read them while the window is open.
+    (void)m_settings.saveGroupLists(false);  // a failure has been shown
 }
 
 void MainWindow::about() {

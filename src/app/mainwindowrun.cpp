@@ -132,7 +132,11 @@ void MainWindow::runStateChanged(RunController::State state) {
             m_activity->stop();
             m_serverBox->setEnabled(true);
             // A run that was on has ended (at the exit the window closes instead).
-            if (m_totalsTimer.isActive() && state == RunController::State::Idle) runEnded();
+            if (m_totalsTimer.isActive() && state == RunController::State::Idle) {
+                runEnded();
+                // What the Options dialog gave during the run has been applied now.
+                (void)m_settings.saveConfiguration();
+            }
             m_totalsTimer.stop();
             break;
     }
@@ -198,6 +202,7 @@ void MainWindow::stopGroupList() {
 void MainWindow::groupListDone() {
     m_run->groupListDone();
     updateMenus();
+    (void)m_settings.saveConfiguration();  // as at the end of a run
 }
 
 void MainWindow::exitProgram() {
@@ -270,6 +275,7 @@ void MainWindow::configurationRequested() {
 void MainWindow::addToSelected(GroupEntry& group) {
     if (group.has(ShownSelected) || rowOf(group)) return;
     group.ensureStats();
+    group.clear(Finished);  // an idle reader takes it up now, as at a run's start
     group.set(Selected | ShownSelected);
     auto* item = new QTreeWidgetItem;
     item->setText(0, QString::fromStdString(group.name()));

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "config/locks.h"
 #include "platform/browser.h"
 #include "platform/paths.h"
 
@@ -31,10 +32,19 @@ void AppSettings::loadSettings() {
     values = ConfigValues{};
     // The default that depends on the machine.
     values.dataDirectory = programDirectory();
-    loadConfigValues(m_profile, values,
-                     [this](std::string_view line) { m_frontend.appendLog(line); });
+    loadConfigValues(
+        m_profile, values, [this](std::string_view line) { m_frontend.appendLog(line); },
+        &m_configSnapshot);
     // An empty "Data" would put every group folder at the file-system root.
     if (dataDirectory.empty()) dataDirectory = programDirectory();
+    if (dataDirectory.front() != '/') {
+        // Taken from the working folder, it was another folder for each program started
+        // elsewhere. The home folder is where the desktop and the timer start programs.
+        const std::string stored = dataDirectory;
+        dataDirectory = absolutePath(stored, homeDirectory());
+        m_frontend.appendLog("Setting \"Data\" " + stored +
+                             " is a relative path: " + dataDirectory + " is used");
+    }
     // The default browser is looked up when a page is first opened (resolveBrowser).
     m_browserLookedUp = false;
 
@@ -52,9 +62,11 @@ void AppSettings::loadSettings() {
     const ServerEntry named = ServerEntry::parse(line);
     if (named.host.empty()) return;
     // "Server" holds the host alone and "server.lst" its port: the entry is taken as it is
-    // stored, or the server in use would be back on port 119 at every start.
+    // stored, or the server in use would be back on port 119 at every start. One whose line
+    // was refused gets no entry on port 119 either: it has none until the user gives a port.
     const auto known = servers.find(named.host);
-    if (!namesPort(line) && known != servers.end() && known->second) {
+    if (!namesPort(line) &&
+        ((known != servers.end() && known->second) || m_refusedServers.contains(named.host))) {
         server = named.host;
         return;
     }
@@ -69,26 +81,44 @@ const std::string& AppSettings::resolveBrowser() {
     return browser;
 }
 
+void AppSettings::noteUnsaved(std::vector<std::string>& lines, bool written,
+                              const std::string& path) {
+    if (!written) lines.push_back("Fail create file " + path + ": " + std::strerror(errno));
+}
+
+void AppSettings::saveListNoting(std::vector<std::string>& lines, const GroupTable& table,
+                                 std::string_view fileName) {
+    noteUnsaved(lines, saveList(table, fileName) == 0, joinPath(groupListDirectory(), fileName));
+}
+
 bool AppSettings::saveSettings() {
     // What is not written is lost at exit: the user is told which file, and why.
     std::vector<std::string> unsaved;
-    auto check = [&unsaved](bool written, const std::string& path) {
-        if (!written) unsaved.push_back("Fail create file " + path + ": " + std::strerror(errno));
-    };
-    check(saveConfigValues(m_profile, *this), m_profile.path());
-    check(messageIds.save() == 0, messageIds.path());
-    const std::string lists = groupListDirectory();
-    check(saveList(subscribedGroups, "Groups.sub") == 0, joinPath(lists, "Groups.sub"));
-    check(saveList(selectedGroups, "Groups.fet") == 0, joinPath(lists, "Groups.fet"));
-    check(saveList(visitedGroups, "Groups.vis") == 0, joinPath(lists, "Groups.vis"));
+    noteUnsaved(unsaved, saveConfigValues(m_profile, *this, &m_configSnapshot), m_profile.path());
+    noteUnsaved(unsaved, messageIds.save() == 0, messageIds.path());
+    saveListNoting(unsaved, subscribedGroups, "Groups.sub");
+    saveListNoting(unsaved, selectedGroups, "Groups.fet");
+    saveListNoting(unsaved, visitedGroups, "Groups.vis");
+    return reportUnsaved(unsaved);
+}
+
+bool AppSettings::saveConfiguration() {
+    std::vector<std::string> unsaved;
+    noteUnsaved(unsaved, saveConfigValues(m_profile, *this, &m_configSnapshot), m_profile.path());
+    return reportUnsaved(unsaved);
+}
+
+bool AppSettings::saveGroupLists(bool visitedToo) {
+    std::vector<std::string> unsaved;
+    saveListNoting(unsaved, subscribedGroups, "Groups.sub");
+    saveListNoting(unsaved, selectedGroups, "Groups.fet");
+    if (visitedToo) saveListNoting(unsaved, visitedGroups, "Groups.vis");
     return reportUnsaved(unsaved);
 }
 
 bool AppSettings::saveServersReported() {
     std::vector<std::string> unsaved;
-    if (saveServers() != 0)
-        unsaved.push_back("Fail create file " + joinPath(dataDirectory, "server.lst") + ": " +
-                          std::strerror(errno));
+    noteUnsaved(unsaved, saveServers() == 0, joinPath(dataDirectory, "server.lst"));
     return reportUnsaved(unsaved);
 }
 
@@ -156,6 +186,15 @@ bool AppSettings::killTest(std::string_view subject) const {
 bool AppSettings::killActive() const {
     std::lock_guard lock(m_killMutex);
     return killList.compiled() && killList.count() > 0;
+}
+
+void AppSettings::forgetFolderState() {
+    std::lock_guard pictures(PictureListLock);
+    std::lock_guard pool(m_groupPoolMutex);
+    for (const auto& group : m_groupPool) {
+        if (GroupStats* stats = group->stats()) stats->reset();
+        group->clear(Finished);
+    }
 }
 
 bool AppSettings::freeSpaceCheck(bool offerDialog) {

@@ -13,6 +13,12 @@
 //   while a run may be on;
 // - allGroups: the group-list worker while it runs, else the window thread;
 // - messageIds: under DecodeLock; killList: under its own lock (killTest, setKillPattern).
+//
+// Other programs share the files (qmere-cli config and groups may run beside a fetch or the
+// window): every save reads the file again under the settings lock (Profile::lockPath) and
+// writes back only what this record changed since it read it, the keys of the profile and
+// the lines of "server.lst" and of the subscribed, selected and visited lists; what another
+// program changed meanwhile stays as that program left it.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -21,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,12 +80,18 @@ class AppSettings : public ConfigValues {
     // ---- operations
     // Loads the "Config" values (a number out of its range is clamped and the correction
     // logged), the message-id index and the lists. A "Server" that names no port keeps the
-    // port its entry in "server.lst" has.
+    // port its entry in "server.lst" has. A relative "Data" (stored by an older version) is
+    // taken below the home folder, logged, and saved absolute.
     void loadSettings();
     // Saves the "Config" values, the message-id index and the subscribed, selected and
     // visited lists. A file that cannot be written is reported in one message box ("Fail
     // create file" with its path and the reason); false then.
     bool saveSettings();
+    // The "Config" values alone, reported as saveSettings reports.
+    bool saveConfiguration();
+    // The subscribed and selected lists, and with visitedToo the visited list (which readers
+    // add to: not while they run), reported as saveSettings reports.
+    bool saveGroupLists(bool visitedToo);
     // saveServers, with a failure reported as saveSettings reports its own.
     bool saveServersReported();
 
@@ -99,14 +112,21 @@ class AppSettings : public ConfigValues {
     // Loads a group list file into table: 0 when complete, -1 when missing or without its
     // "." line (what was read stays), -9999 when the calling worker was told to stop.
     int loadList(GroupTable& table, std::string_view fileName, bool offerToView);
-    // Writes table to a group list file, front to back, then "."; 0 or -1.
-    int saveList(const GroupTable& table, std::string_view fileName) const;
+    // Writes table to a group list file, front to back, then "."; 0 or -1. The subscribed,
+    // selected and visited lists are merged: a name this record added or removed since it
+    // loaded the file is written so, the names another program added or removed meanwhile
+    // stay so (added at the back).
+    int saveList(const GroupTable& table, std::string_view fileName);
 
     void loadSubscribed();
     void loadSelected();
     void loadVisited();
+    // Reads "server.lst" of the data directory: 0, or -1 when it cannot be opened (servers
+    // stay as they are). A line whose port is no TCP port is refused with a message box.
     int loadServers();
-    int saveServers() const;
+    // Writes "server.lst": the entries this record added, changed or removed since it read
+    // the file; the other lines as the file holds them now. 0 or -1.
+    int saveServers();
 
     void subscribe(GroupEntry& entry);
     void unsubscribe(GroupEntry& entry);
@@ -132,6 +152,11 @@ class AppSettings : public ConfigValues {
     // True when killTest can match anything at all.
     bool killActive() const;
 
+    // A new data directory: every group's state of the old one (reading position, picture
+    // list, counters, pages, and having run out of articles) is forgotten, so that the new
+    // folder's is read when the group is next used. Window thread, while no reader runs.
+    void forgetFolderState();
+
     // Free-space check: below "Free Alert" shows "Free disk space is below low water mark!"
     // and then, with offerDialog, the configuration dialog. Does nothing while its own message
     // is still open. True when the space was low.
@@ -140,6 +165,10 @@ class AppSettings : public ConfigValues {
   private:
     // Shows lines (one per file not written) in one message box; true when there are none.
     bool reportUnsaved(const std::vector<std::string>& lines);
+    // Adds the "Fail create file" line of path, with errno's reason, unless written.
+    static void noteUnsaved(std::vector<std::string>& lines, bool written, const std::string& path);
+    void saveListNoting(std::vector<std::string>& lines, const GroupTable& table,
+                        std::string_view fileName);
 
     Frontend& m_frontend;
     Profile& m_profile;
@@ -148,6 +177,15 @@ class AppSettings : public ConfigValues {
     std::atomic<bool> m_freeAlertOpen{false};
     bool m_browserLookedUp = false;  // since the last loadSettings
     mutable std::mutex m_killMutex;
+
+    // What the files held when this record read them (or last wrote them), the base of the
+    // merges; window (or command) thread only.
+    ConfigSnapshot m_configSnapshot;
+    // Merged list file path -> the names it held.
+    std::map<std::string, std::set<std::string>> m_listBaselines;
+    std::string m_serversPath;                             // the "server.lst" read
+    std::map<std::string, std::string> m_serversBaseline;  // host -> text form
+    std::set<std::string> m_refusedServers;                // hosts of refused lines of that file
 };
 
 // Per-group paths below the data directory.

@@ -150,27 +150,55 @@ void setConfigText(const ConfigKey& key, ConfigValues& values, std::string_view 
 }
 
 void loadConfigValues(const Profile& profile, ConfigValues& values,
-                      const std::function<void(std::string_view line)>& corrected) {
+                      const std::function<void(std::string_view line)>& corrected,
+                      ConfigSnapshot* snapshot) {
+    // One read: the values and the snapshot are of the same file.
+    const Profile::Values stored = profile.getSection(Section);
+    if (snapshot) snapshot->keys.clear();
     for (const ConfigKey& key : Keys) {
-        if (auto* text = std::get_if<std::string ConfigValues::*>(&key.field)) {
-            values.** text = profile.getString(Section, key.name, values.**text);
-            continue;
+        const auto found = stored.find(key.name);
+        const std::optional<std::string> text =
+            found == stored.end() ? std::nullopt : std::optional<std::string>(found->second);
+        if (auto* field = std::get_if<std::string ConfigValues::*>(&key.field)) {
+            if (text) values.** field = *text;
+        } else {
+            int& value = values.*std::get<int ConfigValues::*>(key.field);
+            const int number = text ? parseInt(*text).value_or(value) : value;
+            // A hand-edited profile must not start 99999 readers.
+            value = std::clamp(number, key.minimum.value_or(number), key.maximum.value_or(number));
+            if (value != number && corrected)
+                corrected("Setting \"" + std::string(key.name) + "\" " + std::to_string(number) +
+                          " is out of range (" + std::to_string(*key.minimum) + " to " +
+                          std::to_string(*key.maximum) + "): " + std::to_string(value) +
+                          " is used");
         }
-        int& value = values.*std::get<int ConfigValues::*>(key.field);
-        const int stored = profile.getInt(Section, key.name, value);
-        // A hand-edited profile must not start 99999 readers.
-        value = std::clamp(stored, key.minimum.value_or(stored), key.maximum.value_or(stored));
-        if (value != stored && corrected)
-            corrected("Setting \"" + std::string(key.name) + "\" " + std::to_string(stored) +
-                      " is out of range (" + std::to_string(*key.minimum) + " to " +
-                      std::to_string(*key.maximum) + "): " + std::to_string(value) + " is used");
+        if (snapshot) snapshot->keys[std::string(key.name)] = {text, configText(key, values)};
     }
 }
 
-bool saveConfigValues(Profile& profile, const ConfigValues& values) {
-    std::map<std::string, std::string, std::less<>> pairs;
-    for (const ConfigKey& key : Keys) pairs.emplace(key.name, configText(key, values));
-    return profile.setMany(Section, pairs);
+bool saveConfigValues(Profile& profile, const ConfigValues& values, ConfigSnapshot* snapshot) {
+    Profile::Values changes, defaults;
+    for (const ConfigKey& key : Keys) {
+        std::string text = configText(key, values);
+        const ConfigSnapshot::Key* was = nullptr;
+        if (snapshot) {
+            const auto known = snapshot->keys.find(key.name);
+            if (known != snapshot->keys.end()) was = &known->second;
+        }
+        if (!was || text != was->stored.value_or(was->loaded))
+            changes.emplace(key.name, std::move(text));
+        else if (!was->stored)
+            defaults.emplace(key.name, std::move(text));
+    }
+    if (!profile.update(Section, changes, defaults)) return false;
+    if (snapshot) {
+        snapshot->keys.clear();
+        for (const ConfigKey& key : Keys) {
+            std::string text = configText(key, values);
+            snapshot->keys[std::string(key.name)] = {text, text};
+        }
+    }
+    return true;
 }
 
 std::optional<std::string> serverTextProblem(std::string_view text) {

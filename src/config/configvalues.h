@@ -8,6 +8,7 @@
 // copy (AppSettings) and is its only writer.
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,13 +71,29 @@ std::optional<std::string> configProblem(const ConfigKey& key, std::string_view 
 // Sets key in values from text, which configProblem accepted.
 void setConfigText(const ConfigKey& key, ConfigValues& values, std::string_view text);
 
-// Reads every key from the profile section "Config" over values (which hold the defaults).
-// A number outside its key's range is clamped to it, and the correction passed to
-// corrected as a line to log.
+// What the profile section "Config" held for each key when the values were read: the text
+// stored (nothing for a key it did not hold), and the text of the value the load gave the
+// key. A save writes only what was changed since, so that a key another program changed
+// meanwhile (qmere-cli config beside a fetch) keeps that change.
+struct ConfigSnapshot {
+    struct Key {
+        std::optional<std::string> stored;
+        std::string loaded;
+    };
+    std::map<std::string, Key, std::less<>> keys;  // empty: nothing was read
+};
+
+// Reads every key from the profile section "Config" over values (which hold the defaults),
+// and, when given, what the section held into snapshot. A number outside its key's range is
+// clamped to it, and the correction passed to corrected as a line to log.
 void loadConfigValues(const Profile& profile, ConfigValues& values,
-                      const std::function<void(std::string_view line)>& corrected);
-// Writes every key; false when the profile could not be written.
-bool saveConfigValues(Profile& profile, const ConfigValues& values);
+                      const std::function<void(std::string_view line)>& corrected,
+                      ConfigSnapshot* snapshot = nullptr);
+// Writes every key; with a snapshot only the keys whose value differs from it, and those the
+// profile did not hold at all (unless another program has written them since). The snapshot
+// then holds what was saved. False when the profile could not be written.
+bool saveConfigValues(Profile& profile, const ConfigValues& values,
+                      ConfigSnapshot* snapshot = nullptr);
 
 // A server as the user may type it: "HOST", "HOST PORT", "HOST:PORT", or an IPv6 address in
 // brackets ("[::1]:563", "[::1] 563"); an address with several colons and no brackets is a

@@ -28,6 +28,20 @@ void GroupStats::setContPage(std::string cont) {
     m_contPage = std::move(cont);
 }
 
+void GroupStats::reset() {
+    count = 0;
+    first = -1;
+    last = 0;
+    current = -1;
+    retrieved = 0;
+    decoded = 0;
+    assembled = 0;
+    bytes = 0;
+    articleInProgress = nullptr;
+    setPages({}, {});
+    pictures.clear();
+}
+
 unsigned groupNameHash(std::string_view name) {
     // Unsigned: a hostile name of a megabyte must wrap, not overflow.
     unsigned hash = 0;

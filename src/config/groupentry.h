@@ -19,7 +19,7 @@ class SavedArticle;
 
 enum GroupFlag : int {
     Active = 0x01,    // takes part in the current run
-    Finished = 0x02,  // no more articles; cleared only by a program restart
+    Finished = 0x02,  // no more articles in this run; cleared when a run takes the group up
     Selected = 0x04,  // in the groups to retrieve
     Subscribed = 0x08,
     ShownAvailable = 0x10,  // has a row in the available-groups list
@@ -49,6 +49,11 @@ struct GroupStats {
     void setContPage(std::string cont);
 
     PictureList pictures;  // guarded by PictureListLock
+
+    // Back to the state of a group never used: what belonged to the data folder (position,
+    // picture list, counters, pages) is gone. No reader may be reading the group; the caller
+    // holds PictureListLock.
+    void reset();
 
   private:
     mutable std::mutex m_pagesMutex;

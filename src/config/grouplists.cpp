@@ -2,11 +2,15 @@
 // and the small table operations of the settings.
 #include <cctype>
 #include <cstdio>
+#include <map>
+#include <set>
+#include <vector>
 
 #include "config/appsettings.h"
 #include "config/threadcontext.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/settingslock.h"
 
 namespace qm {
 namespace {
@@ -59,15 +63,63 @@ bool stopRequested() {
     return worker && worker->abortRequested();
 }
 
+// The lists the front ends change and other programs may change beside them; "Groups" is
+// the server's, written whole by the group-list worker.
+bool isMergedList(std::string_view fileName) {
+    return fileName == "Groups.sub" || fileName == "Groups.fet" || fileName == "Groups.vis";
+}
+
+// The names of a list file as they stand, up to its "." line; none when it cannot be read.
+std::vector<std::string> readListNames(const std::string& path) {
+    std::vector<std::string> names;
+    FilePtr file = openFile(path, "rb");
+    if (!file) return names;
+    auto reader = std::make_unique<WordReader>(file.get());
+    std::string name;
+    while (reader->next(name) && name != ".") names.push_back(name);
+    return names;
+}
+
+// A line of "server.lst" read whole, the rest of a longer one dropped; false at the end.
+bool readServerLine(std::FILE* file, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = std::getc(file)) != EOF && c != '\n') {
+        if (line.size() < MaxServerLine) line += static_cast<char>(c);
+    }
+    return c != EOF || !line.empty();
+}
+
+// The lines of "server.lst" as they stand, by host (a later line replaces an earlier one).
+std::map<std::string, std::string> readServerLines(const std::string& path) {
+    std::map<std::string, std::string> lines;
+    FilePtr file = openFile(path, "rb");
+    if (!file) return lines;
+    std::string line;
+    while (readServerLine(file.get(), line)) {
+        std::string host = ServerEntry::parse(line).host;
+        if (!host.empty()) lines[std::move(host)] = line;
+    }
+    return lines;
+}
+
 }  // namespace
 
 int AppSettings::loadList(GroupTable& table, std::string_view fileName, bool offerToView) {
-    FilePtr file = openFile(joinPath(groupListDirectory(), fileName), "rb");
+    const std::string path = joinPath(groupListDirectory(), fileName);
+    // What the file held, the base a save merges against; a missing file held nothing.
+    std::set<std::string>* baseline = nullptr;
+    if (isMergedList(fileName)) {
+        baseline = &m_listBaselines[path];
+        baseline->clear();
+    }
+    FilePtr file = openFile(path, "rb");
     if (!file) return -1;
     auto reader = std::make_unique<WordReader>(file.get());  // 64 KiB: not on the stack
     std::string name;
     while (reader->next(name)) {
         if (name == ".") return 0;
+        if (baseline) baseline->insert(name);
         GroupEntry* entry = allGroups.find(name);
         if (!entry) {
             entry = &newGroup(name, Active);
@@ -80,18 +132,41 @@ int AppSettings::loadList(GroupTable& table, std::string_view fileName, bool off
     return -1;  // no "." line: the file is incomplete, but what was read stays
 }
 
-int AppSettings::saveList(const GroupTable& table, std::string_view fileName) const {
-    std::string content;
-    for (const GroupEntry* entry : table.entries()) {
-        content += entry->name();
-        content += '\n';
-    }
-    content += ".\n";
+int AppSettings::saveList(const GroupTable& table, std::string_view fileName) {
     // A server whose groups were never listed has no folder yet, but may have subscribed
     // groups ("Add group") that must not be lost.
     const std::string directory = groupListDirectory();
     if (makeDirectories(directory) != 0) return -1;
-    return writeFileAtomic(joinPath(directory, fileName), content) ? 0 : -1;
+    const std::string path = joinPath(directory, fileName);
+    std::string content;
+    auto add = [&content](const std::string& name) {
+        content += name;
+        content += '\n';
+    };
+    if (!isMergedList(fileName)) {
+        for (const GroupEntry* entry : table.entries()) add(entry->name());
+        content += ".\n";
+        return writeFileAtomic(path, content) ? 0 : -1;
+    }
+    SettingsLock guard(m_profile.lockPath());
+    if (guard.status() == SettingsLock::Status::Busy) return -1;
+    const std::set<std::string>& base = m_listBaselines[path];
+    const std::vector<std::string> onDisk = readListNames(path);
+    const std::set<std::string> disk(onDisk.begin(), onDisk.end());
+    std::set<std::string> ours;
+    for (const GroupEntry* entry : table.entries()) {
+        ours.insert(entry->name());
+        // Known when read and gone from the file now: another program removed it.
+        if (disk.contains(entry->name()) || !base.contains(entry->name())) add(entry->name());
+    }
+    // Not known when read and not here: another program added it.
+    std::set<std::string> kept;
+    for (const std::string& name : onDisk)
+        if (!ours.contains(name) && !base.contains(name) && kept.insert(name).second) add(name);
+    content += ".\n";
+    if (!writeFileAtomic(path, content)) return -1;
+    m_listBaselines[path] = std::move(ours);
+    return 0;
 }
 
 void AppSettings::loadSubscribed() {
@@ -115,35 +190,65 @@ void AppSettings::loadVisited() {
 }
 
 int AppSettings::loadServers() {
-    FilePtr file = openFile(joinPath(dataDirectory, "server.lst"), "rb");
+    const std::string path = joinPath(dataDirectory, "server.lst");
+    m_serversPath = path;
+    m_serversBaseline.clear();  // a missing file held nothing: every entry is this record's
+    m_refusedServers.clear();
+    FilePtr file = openFile(path, "rb");
     if (!file) return -1;
     servers.clear();
     std::string line;
-    int c;
-    bool more = true;
-    while (more) {
-        line.clear();
-        while ((c = std::getc(file.get())) != EOF && c != '\n') {
-            if (line.size() < MaxServerLine) line += static_cast<char>(c);
-        }
-        more = c != EOF;
+    while (readServerLine(file.get(), line)) {
         ServerEntry entry = ServerEntry::parse(line);
         if (entry.host.empty()) continue;  // a blank line names no server
+        if (auto port = ServerEntry::badPort(line)) {
+            // Taken as it stands, 70000 would connect to port 4464.
+            m_refusedServers.insert(entry.host);
+            m_frontend.messageBox("The server " + entry.host + " in " + path +
+                                      " is left out: its port " + *port +
+                                      " is not a number from 1 to 65535",
+                                  MessageIcon::Warning);
+            continue;
+        }
+        m_refusedServers.erase(entry.host);
+        m_serversBaseline[entry.host] = entry.textForm();
         servers[entry.host] = std::make_unique<ServerEntry>(entry);
     }
     return 0;
 }
 
-int AppSettings::saveServers() const {
-    std::string content;
-    for (const auto& [host, entry] : servers) {
-        if (!entry) continue;  // removed by the server dialog
-        content += entry->textForm();
-        content += '\n';
+int AppSettings::saveServers() {
+    const std::string path = joinPath(dataDirectory, "server.lst");
+    SettingsLock guard(m_profile.lockPath());
+    if (guard.status() == SettingsLock::Status::Busy) return -1;
+    // Read from another folder, the base says nothing of this file: every entry is this
+    // record's.
+    const std::map<std::string, std::string> none;
+    const std::map<std::string, std::string>& base =
+        path == m_serversPath ? m_serversBaseline : none;
+    const std::map<std::string, std::string> disk = readServerLines(path);
+    std::map<std::string, std::string> ours;
+    for (const auto& [host, entry] : servers)
+        if (entry) ours[host] = entry->textForm();  // a null entry was removed by the dialog
+    std::map<std::string, std::string> lines;
+    for (const auto& [host, line] : disk)
+        if (!ours.contains(host) && !base.contains(host)) lines[host] = line;  // another's
+    for (const auto& [host, text] : ours) {
+        const auto known = base.find(host);
+        const auto stored = disk.find(host);
+        if (known == base.end() || known->second != text)
+            lines[host] = text;  // added or changed here
+        else if (stored != disk.end())
+            lines[host] = stored->second;  // as another program may have changed it
+        // else: another program removed it
     }
+    std::string content;
+    for (const auto& [host, line] : lines) content += line + '\n';
     // It holds passwords: only the user may read it.
-    return writeFileAtomic(joinPath(dataDirectory, "server.lst"), content, PrivateFileMode) ? 0
-                                                                                            : -1;
+    if (!writeFileAtomic(path, content, PrivateFileMode)) return -1;
+    m_serversPath = path;
+    m_serversBaseline = std::move(ours);
+    return 0;
 }
 
 void AppSettings::subscribe(GroupEntry& entry) {

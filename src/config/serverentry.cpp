@@ -91,6 +91,24 @@ ServerEntry ServerEntry::parse(std::string_view text) {
     return entry;
 }
 
+std::optional<std::string> ServerEntry::badPort(std::string_view text) {
+    FieldReader reader(text);
+    std::string host, port;
+    if (!reader.word(host) || !reader.word(port)) return std::nullopt;
+    // As "%d" reads it: a sign and the digits that follow; anything else is no port at all.
+    std::size_t digits = port.front() == '+' || port.front() == '-' ? 1 : 0;
+    const std::size_t start = digits;
+    while (digits < port.size() && std::isdigit(static_cast<unsigned char>(port[digits]))) ++digits;
+    if (digits == start) return std::nullopt;
+    port.resize(digits);
+    std::string_view number = port;
+    if (number.front() == '+') number.remove_prefix(1);
+    int value = 0;
+    auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (ec == std::errc() && value >= 1 && value <= 65535) return std::nullopt;
+    return port;
+}
+
 std::string ServerEntry::textForm() const {
     const bool extras = secure() != (port == SecurePort) || !fingerprint.empty();
     const Credentials c = credentials();

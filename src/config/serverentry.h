@@ -31,6 +31,10 @@ class ServerEntry {
     // a missing field, and every field after it, keeps its start value (119, 0, "-", "-").
     // Then the extras: "tls" or "plain", and a trusted fingerprint.
     static ServerEntry parse(std::string_view text);
+    // The port of a server text when it is a number that no TCP port is (0, 70000, a number
+    // too long for an int): parse would take it as it stands, and a connection would wrap it
+    // around to another port. Nothing for a good port, or none.
+    static std::optional<std::string> badPort(std::string_view text);
     // With authFlag: host " %d\t%d\t%s\t%s"; else port 119: host alone; else host " %d".
     // With extras (secure set other than the port implies, or a fingerprint) the five-field form
     // followed by "\ttls" or "\tplain" and "\t" fingerprint, which older readers ignore.

@@ -5,15 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 namespace qm {
 namespace {
-
-std::string homeDirectory() {
-    const char* home = std::getenv("HOME");
-    return home && *home ? home : "/tmp";
-}
 
 std::string xdgDirectory(const char* variable, const char* fallbackBelowHome) {
     const char* value = std::getenv(variable);
@@ -27,6 +23,34 @@ std::string withSlash(std::string path) {
 }
 
 }  // namespace
+
+std::string homeDirectory() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/tmp";
+}
+
+std::string currentDirectory() {
+    std::string path(PATH_MAX, '\0');
+    if (!::getcwd(path.data(), path.size())) return {};
+    path.resize(std::char_traits<char>::length(path.c_str()));
+    return path;
+}
+
+std::string absolutePath(std::string_view path, std::string_view base) {
+    const std::string joined =
+        !path.empty() && path.front() == '/' ? std::string(path) : joinPath(base, path);
+    std::string out;
+    std::string_view rest = joined;
+    while (!rest.empty()) {
+        const auto slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty() || part == ".") continue;
+        out += '/';
+        out += part;
+    }
+    return out.empty() ? "/" : out;
+}
 
 std::string executableDirectory() {
     char buffer[4096];

@@ -22,6 +22,13 @@ std::string executableDirectory();
 // The profile file: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini (default ~/.config/...).
 std::string profilePath();
 
+// The user's home folder ($HOME; "/tmp" without one).
+std::string homeDirectory();
+// The working folder of the process; empty when it cannot be found.
+std::string currentDirectory();
+// path when it is absolute, else path below base; "." components and doubled "/" dropped.
+std::string absolutePath(std::string_view path, std::string_view base);
+
 // a + "/" + b, without doubling a "/" that a already ends with.
 std::string joinPath(std::string_view a, std::string_view b);
 

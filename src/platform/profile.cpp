@@ -4,6 +4,7 @@
 
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/settingslock.h"
 
 namespace qm {
 namespace {
@@ -130,11 +131,18 @@ bool Profile::write(const Sections& sections) const {
         out += '[' + name + "]\n";
         for (const auto& [key, value] : keys) out += key + '=' + escape(value) + '\n';
     }
-    auto slash = m_path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && makeDirectories(m_path.substr(0, slash)) != 0) {
-        return false;
-    }
     return writeFileAtomic(m_path, out);
+}
+
+std::string Profile::lockPath() const {
+    return settingsLockPath(m_path);
+}
+
+Profile::Values Profile::getSection(std::string_view section) const {
+    std::lock_guard lock(m_mutex);
+    Sections sections = read();
+    auto s = sections.find(section);
+    return s == sections.end() ? Values() : std::move(s->second);
 }
 
 std::string Profile::getString(std::string_view section, std::string_view key,
@@ -167,18 +175,34 @@ bool Profile::setInt(std::string_view section, std::string_view key, std::int32_
     return setString(section, key, std::to_string(value));
 }
 
-bool Profile::setMany(std::string_view section,
-                      const std::map<std::string, std::string, std::less<>>& values) {
+bool Profile::setMany(std::string_view section, const Values& values) {
+    return update(section, values, {});
+}
+
+bool Profile::update(std::string_view section, const Values& changes, const Values& defaults) {
     if (!validName(section, true)) return false;
-    for (const auto& entry : values) {
-        if (!validName(entry.first, false)) return false;
-    }
+    for (const Values* values : {&changes, &defaults})
+        for (const auto& entry : *values)
+            if (!validName(entry.first, false)) return false;
     std::lock_guard lock(m_mutex);
-    // Re-read first: the other program sharing the file may have written keys since.
+    auto slash = m_path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && makeDirectories(m_path.substr(0, slash)) != 0)
+        return false;
+    SettingsLock guard(lockPath());
+    if (guard.status() == SettingsLock::Status::Busy) return false;
+    // Read under the lock: the other program sharing the file may have written keys since.
     Sections sections = read();
     auto& keys = sections[std::string(section)];
-    for (const auto& [key, value] : values) keys[key] = value;
-    return write(sections);
+    bool changed = false;
+    for (const auto& [key, value] : changes) {
+        auto [at, added] = keys.try_emplace(key, value);
+        if (!added && at->second == value) continue;
+        at->second = value;
+        changed = true;
+    }
+    for (const auto& [key, value] : defaults)
+        changed = keys.try_emplace(key, value).second || changed;
+    return !changed || write(sections);
 }
 
 }  // namespace qm

@@ -118,9 +118,18 @@ ConfigValues Session::configuration() const {
     return *m_settings;
 }
 
-Session::Applied Session::applyConfiguration(const ConfigValues& values) {
+Session::Applied Session::applyConfiguration(const ConfigValues& given) {
     Applied applied;
-    if (makeDirectories(values.dataDirectory) != 0) {
+    ConfigValues values = given;
+    // Taken from the working folder at every start, a relative folder would be another one
+    // for each program started elsewhere: it is stored absolute, as it means now.
+    if (values.dataDirectory.empty()) {
+        values.dataDirectory = programDirectory();
+    } else if (values.dataDirectory.front() != '/') {
+        const std::string here = currentDirectory();
+        if (!here.empty()) values.dataDirectory = absolutePath(values.dataDirectory, here);
+    }
+    if (values.dataDirectory.front() != '/' || makeDirectories(values.dataDirectory) != 0) {
         applied.refused = true;
         applied.message = "Fail make direcotry " + values.dataDirectory;
         return applied;
@@ -167,6 +176,10 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
     s.skipDuplicatePictures = values.skipDuplicatePictures;
     if (values.dataDirectory == s.dataDirectory) return;
     m_pictures.stop();  // its database and galleries are the old folder's
+    // The lists and servers as the user left them go to their files first: read again below,
+    // they would otherwise come back as they were last saved.
+    (void)s.saveGroupLists(true);
+    (void)s.saveServersReported();
     {
         // The duplicate history belongs to its data directory: the old one keeps it, the new
         // one brings its own.
@@ -178,6 +191,10 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
         s.messageIds.setDirectory(s.dataDirectory);
         (void)s.messageIds.load();  // a folder without "MSGLIST" has no history yet
     }
+    // Positions, picture lists and counters are the old folder's too: the new folder's are
+    // read as each group is next used, before the journal's replay records into them.
+    s.forgetFolderState();
+    loadServersOfFolder();
     if (m_worksInFolder) {
         // The log belongs to the folder too; the old one is another program's to write now.
         if (s.logFile.isOpen()) (void)s.logFile.openAppend(joinPath(s.dataDirectory, "Log"));
@@ -185,6 +202,16 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
     }
     reloadLists();
     applied.dataDirectoryChanged = true;
+}
+
+void Session::loadServersOfFolder() {
+    AppSettings& s = *m_settings;
+    std::optional<ServerEntry> inUse;
+    if (const ServerEntry* entry = s.currentServer()) inUse = *entry;
+    // A folder without a list of its own gets this one at the next save.
+    if (s.loadServers() != 0 || !inUse || s.currentServer()) return;
+    // The server in use stays as it was, port and login, where the folder's list lacks it.
+    s.servers[inUse->host] = std::make_unique<ServerEntry>(*inUse);
 }
 
 bool Session::switchServer(std::string_view text) {
@@ -199,6 +226,9 @@ bool Session::switchServer(std::string_view text) {
     (void)s.saveSettings();  // a failure has been reported
     s.useServerText(line);
     reloadLists();
+    // Saved now: a program that changes "Server" later (qmere-cli groups --server beside this
+    // one's run) must find this change written, or this one's save at its end would undo it.
+    (void)s.saveConfiguration();
     return true;
 }
 
@@ -254,6 +284,9 @@ GroupFetchThread& Session::groupFetch() {
 int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;
+    // "Finished" means no more articles in this run: a group that ran out in an earlier run
+    // (or on another server) is asked again, or every later run would leave it unread.
+    for (GroupEntry* group : groups.entries()) group->clear(Finished);
     ReaderPool& pool = readerPool();
     pool.setRunOptions(options);
     pool.distribute(groups);

@@ -123,10 +123,14 @@ class Session {
         bool deferred = false;
     };
     // What OK in the configuration dialog does (the server is not part of it: switchServer).
-    // A new data directory keeps its own duplicate history: the old folder's index is saved
-    // there and the new folder's "MSGLIST" loaded. A session that works in its data
-    // directory moves there: the new folder's lock is taken first (refused when in use),
-    // then the old folder is folded and released, and the new one recovered.
+    // A relative data directory is taken from the working folder and kept absolute; an empty
+    // one is the default. A new data directory brings its own state, as a start there would:
+    // the lists and "server.lst" are saved first, the groups' positions, picture lists and
+    // counters of the old folder are forgotten, its "server.lst" is read (the server in use
+    // is kept where it lacks it), and the lists are loaded again. It keeps its own duplicate
+    // history: the old folder's index is saved there and the new folder's "MSGLIST" loaded. A
+    // session that works in its data directory moves there: the new folder's lock is taken first
+    // (refused when in use), then the old folder is folded and released, and the new one recovered.
     Applied applyConfiguration(const ConfigValues& values);
 
     // ---- server
@@ -197,6 +201,8 @@ class Session {
     // (applied refused, with the message) when another program holds it.
     bool claimFor(const std::string& directory, LockFile& lock, Applied& applied);
     void applyNow(const ConfigValues& values, Applied& applied, LockFile lock);
+    // Reads "server.lst" of the data directory just taken.
+    void loadServersOfFolder();
     // Folds the journal; logged when it cannot be emptied.
     void foldJournal();
     // Starts work in the data directory with lock and logs what was recovered.

@@ -1,12 +1,17 @@
 // Runs the built qmere-cli (its path in QM_CLI) on a throw-away profile and data folder.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "newsserver/newsserver.h"
+#include "newsserver/spool.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "support/clirunner.h"
 #include "support/tempdir.h"
 
@@ -130,6 +135,78 @@ TEST_F(ConfigCommand, AProfileThatCannotBeWrittenFailsTheChangeAndSaysWhy) {
     CliRun r = run({"Skip short=1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Fail create file " + path + ": "), std::string::npos) << r.err;
+}
+
+TEST_F(ConfigCommand, ChangesMadeBesideARunningFetchOutliveItsEnd) {
+    // A fetch of some seconds: each line of its one article comes 100 ms late.
+    newsd::NewsServerOptions slow;
+    slow.spool = m_dir.file("spool");
+    slow.lineDelayMs = 100;
+    std::string body;
+    for (int i = 0; i < 60; ++i) body += "line " + std::to_string(i) + "\n";
+    newsd::writeSpoolArticle(slow.spool, "alt.slow", 1, "Subject: slow\nMessage-ID: <s@x>", body);
+    newsd::NewsServer fetched(slow);
+    fetched.start();
+    newsd::NewsServerOptions quick;
+    quick.spool = m_dir.file("other-spool");
+    newsd::writeSpoolArticle(quick.spool, "alt.other", 1, "Subject: o\nMessage-ID: <o@x>", "o\n");
+    newsd::NewsServer other(quick);
+    other.start();
+    const std::string fetchPort = std::to_string(fetched.port());
+    const std::string otherPort = std::to_string(other.port());
+
+    test::CliChild fetch =
+        test::startCli(m_dir, {"fetch", "--server", "127.0.0.1:" + fetchPort, "alt.slow"}, "fetch");
+    // Its settings are loaded (and its server saved) once it asks for the group.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto asked = [&] {
+        for (const std::string& command : fetched.commands())
+            if (command == "GROUP alt.slow") return true;
+        return false;
+    };
+    while (!asked() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(asked());
+    CliRun config = run({"Kill pattern=spam"});
+    EXPECT_EQ(config.status, 0) << config.err;
+    CliRun groups = runCli(m_dir, {"groups", "--server", "localhost:" + otherPort});
+    EXPECT_EQ(groups.status, 0) << groups.err;
+    EXPECT_EQ(groups.out, "alt.other\n");
+    ASSERT_TRUE(test::cliRunning(fetch)) << "the fetch ended before the changes were made";
+    CliRun ended = test::finishCli(fetch);
+    ASSERT_EQ(ended.status, 0) << ended.err;
+
+    EXPECT_EQ(run({"Kill pattern", "Server"}).out, "Server=localhost\nKill pattern=spam\n");
+    EXPECT_EQ(readWholeFile(joinPath(programDirectory(), "server.lst")).value_or(""),
+              "127.0.0.1 " + fetchPort + "\nlocalhost " + otherPort + "\n");
+}
+
+TEST_F(ConfigCommand, ARelativeDataFolderMeansOneFolderWhereverAProgramStarts) {
+    const std::string here = m_dir.file("here");
+    const std::string elsewhere = m_dir.file("elsewhere");
+    ASSERT_EQ(makeDirectories(here) | makeDirectories(elsewhere), 0);
+    CliRun set = test::finishCli(test::startCli(m_dir, {"config", "Data=reldata"}, "set", here));
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_TRUE(isDirectory(here + "/reldata"));
+    CliRun shown = test::finishCli(test::startCli(m_dir, {"config", "Data"}, "show", elsewhere));
+    EXPECT_EQ(shown.out, "Data=" + here + "/reldata\n");
+
+    // One an older version stored relative is taken below the home folder, said so, and
+    // stored absolute at the next save.
+    const std::string home = m_dir.file("home");
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", home.c_str(), 1);
+    ASSERT_TRUE(Profile(profilePath()).setString("Config", "Data", "olddata"));
+    CliRun saved =
+        test::finishCli(test::startCli(m_dir, {"config", "Skip short=1"}, "saved", elsewhere));
+    ::setenv("HOME", oldHome.c_str(), 1);
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_NE(
+        saved.out.find("Setting \"Data\" olddata is a relative path: " + home + "/olddata is used"),
+        std::string::npos)
+        << saved.out;
+    EXPECT_NE(profile().find("Data=" + home + "/olddata\n"), std::string::npos) << profile();
+    EXPECT_TRUE(isDirectory(home + "/olddata"));
 }
 
 TEST_F(ConfigCommand, HelpNamesTheKeysTheRangesAndTheProfile) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -127,6 +128,49 @@ TEST_F(SettingsTest, ABareServerKeepsThePortOfItsEntryAfterARestart) {
     AppSettings& v = fresh();
     v.loadSettings();
     EXPECT_EQ(v.currentServer()->port, 119);
+}
+
+TEST_F(SettingsTest, WhatAnotherProgramChangedMeanwhileSurvivesASave) {
+    // A fetch (this record) and qmere-cli config or groups beside it (the other) share the
+    // profile, "server.lst" and the group lists.
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "news.example"));
+    m_dir.write("data/qmere/server.lst", "news.example 8119\nold.example\nmoved.example 119\n");
+    m_dir.write("data/qmere/news.example/Groups.sub", "alt.old\nalt.keep\n.\n");
+    AppSettings& fetch = settings();
+    fetch.loadSettings();
+    AppSettings other(m_frontend, m_profile);
+    other.loadSettings();
+
+    ASSERT_FALSE(other.setKillPattern("spam"));
+    other.subscribe(other.newGroup("alt.new"));
+    other.unsubscribe(*other.subscribedGroups.find("alt.old"));
+    other.servers["added.example"] =
+        std::make_unique<ServerEntry>(ServerEntry::parse("added.example 563"));
+    other.servers["old.example"].reset();
+    other.servers["moved.example"]->port = 8563;
+    ASSERT_TRUE(other.saveSettings());
+    ASSERT_EQ(other.saveServers(), 0);
+
+    // The fetch's own changes, saved at its end over what it read at its start.
+    fetch.maxThreads = 7;
+    fetch.markVisited(fetch.newGroup("alt.seen"));
+    fetch.subscribe(fetch.newGroup("alt.mine"));
+    fetch.servers["news.example"]->setCredentials({"me", "pw"});
+    ASSERT_TRUE(fetch.saveSettings());
+    ASSERT_EQ(fetch.saveServers(), 0);
+
+    AppSettings& next = fresh();
+    next.loadSettings();
+    EXPECT_EQ(next.killPattern, "spam");
+    EXPECT_EQ(next.maxThreads, 7);
+    std::set<std::string> subscribed, visited;
+    for (const GroupEntry* g : next.subscribedGroups.entries()) subscribed.insert(g->name());
+    for (const GroupEntry* g : next.visitedGroups.entries()) visited.insert(g->name());
+    EXPECT_EQ(subscribed, (std::set<std::string>{"alt.keep", "alt.new", "alt.mine"}));
+    EXPECT_TRUE(visited.contains("alt.seen"));
+    EXPECT_EQ(m_dir.read("data/qmere/server.lst"),
+              "added.example 563\nmoved.example 8563\nnews.example 8119\t1\tme\tpw\n");
+    EXPECT_TRUE(m_frontend.messages().empty());
 }
 
 TEST(ServerText, TakesAPortAfterABlankOrAColon) {

@@ -144,6 +144,35 @@ TEST_F(GroupListsTest, ServersRoundTripAndRemovedHostsAreSkipped) {
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
+TEST_F(GroupListsTest, AServerLineWhosePortIsNoTcpPortIsLeftOutWithAMessageAndKept) {
+    // Taken as it stood, port 70000 connected to 4464, and a number too long for an int to 119.
+    const std::string lines = "wrapped 70000\nlong 99999999999\tmore\nzero 0\tx\ngood 8119\n";
+    m_dir.write("data/qmere/server.lst", lines);
+    ASSERT_TRUE(m_profile.setString("Config", "Server", "wrapped"));
+    AppSettings& s = settings();
+    s.loadSettings();
+    ASSERT_EQ(s.servers.size(), 1u);
+    EXPECT_EQ(s.servers.at("good")->port, 8119);
+    EXPECT_EQ(s.currentServer(), nullptr) << "not put on port 119 either";
+    const std::string file = joinPath(s.dataDirectory, "server.lst");
+    EXPECT_EQ(m_frontend.messages(),
+              (std::vector<std::string>{"The server wrapped in " + file +
+                                            " is left out: its port 70000 is not a "
+                                            "number from 1 to 65535",
+                                        "The server long in " + file +
+                                            " is left out: its port 99999999999 is not a "
+                                            "number from 1 to 65535",
+                                        "The server zero in " + file +
+                                            " is left out: its port 0 is not a number "
+                                            "from 1 to 65535"}));
+    // Saved, the lines stay for the user to mend.
+    ASSERT_TRUE(s.saveSettings());
+    ASSERT_EQ(s.saveServers(), 0);
+    EXPECT_EQ(m_dir.read("data/qmere/server.lst"),
+              "good 8119\nlong 99999999999\tmore\nwrapped 70000\nzero 0\tx\n");
+    EXPECT_EQ(m_profile.getString("Config", "Server"), "wrapped");
+}
+
 TEST_F(GroupListsTest, ListsOfAServerWhoseFolderIsNotMadeYetAreSaved) {
     // A group added by name to a server whose groups were never listed.
     AppSettings& s = settings();

@@ -1,6 +1,7 @@
 // The main window during runs: never frozen by a worker's message box, responsive through a
 // full-speed run of large groups (with the monitor open and a stop in the middle), and
 // telling what a run brought in.
+#include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -17,6 +18,7 @@
 
 #include "config/locks.h"
 #include "guiprogram.h"
+#include "newsserver/spool.h"
 #include "newsserver/spoolmaker.h"
 #include "nntp/readerpool.h"
 
@@ -219,6 +221,57 @@ class MainWindowRunTest : public QObject {
         QVERIFY(waitUntil([&] { return idle(p); }, 60000));
         QVERIFY2(totals->text().startsWith("Articles: 0   Pictures: 0   0.0 MB"),
                  qPrintable(totals->text()));
+        p.window->exitProgram();
+    }
+
+    void aRunAfterARefusedConnectionReadsItsGroupsAgain() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        p.chooseServer();
+        p.window->commitServerBox();
+        for (const char* g : {"alt.pictures.demo", "alt.binaries.pictures.test"}) select(p, g);
+        auto run = [&] {
+            p.window->getPictures();
+            return waitUntil([&] { return idle(p); }, 60000);
+        };
+        QVERIFY(run());  // every group read to its end
+
+        // A server where nobody listens: its box is said once, and the run ends.
+        const QString serverLine = p.serverLine();
+        newsd::NewsServerOptions options;
+        options.spool = (p.home.path() + "/spool").toStdString();
+        int deadPort = 0;
+        {
+            newsd::NewsServer gone(options);
+            gone.start();
+            deadPort = gone.port();
+        }
+        p.window->findChild<QComboBox*>("serverBox")
+            ->setEditText(QStringLiteral("127.0.0.1 %1").arg(deadPort));
+        QVERIFY(run());
+        QCOMPARE(catcher.texts().size(), 1);
+        QVERIFY2(catcher.texts()[0].endsWith(QStringLiteral("failed (e=%1)").arg(ECONNREFUSED)),
+                 qPrintable(catcher.texts()[0]));
+
+        // Back on the first server, which has one article more now.
+        newsd::writeSpoolArticle(options.spool, "alt.binaries.pictures.test", 100,
+                                 "Subject: later news\nMessage-ID: <later@demo>", "text\n");
+        p.server->clearCommands();
+        p.window->findChild<QComboBox*>("serverBox")->setEditText(serverLine);
+        QVERIFY(run());
+        QCoreApplication::processEvents();  // the log takes its lines in batches
+        QStringList groups;
+        for (const std::string& command : p.server->commands())
+            if (command.starts_with("GROUP ")) groups << QString::fromStdString(command);
+        groups.sort();
+        QCOMPARE(groups,
+                 (QStringList{"GROUP alt.binaries.pictures.test", "GROUP alt.pictures.demo"}));
+        QAbstractItemModel* log = p.window->findChild<QListView*>("logList")->model();
+        QString last;
+        for (int row = 0; row < log->rowCount(); ++row)
+            if (log->index(row, 0).data().toString().startsWith("Run ended: "))
+                last = log->index(row, 0).data().toString();
+        QVERIFY2(last.startsWith("Run ended: 2 groups, 1 article, 0 pictures"), qPrintable(last));
         p.window->exitProgram();
     }
 

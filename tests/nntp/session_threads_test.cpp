@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -14,6 +15,7 @@
 #include "config/locks.h"
 #include "enginefixture.h"
 #include "nntp/readerpool.h"
+#include "platform/file.h"
 #include "platform/lockfile.h"
 #include "platform/paths.h"
 
@@ -116,6 +118,57 @@ TEST_F(SessionThreads, ADataDirectoryChangeWaitsForTheRunAndKeepsEachFoldersHist
     EXPECT_TRUE(m_session->applyConfiguration(values).dataDirectoryChanged);
     for (const char* id : {"<alt.one-1.jpg@test>", "<alt.one-2.jpg@test>", "<alt.one-3.jpg@test>"})
         EXPECT_TRUE(knows(id)) << id;
+}
+
+TEST_F(SessionThreads, ANewDataFolderBringsItsOwnPositionsPicturesCountsAndLists) {
+    postPictures("alt.one", 3);
+    serve();
+    AppSettings& s = m_session->settings();
+    const std::string first = s.dataDirectory;
+    const std::string second = m_dir.file("second");
+    GroupEntry& one = sessionGroup("alt.one");
+    GroupEntry& dropped = sessionGroup("alt.dropped");
+    s.select(one);
+    s.select(dropped);
+    ASSERT_TRUE(s.saveSettings());
+    int before = m_frontend.runsFinished();
+    start({"alt.one"}, 1);
+    ASSERT_TRUE(waitForEnd(before));
+    m_session->finishRun();
+    ASSERT_EQ(one.stats()->current.load(), 3);
+    ASSERT_EQ(one.stats()->decoded.load(), 3);
+    s.deselect(dropped);  // as "<< Remove" does, not saved yet
+
+    ConfigValues values = m_session->configuration();
+    values.dataDirectory = second;
+    ASSERT_TRUE(m_session->applyConfiguration(values).dataDirectoryChanged);
+    for (GroupEntry* g : s.selectedGroups.entries()) g->set(Selected);  // as the window refills
+    const GroupStats& stats = *one.stats();
+    EXPECT_EQ(stats.current.load(), -1) << "the new folder has no position for it";
+    EXPECT_EQ(stats.decoded.load(), 0);
+    EXPECT_EQ(stats.idxPage(), "");
+    {
+        std::lock_guard lock(PictureListLock);
+        EXPECT_TRUE(stats.pictures.empty());
+    }
+    EXPECT_TRUE(s.selectedGroups.find("alt.one"));
+    EXPECT_FALSE(s.selectedGroups.find("alt.dropped")) << "a group removed stays removed";
+
+    // Read from its start into the new folder; the old folder keeps what it had.
+    before = m_frontend.runsFinished();
+    start({"alt.one"}, 1);
+    ASSERT_TRUE(waitForEnd(before));
+    m_session->finishRun();
+    EXPECT_EQ(stats.decoded.load(), 3);
+    for (const std::string& folder : {first, second}) {
+        EXPECT_EQ(readWholeFile(joinPath(folder, "alt.one/Last")).value_or(""), "3") << folder;
+        for (int i = 1; i <= 3; ++i)
+            EXPECT_TRUE(fileExists(
+                joinPath(folder, "alt.one/news.dat/alt.one-" + std::to_string(i) + ".jpg")))
+                << folder << " " << i;
+        const std::string list = readWholeFile(joinPath(folder, "alt.one/data.lst")).value_or("");
+        EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << folder << ":\n" << list;
+    }
 }
 
 TEST_F(SessionThreads, TheVisitedGroupsAreReadWhileReadersAddToThem) {

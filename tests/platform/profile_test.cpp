@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <csignal>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/file.h"
 #include "support/tempdir.h"
@@ -77,6 +80,27 @@ TEST(Profile, TwoProgramsSharingTheFileKeepEachOthersKeys) {
     EXPECT_EQ(cli.getString("Config", "Data"), "/from/gui");
     EXPECT_EQ(gui.getInt("Config", "Max Threads"), 12);
     EXPECT_EQ(cli.getString("Tip", "TimeStamp"), "t");
+}
+
+// The window saving a key while qmere-cli config saves another: each reads the file, merges
+// and renames it over the old one; without the settings lock a rename based on an older read
+// drops the key the other has just written.
+TEST(ProfileThreads, WritersWithProfilesOfTheirOwnNeverDropEachOthersKeys) {
+    test::TempDir dir;
+    constexpr int Writers = 4;
+    constexpr int Keys = 50;
+    std::atomic<int> failed{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < Writers; ++w)
+        threads.emplace_back([&, w] {
+            Profile own(dir.file("qmere.ini"));
+            for (int k = 0; k < Keys; ++k)
+                if (!own.setInt("Config", std::to_string(w) + "." + std::to_string(k), k)) ++failed;
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failed.load(), 0);
+    const Profile::Values written = Profile(dir.file("qmere.ini")).getSection("Config");
+    EXPECT_EQ(written.size(), static_cast<std::size_t>(Writers * Keys));
 }
 
 TEST(Profile, HostileContentNeverCrashesAndStillTakesNewValues) {

@@ -17,31 +17,52 @@ const char* cliPath() {
 }
 
 CliRun runCli(const TempDir& dir, const std::vector<std::string>& args) {
-    CliRun result;
+    return finishCli(startCli(dir, args, "cli"));
+}
+
+CliChild startCli(const TempDir& dir, const std::vector<std::string>& args, std::string_view tag,
+                  const std::string& workingDirectory) {
+    CliChild child;
     const char* cli = cliPath();
-    if (!cli) return result;
+    if (!cli) return child;
     std::vector<std::string> all{cli};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    std::string out = dir.file("cli.stdout");
-    std::string err = dir.file("cli.stderr");
+    child.out = dir.file(std::string(tag) + ".stdout");
+    child.err = dir.file(std::string(tag) + ".stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    posix_spawn_file_actions_addopen(&actions, 1, child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    if (!workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        child.pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    result.out = readWholeFile(out).value_or("");
-    result.err = readWholeFile(err).value_or("");
+    return child;
+}
+
+bool cliRunning(const CliChild& child) {
+    siginfo_t info{};
+    return child.pid > 0 &&
+           waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+CliRun finishCli(const CliChild& child) {
+    CliRun result;
+    if (child.pid <= 0) return result;
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = readWholeFile(child.out).value_or("");
+    result.err = readWholeFile(child.err).value_or("");
     return result;
 }
 
