@@ -33,6 +33,9 @@ Session::Session(Frontend& frontend, Profile& profile)
 Session::~Session() {
     if (m_groupFetch) (void)m_groupFetch->terminate(GroupListStopWait);
     m_readers.reset();  // stops and joins every reader
+    // Its last writes (the pending pictures, the galleries) while the folder is still held:
+    // the lock goes with m_dataFolder, before m_pictures.
+    m_pictures.stop();
 }
 
 Session::LoadResult Session::load(LoadOptions options) {
@@ -109,6 +112,7 @@ bool Session::save() {
 }
 
 void Session::leaveDataFolder() {
+    m_pictures.stop();  // it writes in the folder: done before another program may take it
     std::lock_guard guard(DecodeLock);
     m_dataFolder.stop();
 }

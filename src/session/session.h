@@ -101,8 +101,9 @@ class Session {
     // True when the session works in its data directory (it holds its lock). False for one
     // loaded without the lock, refused, or, not asked to make it, whose folder is not there.
     bool ownsDataDirectory() const { return m_dataFolder.started(); }
-    // The end of the program's work (after save, no reader running): the journal folded and
-    // the data folder's lock released, so a program started next takes the folder at once.
+    // The end of the program's work (after save, no reader running): the thumbnail worker
+    // stopped (what it had not done recorded as pending), the journal folded and the data
+    // folder's lock released, so a program started next takes the folder at once.
     void leaveDataFolder();
 
     // ---- configuration
