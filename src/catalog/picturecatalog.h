@@ -38,7 +38,14 @@ class PictureCatalog {
   public:
     using Log = std::function<void(std::string_view)>;
 
-    explicit PictureCatalog(Log log, ThumbnailWorkerOptions options = {});
+    // The program's catalogue: each worker it starts first records the listed pictures a
+    // killed program left out of the database (ThumbnailWorkerOptions::recordListed).
+    static ThumbnailWorkerOptions defaultOptions() {
+        ThumbnailWorkerOptions options;
+        options.recordListed = true;
+        return options;
+    }
+    explicit PictureCatalog(Log log, ThumbnailWorkerOptions options = defaultOptions());
     // Stops the worker (what it has not done stays pending for its next start).
     ~PictureCatalog();
     PictureCatalog(const PictureCatalog&) = delete;

@@ -211,10 +211,17 @@ bool PictureDatabase::open(bool checkFile) {
         m_log("Picture database: cannot make " + m_dataDirectory);
         return false;
     }
+    m_created = !fileExists(filePath());
     if (openFile(checkFile)) return true;
     if (!m_failedToOpen) return false;  // not damaged: nothing to set aside
     setAside();
+    m_created = true;
     return openFile(checkFile);
+}
+
+bool PictureDatabase::created() const {
+    std::lock_guard lock(m_mutex);
+    return m_created;
 }
 
 // Opens and checks the file and makes its tables. On failure the connection is closed;
@@ -340,6 +347,30 @@ std::optional<std::int64_t> PictureDatabase::add(const StoredPicture& p) {
     return id;
 }
 
+bool PictureDatabase::addAll(std::span<const StoredPicture> pictures) {
+    std::lock_guard lock(m_mutex);
+    if (!m_db || !exec("BEGIN IMMEDIATE")) return false;
+    Statement old(m_db.get(), "DELETE FROM pictures WHERE path = ? RETURNING state");
+    Statement insert(m_db.get(), Insert);
+    bool hashesChanged = false;
+    for (const StoredPicture& p : pictures) {
+        hashesChanged |= p.state == PictureState::Shown;
+        old.bind(1, p.path);
+        while (old.step() == SQLITE_ROW) hashesChanged |= old.integer(0) == 1;
+        old.reset();
+        bindPicture(insert, p);
+        if (insert.step() != SQLITE_DONE) {
+            failed("cannot record " + p.path);
+            return false;
+        }
+        insert.reset();
+    }
+    if (hashesChanged) bumpHashGeneration();
+    if (!exec("COMMIT")) return false;
+    if (hashesChanged) m_cacheGeneration = -1;
+    return true;
+}
+
 std::vector<std::string> PictureDatabase::complete(std::int64_t id, PictureState state,
                                                    std::uint64_t hash, int width, int height,
                                                    int thumbWidth, int thumbHeight) {
@@ -402,6 +433,25 @@ bool PictureDatabase::remove(std::string_view path) {
     return removed;
 }
 
+bool PictureDatabase::changeContent(std::string_view path, std::int64_t size,
+                                    const Sha256& sha256) {
+    std::lock_guard lock(m_mutex);
+    if (!m_db || !exec("BEGIN IMMEDIATE")) return false;
+    Statement s(m_db.get(),
+                "UPDATE pictures SET size = ?, sha256 = ?, state = 0, near = 0 WHERE path = ?");
+    s.bind(1, size).bind(2, sha256).bind(3, path);
+    if (s.step() != SQLITE_DONE) {
+        failed("cannot update a picture");
+        return false;
+    }
+    const bool changed = sqlite3_changes(m_db.get()) > 0;
+    // Its look is no longer known: the hashes other connections hold are out of date.
+    if (changed) bumpHashGeneration();
+    if (!exec("COMMIT")) return false;
+    if (changed) m_cacheGeneration = -1;
+    return changed;
+}
+
 std::vector<StoredPicture> PictureDatabase::checked(
     std::optional<std::vector<StoredPicture>> rows) {
     if (!rows) {
@@ -446,6 +496,18 @@ std::optional<std::vector<std::int64_t>> PictureDatabase::sizes() {
     Statement s(m_db.get(), "SELECT DISTINCT size FROM pictures");
     int rc;
     while ((rc = s.step()) == SQLITE_ROW) out.push_back(s.integer(0));
+    if (rc == SQLITE_DONE) return out;
+    failed("cannot read");
+    return std::nullopt;
+}
+
+std::optional<std::unordered_set<std::string>> PictureDatabase::paths() {
+    std::lock_guard lock(m_mutex);
+    std::unordered_set<std::string> out;
+    if (!m_db) return out;
+    Statement s(m_db.get(), "SELECT path FROM pictures");
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) out.insert(s.text(0));
     if (rc == SQLITE_DONE) return out;
     failed("cannot read");
     return std::nullopt;

@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "catalog/filedigest.h"
@@ -90,12 +91,17 @@ class PictureDatabase {
     // another has just checked).
     bool open(bool checkFile = true);
     bool isOpen() const;
+    // True when open() made the file new: there was none, or a damaged one was set aside.
+    bool created() const;
     std::string filePath() const;
     const std::string& dataDirectory() const { return m_dataDirectory; }
 
     // Records a picture (state, hash and near mark as given); replaces one of the same path.
     // Its id, or nothing when it could not be stored.
     std::optional<std::int64_t> add(const StoredPicture& picture);
+    // Records pictures as add() does, all in one transaction; false (none recorded) when it
+    // failed.
+    bool addAll(std::span<const StoredPicture> pictures);
     // The thumbnailer's results for picture id: state Shown with sizes and hash, or
     // Unreadable. Marks it and the pictures that look like it as near duplicates; returns the
     // groups of the pictures whose mark changed, this one's included.
@@ -103,6 +109,9 @@ class PictureDatabase {
                                       int width, int height, int thumbWidth, int thumbHeight);
     // Forgets the picture at path (relative to the data directory); true when it was there.
     bool remove(std::string_view path);
+    // The file at path was changed after it was recorded: its record takes the new size and
+    // digest and waits for its thumbnail again (Pending). True when it was there.
+    bool changeContent(std::string_view path, std::int64_t size, const Sha256& sha256);
 
     // The first recorded picture whose content has this SHA-256.
     std::optional<StoredPicture> findBySha256(const Sha256& digest);
@@ -112,6 +121,9 @@ class PictureDatabase {
     // The sizes of the recorded pictures, each once (a size outside them needs no
     // findBySize); nothing when they cannot be read.
     std::optional<std::vector<std::int64_t>> sizes();
+    // The path of every recorded picture, without the rest of its record; nothing when they
+    // cannot be read.
+    std::optional<std::unordered_set<std::string>> paths();
     // The recorded pictures that look like hash: within maxDistance bits, thumbnail made.
     // Featureless pictures (nearly flat: almost all bits alike) look like nothing.
     std::vector<StoredPicture> findNear(std::uint64_t hash, int maxDistance);
@@ -160,6 +172,7 @@ class PictureDatabase {
     // findBySize's statement, prepared on first use; goes before m_db.
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> m_bySize;  // guarded by m_mutex
     bool m_failedToOpen = false;                                     // guarded by m_mutex
+    bool m_created = false;                                          // guarded by m_mutex
     int m_lastError = 0;                                             // guarded by m_mutex
     int m_busyTimeoutMs = 5000;                                      // guarded by m_mutex
     // Hashes of the pictures with a thumbnail, as of generation m_cacheGeneration of the

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "catalog/gallerypage.h"
+#include "catalog/picturelist.h"
 #include "catalog/picturerebuild.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -107,6 +108,7 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path, const FileStart& 
             (!kept && theirs) || fileExists(joinPath(m_dataDirectory, candidate.picture.path));
         if (there && theirs != result.head) continue;
         if (!result.sha256 && !(result.sha256 = sha256OfFile(path))) return DuplicateCheck{};
+        const bool onRecord = candidate.digestKnown;  // made earlier: its file may have changed
         if (!candidate.digestKnown) {
             std::optional<Sha256> digest = digestOf(candidate.picture.path);
             if (!digest) continue;
@@ -114,6 +116,8 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path, const FileStart& 
         }
         if (candidate.picture.sha256 != *result.sha256) continue;
         if (there) {
+            // The new file may be removed for this one: what is on record must still be true.
+            if (onRecord && !stillHolds(candidate)) continue;
             result.first = std::move(candidate.picture);
             break;
         }
@@ -126,6 +130,49 @@ DuplicateCheck ThumbnailWorker::check(const std::string& path, const FileStart& 
         }
     }
     return result;
+}
+
+bool ThumbnailWorker::stillHolds(const Candidate& candidate) {
+    // Copies are rare beside new pictures, so hashing the first again costs little.
+    const std::string file = joinPath(m_dataDirectory, candidate.picture.path);
+    const std::optional<Sha256> now = sha256OfFile(file);
+    if (now == candidate.picture.sha256) return true;
+    struct stat st {};
+    if (!now || ::stat(file.c_str(), &st) != 0) return false;  // gone meanwhile: no first
+    // Changed since it was recorded: its record takes the new content, and its thumbnail
+    // is made again.
+    const std::string& relative = candidate.picture.path;
+    const bool changed =
+        candidate.recorded && m_producerDb.changeContent(relative, st.st_size, *now);
+    std::lock_guard lock(m_mutex);
+    if (candidate.known) updateKnown(relative, st.st_size, *now);
+    if (changed) {
+        m_pendingLeft = true;
+        ++m_pendingAdded;
+        if (m_recordedSizes) m_recordedSizes->insert(st.st_size);
+        m_wake.notify_one();
+    }
+    return false;
+}
+
+void ThumbnailWorker::updateKnown(const std::string& relative, std::int64_t size,
+                                  const Sha256& sha256) {
+    auto it = m_known.find(relative);
+    if (it == m_known.end()) return;
+    Known& known = it->second;
+    if (known.size != size) {
+        const auto [from, to] = m_knownBySize.equal_range(known.size);
+        for (auto entry = from; entry != to; ++entry) {
+            if (entry->second == relative) {
+                m_knownBySize.erase(entry);
+                break;
+            }
+        }
+        known.size = size;
+        m_knownBySize.emplace(size, relative);
+    }
+    known.sha256 = sha256;
+    known.head.reset();  // of the old content
 }
 
 bool ThumbnailWorker::maybeCopied(std::int64_t size) {
@@ -256,11 +303,13 @@ std::optional<StoredPicture> ThumbnailWorker::recordOf(const Job& job, bool dige
     if (::stat(job.picture.path.c_str(), &st) != 0) return std::nullopt;  // gone meanwhile
     p.size = st.st_size;
     p.date = st.st_mtim.tv_sec;  // when it was decoded, as a rebuild will read it
-    std::optional<Sha256> sha = job.sha256;
-    if (!sha) {
-        std::lock_guard lock(m_mutex);  // a check() may have needed it meanwhile
+    std::optional<Sha256> sha;
+    {
+        // A check() may have made it meanwhile, or found the file changed since its own.
+        std::lock_guard lock(m_mutex);
         if (auto it = m_known.find(p.path); it != m_known.end()) sha = it->second.sha256;
     }
+    if (!sha) sha = job.sha256;
     if (!sha && digest) {
         sha = sha256OfFile(job.picture.path);
         if (!sha) return std::nullopt;
@@ -389,6 +438,7 @@ void ThumbnailWorker::run() {
     sched_param idle{};
     if (::sched_setscheduler(0, SCHED_IDLE, &idle) != 0)
         (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+    if (m_options.recordListed) recordListed();
     std::unique_lock lock(m_mutex);
     m_lastGalleries = std::chrono::steady_clock::now();
     while (!m_stopping) {
@@ -472,6 +522,61 @@ bool ThumbnailWorker::workThroughPending() {
         process(job);
     }
     return pending.size() == PendingBatch;
+}
+
+std::vector<StoredPicture> ThumbnailWorker::unrecorded(
+    const std::string& group, const std::string& folder,
+    const std::unordered_set<std::string>& recorded) const {
+    PictureList list;
+    readPictureListFile(joinPath(folder, "data.lst"), list);
+    const std::string files = joinPath(folder, "news.dat");
+    const std::string prefix = relativeToData(m_dataDirectory, files) + "/";
+    std::vector<StoredPicture> out;
+    for (const auto& [name, record] : list) {
+        if (!record || !canThumbnail(name)) continue;
+        // Only the few missing ones are asked their size: a stat of every listed file would
+        // cost a group of 20,000 pictures a quarter of a second at every start.
+        StoredPicture p;
+        p.path = prefix + name;
+        if (recorded.contains(p.path)) continue;
+        struct stat st {};
+        const std::string file = joinPath(files, name);
+        if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;  // deleted since
+        p.group = group;
+        p.size = st.st_size;
+        p.sha256 = UnknownDigest;  // made when the worker comes to it
+        p.date = st.st_mtim.tv_sec;
+        p.subject = record->description;
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+void ThumbnailWorker::recordListed() {
+    // A database made new has none of the listed pictures; a rebuild keeps more of them (and
+    // is asked for), so the worker does not take that on behind a fetch.
+    if (!m_workerDb.isOpen() || m_workerDb.created()) return;
+    const std::optional<std::unordered_set<std::string>> recorded = m_workerDb.paths();
+    if (!recorded) return;
+    std::vector<StoredPicture> missing;
+    for (const PictureGroup& group : pictureGroupsIn(m_dataDirectory)) {
+        if (m_stop) return;
+        std::vector<StoredPicture> some = unrecorded(group.name, group.folder, *recorded);
+        std::move(some.begin(), some.end(), std::back_inserter(missing));
+    }
+    {
+        // Decoded since this worker started: queued, and recorded in their turn.
+        std::lock_guard lock(m_mutex);
+        std::erase_if(missing, [this](const StoredPicture& p) { return m_known.contains(p.path); });
+    }
+    if (missing.empty() || !m_workerDb.addAll(missing)) return;
+    m_log("Picture database: " + std::to_string(missing.size()) +
+          " pictures of the picture lists were not recorded; their thumbnails are made now");
+    std::lock_guard lock(m_mutex);
+    m_pendingLeft = true;
+    ++m_pendingAdded;
+    if (m_recordedSizes)
+        for (const StoredPicture& p : missing) m_recordedSizes->insert(p.size);
 }
 
 void ThumbnailWorker::writeGalleries() {

@@ -11,10 +11,14 @@
 //     their first bytes, and then their SHA-256, decide. The decoder hands over the new
 //     file's size and first bytes (FileStart), so that most checks read no file at all. submit()
 //     queues the picture; it is known to check() from then on, before the worker has recorded it.
+//     A copy found by a digest made earlier is confirmed by hashing the first file again: it
+//     may have been changed since, and then the new file is no copy (the first's record is
+//     brought up to date instead).
 //     What check() needs is kept in memory (the sizes recorded before the worker started, and the
 //     pictures submitted since), so that most checks ask the database nothing: a reader holds the
 //     decode lock meanwhile.
-//   - The worker thread (at a lower priority than the readers): records the queued pictures
+//   - The worker thread (at a lower priority than the readers): first (recordListed) the
+//     listed pictures a killed program never recorded, then records the queued pictures
 //     (their digests made there), makes their thumbnails, completes their records (marking
 //     near duplicates) and rewrites the galleries of the groups that changed, at most once
 //     every galleryInterval and once more when it falls idle or stops.
@@ -82,6 +86,12 @@ struct ThumbnailWorkerOptions {
     // ones are looked up in the database again.
     std::size_t knownLimit = 65536;
     std::chrono::milliseconds galleryInterval{1000};
+    // At its start the worker records, as pending, the pictures of the groups' picture lists
+    // ("data.lst") that the database lacks: those a killed program had queued, or whose
+    // article its journal catalogued at the next start. Found by name, no file is read (only
+    // the missing ones are asked their size). A database made new is left to a rebuild
+    // (qmere-cli gallery).
+    bool recordListed = false;
     ThumbnailOptions thumbnails;
 };
 
@@ -167,6 +177,11 @@ class ThumbnailWorker {
         std::optional<std::size_t> head;
         std::int64_t sequence = 0;  // a known one's, in submission order
     };
+    // True when the candidate's file still has the digest it is on record with; else its
+    // record (and its known entry) take the file's content as it is now, and false.
+    bool stillHolds(const Candidate& candidate);
+    // A known picture's file has changed: its size, digest and first bytes; m_mutex held.
+    void updateKnown(const std::string& relative, std::int64_t size, const Sha256& sha256);
     // False when no picture of size bytes is recorded or known: no copy, nothing to read.
     bool maybeCopied(std::int64_t size);
     // The recorded and known pictures of size bytes, the first recorded first: the only
@@ -184,6 +199,11 @@ class ThumbnailWorker {
     void process(Job job);
     // Pictures left pending (by a full queue, or a killed program); false when none.
     bool workThroughPending();
+    // Worker thread, at its start: the listed pictures the database lacks, recorded pending.
+    void recordListed();
+    // The pictures of one group's picture list whose paths recorded does not hold.
+    std::vector<StoredPicture> unrecorded(const std::string& group, const std::string& folder,
+                                          const std::unordered_set<std::string>& recorded) const;
     void writeGalleries();
     std::string folderOf(const std::string& group, const StoredPicture& any) const;
 

@@ -17,8 +17,11 @@ struct CliSessionOptions {
     bool openLog = true;
     // Make sure the data directory exists (decoding writes below it).
     bool makeDataDirectory = true;
-    // Work in the data directory (fetch, decode): refused while another program does.
-    // Without it nothing is written there but what the command saves itself.
+    // Work in the data directory (every command that writes there): refused while another
+    // program does, or when its lock cannot be taken. Without it nothing is written there but
+    // what the command saves itself. A folder that is not there and is not to be made
+    // (makeDataDirectory false) is not locked: the command finds nothing there to work on
+    // (Session::ownsDataDirectory() is false).
     bool lockDataDirectory = true;
 };
 

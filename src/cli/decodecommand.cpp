@@ -32,7 +32,8 @@ constexpr std::string_view Help =
     "\n"
     "Exit status: 0 when every FILE was opened; 1 when one could not be (\"Fail open file\n"
     "PATH\" on standard error; the other files are still decoded), or when another program\n"
-    "(a fetch, the desktop program) works in the data folder; 2 on a usage error.\n";
+    "(a fetch, the desktop program) works in the data folder or its lock cannot be taken;\n"
+    "2 on a usage error.\n";
 
 // Opens a file to decode; a folder counts as a file that cannot be opened.
 FilePtr openInput(const std::string& path) {

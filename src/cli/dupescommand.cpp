@@ -26,7 +26,11 @@ constexpr std::string_view DupesHelp =
     "Look-alikes are known once their thumbnails are made (qmere-cli gallery).\n"
     "A count goes to standard error.\n"
     "\n"
-    "Exit status: 0, also when there are none; 1 when the database cannot be read.\n";
+    "One program at a time works in a data folder: while a fetch (or the desktop program)\n"
+    "works in it, dupes is refused, naming the process that has it.\n"
+    "\n"
+    "Exit status: 0, also when there are none; 1 when the database cannot be read or the\n"
+    "data folder is in use (or cannot be locked).\n";
 
 int runDupesCommand(Args args) {
     if (wantsHelp(args)) return printHelp(DupesHelp);
@@ -39,9 +43,15 @@ int runDupesCommand(Args args) {
         }
         groups.emplace_back(arg);
     }
+    // Opening the database may set a damaged one aside or make its tables: a write.
     CliSession session({.openLog = false, .makeDataDirectory = false});
+    if (!session.ok()) {
+        std::fprintf(stderr, "qmere-cli dupes: %s\n", session.error().c_str());
+        return 1;
+    }
     const std::string& dataDirectory = session.settings().dataDirectory;
-    if (!fileExists(joinPath(dataDirectory, PictureDatabase::FileName))) {
+    if (!session.core().ownsDataDirectory() ||
+        !fileExists(joinPath(dataDirectory, PictureDatabase::FileName))) {
         std::fprintf(stderr, "qmere-cli dupes: no picture database in %s yet\n",
                      dataDirectory.c_str());
         return 0;

@@ -1,6 +1,6 @@
 // qmere-cli fetch: the desktop program's "Get pictures!" for the groups named on the command
-// line (or those selected in the saved settings), until every group is finished or Ctrl-C
-// stops it as "Stop pictures!" does.
+// line (or those selected in the saved settings), until every group is finished or a stop
+// signal (Ctrl-C, SIGTERM, SIGHUP) stops it as "Stop pictures!" does.
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -33,7 +33,8 @@ constexpr std::string_view FetchHelp =
     "\"Get pictures!\" does: N readers (default: the \"Max Threads\" setting) each with its\n"
     "own connection walk the groups' new articles, skip those already retrieved, short ones\n"
     "(\"Skip short\", \"Skip limit\") and those matching the \"Kill pattern\", and decode the\n"
-    "rest at once. The run ends when every group is finished; Ctrl-C stops it as \"Stop\n"
+    "rest at once. The run ends when every group is finished; Ctrl-C, SIGTERM (a service\n"
+    "manager's stop, a logout) or SIGHUP (the terminal closed) stops it as \"Stop\n"
     "pictures!\" does (an article cut off is fetched again next time).\n"
     "\n"
     "Where the server has an overview (OVER or XOVER) each group is read through it, a window\n"
@@ -75,16 +76,19 @@ constexpr std::string_view FetchHelp =
     "command ends once they are made. With \"Skip duplicate pictures\" on (the default), a\n"
     "picture whose content was fetched before is removed again and not catalogued.\n"
     "\n"
-    "One program at a time works in a data folder: a second fetch (or the desktop program)\n"
-    "on the same one is refused, naming the process that has it.\n"
+    "One program at a time works in a data folder: a second fetch (or the desktop program,\n"
+    "gallery, dupes, decode) on the same one is refused, naming the process that has it;\n"
+    "so is a fetch whose data folder cannot be locked at all (its lock file a folder, a file\n"
+    "system without locks), with the reason.\n"
     "\n"
     "Exit status: 0 for a finished run; 1 when no GROUP is given and none is selected, the\n"
     "server cannot be reached, refuses the credentials, asks for a login that nobody gave,\n"
     "a GROUP's folder cannot be made, no GROUP could be read, a decoded file could not be\n"
     "written (a full disk stops the run; what was not stored is fetched again next time),\n"
     "the settings and lists could not be saved (the reason is on standard error), or the\n"
-    "data folder is in use; 2 on a usage error (no --server and none saved); 130 when\n"
-    "stopped by Ctrl-C.\n";
+    "data folder is in use or cannot be locked; 2 on a usage error (no --server and none\n"
+    "saved); 128 and the signal's number when a stop signal stopped it (130: Ctrl-C, 143:\n"
+    "SIGTERM, 129: SIGHUP).\n";
 
 namespace {
 
@@ -264,7 +268,7 @@ int runFetchCommand(Args args) {
 
     if (interrupted) {
         std::fputs("qmere-cli fetch: stopped\n", stderr);
-        return 130;
+        return InterruptGuard::exitStatus();
     }
     if (credentialsGiven && server && server->authFlag() == 0) {
         std::fprintf(stderr, "qmere-cli fetch: %s refused the user name or password\n",

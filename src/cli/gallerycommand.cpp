@@ -41,11 +41,16 @@ constexpr std::string_view GalleryHelp =
     "the same file with the same content. The records of groups not named stay as they are.\n"
     "\n"
     "GROUP: a newsgroup with a picture list; every such group when none is given.\n"
-    "Progress goes to standard error. Ctrl-C stops the work: a stopped rebuild changes no\n"
-    "record; thumbnails not made yet are made next time.\n"
+    "Progress goes to standard error. Ctrl-C (or SIGTERM, SIGHUP) stops the work: a stopped\n"
+    "rebuild changes no record; thumbnails not made yet are made next time.\n"
     "\n"
-    "Exit status: 0; 1 when a GROUP has no picture list or the database cannot be written;\n"
-    "2 on a usage error; 130 when stopped by Ctrl-C.\n";
+    "One program at a time works in a data folder: while a fetch (or the desktop program)\n"
+    "works in it, gallery is refused, naming the process that has it, and a fetch started\n"
+    "while gallery works is refused likewise.\n"
+    "\n"
+    "Exit status: 0; 1 when a GROUP has no picture list, the database cannot be written, or\n"
+    "the data folder is in use or cannot be locked; 2 on a usage error; 128 and the signal's\n"
+    "number when a stop signal stopped it (130: Ctrl-C, 143: SIGTERM).\n";
 
 namespace {
 
@@ -113,7 +118,7 @@ int rebuild(Session& core, std::span<const PictureGroup> groups, bool someGroups
     const RebuildReport report = rebuildPictures(database, thumbnailer, groups, options);
     if (report.stopped) {
         std::fputs("qmere-cli gallery: stopped; nothing was changed\n", stderr);
-        return 130;
+        return InterruptGuard::exitStatus();
     }
     std::printf(
         "%d pictures recorded, %d with a thumbnail; %d listed files missing; %d stray "
@@ -146,7 +151,7 @@ int submitMissing(ThumbnailWorker& worker, const PictureGroup& group, const Reco
     return submitted;
 }
 
-// Makes what is missing; 130 when Ctrl-C stopped it.
+// Makes what is missing; InterruptGuard::exitStatus() when a stop signal stopped it.
 int catchUp(Session& core, std::span<const PictureGroup> groups, const InterruptGuard& guard) {
     const std::string& dataDirectory = core.settings().dataDirectory;
     auto log = [&core](std::string_view line) { core.frontend().appendLog(line); };
@@ -167,7 +172,7 @@ int catchUp(Session& core, std::span<const PictureGroup> groups, const Interrupt
         if (guard.wait(0)) {
             worker.stop();
             std::fputs("qmere-cli gallery: stopped; the rest is made next time\n", stderr);
-            return 130;
+            return InterruptGuard::exitStatus();
         }
     }
     worker.stop();
@@ -209,11 +214,20 @@ int runGalleryCommand(Args args) {
             options.groups.emplace_back(arg);
         }
     }
+    // It writes the database, thumbnails and galleries: a fetch must not work there meanwhile.
     CliSession session({.openLog = false, .makeDataDirectory = false});
+    if (!session.ok()) {
+        std::fprintf(stderr, "qmere-cli gallery: %s\n", session.error().c_str());
+        return 1;
+    }
     Session& core = session.core();
     const std::string& dataDirectory = core.settings().dataDirectory;
     std::vector<PictureGroup> groups;
     if (!chooseGroups(dataDirectory, options.groups, groups)) return 1;
+    if (!core.ownsDataDirectory()) {
+        std::fprintf(stderr, "qmere-cli gallery: no data folder %s yet\n", dataDirectory.c_str());
+        return 0;
+    }
 
     InterruptGuard guard;
     const bool noDatabase = !fileExists(joinPath(dataDirectory, PictureDatabase::FileName));

@@ -370,8 +370,10 @@ std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> n
     std::optional<std::string> news = newsDirectory();
     if (!news) return std::nullopt;
     // Only the part below the output directory is made safe: the data directory is the
-    // user's choice and may hold blanks or other excluded characters.
-    std::string safe = name ? safeOutputName(*name) : std::string();
+    // user's choice and may hold blanks or other excluded characters. Cut to what its file
+    // system takes (some take fewer than 255 bytes), the name keeps its extension.
+    const size_t limit = fileNameLimit(*news);
+    std::string safe = name ? safeOutputName(*name, limit) : std::string();
     if (safe.empty()) {
         // Inside "news.dat" like every decoded file, where the catalogue and the file
         // manager find it.
@@ -390,7 +392,8 @@ std::optional<std::string> Decoder::outputPath(std::optional<std::string_view> n
         }
         if (m_overwrite || !taken(path)) return path;
         for (int n = 1; n <= MaxNameNumber; ++n) {
-            std::string numbered = joinPath(*news, fitFileName(std::to_string(n) + "_" + safe));
+            std::string numbered =
+                joinPath(*news, fitFileName(std::to_string(n) + "_" + safe, limit));
             if (!taken(numbered)) return numbered;
         }
     }
@@ -459,7 +462,8 @@ std::string Decoder::tmpDirectory() const {
 void Decoder::takePendingDescription(PendingOutput& file) {
     const std::string pending = pendingDescriptionPath();
     if (!fileExists(pending)) return;
-    const std::string descriptionPath = descriptionPathFor(file.path);
+    const std::string descriptionPath =
+        descriptionPathFor(file.path, fileNameLimit(file.path.substr(0, file.path.rfind('/') + 1)));
     if (descriptionPath == file.path || taken(descriptionPath)) {
         // A decoded file of that name, or an earlier file's description: it stays, and this
         // description, which belongs to no other file, goes.

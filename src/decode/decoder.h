@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "decode/filestart.h"
+#include "decode/outputnames.h"
 #include "platform/file.h"
 
 namespace qm {
@@ -50,6 +51,8 @@ struct DecodeInputs {
 // make it unique): hidden, and never reported, so one left by a crash is never taken for a
 // decoded file.
 inline constexpr char TemporaryOutputPrefix[] = ".qmere-decoding-";
+static_assert(std::string_view(TemporaryOutputPrefix).starts_with(ProgramNamePrefix),
+              "a decoded file could be taken for an unfinished one");
 
 // Removes the hidden decoding files in newsDirectory (or in "tmp": working copies of the
 // pending description) that a process killed while writing left behind; the number removed. Every

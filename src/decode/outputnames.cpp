@@ -1,5 +1,7 @@
 #include "decode/outputnames.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -31,7 +33,7 @@ bool isExcludedNameChar(unsigned char c) {
     return c != 0 && Excluded.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-std::string safeOutputName(std::string_view name) {
+std::string safeOutputName(std::string_view name, size_t limit) {
     size_t start = name.find_first_not_of('~');
     if (start == std::string_view::npos) return {};
     std::string result(name.substr(start));
@@ -40,7 +42,9 @@ std::string safeOutputName(std::string_view name) {
         if (!isAllowedNameChar(u) || isExcludedNameChar(u) || c == ':') c = 'X';
     }
     if (result == "." || result == "..") std::fill(result.begin(), result.end(), 'X');
-    return fitFileName(result);
+    // Else the next start would take the file for one the decoder left unfinished.
+    if (result.starts_with(ProgramNamePrefix)) result.front() = '_';
+    return fitFileName(result, limit);
 }
 
 std::string collectionName(std::string_view name) {
@@ -53,7 +57,16 @@ std::string collectionName(std::string_view name) {
     }
     if (onlyDots(result)) std::fill(result.begin(), result.end(), 'X');
     if (result.empty()) result = "unknown";
+    // Else a collection would stand where the decoder keeps a file of its own.
+    if (result.starts_with(ProgramNamePrefix)) result.front() = '_';
+    if (result == PendingDescriptionName) result.insert(result.begin(), '_');
     return result;
+}
+
+size_t fileNameLimit(const std::string& folder) {
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) return MaxNameBytes;  // no limit known, or not asked
+    return std::min(static_cast<size_t>(limit), MaxNameBytes);
 }
 
 std::string fitFileName(std::string_view name, size_t limit) {
@@ -69,14 +82,15 @@ std::string fitFileName(std::string_view name, size_t limit) {
     return result;
 }
 
-std::string descriptionPathFor(std::string_view path) {
+std::string descriptionPathFor(std::string_view path, size_t limit) {
+    constexpr std::string_view Extension = ".desc";
     size_t slash = path.rfind('/');
     size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
     std::string_view stem = path.substr(nameStart);
     if (size_t dot = stem.rfind('.'); dot != std::string_view::npos) stem = stem.substr(0, dot);
     std::string result(path.substr(0, nameStart));
-    result += fitFileName(stem, MaxNameBytes - 5);
-    result += ".desc";
+    result += fitFileName(stem, std::max(limit, Extension.size() + 1) - Extension.size());
+    result += Extension;
     return result;
 }
 

@@ -109,6 +109,27 @@ std::string DataFolder::inUseMessage(const std::string& directory, const LockFil
     return text + " (qmere or qmere-cli); only one program may work in it at a time";
 }
 
+std::string DataFolder::lockFailedMessage(const std::string& directory, const LockFile& lock) {
+    // Two programs that each work unlocked fetch everything twice and overwrite each other's
+    // lists: refusing is the only safe answer.
+    return "Cannot lock the data folder " + directory + " (" + lock.path() + ": " +
+           std::strerror(lock.error()) +
+           "); only one program may work in it at a time, so none works in it without its lock";
+}
+
+std::string DataFolder::refusal(const std::string& directory, LockFile::Status status,
+                                const LockFile& lock) {
+    switch (status) {
+        case LockFile::Status::Held:
+            return {};
+        case LockFile::Status::InUse:
+            return inUseMessage(directory, lock);
+        case LockFile::Status::Failed:
+            break;
+    }
+    return lockFailedMessage(directory, lock);
+}
+
 DataFolder::Recovery DataFolder::start(LockFile lock) {
     stop();
     m_lock = std::move(lock);

@@ -8,8 +8,10 @@
 // One per session, owned by it; called on the session's thread. start, fold and stop run
 // with DecodeLock held while no reader runs (the decoder appends to the journal under it).
 #include <string>
+#include <string_view>
 
 #include "catalog/articlejournal.h"
+#include "decode/outputnames.h"
 #include "platform/lockfile.h"
 
 namespace qm {
@@ -17,6 +19,8 @@ namespace qm {
 class AppSettings;
 
 inline constexpr char DataFolderLockName[] = ".qmere.lock";
+static_assert(std::string_view(DataFolderLockName).starts_with(ProgramNamePrefix),
+              "a decoded file could be named as the lock");
 
 class DataFolder {
   public:
@@ -28,14 +32,20 @@ class DataFolder {
     static LockFile::Status claim(const std::string& directory, LockFile& lock);
     // What the user is told when claim found directory in use by lock's holder.
     static std::string inUseMessage(const std::string& directory, const LockFile& lock);
+    // What the user is told when claim could not lock directory at all (a folder in the lock
+    // file's place, a file system without locks): no program works there unlocked.
+    static std::string lockFailedMessage(const std::string& directory, const LockFile& lock);
+    // The one of the two messages that status calls for; empty when the lock is held.
+    static std::string refusal(const std::string& directory, LockFile::Status status,
+                               const LockFile& lock);
 
     struct Recovery {
         JournalFold fold;   // what the journal of a killed run held
         int leftovers = 0;  // unfinished files and temporary state files removed
     };
-    // Starts work in the settings' data directory, holding lock (empty when the file system
-    // could not lock): replays and folds the journal a killed run left, removes the files it
-    // left unfinished, and opens the journal for the commits. The settings are loaded.
+    // Starts work in the settings' data directory, holding lock: replays and folds the journal a
+    // killed run left, removes the files it left unfinished, and opens the journal for the commits.
+    // The settings are loaded.
     Recovery start(LockFile lock);
     // Folds the journal into "MSGLIST" and the picture lists (a normal end); true when it is
     // empty now.

@@ -1,7 +1,6 @@
 #include "session/session.h"
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 
 #include "config/frontend.h"
@@ -34,6 +33,9 @@ Session::Session(Frontend& frontend, Profile& profile)
 Session::~Session() {
     if (m_groupFetch) (void)m_groupFetch->terminate(GroupListStopWait);
     m_readers.reset();  // stops and joins every reader
+    // Its last writes (the pending pictures, the galleries) while the folder is still held:
+    // the lock goes with m_dataFolder, before m_pictures.
+    m_pictures.stop();
 }
 
 Session::LoadResult Session::load(LoadOptions options) {
@@ -49,28 +51,29 @@ Session::LoadResult Session::load(LoadOptions options) {
     result.killPatternError = s.compileKillPattern();
     // Read only until the folder is known to be this session's.
     s.messageIds.setReadOnly(true);
-    m_worksInFolder = options.lockDataDirectory;
+    // A folder that is not there and is not to be made holds nothing to recover or guard.
+    m_worksInFolder =
+        options.lockDataDirectory && (options.makeDataDirectory || isDirectory(s.dataDirectory));
     if (options.makeDataDirectory && makeDirectories(s.dataDirectory) != 0) {
         result.error = "Fail to create data directory " + s.dataDirectory;
         return result;
     }
     LockFile lock;
-    if (options.lockDataDirectory) {
-        // Before anything is written there, the log included.
+    if (m_worksInFolder) {
+        // Before anything is written there, the log included. A lock that cannot be taken at
+        // all refuses the folder as one held by another does: unlocked, two programs would
+        // both work in it.
         const LockFile::Status status = DataFolder::claim(s.dataDirectory, lock);
-        if (status == LockFile::Status::InUse) {
+        if (status != LockFile::Status::Held) {
             m_refused = true;
             result.dataDirectoryInUse = true;
-            result.error = DataFolder::inUseMessage(s.dataDirectory, lock);
+            result.error = DataFolder::refusal(s.dataDirectory, status, lock);
             return result;
         }
-        if (status == LockFile::Status::Failed)
-            m_frontend.appendLog("Cannot lock the data folder " + s.dataDirectory + ": " +
-                                 std::strerror(lock.error()));
     }
     const std::string log = joinPath(s.dataDirectory, "Log");
     if (options.openLog && !s.logFile.open(log)) result.error = "Fail create file " + log;
-    if (options.lockDataDirectory) startDataFolder(std::move(lock));
+    if (m_worksInFolder) startDataFolder(std::move(lock));
     return result;
 }
 
@@ -109,6 +112,7 @@ bool Session::save() {
 }
 
 void Session::leaveDataFolder() {
+    m_pictures.stop();  // it writes in the folder: done before another program may take it
     std::lock_guard guard(DecodeLock);
     m_dataFolder.stop();
 }
@@ -154,9 +158,10 @@ Session::Applied Session::applyConfiguration(const ConfigValues& given) {
 
 bool Session::claimFor(const std::string& directory, LockFile& lock, Applied& applied) {
     if (directory == m_settings->dataDirectory || !m_worksInFolder) return true;
-    if (DataFolder::claim(directory, lock) != LockFile::Status::InUse) return true;
+    const LockFile::Status status = DataFolder::claim(directory, lock);
+    if (status == LockFile::Status::Held) return true;
     applied.refused = true;
-    applied.message = DataFolder::inUseMessage(directory, lock);
+    applied.message = DataFolder::refusal(directory, status, lock);
     return false;
 }
 

@@ -84,8 +84,9 @@ class Session {
         // directory X", "Fail create file X"), or that another program works in the data
         // directory (naming its process); empty when all is well.
         std::string error;
-        // Another program holds the data directory: this session writes nothing there (its
-        // save does nothing); the front end says error and ends.
+        // Another program holds the data directory, or its lock cannot be taken at all (a
+        // folder in the lock file's place, a file system without locks): this session writes
+        // nothing there (its save does nothing); the front end says error and ends.
         bool dataDirectoryInUse = false;
         // The compiler's message when the stored kill pattern does not compile.
         std::optional<std::string> killPatternError;
@@ -97,11 +98,12 @@ class Session {
     // Saves the settings, the lists and "server.lst", as at exit, after folding the journal.
     // False when a file could not be written (the front end has been shown which, and why).
     bool save();
-    // True when the session works in its data directory (it holds its lock, or could not
-    // lock a file system that has no locks).
+    // True when the session works in its data directory (it holds its lock). False for one
+    // loaded without the lock, refused, or, not asked to make it, whose folder is not there.
     bool ownsDataDirectory() const { return m_dataFolder.started(); }
-    // The end of the program's work (after save, no reader running): the journal folded and
-    // the data folder's lock released, so a program started next takes the folder at once.
+    // The end of the program's work (after save, no reader running): the thumbnail worker
+    // stopped (what it had not done recorded as pending), the journal folded and the data
+    // folder's lock released, so a program started next takes the folder at once.
     void leaveDataFolder();
 
     // ---- configuration
@@ -198,7 +200,8 @@ class Session {
   private:
     bool busy() const;
     // Claims directory when the session would move there from the folder it works in; false
-    // (applied refused, with the message) when another program holds it.
+    // (applied refused, with the message) when another program holds it or it cannot be
+    // locked.
     bool claimFor(const std::string& directory, LockFile& lock, Applied& applied);
     void applyNow(const ConfigValues& values, Applied& applied, LockFile lock);
     // Reads "server.lst" of the data directory just taken.

@@ -273,6 +273,79 @@ TEST_F(ThumbnailWorkerThreads, PicturesRecordedInHasteAreStillFirstCopies) {
     EXPECT_TRUE(pairs[0].exact);
 }
 
+// A copy is found by the digest on record, but the first file may have been changed since:
+// it is hashed again before the new one is taken for its copy (and removed). Changed, it is no
+// first copy any more, and its record takes its new content, whether it is still queued or
+// recorded by an earlier run (whose check reads the first bytes afresh, so only a change past
+// them is left to the digest).
+TEST_F(ThumbnailWorkerThreads, AFirstCopyChangedSinceItWasRecordedIsNoFirstCopy) {
+    const std::string head(5000, 'h');
+    const std::string folder = m_dir.file("data/alt.changed");
+    auto file = [&](const std::string& name, const std::string& content) {
+        return m_dir.write("data/alt.changed/news.dat/" + name, content);
+    };
+    const std::string first = file("first.jpg", head + "tail one");
+    {
+        ThumbnailWorker worker(m_groups.dataDirectory(), log());
+        worker.submit({first, "alt.changed", folder, "s", "<m>"}, worker.check(first));
+        ASSERT_TRUE(worker.check(file("copy.jpg", head + "tail one")).first);  // digests kept
+        file("first.jpg", "x" + head.substr(1) + "tail two");                  // then changed
+        EXPECT_FALSE(worker.check(file("copy.jpg", head + "tail one")).first);
+        ASSERT_TRUE(worker.waitIdle(60s));
+    }
+    ASSERT_EQ(recorded().size(), 1u);
+    EXPECT_EQ(recorded()[0].sha256, sha256OfFile(first)) << "recorded as it is now";
+
+    const std::string changedHead = "x" + head.substr(1);
+    file("first.jpg", changedHead + "tail six");
+    ThumbnailWorker next(m_groups.dataDirectory(), log());
+    EXPECT_FALSE(next.check(file("copy.jpg", changedHead + "tail two")).first);
+    ASSERT_TRUE(next.waitIdle(60s));
+    ASSERT_EQ(recorded().size(), 1u);
+    EXPECT_EQ(recorded()[0].sha256, sha256OfFile(first));
+    EXPECT_NE(recorded()[0].state, PictureState::Pending) << "its thumbnail made again";
+    EXPECT_TRUE(next.check(file("copy.jpg", changedHead + "tail six")).first) << "as it is now";
+}
+
+// A killed program leaves pictures in the picture lists that the database lacks (queued, or
+// catalogued from its journal at the next start). The next worker of the program's catalogue
+// finds them by name and records them; those recorded before stay as they were.
+TEST_F(ThumbnailWorkerThreads, ListedPicturesTheDatabaseLacksAreRecordedByTheNextWorker) {
+    const auto& pictures = m_groups.pictures();
+    ThumbnailWorkerOptions catalogue;
+    catalogue.recordListed = true;
+    {
+        // The first worker makes the database: nothing listed is taken for missing then.
+        ThumbnailWorker worker(m_groups.dataDirectory(), log(), catalogue);
+        m_groups.submit(worker, pictures[0]);
+        m_groups.submit(worker, pictures[5]);
+        ASSERT_TRUE(worker.waitIdle(60s));
+        EXPECT_EQ(worker.counters().made, 2);
+    }
+    ASSERT_EQ(recorded().size(), 2u);
+
+    ThumbnailWorker next(m_groups.dataDirectory(), log(), catalogue);
+    ASSERT_TRUE(next.waitIdle(60s));
+    EXPECT_EQ(next.counters().made, 4);
+    EXPECT_EQ(next.counters().unreadable, 1);
+    const std::vector<StoredPicture> all = recorded();
+    ASSERT_EQ(all.size(), pictures.size());
+    for (const StoredPicture& p : all) {
+        EXPECT_NE(p.state, PictureState::Pending) << p.path;
+        EXPECT_EQ(p.sha256, sha256OfFile(joinPath(m_groups.dataDirectory(), p.path))) << p.path;
+        // Recorded before and unchanged: kept as it was, message-id and all.
+        const bool before = p.path == pictures[0].group + "/news.dat/" + pictures[0].name ||
+                            p.path == pictures[5].group + "/news.dat/" + pictures[5].name;
+        EXPECT_EQ(p.messageId.empty(), !before) << p.path;
+    }
+    EXPECT_EQ(galleryCells(gallery("alt.pictures.a")).size(), 4u);
+    EXPECT_EQ(galleryCells(gallery("alt.pictures.b")).size(), 2u);
+    const std::vector<std::string> lines = logged();
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) { return l.find(": 5 pictures") != l.npos; }),
+              lines.end());
+}
+
 // The database is never required: without one the thumbnails are still made.
 TEST_F(ThumbnailWorkerThreads, WithoutADatabaseThumbnailsAreStillMade) {
     ASSERT_EQ(makeDirectories(m_dir.file("data/pictures.db")), 0);  // a folder in its place

@@ -64,6 +64,25 @@ TEST_F(DecodeCommand, AFileWithoutAttachmentsIsReportedInTheLog) {
               "Warning: Did not find anything to unpack...\n\n\n");
 }
 
+// A posted name that begins as the program's own hidden files begin is changed: left as it
+// is, the next start would take the file for one the decoder left unfinished and delete it.
+// A name cut to the file system's limit keeps its extension.
+TEST_F(DecodeCommand, DecodedFilesNeverTakeTheProgramsOwnNamesAndKeepTheirExtension) {
+    const std::string evil = sampleData(1500, 3);
+    const std::string longName = std::string(300, 'n') + ".jpg";
+    const std::string a =
+        m_dir.write("in/a.txt", article("evil", uuencodeBody(evil, ".qmere-decoding-evil.jpg")));
+    const std::string b =
+        m_dir.write("in/b.txt", article("long", uuencodeBody(sampleData(900, 4), longName)));
+    CliRun r = run({a, b});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // A second start sweeps what a killed program left unfinished.
+    ASSERT_EQ(run({m_dir.write("in/empty.txt", article("none", "nothing\n"))}).status, 0);
+    EXPECT_EQ(readWholeFile(newsFile("_qmere-decoding-evil.jpg")).value_or("<missing>"), evil);
+    const std::string cut = std::string(251, 'n') + ".jpg";
+    EXPECT_TRUE(fileExists(newsFile(cut))) << r.out;
+}
+
 TEST_F(DecodeCommand, HelpSaysWhereOutputAndLogGo) {
     CliRun r = run({"--help"});
     EXPECT_EQ(r.status, 0);

@@ -2,6 +2,7 @@
 // qmere-cli (its path in QM_CLI): their thumbnails, the gallery, duplicates by content, and
 // the picture database rebuilt from the files ("qmere-cli gallery", "qmere-cli dupes").
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "catalog/picturelist.h"
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
+#include "platform/lockfile.h"
 #include "platform/paths.h"
 #include "support/clirunner.h"
 #include "support/encoders.h"
@@ -196,6 +198,53 @@ TEST_F(GalleryRunThreads, CopiesAreKeptWhenAskedAndAFirstCopyGoneMakesNoDuplicat
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(fileExists(decoded("alt.copies", "third.jpg")));
     EXPECT_FALSE(contains(r.out, "Duplicate picture")) << r.out;
+}
+
+// One program per data folder, for every command that writes it: while another program holds
+// the folder (this one, as the window holds it), or when no lock can be taken there at all,
+// each is refused with the reason and leaves the folder as it was.
+TEST_F(GalleryRunThreads, EveryCommandThatWritesTheFolderIsRefusedWithoutItsLock) {
+    post("alt.pics", "sunset.jpg", picture("-seed 1 -size 320x240 plasma:fractal", "s.jpg"));
+    ASSERT_EQ(fetch("alt.pics").status, 0);
+    const std::string gallery = joinPath(folder("alt.pics"), "gallery.html");
+    ASSERT_EQ(std::remove(gallery.c_str()), 0);
+    post("alt.pics", "harbour.png", picture("-seed 2 -size 300x400 plasma:fractal", "h.png"));
+    const std::string text =
+        m_dir.write("in/note.txt", "Subject: a note\n\n" + uuencodeBody("some text\n", "note.txt"));
+    const std::vector<std::vector<std::string>> commands = {
+        {"gallery"},
+        {"gallery", "--rebuild"},
+        {"dupes"},
+        {"decode", text},
+        {"fetch", "--server", "127.0.0.1:" + std::to_string(m_server->port()), "alt.pics"}};
+    // The reason: how the message starts, and what it names.
+    auto allRefused = [&](const std::string& reason, const std::string& named) {
+        for (const std::vector<std::string>& args : commands) {
+            CliRun r = run(args);
+            EXPECT_EQ(r.status, 1) << args.back() << "\n" << r.out << r.err;
+            EXPECT_TRUE(contains(r.err, "qmere-cli " + args[0] + ": " + reason) &&
+                        contains(r.err, named))
+                << args.back() << ": " << r.err;
+        }
+        EXPECT_FALSE(fileExists(gallery));
+        EXPECT_FALSE(fileExists(decoded("alt.pics", "harbour.png")));
+        EXPECT_FALSE(fileExists(joinPath(data(), "news.dat/note.txt")));
+    };
+    const std::string lockPath = joinPath(data(), ".qmere.lock");
+    {
+        LockFile window;
+        ASSERT_EQ(window.acquire(lockPath), LockFile::Status::Held);
+        allRefused("The data folder " + data(),
+                   " is in use by process " + std::to_string(::getpid()));
+    }
+    ASSERT_EQ(std::remove(lockPath.c_str()), 0);
+    ASSERT_EQ(makeDirectories(lockPath), 0);
+    allRefused("Cannot lock the data folder " + data(), "(" + lockPath + ": Is a directory)");
+
+    ASSERT_EQ(::rmdir(lockPath.c_str()), 0);
+    CliRun shown = run({"gallery"});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_TRUE(fileExists(gallery));
 }
 
 }  // namespace

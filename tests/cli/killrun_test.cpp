@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "catalog/picturedatabase.h"
+#include "catalog/thumbnailer.h"
 #include "decode/decoder.h"
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
@@ -277,6 +279,28 @@ class KillRunFixture : public ::testing::Test {
         return c;
     }
 
+    // The pictures of the groups' picture lists that the picture database of dataDirectory
+    // does not hold.
+    static std::vector<std::string> unrecordedPictures(const std::string& dataDirectory) {
+        PictureDatabase db(dataDirectory, [](std::string_view) {});
+        std::set<std::string> recorded;
+        if (db.open(false))
+            for (const StoredPicture& p : db.all()) recorded.insert(p.path);
+        std::vector<std::string> missing;
+        for (const std::string& group : Groups) {
+            const std::string folder = dataDirectory + "/" + group;
+            for (const std::string& line :
+                 lines(readWholeFile(folder + "/data.lst").value_or(""))) {
+                const std::size_t tab = line.find('\t');
+                if (tab == std::string::npos) continue;
+                const std::string name = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+                const std::string path = group + "/news.dat/" + name;
+                if (canThumbnail(name) && !recorded.count(path)) missing.push_back(path);
+            }
+        }
+        return missing;
+    }
+
     // Every state file that exists now must be whole: the checks name the file and the kill.
     void checkStateFiles(int kill) {
         SCOPED_TRACE("after kill " + std::to_string(kill));
@@ -505,6 +529,10 @@ TEST_P(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunComplete
                 << group << ": " << name << " only after the kills";
     EXPECT_EQ(afterKills.listed, fresh.listed);
     EXPECT_EQ(afterKills.ids, fresh.ids);
+    // The picture database holds every listed picture again, whatever the kills left out of it
+    // (the pictures are random bytes: recorded, no thumbnail).
+    EXPECT_EQ(unrecordedPictures(data("")), std::vector<std::string>{});
+    EXPECT_EQ(unrecordedPictures(m_dir.file("fresh/data/qmere")), std::vector<std::string>{});
     for (const std::string& group : Groups) {
         // Saved articles are named by their number; none may stay behind.
         for (const auto& entry : fs::directory_iterator(data(group))) {
@@ -514,6 +542,45 @@ TEST_P(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunComplete
     }
     std::printf("%d posted files, %d descriptions, %zu message-ids\n", posted, descriptions,
                 afterKills.ids.size());
+}
+
+// A service manager's stop (SIGTERM) and a closed terminal (SIGHUP) stop a fetch as Ctrl-C
+// does: the readers stopped, the journal folded, the settings saved, and every picture of the
+// picture lists recorded in the picture database (those still waiting for their thumbnail as
+// pending), with the signal in the exit status.
+class StopSignalThreads : public KillRunFixture {
+  protected:
+    StopSignalThreads() {
+        m_walk = true;  // an article a round trip: the run lasts, and the signal falls in it
+        m_latencyMs = 10;
+    }
+};
+
+TEST_F(StopSignalThreads, ATermOrAHangupStopsAFetchAsCtrlCDoesAndKeepsEveryPictureRecorded) {
+    m_dir.write("config/Corvane,LLC/qmere.ini", InitialProfile);
+    for (int signalNumber : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        const pid_t pid = spawnFetch();
+        ASSERT_GT(pid, 0);
+        // Articles committed and not folded yet: the run is among them.
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (readWholeFile(data("MSGLIST.log")).value_or("").empty() && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(kill(pid, signalNumber), 0);
+        EXPECT_EQ(waitExit(pid, std::chrono::seconds(60)), 128 + signalNumber)
+            << m_dir.read("stderr");
+        EXPECT_NE(m_dir.read("stderr").find("qmere-cli fetch: stopped"), std::string::npos);
+        checkStateFiles(signalNumber);
+        EXPECT_EQ(readWholeFile(data("MSGLIST.log")).value_or(""), "") << "folded at the stop";
+        EXPECT_NE(m_dir.read("config/Corvane,LLC/qmere.ini"), InitialProfile) << "saved";
+        EXPECT_EQ(unrecordedPictures(data("")), std::vector<std::string>{});
+        std::string listed;
+        for (const std::string& group : Groups)
+            listed += readWholeFile(data(group + "/data.lst")).value_or("");
+        EXPECT_FALSE(listed.empty()) << "stopped before a picture was listed";
+        for (const std::string& group : Groups)
+            for (int k = 0; k < 40; ++k) post(group);
+    }
 }
 
 // A port that accepts connections and never says a word: a fetch on it waits for the greeting.

@@ -28,6 +28,11 @@ TEST(OutputNames, OutputNamesKeepOnlySafeCharacters) {
         {"tab\there", "tabXhere"},
         {"@#+=!$&*()|'\";<>[]{}?/`\\ ", std::string(25, 'X')},
         {"plain-name_1.2,3%.jpg", "plain-name_1.2,3%.jpg"},
+        // The program's own hidden names are never given to a decoded file; others stay.
+        {".qmere-decoding-evil.jpg", "_qmere-decoding-evil.jpg"},
+        {"~.qmere.lock", "_qmere.lock"},
+        {".qmerely.gif", "_qmerely.gif"},
+        {".hidden.jpg", ".hidden.jpg"},
     };
     for (const NameCase& c : cases) EXPECT_EQ(safeOutputName(c.input), c.expected) << c.input;
 }
@@ -44,6 +49,11 @@ TEST(OutputNames, LongNamesAreShortenedKeepingTheExtension) {
     // An "extension" that is really most of the name is not kept whole.
     std::string odd = safeOutputName("a." + std::string(5000, 'b'));
     EXPECT_EQ(odd.size(), MaxNameBytes);
+    // A file system that takes fewer bytes (eCryptfs: 143).
+    EXPECT_EQ(safeOutputName(std::string(200, 'c') + ".jpeg", 143),
+              std::string(138, 'c') + ".jpeg");
+    EXPECT_EQ(descriptionPathFor("/d/" + std::string(200, 'c') + ".jpeg", 143),
+              "/d/" + std::string(138, 'c') + ".desc");
     EXPECT_EQ(fitFileName("short.jpg"), "short.jpg");
 }
 
@@ -57,6 +67,10 @@ TEST(OutputNames, CollectionNamesDropUnsafeCharacters) {
         {"../..", "XXXX"},
         {std::string("\x01pic\xff"), "pic"},
         {std::string(400, 'k'), std::string(MaxNameBytes, 'k')},
+        // What the decoder keeps in "tmp" beside the collections.
+        {".qmere-decoding-description-x", "_qmere-decoding-description-x"},
+        {"tempdesc.txt", "_tempdesc.txt"},
+        {"tempdesc.txt.1", "tempdesc.txt.1"},
     };
     for (const NameCase& c : cases) EXPECT_EQ(collectionName(c.input), c.expected) << c.input;
 }
