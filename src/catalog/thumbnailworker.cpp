@@ -378,16 +378,27 @@ void ThumbnailWorker::recordQueued(bool all, bool digest) {
     }
     // The producer only appends to the queue, so the batch goes back where it was.
     const bool database = m_workerDb.isOpen();
+    std::vector<std::pair<std::string, Sha256>> written;
     for (Job& job : batch) {
         if (job.recorded) continue;
         job.recorded = true;
         if (!database) continue;
-        if (std::optional<StoredPicture> p = recordOf(job, digest))
+        if (std::optional<StoredPicture> p = recordOf(job, digest)) {
             job.id = m_workerDb.add(*p).value_or(0);
+            if (job.id != 0) written.emplace_back(p->path, p->sha256);
+        }
     }
     std::vector<std::string> paths;  // made before the lock: readers wait for it
     for (const Job& job : batch) paths.push_back(relativeToData(m_dataDirectory, job.picture.path));
     std::lock_guard lock(m_mutex);
+    // A check() that found one of these files changed while it was being recorded saw it
+    // unrecorded and left the database alone: its record takes the content found. Done with
+    // the lock held, so that every later check() sees it recorded and updates it itself.
+    for (const auto& [path, sha256] : written) {
+        auto it = m_known.find(path);
+        if (it != m_known.end() && it->second.sha256 && *it->second.sha256 != sha256)
+            m_workerDb.changeContent(path, it->second.size, *it->second.sha256);
+    }
     for (const std::string& path : paths) markRecorded(path);
     m_queue.insert(m_queue.begin() + static_cast<std::ptrdiff_t>(at),
                    std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
