@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What "cmake --install" (and "make install") lays out below the prefix:
 #   bin/qmere, bin/qmere-cli
 #   lib/qmere/libqmere-banner.so      found by qmere through its RUNPATH $ORIGIN/../lib/qmere
@@ -5,7 +6,7 @@
 #   share/qmere/                      help page, tips, pictures (resourceDirectory() finds
 #                                     ../share/qmere beside bin); systemd/ user units, not enabled
 #   share/applications, share/icons/hicolor, share/metainfo, share/man/man1,
-#   share/bash-completion/completions
+#   share/bash-completion/completions, share/doc/qmere/LICENSE
 # Nothing below the prefix is written at run time: state goes to the XDG folders. The layout
 # is fixed relative to bin (not GNUInstallDirs' lib/<multiarch>), since the RUNPATH and
 # resourceDirectory() rely on it.
@@ -28,6 +29,7 @@ function(qm_install_configured template destination)
 endfunction()
 
 install(TARGETS qmere-cli RUNTIME DESTINATION bin)
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/qmere)
 install(TARGETS qmere-pictures LIBRARY DESTINATION lib/qmere)
 install(FILES ${QM_DIST}/man/qmere-cli.1 DESTINATION share/man/man1)
 install(FILES ${QM_DIST}/bash-completion/qmere-cli DESTINATION share/bash-completion/completions)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make demo: serves sample picture posts from the fixture news server on loopback and points a
 # throw-away profile and data folder at it; then opens the desktop program when there is a
-# display, or fetches the sample groups with qmere-cli and says where the pages are.
+# display, or fetches the sample groups with qmere-cli and says where the pages are. Ends with
+# the path of each picture group's gallery, to open in a browser.
 #   scripts/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -78,3 +80,14 @@ else
         echo "      index page: $(ls "$data/$g"/idx*.html 2>/dev/null | head -1)"
     done
 fi
+
+echo
+shown=0
+for g in "${groups[@]:0:2}"; do
+    page=$data/$g/gallery.html
+    if [ -f "$page" ]; then
+        echo "demo: gallery of $g: $page"
+        shown=1
+    fi
+done
+[ $shown -eq 1 ] || echo "demo: no gallery yet (no pictures were retrieved); the data is in $data"

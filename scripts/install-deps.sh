@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, only those missing.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs the Debian packages that building, testing or the demo need, only those missing.
 # Idempotent and non-interactive; safe to run before every build.
-#   scripts/install-deps.sh build   compilers, CMake, Ninja, test and benchmark libraries
-#   scripts/install-deps.sh test    peers and encoders the tests compare against
+#   scripts/install-deps.sh build   compilers, CMake, Ninja and the libraries the programs link
+#                                   (all that "make install" needs)
+#   scripts/install-deps.sh test    test and benchmark libraries, the fuzzing compiler, the
+#                                   peers and encoders the tests compare against, the browser
+#                                   of the page tests and the metadata validators
+#   scripts/install-deps.sh demo    what makes and posts the demo's sample pictures
 set -euo pipefail
 
-build_pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config qt6-base-dev libgl-dev
-            libgtest-dev libgmock-dev libbenchmark-dev ccache zlib1g-dev libssl-dev libsqlite3-dev
-            libvips-dev libjpeg-dev)
-test_pkgs=(sharutils uudeview mpack python3 python3-yenc coreutils imagemagick stunnel4 openssl dbus-daemon
-           chromium nodejs desktop-file-utils appstream man-db groff-base bash-completion strace
-           hyperfine libvips-tools)
+build_pkgs=(g++ cmake ninja-build pkg-config ccache qt6-base-dev libgl-dev zlib1g-dev libssl-dev
+            libsqlite3-dev libvips-dev libjpeg-dev)
+test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
+           sharutils uudeview mpack python3 python3-yenc coreutils imagemagick stunnel4 openssl
+           dbus-daemon chromium nodejs desktop-file-utils appstream man-db groff-base
+           bash-completion strace hyperfine libvips-tools)
+demo_pkgs=(imagemagick sharutils coreutils)
 # A Node.js build that carries its own npm conflicts with Debian's npm package.
 command -v npm >/dev/null || test_pkgs+=(npm)
 
@@ -19,6 +25,7 @@ for group in "$@"; do
     case "$group" in
         build) want+=("${build_pkgs[@]}") ;;
         test) want+=("${test_pkgs[@]}") ;;
+        demo) want+=("${demo_pkgs[@]}") ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done

@@ -529,7 +529,7 @@ std::vector<StoredPicture> PictureDatabase::findNear(std::uint64_t hash, int max
 
 std::vector<StoredPicture> PictureDatabase::groupPictures(std::string_view group) {
     std::lock_guard lock(m_mutex);
-    return checked(selectRows(m_db.get(), "WHERE grp = ? AND state = 1 ORDER BY date DESC, id DESC",
+    return checked(selectRows(m_db.get(), "WHERE grp = ? ORDER BY date DESC, id DESC",
                               [&](Statement& s) { s.bind(1, group); }));
 }
 

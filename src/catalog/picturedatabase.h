@@ -127,7 +127,8 @@ class PictureDatabase {
     // The recorded pictures that look like hash: within maxDistance bits, thumbnail made.
     // Featureless pictures (nearly flat: almost all bits alike) look like nothing.
     std::vector<StoredPicture> findNear(std::uint64_t hash, int maxDistance);
-    // A group's pictures with a thumbnail, newest first.
+    // A group's pictures, newest first: those with a thumbnail and those without one (not
+    // made yet, or unreadable), which its gallery shows too.
     std::vector<StoredPicture> groupPictures(std::string_view group);
     // Up to limit pictures still waiting for their thumbnail, the oldest first.
     std::vector<StoredPicture> pending(std::size_t limit);

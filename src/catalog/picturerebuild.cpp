@@ -106,11 +106,11 @@ int removeStrayThumbnails(const PictureGroup& group, const std::set<std::string>
 void writeGalleries(std::span<const PictureGroup> groups,
                     const std::vector<StoredPicture>& pictures) {
     for (const PictureGroup& group : groups) {
-        std::vector<StoredPicture> shown;
+        std::vector<StoredPicture> listed;
         for (auto p = pictures.rbegin(); p != pictures.rend(); ++p) {
-            if (p->group == group.name && p->state == PictureState::Shown) shown.push_back(*p);
+            if (p->group == group.name) listed.push_back(*p);
         }
-        writeGalleryPage(group.folder, group.name, shown);
+        writeGalleryPage(group.folder, group.name, listed);
     }
 }
 

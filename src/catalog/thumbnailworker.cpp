@@ -505,7 +505,8 @@ void ThumbnailWorker::process(Job job) {
     const PictureState state = t.made ? PictureState::Shown : PictureState::Unreadable;
     std::vector<std::string> changed =
         m_workerDb.complete(job.id, state, t.hash, t.width, t.height, t.thumbWidth, t.thumbHeight);
-    if (t.made) m_dirty[job.picture.group] = job.picture.groupFolder;
+    // An unreadable picture changes its gallery too: its card says it has no preview.
+    m_dirty[job.picture.group] = job.picture.groupFolder;
     for (const std::string& group : changed) m_dirty.try_emplace(group, std::string());
 }
 

@@ -91,18 +91,23 @@ TEST_F(PictureDatabaseTest, FindsPicturesByContentAndByLook) {
               (std::vector<std::string>{"alt.a/news.dat/sunset.jpg", "alt.b/news.dat/small.jpg"}));
     EXPECT_TRUE(db.findNear(Sunset ^ 0xffff, NearDuplicateDistance).empty());
 
-    // A gallery lists what has a thumbnail, newest first, with the marks.
+    // A gallery lists the group's pictures newest first, with the marks, those still waiting
+    // for their thumbnail too.
     std::vector<StoredPicture> gallery = db.groupPictures("alt.a");
-    EXPECT_EQ(paths(gallery), (std::vector<std::string>{"alt.a/news.dat/harbour.jpg",
-                                                        "alt.a/news.dat/sunset.jpg"}));
-    EXPECT_FALSE(gallery[0].near);
-    EXPECT_TRUE(gallery[1].near);
+    EXPECT_EQ(paths(gallery),
+              (std::vector<std::string>{"alt.a/news.dat/waiting.jpg", "alt.a/news.dat/harbour.jpg",
+                                        "alt.a/news.dat/sunset.jpg"}));
+    EXPECT_FALSE(gallery[1].near);
+    EXPECT_TRUE(gallery[2].near);
     EXPECT_EQ(paths(db.pending(10)), (std::vector<std::string>{"alt.a/news.dat/waiting.jpg"}));
 
-    // An unreadable picture leaves the pending list, and no gallery.
+    // An unreadable picture leaves the pending list, and stays in its gallery (without a
+    // preview).
     EXPECT_TRUE(db.complete(pending, PictureState::Unreadable, 0, 0, 0, 0, 0).empty());
     EXPECT_TRUE(db.pending(10).empty());
-    EXPECT_EQ(db.groupPictures("alt.a").size(), 2u);
+    gallery = db.groupPictures("alt.a");
+    ASSERT_EQ(gallery.size(), 3u);
+    EXPECT_EQ(gallery[0].state, PictureState::Unreadable);
     EXPECT_TRUE(m_log.empty()) << m_log.front();
 }
 

@@ -89,11 +89,18 @@ class GalleryRunThreads : public ::testing::Test {
 };
 
 // The thumbnails named in a gallery page, in page order, with " near" after framed ones.
+// Each card as its thumbnail's name, or its picture's name and "no preview" when it has none.
 std::vector<std::string> galleryCells(const std::string& html) {
-    static const std::regex cell("<figure( class=\"near\")?><a [^>]*><img src=\"thumbs/([^\"]+)\"");
+    static const std::regex cell(
+        "<figure( class=\"near\")?><a [^>]*><img src=\"thumbs/([^\"]+)\"|"
+        "<figure class=\"nopreview\"><a href=\"_view.html#news.dat%2F([^\"]+)\">");
     std::vector<std::string> out;
-    for (std::sregex_iterator it(html.begin(), html.end(), cell), end; it != end; ++it)
-        out.push_back((*it)[2].str() + ((*it)[1].matched ? " near" : ""));
+    for (std::sregex_iterator it(html.begin(), html.end(), cell), end; it != end; ++it) {
+        if ((*it)[3].matched)
+            out.push_back((*it)[3].str() + " no preview");
+        else
+            out.push_back((*it)[2].str() + ((*it)[1].matched ? " near" : ""));
+    }
     return out;
 }
 
@@ -133,9 +140,11 @@ TEST_F(GalleryRunThreads, ARunShowsEveryPictureDropsACopyAndRebuildsTheSameDatab
                                     " removed: a copy of " + decoded("alt.pics", "sunset.jpg")))
         << r.out;
 
-    // Newest first; the resized copy and its original framed as look-alikes.
+    // Newest first; the resized copy and its original framed as look-alikes, the picture too
+    // large for a thumbnail shown without one.
     EXPECT_EQ(galleryCells(m_dir.read("data/qmere/alt.pics/gallery.html")),
-              (std::vector<std::string>{"cut.jpg.jpg", "small-sunset.jpg.jpg near", "tiles.bmp.jpg",
+              (std::vector<std::string>{"huge.png no preview", "cut.jpg.jpg",
+                                        "small-sunset.jpg.jpg near", "tiles.bmp.jpg",
                                         "flag.gif.jpg", "harbour.png.jpg", "sunset.jpg.jpg near"}));
     EXPECT_TRUE(contains(m_dir.read("data/qmere/alt.pics/cont" + timeStamp(false) + ".html"),
                          "<a href=\"gallery.html\" target=_top>Gallery</a>"));
@@ -171,7 +180,7 @@ TEST_F(GalleryRunThreads, ARunShowsEveryPictureDropsACopyAndRebuildsTheSameDatab
     ASSERT_EQ(caught.status, 0) << caught.out << caught.err;
     EXPECT_TRUE(fileExists(thumb("alt.pics", "flag.gif")));
     EXPECT_TRUE(contains(caught.out,
-                         "alt.pics: 6 pictures, " + joinPath(folder("alt.pics"), "gallery.html")))
+                         "alt.pics: 7 pictures, " + joinPath(folder("alt.pics"), "gallery.html")))
         << caught.out;
     EXPECT_EQ(run({"gallery", "alt.nothing"}).status, 1);
     EXPECT_EQ(run({"gallery", "--bogus"}).status, 2);

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs a build into a throw-away folder (DESTDIR, prefix /usr), checks the desktop entry,
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs a build into a throw-away folder (DESTDIR, prefix /usr) as "make install" does
+# (stripped: no debug information in the install), checks the desktop entry,
 # the metainfo, the man pages, the bash completion and the systemd units with their own tools,
 # then runs the installed qmere-cli and qmere (offscreen) from there with the tree read-only:
 # they must find their resources and the banner plug-in in the install and write nothing
@@ -35,11 +37,11 @@ cleanup() {
 trap cleanup EXIT
 
 # ---- the layout
-DESTDIR=$work/dest cmake --install "$build" --prefix /usr >"$work/install.log" ||
+DESTDIR=$work/dest cmake --install "$build" --prefix /usr --strip >"$work/install.log" ||
     fail "cmake --install failed: $(tail -5 "$work/install.log")"
 root=$work/dest/usr
 expected=(bin/qmere-cli lib/qmere/libqmere-pictures.so share/man/man1/qmere-cli.1
-          share/bash-completion/completions/qmere-cli
+          share/bash-completion/completions/qmere-cli share/doc/qmere/LICENSE
           share/qmere/systemd/qmere-fetch.service share/qmere/systemd/qmere-fetch.timer)
 gui=no
 if [ -e "$build/qmere" ]; then
@@ -58,6 +60,11 @@ for file in "${expected[@]}"; do
 done
 grep -q "^ExecStart=/usr/bin/qmere-cli fetch$" "$root/share/qmere/systemd/qmere-fetch.service" ||
     fail "the service does not run the installed qmere-cli"
+
+# The debug information stays in the build: every installed program and plug-in is stripped.
+while IFS= read -r -d '' binary; do
+    readelf -S "$binary" | grep -qE '\.(debug_info|symtab)\b' && fail "not stripped: ${binary#"$root"/}"
+done < <(find "$root/bin" "$root/lib" -type f -print0)
 
 # The programs find what they need relative to themselves, never in the build.
 for program in "$root"/bin/*; do

@@ -7,7 +7,8 @@
 //
 // Prints "day <path>", "full <path>", "gallery <path>", then "picture <name> <width> <height>"
 // or "file <name>" per decoded file, and "thumbnail <name> <width> <height>" per picture in
-// the order it was handed to the worker, for the test to read.
+// the order it was handed to the worker ("nopreview <name>" for one it could not read), for
+// the test to read.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -137,10 +138,13 @@ int main(int argc, char** argv) {
         {"harbour.gif", 20, 30, "Harbour at night (1/1)"},
         {"notes.txt", 0, 0, "Notes about the pictures"},
         {"wide.gif", 400, 300, "Wide <view> & more (1/1)"},
+        {"torn.gif", -1, 0, "Torn in transit (1/1)"},  // a picture no thumbnail can be made of
     };
     for (const Decoded& d : decoded) {
         std::string path = qm::joinPath(files, d.name);
-        std::string content = d.width ? quadrantGif(d.width, d.height) : std::string(NotesText);
+        std::string content = d.width > 0    ? quadrantGif(d.width, d.height)
+                              : d.width == 0 ? std::string(NotesText)
+                                             : quadrantGif(64, 64).substr(0, 20);
         if (!qm::writeFileAtomic(path, content)) return fail("cannot write " + path);
         inputs.subject = d.subject;
         qm::onFileDecoded(settings, inputs, path);
@@ -166,22 +170,28 @@ int main(int argc, char** argv) {
     }
     if (!worker.waitIdle(std::chrono::seconds(60))) return fail("the thumbnails were not made");
     worker.stop();
-    if (worker.counters().made != 3) return fail("not every picture got its thumbnail");
+    if (worker.counters().made != 3 || worker.counters().unreadable != 1)
+        return fail("not every readable picture got its thumbnail");
     qm::PictureDatabase db(settings.dataDirectory, [](std::string_view) {});
     if (!db.open()) return fail("no picture database");
 
     std::printf("day %s\nfull %s\ngallery %s\n", stats->idxPage().c_str(), full.c_str(),
                 qm::joinPath(groupFolder, qm::GalleryPageName).c_str());
     for (const Decoded& d : decoded) {
-        if (d.width) {
+        if (d.width > 0) {
             std::printf("picture %s %d %d\n", d.name, d.width, d.height);
+        } else if (d.width < 0) {
+            std::printf("torn %s\n", d.name);
         } else {
             std::printf("file %s\n", d.name);
         }
     }
     for (const qm::StoredPicture& p : db.all()) {
-        std::printf("thumbnail %s %d %d\n", std::string(qm::baseName(p.path)).c_str(), p.thumbWidth,
-                    p.thumbHeight);
+        const std::string name(qm::baseName(p.path));
+        if (p.state == qm::PictureState::Shown)
+            std::printf("thumbnail %s %d %d\n", name.c_str(), p.thumbWidth, p.thumbHeight);
+        else
+            std::printf("nopreview %s\n", name.c_str());
     }
     return 0;
 }

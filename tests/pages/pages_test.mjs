@@ -1,13 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens a group's day frameset and full index from disk in headless Chromium, clicks the
 // "View" buttons and links of the list frame and checks what the "my_win" frame shows; then
-// feeds the viewer page addresses it must refuse; then opens the group's gallery and checks
-// that every thumbnail loads and leads to its picture.
+// feeds the viewer page addresses it must refuse; then opens the group's gallery at a desktop's
+// and a phone's width, light and dark, checks its cards and layout, and walks its viewer by
+// keyboard.
 //
-//   node pages_test.mjs <listing>
+//   node pages_test.mjs <listing> [<screenshot folder>]
 //
 // <listing> is what makepages printed: "day <path>", "full <path>",
-// "gallery <path>", "picture <name> <width> <height>", "file <name>" and
-// "thumbnail <name> <width> <height>" lines.
+// "gallery <path>", "picture <name> <width> <height>", "torn <name>", "file <name>",
+// "thumbnail <name> <width> <height>" and "nopreview <name>" lines. The gallery's screenshots
+// go to the screenshot folder when one is given.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -44,7 +47,7 @@ function finish(code) {
 }
 
 function readListing(file) {
-  const listing = { pictures: [], files: [], thumbnails: [] };
+  const listing = { pictures: [], files: [], thumbnails: [], torn: [], cards: [] };
   for (const line of fs.readFileSync(file, 'utf8').split('\n')) {
     const [kind, ...rest] = line.split(' ');
     if (kind === 'day') listing.day = rest.join(' ');
@@ -52,14 +55,17 @@ function readListing(file) {
     else if (kind === 'gallery') listing.gallery = rest.join(' ');
     else if (kind === 'thumbnail') {
       listing.thumbnails.push({ name: rest[0], width: Number(rest[1]), height: Number(rest[2]) });
-    }
+      listing.cards.push(listing.thumbnails.at(-1));
+    } else if (kind === 'nopreview') listing.cards.push({ name: rest[0], none: true });
+    else if (kind === 'torn') listing.torn.push({ name: rest[0] });
     else if (kind === 'picture') {
       listing.pictures.push({ name: rest[0], width: Number(rest[1]), height: Number(rest[2]) });
     } else if (kind === 'file') listing.files.push({ name: rest[0] });
   }
   if (!listing.day || !listing.full || listing.pictures.length < 2 || listing.files.length < 1 ||
-      !listing.gallery || listing.thumbnails.length !== listing.pictures.length) {
-    throw new Error(`${file} does not list two framesets, two pictures, a file and a gallery`);
+      !listing.gallery || listing.thumbnails.length !== listing.pictures.length ||
+      listing.torn.length < 1 || listing.cards.length !== listing.pictures.length + listing.torn.length) {
+    throw new Error(`${file} does not list two framesets, two pictures, a torn one, a file and a gallery`);
   }
   return listing;
 }
@@ -261,48 +267,194 @@ async function hostileAddresses(page, listing) {
   check('viewer: no address opened a dialog', dialogs.length === 0, show(dialogs));
 }
 
-// The gallery: one cell per picture, newest first, each thumbnail loaded at the size its
-// attributes announce, each leading to the viewer page with its picture.
-async function gallery(page, listing) {
+// What the gallery shows at the page's current size and colour scheme.
+function galleryState(page) {
+  return page.evaluate(() => {
+    const grid = document.querySelector('.grid');
+    const cards = [...document.querySelectorAll('.grid figure')];
+    const lefts = new Set(cards.map((c) => Math.round(c.getBoundingClientRect().left)));
+    return {
+      overflow: document.documentElement.scrollWidth - document.documentElement.clientWidth,
+      columns: getComputedStyle(grid).gridTemplateColumns.split(' ').length,
+      usedColumns: lefts.size,
+      background: getComputedStyle(document.body).backgroundColor,
+      cardBackground: getComputedStyle(cards[0]).backgroundColor,
+      color: getComputedStyle(document.body).color,
+    };
+  });
+}
+
+// The sum of the channels: a dark colour has a low one.
+const brightness = (rgb) => (rgb.match(/\d+/g) ?? []).slice(0, 3).reduce((a, b) => a + Number(b), 0);
+
+// The gallery: one card per picture, newest first, a thumbnail loaded at the size its
+// attributes announce or "no preview", a date and a size; a grid that fits a desktop and a
+// phone in both colour schemes; and its viewer, walked by keyboard.
+async function gallery(page, listing, shots) {
   const dir = path.dirname(listing.gallery);
+  const galleryUrl = pathToFileURL(listing.gallery).href;
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
-  await openFresh(page, pathToFileURL(listing.gallery).href);
-  const expected = [...listing.thumbnails].reverse();  // handed over oldest first
-  const cells = await page.locator('figure').count();
-  check('gallery: one cell per picture', cells === expected.length, `${cells} cells`);
-  for (const [i, thumb] of expected.entries()) {
-    const img = page.locator('figure img').nth(i);
+  await page.setViewportSize({ width: 1400, height: 900 });
+  await page.emulateMedia({ colorScheme: 'light' });
+  await openFresh(page, galleryUrl);
+  const expected = [...listing.cards].reverse();  // handed over oldest first
+  const cards = await page.locator('figure').count();
+  check('gallery: one card per picture, those without a thumbnail too',
+        cards === expected.length, `${cards} cards for ${expected.length} pictures`);
+  for (const [i, card] of expected.entries()) {
+    const figure = page.locator('figure').nth(i);
+    await figure.scrollIntoViewIfNeeded({ timeout: WaitMs }).catch(() => {});
+    const name = card.name;
+    const meta = await figure.locator('.meta').textContent().catch(() => '');
+    check(`gallery: the card of ${name} has its date and size`,
+          /^\d{4}-\d\d-\d\d \d\d:\d\d · \d+(\.\d)? (bytes|KB)$/.test(meta), show(meta));
+    const href = await figure.locator('a').first().getAttribute('href');
+    check(`gallery: the card of ${name} leads to the viewer page without script`,
+          href === `_view.html#${encodeURIComponent(`news.dat/${name}`)}`, show(href));
+    if (card.none) {
+      const text = await figure.locator('a').textContent();
+      const images = await figure.locator('img').count();
+      check(`gallery: ${name} has a "no preview" card`, text === 'no preview' && images === 0,
+            show({ text, images }));
+      continue;
+    }
+    const img = figure.locator('img');
     // Lazy images load once they come near the view.
-    await img.scrollIntoViewIfNeeded({ timeout: WaitMs }).catch(() => {});
     const state = await waitFor(() => img.evaluate((e) => ({
       src: e.src, complete: e.complete, natural: [e.naturalWidth, e.naturalHeight],
-      declared: [e.width, e.height], loading: e.loading,
-      href: e.closest('a').href,
+      declared: [Number(e.getAttribute('width')), Number(e.getAttribute('height'))],
+      loading: e.loading,
     })), (s) => s.complete && s.natural[0] > 0);
-    const name = thumb.name;
-    check(`gallery: cell ${i} shows the thumbnail of ${name}`,
+    check(`gallery: card ${i} shows the thumbnail of ${name}`,
           state.src === pathToFileURL(path.join(dir, 'thumbs', `${name}.jpg`)).href, show(state));
-    check(`gallery: the thumbnail of ${name} loaded at ${thumb.width}x${thumb.height}`,
-          state.natural?.[0] === thumb.width && state.natural?.[1] === thumb.height, show(state));
+    check(`gallery: the thumbnail of ${name} loaded at ${card.width}x${card.height}`,
+          state.natural?.[0] === card.width && state.natural?.[1] === card.height, show(state));
     check(`gallery: the thumbnail of ${name} announces its size and loads lazily`,
           show(state.declared) === show(state.natural) && state.loading === 'lazy', show(state));
-    check(`gallery: the thumbnail of ${name} leads to the viewer page`,
-          state.href === `${pathToFileURL(path.join(dir, '_view.html')).href}#` +
-                         encodeURIComponent(`news.dat/${name}`), show(state));
   }
-  const caption = await page.locator('figcaption').first().textContent().catch(() => '');
-  check('gallery: captions are the subjects, as text', caption === 'Wide <view> & more (1/1)',
-        show(caption));
+  const caption = await page.locator('figcaption').first().evaluate((e) => e.firstChild.textContent)
+    .catch(() => '');
+  const firstShown = expected.findIndex((c) => !c.none);
+  const shownCaption = await page.locator('figcaption').nth(firstShown)
+    .evaluate((e) => e.firstChild.textContent).catch(() => '');
+  check('gallery: captions are the subjects, as text',
+        caption === 'Torn in transit (1/1)' && shownCaption === 'Wide <view> & more (1/1)',
+        show([caption, shownCaption]));
 
-  // Following a thumbnail shows its picture at full size.
-  const wide = listing.pictures.find((p) => p.name === expected[0].name);
-  await page.locator('figure a').first().click({ timeout: WaitMs });
-  const shown = await waitFor(() => viewerState(page.mainFrame()),
-                              (s) => s.imgs?.length === 1 && s.imgs[0].complete);
-  check(`gallery: following ${wide.name} shows it at ${wide.width}x${wide.height}`,
-        shown.imgs?.[0]?.width === wide.width && shown.imgs?.[0]?.height === wide.height &&
-        shown.bold?.[0] === `news.dat/${wide.name}`, show(shown));
+  // Both widths, both schemes: no sideways scrolling, the columns as many as fit, and the
+  // dark scheme really dark.
+  const looks = {};
+  for (const [width, height] of [[1400, 900], [420, 860]]) {
+    for (const scheme of ['light', 'dark']) {
+      await page.setViewportSize({ width, height });
+      await page.emulateMedia({ colorScheme: scheme });
+      await page.evaluate(() => window.scrollTo(0, 0));
+      const s = await galleryState(page);
+      looks[`${width} ${scheme}`] = s;
+      check(`gallery at ${width} px, ${scheme}: no horizontal overflow`, s.overflow === 0,
+            show(s));
+      if (shots) {
+        fs.mkdirSync(shots, { recursive: true });
+        await page.screenshot({ path: path.join(shots, `gallery-${width}-${scheme}.png`) });
+      }
+    }
+  }
+  const wide = looks['1400 light'];
+  const phone = looks['420 light'];
+  // A phone's browser lays a page out 980 pixels wide and shrinks it, unless the page says
+  // it fits the device.
+  const cdp = await page.context().newCDPSession(page);
+  await cdp.send('Emulation.setDeviceMetricsOverride',
+                 { width: 420, height: 860, deviceScaleFactor: 2, mobile: true });
+  await openFresh(page, galleryUrl);
+  const mobile = await galleryState(page);
+  const layoutWidth = await page.evaluate(() => document.documentElement.clientWidth);
+  check('gallery: on a phone the page is laid out at the phone\'s width, in two columns',
+        layoutWidth === 420 && mobile.overflow === 0 && mobile.usedColumns === 2,
+        show({ layoutWidth, mobile }));
+  if (shots) await page.screenshot({ path: path.join(shots, 'gallery-phone.png') });
+  await cdp.send('Emulation.clearDeviceMetricsOverride');
+  await cdp.detach();
+  check('gallery: at 1400 px the columns fill the width, one card beside the other',
+        wide.columns >= 5 && wide.usedColumns === Math.min(wide.columns, expected.length), show(wide));
+  check('gallery: at 420 px two columns', phone.columns === 2 && phone.usedColumns === 2,
+        show(phone));
+  for (const width of [1400, 420]) {
+    const light = looks[`${width} light`];
+    const dark = looks[`${width} dark`];
+    check(`gallery at ${width} px: the dark scheme darkens the page and its cards and lightens the text`,
+          brightness(dark.background) < 200 && brightness(light.background) > 600 &&
+          brightness(dark.cardBackground) < brightness(light.cardBackground) &&
+          brightness(dark.color) > brightness(light.color), show({ light, dark }));
+  }
+
+  // The viewer, on a phone held sideways: smaller than the widest picture, which must fit.
+  await page.setViewportSize({ width: 420, height: 300 });
+  await page.emulateMedia({ colorScheme: 'light' });
+  const viewer = () => page.evaluate(() => {
+    const v = document.getElementById('viewer');
+    const img = document.getElementById('picture');
+    const r = img.getBoundingClientRect();
+    return {
+      open: !v.hidden && getComputedStyle(v).display !== 'none', hash: location.hash,
+      src: img.getAttribute('src'), complete: img.complete, natural: img.naturalWidth,
+      rect: [r.left, r.top, r.right, r.bottom], inner: [innerWidth, innerHeight],
+      pos: document.getElementById('pos').textContent,
+      caption: document.getElementById('caption').textContent, active: document.activeElement?.tagName,
+    };
+  });
+  const src = (name) => `news.dat/${encodeURIComponent(name)}`;
+  const at = (i) => (s) => s.open && s.src === src(expected[i].name) &&
+                           s.hash === `#view=${encodeURIComponent(expected[i].name)}`;
+  const wideIndex = expected.findIndex((c) => c.name === 'wide.gif');
+  await page.locator('figure a').nth(wideIndex).click({ timeout: WaitMs });
+  let s = await waitFor(viewer, (v) => at(wideIndex)(v) && v.complete && v.natural > 0);
+  check('gallery: a card opens its picture in the viewer', at(wideIndex)(s) && s.natural === 400,
+        show(s));
+  check('gallery: the viewer fits the picture to the window',
+        s.rect[0] >= 0 && s.rect[1] >= 0 && s.rect[2] <= s.inner[0] && s.rect[3] <= s.inner[1] &&
+        s.rect[3] - s.rect[1] < 300, show(s));
+  if (shots) await page.screenshot({ path: path.join(shots, 'gallery-viewer-420.png') });
+  check('gallery: the viewer says where it is and what it shows',
+        s.pos === `${wideIndex + 1} of ${expected.length}` && s.caption.startsWith('Wide <view> & more'),
+        show(s));
+  for (const [key, index] of [['ArrowRight', wideIndex + 1], ['ArrowLeft', wideIndex],
+                              ['ArrowLeft', wideIndex - 1], ['End', expected.length - 1],
+                              ['ArrowRight', expected.length - 1], ['Home', 0],
+                              ['ArrowLeft', 0]]) {
+    if (index < 0 || index >= expected.length) continue;
+    await page.keyboard.press(key);
+    s = await waitFor(viewer, at(index));
+    check(`gallery: ${key} in the viewer shows picture ${index + 1}`, at(index)(s), show(s));
+  }
+  await page.keyboard.press('Escape');
+  s = await waitFor(viewer, (v) => !v.open);
+  check('gallery: Escape goes back to the gallery', !s.open && !s.hash.startsWith('#view='),
+        show(s));
+  check('gallery: back in the gallery, the card last shown has the focus', s.active === 'A',
+        show(s));
+
+  // The browser's Back leaves the viewer too, whatever pictures it showed meanwhile.
+  await page.locator('figure a').nth(wideIndex).click({ timeout: WaitMs });
+  await waitFor(viewer, at(wideIndex));
+  await page.keyboard.press('ArrowRight');
+  await waitFor(viewer, at(wideIndex + 1));
+  await page.goBack({ timeout: WaitMs });
+  s = await waitFor(viewer, (v) => !v.open);
+  check('gallery: the browser\'s Back leaves the viewer for the gallery', !s.open, show(s));
+
+  // An address may name only a picture of the page.
+  for (const fragment of ['view=' + encodeURIComponent('../../etc/passwd'), 'view=%E0%A4%A',
+                          'view=' + encodeURIComponent('javascript:alert(1)')]) {
+    await openFresh(page, `${galleryUrl}#${fragment}`);
+    s = await waitFor(viewer, () => true);
+    check(`gallery: #${fragment} opens no viewer`, !s.open && s.src === null, show(s));
+  }
+  await openFresh(page, `${galleryUrl}#view=${encodeURIComponent(expected[0].name)}`);
+  s = await waitFor(viewer, at(0));
+  check('gallery: an address naming a picture of the page opens the viewer on it', at(0)(s),
+        show(s));
   check('gallery: no script errors', errors.length === 0, show(errors));
 }
 
@@ -312,7 +464,7 @@ async function main() {
     f.name, fs.readFileSync(path.join(path.dirname(listing.day), 'news.dat', f.name), 'utf8'),
   ]));
   const day = path.basename(listing.day).replace(/^idx/, 'cont');
-  const names = [...listing.pictures, ...listing.files].map((f) => f.name);
+  const names = [...listing.pictures, ...listing.torn, ...listing.files].map((f) => f.name);
 
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-pages-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
@@ -361,7 +513,7 @@ async function main() {
       check(`${label}: no script errors`, errors.length === 0, show(errors));
     }
     await hostileAddresses(page, listing);
-    await gallery(page, listing);
+    await gallery(page, listing, process.argv[3]);
   } finally {
     await context.close();
     fs.rmSync(profile, { recursive: true, force: true });

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a group's pages with makepages, then opens them in headless Chromium and clicks
-# through them (pages_test.mjs).
-#   tests/pages/run.sh <makepages>
+# through them (pages_test.mjs); the gallery's screenshots are kept in the screenshot folder.
+#   tests/pages/run.sh <makepages> [<screenshot folder>]
 # Exits 77 (a skip for CTest) only when there is no Chromium to run.
 set -euo pipefail
 
-makepages=${1:?usage: run.sh <makepages>}
+makepages=${1:?usage: run.sh <makepages> [<screenshot folder>]}
+shots=${2:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 chromium=${QM_CHROMIUM:-/usr/bin/chromium}
 
@@ -36,4 +38,4 @@ flock -u 9
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-pages-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 "$makepages" "$work/site" >"$work/listing.txt"
-QM_CHROMIUM="$chromium" node "$here/pages_test.mjs" "$work/listing.txt"
+QM_CHROMIUM="$chromium" node "$here/pages_test.mjs" "$work/listing.txt" ${shots:+"$shots"}
