@@ -141,7 +141,9 @@ int NNTPConnection::connect() {
     m_connectFailure.clear();
     if (error == ECANCELED) stopChecks();
     if (error != 0) {
-        m_connectFailure = m_stream.lastReason();
+        // A TLS failure's box says it in words already; "failed (e=111)" does not.
+        if (error != EPROTO && !m_stream.certificateRefusal())
+            m_connectFailure = m_stream.lastReason();
         if (tls.enabled) log(m_stream.lastError());
         // Decided under the lock, shown after it: the window thread takes DecodeLock too,
         // and would wait for ever for a reader that waits for the window.

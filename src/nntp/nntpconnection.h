@@ -93,8 +93,9 @@ class NNTPConnection {
     // is on.
     [[nodiscard]] int connect();
     // Why the last connect failed, in words ("cannot resolve HOST: ...", "cannot connect to
-    // HOST port N: connection refused"); empty after one that succeeded. The message box
-    // keeps its number ("failed (e=111)"); this is what a user can act on.
+    // HOST port N: connection refused"), where the message box gives only the number
+    // ("failed (e=111)"); empty after a connect that succeeded or failed in TLS (that box
+    // says why itself).
     const std::string& connectFailure() const { return m_connectFailure; }
     // Sends text; callers look at replyCode() and replyLine() afterwards. Returns the state
     // when not Ready (nothing sent), the result of the repeated command after a successful
