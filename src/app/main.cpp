@@ -5,7 +5,9 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/mainwindow.h"
 #include "app/qtfrontend.h"
@@ -15,7 +17,30 @@
 #include "platform/profile.h"
 #include "session/session.h"
 
+namespace {
+
+// Answered before the application object exists: it needs a display, and these must work
+// without one.
+constexpr const char* Help =
+    "usage: qmere [--help | --version]\n"
+    "\n"
+    "Opens the Quillmere window: retrieve the pictures and other files posted in newsgroups\n"
+    "and browse them. Without windows: qmere-cli --help.\n";
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::puts("qmere " QM_VERSION);
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Help, stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qmere"));
     QApplication::setOrganizationName(QStringLiteral("Corvane,LLC"));

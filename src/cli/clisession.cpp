@@ -16,13 +16,6 @@ CliSession::CliSession(CliSessionOptions options)
     m_error = loaded.error;
 }
 
-bool wantsHelp(Args args) {
-    for (std::string_view a : args) {
-        if (a == "--help" || a == "-h") return true;
-    }
-    return false;
-}
-
 int printHelp(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);

@@ -49,8 +49,6 @@ class CliSession {
     std::string m_error;
 };
 
-// True when args ask for help ("--help", "-h" anywhere).
-bool wantsHelp(Args args);
 // Prints a command's help text to standard output; returns exit status 0.
 int printHelp(std::string_view text);
 

@@ -8,6 +8,7 @@
 
 #include "cli/clisession.h"
 #include "cli/commands.h"
+#include "cli/optionparser.h"
 #include "config/configvalues.h"
 
 namespace qm::cli {
@@ -15,8 +16,8 @@ namespace {
 
 constexpr const char* Help =
     "usage: qmere-cli config                   show every setting as Key=Value\n"
-    "       qmere-cli config KEY...            show the named settings\n"
-    "       qmere-cli config KEY=VALUE...      change settings, then save them\n"
+    "       qmere-cli config [--] KEY...       show the named settings\n"
+    "       qmere-cli config [--] KEY=VALUE... change settings, then save them\n"
     "\n"
     "Keys (quote them, most hold a blank) and what they accept:\n"
     "  Data           the data directory, at most 1024 characters; created if missing; a\n"
@@ -113,10 +114,16 @@ int show(CliSession& session, Args names) {
 }  // namespace
 
 int runConfigCommand(Args args) {
-    if (wantsHelp(args)) return printHelp(Help);
+    std::string problem;
+    const std::optional<ParsedArgs> parsed = parseOptions(args, {}, problem);
+    if (!parsed) {
+        std::fprintf(stderr, "qmere-cli config: %s (try --help)\n", problem.c_str());
+        return 2;
+    }
+    if (parsed->has("help")) return printHelp(Help);
     std::vector<std::pair<const ConfigKey*, std::string>> changes;
     std::vector<std::string_view> names;
-    for (std::string_view arg : args) {
+    for (std::string_view arg : parsed->operands) {
         size_t eq = arg.find('=');
         if (eq == std::string_view::npos) {
             names.push_back(arg);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -70,60 +71,88 @@ int ConsoleFrontend::outputDescriptor() const {
     return ::fileno(m_out);
 }
 
+bool ConsoleFrontend::canRewrite(int descriptor) {
+    if (!::isatty(descriptor)) return false;
+    const char* term = std::getenv("TERM");
+    return term && *term && std::string_view(term) != "dumb";
+}
+
 void ConsoleFrontend::eraseStatus() {
     if (m_status.empty()) return;
-    std::fwrite(EraseLine.data(), 1, EraseLine.size(), m_out);
+    FILE* out = m_statusOut ? m_statusOut : m_out;
+    std::fwrite(EraseLine.data(), 1, EraseLine.size(), out);
+    std::fflush(out);
 }
 
 void ConsoleFrontend::drawStatus() {
+    if (m_statusSource) m_status = m_statusSource();
     if (m_status.empty()) return;
-    std::fwrite(EraseLine.data(), 1, EraseLine.size(), m_out);
-    std::fwrite(m_status.data(), 1, m_status.size(), m_out);
+    FILE* out = m_statusOut ? m_statusOut : m_out;
+    std::fwrite(EraseLine.data(), 1, EraseLine.size(), out);
+    std::fwrite(m_status.data(), 1, m_status.size(), out);
+    std::fflush(out);
+}
+
+void ConsoleFrontend::writeLine(FILE* stream, std::string_view line) {
+    eraseStatus();
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+    drawStatus();
 }
 
 void ConsoleFrontend::appendLog(std::string_view line) {
     std::lock_guard lock(m_mutex);
-    if (m_quiet) return;
-    eraseStatus();
-    std::fwrite(line.data(), 1, line.size(), m_out);
-    std::fputc('\n', m_out);
-    drawStatus();
-    std::fflush(m_out);
+    if (!m_quiet) writeLine(m_out, line);
 }
 
 void ConsoleFrontend::messageBox(std::string_view text, MessageIcon) {
     std::lock_guard lock(m_mutex);
     ++m_messages;
-    eraseStatus();
-    std::fflush(m_out);
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-    drawStatus();
-    std::fflush(m_out);
+    std::fflush(m_out);  // what came before it is shown before it
+    writeLine(stderr, text);
 }
 
 void ConsoleFrontend::setStatusLine(std::string line) {
     std::lock_guard lock(m_mutex);
     m_status = std::move(line);
     drawStatus();
-    std::fflush(m_out);
+}
+
+void ConsoleFrontend::setStatusSource(std::function<std::string()> source) {
+    std::lock_guard lock(m_mutex);
+    m_statusSource = std::move(source);
+    drawStatus();
+}
+
+void ConsoleFrontend::refreshStatus() {
+    std::lock_guard lock(m_mutex);
+    drawStatus();
 }
 
 void ConsoleFrontend::clearStatusLine() {
     std::lock_guard lock(m_mutex);
     eraseStatus();
     m_status.clear();
-    std::fflush(m_out);
+    m_statusSource = nullptr;
 }
 
 void ConsoleFrontend::printAlways(std::string_view line) {
     std::lock_guard lock(m_mutex);
-    eraseStatus();
-    std::fwrite(line.data(), 1, line.size(), m_out);
-    std::fputc('\n', m_out);
-    drawStatus();
+    writeLine(m_out, line);
+}
+
+void ConsoleFrontend::printError(std::string_view line) {
+    std::lock_guard lock(m_mutex);
     std::fflush(m_out);
+    writeLine(stderr, line);
+}
+
+void ConsoleFrontend::setStatusStream(FILE* stream) {
+    std::lock_guard lock(m_mutex);
+    eraseStatus();
+    m_statusOut = stream;
+    drawStatus();
 }
 
 std::optional<Credentials> ConsoleFrontend::askCredentials(std::string_view host,
@@ -132,11 +161,17 @@ std::optional<Credentials> ConsoleFrontend::askCredentials(std::string_view host
     // The prompt takes the terminal's last line; the next update draws the status again.
     eraseStatus();
     std::fflush(m_out);
+    // A login at hand was sent and refused; the command says so at its end.
+    const bool refused = ServerEntry::hasCredentials(prefill);
     if (!isatty(STDIN_FILENO)) {
-        std::fprintf(stderr, "%.*s requires authentication (give --user and --password)\n",
-                     static_cast<int>(host.size()), host.data());
+        if (!refused)
+            std::fprintf(stderr, "%.*s requires authentication (give --user and --password)\n",
+                         static_cast<int>(host.size()), host.data());
         return std::nullopt;
     }
+    if (refused)
+        std::fprintf(stderr, "%.*s refused the user name or password.\n",
+                     static_cast<int>(host.size()), host.data());
     // "-" is how an empty field is stored, not a user name to offer.
     const bool known = prefill.user != ServerEntry::NoValue;
     std::fprintf(stderr, "This NNTP server requires authentication!\n%.*s user name%s%s%s: ",

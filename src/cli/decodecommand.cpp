@@ -6,6 +6,7 @@
 
 #include "cli/clisession.h"
 #include "cli/commands.h"
+#include "cli/optionparser.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
@@ -13,7 +14,7 @@ namespace qm::cli {
 namespace {
 
 constexpr std::string_view Help =
-    "usage: qmere-cli decode FILE...\n"
+    "usage: qmere-cli decode [--] FILE...\n"
     "\n"
     "Decodes files on disk (saved articles, mail, any text holding uuencoded or MIME\n"
     "attachments, parts of split posts) as the desktop program's \"Decode files\" command\n"
@@ -43,8 +44,15 @@ FilePtr openInput(const std::string& path) {
 
 }  // namespace
 
-int runDecodeCommand(Args args) {
-    if (wantsHelp(args)) return printHelp(Help);
+int runDecodeCommand(Args given) {
+    std::string problem;
+    const std::optional<ParsedArgs> parsed = parseOptions(given, {}, problem);
+    if (!parsed) {
+        std::fprintf(stderr, "qmere-cli decode: %s (try --help)\n", problem.c_str());
+        return 2;
+    }
+    if (parsed->has("help")) return printHelp(Help);
+    const std::vector<std::string>& args = parsed->operands;
     if (args.empty()) {
         std::fputs("qmere-cli decode: no FILE given (try --help)\n", stderr);
         return 2;
@@ -59,7 +67,7 @@ int runDecodeCommand(Args args) {
 
     bool anyFailed = false;
     for (auto it = args.rbegin(); it != args.rend(); ++it) {
-        std::string path(*it);
+        const std::string& path = *it;
         FilePtr in = openInput(path);
         if (!in) {
             std::fprintf(stderr, "Fail open file %s\n", path.c_str());

@@ -7,6 +7,7 @@
 #include "catalog/picturedatabase.h"
 #include "cli/clisession.h"
 #include "cli/commands.h"
+#include "cli/optionparser.h"
 #include "platform/paths.h"
 
 namespace qm::cli {
@@ -33,16 +34,14 @@ constexpr std::string_view DupesHelp =
     "data folder is in use (or cannot be locked).\n";
 
 int runDupesCommand(Args args) {
-    if (wantsHelp(args)) return printHelp(DupesHelp);
-    std::vector<std::string> groups;
-    for (std::string_view arg : args) {
-        if (arg.starts_with("--")) {
-            std::fprintf(stderr, "qmere-cli dupes: unknown option %.*s (try --help)\n",
-                         static_cast<int>(arg.size()), arg.data());
-            return 2;
-        }
-        groups.emplace_back(arg);
+    std::string problem;
+    const std::optional<ParsedArgs> parsed = parseOptions(args, {}, problem);
+    if (!parsed) {
+        std::fprintf(stderr, "qmere-cli dupes: %s (try --help)\n", problem.c_str());
+        return 2;
     }
+    if (parsed->has("help")) return printHelp(DupesHelp);
+    const std::vector<std::string>& groups = parsed->operands;
     // Opening the database may set a damaged one aside or make its tables: a write.
     CliSession session({.openLog = false, .makeDataDirectory = false});
     if (!session.ok()) {

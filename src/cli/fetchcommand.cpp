@@ -12,8 +12,9 @@
 #include "cli/clisession.h"
 #include "cli/commands.h"
 #include "cli/interruptguard.h"
+#include "cli/optionparser.h"
 #include "cli/progressline.h"
-#include "cli/serverargument.h"
+#include "cli/serveroptions.h"
 #include "config/configvalues.h"
 #include "config/groupentry.h"
 #include "config/grouptable.h"
@@ -25,9 +26,10 @@
 namespace qm::cli {
 
 constexpr std::string_view FetchHelp =
-    "usage: qmere-cli fetch [--server HOST[:PORT]] [--tls] [--user USER --password PASSWORD]\n"
-    "                       [--threads N] [--newest N | --since DAYS] [--no-overview]\n"
-    "                       [--quiet] [GROUP...]\n"
+    "usage: qmere-cli fetch [--server HOST[:PORT] | --server nntp[s]://HOST[:PORT]]\n"
+    "                       [--tls | --no-tls] [--user USER [--password PASSWORD |\n"
+    "                       --password-file FILE]] [--threads N] [--newest N | --since DAYS]\n"
+    "                       [--no-overview] [--quiet] [--] [GROUP...]\n"
     "\n"
     "Retrieves the pictures and other files posted in the GROUPs as the desktop program's\n"
     "\"Get pictures!\" does: N readers (default: the \"Max Threads\" setting) each with its\n"
@@ -49,20 +51,27 @@ constexpr std::string_view FetchHelp =
     "to retrieve, \"Groups.fet\" of the server in use) are fetched: what a timer runs.\n"
     "\n"
     "--server makes HOST (port 119 unless given) the server in use, as the desktop program's\n"
-    "server box does; without it the saved \"Server\" is used. With --user and --password\n"
-    "the credentials are stored in its entry in \"server.lst\" and sent at every connect\n"
-    "(AUTHINFO). --tls, or a server given as nntps://HOST[:PORT] (port 563 by default),\n"
-    "connects with TLS and checks the server's certificate; no credential is ever sent\n"
-    "before TLS is up. The server stays marked secure in \"server.lst\".\n"
+    "server box does; without it the saved \"Server\" is used. A URL nntp://HOST[:PORT] is a\n"
+    "plain server (port 119 by default), nntps://HOST[:PORT] a secure one (port 563).\n"
+    "--tls connects with TLS and checks the server's certificate; no credential is ever sent\n"
+    "before TLS is up. --no-tls turns that off again. Either choice stays with the server in\n"
+    "\"server.lst\".\n"
+    "With --user the login is sent at every connect (AUTHINFO); its password comes from\n"
+    "--password, or the first line of --password-file FILE, or the environment variable\n"
+    "QMERE_PASSWORD (the last two keep it out of the process list and the shell's history).\n"
+    "The login is stored in the server's entry in \"server.lst\" once the server accepted it;\n"
+    "a refused one leaves the stored login as it was.\n"
     "\n"
     "Output: log lines on standard output, failures on standard error. On a terminal one\n"
     "progress line below the log lines is rewritten in place: per group the articles dealt\n"
     "with out of those known and the pictures decoded, then articles/s, MB/s and the time\n"
-    "left once it can be known. Elsewhere (a pipe, a file, a timer) only the log lines are\n"
-    "written. --quiet writes only the failures and the closing summary. The closing summary\n"
-    "(\"Run ended: 2 groups, 57 articles, 12 pictures, 3456789 bytes in 5.2 s, 3 duplicates\n"
-    "skipped\", as the desktop program logs it: the articles retrieved, and apart from them\n"
-    "those not fetched as retrieved before) is always the last line on standard output.\n"
+    "left once it can be known, and while the last thumbnails are made, how many are. Not\n"
+    "on a terminal (a pipe, a file, a timer), or on one with TERM=dumb, only the log lines\n"
+    "are written, with no escape codes. --quiet writes only the failures and the closing\n"
+    "summary. The closing summary (\"Run ended: 2 groups, 57 articles, 12 pictures, 3456789\n"
+    "bytes in 5.2 s, 3 duplicates skipped\", as the desktop program logs it: the articles\n"
+    "retrieved, and apart from them those not fetched as retrieved before) is always the\n"
+    "last line on standard output.\n"
     "\n"
     "Decoded files go to DATA/GROUP/news.dat (DATA: the \"Data\" setting, by default\n"
     "$XDG_DATA_HOME/qmere/), with the group's index pages (DATA/GROUP/idx<yymmdd>.html) and\n"
@@ -82,24 +91,29 @@ constexpr std::string_view FetchHelp =
     "system without locks), with the reason.\n"
     "\n"
     "Exit status: 0 for a finished run; 1 when no GROUP is given and none is selected, the\n"
-    "server cannot be reached, refuses the credentials, asks for a login that nobody gave,\n"
-    "a GROUP's folder cannot be made, no GROUP could be read, a decoded file could not be\n"
+    "server cannot be reached (the reason is said: a name that does not resolve, a refused\n"
+    "connection), refuses the user name or password, asks for a login that nobody gave, has\n"
+    "no such GROUP (\"no such group on HOST: GROUP\", the other groups are fetched), a\n"
+    "GROUP's folder cannot be made, no GROUP could be read, a decoded file could not be\n"
     "written (a full disk stops the run; what was not stored is fetched again next time),\n"
     "the settings and lists could not be saved (the reason is on standard error), or the\n"
-    "data folder is in use or cannot be locked; 2 on a usage error (no --server and none\n"
-    "saved); 128 and the signal's number when a stop signal stopped it (130: Ctrl-C, 143:\n"
-    "SIGTERM, 129: SIGHUP).\n";
+    "data folder is in use or cannot be locked; 2 on a usage error (an unknown option, a\n"
+    "missing value, options that exclude each other such as --newest and --since, no\n"
+    "--server and none saved); 128 and the signal's number when a stop signal stopped it\n"
+    "(130: Ctrl-C, 143: SIGTERM, 129: SIGHUP).\n";
 
 namespace {
 
 struct FetchOptions {
-    std::string server;
-    bool tls = false;
-    std::optional<std::string> user, password;
+    ServerOptions server;
     std::optional<int> threads;
     RunOptions run;
     bool quiet = false;
     std::vector<std::string> groups;
+};
+
+constexpr OptionSpec FetchOptionSpecs[] = {
+    {"threads", true}, {"newest", true}, {"since", true}, {"no-overview"}, {"quiet", false, 'q'},
 };
 
 int usageError(const std::string& text) {
@@ -107,67 +121,51 @@ int usageError(const std::string& text) {
     return 2;
 }
 
-std::optional<std::string> parse(Args args, FetchOptions& options) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return std::string(args[++i]);
-        };
-        if (arg == "--newest" || arg == "--since") {
-            auto v = value();
-            const ConfigKey& key =
-                *findConfigKey(arg == "--newest" ? "First visit" : "First visit days");
-            if (!v || configProblem(key, *v))
-                return std::string(arg) + " takes a number from " + std::to_string(*key.minimum) +
-                       " to " + std::to_string(*key.maximum);
-            const int n = std::stoi(*v);
-            // One of the two decides where a group never read starts.
-            options.run.firstVisit = arg == "--newest" ? n : 0;
-            options.run.firstVisitDays = arg == "--since" ? n : 0;
-        } else if (arg == "--no-overview") {
-            options.run.overview = false;
-        } else if (arg == "--server" || arg == "--user" || arg == "--password" ||
-                   arg == "--threads") {
-            auto v = value();
-            if (!v) return std::string(arg) + " needs a value";
-            if (arg == "--server") options.server = *v;
-            if (arg == "--user") options.user = *v;
-            if (arg == "--password") options.password = *v;
-            if (arg == "--threads") {
-                long long n = 0;
-                auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
-                if (ec != std::errc() || end != v->data() + v->size())
-                    return "--threads takes a number from 1 to 24";
-                // As "Max Threads" in the profile: out of range is clamped, and said so.
-                const int clamped = static_cast<int>(std::clamp<long long>(n, 1, 24));
-                if (clamped != n)
-                    std::fprintf(
-                        stderr,
-                        "qmere-cli fetch: --threads %s is out of range (1 to 24): %d is used\n",
-                        v->c_str(), clamped);
-                options.threads = clamped;
-            }
-        } else if (arg == "--tls") {
-            options.tls = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
-        } else if (arg.starts_with("--")) {
-            return "unknown option " + std::string(arg);
-        } else {
-            options.groups.emplace_back(arg);
-        }
+// --newest or --since: a number within the range of the setting it stands in for.
+std::optional<std::string> takeFirstVisit(const ParsedArgs& parsed, RunOptions& run) {
+    if (auto problem = exclusive(parsed, "newest", "since")) return problem;
+    for (const char* option : {"newest", "since"}) {
+        const std::optional<std::string> v = parsed.last(option);
+        if (!v) continue;
+        const bool newest = option == std::string_view("newest");
+        const ConfigKey& key = *findConfigKey(newest ? "First visit" : "First visit days");
+        if (configProblem(key, *v))
+            return "--" + std::string(option) + " takes a number from " +
+                   std::to_string(*key.minimum) + " to " + std::to_string(*key.maximum);
+        const int n = std::stoi(*v);
+        // One of the two decides where a group never read starts.
+        run.firstVisit = newest ? n : 0;
+        run.firstVisitDays = newest ? 0 : n;
     }
-    // Without --server the saved one is used, checked once the settings are loaded.
-    if (!options.server.empty()) {
-        std::string problem;
-        auto server = parseServerArgument(options.server, &problem);
-        if (!server) return problem;
-        options.server = server->text;
-        options.tls = options.tls || server->tls;
+    return std::nullopt;
+}
+
+std::optional<std::string> parse(Args args, FetchOptions& options, bool& help) {
+    std::vector<OptionSpec> specs(std::begin(ServerOptionSpecs), std::end(ServerOptionSpecs));
+    specs.insert(specs.end(), std::begin(FetchOptionSpecs), std::end(FetchOptionSpecs));
+    std::string problem;
+    const std::optional<ParsedArgs> parsed = parseOptions(args, specs, problem);
+    if (!parsed) return problem;
+    help = parsed->has("help");
+    if (help) return std::nullopt;
+    if (auto error = takeServerOptions(*parsed, options.server)) return error;
+    if (auto error = takeFirstVisit(*parsed, options.run)) return error;
+    options.run.overview = !parsed->has("no-overview");
+    options.quiet = parsed->has("quiet");
+    if (const std::optional<std::string> v = parsed->last("threads")) {
+        long long n = 0;
+        auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
+        if (v->empty() || ec != std::errc() || end != v->data() + v->size())
+            return std::string("--threads takes a number from 1 to 24");
+        // As "Max Threads" in the profile: out of range is clamped, and said so.
+        const int clamped = static_cast<int>(std::clamp<long long>(n, 1, 24));
+        if (clamped != n)
+            std::fprintf(stderr,
+                         "qmere-cli fetch: --threads %s is out of range (1 to 24): %d is used\n",
+                         v->c_str(), clamped);
+        options.threads = clamped;
     }
-    if (options.user.has_value() != options.password.has_value())
-        return std::string("--user and --password go together");
+    options.groups = parsed->operands;
     return std::nullopt;
 }
 
@@ -178,43 +176,27 @@ GroupEntry& groupNamed(AppSettings& settings, const std::string& name) {
     return entry;
 }
 
-// As the server box's switch (the new server's own group lists; none: the saved server),
-// with the secure flag and the credentials given.
-void useServer(Session& session, const FetchOptions& options) {
-    if (!options.server.empty()) session.switchServer(options.server);
-    ServerEntry* entry = session.settings().currentServer();
-    if (!entry) return;
-    if (options.server.empty() && !options.tls && !options.user) return;  // nothing changed
-    if (options.tls) entry->setSecure(true);
-    if (options.user) {
-        entry->setCredentials({*options.user, *options.password});
-        entry->setAuthFlag(1);
-    }
-    (void)session.settings().saveServers();
-}
-
 }  // namespace
 
 int runFetchCommand(Args args) {
-    if (wantsHelp(args)) return printHelp(FetchHelp);
     FetchOptions options;
-    if (auto error = parse(args, options)) return usageError(*error);
+    bool help = false;
+    if (auto error = parse(args, options, help)) return usageError(*error);
+    if (help) return printHelp(FetchHelp);
 
     CliSession session;
     if (!session.ok()) {
-        std::fprintf(stderr, "qmere-cli fetch: %s\n", session.error().c_str());
+        session.frontend().printError("qmere-cli fetch: " + session.error());
         return 1;
     }
     Session& core = session.core();
     AppSettings& settings = core.settings();
     ConsoleFrontend& frontend = session.frontend();
-    useServer(core, options);
-    ServerEntry* server = settings.currentServer();
+    ServerChoice choice(core, options.server);
+    ServerEntry* server = choice.entry();
     if (!server) return usageError("no server is saved in the settings: give --server");
-    const bool credentialsGiven = options.user.has_value();
     if (makeDirectories(settings.groupListDirectory()) != 0) {
-        std::fprintf(stderr, "Fail to create data directory %s\n",
-                     settings.groupListDirectory().c_str());
+        frontend.printError("Fail to create data directory " + settings.groupListDirectory());
         return 1;
     }
 
@@ -226,10 +208,9 @@ int runFetchCommand(Args args) {
             options.groups.push_back(group->name());
     }
     if (options.groups.empty()) {
-        std::fputs(
+        frontend.printError(
             "qmere-cli fetch: No news group is selected. Name the GROUPs to fetch, or select "
-            "groups to retrieve in the desktop program.\n",
-            stderr);
+            "them with: qmere-cli groups --select GROUP");
         return 1;
     }
     for (auto it = options.groups.rbegin(); it != options.groups.rend(); ++it) {
@@ -249,41 +230,45 @@ int runFetchCommand(Args args) {
         (void)core.startRun(run, options.run);
         while (pool.runningReaders() > 0 && !frontend.runHasFinished()) {
             progress.update();
-            if (guard.wait(100)) {
+            if (guard.wait(50)) {
                 interrupted = true;
                 break;
             }
         }
         core.finishRun();
-        // The thumbnails of what was fetched are made before the command ends.
+        // The thumbnails of what was fetched are made before the command ends, the line
+        // going on meanwhile.
         if (!interrupted && core.pictures().running()) {
-            if (!options.quiet) std::fputs("qmere-cli fetch: making the last thumbnails\n", stderr);
-            interrupted = !core.finishPictures([&] { return !guard.wait(0); });
+            if (!options.quiet) frontend.appendLog("qmere-cli fetch: making the last thumbnails");
+            progress.updateThumbnails(core.pictures().counters().made);
+            interrupted = !core.finishPictures([&] {
+                progress.updateThumbnails(core.pictures().counters().made);
+                return !guard.wait(0);
+            });
         }
     }
     progress.finish();
     const bool runMessages = frontend.messageCount() > messagesBefore;
-    const std::vector<std::string> failures = core.readerPool().runFailures();
+    std::vector<std::string> failures = core.readerPool().runFailures();
+    if (choice.settle()) {
+        const std::string refusal = server->host + " refused the user name or password";
+        if (std::find(failures.begin(), failures.end(), refusal) == failures.end())
+            failures.insert(failures.begin(), refusal);
+    }
     const bool saved = core.save();  // a failure is on standard error already
 
     if (interrupted) {
-        std::fputs("qmere-cli fetch: stopped\n", stderr);
+        frontend.printError("qmere-cli fetch: stopped");
         return InterruptGuard::exitStatus();
     }
-    if (credentialsGiven && server && server->authFlag() == 0) {
-        std::fprintf(stderr, "qmere-cli fetch: %s refused the user name or password\n",
-                     server->host.c_str());
-        return 1;
-    }
-    for (const std::string& failure : failures)
-        std::fprintf(stderr, "qmere-cli fetch: %s\n", failure.c_str());
+    for (const std::string& failure : failures) frontend.printError("qmere-cli fetch: " + failure);
     if (!failures.empty()) return 1;
     int unread = 0;
     for (GroupEntry* group : groups)
         if (!group->has(Finished)) ++unread;
     if (runMessages || unread == static_cast<int>(groups.size())) {
-        std::fprintf(stderr, "qmere-cli fetch: could not read from %s (see the log above)\n",
-                     server ? server->host.c_str() : "the server");
+        frontend.printError("qmere-cli fetch: could not read from " + server->host +
+                            " (see the log above)");
         return 1;
     }
     return saved ? 0 : 1;

@@ -16,6 +16,7 @@
 #include "cli/clisession.h"
 #include "cli/commands.h"
 #include "cli/interruptguard.h"
+#include "cli/optionparser.h"
 #include "platform/paths.h"
 
 namespace qm::cli {
@@ -56,24 +57,42 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// "what: done of total" on standard error: one line rewritten on a terminal, else a line
-// at most every few seconds and at the end.
+// "what: done of total" on standard error, through the front end that writes the log lines
+// too: one line rewritten on a terminal, else a line at most every few seconds and at the end.
 class Progress {
   public:
-    explicit Progress(std::string what) : m_what(std::move(what)), m_tty(::isatty(2) != 0) {}
+    Progress(ConsoleFrontend& frontend, std::string what)
+        : m_frontend(frontend),
+          m_what(std::move(what)),
+          m_rewrite(ConsoleFrontend::canRewrite(STDERR_FILENO)) {
+        if (m_rewrite) m_frontend.setStatusStream(stderr);
+    }
+    ~Progress() {
+        if (m_rewrite) m_frontend.clearStatusLine();
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
     void show(int done, int total) {
         const auto now = std::chrono::steady_clock::now();
-        const auto every = m_tty ? 200ms : 5s;
+        const auto every = m_rewrite ? 200ms : 5s;
         if (done < total && m_shown && now - m_last < every) return;
         m_shown = true;
         m_last = now;
-        std::fprintf(stderr, "%s%s: %d of %d%s", m_tty ? "\r" : "", m_what.c_str(), done, total,
-                     m_tty && done < total ? "" : "\n");
+        const std::string line =
+            m_what + ": " + std::to_string(done) + " of " + std::to_string(total);
+        if (m_rewrite && done < total) {
+            m_frontend.setStatusLine(line);
+            return;
+        }
+        if (m_rewrite) m_frontend.clearStatusLine();
+        m_frontend.printError(line);
     }
 
   private:
+    ConsoleFrontend& m_frontend;
     std::string m_what;
-    bool m_tty;
+    bool m_rewrite;
     bool m_shown = false;
     std::chrono::steady_clock::time_point m_last;
 };
@@ -104,20 +123,21 @@ bool chooseGroups(const std::string& dataDirectory, const std::vector<std::strin
     return true;
 }
 
-int rebuild(Session& core, std::span<const PictureGroup> groups, bool someGroups) {
+int rebuild(Session& core, ConsoleFrontend& frontend, std::span<const PictureGroup> groups,
+            bool someGroups) {
     const std::string& dataDirectory = core.settings().dataDirectory;
     auto log = [&core](std::string_view line) { core.frontend().appendLog(line); };
     PictureDatabase database(dataDirectory, log);
     if (!database.open()) return 1;
     Thumbnailer thumbnailer(log, {}, &InterruptGuard::flag());
-    Progress progress("Pictures rebuilt");
+    Progress progress(frontend, "Pictures rebuilt");
     RebuildOptions options;
     options.keepOtherGroups = someGroups;
     options.progress = [&](int done, int total) { progress.show(done, total); };
     options.stop = &InterruptGuard::flag();
     const RebuildReport report = rebuildPictures(database, thumbnailer, groups, options);
     if (report.stopped) {
-        std::fputs("qmere-cli gallery: stopped; nothing was changed\n", stderr);
+        frontend.printError("qmere-cli gallery: stopped; nothing was changed");
         return InterruptGuard::exitStatus();
     }
     std::printf(
@@ -152,7 +172,8 @@ int submitMissing(ThumbnailWorker& worker, const PictureGroup& group, const Reco
 }
 
 // Makes what is missing; InterruptGuard::exitStatus() when a stop signal stopped it.
-int catchUp(Session& core, std::span<const PictureGroup> groups, const InterruptGuard& guard) {
+int catchUp(Session& core, ConsoleFrontend& frontend, std::span<const PictureGroup> groups,
+            const InterruptGuard& guard) {
     const std::string& dataDirectory = core.settings().dataDirectory;
     auto log = [&core](std::string_view line) { core.frontend().appendLog(line); };
     Recorded recorded;
@@ -165,13 +186,13 @@ int catchUp(Session& core, std::span<const PictureGroup> groups, const Interrupt
     int submitted = 0;
     for (const PictureGroup& group : groups)
         submitted += submitMissing(worker, group, recorded, dataDirectory);
-    Progress progress("Thumbnails made");
+    Progress progress(frontend, "Thumbnails made");
     while (!worker.waitIdle(100ms)) {
         const ThumbnailWorker::Counters c = worker.counters();
         progress.show(c.made + c.unreadable, std::max(submitted, c.made + c.unreadable + 1));
         if (guard.wait(0)) {
             worker.stop();
-            std::fputs("qmere-cli gallery: stopped; the rest is made next time\n", stderr);
+            frontend.printError("qmere-cli gallery: stopped; the rest is made next time");
             return InterruptGuard::exitStatus();
         }
     }
@@ -201,19 +222,17 @@ int writeAndList(Session& core, std::span<const PictureGroup> groups) {
 }  // namespace
 
 int runGalleryCommand(Args args) {
-    if (wantsHelp(args)) return printHelp(GalleryHelp);
-    GalleryOptions options;
-    for (std::string_view arg : args) {
-        if (arg == "--rebuild") {
-            options.rebuild = true;
-        } else if (arg.starts_with("--")) {
-            std::fprintf(stderr, "qmere-cli gallery: unknown option %.*s (try --help)\n",
-                         static_cast<int>(arg.size()), arg.data());
-            return 2;
-        } else {
-            options.groups.emplace_back(arg);
-        }
+    constexpr OptionSpec Specs[] = {{"rebuild"}};
+    std::string problem;
+    const std::optional<ParsedArgs> parsed = parseOptions(args, Specs, problem);
+    if (!parsed) {
+        std::fprintf(stderr, "qmere-cli gallery: %s (try --help)\n", problem.c_str());
+        return 2;
     }
+    if (parsed->has("help")) return printHelp(GalleryHelp);
+    GalleryOptions options;
+    options.rebuild = parsed->has("rebuild");
+    options.groups = parsed->operands;
     // It writes the database, thumbnails and galleries: a fetch must not work there meanwhile.
     CliSession session({.openLog = false, .makeDataDirectory = false});
     if (!session.ok()) {
@@ -234,9 +253,10 @@ int runGalleryCommand(Args args) {
     int status = 0;
     if (options.rebuild || noDatabase) {
         if (!options.rebuild) std::puts("No picture database yet: it is made from the files");
-        status = rebuild(core, groups, options.rebuild && !options.groups.empty());
+        status =
+            rebuild(core, session.frontend(), groups, options.rebuild && !options.groups.empty());
     } else {
-        status = catchUp(core, groups, guard);
+        status = catchUp(core, session.frontend(), groups, guard);
     }
     if (status != 0) return status;
     return writeAndList(core, groups);

@@ -1,12 +1,17 @@
 // qmere-cli groups: the desktop program's "Show all groups" / "Search groups" on standard
 // output.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/clisession.h"
 #include "cli/commands.h"
-#include "cli/serverargument.h"
+#include "cli/optionparser.h"
+#include "cli/serveroptions.h"
+#include "config/appsettings.h"
 #include "config/groupentry.h"
 #include "config/regexpattern.h"
 #include "config/serverentry.h"
@@ -16,41 +21,105 @@ namespace qm::cli {
 namespace {
 
 constexpr std::string_view GroupsHelp =
-    "usage: qmere-cli groups [--search PATTERN] [--server HOST[:PORT]] [--tls]\n"
+    "usage: qmere-cli groups [--search PATTERN] [SERVER OPTIONS]\n"
+    "       qmere-cli groups [--subscribe GROUP] [--unsubscribe GROUP] [--select GROUP]\n"
+    "                        [--unselect GROUP]... [--server HOST[:PORT]]\n"
+    "SERVER OPTIONS: [--server HOST[:PORT] | --server nntp[s]://HOST[:PORT]]\n"
+    "                [--tls | --no-tls]\n"
+    "                [--user USER [--password PASSWORD | --password-file FILE]]\n"
     "\n"
     "Prints the newsgroups of the server in use (the \"Server\" setting, or HOST), one per\n"
     "line, as the desktop program's \"Show all groups\" lists them: from the saved group list\n"
     "\"Groups\" of that server when it is complete, otherwise from the server's LIST, which\n"
     "is then saved for next time. With --search only the names in which the egrep PATTERN is\n"
-    "found are printed (\"Search groups\"). --tls, or a server given as nntps://HOST[:PORT]\n"
-    "(port 563 by default), connects with TLS and checks the server's certificate.\n"
+    "found are printed (\"Search groups\"). The server options are those of qmere-cli fetch\n"
+    "(see qmere-cli fetch --help): nntps:// or --tls for TLS, --no-tls to turn it off, and a\n"
+    "login (its password from --password, --password-file FILE or QMERE_PASSWORD) for a\n"
+    "server that lists its groups only after one; it is stored once the server accepted it.\n"
     "\n"
-    "Log lines go to standard error. Exit status: 0 when the list was read; 1 when the server\n"
-    "cannot be reached, refuses the list or cuts it off (what arrived is printed, but not\n"
-    "saved, so the next run asks again), or no server is set; 2 on a usage error or a bad\n"
-    "PATTERN.\n";
+    "--subscribe and --unsubscribe add a GROUP to the subscribed groups or take it away;\n"
+    "--select and --unselect do the same with the groups to retrieve, which qmere-cli fetch\n"
+    "without a GROUP fetches (the desktop program's \"Select >>\" and \"Remove\"). Each may\n"
+    "be given many times. They change the lists of the server in use (or HOST's) without\n"
+    "connecting, save them beside what another program changed meanwhile, and print nothing.\n"
+    "\n"
+    "Log lines go to standard error. Exit status: 0 when the list was read or changed; 1\n"
+    "when the server cannot be reached (the reason is said), refuses the user name or\n"
+    "password, refuses the list or cuts it off (what arrived is printed, but not saved, so\n"
+    "the next run asks again), no server is set, or a list cannot be saved; 2 on a usage\n"
+    "error or a bad PATTERN.\n";
+
+constexpr OptionSpec GroupsOptionSpecs[] = {
+    {"search", true}, {"subscribe", true}, {"unsubscribe", true},
+    {"select", true}, {"unselect", true},
+};
+constexpr std::string_view ListChanges[] = {"subscribe", "unsubscribe", "select", "unselect"};
 
 int usageError(const std::string& text) {
     std::fprintf(stderr, "qmere-cli groups: %s (try --help)\n", text.c_str());
     return 2;
 }
 
+// One line of a group list file, and a folder's name: no blanks, no control characters.
+bool isGroupName(std::string_view name) {
+    if (name.empty()) return false;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return false;
+    return true;
+}
+
+// The subscribed and selected lists changed as the window's buttons change them, then saved
+// (merged with what another program saved meanwhile).
+int changeLists(Session& core, const ParsedArgs& parsed) {
+    AppSettings& settings = core.settings();
+    for (const ParsedOption& option : parsed.options) {
+        if (std::find(std::begin(ListChanges), std::end(ListChanges), option.name) ==
+            std::end(ListChanges))
+            continue;
+        GroupEntry* group = settings.allGroups.find(option.value);
+        if (!group) {
+            group = &settings.newGroup(option.value, Active);
+            settings.allGroups.add(*group);
+        }
+        if (option.name == "subscribe") {
+            settings.subscribe(*group);
+            group->set(Subscribed);
+        } else if (option.name == "unsubscribe") {
+            settings.unsubscribe(*group);
+            group->clear(Subscribed);
+        } else if (option.name == "select") {
+            settings.select(*group);
+            group->set(Selected);
+        } else {
+            settings.deselect(*group);
+            group->clear(Selected | ShownSelected);
+        }
+    }
+    return settings.saveGroupLists(false) ? 0 : 1;
+}
+
 }  // namespace
 
 int runGroupsCommand(Args args) {
-    if (wantsHelp(args)) return printHelp(GroupsHelp);
-    std::optional<std::string> search, server;
-    bool tls = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "--search" || args[i] == "--server") && i + 1 < args.size()) {
-            (args[i] == "--search" ? search : server) = std::string(args[i + 1]);
-            ++i;
-        } else if (args[i] == "--tls") {
-            tls = true;
-        } else {
-            return usageError("unexpected argument " + std::string(args[i]));
-        }
+    std::vector<OptionSpec> specs(std::begin(ServerOptionSpecs), std::end(ServerOptionSpecs));
+    specs.insert(specs.end(), std::begin(GroupsOptionSpecs), std::end(GroupsOptionSpecs));
+    std::string problem;
+    const std::optional<ParsedArgs> parsed = parseOptions(args, specs, problem);
+    if (!parsed) return usageError(problem);
+    if (parsed->has("help")) return printHelp(GroupsHelp);
+    if (!parsed->operands.empty())
+        return usageError("unexpected argument " + parsed->operands.front());
+    ServerOptions serverOptions;
+    if (auto error = takeServerOptions(*parsed, serverOptions)) return usageError(*error);
+    bool changes = false;
+    for (std::string_view change : ListChanges) {
+        for (const std::string& name : parsed->all(change))
+            if (!isGroupName(name)) return usageError("not a group name: '" + name + "'");
+        changes = changes || parsed->has(change);
     }
+    if (changes && parsed->has("search"))
+        return usageError("--search lists groups; it does not go with changing the lists");
+    const std::optional<std::string> search = parsed->last("search");
     RegexPattern pattern;
     if (search) {
         if (auto error = pattern.compile(*search)) return usageError("PATTERN: " + *error);
@@ -59,25 +128,24 @@ int runGroupsCommand(Args args) {
     // The group lists are the server's, not the data directory's: a fetch may be working
     // there meanwhile, so its "Log" is left alone.
     CliSession session({.openLog = false, .lockDataDirectory = false});
+    ConsoleFrontend& frontend = session.frontend();
     if (!session.ok()) {
-        std::fprintf(stderr, "qmere-cli groups: %s\n", session.error().c_str());
+        frontend.printError("qmere-cli groups: " + session.error());
         return 1;
     }
     Session& core = session.core();
-    ConsoleFrontend& frontend = session.frontend();
-    if (server) {
-        std::string problem;
-        auto parsed = parseServerArgument(*server, &problem);
-        if (!parsed) return usageError(problem);
-        core.switchServer(parsed->text);
-        if (ServerEntry* entry = core.settings().currentServer())
-            if (tls || parsed->tls) entry->setSecure(true);
-        (void)core.settings().saveServers();
-    } else if (tls) {
-        if (ServerEntry* entry = core.settings().currentServer()) entry->setSecure(true);
-    }
     // The list goes to standard output; the log beside it would mix with it.
     frontend.setQuiet(true);
+    ServerChoice choice(core, serverOptions);
+    ServerEntry* server = choice.entry();
+    if (!server) return usageError("no server is saved in the settings: give --server");
+    const bool serverChanged = serverOptions.server || serverOptions.tls || serverOptions.login;
+    if (changes) {
+        const int status = changeLists(core, *parsed);
+        if (serverChanged && !core.settings().saveServersReported()) return 1;
+        return status;
+    }
+
     frontend.setGroupHandler([&](GroupEntry& group) {
         if (group.has(ShownAvailable)) return;
         if (search && !pattern.found(group.name())) return;
@@ -94,8 +162,19 @@ int runGroupsCommand(Args args) {
     }
     std::fflush(stdout);
     core.groupListFinished();
-    if (server && !core.settings().saveSettings()) return 1;
-    return frontend.messageCount() > messagesBefore ? 1 : 0;
+    int status = frontend.messageCount() > messagesBefore ? 1 : 0;
+    if (!worker.connection().connectFailure().empty()) {
+        frontend.printError("qmere-cli groups: " + worker.connection().connectFailure());
+        status = 1;
+    }
+    if (choice.settle()) {
+        frontend.printError("qmere-cli groups: " + server->host +
+                            " refused the user name or password");
+        status = 1;
+    }
+    if (serverChanged && !core.settings().saveServersReported()) status = 1;
+    if (serverOptions.server && !core.settings().saveSettings()) status = 1;
+    return status;
 }
 
 }  // namespace qm::cli

@@ -8,7 +8,8 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: qmere-cli COMMAND [ARGS]\n"
+    "usage: qmere-cli COMMAND [OPTIONS] [ARGS]\n"
+    "       qmere-cli --help | --version\n"
     "\n"
     "Quillmere without windows, on the same settings and data as the desktop program.\n"
     "\n"
@@ -21,7 +22,11 @@ constexpr const char* Usage =
     "                          make what is missing of the galleries, thumbnails and picture\n"
     "                          database, or rebuild them (qmere-cli gallery --help)\n"
     "  groups                  list the server's newsgroups (qmere-cli groups --help)\n"
+    "  groups --subscribe GROUP --select GROUP ...\n"
+    "                          choose the groups to fetch without the desktop program\n"
     "\n"
+    "Options are GNU style: --name VALUE or --name=VALUE, in any order with the other\n"
+    "arguments; -- ends them. Exit status 2 on a usage error.\n"
     "Settings: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini; data: $XDG_DATA_HOME/qmere/.\n";
 
 struct Command {
@@ -47,10 +52,18 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stdout);
         return 0;
     }
+    if (args[0] == "--version") {
+        std::puts("qmere-cli " QM_VERSION);
+        return 0;
+    }
     for (const Command& command : Commands) {
         if (args[0] == command.name) return command.run(qm::cli::Args(args).subspan(1));
     }
-    std::fprintf(stderr, "qmere-cli: unknown command '%.*s' (try --help)\n",
-                 static_cast<int>(args[0].size()), args[0].data());
+    if (args[0].starts_with("-"))
+        std::fprintf(stderr, "qmere-cli: unknown option %.*s (try --help)\n",
+                     static_cast<int>(args[0].size()), args[0].data());
+    else
+        std::fprintf(stderr, "qmere-cli: unknown command '%.*s' (try --help)\n",
+                     static_cast<int>(args[0].size()), args[0].data());
     return 2;
 }

@@ -106,7 +106,11 @@ std::string progressLine(const RunFigures& figures, int width) {
     }
     std::string rates = " | " + fixed(figures.articlesPerSecond, 1) + " articles/s, " +
                         fixed(figures.bytesPerSecond / (1024.0 * 1024.0), 2) + " MB/s";
-    if (figures.secondsLeft) rates += ", " + durationText(*figures.secondsLeft) + " left";
+    if (figures.thumbnailsMade)
+        rates = " | making the last thumbnails: " + std::to_string(*figures.thumbnailsMade) +
+                " made, " + durationText(figures.seconds);
+    else if (figures.secondsLeft)
+        rates += ", " + durationText(*figures.secondsLeft) + " left";
 
     // The last column stays empty: a terminal that wraps on it would scroll the line away.
     const std::size_t limit = static_cast<std::size_t>(std::max(width, 2) - 1);
@@ -206,29 +210,47 @@ FetchProgress::FetchProgress(ConsoleFrontend& frontend, const AppSettings& setti
                              std::vector<GroupEntry*> groups, const RunOptions& options, bool quiet)
     : m_frontend(frontend),
       m_progress(settings, std::move(groups), options),
-      m_showLine(!quiet && ::isatty(STDOUT_FILENO)) {
+      m_showLine(!quiet && ConsoleFrontend::canRewrite(STDOUT_FILENO)) {
     frontend.setQuiet(quiet);
     // The core's own traces on standard output would break into the line, or into a quiet
     // run's output; a plain run through a pipe keeps them as before.
     if ((quiet || m_showLine) && !frontend.divertTraces()) m_showLine = false;
 }
 
+FetchProgress::~FetchProgress() {
+    // The source points here: it must not outlive this.
+    if (m_showLine && !m_finished) m_frontend.clearStatusLine();
+}
+
+std::string FetchProgress::line() {
+    RunFigures figures = m_progress.sample();
+    if (const int made = m_thumbnailsMade.load(); made >= 0) figures.thumbnailsMade = made;
+    return progressLine(figures, m_width.load());
+}
+
 void FetchProgress::update() {
     if (!m_showLine) return;
     const auto now = RunProgress::Clock::now();
     if (now - m_drawn < RedrawEvery) return;
+    if (m_drawn == RunProgress::Clock::time_point{})
+        m_frontend.setStatusSource([this] { return line(); });
     m_drawn = now;
     winsize size{};
-    const int width =
-        ::ioctl(m_frontend.outputDescriptor(), TIOCGWINSZ, &size) == 0 && size.ws_col > 0
-            ? size.ws_col
-            : 80;
-    m_frontend.setStatusLine(progressLine(m_progress.sample(now), width));
+    if (::ioctl(m_frontend.outputDescriptor(), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        m_width = size.ws_col;
+    m_frontend.refreshStatus();
+}
+
+void FetchProgress::updateThumbnails(int made) {
+    // The first count is drawn at once: the line says what the command waits for now.
+    if (m_thumbnailsMade.exchange(made) < 0) m_drawn = {};
+    update();
 }
 
 void FetchProgress::finish() {
-    const RunFigures figures = m_progress.sample();
     if (m_showLine) m_frontend.clearStatusLine();
+    m_finished = true;
+    const RunFigures figures = m_progress.sample();
     m_frontend.printAlways(closingSummary(figures));
 }
 

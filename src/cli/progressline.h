@@ -6,6 +6,7 @@
 //
 // Created and sampled on the command's main thread; the counters it reads are atomics the
 // readers write.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -29,10 +30,10 @@ struct GroupFigures {
     // The articles this run deals with (from where the group stood to its last article);
     // unknown until the server has told the group's range.
     std::optional<std::int64_t> known;
-    std::int64_t dealt = 0;      // articles read, skipped or filtered so far
-    std::int64_t pictures = 0;   // files decoded
-    std::int64_t bytes = 0;      // article bytes received
-    std::int64_t retrieved = 0;  // articles fetched whole
+    std::int64_t dealt = 0;       // articles read, skipped or filtered so far
+    std::int64_t pictures = 0;    // files decoded
+    std::int64_t bytes = 0;       // article bytes received
+    std::int64_t retrieved = 0;   // articles fetched whole
     std::int64_t duplicates = 0;  // articles not fetched: retrieved before
 };
 
@@ -42,6 +43,8 @@ struct RunFigures {
     double bytesPerSecond = 0;
     std::optional<double> secondsLeft;  // only when every group's total is known
     double seconds = 0;                 // since the run started
+    // Set once the readers are done and the last thumbnails are made: how many so far.
+    std::optional<int> thumbnailsMade;
 
     std::int64_t dealt() const;
     std::int64_t pictures() const;
@@ -97,21 +100,36 @@ class RunProgress {
 // What qmere-cli fetch shows: on a terminal the status line, redrawn in place below the log
 // lines; elsewhere the log lines alone; when quiet only failures. The closing summary is
 // always printed.
+//
+// The line is drawn by the front end below every log line, from whatever thread wrote it,
+// with the figures of that moment: sampling happens under the front end's mutex only.
 class FetchProgress {
   public:
     // Sets the front end up for the run (quiet, the traces kept off the terminal).
     FetchProgress(ConsoleFrontend& frontend, const AppSettings& settings,
                   std::vector<GroupEntry*> groups, const RunOptions& options, bool quiet);
-    // Redraws the line when it is due (a few times a second).
+    ~FetchProgress();
+    FetchProgress(const FetchProgress&) = delete;
+    FetchProgress& operator=(const FetchProgress&) = delete;
+
+    // Redraws the line when it is due (a few times a second). Main thread.
     void update();
+    // The same once the readers are done, while the last thumbnails are made (made so far).
+    void updateThumbnails(int made);
     // Takes the line away and prints the closing summary on standard output.
     void finish();
 
   private:
+    // The line now; under the front end's mutex.
+    std::string line();
+
     ConsoleFrontend& m_frontend;
     RunProgress m_progress;
     bool m_showLine;
+    bool m_finished = false;
     RunProgress::Clock::time_point m_drawn{};
+    std::atomic<int> m_width{80};
+    std::atomic<int> m_thumbnailsMade{-1};  // -1: the readers are still at work
 };
 
 }  // namespace qm::cli

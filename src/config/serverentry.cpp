@@ -147,6 +147,7 @@ void ServerEntry::setCredentials(Credentials c) {
     std::lock_guard lock(m_mutex);
     m_user = std::move(c.user);
     m_password = std::move(c.password);
+    m_loginAccepted = false;
 }
 
 }  // namespace qm

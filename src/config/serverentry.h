@@ -61,13 +61,19 @@ class ServerEntry {
     void setAuthFlag(int flag) { m_authFlag.store(flag); }
 
     Credentials credentials() const;
+    // New credentials are not known to work until a login with them is accepted.
     void setCredentials(Credentials c);
+    // Whether the server accepted a login with the credentials held now: a caller that was
+    // given new ones keeps them only then.
+    bool loginAccepted() const { return m_loginAccepted.load(); }
+    void setLoginAccepted() { m_loginAccepted.store(true); }
     // True when c holds a user name or a password (NoValue stands for an empty field).
     static bool hasCredentials(const Credentials& c);
 
   private:
     std::optional<bool> m_secure;
     std::atomic<int> m_authFlag{0};
+    std::atomic<bool> m_loginAccepted{false};
     mutable std::mutex m_mutex;
     std::string m_user = "-";      // guarded by m_mutex
     std::string m_password = "-";  // guarded by m_mutex

@@ -138,8 +138,12 @@ int NNTPConnection::connect() {
     tls.enabled = m_server->secure();
     tls.pinnedSha256 = m_server->fingerprint;
     int error = m_stream.connect(host, port, tls);
+    m_connectFailure.clear();
     if (error == ECANCELED) stopChecks();
     if (error != 0) {
+        // A TLS failure's box says it in words already; "failed (e=111)" does not.
+        if (error != EPROTO && !m_stream.certificateRefusal())
+            m_connectFailure = m_stream.lastReason();
         if (tls.enabled) log(m_stream.lastError());
         // Decided under the lock, shown after it: the window thread takes DecodeLock too,
         // and would wait for ever for a reader that waits for the window.
@@ -456,6 +460,7 @@ int NNTPConnection::authenticate() {
 }
 
 void NNTPConnection::loggedIn() {
+    m_server->setLoginAccepted();
     // What a server offers may change with the login (RFC 4643 2.2): the reply codes are
     // kept for the caller.
     const std::string reply = m_replyLine;

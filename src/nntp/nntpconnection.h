@@ -92,6 +92,11 @@ class NNTPConnection {
     // (then CAPABILITIES again), and COMPRESS DEFLATE when offered and the "Compress" setting
     // is on.
     [[nodiscard]] int connect();
+    // Why the last connect failed, in words ("cannot resolve HOST: ...", "cannot connect to
+    // HOST port N: connection refused"), where the message box gives only the number
+    // ("failed (e=111)"); empty after a connect that succeeded or failed in TLS (that box
+    // says why itself).
+    const std::string& connectFailure() const { return m_connectFailure; }
     // Sends text; callers look at replyCode() and replyLine() afterwards. Returns the state
     // when not Ready (nothing sent), the result of the repeated command after a successful
     // authentication on 480, 0 for an unanswered 480, otherwise -1. When text was sent
@@ -264,6 +269,7 @@ class NNTPConnection {
     std::int64_t m_lineCounter = 0;  // wide enough never to overflow
     std::string m_replyLine;
     int m_replyCode = 0;
+    std::string m_connectFailure;
     bool m_truncated = false;  // the last data reply ended without its "." line
     bool m_sent = false;       // the last command was sent (its reply is in m_replyLine)
     Capabilities m_capabilities;

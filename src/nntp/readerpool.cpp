@@ -219,8 +219,12 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
             NNTPConnection& connection = reader.connection();
             if (connection.state() != NNTPConnection::Ready) {
                 (void)connection.connect();  // a failure is reported by connect itself
-                if (connection.state() != NNTPConnection::Ready)
+                if (connection.state() != NNTPConnection::Ready) {
+                    // Its reason in words, once however many readers fail alike.
+                    if (!connection.connectFailure().empty())
+                        recordFailures({connection.connectFailure()});
                     throw NNTPQuitException("NNTP connection failure ", m_settings.server);
+                }
             }
             loop.run();
             completed = true;

@@ -10,6 +10,7 @@
 #include "config/appsettings.h"
 #include "config/groupentry.h"
 #include "config/locks.h"
+#include "config/serverentry.h"
 #include "decode/decoder.h"
 #include "decode/savedarticle.h"
 #include "nntp/nntpconnection.h"
@@ -64,8 +65,15 @@ int RetrievalLoop::pass() {
 bool RetrievalLoop::selectGroup(GroupEntry& group) {
     m_steps.requireConnection();
     readLastFile(m_settings, group);
-    if (m_steps.connection().selectGroup(group) != 0) {
+    const int selected = m_steps.connection().selectGroup(group);
+    if (selected != 0) {
         m_steps.stopIfLoginMissing(group);
+        // A typo in a group name is a failure of the run, not a quiet zero.
+        if (selected == 411) {
+            const ServerEntry* server = m_steps.connection().server();
+            m_steps.noteFailure("no such group on " + (server ? server->host : m_settings.server) +
+                                ": " + group.name());
+        }
         return false;
     }
     positionGroup(group);

@@ -148,7 +148,11 @@ void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {
     group.clear(Finished);  // a NEXT refused for the login is no end of the group
     const ServerEntry* server = m_connection.server();
     const std::string host = server ? server->host : m_settings.server;
-    noteFailure(host + " asks for a login (user name and password) that was not given");
+    // Credentials at hand were tried at the connect or at the prompt: they were refused.
+    if (server && ServerEntry::hasCredentials(server->credentials()))
+        noteFailure(host + " refused the user name or password");
+    else
+        noteFailure(host + " asks for a login (user name and password) that was not given");
     throw NNTPQuitException("Login required", host);
 }
 

@@ -52,6 +52,7 @@ int TcpStream::connect(std::string_view host, int port, const TlsOptions& tls) {
     m_peer = std::string(host) + ":" + std::to_string(port);
     m_wireIn = 0;
     m_lastError.clear();
+    m_lastReason.clear();
     m_refusal.reset();
 
     addrinfo hints{};
@@ -61,18 +62,30 @@ int TcpStream::connect(std::string_view host, int port, const TlsOptions& tls) {
     std::string hostName(host);
     int rc = getaddrinfo(hostName.c_str(), std::to_string(port).c_str(), &hints, &found);
     if (rc != 0) {
-        int error = rc == EAI_SYSTEM ? errno : EHOSTUNREACH;
-        m_lastError = m_peer + ": " + (rc == EAI_SYSTEM ? errnoText(errno) : gai_strerror(rc));
+        const int error = rc == EAI_SYSTEM ? errno : EHOSTUNREACH;
+        const std::string why = rc == EAI_SYSTEM ? errnoText(error) : gai_strerror(rc);
+        m_lastError = m_peer + ": " + why;
+        m_lastReason = "cannot resolve " + hostName + ": " + why;
         return error;
     }
     AddrInfoList list(found);
     int error = EHOSTUNREACH;
     for (addrinfo* a = list.get(); a; a = a->ai_next) {
         error = connectAddress(*a);
-        if (error == 0) return tls.enabled ? startTls(host, tls) : 0;
+        if (error == 0) {
+            if (!tls.enabled) return 0;
+            error = startTls(host, tls);
+            if (error != 0) m_lastReason = m_lastError;
+            return error;
+        }
         if (error == ECANCELED) break;
     }
     m_lastError = "connect to " + m_peer + ": " + errnoText(error);
+    // "connection refused", as it reads inside a sentence.
+    std::string why = errnoText(error);
+    if (!why.empty())
+        why.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(why.front())));
+    m_lastReason = "cannot connect to " + hostName + " port " + std::to_string(port) + ": " + why;
     return error;
 }
 

@@ -173,6 +173,9 @@ class TcpStream {
     const std::string& peer() const { return m_peer; }
     // Why the last connect failed.
     const std::string& lastError() const { return m_lastError; }
+    // The same in words for the user: "cannot resolve HOST: Name or service not known",
+    // "cannot connect to HOST port PORT: connection refused", or the TLS failure.
+    const std::string& lastReason() const { return m_lastReason; }
     // Set when the last connect failed because the certificate was refused.
     const std::optional<CertificateRefusal>& certificateRefusal() const { return m_refusal; }
     // "TLS <version> <cipher>" of the open connection; empty for plain TCP.
@@ -223,6 +226,7 @@ class TcpStream {
     std::function<bool()> m_stop;
     std::string m_peer;
     std::string m_lastError;
+    std::string m_lastReason;
     std::optional<CertificateRefusal> m_refusal;
     std::string m_tlsDescription;
     // Touched only by the owner thread: cancel() reaches a TLS connection through its socket.

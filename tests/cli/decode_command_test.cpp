@@ -91,6 +91,10 @@ TEST_F(DecodeCommand, HelpSaysWhereOutputAndLogGo) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
     EXPECT_EQ(run({}).status, 2);
+    // After "--" a word is a FILE, whatever it looks like.
+    r = run({"--", "--help"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Fail open file --help"), std::string::npos) << r.err;
 }
 
 }  // namespace

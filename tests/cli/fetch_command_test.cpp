@@ -75,21 +75,40 @@ TEST_F(FetchCommand, UuencodedAndMimePicturesEndUpDecodedInNewsDat) {
         EXPECT_FALSE(command.starts_with("BODY") || command.starts_with("ARTICLE")) << command;
 }
 
-TEST_F(FetchCommand, CredentialsAreStoredAndARefusalFailsTheRun) {
+TEST_F(FetchCommand, ALoginIsStoredOnlyOnceAcceptedAndARefusalIsSaidAsOne) {
     newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1, "Subject: a\nMessage-ID: <1@a>",
                              "x\n");
     m_options.authUser = "joe";
     m_options.authPassword = "secret";
     const std::string server = serverArgument();
-    CliRun r =
-        run({"fetch", "--server", server, "--user", "joe", "--password", "secret", "alt.pics"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
     const std::string port = server.substr(server.find(':') + 1);
-    EXPECT_EQ(dataFile("server.lst"), "127.0.0.1 " + port + "\t1\tjoe\tsecret\n");
+    const std::string stored = "127.0.0.1 " + port + "\t1\tjoe\tsecret\n";
+    // The password from a file: not in the process list.
+    const std::string file = m_dir.write("pw", "secret\nnot this line\n");
+    CliRun r =
+        run({"fetch", "--server=" + server, "--user=joe", "--password-file", file, "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dataFile("server.lst"), stored);
 
-    r = run({"fetch", "--server", server, "--user", "joe", "--password", "wrong", "alt.pics"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("refused the user name or password"), std::string::npos) << r.err;
+    // A wrong password, from the option or the environment, is refused as such and does not
+    // replace the one that works.
+    for (bool fromEnvironment : {false, true}) {
+        std::vector<std::string> args{"fetch", "--server", server, "--user", "joe", "alt.pics"};
+        if (fromEnvironment)
+            ::setenv("QMERE_PASSWORD", "wrong", 1);
+        else
+            args.insert(args.end() - 1, {"--password", "wrong"});
+        r = run(args);
+        ::unsetenv("QMERE_PASSWORD");
+        EXPECT_EQ(r.status, 1) << fromEnvironment;
+        EXPECT_NE(r.err.find("qmere-cli fetch: 127.0.0.1 refused the user name or password"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("give --user and --password"), std::string::npos) << r.err;
+        EXPECT_EQ(dataFile("server.lst"), stored) << fromEnvironment;
+    }
+    // With nothing to read the password from, --user alone is a usage error.
+    EXPECT_EQ(run({"fetch", "--server", server, "--user", "joe", "alt.pics"}).status, 2);
 }
 
 TEST_F(FetchCommand, ARefusedLoginKeepsTheStoredCredentialsPrivate) {
@@ -181,11 +200,36 @@ TEST_F(FetchCommand, AnNntpsServerIsFetchedOverTlsAndStaysMarkedSecure) {
     EXPECT_NE(r.err.find("unable to get local issuer certificate"), std::string::npos) << r.err;
 }
 
-TEST_F(FetchCommand, AnUnreachableServerFailsWithAClearMessage) {
+TEST_F(FetchCommand, AnUnreachableServerFailsWithItsReasonInWords) {
     CliRun r = run({"fetch", "--server", "127.0.0.1:1", "alt.pics"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Connection to server 127.0.0.1(1) failed"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("could not read from 127.0.0.1"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Connection to server 127.0.0.1(1) failed (e=111)"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("qmere-cli fetch: cannot connect to 127.0.0.1 port 1: connection refused"),
+              std::string::npos)
+        << r.err;
+    // ".invalid" never resolves (RFC 2606); the resolver's own words follow.
+    r = run({"fetch", "--server", "news.invalid", "alt.pics"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("qmere-cli fetch: cannot resolve news.invalid: "), std::string::npos)
+        << r.err;
+}
+
+TEST_F(FetchCommand, AGroupTheServerDoesNotHaveFailsTheRunAfterTheOthers) {
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1,
+                             "Subject: hi.gif (1/1)\nMessage-ID: <1@p>",
+                             "begin 644 hi.gif\n#1TE&\n`\nend\n");
+    const std::string server = serverArgument();
+    CliRun r = run({"fetch", "--server", server, "alt.pics", "alt.pictures.typo"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("no such group on 127.0.0.1: alt.pictures.typo"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(dataFile("alt.pics/news.dat/hi.gif"), "GIF");
+    // Alone, it is said the same way.
+    r = run({"fetch", "--server", server, "alt.pictures.typo"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no such group on 127.0.0.1: alt.pictures.typo"), std::string::npos)
+        << r.err;
 }
 
 TEST_F(FetchCommand, UsageErrorsExitWithTwo) {
@@ -198,10 +242,25 @@ TEST_F(FetchCommand, UsageErrorsExitWithTwo) {
                                                {"fetch", "--server", "h:abc", "g"},
                                                {"fetch", "--server", "h", "--newest", "-1", "g"},
                                                {"fetch", "--server", "h", "--since", "x", "g"},
-                                               {"fetch", "--server", "h", "--since"}}) {
-        EXPECT_EQ(run(args).status, 2) << args.size();
+                                               {"fetch", "--server", "h", "--since"},
+                                               {"fetch", "--server=h", "--newest=5", "--since=2"},
+                                               {"fetch", "--server", "h", "--tls", "--no-tls"},
+                                               {"fetch", "--server", "nntps://h", "--no-tls"},
+                                               {"fetch", "--server", "nntp://h/alt.pics"},
+                                               {"fetch", "--server", "http://h", "g"},
+                                               {"fetch", "--server", "h", "--password", "p", "g"},
+                                               {"gallery", "--bogus"},
+                                               {"groups", "--subscribe", "two words"}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_NE(r.err.find("(try --help)"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(run({"fetch", "--help"}).status, 0);
+    const CliRun help = run({"fetch", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--no-tls"), std::string::npos);
+    const CliRun version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("qmere-cli ", 0), 0u) << version.out;
 }
 
 // The data folder on a file system that fills up: the run stops, says why, and fails.

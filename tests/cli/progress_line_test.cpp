@@ -28,8 +28,9 @@ struct TerminalRun {
     std::string output;  // as the terminal received it (its line discipline makes \n \r\n)
 };
 
-// Runs qmere-cli with args on a new pseudo-terminal Columns wide, reading all it writes.
-TerminalRun runOnTerminal(const std::vector<std::string>& args) {
+// Runs qmere-cli with args on a new pseudo-terminal Columns wide with TERM set to term,
+// reading all it writes.
+TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* term = "xterm") {
     TerminalRun run;
     std::vector<std::string> all{cliPath()};
     all.insert(all.end(), args.begin(), args.end());
@@ -43,6 +44,7 @@ TerminalRun runOnTerminal(const std::vector<std::string>& args) {
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
     if (pid < 0) return run;
     if (pid == 0) {
+        ::setenv("TERM", term, 1);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -164,6 +166,35 @@ TEST_F(ProgressLine, OnATerminalTheLineIsRewrittenInPlaceBelowWholeLogLines) {
     EXPECT_EQ(parts.back().rfind("Run ended: 2 groups, 46 articles, 23 pictures, ", 0), 0u)
         << parts.back();
     EXPECT_EQ(parts.back().find('\n'), parts.back().size() - 1);
+}
+
+TEST_F(ProgressLine, ASmallGroupShowsItsCountsAndADumbTerminalGetsNoEscapeCodes) {
+    post("alt.small", 4);
+    const std::string server = start(2);
+    TerminalRun run = runOnTerminal({"fetch", "--server", server, "alt.small"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    // Read whole sooner than a redraw is due, the group's line still ends up counting all
+    // of it: the line drawn below a log line is as new as that line.
+    bool counted = false, thumbnails = false;
+    for (const std::string& part : split(run.output, Erase)) {
+        if (part.find('\n') != std::string::npos) {
+            EXPECT_EQ(part.find(" | "), std::string::npos) << "the line ended in a log line";
+            continue;
+        }
+        counted = counted || (part.rfind("alt.small: ", 0) == 0 &&
+                              part.find(" 4/4 articles") != std::string::npos);
+        thumbnails = thumbnails || part.find("| making the last thumbnails: ") != std::string::npos;
+    }
+    EXPECT_TRUE(counted) << run.output;
+    EXPECT_TRUE(thumbnails) << run.output;
+
+    post("alt.small", 8);
+    run = runOnTerminal({"fetch", "--server", server, "alt.small"}, "dumb");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find(" articles/s"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Run ended: 1 group, 4 articles, 2 pictures"), std::string::npos)
+        << run.output;
 }
 
 TEST_F(ProgressLine, APipeGetsNoControlsQuietOnlyTheSummaryAndTheSavedSelectionIsFetched) {

@@ -123,7 +123,7 @@ if [ -r /usr/share/bash-completion/bash_completion ]; then
 qmere-cli fetch --th -> --threads
 qmere-cli fetch --server news.example alt. -> alt.pics.a alt.pics.b
 qmere-cli config Skip l -> Skip\ limit=
-qmere-cli groups --s -> --search --server
+qmere-cli groups --s -> --search --server --subscribe --select
 qmere-cli gallery --r -> --rebuild
 qmere-cli dupes alt.pics. -> alt.pics.a'
     [ "$got" = "$want" ] || fail "bash completion offered:

@@ -1,0 +1,123 @@
+#include "cli/optionparser.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+
+namespace qm::cli {
+namespace {
+
+constexpr OptionSpec HelpSpec{"help", false, 'h'};
+// getopt_long's value for the long options without a letter: past every char.
+constexpr int LongOnly = 256;
+
+// "--s" may be the start of several options: say which, rather than "unknown".
+std::string unknownLong(const std::string& word, std::span<const OptionSpec> specs) {
+    std::string candidates;
+    if (word.starts_with("--") && word.size() > 2) {
+        const std::string_view typed = std::string_view(word).substr(2);
+        for (const OptionSpec& s : specs)
+            if (s.name.starts_with(typed))
+                candidates += (candidates.empty() ? "" : ", ") + ("--" + std::string(s.name));
+    }
+    if (candidates.find(',') != std::string::npos)
+        return "option " + word + " is ambiguous (" + candidates + ")";
+    return "unknown option " + word;
+}
+
+}  // namespace
+
+bool ParsedArgs::has(std::string_view name) const {
+    return std::any_of(options.begin(), options.end(),
+                       [&](const ParsedOption& o) { return o.name == name; });
+}
+
+std::optional<std::string> ParsedArgs::last(std::string_view name) const {
+    for (auto it = options.rbegin(); it != options.rend(); ++it)
+        if (it->name == name) return it->value;
+    return std::nullopt;
+}
+
+std::vector<std::string> ParsedArgs::all(std::string_view name) const {
+    std::vector<std::string> values;
+    for (const ParsedOption& o : options)
+        if (o.name == name) values.push_back(o.value);
+    return values;
+}
+
+std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionSpec> given,
+                                       std::string& problem) {
+    std::vector<OptionSpec> specs(given.begin(), given.end());
+    specs.push_back(HelpSpec);
+
+    // getopt_long wants NUL-terminated, writable words, and permutes them.
+    std::vector<std::string> words{"qmere-cli"};
+    for (std::string_view a : args) words.emplace_back(a);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> names;  // getopt_long keeps pointers to them
+    names.reserve(specs.size());
+    std::vector<option> table;
+    std::string shortOptions = ":";  // ':' reports a missing value apart from an unknown option
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        names.emplace_back(specs[i].name);
+        const int value = specs[i].shortName ? specs[i].shortName : LongOnly + static_cast<int>(i);
+        table.push_back({names.back().c_str(),
+                         specs[i].takesValue ? required_argument : no_argument, nullptr, value});
+        if (specs[i].shortName) {
+            shortOptions += specs[i].shortName;
+            if (specs[i].takesValue) shortOptions += ':';
+        }
+    }
+    table.push_back({nullptr, 0, nullptr, 0});
+
+    const auto specOf = [&](int value) -> const OptionSpec* {
+        if (value >= LongOnly && value - LongOnly < static_cast<int>(specs.size()))
+            return &specs[static_cast<std::size_t>(value - LongOnly)];
+        for (const OptionSpec& s : specs)
+            if (s.shortName && s.shortName == value) return &s;
+        return nullptr;
+    };
+
+    ParsedArgs parsed;
+    const int argc = static_cast<int>(words.size());
+    // The command runs once per process, but the parser's state is the C library's: start
+    // it afresh (0, not 1, also resets what glibc keeps between calls). Messages are ours.
+    optind = 0;
+    opterr = 0;
+    for (;;) {
+        const int c = getopt_long(argc, argv.data(), shortOptions.c_str(), table.data(), nullptr);
+        if (c == -1) break;
+        const std::string word = optind - 1 < argc && argv[static_cast<std::size_t>(optind - 1)]
+                                     ? argv[static_cast<std::size_t>(optind - 1)]
+                                     : "";
+        if (c == '?') {
+            if (optopt != 0 && optopt < LongOnly)
+                problem = std::string("unknown option -") + static_cast<char>(optopt);
+            else
+                problem = unknownLong(word.substr(0, word.find('=')), specs);
+            return std::nullopt;
+        }
+        if (c == ':') {
+            const OptionSpec* spec = specOf(optopt);
+            problem = (spec ? "--" + std::string(spec->name) : word) + " needs a value";
+            return std::nullopt;
+        }
+        const OptionSpec* spec = specOf(c);
+        if (!spec) continue;  // not reached: every value is a spec's
+        parsed.options.push_back({spec->name, optarg ? std::string(optarg) : std::string()});
+    }
+    for (int i = optind; i < argc; ++i)
+        parsed.operands.emplace_back(argv[static_cast<std::size_t>(i)]);
+    return parsed;
+}
+
+std::optional<std::string> exclusive(const ParsedArgs& parsed, std::string_view a,
+                                     std::string_view b) {
+    if (!parsed.has(a) || !parsed.has(b)) return std::nullopt;
+    return "--" + std::string(a) + " and --" + std::string(b) + " exclude each other";
+}
+
+}  // namespace qm::cli
