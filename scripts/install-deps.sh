@@ -7,10 +7,10 @@ set -euo pipefail
 
 build_pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config qt6-base-dev libgl-dev
             libgtest-dev libgmock-dev libbenchmark-dev ccache zlib1g-dev libssl-dev libsqlite3-dev
-            libvips-dev libjpeg-dev)
+            libvips-dev libjpeg-dev libexpat1-dev)
 test_pkgs=(sharutils uudeview mpack python3 python3-yenc coreutils imagemagick stunnel4 openssl dbus-daemon
            chromium nodejs desktop-file-utils appstream man-db groff-base bash-completion strace
-           hyperfine libvips-tools)
+           hyperfine libvips-tools par2 libxml2-utils)
 # A Node.js build that carries its own npm conflicts with Debian's npm package.
 command -v npm >/dev/null || test_pkgs+=(npm)
 

@@ -21,6 +21,8 @@ constexpr const char* Usage =
     "                          make what is missing of the galleries, thumbnails and picture\n"
     "                          database, or rebuild them (qmere-cli gallery --help)\n"
     "  groups                  list the server's newsgroups (qmere-cli groups --help)\n"
+    "  nzb FILE.nzb...         fetch the files NZBs list, repairing par2 sets (qmere-cli nzb\n"
+    "                          --help); nzb --export GROUP writes one\n"
     "\n"
     "Settings: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini; data: $XDG_DATA_HOME/qmere/.\n";
 
@@ -33,6 +35,7 @@ constexpr Command Commands[] = {
     {"config", qm::cli::runConfigCommand},   {"decode", qm::cli::runDecodeCommand},
     {"dupes", qm::cli::runDupesCommand},     {"fetch", qm::cli::runFetchCommand},
     {"gallery", qm::cli::runGalleryCommand}, {"groups", qm::cli::runGroupsCommand},
+    {"nzb", qm::cli::runNzbCommand},
 };
 
 }  // namespace
