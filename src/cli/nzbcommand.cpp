@@ -3,8 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -134,7 +134,8 @@ int exportNzb(CliSession& session, const NzbOptions& options) {
         return 1;
     }
     if (exported.withoutId > 0)
-        std::fprintf(stderr, "qmere-cli nzb: %d pictures left out: their message-ids are not known\n",
+        std::fprintf(stderr,
+                     "qmere-cli nzb: %d pictures left out: their message-ids are not known\n",
                      exported.withoutId);
     const std::string text = formatNzb(exported.document);
     if (options.output.empty() || options.output == "-") {
@@ -218,10 +219,11 @@ int runNzbCommand(Args args) {
                     drawn = now;
                     winsize size{};
                     const int width = ::ioctl(frontend.outputDescriptor(), TIOCGWINSZ, &size) == 0
-                                          ? size.ws_col : 80;
-                    frontend.setStatusLine(statusLine(
-                        name, *job.figures(), std::chrono::duration<double>(now - start).count(),
-                        width));
+                                          ? size.ws_col
+                                          : 80;
+                    frontend.setStatusLine(
+                        statusLine(name, *job.figures(),
+                                   std::chrono::duration<double>(now - start).count(), width));
                 }
                 return true;
             });

@@ -18,7 +18,8 @@ NzbExport exportGroup(const std::string& dataDirectory, std::string_view group,
     for (const StoredPicture& picture : database.all()) {
         if (picture.group != group || picture.date < since) continue;
         std::string id = picture.messageId;
-        if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
+        if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+            id = id.substr(1, id.size() - 2);
         if (id.empty()) {
             ++result.withoutId;
             continue;

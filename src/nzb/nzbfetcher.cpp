@@ -70,10 +70,11 @@ std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connect
         Assembly& file = *assembly;
         file.file = index;
         file.nzb = &m_document.files[static_cast<std::size_t>(index)];
-        file.temporaryPath = joinPath(m_folder, std::string(ProgramNamePrefix) + "-nzb-" +
-                                                    std::to_string(index) + ".part");
+        file.temporaryPath = joinPath(
+            m_folder, std::string(ProgramNamePrefix) + "-nzb-" + std::to_string(index) + ".part");
         file.missing = file.nzb->missingSegments;
-        if (auto known = m_progress.yencFiles().find(index); known != m_progress.yencFiles().end()) {
+        if (auto known = m_progress.yencFiles().find(index);
+            known != m_progress.yencFiles().end()) {
             file.yenc = true;
             file.size = known->second.size;
             file.name = known->second.name;
@@ -158,7 +159,8 @@ void NzbFetcher::work(Worker& worker) {
     } catch (const NNTPQuitException&) {
         // A stop: what was in flight went back to the queue.
     } catch (const SocketError& error) {
-        fail("Connection to " + m_server.host + " lost: " + error.what());
+        // A stop cancels the connection's reads: that is no loss to report.
+        if (!m_stopped.load()) fail("Connection to " + m_server.host + " lost: " + error.what());
     } catch (const std::exception& error) {
         fail(std::string("NZB fetch failed: ") + error.what());
     }
@@ -239,6 +241,7 @@ void NzbFetcher::store(const Item& item, std::string_view body) {
     DecodedSegment segment = decodeSegment(body);
     Assembly* file = nullptr;
     int fd = -1;
+    std::uint64_t size = 0;
     {
         std::lock_guard lock(m_mutex);
         file = m_assemblies.at(item.file).get();
@@ -251,9 +254,10 @@ void NzbFetcher::store(const Item& item, std::string_view body) {
                                         std::to_string(segment.size) + " " + segment.name);
             }
             if (!file->fd)
-                file->fd = UniqueFd(::open(file->temporaryPath.c_str(),
-                                           O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+                file->fd = UniqueFd(
+                    ::open(file->temporaryPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
             fd = file->fd.get();
+            size = file->size;
             // A part placed beyond the size its file was first given is not written.
             if (segment.size != file->size || !segment.crcOk ||
                 segment.offset + segment.data.size() > file->size) {
@@ -266,7 +270,7 @@ void NzbFetcher::store(const Item& item, std::string_view body) {
         }
     }
     if (!segment.problem.empty()) log(where + ": " + segment.problem);
-    if (segment.yenc && segment.offset + segment.data.size() <= file->size) {
+    if (segment.yenc && segment.offset + segment.data.size() <= size) {
         if (fd < 0) throw NNTPQuitException("Fail to write " + file->temporaryPath, "");
         std::size_t done = 0;
         while (done < segment.data.size()) {
@@ -318,8 +322,9 @@ void NzbFetcher::finish(Assembly& file) {
     if (!m_progress.record('D', file.file, std::string(baseName(path))))
         log("Fail to write " + joinPath(m_folder, NzbProgressFileName));
     ++m_figures.filesDone;
-    FetchedFile fetched{file.file, path, file.nzb->subject, file.nzb->segments.front().messageId,
-                        file.missing, file.damaged};
+    FetchedFile fetched{file.file,         path,
+                        file.nzb->subject, file.nzb->segments.front().messageId,
+                        file.missing,      file.damaged};
     if (m_onFileDone) m_onFileDone(fetched);
 }
 

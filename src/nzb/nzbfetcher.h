@@ -37,7 +37,7 @@ struct FetchedFile {
     int file = 0;      // its position in the NZB
     std::string path;  // where it is now
     std::string subject;
-    std::string messageId;  // of its first segment
+    std::string messageId;    // of its first segment
     int missingSegments = 0;  // not on the server or not in the NZB: their bytes are zeros
     int damagedSegments = 0;  // decoded with a wrong size or CRC
 };
@@ -70,7 +70,7 @@ class NzbFetcher {
 
     // Commands sent ahead on each connection before the first reply is read (fewer when
     // there are not enough segments to keep every connection busy).
-    static constexpr std::size_t Window = 8;
+    static constexpr std::size_t Window = 16;
 
   private:
     struct Assembly;

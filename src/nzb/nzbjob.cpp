@@ -135,7 +135,8 @@ void NzbJob::repairSet(int index, const std::string& indexName, NzbOutcome& outc
         return;
     }
     // This set's volumes not fetched yet, the smallest first.
-    const std::string wanted = nzbFileName(m_document->files[static_cast<std::size_t>(index)].subject);
+    const std::string wanted =
+        nzbFileName(m_document->files[static_cast<std::size_t>(index)].subject);
     std::vector<std::pair<int, int>> volumes;  // blocks, file
     int offered = 0;
     for (std::size_t i = 0; i < m_document->files.size(); ++i) {

@@ -56,8 +56,7 @@ class NzbReader {
         } else if (name == "segment" && m_inFile) {
             m_segment = NzbSegment{};
             (void)toNumber(attribute(attributes, "bytes"), m_segment.bytes);
-            if (!toNumber(attribute(attributes, "number"), m_segment.number))
-                m_segment.number = 0;
+            if (!toNumber(attribute(attributes, "number"), m_segment.number)) m_segment.number = 0;
         } else if (name == "meta") {
             m_metaType = std::string(attribute(attributes, "type")).substr(0, 64);
         }
@@ -130,7 +129,9 @@ NzbParse refused(std::string error) {
     return parse;
 }
 
-NzbReader& readerOf(void* data) { return *static_cast<NzbReader*>(data); }
+NzbReader& readerOf(void* data) {
+    return *static_cast<NzbReader*>(data);
+}
 
 // Sorts each file's segments, drops repeated numbers and counts the gaps; drops files left
 // without segments.
@@ -138,8 +139,9 @@ void tidy(NzbParse& parse) {
     auto& files = parse.document.files;
     for (NzbFile& file : files) {
         auto& segments = file.segments;
-        std::stable_sort(segments.begin(), segments.end(),
-                         [](const NzbSegment& a, const NzbSegment& b) { return a.number < b.number; });
+        std::stable_sort(
+            segments.begin(), segments.end(),
+            [](const NzbSegment& a, const NzbSegment& b) { return a.number < b.number; });
         const std::size_t before = segments.size();
         segments.erase(std::unique(segments.begin(), segments.end(),
                                    [](const NzbSegment& a, const NzbSegment& b) {
@@ -166,9 +168,8 @@ void tidy(NzbParse& parse) {
 
 bool isSafeMessageId(std::string_view id) {
     if (id.empty() || id.size() > 250) return false;
-    return std::all_of(id.begin(), id.end(), [](char c) {
-        return c > ' ' && c < 127 && c != '<' && c != '>';
-    });
+    return std::all_of(id.begin(), id.end(),
+                       [](char c) { return c > ' ' && c < 127 && c != '<' && c != '>'; });
 }
 
 std::string nzbFileName(std::string_view subject) {
@@ -198,11 +199,11 @@ NzbParse parseNzb(std::string_view text) {
     // Parameter entities and the external subset are never read; any entity declaration
     // ends the parse, so nothing is ever expanded.
     XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
-    XML_SetEntityDeclHandler(parser.get(), [](void* data, const XML_Char*, int, const XML_Char*,
-                                              int, const XML_Char*, const XML_Char*,
-                                              const XML_Char*, const XML_Char*) {
-        readerOf(data).stop("it declares entities, which an NZB never needs");
-    });
+    XML_SetEntityDeclHandler(
+        parser.get(), [](void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                         const XML_Char*, const XML_Char*, const XML_Char*) {
+            readerOf(data).stop("it declares entities, which an NZB never needs");
+        });
     XML_SetElementHandler(
         parser.get(),
         [](void* data, const XML_Char* name, const XML_Char** attributes) {
@@ -246,7 +247,7 @@ NzbParse readNzbFile(const std::string& path) {
     while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get())) {
         if (text.size() + n > MaxNzbBytes)
             return refused("it is larger than " + std::to_string(MaxNzbBytes >> 20) +
-                             " MB, more than any post needs");
+                           " MB, more than any post needs");
         text.append(buffer, n);
     }
     if (std::ferror(file.get()))

@@ -30,12 +30,11 @@ bool NzbProgressFile::open(const std::string& folder, std::uint32_t digest) {
     const std::optional<std::string> text = readWholeFile(path);
     const bool same = text && text->starts_with(first);
     if (same) parse(std::string_view(*text).substr(first.size()));
-    m_fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC |
-                                             (same ? 0 : O_TRUNC),
-                           0644));
+    m_fd = UniqueFd(::open(path.c_str(),
+                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (same ? 0 : O_TRUNC), 0644));
     if (!m_fd) return false;
-    return same || ::write(m_fd.get(), first.data(), first.size()) ==
-                       static_cast<ssize_t>(first.size());
+    return same ||
+           ::write(m_fd.get(), first.data(), first.size()) == static_cast<ssize_t>(first.size());
 }
 
 void NzbProgressFile::parse(std::string_view text) {
@@ -76,8 +75,8 @@ bool NzbProgressFile::record(char kind, int file, std::string_view value) {
     line += '\n';
     std::lock_guard lock(m_mutex);
     // One write per line, so a kill leaves whole lines and at most one cut short.
-    return m_fd && ::write(m_fd.get(), line.data(), line.size()) ==
-                       static_cast<ssize_t>(line.size());
+    return m_fd &&
+           ::write(m_fd.get(), line.data(), line.size()) == static_cast<ssize_t>(line.size());
 }
 
 }  // namespace qm

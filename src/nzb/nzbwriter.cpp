@@ -11,15 +11,27 @@ std::string escaped(std::string_view text) {
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
             default:
                 // Control characters other than tab, CR and LF are not XML characters at all.
-                if (byte >= 0x20 || c == '\t') out += c;
-                else if (c == '\n' || c == '\r') out += ' ';
+                if (byte >= 0x20 || c == '\t')
+                    out += c;
+                else if (c == '\n' || c == '\r')
+                    out += ' ';
         }
     }
     return out;

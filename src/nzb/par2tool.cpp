@@ -94,7 +94,8 @@ std::optional<std::size_t> volumeAt(std::string_view name) {
     const std::string_view numbers = stem.substr(at + 4);
     const std::size_t plus = numbers.find('+');
     const auto digits = [](std::string_view s) {
-        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return !s.empty() &&
+               std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
     if (plus == std::string_view::npos || !digits(numbers.substr(0, plus)) ||
         !digits(numbers.substr(plus + 1)))

@@ -48,8 +48,8 @@ DecodedSegment decodeSegment(std::string_view body) {
     if (begin->part) {
         std::size_t next = at;
         const std::string_view line = nextLine(body, next);
-        const auto part = line.starts_with("=ypart ") ? parseYencPart(line, begin->size)
-                                                      : std::nullopt;
+        const auto part =
+            line.starts_with("=ypart ") ? parseYencPart(line, begin->size) : std::nullopt;
         if (!part) {
             segment.crcOk = false;
             segment.problem = "its =ypart line is missing or wrong";
@@ -64,8 +64,8 @@ DecodedSegment decodeSegment(std::string_view body) {
     std::size_t endLine = body.find("\n=yend", dataStart > 0 ? dataStart - 1 : 0);
     if (dataStart == 0 && body.starts_with("=yend")) endLine = 0;
     const std::size_t dataEnd = endLine == std::string_view::npos ? body.size() : endLine + 1;
-    decodeYencData(body.substr(std::min(dataStart, dataEnd), dataEnd - std::min(dataStart, dataEnd)),
-                   segment);
+    decodeYencData(
+        body.substr(std::min(dataStart, dataEnd), dataEnd - std::min(dataStart, dataEnd)), segment);
     std::optional<YencEnd> end;
     if (endLine != std::string_view::npos) {
         std::size_t next = endLine + 1;

@@ -14,13 +14,13 @@ namespace qm {
 
 struct DecodedSegment {
     bool yenc = false;
-    std::string name;         // yEnc: the file's name as posted (not made safe)
-    std::uint64_t size = 0;   // yEnc: the whole file's size
-    std::uint64_t offset = 0; // yEnc: where data goes in the file
-    std::string data;         // yEnc: the decoded bytes; otherwise the body text
-    bool crcOk = true;        // yEnc: its part CRC (or the file's, for a single part) holds
+    std::string name;          // yEnc: the file's name as posted (not made safe)
+    std::uint64_t size = 0;    // yEnc: the whole file's size
+    std::uint64_t offset = 0;  // yEnc: where data goes in the file
+    std::string data;          // yEnc: the decoded bytes; otherwise the body text
+    bool crcOk = true;         // yEnc: its part CRC (or the file's, for a single part) holds
     std::optional<std::uint32_t> fileCrc;  // yEnc: the whole file's CRC, when the part names it
-    std::string problem;      // yEnc: why it is damaged (wrong size, wrong CRC); empty when not
+    std::string problem;  // yEnc: why it is damaged (wrong size, wrong CRC); empty when not
 };
 
 // body: the article body, lines ended by "\n" (a "\r" before it is dropped).

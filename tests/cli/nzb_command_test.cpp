@@ -78,7 +78,8 @@ class NzbCommand : public ::testing::Test {
             const std::string id = name + "." + std::to_string(n) + "@test";
             file.segments.push_back({n, static_cast<std::int64_t>(data.size() / parts), id});
             if (std::find(skip.begin(), skip.end(), n) != skip.end()) continue;
-            newsd::writeSpoolArticle(m_options.spool, "alt.binaries.test", 1000 - m_posted++ * 7 % 500,
+            newsd::writeSpoolArticle(m_options.spool, "alt.binaries.test",
+                                     1000 - m_posted++ * 7 % 500,
                                      "Subject: " + file.subject + "\nMessage-ID: <" + id + ">",
                                      yencPart(data, name, n, parts));
         }
@@ -104,7 +105,10 @@ class NzbCommand : public ::testing::Test {
     int m_posted = 0;
 };
 
-TEST_F(NzbCommand, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveralConnections) {
+// The fetches that run several connections at once (run under the thread sanitizer too).
+class NzbFetchThreads : public NzbCommand {};
+
+TEST_F(NzbFetchThreads, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveralConnections) {
     newsd::SpoolPlan plan;
     plan.pictureBytes = 40000;
     const std::string first = newsd::makePicture(plan, 0);
@@ -195,7 +199,8 @@ TEST_F(NzbPar2, ASetShortBeyondRepairIsReportedAndFails) {
     EXPECT_NE(r.out.find("set.par2: short: "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" blocks missing, 4 available"), std::string::npos) << r.out;
     // No volume is fetched for a repair that cannot be made.
-    for (const std::string& line : bodies()) EXPECT_EQ(line.find(".vol"), std::string::npos) << line;
+    for (const std::string& line : bodies())
+        EXPECT_EQ(line.find(".vol"), std::string::npos) << line;
 }
 
 TEST_F(NzbCommand, HostileNzbsAreRefusedAndNamesStayInTheirFolder) {
@@ -224,10 +229,10 @@ TEST_F(NzbCommand, AnExportedGroupFetchedIntoAFreshFolderGivesTheSameFiles) {
     for (int i = 0; i < 3; ++i) {
         pictures.push_back(newsd::makePicture(plan, static_cast<std::uint64_t>(i)));
         const std::string name = "p" + std::to_string(i) + ".jpg";
-        newsd::writeSpoolArticle(m_options.spool, "alt.pics", static_cast<std::uint64_t>(i + 1),
-                                 "Subject: pic " + name + " (1/1)\nMessage-ID: <p" +
-                                     std::to_string(i) + "@x>",
-                                 yencSingle(pictures.back(), name));
+        newsd::writeSpoolArticle(
+            m_options.spool, "alt.pics", static_cast<std::uint64_t>(i + 1),
+            "Subject: pic " + name + " (1/1)\nMessage-ID: <p" + std::to_string(i) + "@x>",
+            yencSingle(pictures.back(), name));
     }
     ASSERT_EQ(run({"fetch", "--server", server(), "alt.pics"}).status, 0);
     const std::string out = m_dir.file("pics.nzb");
@@ -242,7 +247,7 @@ TEST_F(NzbCommand, AnExportedGroupFetchedIntoAFreshFolderGivesTheSameFiles) {
         EXPECT_EQ(readWholeFile(fresh + "/nzb/pics/p" + std::to_string(i) + ".jpg"), pictures[i]);
 }
 
-TEST_F(NzbCommand, AKillLosesOnlyTheSegmentsInFlight) {
+TEST_F(NzbFetchThreads, AKillLosesOnlyTheSegmentsInFlight) {
     const std::string data = randomBytes(60 * 4000, 3);
     post("big.bin", data, 60);
     const std::string nzb = writeNzb("big.nzb");

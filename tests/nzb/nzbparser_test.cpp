@@ -29,8 +29,10 @@ std::string fileWith(std::string_view subject, std::string_view segments) {
 TEST(NzbParser, EntityTricksAndBrokenXmlAreRefusedWithAReason) {
     const std::string laughs =
         "<!DOCTYPE nzb [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
-        "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;\">]>\n";
-    NzbParse parse = parseNzb(nzbWith(fileWith("&d;", "<segment number=\"1\">a@b</segment>"), laughs));
+        "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d "
+        "\"&c;&c;&c;&c;&c;&c;&c;&c;\">]>\n";
+    NzbParse parse =
+        parseNzb(nzbWith(fileWith("&d;", "<segment number=\"1\">a@b</segment>"), laughs));
     EXPECT_NE(parse.error.find("entities"), std::string::npos) << parse.error;
     EXPECT_TRUE(parse.document.files.empty());
 
@@ -44,21 +46,21 @@ TEST(NzbParser, EntityTricksAndBrokenXmlAreRefusedWithAReason) {
 }
 
 TEST(NzbParser, SegmentsAreSortedDeduplicatedAndUnsafeIdsDropped) {
-    const NzbParse parse = parseNzb(nzbWith(fileWith(
-        "set &quot;a.jpg&quot; (1/5)",
-        "<segment bytes=\"30\" number=\"3\">&lt;c@x&gt;</segment>"
-        "<segment bytes=\"10\" number=\"1\">a@x</segment>"
-        "<segment bytes=\"11\" number=\"1\">again@x</segment>"
-        "<segment number=\"2\">b@x&#13;&#10;QUIT</segment>"
-        "<segment number=\"5\">e x@y</segment>"
-        "<segment number=\"-4\">f@x</segment>")));
+    const NzbParse parse =
+        parseNzb(nzbWith(fileWith("set &quot;a.jpg&quot; (1/5)",
+                                  "<segment bytes=\"30\" number=\"3\">&lt;c@x&gt;</segment>"
+                                  "<segment bytes=\"10\" number=\"1\">a@x</segment>"
+                                  "<segment bytes=\"11\" number=\"1\">again@x</segment>"
+                                  "<segment number=\"2\">b@x&#13;&#10;QUIT</segment>"
+                                  "<segment number=\"5\">e x@y</segment>"
+                                  "<segment number=\"-4\">f@x</segment>")));
     ASSERT_TRUE(parse.ok()) << parse.error;
     ASSERT_EQ(parse.document.files.size(), 1u);
     const NzbFile& file = parse.document.files[0];
     ASSERT_EQ(file.segments.size(), 2u);
     EXPECT_EQ(file.segments[0], (NzbSegment{1, 10, "a@x"}));  // the first of number 1 kept
     EXPECT_EQ(file.segments[1], (NzbSegment{3, 30, "c@x"}));  // brackets taken off
-    EXPECT_EQ(file.missingSegments, 1);  // 2 was dropped; 5 went with its id
+    EXPECT_EQ(file.missingSegments, 1);                       // 2 was dropped; 5 went with its id
     EXPECT_EQ(nzbFileName(file.subject), "a.jpg");
     EXPECT_GE(parse.notes.size(), 4u);
 }

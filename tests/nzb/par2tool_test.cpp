@@ -19,8 +19,9 @@ TEST(Par2Tool, VerifyOutputGivesMissingAndRecoveryBlocks) {
     EXPECT_FALSE(verify.possible);
     EXPECT_EQ(verify.missingBlocks, 16);
     EXPECT_EQ(verify.recoveryBlocks, 3);
-    verify = parsePar2Output("Target: \"a.bin\" - found.\n\nAll files are correct, repair is "
-                             "not required.\n");
+    verify = parsePar2Output(
+        "Target: \"a.bin\" - found.\n\nAll files are correct, repair is "
+        "not required.\n");
     EXPECT_TRUE(verify.complete);
     EXPECT_EQ(verify.missingBlocks, 0);
 
@@ -50,7 +51,8 @@ TEST(SegmentDecoder, APartIsPlacedByItsHeaderAndADamagedOneIsToldApart) {
     EXPECT_FALSE(segment.crcOk);
 
     // A part that claims bytes beyond its file's size is no part at all.
-    segment = decodeSegment("=ybegin part=1 total=1 size=4 name=y\r\n=ypart begin=3 end=9\r\nabc\r\n");
+    segment =
+        decodeSegment("=ybegin part=1 total=1 size=4 name=y\r\n=ypart begin=3 end=9\r\nabc\r\n");
     EXPECT_FALSE(segment.crcOk);
     EXPECT_TRUE(segment.data.empty());
 
