@@ -175,7 +175,20 @@ class NzbPar2 : public NzbCommand {
 TEST_F(NzbPar2, ALostSegmentIsRepairedWithTheFewestSmallestVolumes) {
     postSet({3}, 16);  // volumes of 2, 4, 8 and 2 blocks
     const std::string nzb = writeNzb("set.nzb");
+    // Without the tool the files are kept as they came, and that is said once.
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", m_dir.file("no-tools").c_str(), 1);
     CliRun r = run({"nzb", "--server", server(), "--threads", "2", nzb});
+    ::setenv("PATH", path.c_str(), 1);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("par2 is not installed"), std::string::npos) << r.out;
+    const std::string kept = fetched("set", "data.bin");
+    EXPECT_EQ(kept.size(), m_data.size());
+    EXPECT_NE(kept, m_data);
+
+    // With it, the next start fetches only volumes, and repairs.
+    m_server->clearCommands();
+    r = run({"nzb", "--server", server(), "--threads", "2", nzb});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("set.par2: repaired ("), std::string::npos) << r.out;
     EXPECT_EQ(fetched("set", "data.bin"), m_data);
@@ -189,6 +202,7 @@ TEST_F(NzbPar2, ALostSegmentIsRepairedWithTheFewestSmallestVolumes) {
     EXPECT_TRUE(wasAsked("set.vol00+2.par2.1@test"));
     EXPECT_TRUE(wasAsked("set.vol02+4.par2.1@test"));
     EXPECT_FALSE(wasAsked("set.vol06+8.par2.1@test"));
+    EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST_F(NzbPar2, ASetShortBeyondRepairIsReportedAndFails) {
