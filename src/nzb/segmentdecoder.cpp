@@ -11,6 +11,11 @@ namespace {
 
 // The next line of text from at (its "\r\n" or "\n" cut off); at moves past it.
 std::string_view nextLine(std::string_view text, std::size_t& at) {
+    // Past the last line (one without its line end leaves at beyond the text).
+    if (at >= text.size()) {
+        at = text.size();
+        return {};
+    }
     const std::size_t end = std::min(text.find('\n', at), text.size());
     std::string_view line = text.substr(at, end - at);
     at = end + 1;

@@ -50,6 +50,8 @@ TEST(SegmentDecoder, APartIsPlacedByItsHeaderAndADamagedOneIsToldApart) {
     segment = decodeSegment(flipped);
     EXPECT_FALSE(segment.crcOk);
 
+    // A body that ends in its header line (found by fuzzing: read past its end once).
+    EXPECT_FALSE(decodeSegment("=ybegin part=1 total=2 size=6 name=a").crcOk);
     // A part that claims bytes beyond its file's size is no part at all.
     segment =
         decodeSegment("=ybegin part=1 total=1 size=4 name=y\r\n=ypart begin=3 end=9\r\nabc\r\n");
