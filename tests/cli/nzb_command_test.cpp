@@ -236,6 +236,31 @@ TEST_F(NzbCommand, HostileNzbsAreRefusedAndNamesStayInTheirFolder) {
     EXPECT_FALSE(fileExists(m_dir.file("data/qmere/nzb/escape.jpg")));
 }
 
+TEST_F(NzbCommand, AUuencodedSetIsJoinedInSegmentOrder) {
+    const std::string picture = randomBytes(9000, 5);
+    const std::string text = uuencodeBody(picture, "uu.jpg");
+    NzbFile file;
+    file.subject = "uu.jpg (1/3)";
+    file.groups = {"alt.test"};
+    // Cut in three at line ends, as posters split such posts.
+    const std::size_t cut1 = text.find('\n', text.size() / 3) + 1;
+    const std::size_t cut2 = text.find('\n', text.size() * 2 / 3) + 1;
+    const std::string parts[] = {text.substr(0, cut1), text.substr(cut1, cut2 - cut1),
+                                 text.substr(cut2)};
+    for (int n = 3; n >= 1; --n) {
+        const std::string id = "uu" + std::to_string(n) + "@test";
+        newsd::writeSpoolArticle(
+            m_options.spool, "alt.test", static_cast<std::uint64_t>(n),
+            "Subject: uu.jpg (" + std::to_string(n) + "/3)\nMessage-ID: <" + id + ">",
+            parts[n - 1]);
+        file.segments.push_back({n, 0, id});
+    }
+    m_nzb.files.push_back(file);
+    CliRun r = run({"nzb", "--server", server(), "--threads", "2", writeNzb("uu.nzb")});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(fetched("uu", "uu.jpg") == picture);
+}
+
 TEST_F(NzbCommand, AnExportedGroupFetchedIntoAFreshFolderGivesTheSameFiles) {
     newsd::SpoolPlan plan;
     plan.pictureBytes = 20000;
