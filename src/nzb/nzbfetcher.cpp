@@ -60,42 +60,45 @@ std::string NzbFetcher::segmentPath(int file, int number) const {
                                   "-" + std::to_string(number) + ".seg");
 }
 
+NzbFetcher::Assembly* NzbFetcher::plan(int index) {
+    auto assembly = std::make_unique<Assembly>();
+    Assembly& file = *assembly;
+    file.file = index;
+    file.nzb = &m_document.files[static_cast<std::size_t>(index)];
+    file.temporaryPath = joinPath(
+        m_folder, std::string(ProgramNamePrefix) + "-nzb-" + std::to_string(index) + ".part");
+    file.missing = file.nzb->missingSegments;
+    if (auto known = m_progress.yencFiles().find(index); known != m_progress.yencFiles().end()) {
+        file.yenc = true;
+        file.size = known->second.size;
+        file.name = known->second.name;
+    }
+    ++m_figures.files;
+    for (std::size_t i = 0; i < file.nzb->segments.size(); ++i) {
+        const NzbSegment& segment = file.nzb->segments[i];
+        const NzbProgressFile::Segment key{index, segment.number};
+        m_figures.segments += 1;
+        m_figures.bytes += segment.bytes;
+        if (m_progress.missing().contains(key)) ++file.missing;
+        if (m_progress.stored().contains(key) || m_progress.missing().contains(key)) {
+            m_figures.segmentsDone += 1;
+            m_figures.bytesDone += segment.bytes;
+            continue;
+        }
+        ++file.remaining;
+        m_queue.push_back({index, static_cast<int>(i)});
+    }
+    return m_assemblies.emplace(index, std::move(assembly)).first->second.get();
+}
+
 std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connections,
                                          const std::function<bool()>& keepGoing) {
     std::vector<Assembly*> complete;
     for (int index : files) {
-        if (index < 0 || static_cast<std::size_t>(index) >= m_document.files.size()) continue;
-        if (m_progress.finished().contains(index)) continue;
-        auto assembly = std::make_unique<Assembly>();
-        Assembly& file = *assembly;
-        file.file = index;
-        file.nzb = &m_document.files[static_cast<std::size_t>(index)];
-        file.temporaryPath = joinPath(
-            m_folder, std::string(ProgramNamePrefix) + "-nzb-" + std::to_string(index) + ".part");
-        file.missing = file.nzb->missingSegments;
-        if (auto known = m_progress.yencFiles().find(index);
-            known != m_progress.yencFiles().end()) {
-            file.yenc = true;
-            file.size = known->second.size;
-            file.name = known->second.name;
-        }
-        ++m_figures.files;
-        for (std::size_t i = 0; i < file.nzb->segments.size(); ++i) {
-            const NzbSegment& segment = file.nzb->segments[i];
-            const NzbProgressFile::Segment key{index, segment.number};
-            m_figures.segments += 1;
-            m_figures.bytes += segment.bytes;
-            if (m_progress.missing().contains(key)) ++file.missing;
-            if (m_progress.stored().contains(key) || m_progress.missing().contains(key)) {
-                m_figures.segmentsDone += 1;
-                m_figures.bytesDone += segment.bytes;
-                continue;
-            }
-            ++file.remaining;
-            m_queue.push_back({index, static_cast<int>(i)});
-        }
-        if (file.remaining == 0) complete.push_back(&file);
-        m_assemblies.emplace(index, std::move(assembly));
+        if (index < 0 || static_cast<std::size_t>(index) >= m_document.files.size() ||
+            m_progress.finished().contains(index))
+            continue;
+        if (Assembly* file = plan(index); file->remaining == 0) complete.push_back(file);
     }
     // Stored whole by a run killed before it could name them.
     for (Assembly* file : complete) finish(*file);
@@ -104,11 +107,24 @@ std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connect
         std::min<std::size_t>(static_cast<std::size_t>(std::max(connections, 1)), m_queue.size());
     // A connection that connects first must not take what the others could fetch meanwhile.
     if (count > 0) m_window = std::clamp<std::size_t>(m_queue.size() / count, 1, Window);
+    runWorkers(count, keepGoing);
+
+    std::lock_guard lock(m_mutex);
+    if (m_stopped.load() || m_queue.empty()) return {};
+    std::vector<std::string> failures = std::move(m_failures);
+    failures.push_back(std::to_string(m_queue.size()) +
+                       " segments could not be fetched; they are asked for again next time");
+    return failures;
+}
+
+void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keepGoing) {
     std::vector<std::unique_ptr<Worker>> workers;
     std::vector<std::thread> threads;
     std::atomic<std::size_t> running{count};
     for (std::size_t i = 0; i < count; ++i) {
         Worker& worker = *workers.emplace_back(std::make_unique<Worker>());
+        // Running before the thread starts, so that a stop asked at once is not overwritten.
+        worker.record.state = WorkerRecord::Running;
         threads.emplace_back([this, &worker, &running] {
             work(worker);
             --running;
@@ -129,18 +145,10 @@ std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connect
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     for (std::thread& thread : threads) thread.join();
-
-    std::lock_guard lock(m_mutex);
-    if (m_stopped.load() || m_queue.empty()) return {};
-    std::vector<std::string> failures = std::move(m_failures);
-    failures.push_back(std::to_string(m_queue.size()) +
-                       " segments could not be fetched; they are asked for again next time");
-    return failures;
 }
 
 void NzbFetcher::work(Worker& worker) {
     ThreadContext::current().worker = &worker.record;
-    worker.record.state = WorkerRecord::Running;
     NNTPConnection connection(m_settings, m_run);
     connection.setServer(&m_server);
     {

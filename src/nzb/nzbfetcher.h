@@ -84,6 +84,10 @@ class NzbFetcher {
         NNTPConnection* connection = nullptr;  // guarded by mutex: while it is open
     };
 
+    // Sets up the assembly of file index and queues its segments not stored yet.
+    Assembly* plan(int index);
+    // Runs count workers until the queue is done or keepGoing says stop.
+    void runWorkers(std::size_t count, const std::function<bool()>& keepGoing);
     void work(Worker& worker);
     // Fetches items in a window over connection until none is left; the items not dealt with
     // when it fails go back to the queue.
