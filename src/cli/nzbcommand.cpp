@@ -32,7 +32,7 @@ constexpr std::string_view NzbHelp =
     "\n"
     "Fetches every file an NZB lists, segment by segment by message-id, over N connections\n"
     "(default: the \"Max Threads\" setting) with several commands in flight on each, decodes\n"
-    "them (yEnc with its CRC, uuencode) and assembles each in segment order into\n"
+    "them (yEnc with its CRC, uuencode, MIME) and assembles each in segment order into\n"
     "DATA/nzb/NAME/ (NAME: the NZB's file name without \".nzb\"), with the same safe names\n"
     "as a group's files. Pictures get thumbnails, a gallery and picture database records as a\n"
     "group's do. What was fetched is recorded as it comes (DATA/nzb/NAME/.qmere-nzb.state):\n"

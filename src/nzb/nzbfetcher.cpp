@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "config/appsettings.h"
+#include "config/locks.h"
 #include "config/serverentry.h"
 #include "decode/outputnames.h"
 #include "decode/savedarticle.h"
@@ -206,14 +208,15 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
             Item next{};
             while (inFlight.size() < m_window && take(next)) {
                 inFlight.push_back(next);
-                if (!connection.sendAhead({"BODY " + idOf(next)})) break;
+                // ARTICLE, not BODY: a MIME post needs its header to be decoded.
+                if (!connection.sendAhead({"ARTICLE " + idOf(next)})) break;
             }
             if (inFlight.empty() || connection.state() != NNTPConnection::Ready) break;
             const Item item = inFlight.front();
             const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
             article.reset();
             article.setSubject(file.subject);
-            const int code = connection.fetchBody(idOf(item), article);
+            const int code = connection.fetchArticle(idOf(item), article);
             if (code == 0) {
                 store(item, article.text());
             } else if (code == 430 || code == 423) {
@@ -291,6 +294,10 @@ void NzbFetcher::store(const Item& item, std::string_view body) {
             done += static_cast<std::size_t>(n);
         }
     } else if (!segment.yenc && !body.empty()) {
+        // The segments are joined into one article: only the first keeps its header.
+        if (number != nzb.segments.front().number)
+            if (const auto end = body.find("\n\n"); end != std::string_view::npos)
+                body.remove_prefix(end + 2);
         if (!writeFileAtomic(segmentPath(item.file, number), body)) {
             fail("Fail to write " + segmentPath(item.file, number) + " (" + std::strerror(errno) +
                  ")");
@@ -311,6 +318,38 @@ void NzbFetcher::segmentDealt(const Item& item, std::int64_t bytes) {
         if (--assembly.remaining == 0) file = &assembly;
     }
     if (file) finish(*file);
+}
+
+bool NzbFetcher::decodeArticle(const Assembly& file, std::string& text, std::string& path) {
+    // The program's decoder (MIME and the rest) writes below a hidden staging folder's
+    // "news.dat"; what it made is then named in the NZB's folder.
+    const std::string staging = joinPath(m_folder, std::string(ProgramNamePrefix) + "-nzb-decode");
+    DecodeInputs inputs;
+    inputs.dataDirectory = m_settings.dataDirectory;
+    inputs.outputDirectory = staging;
+    inputs.log = &m_settings.logFile;
+    DecodeResult result;
+    if (FilePtr in{::fmemopen(text.data(), text.size(), "r")}) {
+        std::lock_guard lock(DecodeLock);
+        result = m_decoder.decodeArticle(std::move(in), inputs, true, false, false);
+    }
+    std::vector<std::string> made;
+    std::error_code error;
+    const std::string news = joinPath(staging, "news.dat");
+    for (const auto& entry : std::filesystem::directory_iterator(news, error)) {
+        const std::string name = entry.path().filename();
+        if (!name.starts_with('.') && !name.ends_with(".desc")) made.push_back(name);
+    }
+    std::sort(made.begin(), made.end());
+    for (const std::string& name : made) {
+        const std::string target = namedPath(name, file.file);
+        if (std::rename(joinPath(news, name).c_str(), target.c_str()) == 0 && path.empty())
+            path = target;
+    }
+    std::filesystem::remove_all(staging, error);
+    if (result.outputFailed()) fail("Fail to write " + result.path);
+    if (path.empty()) log(file.nzb->subject + ": nothing in it could be decoded");
+    return !path.empty();
 }
 
 std::string NzbFetcher::namedPath(std::string_view wanted, int file) const {
@@ -370,9 +409,9 @@ bool NzbFetcher::finishOther(Assembly& file, std::string& path) {
     }
     std::optional<UudecodedFile> decoded = uudecodeText(text);
     if (!decoded) {
-        log(file.nzb->subject + ": neither yEnc nor uuencoded; nothing was decoded");
+        const bool found = decodeArticle(file, text, path);
         removeParts();
-        return false;
+        return found;
     }
     path = namedPath(decoded->name.empty() ? nzbFileName(file.nzb->subject) : decoded->name,
                      file.file);

@@ -1,8 +1,9 @@
 #pragma once
 // Fetches the segments of an NZB's files by message-id over several connections at once,
-// each keeping a window of BODY commands in flight, and assembles each file in its folder:
+// each keeping a window of ARTICLE commands in flight, and assembles each file in its folder:
 // yEnc parts are written where their header places them whatever order they arrive in; other
-// segments are kept until the file is complete, then joined in segment order and uudecoded.
+// segments are kept until the file is complete, then joined in segment order and uudecoded
+// (or decoded as the program decodes an article: MIME and the rest).
 // A finished file gets its safe name (numbered when taken) and is handed to onFileDone.
 // Everything stored is recorded in the NZB's progress file as it happens (nzbprogressfile.h),
 // so a kill costs the segments in flight only.
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "config/threadcontext.h"
+#include "decode/decoder.h"
 #include "nntp/nntpconnection.h"
 #include "nzb/nzbdocument.h"
 #include "nzb/nzbprogressfile.h"
@@ -99,6 +101,9 @@ class NzbFetcher {
     void finish(Assembly& file);
     bool finishYenc(Assembly& file, std::string& path);
     bool finishOther(Assembly& file, std::string& path);
+    // Decodes text (the segments joined) as the program decodes an article; path: the first
+    // file it made, named in the NZB's folder.
+    bool decodeArticle(const Assembly& file, std::string& text, std::string& path);
     std::string namedPath(std::string_view wanted, int file) const;
     std::string segmentPath(int file, int number) const;
     void fail(std::string text);
@@ -120,6 +125,7 @@ class NzbFetcher {
     std::map<int, std::unique_ptr<Assembly>> m_assemblies;  // guarded by m_mutex
     std::vector<std::string> m_failures;                    // guarded by m_mutex
     std::mutex m_doneMutex;                                 // one onFileDone at a time
+    Decoder m_decoder;  // with DecodeLock held, for what is neither yEnc nor uuencoded
 };
 
 }  // namespace qm

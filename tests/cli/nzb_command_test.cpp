@@ -90,10 +90,10 @@ class NzbCommand : public ::testing::Test {
     std::string fetched(const std::string& nzb, const std::string& name) const {
         return readWholeFile(m_dir.file("data/qmere/nzb/" + nzb + "/" + name)).value_or("<none>");
     }
-    std::vector<std::string> bodies() const {
+    std::vector<std::string> fetches() const {
         std::vector<std::string> asked;
         for (const std::string& command : m_server->commands())
-            if (command.starts_with("BODY")) asked.push_back(command);
+            if (command.starts_with("ARTICLE")) asked.push_back(command);
         return asked;
     }
 
@@ -121,12 +121,12 @@ TEST_F(NzbFetchThreads, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveral
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(fetched("MyXSet", "first.jpg"), first);
     EXPECT_EQ(fetched("MyXSet", "second.jpg"), second);
-    EXPECT_EQ(bodies().size(), 7u);
+    EXPECT_EQ(fetches().size(), 7u);
     int busy = 0;
     for (int c = 1; c <= m_server->connectionsAccepted(); ++c) {
         const std::vector<std::string> lines = m_server->commands(c);
         busy += std::any_of(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.starts_with("BODY"); });
+                            [](const std::string& line) { return line.starts_with("ARTICLE"); });
     }
     EXPECT_GE(busy, 2);
     // Catalogued as a group's pictures are: the picture database can list them again.
@@ -138,7 +138,7 @@ TEST_F(NzbFetchThreads, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveral
     m_server->clearCommands();
     r = run({"nzb", "--server", server(), nzb});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(bodies().empty());
+    EXPECT_TRUE(fetches().empty());
 }
 
 class NzbPar2 : public NzbCommand {
@@ -193,7 +193,7 @@ TEST_F(NzbPar2, ALostSegmentIsRepairedWithTheFewestSmallestVolumes) {
     EXPECT_NE(r.out.find("set.par2: repaired ("), std::string::npos) << r.out;
     EXPECT_EQ(fetched("set", "data.bin"), m_data);
     // A part of 80000 bytes spans 5 or 6 blocks of 16384: 2 + 2 + 4 do, the 8 is not needed.
-    const std::vector<std::string> asked = bodies();
+    const std::vector<std::string> asked = fetches();
     auto wasAsked = [&](std::string_view id) {
         return std::any_of(asked.begin(), asked.end(), [&](const std::string& line) {
             return line.find(id) != std::string::npos;
@@ -213,7 +213,7 @@ TEST_F(NzbPar2, ASetShortBeyondRepairIsReportedAndFails) {
     EXPECT_NE(r.out.find("set.par2: short: "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" blocks missing, 4 available"), std::string::npos) << r.out;
     // No volume is fetched for a repair that cannot be made.
-    for (const std::string& line : bodies())
+    for (const std::string& line : fetches())
         EXPECT_EQ(line.find(".vol"), std::string::npos) << line;
 }
 
@@ -268,10 +268,15 @@ TEST_F(NzbCommand, AnExportedGroupFetchedIntoAFreshFolderGivesTheSameFiles) {
     for (int i = 0; i < 3; ++i) {
         pictures.push_back(newsd::makePicture(plan, static_cast<std::uint64_t>(i)));
         const std::string name = "p" + std::to_string(i) + ".jpg";
+        const std::string header =
+            "Subject: pic " + name + " (1/1)\nMessage-ID: <p" + std::to_string(i) + "@x>";
+        // The last as a MIME attachment: its header decides how it is decoded.
         newsd::writeSpoolArticle(
             m_options.spool, "alt.pics", static_cast<std::uint64_t>(i + 1),
-            "Subject: pic " + name + " (1/1)\nMessage-ID: <p" + std::to_string(i) + "@x>",
-            yencSingle(pictures.back(), name));
+            i < 2 ? header
+                  : header + "\nMIME-Version: 1.0\nContent-Type: image/jpeg; name=\"" + name +
+                        "\"\nContent-Transfer-Encoding: base64",
+            i < 2 ? yencSingle(pictures.back(), name) : base64Lines(pictures.back()));
     }
     ASSERT_EQ(run({"fetch", "--server", server(), "alt.pics"}).status, 0);
     const std::string out = m_dir.file("pics.nzb");
@@ -310,12 +315,12 @@ TEST_F(NzbFetchThreads, AKillLosesOnlyTheSegmentsInFlight) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(fetched("big", "big.bin"), data);
     // Every segment recorded before the kill is not asked for again.
-    for (const std::string& line : bodies()) {
+    for (const std::string& line : fetches()) {
         const std::string number = line.substr(line.find(".bin.") + 5);
         EXPECT_EQ(text.find("S 0 " + number.substr(0, number.find('@')) + "\n"), std::string::npos)
             << line;
     }
-    EXPECT_LT(bodies().size(), 60u);
+    EXPECT_LT(fetches().size(), 60u);
 }
 
 }  // namespace
