@@ -11,11 +11,11 @@
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config ccache qt6-base-dev libgl-dev zlib1g-dev libssl-dev
-            libsqlite3-dev libvips-dev libjpeg-dev)
+            libsqlite3-dev libvips-dev libjpeg-dev libexpat1-dev)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
            sharutils uudeview mpack python3 python3-yenc coreutils imagemagick stunnel4 openssl
            dbus-daemon chromium nodejs desktop-file-utils appstream man-db groff-base
-           bash-completion strace hyperfine libvips-tools)
+           bash-completion strace hyperfine libvips-tools par2 libxml2-utils)
 demo_pkgs=(imagemagick sharutils coreutils)
 # A Node.js build that carries its own npm conflicts with Debian's npm package.
 command -v npm >/dev/null || test_pkgs+=(npm)

@@ -14,5 +14,6 @@ int runDupesCommand(Args args);
 int runFetchCommand(Args args);
 int runGalleryCommand(Args args);
 int runGroupsCommand(Args args);
+int runNzbCommand(Args args);
 
 }  // namespace qm::cli

@@ -24,6 +24,8 @@ constexpr const char* Usage =
     "  groups                  list the server's newsgroups (qmere-cli groups --help)\n"
     "  groups --subscribe GROUP --select GROUP ...\n"
     "                          choose the groups to fetch without the desktop program\n"
+    "  nzb FILE.nzb...         fetch the files NZBs list, repairing par2 sets (qmere-cli nzb\n"
+    "                          --help); nzb --export GROUP writes one\n"
     "\n"
     "Options are GNU style: --name VALUE or --name=VALUE, in any order with the other\n"
     "arguments; -- ends them. Exit status 2 on a usage error.\n"
@@ -38,6 +40,7 @@ constexpr Command Commands[] = {
     {"config", qm::cli::runConfigCommand},   {"decode", qm::cli::runDecodeCommand},
     {"dupes", qm::cli::runDupesCommand},     {"fetch", qm::cli::runFetchCommand},
     {"gallery", qm::cli::runGalleryCommand}, {"groups", qm::cli::runGroupsCommand},
+    {"nzb", qm::cli::runNzbCommand},
 };
 
 }  // namespace

@@ -40,6 +40,9 @@ struct ConfigValues {
     // "Skip duplicate pictures": a decoded picture whose content was recorded before is
     // removed again and not catalogued.
     int skipDuplicatePictures = 1;
+    // "Remove par2 files after repair": an NZB's par2 files and the damaged copies the
+    // repair kept go once a set is whole again.
+    int removePar2AfterRepair = 0;
 
     bool operator==(const ConfigValues&) const = default;
 };

@@ -48,7 +48,7 @@ int SavedArticle::open(Frontend& frontend, bool toFile) {
     m_frontend = &frontend;
     m_text.clear();
     file.reset();
-    if (!toFile) {
+    if (!toFile || m_memoryOnly) {
         m_sink = Sink::Memory;
         return 0;
     }
@@ -74,7 +74,14 @@ void SavedArticle::append(std::string_view text) {
     switch (m_sink) {
         case Sink::Memory:
             m_text.append(text);
-            if (m_text.size() > MemoryLimit) moveToFile();
+            if (m_text.size() > MemoryLimit) {
+                if (m_memoryOnly) {
+                    m_text.clear();
+                    m_sink = Sink::Dropped;
+                } else {
+                    moveToFile();
+                }
+            }
             break;
         case Sink::File:
             if (file) std::fwrite(text.data(), 1, text.size(), file.get());

@@ -61,6 +61,13 @@ class SavedArticle {
     // Forgets the text and deletes the saved file if one was written.
     void discard();
     void closeFile() { file.reset(); }
+    // Keeps the text in memory whatever "Keep Text" says (an article fetched by message-id has
+    // no group folder to be saved in); a text past MemoryLimit is then dropped.
+    void setMemoryOnly(bool memoryOnly) { m_memoryOnly = memoryOnly; }
+    // The text received while it is in memory; empty when it went to a file or was dropped.
+    std::string_view text() const {
+        return m_sink == Sink::Memory ? std::string_view(m_text) : std::string_view();
+    }
 
     // Stores the subject and recognises part, total and key in it.
     void setSubject(std::string subject);
@@ -84,6 +91,7 @@ class SavedArticle {
 
     enum class Sink { None, Memory, File, Dropped };
     Sink m_sink = Sink::None;
+    bool m_memoryOnly = false;
     Frontend* m_frontend = nullptr;
     std::string m_text;  // the text while in memory; its capacity is kept between articles
 

@@ -179,6 +179,7 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
     s.firstVisitDays = values.firstVisitDays;
     s.compress = values.compress;
     s.skipDuplicatePictures = values.skipDuplicatePictures;
+    s.removePar2AfterRepair = values.removePar2AfterRepair;
     if (values.dataDirectory == s.dataDirectory) return;
     m_pictures.stop();  // its database and galleries are the old folder's
     // The lists and servers as the user left them go to their files first: read again below,

@@ -188,8 +188,9 @@ TEST_F(ProgressLine, ASmallGroupShowsItsCountsAndADumbTerminalGetsNoEscapeCodes)
     EXPECT_TRUE(counted) << run.output;
     // The stage is there only when thumbnails were still being made as the run ended (the
     // worker may have finished these two before): then the line goes on through it.
-    if (run.output.find("qmere-cli fetch: making the last thumbnails") != std::string::npos)
+    if (run.output.find("qmere-cli fetch: making the last thumbnails") != std::string::npos) {
         EXPECT_TRUE(thumbnails) << run.output;
+    }
 
     post("alt.small", 8);
     run = runOnTerminal({"fetch", "--server", server, "alt.small"}, "dumb");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # qmere-cli fetch against a real INN: a picture uuencoded and split over three articles
 # ("(1/3)".."(3/3)") and a picture as a MIME base64 attachment are posted, fetched with
-# two readers into a throw-away profile and data folder, and compared byte for byte.
+# two readers into a throw-away profile and data folder, and compared byte for byte; the
+# split picture again through an NZB of its articles (qmere-cli nzb).
 # Then, on spools of qmere-mkspool: reading through the overview and article by article
 # give the same files, lists and positions; a first visit takes exactly the newest
 # articles, or those of the last days; a connection cut with commands in flight (its
@@ -128,6 +129,29 @@ if grep -q "^$group -- " "$work/again.out"; then
     bad "the second run fetched a body again"
 else
     ok "the second run fetches no body again"
+fi
+
+# The same uuencoded set through an NZB that lists its parts out of order, fetched by
+# message-id over two connections into another data folder.
+cat >"$work/split.nzb" <<NZB
+<?xml version="1.0" encoding="iso-8859-1" ?>
+<nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">
+ <file poster="tester@example.com" date="0" subject="split.jpg (1/3)">
+  <groups><group>$group</group></groups>
+  <segments>
+   <segment bytes="10000" number="3">split3.$stamp@fetch.example</segment>
+   <segment bytes="10000" number="1">&lt;split1.$stamp@fetch.example&gt;</segment>
+   <segment bytes="10000" number="2">split2.$stamp@fetch.example</segment>
+  </segments>
+ </file>
+</nzb>
+NZB
+if XDG_CONFIG_HOME="$work/nzbconfig" XDG_DATA_HOME="$work/nzbshare" "$cli" nzb --server "127.0.0.1:$port" --threads 2 \
+    "$work/split.nzb" >"$work/nzb.out" 2>&1 &&
+    cmp -s "$work/split.jpg" "$work/nzbshare/qmere/nzb/split/split.jpg"; then
+    ok "an NZB of the uuencoded set gives split.jpg byte for byte"
+else
+    bad "qmere-cli nzb of the uuencoded set:"; tail -n 20 "$work/nzb.out"
 fi
 
 if "$inn" post-batch "$state" "$work/same.rnews" "$work/many.rnews" "$work/dated.rnews" \

@@ -1,0 +1,426 @@
+#include "nzb/nzbfetcher.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "config/appsettings.h"
+#include "config/locks.h"
+#include "config/serverentry.h"
+#include "decode/outputnames.h"
+#include "decode/savedarticle.h"
+#include "nntp/nntpquitexception.h"
+#include "nzb/nzbparser.h"
+#include "nzb/segmentdecoder.h"
+#include "platform/paths.h"
+#include "platform/socket.h"
+
+namespace qm {
+
+struct NzbFetcher::Assembly {
+    int file = 0;
+    const NzbFile* nzb = nullptr;
+    int remaining = 0;  // segments not dealt with yet
+    std::string temporaryPath;
+    UniqueFd fd;  // the yEnc parts' file while they are written
+    bool yenc = false;
+    std::uint64_t size = 0;
+    std::string name;  // as the yEnc header gives it
+    int missing = 0;
+    int damaged = 0;
+};
+
+NzbFetcher::NzbFetcher(AppSettings& settings, ServerEntry& server, const NzbDocument& document,
+                       std::string folder, NzbProgressFile& progress, FileDone onFileDone)
+    : m_settings(settings),
+      m_server(server),
+      m_document(document),
+      m_folder(std::move(folder)),
+      m_progress(progress),
+      m_onFileDone(std::move(onFileDone)) {}
+
+NzbFetcher::~NzbFetcher() = default;
+
+void NzbFetcher::log(std::string_view line) const {
+    m_settings.frontend().appendLog(line);
+}
+
+void NzbFetcher::fail(std::string text) {
+    log(text);
+    std::lock_guard lock(m_mutex);
+    m_failures.push_back(std::move(text));
+}
+
+std::string NzbFetcher::segmentPath(int file, int number) const {
+    return joinPath(m_folder, std::string(ProgramNamePrefix) + "-nzb-" + std::to_string(file) +
+                                  "-" + std::to_string(number) + ".seg");
+}
+
+NzbFetcher::Assembly* NzbFetcher::plan(int index) {
+    auto assembly = std::make_unique<Assembly>();
+    Assembly& file = *assembly;
+    file.file = index;
+    file.nzb = &m_document.files[static_cast<std::size_t>(index)];
+    file.temporaryPath = joinPath(
+        m_folder, std::string(ProgramNamePrefix) + "-nzb-" + std::to_string(index) + ".part");
+    file.missing = file.nzb->missingSegments;
+    if (auto known = m_progress.yencFiles().find(index); known != m_progress.yencFiles().end()) {
+        file.yenc = true;
+        file.size = known->second.size;
+        file.name = known->second.name;
+    }
+    ++m_figures.files;
+    for (std::size_t i = 0; i < file.nzb->segments.size(); ++i) {
+        const NzbSegment& segment = file.nzb->segments[i];
+        const NzbProgressFile::Segment key{index, segment.number};
+        m_figures.segments += 1;
+        m_figures.bytes += segment.bytes;
+        if (m_progress.missing().contains(key)) ++file.missing;
+        if (m_progress.stored().contains(key) || m_progress.missing().contains(key)) {
+            m_figures.segmentsDone += 1;
+            m_figures.bytesDone += segment.bytes;
+            continue;
+        }
+        ++file.remaining;
+        m_queue.push_back({index, static_cast<int>(i)});
+    }
+    return m_assemblies.emplace(index, std::move(assembly)).first->second.get();
+}
+
+std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connections,
+                                         const std::function<bool()>& keepGoing) {
+    std::vector<Assembly*> complete;
+    for (int index : files) {
+        if (index < 0 || static_cast<std::size_t>(index) >= m_document.files.size() ||
+            m_progress.finished().contains(index))
+            continue;
+        if (Assembly* file = plan(index); file->remaining == 0) complete.push_back(file);
+    }
+    // Stored whole by a run killed before it could name them.
+    for (Assembly* file : complete) finish(*file);
+
+    const std::size_t count =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(connections, 1)), m_queue.size());
+    // A connection that connects first must not take what the others could fetch meanwhile.
+    if (count > 0) m_window = std::clamp<std::size_t>(m_queue.size() / count, 1, Window);
+    runWorkers(count, keepGoing);
+
+    std::lock_guard lock(m_mutex);
+    if (m_stopped.load() || m_queue.empty()) return {};
+    std::vector<std::string> failures = std::move(m_failures);
+    failures.push_back(std::to_string(m_queue.size()) +
+                       " segments could not be fetched; they are asked for again next time");
+    return failures;
+}
+
+void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keepGoing) {
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<std::thread> threads;
+    std::atomic<std::size_t> running{count};
+    for (std::size_t i = 0; i < count; ++i) {
+        Worker& worker = *workers.emplace_back(std::make_unique<Worker>());
+        // Running before the thread starts, so that a stop asked at once is not overwritten.
+        worker.record.state = WorkerRecord::Running;
+        threads.emplace_back([this, &worker, &running] {
+            work(worker);
+            --running;
+        });
+    }
+    while (running.load() > 0) {
+        if (!m_stopped.load() && keepGoing && !keepGoing()) {
+            m_stopped = true;
+            for (auto& worker : workers) {
+                worker->record.state = WorkerRecord::AbortRequested;
+                std::lock_guard lock(worker->mutex);
+                if (worker->connection) {
+                    worker->connection->setStopping();
+                    worker->connection->cancel();
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (std::thread& thread : threads) thread.join();
+}
+
+void NzbFetcher::work(Worker& worker) {
+    ThreadContext::current().worker = &worker.record;
+    NNTPConnection connection(m_settings, m_run);
+    connection.setServer(&m_server);
+    {
+        std::lock_guard lock(worker.mutex);
+        worker.connection = &connection;
+    }
+    try {
+        const int error = connection.connect();
+        if (error != 0 || connection.state() != NNTPConnection::Ready) {
+            fail("Cannot fetch from " + m_server.host + ": " +
+                 (error > 0 ? std::string(std::strerror(error)) : connection.replyLine()));
+        } else {
+            fetchOn(connection);
+            (void)connection.quit();
+        }
+    } catch (const NNTPQuitException&) {
+        // A stop: what was in flight went back to the queue.
+    } catch (const SocketError& error) {
+        // A stop cancels the connection's reads: that is no loss to report.
+        if (!m_stopped.load()) fail("Connection to " + m_server.host + " lost: " + error.what());
+    } catch (const std::exception& error) {
+        fail(std::string("NZB fetch failed: ") + error.what());
+    }
+    {
+        std::lock_guard lock(worker.mutex);
+        worker.connection = nullptr;
+    }
+    ThreadContext::current().worker = nullptr;
+}
+
+bool NzbFetcher::take(Item& item) {
+    std::lock_guard lock(m_mutex);
+    if (m_queue.empty() || m_stopped.load()) return false;
+    item = m_queue.front();
+    m_queue.pop_front();
+    return true;
+}
+
+void NzbFetcher::putBack(std::deque<Item>& items) {
+    std::lock_guard lock(m_mutex);
+    m_queue.insert(m_queue.begin(), items.begin(), items.end());
+    items.clear();
+}
+
+void NzbFetcher::fetchOn(NNTPConnection& connection) {
+    std::deque<Item> inFlight;
+    SavedArticle article;
+    article.setMemoryOnly(true);
+    auto idOf = [this](const Item& item) {
+        const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
+        return "<" + file.segments[static_cast<std::size_t>(item.segment)].messageId + ">";
+    };
+    try {
+        for (;;) {
+            Item next{};
+            while (inFlight.size() < m_window && take(next)) {
+                inFlight.push_back(next);
+                // ARTICLE, not BODY: a MIME post needs its header to be decoded.
+                if (!connection.sendAhead({"ARTICLE " + idOf(next)})) break;
+            }
+            if (inFlight.empty() || connection.state() != NNTPConnection::Ready) break;
+            const Item item = inFlight.front();
+            const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
+            article.reset();
+            article.setSubject(file.subject);
+            const int code = connection.fetchArticle(idOf(item), article);
+            if (code == 0) {
+                store(item, article.text());
+            } else if (code == 430 || code == 423) {
+                {
+                    std::lock_guard lock(m_mutex);
+                    ++m_assemblies.at(item.file)->missing;
+                }
+                (void)m_progress.record(
+                    'M', item.file,
+                    std::to_string(file.segments[static_cast<std::size_t>(item.segment)].number));
+                ++m_figures.segmentsMissing;
+            } else {
+                // A refusal that is no answer about the article (a login wanted, a server
+                // error) or a connection cut: the segment waits for the next run.
+                if (connection.state() == NNTPConnection::Ready)
+                    fail("The server refused " + idOf(item) + ": " + connection.replyLine());
+                break;
+            }
+            inFlight.pop_front();
+            segmentDealt(item, file.segments[static_cast<std::size_t>(item.segment)].bytes);
+        }
+    } catch (...) {
+        putBack(inFlight);
+        throw;
+    }
+    putBack(inFlight);
+}
+
+void NzbFetcher::store(const Item& item, std::string_view body) {
+    const NzbFile& nzb = m_document.files[static_cast<std::size_t>(item.file)];
+    const int number = nzb.segments[static_cast<std::size_t>(item.segment)].number;
+    const std::string where = nzb.subject + ", segment " + std::to_string(number);
+    DecodedSegment segment = decodeSegment(body);
+    Assembly* file = nullptr;
+    int fd = -1;
+    std::uint64_t size = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        file = m_assemblies.at(item.file).get();
+        if (segment.yenc) {
+            if (!file->yenc) {
+                file->yenc = true;
+                file->size = segment.size;
+                file->name = segment.name;
+                (void)m_progress.record('Y', item.file,
+                                        std::to_string(segment.size) + " " + segment.name);
+            }
+            if (!file->fd)
+                file->fd = UniqueFd(
+                    ::open(file->temporaryPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+            fd = file->fd.get();
+            size = file->size;
+            // A part placed beyond the size its file was first given is not written.
+            if (segment.size != file->size || !segment.crcOk ||
+                segment.offset + segment.data.size() > file->size) {
+                ++file->damaged;
+                if (segment.problem.empty()) segment.problem = "it does not fit its file";
+            }
+        } else if (file->yenc || body.empty()) {
+            ++file->damaged;
+            segment.problem = body.empty() ? "it could not be received" : "it is not yEnc";
+        }
+    }
+    if (!segment.problem.empty()) log(where + ": " + segment.problem);
+    if (segment.yenc && segment.offset + segment.data.size() <= size) {
+        if (fd < 0) throw NNTPQuitException("Fail to write " + file->temporaryPath, "");
+        std::size_t done = 0;
+        while (done < segment.data.size()) {
+            const ssize_t n = ::pwrite(fd, segment.data.data() + done, segment.data.size() - done,
+                                       static_cast<off_t>(segment.offset + done));
+            if (n <= 0) {
+                fail("Fail to write " + file->temporaryPath + " (" + std::strerror(errno) + ")");
+                throw NNTPQuitException("Fail to write", file->temporaryPath);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    } else if (!segment.yenc && !body.empty()) {
+        // The segments are joined into one article: only the first keeps its header.
+        if (number != nzb.segments.front().number)
+            if (const auto end = body.find("\n\n"); end != std::string_view::npos)
+                body.remove_prefix(end + 2);
+        if (!writeFileAtomic(segmentPath(item.file, number), body)) {
+            fail("Fail to write " + segmentPath(item.file, number) + " (" + std::strerror(errno) +
+                 ")");
+            throw NNTPQuitException("Fail to write", segmentPath(item.file, number));
+        }
+    }
+    if (!m_progress.record('S', item.file, std::to_string(number)))
+        throw NNTPQuitException("Fail to write", NzbProgressFileName);
+}
+
+void NzbFetcher::segmentDealt(const Item& item, std::int64_t bytes) {
+    ++m_figures.segmentsDone;
+    m_figures.bytesDone += bytes;
+    Assembly* file = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        Assembly& assembly = *m_assemblies.at(item.file);
+        if (--assembly.remaining == 0) file = &assembly;
+    }
+    if (file) finish(*file);
+}
+
+bool NzbFetcher::decodeArticle(const Assembly& file, std::string& text, std::string& path) {
+    // The program's decoder (MIME and the rest) writes below a hidden staging folder's
+    // "news.dat"; what it made is then named in the NZB's folder.
+    const std::string staging = joinPath(m_folder, std::string(ProgramNamePrefix) + "-nzb-decode");
+    DecodeInputs inputs;
+    inputs.dataDirectory = m_settings.dataDirectory;
+    inputs.outputDirectory = staging;
+    inputs.log = &m_settings.logFile;
+    DecodeResult result;
+    if (FilePtr in{::fmemopen(text.data(), text.size(), "r")}) {
+        std::lock_guard lock(DecodeLock);
+        result = m_decoder.decodeArticle(std::move(in), inputs, true, false, false);
+    }
+    std::vector<std::string> made;
+    std::error_code error;
+    const std::string news = joinPath(staging, "news.dat");
+    for (const auto& entry : std::filesystem::directory_iterator(news, error)) {
+        const std::string name = entry.path().filename();
+        if (!name.starts_with('.') && !name.ends_with(".desc")) made.push_back(name);
+    }
+    std::sort(made.begin(), made.end());
+    for (const std::string& name : made) {
+        const std::string target = namedPath(name, file.file);
+        if (std::rename(joinPath(news, name).c_str(), target.c_str()) == 0 && path.empty())
+            path = target;
+    }
+    std::filesystem::remove_all(staging, error);
+    if (result.outputFailed()) fail("Fail to write " + result.path);
+    if (path.empty()) log(file.nzb->subject + ": nothing in it could be decoded");
+    return !path.empty();
+}
+
+std::string NzbFetcher::namedPath(std::string_view wanted, int file) const {
+    std::string name = safeOutputName(wanted, fileNameLimit(m_folder));
+    if (name.empty()) name = "file" + std::to_string(file + 1);
+    std::string path = joinPath(m_folder, name);
+    for (int n = 1; fileExists(path); ++n)
+        path = joinPath(m_folder, fitFileName(std::to_string(n) + "_" + name));
+    return path;
+}
+
+void NzbFetcher::finish(Assembly& file) {
+    // One at a time: two files of the same name must not both take it.
+    std::lock_guard done(m_doneMutex);
+    std::string path;
+    if (!(file.yenc ? finishYenc(file, path) : finishOther(file, path))) return;
+    if (!m_progress.record('D', file.file, std::string(baseName(path))))
+        log("Fail to write " + joinPath(m_folder, NzbProgressFileName));
+    ++m_figures.filesDone;
+    FetchedFile fetched{file.file,         path,
+                        file.nzb->subject, file.nzb->segments.front().messageId,
+                        file.missing,      file.damaged};
+    if (m_onFileDone) m_onFileDone(fetched);
+}
+
+bool NzbFetcher::finishYenc(Assembly& file, std::string& path) {
+    {
+        std::lock_guard lock(m_mutex);
+        file.fd.reset();
+    }
+    // Parts that never came leave zeros, and the file its full size: par2 repairs it so.
+    if (::truncate(file.temporaryPath.c_str(), static_cast<off_t>(file.size)) != 0) {
+        log(file.nzb->subject + ": nothing of it could be fetched");
+        return false;
+    }
+    path = namedPath(file.name.empty() ? nzbFileName(file.nzb->subject) : file.name, file.file);
+    if (std::rename(file.temporaryPath.c_str(), path.c_str()) != 0) {
+        fail("Fail to write " + path + " (" + std::strerror(errno) + ")");
+        return false;
+    }
+    return true;
+}
+
+bool NzbFetcher::finishOther(Assembly& file, std::string& path) {
+    std::string text;
+    std::vector<std::string> parts;
+    for (const NzbSegment& segment : file.nzb->segments) {
+        parts.push_back(segmentPath(file.file, segment.number));
+        if (auto part = readWholeFile(parts.back())) text += *part;
+    }
+    auto removeParts = [&] {
+        for (const std::string& part : parts) std::remove(part.c_str());
+    };
+    if (text.empty()) {
+        log(file.nzb->subject + ": nothing of it could be fetched");
+        return false;
+    }
+    std::optional<UudecodedFile> decoded = uudecodeText(text);
+    if (!decoded) {
+        const bool found = decodeArticle(file, text, path);
+        removeParts();
+        return found;
+    }
+    path = namedPath(decoded->name.empty() ? nzbFileName(file.nzb->subject) : decoded->name,
+                     file.file);
+    if (!writeFileAtomic(path, decoded->data)) {
+        fail("Fail to write " + path + " (" + std::strerror(errno) + ")");
+        return false;
+    }
+    removeParts();
+    return true;
+}
+
+}  // namespace qm
