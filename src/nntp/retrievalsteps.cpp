@@ -148,6 +148,10 @@ void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {
     group.clear(Finished);  // a NEXT refused for the login is no end of the group
     const ServerEntry* server = m_connection.server();
     const std::string host = server ? server->host : m_settings.server;
+    if (m_connection.loginRefused()) {
+        noteFailure("login refused by " + host);
+        throw NNTPQuitException("Login refused", host);
+    }
     noteFailure(host + " asks for a login (user name and password) that was not given");
     throw NNTPQuitException("Login required", host);
 }

@@ -464,14 +464,21 @@ TEST_F(NNTPConnectionThreads, Reply480AsksOnceLogsInAndRepeatsTheCommand) {
     EXPECT_EQ(m_frontend.credentialPrompts(), 1);
 }
 
+// One prompt per run: a Cancel stands for the rest of the run, and a refused password is
+// told apart from a login never given.
 TEST_F(NNTPConnectionThreads, Reply480WithRefusedOrWrongCredentialsLeavesThe480) {
     m_options.authUser = "reader";
     m_options.authPassword = "secret";
     connect();
     m_frontend.queueCredentials(std::nullopt);
     EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_EQ(m_frontend.credentialPrompts(), 1) << "cancelled once, not asked again this run";
+    EXPECT_FALSE(m_connection.loginRefused());
+    m_run.newLogin();  // the next run asks again
     m_frontend.queueCredentials(Credentials{"reader", "wrong"});
     EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_TRUE(m_connection.loginRefused());
     EXPECT_EQ(m_serverEntry.authFlag(), 0);
     EXPECT_EQ(m_frontend.credentialPrompts(), 2);
 }
