@@ -446,7 +446,7 @@ void ThumbnailWorker::summarizeUnreadable() {
     if (count == 1) m_log("No thumbnail for " + first);
     if (count > 1)
         m_log("No thumbnail for " + std::to_string(count) +
-              " files that are not pictures (or are damaged), such as " + first);
+              " files (not a picture, or damaged), such as " + first);
 }
 
 ThumbnailWorker::Counters ThumbnailWorker::counters() const {

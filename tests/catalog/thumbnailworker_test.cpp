@@ -129,7 +129,9 @@ TEST_F(ThumbnailWorkerThreads, FilesThatAreNoPicturesAreSaidOnce) {
     worker.stop();
     const std::vector<std::string> lines = logged();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("No thumbnail for 5 files that are not pictures", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].rfind("No thumbnail for 5 files (not a picture, or damaged), such as ", 0),
+              0u)
+        << lines[0];
 }
 
 // Only a file of the same size can be a copy; among those, the content decides, whether
