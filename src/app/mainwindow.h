@@ -8,6 +8,7 @@
 // end, which outlive it; every member function runs on the window thread. A stop never waits
 // in a nested event loop (RunController).
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -65,8 +66,12 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void options();
     void about();
     void help();
-    // "Monitor", "Group monitor": modal.
+    // "Monitor", "Group monitor": a window beside this one (one at a time; opened again, it
+    // comes to the front on the group chosen).
     void groupMonitor();
+    // The receive rate of the run now, bytes per second, as the status bar shows it (0 with
+    // no run on).
+    double receiveRate() const { return running() ? m_rate : 0; }
     // "View", "File management": a new modeless window each time.
     void fileManagement();
     // "Gallery": the selected group's thumbnails page, opened like "Browse".
@@ -187,6 +192,8 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QTimer m_freeSpaceTimer;  // every 10 s while a run is on
     QTimer m_totalsTimer;     // the status bar's totals, every second while a run is on
     RunTotals m_totals;
+    double m_rate = 0;  // of the status bar's last sample
+    QPointer<QWidget> m_monitor;
     DesktopNotifier m_notifier;
 
     std::function<void(const QString&, bool)> m_opener;

@@ -271,11 +271,21 @@ void MainWindow::groupMonitor() {
     }
     GroupEntry* g = currentSelectedGroup();
     if (!g) g = m_settings.selectedGroups.front();
-    ReaderPool* pool = &m_session.readerPool();
-    GroupMonitor monitor(
-        m_settings.selectedGroups, [pool] { return pool ? pool->sampleRate() : 0; },
-        QString::fromStdString(g->name()), this);
-    monitor.exec();
+    const QString name = QString::fromStdString(g->name());
+    if (auto* open = qobject_cast<GroupMonitor*>(m_monitor.data())) {
+        open->chooseGroup(name);
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    // Not modal: the run can be stopped while it is open. It is this window's child, so it
+    // never outlives the figures it reads.
+    auto* monitor = new GroupMonitor(
+        m_settings.selectedGroups, [this] { return static_cast<int>(receiveRate()); }, name, this);
+    monitor->setAttribute(Qt::WA_DeleteOnClose);
+    monitor->setModal(false);
+    m_monitor = monitor;
+    monitor->show();
 }
 
 void MainWindow::fileManagement() {

@@ -12,6 +12,7 @@
 #include "app/availablegroupsmodel.h"
 #include "app/logmodel.h"
 #include "app/mainwindow.h"
+#include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
 #include "config/configvalues.h"
@@ -149,6 +150,7 @@ void MainWindow::showTotals() {
                        .arg(f.articles)
                        .arg(f.pictures)
                        .arg(static_cast<double>(f.bytes) / MB, 0, 'f', 1);
+    m_rate = f.bytesPerSecond;
     if (running()) text += QStringLiteral("   %1 MB/s").arg(f.bytesPerSecond / MB, 0, 'f', 2);
     m_totalsLabel->setText(text);
 }
@@ -274,8 +276,8 @@ void MainWindow::configurationRequested() {
 
 void MainWindow::addToSelected(GroupEntry& group) {
     if (group.has(ShownSelected) || rowOf(group)) return;
-    group.ensureStats();
-    group.clear(Finished);  // an idle reader takes it up now, as at a run's start
+    readGroupCounts(m_settings, group);  // what the last run counted, not 0/0
+    group.clear(Finished);               // an idle reader takes it up now, as at a run's start
     group.set(Selected | ShownSelected);
     auto* item = new QTreeWidgetItem;
     item->setText(0, QString::fromStdString(group.name()));

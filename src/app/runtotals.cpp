@@ -7,7 +7,7 @@ namespace qm {
 RunTotals::Base RunTotals::countersOf(const GroupEntry& group) {
     const GroupStats* stats = group.stats();
     if (!stats) return {};
-    return {stats->retrieved.load(), stats->duplicates.load(), stats->decoded.load(),
+    return {stats->retrieved.load(), stats->duplicates.load(), stats->pictureFiles.load(),
             stats->bytes.load()};
 }
 

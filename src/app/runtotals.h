@@ -1,8 +1,8 @@
 #pragma once
 // The running totals of the window's run: the groups it reads, articles retrieved, pictures
-// (files decoded) and bytes received, and the receive rate, from the counters that the
-// readers keep per group (atomics), read whenever the window's timer asks. A run's totals
-// start at zero: what its groups had counted before is subtracted.
+// (of the files decoded, those that are pictures) and bytes received, and the receive rate, from
+// the counters that the readers keep per group (atomics), read whenever the window's timer asks. A
+// run's totals start at zero: what its groups had counted before is subtracted.
 //
 // Owned by the main window; window thread only.
 #include <chrono>

@@ -246,6 +246,8 @@ void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& p
             return;
     }
     qm::onFileDecoded(m_settings, inputs, path);
+    if (inputs.group && isPictureFile(baseName(path), start.head))
+        if (GroupStats* stats = inputs.group->stats()) stats->pictureFiles.fetch_add(1);
     if (!picture || !admission.check.readable()) return;
     const std::string folder = inputs.outputDirectory.empty()
                                    ? groupDirectory(m_settings, *inputs.group)

@@ -80,6 +80,7 @@ void PictureCatalog::finishRun() {
         m_failed = false;  // the next run tries again
         w = m_worker.get();
     }
+    if (w) w->summarizeUnreadable();  // once per run, not once per file
     if (w && w->idle()) stop();
 }
 

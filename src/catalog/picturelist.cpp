@@ -215,10 +215,31 @@ void writeLastFile(const AppSettings& settings, GroupEntry& g) {
     if (!stats) return;
     std::string path = lastFile(settings, g);
     const std::string content = std::to_string(stats->current.load());
-    if (fileHolds(path, content)) return;  // as above: unchanged, not rewritten
-    if (!writeFileAtomic(path, content)) {
+    if (!fileHolds(path, content) && !writeFileAtomic(path, content))  // unchanged: not rewritten
         settings.frontend().appendLog("Fail create file " + path);
-    }
+    const std::string countsPath = joinPath(groupDirectory(settings, g), "Counts");
+    const std::string counts =
+        std::to_string(stats->count.load()) + " " + std::to_string(stats->decoded.load());
+    // Only shown, never relied on: a failure costs the figures of the next start, no more.
+    if (!fileHolds(countsPath, counts)) (void)writeFileAtomic(countsPath, counts);
+}
+
+void readGroupCounts(const AppSettings& settings, GroupEntry& g) {
+    GroupStats& stats = g.ensureStats();
+    if (stats.count.load() != 0 || stats.decoded.load() != 0) return;  // this run's own
+    const std::optional<std::string> text =
+        readWholeFile(joinPath(groupDirectory(settings, g), "Counts"));
+    if (!text || text->size() > 64) return;
+    std::int64_t count = 0;
+    int decoded = 0;
+    const char* at = text->data();
+    const char* end = at + text->size();
+    auto first = std::from_chars(at, end, count);
+    if (first.ec != std::errc() || first.ptr == end || *first.ptr != ' ') return;
+    auto second = std::from_chars(first.ptr + 1, end, decoded);
+    if (second.ec != std::errc() || count < 0 || decoded < 0) return;
+    stats.count.store(count);
+    stats.decoded.store(decoded);
 }
 
 int makeFilesDirectory(const AppSettings& settings, const GroupEntry& g) {

@@ -50,8 +50,12 @@ int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_vi
 void countAssembled(GroupEntry* group);
 // current := the number in "Last", when there is one.
 void readLastFile(const AppSettings& settings, GroupEntry& g);
-// Writes current to "Last"; logs "Fail create file <path>" when it cannot.
+// Writes current to "Last"; logs "Fail create file <path>" when it cannot. The group's
+// article count and decoded files go beside it, to "Counts" ("COUNT DECODED"), so that
+// the window shows them after a restart; older versions never read that file.
 void writeLastFile(const AppSettings& settings, GroupEntry& g);
+// count and decoded from "Counts", for a group that has counted nothing yet this run.
+void readGroupCounts(const AppSettings& settings, GroupEntry& g);
 // Makes g's "news.dat" folder; makeDirectories' result.
 int makeFilesDirectory(const AppSettings& settings, const GroupEntry& g);
 

@@ -69,7 +69,10 @@ Thumbnail Thumbnailer::make(const std::string& picture, const std::string& thumb
     result.height = reply.height;
     if (reply.status == QM_PICTURE_STOPPED && cancelled(&out)) return result;
     if (reply.status != QM_PICTURE_OK) {
-        m_log("No thumbnail for " + picture + ": " + reply.error);
+        result.error = reply.error;
+        result.unreadable = reply.status == QM_PICTURE_UNREADABLE;
+        if (!result.unreadable || m_options.logUnreadable)
+            m_log("No thumbnail for " + picture + ": " + reply.error);
         return result;
     }
     if (makeDirectories(parentOf(thumbPath)) != 0 || !writeFileAtomic(thumbPath, out.jpeg)) {
@@ -97,6 +100,15 @@ bool canThumbnail(std::string_view fileName) {
         if (ext == known) return true;
     }
     return false;
+}
+
+bool isPictureFile(std::string_view fileName, std::string_view head) {
+    if (!canThumbnail(fileName)) return false;
+    if (head.empty()) return true;  // nothing read: the name is all there is to go by
+    for (std::string_view magic : {std::string_view("\xFF\xD8\xFF"), std::string_view("\x89PNG"),
+                                   std::string_view("GIF8"), std::string_view("BM")})
+        if (head.starts_with(magic)) return true;
+    return head.size() >= 12 && head.starts_with("RIFF") && head.substr(8, 4) == "WEBP";
 }
 
 }  // namespace qm

@@ -26,6 +26,9 @@ struct ThumbnailOptions {
     std::uint64_t maxPixels = 64'000'000;
     std::chrono::milliseconds timeout{10'000};  // per picture
     bool failOnTruncated = false;  // false: a cut-off picture shows what arrived, rest grey
+    // false: a file that is no picture the module reads gets no line of its own (the caller
+    // counts them, Thumbnail::unreadable, and says so once).
+    bool logUnreadable = true;
 };
 
 struct Thumbnail {
@@ -34,7 +37,9 @@ struct Thumbnail {
     int height = 0;
     int thumbWidth = 0;
     int thumbHeight = 0;
-    std::uint64_t hash = 0;  // perceptualhash.h, of the thumbnail before JPEG encoding
+    std::uint64_t hash = 0;   // perceptualhash.h, of the thumbnail before JPEG encoding
+    bool unreadable = false;  // not a picture the module reads, or damaged beyond use
+    std::string error;        // why no thumbnail was made
 };
 
 class Thumbnailer {
@@ -64,5 +69,9 @@ std::string thumbnailPath(std::string_view groupFolder, std::string_view fileNam
 // True for the names of files that may get a thumbnail: .jpg, .jpeg, .png, .gif, .bmp and
 // .webp, any case. The file's first bytes decide in the end.
 bool canThumbnail(std::string_view fileName);
+
+// A picture by its name (canThumbnail) and, when they are known, by its first bytes (JPEG,
+// PNG, GIF, BMP or WebP): what the run's totals count as pictures.
+bool isPictureFile(std::string_view fileName, std::string_view head);
 
 }  // namespace qm

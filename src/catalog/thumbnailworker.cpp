@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "catalog/gallerypage.h"
 #include "catalog/picturelist.h"
@@ -44,13 +45,20 @@ std::optional<std::size_t> headHash(const std::string& path) {
     return hashOfHead(start.head);
 }
 
+// A group of files that are not pictures (a posted video named .jpg, a thousand of them)
+// would push everything else out of the log: they are counted, and said once.
+ThumbnailOptions quietAboutUnreadable(ThumbnailOptions options) {
+    options.logUnreadable = false;
+    return options;
+}
+
 }  // namespace
 
 ThumbnailWorker::ThumbnailWorker(std::string dataDirectory, Log log, ThumbnailWorkerOptions options)
     : m_dataDirectory(std::move(dataDirectory)),
       m_log(std::move(log)),
       m_options(options),
-      m_thumbnailer(m_log, options.thumbnails, &m_stop),
+      m_thumbnailer(m_log, quietAboutUnreadable(options.thumbnails), &m_stop),
       m_producerDb(m_dataDirectory, m_log),
       m_workerDb(m_dataDirectory, m_log) {
     m_thread = std::thread([this] { run(); });
@@ -433,7 +441,23 @@ void ThumbnailWorker::stop() {
     // pictures), and the galleries show what was done.
     recordQueued(true, false);
     writeGalleries();
+    summarizeUnreadable();
     m_idle.notify_all();
+}
+
+void ThumbnailWorker::summarizeUnreadable() {
+    int count = 0;
+    std::string first;
+    {
+        std::lock_guard lock(m_mutex);
+        count = std::exchange(m_unsaid, 0);
+        first = std::move(m_firstUnsaid);
+        m_firstUnsaid.clear();
+    }
+    if (count == 1) m_log("No thumbnail for " + first);
+    if (count > 1)
+        m_log("No thumbnail for " + std::to_string(count) +
+              " files (not a picture, or damaged), such as " + first);
 }
 
 ThumbnailWorker::Counters ThumbnailWorker::counters() const {
@@ -501,6 +525,10 @@ void ThumbnailWorker::process(Job job) {
         m_thumbnailer.make(job.picture.path, thumbnailPath(job.picture.groupFolder, name));
     if (!t.made && m_stop) return;  // abandoned: stays pending for the next start
     ++(t.made ? m_made : m_unreadable);
+    if (t.unreadable) {
+        std::lock_guard lock(m_mutex);
+        if (m_unsaid++ == 0) m_firstUnsaid = job.picture.path + ": " + t.error;
+    }
     if (job.id == 0) return;  // no database: nothing to complete, no gallery to write
     const PictureState state = t.made ? PictureState::Shown : PictureState::Unreadable;
     std::vector<std::string> changed =

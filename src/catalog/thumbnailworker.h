@@ -132,6 +132,9 @@ class ThumbnailWorker {
                              // (without a database: no thumbnail)
     };
     Counters counters() const;
+    // One log line for the files found to be no pictures since the last call (one file: its
+    // own line, with the reason); nothing when there were none. stop() says the rest.
+    void summarizeUnreadable();
 
   private:
     struct Job {
@@ -242,7 +245,10 @@ class ThumbnailWorker {
     std::map<std::string, std::string> m_folders;  // guarded by m_mutex: from the jobs
     std::chrono::steady_clock::time_point m_lastGalleries;
     std::atomic<int> m_made{0}, m_unreadable{0}, m_deferred{0};
-    std::thread m_thread;  // last: starts once everything above is ready
+    // Files without a thumbnail not yet said, and the first of them with its reason.
+    int m_unsaid = 0;           // guarded by m_mutex
+    std::string m_firstUnsaid;  // guarded by m_mutex
+    std::thread m_thread;       // last: starts once everything above is ready
 };
 
 }  // namespace qm

@@ -139,7 +139,7 @@ RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> g
         // What the reader will read too when it selects the group.
         readLastFile(settings, *group);
         const GroupStats& stats = group->ensureStats();
-        m_groups.push_back({group, stats.current.load(), std::nullopt, stats.decoded.load(),
+        m_groups.push_back({group, stats.current.load(), std::nullopt, stats.pictureFiles.load(),
                             stats.bytes.load(), stats.retrieved.load(), stats.duplicates.load()});
     }
     m_points.push_back({start, 0, 0});
@@ -175,7 +175,7 @@ RunFigures RunProgress::sample(Clock::time_point now) {
         const GroupStats* stats = tracked.group->stats();
         GroupFigures g;
         g.name = tracked.group->name();
-        g.pictures = stats->decoded.load() - tracked.pictures;
+        g.pictures = stats->pictureFiles.load() - tracked.pictures;
         g.bytes = stats->bytes.load() - tracked.bytes;
         g.retrieved = stats->retrieved.load() - tracked.retrieved;
         g.duplicates = stats->duplicates.load() - tracked.duplicates;

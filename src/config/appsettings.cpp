@@ -142,8 +142,44 @@ ServerEntry* AppSettings::currentServer() const {
     return it == servers.end() ? nullptr : it->second.get();
 }
 
+std::string AppSettings::portKey(std::string_view host, int port) {
+    return std::string(host) + " " + std::to_string(port);
+}
+
+std::string AppSettings::serverKeyOf(std::string_view text) const {
+    const ServerEntry parsed = ServerEntry::parse(serverLine(text));
+    const auto own = servers.find(parsed.host);
+    if (own != servers.end() && own->second && own->second->port != parsed.port) {
+        const std::string key = portKey(parsed.host, parsed.port);
+        const auto other = servers.find(key);
+        if (other != servers.end() && other->second) return key;
+    }
+    return parsed.host;
+}
+
+std::string AppSettings::addServerPort(std::string_view host, int port) {
+    const std::string hostKey(host);
+    const auto own = servers.find(hostKey);
+    const bool ownFree = own == servers.end() || !own->second || own->second->port == port;
+    const std::string key = ownFree ? hostKey : portKey(host, port);
+    std::unique_ptr<ServerEntry>& slot = servers[key];
+    // A new server has no login until the server asks for one; a known one keeps its own.
+    if (!slot) slot = std::make_unique<ServerEntry>();
+    slot->host = hostKey;
+    slot->port = port;
+    return key;
+}
+
 ServerEntry& AppSettings::useServerText(std::string_view text) {
     ServerEntry parsed = ServerEntry::parse(serverLine(text));
+    const std::string key = serverKeyOf(text);
+    if (key != parsed.host) {
+        // Another port of the host, listed under its own key: taken as it is.
+        ServerEntry& other = *servers[key];
+        other.takeExtrasFrom(parsed);
+        server = key;
+        return other;
+    }
     std::unique_ptr<ServerEntry>& slot = servers[parsed.host];
     // A removed host (no entry) gets a fresh one: no authentication, credentials "-".
     if (!slot) slot = std::make_unique<ServerEntry>();

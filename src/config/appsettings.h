@@ -136,10 +136,20 @@ class AppSettings : public ConfigValues {
 
     // The entry of the server in use, or null.
     ServerEntry* currentServer() const;
-    // Parses a server text ("HOST", "HOST PORT", "HOST:PORT", see serverLine), finds or
-    // creates the entry of its host, sets host and port (its flag and credentials stay) and
-    // makes it the server in use.
+    // Parses a server text ("HOST", "HOST PORT", "HOST:PORT", see serverLine) and makes its
+    // entry the server in use: the entry of that host and port when one is listed besides the
+    // host's own, else the host's own (created when missing), given the text's port (its flag
+    // and credentials stay).
     ServerEntry& useServerText(std::string_view text);
+    // The key in servers that useServerText(text) takes.
+    std::string serverKeyOf(std::string_view text) const;
+
+    // A host may be listed with several ports (119 and 563): its own entry is keyed by the
+    // host, as older versions know it; every other port of it by "HOST PORT".
+    static std::string portKey(std::string_view host, int port);
+    // Adds (or, listed already, updates) the entry of host and port: the host's own when the
+    // host is not listed yet or is on that port, else one under portKey. Returns its key.
+    std::string addServerPort(std::string_view host, int port);
 
     // Compiles text as the kill pattern. Nothing on success or when text is empty (the filter
     // is off); else the error text, and the old pattern stays.

@@ -29,9 +29,9 @@ class Frontend {
     // Shows a modal message box and returns once the user has closed it.
     virtual void messageBox(std::string_view text, MessageIcon icon = MessageIcon::Information) = 0;
 
-    // Asks for the credentials of a server, prefilled. Called by worker threads only, with
-    // AuthLock held; never on the window thread. Nothing when the user cancels or the program
-    // is exiting.
+    // Asks for the credentials of a server, prefilled. Called by worker threads only, once per
+    // run, with no program-wide lock held; never on the window thread. Nothing when the user
+    // cancels or the program is exiting.
     virtual std::optional<Credentials> askCredentials(std::string_view host,
                                                       const Credentials& prefill) = 0;
 

@@ -35,6 +35,7 @@ void GroupStats::reset() {
     current = -1;
     retrieved = 0;
     decoded = 0;
+    pictureFiles = 0;
     assembled = 0;
     bytes = 0;
     articleInProgress = nullptr;

@@ -36,6 +36,7 @@ struct GroupStats {
     std::atomic<int> retrieved{0};
     std::atomic<int> duplicates{0};  // articles not fetched: their message-id was retrieved before
     std::atomic<int> decoded{0};
+    std::atomic<int> pictureFiles{0};  // of the files decoded, the pictures (not videos, text)
     std::atomic<int> assembled{0};
     std::atomic<std::int64_t> bytes{0};
     // The article whose body is being read, for the monitors; owned by the reader thread.

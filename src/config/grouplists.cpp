@@ -90,16 +90,40 @@ bool readServerLine(std::FILE* file, std::string& line) {
     return c != EOF || !line.empty();
 }
 
-// The lines of "server.lst" as they stand, by host (a later line replaces an earlier one).
+// The key of each line of "server.lst" in file order (empty for a line that names no host):
+// the last line of a host, the one older versions (one line per host, the last kept) take,
+// under the host alone; a line of another port of that host under "HOST PORT". A later
+// line of the same key replaces an earlier one.
+std::vector<std::string> serverLineKeys(const std::vector<ServerEntry>& entries) {
+    std::map<std::string, int> lastPort;
+    for (const ServerEntry& entry : entries) lastPort[entry.host] = entry.port;
+    std::vector<std::string> keys;
+    for (const ServerEntry& entry : entries) {
+        if (entry.host.empty())
+            keys.emplace_back();
+        else if (entry.port == lastPort[entry.host])
+            keys.push_back(entry.host);
+        else
+            keys.push_back(AppSettings::portKey(entry.host, entry.port));
+    }
+    return keys;
+}
+
+// The lines of "server.lst" as they stand, by key (serverLineKeys).
 std::map<std::string, std::string> readServerLines(const std::string& path) {
     std::map<std::string, std::string> lines;
     FilePtr file = openFile(path, "rb");
     if (!file) return lines;
+    std::vector<std::string> texts;
+    std::vector<ServerEntry> entries;
     std::string line;
     while (readServerLine(file.get(), line)) {
-        std::string host = ServerEntry::parse(line).host;
-        if (!host.empty()) lines[std::move(host)] = line;
+        entries.push_back(ServerEntry::parse(line));
+        texts.push_back(line);
     }
+    const std::vector<std::string> keys = serverLineKeys(entries);
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (!keys[i].empty()) lines[keys[i]] = texts[i];
     return lines;
 }
 
@@ -197,6 +221,8 @@ int AppSettings::loadServers() {
     FilePtr file = openFile(path, "rb");
     if (!file) return -1;
     servers.clear();
+    std::vector<std::string> texts;
+    std::vector<ServerEntry> entries;
     std::string line;
     while (readServerLine(file.get(), line)) {
         ServerEntry entry = ServerEntry::parse(line);
@@ -211,8 +237,13 @@ int AppSettings::loadServers() {
             continue;
         }
         m_refusedServers.erase(entry.host);
-        m_serversBaseline[entry.host] = entry.textForm();
-        servers[entry.host] = std::make_unique<ServerEntry>(entry);
+        texts.push_back(entry.textForm());
+        entries.push_back(std::move(entry));
+    }
+    const std::vector<std::string> keys = serverLineKeys(entries);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        m_serversBaseline[keys[i]] = texts[i];
+        servers[keys[i]] = std::make_unique<ServerEntry>(entries[i]);
     }
     return 0;
 }
@@ -242,8 +273,12 @@ int AppSettings::saveServers() {
             lines[host] = stored->second;  // as another program may have changed it
         // else: another program removed it
     }
+    // Other ports of a host before the host's own line, which is then its last: older
+    // versions, which keep the last line of a host, read the host's own entry.
     std::string content;
-    for (const auto& [host, line] : lines) content += line + '\n';
+    for (const bool own : {false, true})
+        for (const auto& [key, line] : lines)
+            if ((key.find(' ') == std::string::npos) == own) content += line + '\n';
     // It holds passwords: only the user may read it.
     if (!writeFileAtomic(path, content, PrivateFileMode)) return -1;
     m_serversPath = path;

@@ -14,7 +14,8 @@ namespace qm {
 // once-per-run connection failure flag.
 inline std::mutex DecodeLock;
 
-// One reader at a time asks the user for NNTP credentials.
+// The run's login: who asks the user for NNTP credentials, and the answer (never held while
+// the prompt is up).
 inline std::mutex AuthLock;
 
 // Every picture list access, load and save. Re-entrant: saving and setting load the list

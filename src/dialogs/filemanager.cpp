@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSet>
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <filesystem>
@@ -131,12 +132,16 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     for (QPushButton* b : {view, next, del}) buttons1->addWidget(b);
     auto* buttons2 = new QHBoxLayout;
     for (QPushButton* b : {collect, fit, close}) buttons2->addWidget(b);
+    m_status = new QLabel(m_left);
+    m_status->setObjectName(QStringLiteral("statusLabel"));
+    m_status->setWordWrap(true);
     auto* left = new QVBoxLayout(m_left);
     left->addLayout(groupRow);
     left->addWidget(m_dirLabel);
     left->addWidget(split, 1);
     left->addLayout(buttons1);
     left->addLayout(buttons2);
+    left->addWidget(m_status);
 
     m_pathLabel = new QLabel(QStringLiteral("Path"), this);
     m_pathLabel->setObjectName(QStringLiteral("pathLabel"));
@@ -158,6 +163,9 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     connect(close, &QPushButton::clicked, this, &FileManager::reject);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { viewSelected(); });
     connect(m_thumbs, &ThumbnailView::fileActivated, this, &FileManager::viewFile);
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, &FileManager::listSelectionChanged);
+    connect(m_thumbs->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &FileManager::gridSelectionChanged);
     connect(m_groupBox, &QComboBox::activated, this,
             [this](int index) { showGroup(m_groupBox->itemText(index)); });
 
@@ -277,8 +285,9 @@ void FileManager::viewNext() {
     const int row = m_currentRow + 1;
     QTreeWidgetItem* item = m_list->topLevelItem(row);
     if (!item) return;
-    item->setSelected(true);
-    m_list->setCurrentItem(item, 0, QItemSelectionModel::Select);
+    // The selection moves on with the file shown: were the files viewed before to stay
+    // selected, a Delete would trash every one of them.
+    m_list->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect);
     viewRow(row);
 }
 
@@ -288,10 +297,58 @@ int FileManager::nextSelectedRow(int from) const {
     return -1;
 }
 
+QString FileManager::statusText() const {
+    return m_status->text();
+}
+
+void FileManager::listSelectionChanged() {
+    if (m_syncing) return;
+    m_syncing = true;
+    QStringList names;
+    for (const QTreeWidgetItem* item : m_list->selectedItems()) names << item->text(FileColumn);
+    m_thumbs->selectFiles(names);
+    m_syncing = false;
+}
+
+void FileManager::gridSelectionChanged() {
+    if (m_syncing) return;
+    m_syncing = true;
+    const QStringList chosen = m_thumbs->selectedFiles();
+    const QSet<QString> names(chosen.begin(), chosen.end());
+    QItemSelection selection;
+    QTreeWidgetItem* current = nullptr;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = m_list->topLevelItem(i);
+        if (!names.contains(item->text(FileColumn))) continue;
+        const QModelIndex index = m_list->indexFromItem(item);
+        selection.select(index, index.siblingAtColumn(m_list->columnCount() - 1));
+        current = item;
+    }
+    m_list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (current && chosen.size() == 1) {
+        m_list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+        m_list->scrollToItem(current);
+    }
+    m_syncing = false;
+}
+
+bool FileManager::confirmDelete(int files) {
+    if (files <= 1) return true;
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("Move %1 files to the trash?").arg(files),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.exec();
+    return box.clickedButton() == box.button(QMessageBox::Yes);
+}
+
 void FileManager::deleteSelected() {
     const std::string dir = m_dirLabel->text().toStdString();
     GroupEntry* g = findGroup(m_groupName);
     if (!g) return;
+    const int chosen = static_cast<int>(m_list->selectedItems().size());
+    if (chosen == 0) return;
+    if (!confirmDelete(chosen)) return;
     std::vector<std::string> deleted;
     for (int row = nextSelectedRow(0); row >= 0;) {
         const std::string name = fileName(m_list->topLevelItem(row));
@@ -314,6 +371,12 @@ void FileManager::deleteSelected() {
     }
     savePictureList(m_settings, *g);
     filesLeft(deleted);
+    const QString done =
+        deleted.size() == 1
+            ? QStringLiteral("%1 moved to the trash").arg(QString::fromStdString(deleted.front()))
+            : QStringLiteral("%1 files moved to the trash").arg(deleted.size());
+    m_status->setText(done);
+    m_session.frontend().appendLog(done.toStdString() + " from " + m_groupName.toStdString());
 }
 
 void FileManager::collectSelected() {

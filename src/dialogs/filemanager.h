@@ -1,9 +1,11 @@
 #pragma once
 // "Retrieved attachments": the decoded files of one group in a sortable list, shown in a
 // viewer pane beside it; viewing marks them viewed, "Delete" removes them with their
-// description files (into the desktop's trash), "Collect" moves them into "My-Collection";
+// description files (into the desktop's trash; more than one only once confirmed, and says
+// what it did), "Collect" moves them into "My-Collection";
 // the file shown is no longer shown once it is gone from the list. Starts compact (the list
-// alone) and grows to its full size at the first View.
+// alone) and grows to its full size at the first View. The list and the thumbnail grid show
+// one selection: what is highlighted in either is what View, Next, Delete and Collect act on.
 //
 // Opened by the main window, modeless and any number at once; each deletes itself when
 // closed. Window thread only; every use of a picture list holds PictureListLock, since
@@ -39,6 +41,8 @@ class FileManager : public QDialog {
     void deleteSelected();
     void collectSelected();
     void fitWindow();
+    // What the last Delete did, as the window says it.
+    QString statusText() const;
 
     // Run modally, the window belongs to its caller and is not deleted on closing.
     int exec() override;
@@ -71,6 +75,11 @@ class FileManager : public QDialog {
     void showThumbnails(const std::string& groupFolder);
     void viewFile(const QString& name);
     void filesLeft(const std::vector<std::string>& names);
+    // The one selection, kept the same in list and grid whichever the user changed.
+    void listSelectionChanged();
+    void gridSelectionChanged();
+    // More than one file to trash: asks first. True to go ahead.
+    bool confirmDelete(int files);
 
     Session& m_session;
     AppSettings& m_settings;
@@ -81,10 +90,12 @@ class FileManager : public QDialog {
     QSize m_compactSize;
     QPoint m_paneOrigin;
     int m_displayWidth = 450;
+    bool m_syncing = false;  // a selection is being copied from list to grid or back
 
     QComboBox* m_groupBox = nullptr;
     QLabel* m_dirLabel = nullptr;
     QLabel* m_pathLabel = nullptr;
+    QLabel* m_status = nullptr;
     SortableList* m_list = nullptr;
     ThumbnailView* m_thumbs = nullptr;
     ViewerPane* m_pane = nullptr;

@@ -123,6 +123,13 @@ void GroupMonitor::showGroup(int index) {
     refresh();
 }
 
+void GroupMonitor::chooseGroup(const QString& name) {
+    const int index = m_groupBox->findText(name, Qt::MatchExactly);
+    if (index < 0) return;
+    m_groupBox->setCurrentIndex(index);
+    showGroup(index);
+}
+
 void GroupMonitor::refresh() {
     const GroupEntry* g = m_groups.find(m_groupName.toStdString());
     if (!g) return;
@@ -143,8 +150,11 @@ void GroupMonitor::refresh() {
     const SavedArticle* article = finished ? nullptr : stats->articleInProgress.load();
     m_percent = 0;
     if (article) {
-        const int received = article->lineCount.load();
         const int announced = article->lines.load();
+        // A Lines header that counts one short (or a trailing line the server adds) must not
+        // show more read than there is: done never exceeds what is known.
+        const int received = announced >= 1 ? std::min(article->lineCount.load(), announced)
+                                            : article->lineCount.load();
         if (announced >= 1)
             m_percent = static_cast<int>(static_cast<long long>(received) * 100 / announced);
         m_currentArticle = QString::fromStdString(article->subject());
@@ -154,9 +164,9 @@ void GroupMonitor::refresh() {
         m_lines.clear();
     }
     m_progress->setValue(std::clamp(m_percent, 0, 100));
-    if (m_rateSource && m_ratePhase == 0) m_rate = m_rateSource();
+    // The figure the status bar shows: read at every refresh, so that both agree.
+    if (m_rateSource) m_rate = m_rateSource();
     writeControls();
-    m_ratePhase = (m_ratePhase + 1) % 3;
 }
 
 void GroupMonitor::writeControls() {

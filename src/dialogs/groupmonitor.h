@@ -4,9 +4,10 @@
 // progress, the download rate of all readers), and "<<Set" to move the group's reading
 // position.
 //
-// Created and run modally by the main window on the window thread. It reads the groups'
-// counters that the reader threads write, without a lock (they are atomics); the rate source
-// is called only from this window's timer.
+// A window of its own beside the main window (not modal: Stop stays at hand), one at a time,
+// opened by the main window on the window thread. It reads the groups' counters that the
+// reader threads write, without a lock (they are atomics); the rate is the main window's
+// figure of the run, read at every refresh.
 #include <QDialog>
 #include <QTimer>
 #include <cstdint>
@@ -27,13 +28,15 @@ class GroupMonitor : public QDialog {
   public:
     static constexpr int RefreshMs = 2000;
 
-    // rate: bytes per second of all readers since its last call (it starts a new interval);
-    // may be empty. group: the group shown first; empty for the table's first group.
+    // rate: bytes per second of the run now, as the status bar shows it; may be empty.
+    // group: the group shown first; empty for the table's first group.
     GroupMonitor(const GroupTable& selectedGroups, std::function<int()> rate, QString group,
                  QWidget* parent = nullptr);
 
     // Copies the group's figures into the controls (the timer's action).
     void refresh();
+    // Shows the group of that name (the combo box's choice).
+    void chooseGroup(const QString& name);
     // "<<Set": the group continues from the "Next article" typed in.
     void applyNextArticle();
     QString groupName() const { return m_groupName; }
@@ -50,7 +53,6 @@ class GroupMonitor : public QDialog {
     const GroupTable& m_groups;
     std::function<int()> m_rateSource;
     QTimer m_timer;
-    int m_ratePhase = 0;  // the rate is sampled on every third refresh
 
     QString m_groupName;
     std::int64_t m_next = 0;

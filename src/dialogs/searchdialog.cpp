@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "config/regexpattern.h"
 #include "dialogs/fieldvalidation.h"
 
 namespace qm {
@@ -46,7 +47,21 @@ SearchDialog::SearchDialog(const QString& pattern, bool displayedOnly, QWidget* 
 }
 
 void SearchDialog::accept() {
-    if (checkLength(this, m_pattern, MaxPattern)) QDialog::accept();
+    if (!checkLength(this, m_pattern, MaxPattern)) return;
+    // As the exclude pattern: a pattern that does not compile is said, and the text stays
+    // to be corrected rather than being lost with the dialog. An empty one is the main
+    // window's to refuse.
+    const std::string text = m_pattern->text().toStdString();
+    if (!text.empty()) {
+        RegexPattern pattern;
+        if (auto error = pattern.compile(text)) {
+            showMessage(this, QStringLiteral("The search pattern cannot be used. %1\nCorrect it.")
+                                  .arg(QString::fromStdString(*error)));
+            m_pattern->setFocus();
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 QString SearchDialog::pattern() const {

@@ -1,6 +1,7 @@
 #pragma once
 // "Search groups": the pattern and scope of the main window's group search, handed back on
-// OK. Created, run and destroyed by the main window on the window thread.
+// OK; a pattern that does not compile keeps the dialog open with its text. Created, run and
+// destroyed by the main window on the window thread.
 #include <QDialog>
 
 class QLineEdit;

@@ -28,6 +28,17 @@ std::vector<std::unique_ptr<ServerEntry>>& retiredEntries() {
     return retired;
 }
 
+// What a line of the list shows: the address, TLS, the user; never the password, which the
+// stored form holds in clear.
+QString listText(const ServerEntry& entry) {
+    QString text = QString::fromStdString(entry.addressText());
+    if (entry.secure()) text += QStringLiteral("  TLS");
+    const std::string user = entry.credentials().user;
+    if (!user.empty() && user != ServerEntry::NoValue)
+        text += QStringLiteral("  user ") + QString::fromStdString(user);
+    return text;
+}
+
 }  // namespace
 
 ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
@@ -83,7 +94,7 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     connect(m_list, &QListWidget::currentItemChanged, this,
             [this](QListWidgetItem* current) { m_remove->setEnabled(current != nullptr); });
     connect(m_list, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem* item) { showEntry(item->text()); });
+            [this](QListWidgetItem* item) { showEntry(item->data(Qt::UserRole).toString()); });
     connect(buttons, &QDialogButtonBox::accepted, this, &ServersDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ServersDialog::reject);
     fill();
@@ -93,30 +104,30 @@ void ServersDialog::fill() {
     // Only the entries themselves: a line of its own for the host in use, or for a text
     // that another merely begins with, would be a server that is not there.
     if (ServerEntry* current = m_settings.currentServer()) showServer(*current);
-    for (const auto& [host, entry] : m_settings.servers) {
+    for (const auto& [key, entry] : m_settings.servers) {
         if (!entry) continue;
-        m_saved.emplace(host, *entry);
-        showLine(*entry);
+        m_saved.emplace(key, *entry);
+        showLine(key, *entry);
     }
     (void)m_settings.saveServers();  // what Cancel goes back to
 }
 
-QListWidgetItem* ServersDialog::lineOf(const std::string& host) const {
-    const QString key = QString::fromStdString(host);
+QListWidgetItem* ServersDialog::lineOf(const std::string& key) const {
+    const QString wanted = QString::fromStdString(key);
     for (int i = 0; i < m_list->count(); ++i)
-        if (m_list->item(i)->data(Qt::UserRole).toString() == key) return m_list->item(i);
+        if (m_list->item(i)->data(Qt::UserRole).toString() == wanted) return m_list->item(i);
     return nullptr;
 }
 
-void ServersDialog::showLine(const ServerEntry& entry) {
-    const QString text = QString::fromStdString(entry.textForm());
-    if (QListWidgetItem* line = lineOf(entry.host)) {
+void ServersDialog::showLine(const std::string& key, const ServerEntry& entry) {
+    const QString text = listText(entry);
+    if (QListWidgetItem* line = lineOf(key)) {
         line->setText(text);
         m_list->sortItems();
         return;
     }
     auto* line = new QListWidgetItem(text);
-    line->setData(Qt::UserRole, QString::fromStdString(entry.host));
+    line->setData(Qt::UserRole, QString::fromStdString(key));
     m_list->addItem(line);
 }
 
@@ -126,14 +137,12 @@ void ServersDialog::addServer() {
     if (!checkLength(this, m_host, MaxHost)) return;
     int port = ServerEntry::DefaultPort;
     if (!m_port->text().trimmed().isEmpty() && !readInteger(this, m_port, port, 1, 65535)) return;
-    auto& slot = m_settings.servers[host];
-    // A new server has no login until the server asks for one; a known one keeps its own.
-    if (!slot) slot = std::make_unique<ServerEntry>();
-    slot->host = host;
-    slot->port = port;
-    slot->setSecure(m_secure->isChecked());
-    slot->fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
-    showLine(*slot);
+    // Another port of a listed host is an entry of its own (a server may offer 119 and 563).
+    const std::string key = m_settings.addServerPort(host, port);
+    ServerEntry& entry = *m_settings.servers[key];
+    entry.setSecure(m_secure->isChecked());
+    entry.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
+    showLine(key, entry);
 }
 
 void ServersDialog::deleteCurrent() {
@@ -143,8 +152,9 @@ void ServersDialog::deleteCurrent() {
     delete m_list->takeItem(m_list->row(item));
 }
 
-void ServersDialog::showEntry(const QString& text) {
-    showServer(ServerEntry::parse(text.toStdString()));
+void ServersDialog::showEntry(const QString& key) {
+    const auto found = m_settings.servers.find(key.toStdString());
+    if (found != m_settings.servers.end() && found->second) showServer(*found->second);
 }
 
 void ServersDialog::showServer(const ServerEntry& entry) {
@@ -169,18 +179,18 @@ void ServersDialog::accept() {
     QDialog::accept();
 }
 
-void ServersDialog::retire(const std::string& host) {
-    auto found = m_settings.servers.find(host);
+void ServersDialog::retire(const std::string& key) {
+    auto found = m_settings.servers.find(key);
     if (found != m_settings.servers.end() && found->second)
         retiredEntries().push_back(std::move(found->second));
 }
 
 void ServersDialog::reject() {
     // As reading back the "server.lst" saved at the start, without freeing live entries.
-    for (auto& [host, entry] : m_settings.servers)
-        if (!m_saved.contains(host)) retire(host);
-    for (const auto& [host, saved] : m_saved) {
-        auto& slot = m_settings.servers[host];
+    for (auto& [key, entry] : m_settings.servers)
+        if (!m_saved.contains(key)) retire(key);
+    for (const auto& [key, saved] : m_saved) {
+        auto& slot = m_settings.servers[key];
         if (slot)
             *slot = saved;
         else

@@ -1,7 +1,8 @@
 #pragma once
 // "NNTP Servers": the list of configured servers, edited in place in the settings' server
 // map; "server.lst" is saved when the dialog opens, and Cancel goes back to that state. The
-// list shows exactly the entries that OK saves: one line per host, in its "server.lst" form.
+// list shows exactly the entries that OK saves, one line per host and port: address, TLS and
+// user, never the password.
 //
 // Readers of a run hold a pointer to the server entry in use, so entries are never freed
 // while the program runs: Cancel restores the entries in place, and a deleted entry is
@@ -28,27 +29,28 @@ class ServersDialog : public QDialog {
   public:
     ServersDialog(AppSettings& settings, QWidget* parent = nullptr);
 
-    // The "Add" button: adds the host and port of the edits; a host listed already takes the
-    // new port (and TLS settings) and keeps its login.
+    // The "Add" button: adds the host and port of the edits; an entry of that host and port
+    // listed already takes the TLS settings and keeps its login; another port of a listed
+    // host is added beside it.
     void addServer();
     // The "Remove" button, and the Delete key on the list: removes the entry under the caret.
     void deleteCurrent();
-    // A double-click on an entry: shows its host and port in the edits.
-    void showEntry(const QString& text);
+    // A double-click on an entry (its key in the server map): shows its host and port.
+    void showEntry(const QString& key);
     // Shows an entry's host, port and TLS settings in the edits.
     void showServer(const ServerEntry& entry);
 
   private:
     void fill();
-    // Shows entry's line, replacing the line of its host when there is one.
-    void showLine(const ServerEntry& entry);
-    // The line of host, or null.
-    QListWidgetItem* lineOf(const std::string& host) const;
+    // Shows the line of the entry under key, replacing the one shown when there is one.
+    void showLine(const std::string& key, const ServerEntry& entry);
+    // The line of key, or null.
+    QListWidgetItem* lineOf(const std::string& key) const;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void accept() override;
     void reject() override;
 
-    void retire(const std::string& host);
+    void retire(const std::string& key);
 
     AppSettings& m_settings;
     std::map<std::string, ServerEntry> m_saved;  // the map as it was when the dialog opened

@@ -128,7 +128,7 @@ ThumbnailView::ThumbnailView(QWidget* parent)
     setUniformItemSizes(true);  // lays out 20,000 cells without asking each for its size
     setWordWrap(false);
     setTextElideMode(Qt::ElideMiddle);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setModel(m_model);
 
     m_loader->moveToThread(&m_thread);
@@ -157,6 +157,29 @@ void ThumbnailView::showFiles(const QString& groupFolder, const QStringList& nam
 
 void ThumbnailView::removeFiles(const QStringList& names) {
     m_model->removeFiles(names);
+}
+
+QStringList ThumbnailView::selectedFiles() const {
+    QStringList names;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes())
+        names << m_model->files().value(index.row());
+    return names;
+}
+
+void ThumbnailView::selectFiles(const QStringList& names) {
+    QItemSelection selection;
+    QModelIndex last;
+    for (const QString& name : names) {
+        const int row = m_model->rowOf(name);
+        if (row < 0) continue;
+        last = m_model->index(row);
+        selection.select(last, last);
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (last.isValid()) {
+        selectionModel()->setCurrentIndex(last, QItemSelectionModel::NoUpdate);
+        scrollTo(last);
+    }
 }
 
 }  // namespace qm

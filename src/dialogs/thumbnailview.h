@@ -55,6 +55,8 @@ class ThumbnailModel : public QAbstractListModel {
     void setFiles(quint64 generation, const QString& groupFolder, const QStringList& names);
     void removeFiles(const QStringList& names);
     const QStringList& files() const { return m_names; }
+    // The row of a file shown, or -1.
+    int rowOf(const QString& name) const { return m_rows.value(name, -1); }
     quint64 generation() const { return m_generation; }
     // Thumbnails among the files shown that are loaded now (a file without one counts).
     int loadedCount() const;
@@ -91,6 +93,10 @@ class ThumbnailView : public QListView {
     void showFiles(const QString& groupFolder, const QStringList& names);
     // Takes the cells of these files away (deleted or moved).
     void removeFiles(const QStringList& names);
+    // The files of the selected cells, and selecting exactly these (the file manager keeps
+    // the grid's selection and its list's the same).
+    QStringList selectedFiles() const;
+    void selectFiles(const QStringList& names);
     ThumbnailModel* thumbnails() const { return m_model; }
 
   signals:

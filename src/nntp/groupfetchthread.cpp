@@ -47,6 +47,7 @@ int GroupFetchThread::start() {
         std::lock_guard lock(DecodeLock);
         m_run.ConnectFailureReported = 0;
     }
+    m_run.newLogin();  // and asks for a login once
     state = Running;
     {
         std::lock_guard lock(m_mutex);
@@ -163,6 +164,8 @@ std::string GroupFetchThread::listFailure(const std::string& host, int listed,
     if (listed == NNTPConnection::NoReply)
         return start + " was cut off after " + std::to_string(received) +
                " groups; it is not saved, and the next request asks the server again.";
+    if (listed == 480 && m_connection.loginRefused())
+        return start + " could not be read: login refused by " + host;
     if (listed == 480)
         return start +
                " needs a login, and none was given or accepted: " + m_connection.replyLine();

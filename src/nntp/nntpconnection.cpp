@@ -158,6 +158,7 @@ int NNTPConnection::connect() {
     }
     if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());
     m_roundTrip = 0us;
+    m_loginRefused = false;
     m_state = Connected;
     m_currentGroup = nullptr;
     stopChecks();
@@ -177,8 +178,10 @@ int NNTPConnection::connect() {
         if (outcome(NntpCommand::ModeReader) == ReplyOutcome::Ok) readCapabilities();
     }
     // Only a server that said hello can refuse the login; a busy one must not clear the flag.
-    if (m_state == Ready && m_server->authFlag() == 1 && authenticate() != 0)
+    if (m_state == Ready && m_server->authFlag() == 1 && authenticate() != 0) {
         m_server->setAuthFlag(0);
+        m_loginRefused = true;  // what a later 480 says, unless another login is accepted
+    }
     startCompression();
     return 0;
 }
@@ -417,29 +420,91 @@ int NNTPConnection::sendCommand(std::string_view text) {
     return handleAuthRequired(text);
 }
 
-int NNTPConnection::handleAuthRequired(std::string_view text, std::vector<std::string> behind) {
-    m_server->setAuthFlag(0);
+void ReaderRunState::newLogin() {
+    std::lock_guard lock(AuthLock);
+    login = Login::NotAsked;
+}
+
+ReaderRunState::Login NNTPConnection::awaitLogin() {
+    using Login = ReaderRunState::Login;
     std::unique_lock lock(AuthLock);
-    // Another worker may have logged in meanwhile; then this one neither asks nor repeats.
-    if (m_server->authFlag() != 0) return 0;
-    auto answer = m_frontend.askCredentials(m_server->host, m_server->credentials());
-    if (!answer) return 0;
-    m_server->setCredentials(*answer);
+    // Another reader has the prompt up: its answer is this one's too. The wait releases the
+    // lock, and looks at the stop flags now and then, as every wait of a reader does.
+    while (m_run.login == Login::Asking) {
+        m_run.loginSettled.wait_for(lock, std::chrono::milliseconds(100));
+        throwIfStopped();
+    }
+    if (m_run.login != Login::NotAsked) return m_run.login;
+    m_run.login = Login::Asking;
+    return Login::Asking;
+}
+
+bool NNTPConnection::loginWithGiven() {
     const std::string refusal = m_replyLine;
-    if (authenticate() != 0) {
-        // The caller sees the reply to its own command, not the login's.
-        m_replyLine = refusal;
-        m_replyCode = 480;
+    if (authenticate() == 0) {
+        m_loginRefused = false;
+        return true;
+    }
+    // The caller sees the reply to its own command, not the login's.
+    m_replyLine = refusal;
+    m_replyCode = 480;
+    m_loginRefused = true;
+    return false;
+}
+
+int NNTPConnection::handleAuthRequired(std::string_view text, std::vector<std::string> behind) {
+    using Login = ReaderRunState::Login;
+    // Logged in just now and refused again: asking once more would go round for ever.
+    if (m_repeatingAfterLogin) return 0;
+    const Login login = awaitLogin();
+    if (login == Login::Declined) return 0;
+    if (login == Login::Refused) {
+        m_loginRefused = true;
         return 0;
     }
-    m_server->setAuthFlag(1);
-    lock.unlock();  // the repeated command may meet 480 again and must take the lock anew
+    if (login == Login::Asking) {
+        // This reader asks; the others wait for the answer (awaitLogin). Settled however
+        // this ends, so that none of them waits for ever.
+        Login outcome = Login::NotAsked;
+        struct Settle {
+            ReaderRunState& run;
+            Login& outcome;
+            ~Settle() {
+                {
+                    std::lock_guard lock(AuthLock);
+                    run.login = outcome;
+                }
+                run.loginSettled.notify_all();
+            }
+        } settle{m_run, outcome};
+        m_server->setAuthFlag(0);
+        // AuthLock is not held here: the window may take as long as the user does.
+        auto answer = m_frontend.askCredentials(m_server->host, m_server->credentials());
+        if (!answer) {
+            outcome = Login::Declined;
+            return 0;
+        }
+        m_server->setCredentials(*answer);
+        outcome = Login::Given;  // should this connection fail, the others still try it
+        if (!loginWithGiven()) {
+            outcome = Login::Refused;
+            return 0;
+        }
+        m_server->setAuthFlag(1);
+    } else if (!loginWithGiven()) {
+        return 0;  // Given: this connection logs in with the answer another reader got
+    }
     if (!behind.empty()) {
         // Sent again together, as they were the first time: one by one, each would cost a
         // round trip of its own.
         behind.insert(behind.begin(), std::string(text));
         sendAhead(behind);
     }
+    m_repeatingAfterLogin = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{m_repeatingAfterLogin};
     return sendCommand(text);
 }
 

@@ -16,6 +16,7 @@
 // connect, before the greeting is read, so nothing (no AUTHINFO) ever leaves in clear.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -39,12 +40,27 @@ class GroupEntry;
 class SavedArticle;
 class ServerEntry;
 
-// What the readers of one retrieval run share about connecting. Guarded by DecodeLock.
+// What the readers of one retrieval run share about connecting. Guarded by DecodeLock, but
+// for the login fields, which AuthLock guards.
 struct ReaderRunState {
     int ConnectFailureReported = 0;  // the connection failure box was shown this run
     int runningReaders = 0;
     // The disk is full: every reader stops at its next article. Read without the lock.
     std::atomic<bool> stopped{false};
+
+    // The user is asked for a login once per run, and every reader that meets 480 goes by
+    // that one answer: each logs in with what was given, or none asks again.
+    enum class Login {
+        NotAsked,
+        Asking,    // one reader waits for the user; the others wait for its answer
+        Given,     // credentials given: every connection logs in with them
+        Declined,  // cancelled, or nobody to ask
+        Refused,   // the server refused what was given
+    };
+    Login login = Login::NotAsked;         // guarded by AuthLock
+    std::condition_variable loginSettled;  // login left Asking
+    // Back to NotAsked, at the start of a run (takes AuthLock; never with DecodeLock held).
+    void newLogin();
 };
 
 // Number and message-id of the article a "223" reply to NEXT names.
@@ -121,6 +137,9 @@ class NNTPConnection {
     const std::string* answerNextAhead();
     // 0 on success (the capabilities are read again: a login may change them), -1 otherwise.
     [[nodiscard]] int authenticate();
+    // The last 480 stands because the server refused the login given (not because none was
+    // given); cleared by connect().
+    bool loginRefused() const { return m_loginRefused; }
     // GROUP: count, first and last go to the group's GroupStats, the group becomes current
     // (Active, InProgress). 0, MalformedReply, NoReply, or the unexpected reply code.
     [[nodiscard]] int selectGroup(GroupEntry& group);
@@ -213,9 +232,14 @@ class NNTPConnection {
     bool takeAhead(std::string_view text);
     // Reads and drops the reply (and its data lines) of the oldest command sent ahead.
     void dropAhead();
-    // After 480: asks for a login (one reader at a time) and, once logged in, sends text again
-    // with the commands that were refused behind it, all in one write.
+    // After 480: the run's login (asked of the user by the first reader to need it, without
+    // holding AuthLock while the window is up) and, once logged in, text sent again with the
+    // commands that were refused behind it, all in one write.
     int handleAuthRequired(std::string_view text, std::vector<std::string> behind = {});
+    // The run's login as settled by another reader, or Asking for this one to ask.
+    ReaderRunState::Login awaitLogin();
+    // Logs in with the server's credentials; on refusal the caller's 480 is put back.
+    bool loginWithGiven();
     // Counts a line read and throws NNTPQuitException when the program exits or the worker
     // is told to stop (throwIfStopped, which counts nothing).
     void stopChecks();
@@ -263,6 +287,8 @@ class NNTPConnection {
     Frontend& m_frontend;
     ReaderRunState& m_run;
     ServerEntry* m_server = nullptr;
+    bool m_loginRefused = false;
+    bool m_repeatingAfterLogin = false;  // a 480 now is not asked about again
     std::atomic<int> m_state{Closed};
     GroupEntry* m_currentGroup = nullptr;
     TcpStream m_stream;

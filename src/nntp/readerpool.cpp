@@ -107,6 +107,7 @@ void ReaderPool::startRun() {
         m_run.stopped = false;
         m_failures.clear();
     }
+    m_run.newLogin();  // one prompt per run
     ServerEntry* server = m_settings.currentServer();
     if (!server) return;
     // Every reader of the run is counted before the first one starts: one that fails at once

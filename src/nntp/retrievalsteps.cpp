@@ -149,10 +149,12 @@ void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {
     const ServerEntry* server = m_connection.server();
     const std::string host = server ? server->host : m_settings.server;
     // Credentials at hand were tried at the connect or at the prompt: they were refused.
-    if (server && ServerEntry::hasCredentials(server->credentials()))
+    if (m_connection.loginRefused() ||
+        (server && ServerEntry::hasCredentials(server->credentials()))) {
         noteFailure(host + " refused the user name or password");
-    else
-        noteFailure(host + " asks for a login (user name and password) that was not given");
+        throw NNTPQuitException("Login refused", host);
+    }
+    noteFailure(host + " asks for a login (user name and password) that was not given");
     throw NNTPQuitException("Login required", host);
 }
 

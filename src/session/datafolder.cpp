@@ -26,10 +26,10 @@ Directory openDirectory(const std::string& path) {
 
 // The state files written atomically (platform/file.h) in the data folder and below it.
 bool isStateFileName(std::string_view name) {
-    static constexpr std::array<std::string_view, 14> Names = {
-        "MSGLIST",    "server.lst",   "Groups", "Groups.sub",   "Groups.fet",
-        "Groups.vis", "data.lst",     "Last",   "_imgidx.html", "_cnt.html",
-        "_view.html", "tempdesc.txt", "parts",  "gallery.html"};
+    static constexpr std::array<std::string_view, 15> Names = {
+        "MSGLIST",    "server.lst", "Groups",       "Groups.sub", "Groups.fet",
+        "Groups.vis", "data.lst",   "Last",         "Counts",     "_imgidx.html",
+        "_cnt.html",  "_view.html", "tempdesc.txt", "parts",      "gallery.html"};
     for (std::string_view known : Names)
         if (name == known) return true;
     return name.starts_with("idx") && name.ends_with(".html");  // the day framesets

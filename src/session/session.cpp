@@ -217,14 +217,14 @@ void Session::loadServersOfFolder() {
     // A folder without a list of its own gets this one at the next save.
     if (s.loadServers() != 0 || !inUse || s.currentServer()) return;
     // The server in use stays as it was, port and login, where the folder's list lacks it.
-    s.servers[inUse->host] = std::make_unique<ServerEntry>(*inUse);
+    s.servers[s.server] = std::make_unique<ServerEntry>(*inUse);
 }
 
 bool Session::switchServer(std::string_view text) {
     if (serverTextProblem(text)) return false;
     AppSettings& s = *m_settings;
     const std::string line = serverLine(text);
-    if (ServerEntry::parse(line).host == s.server) {
+    if (s.serverKeyOf(line) == s.server) {
         s.useServerText(line);  // the port may have changed
         return false;
     }

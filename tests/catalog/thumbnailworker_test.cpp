@@ -106,9 +106,32 @@ TEST_F(ThumbnailWorkerThreads, DecodedPicturesGetThumbnailsRecordsAndGalleries) 
         EXPECT_EQ(row->subject, pictures[i].subject);
         EXPECT_EQ(row->messageId, "<" + pictures[i].name + "@example>");
     }
+    // Said once the run is over, not as each file comes; a single file by name.
+    EXPECT_TRUE(logged().empty());
+    worker.summarizeUnreadable();
     const std::vector<std::string> lines = logged();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("No thumbnail for " + pictures[4].path, 0), 0u) << lines[0];
+}
+
+// A group of files that are no pictures gives one line, however many there are.
+TEST_F(ThumbnailWorkerThreads, FilesThatAreNoPicturesAreSaidOnce) {
+    ThumbnailWorker worker(m_groups.dataDirectory(), log());
+    const std::string folder = m_dir.file("data/alt.videos");
+    for (int i = 0; i < 5; ++i) {
+        const std::string path =
+            m_dir.write("data/alt.videos/news.dat/clip" + std::to_string(i) + ".jpg",
+                        "not a picture " + std::to_string(i));
+        worker.submit({path, "alt.videos", folder, "s", "<m>"}, worker.check(path));
+    }
+    ASSERT_TRUE(worker.waitIdle(60s));
+    EXPECT_EQ(worker.counters().unreadable, 5);
+    worker.stop();
+    const std::vector<std::string> lines = logged();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("No thumbnail for 5 files (not a picture, or damaged), such as ", 0),
+              0u)
+        << lines[0];
 }
 
 // Only a file of the same size can be a copy; among those, the content decides, whether

@@ -11,8 +11,10 @@
 
 #include "dialogs/configdialog.h"
 #include "dialogs/directoryselection.h"
+#include "dialogs/searchdialog.h"
 #include "dialogs/serversdialog.h"
 #include "guiprogram.h"
+#include "platform/file.h"
 #include "platform/socket.h"
 
 namespace qm::test {
@@ -20,6 +22,42 @@ namespace qm::test {
 class DialogsTest : public QObject {
     Q_OBJECT
   private slots:
+    void aSearchPatternThatCannotBeUsedKeepsTheDialogAndItsText() {
+        ModalCatcher catcher;
+        SearchDialog dialog(QStringLiteral("pictures"), true);
+        dialog.show();
+        auto* pattern = dialog.findChild<QLineEdit*>("patternEdit");
+        pattern->setText("alt.(pictures");
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        QCOMPARE(catcher.texts().size(), 1);
+        QVERIFY2(catcher.texts()[0].startsWith("The search pattern cannot be used."),
+                 qPrintable(catcher.texts()[0]));
+        QVERIFY(dialog.isVisible() && dialog.result() != QDialog::Accepted);
+        QCOMPARE(pattern->text(), QStringLiteral("alt.(pictures"));
+        pattern->setText("alt.(pictures)");
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.pattern(), QStringLiteral("alt.(pictures)"));
+    }
+
+    void theHelpPageNamesEveryButtonOfTheMainWindow() {
+        // What the user sees is what the page explains: a button added without a word in the
+        // help shows up here.
+        GuiProgram p;
+        const QString page = QString::fromStdString(
+            readWholeFile(
+                joinPath(qEnvironmentVariable("QMERE_RESOURCES").toStdString(), "tarnwell.htm"))
+                .value_or(""));
+        QVERIFY(!page.isEmpty());
+        QStringList missing;
+        for (const QPushButton* button : p.window->findChildren<QPushButton*>()) {
+            const QString text = button->text().toHtmlEscaped();
+            if (!text.isEmpty() && !page.contains(text)) missing << button->text();
+        }
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
+        p.window->exitProgram();
+    }
+
     void readerThreadsOutsideOneToTwentyFourAreRefused() {
         ModalCatcher catcher;
         for (int threads : {25, 0}) {
@@ -113,7 +151,7 @@ class DialogsTest : public QObject {
         host->setText("news.example.org");
         port->setText("563");
         dialog.addServer();
-        QVERIFY(!list->findItems("news.example.org 563", Qt::MatchExactly).isEmpty());
+        QVERIFY(!list->findItems("news.example.org 563  TLS", Qt::MatchExactly).isEmpty());
         const int count = list->count();
         dialog.addServer();  // the same entry again: no second line
         QCOMPARE(list->count(), count);
@@ -121,7 +159,7 @@ class DialogsTest : public QObject {
         ServersDialog second(p.settings);
         auto* secondList = second.findChild<QListWidget*>("serverList");
         secondList->setCurrentItem(
-            secondList->findItems("news.example.org 563", Qt::MatchExactly).value(0));
+            secondList->findItems("news.example.org 563  TLS", Qt::MatchExactly).value(0));
         second.deleteCurrent();
         QVERIFY(!p.settings.servers.at("news.example.org"));
         QMetaObject::invokeMethod(&second, "reject", Qt::DirectConnection);

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -142,14 +143,29 @@ class FileManagerTest : public QObject {
         setPicture(f.p.settings, f.group, "two.jpg", PictureRecord{"B two", "", 'N'});
         auto fm = f.open();
         QCOMPARE(column(*fm, 1), (QStringList{"one.jpg", "two.jpg", "three.jpg", "README"}));
-        // Viewed one after the other with "Next": all three stay selected.
-        select(*fm, {"one.jpg"});
+        select(*fm, {"one.jpg", "two.jpg", "three.jpg"});
         fm->viewSelected();
         fm->viewNext();
         fm->viewNext();
         QCOMPARE(fm->viewer()->shown().fileName(), QStringLiteral("three.jpg"));
+        // Next moved the selection along: only the file shown is selected now.
+        QCOMPARE(fm->list()->selectedItems().size(), 1);
+        select(*fm, {"one.jpg", "two.jpg", "three.jpg"});
+        // More than one file: asked first; No leaves every file where it is.
         fm->deleteSelected();
-        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("Fail to delete two.jpg")});
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("Move 3 files to the trash?")});
+        QCOMPARE(fm->list()->topLevelItemCount(), 4);
+        QVERIFY(exists(f.path("one.jpg")));
+        catcher.clear();
+        catcher.onBox = [&](const QString& text) {
+            if (!text.startsWith("Move")) return;
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            box->button(QMessageBox::Yes)->click();
+        };
+        fm->deleteSelected();
+        QCOMPARE(catcher.texts(), (QStringList{QStringLiteral("Move 3 files to the trash?"),
+                                               QStringLiteral("Fail to delete two.jpg")}));
+        QCOMPARE(fm->statusText(), QStringLiteral("2 files moved to the trash"));
         QCOMPARE(column(*fm, 1), (QStringList{"two.jpg", "README"}));
         QVERIFY(fm->list()->topLevelItem(0)->isSelected());
         QVERIFY(!exists(f.path("one.jpg")) && !exists(f.path("one.desc")));
@@ -176,7 +192,7 @@ class FileManagerTest : public QObject {
         QVERIFY(std::filesystem::remove_all(f.path("two.jpg")) > 0);
         select(*fm, {"two.jpg", "README"});
         fm->deleteSelected();
-        QVERIFY(catcher.texts().isEmpty());
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("Move 2 files to the trash?")});
         QCOMPARE(fm->list()->topLevelItemCount(), 0);
         QVERIFY(!exists(f.path("README")) && !exists(f.path("README.desc")));
         QVERIFY(!findPicture(f.group, "two.jpg"));
@@ -306,7 +322,7 @@ class FileManagerTest : public QObject {
         fm->viewNext();
         QCOMPARE(fm->size(), QSize(800, 500));
         QCOMPARE(fm->currentRow(), 1);
-        QVERIFY(fm->list()->topLevelItem(0)->isSelected() &&
+        QVERIFY(!fm->list()->topLevelItem(0)->isSelected() &&
                 fm->list()->topLevelItem(1)->isSelected());
         QCOMPARE(findPicture(f.group, "b.jpg")->mark, 'V');
 
@@ -369,9 +385,21 @@ class FileManagerTest : public QObject {
         emit fm->thumbnails()->activated(model->index(1));
         QVERIFY(fm->viewer()->shown().toString().endsWith("b.jpg"));
 
-        select(*fm, {"a.png"});
+        // One selection for grid and list: a highlighted cell is what View and Delete take,
+        // and a row chosen in the list is highlighted in the grid.
+        ThumbnailView* grid = fm->thumbnails();
+        grid->selectionModel()->select(model->index(0), QItemSelectionModel::ClearAndSelect);
+        QCOMPARE(fm->list()->selectedItems().size(), 1);
+        QCOMPARE(fm->list()->selectedItems().front()->text(1), QStringLiteral("a.png"));
+        fm->viewSelected();
+        QVERIFY(fm->viewer()->shown().toString().endsWith("a.png"));
+        select(*fm, {"notes.txt"});
+        QCOMPARE(grid->selectedFiles(), QStringList{"notes.txt"});
+        grid->selectionModel()->select(model->index(0), QItemSelectionModel::ClearAndSelect);
         fm->deleteSelected();
         QCOMPARE(model->files(), (QStringList{"b.jpg", "notes.txt"}));
+        QCOMPARE(column(*fm, 1), (QStringList{"b.jpg", "notes.txt"}));
+        QCOMPARE(fm->statusText(), QStringLiteral("a.png moved to the trash"));
         QVERIFY(!exists(joinPath(folder, "thumbs/a.png.jpg")));
         const std::vector<StoredPicture> left = db.all();
         QCOMPARE(left.size(), std::size_t{1});

@@ -43,26 +43,52 @@ class ServersTest : public QObject {
         // One entry, one line: not also the bare host of the server in use.
         QCOMPARE(lines(*list), QStringList{p.serverLine()});
 
-        // The same host with another port is the same entry: its line changes.
+        // The same host with another port is a second entry (a server may offer 119 and
+        // 563); the line of a login shows the user, never the password.
+        dialog.close();  // Cancel: back to the entries as they were
+        p.settings.currentServer()->setCredentials({"joe", "s3cret"});
+        ServersDialog again(p.settings);
+        again.show();
+        host = again.findChild<QLineEdit*>("hostEdit");
+        port = again.findChild<QLineEdit*>("portEdit");
+        list = again.findChild<QListWidget*>("serverList");
         host->setText("127.0.0.1");
-        port->setText("1119");
-        dialog.addServer();
-        QCOMPARE(lines(*list), QStringList{"127.0.0.1 1119"});
+        port->setText("563");
+        again.addServer();
+        QStringList shown = lines(*list);
+        shown.sort();
+        QStringList expected{"127.0.0.1 563  TLS", p.serverLine() + "  user joe"};
+        expected.sort();
+        QCOMPARE(shown, expected);
         // A host that another's name merely begins with is a server of its own.
         host->setText("127.0.0");
         port->clear();
-        dialog.addServer();
-        QCOMPARE(lines(*list), (QStringList{"127.0.0", "127.0.0.1 1119"}));
+        again.addServer();
+        QCOMPARE(lines(*list).size(), 3);
 
         // Removing has a button of its own, for the line chosen.
-        auto* remove = dialog.findChild<QPushButton*>("removeButton");
+        auto* remove = again.findChild<QPushButton*>("removeButton");
         QVERIFY(remove && remove->isVisible());
         list->setCurrentItem(list->findItems("127.0.0", Qt::MatchExactly).value(0));
         QVERIFY(remove->isEnabled());
         QTest::mouseClick(remove, Qt::LeftButton);
-        QCOMPARE(lines(*list), QStringList{"127.0.0.1 1119"});
-        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
-        QCOMPARE(serverList(p), QStringLiteral("127.0.0.1 1119\n"));
+        QCOMPARE(lines(*list).size(), 2);
+        QMetaObject::invokeMethod(&again, "accept", Qt::DirectConnection);
+        // The host's own line last: a version that keeps one line per host (the last) still
+        // reads the server in use, port and login.
+        const QStringList stored = serverList(p).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(stored.size(), 2);
+        QCOMPARE(stored[0], QStringLiteral("127.0.0.1 563"));
+        QVERIFY(stored[1].startsWith(p.serverLine() + "\t1\tjoe\ts3cret"));
+        // Read back, both ports are there, and the one in use is still the one in use.
+        QCOMPARE(p.settings.loadServers(), 0);
+        QCOMPARE(p.settings.currentServer()->port, p.server->port());
+        QCOMPARE(p.settings.servers.at(AppSettings::portKey("127.0.0.1", 563))->port, 563);
+        // Chosen in the server box, the other port is that entry, not the first one changed.
+        p.window->findChild<QComboBox*>("serverBox")->setEditText("127.0.0.1 563");
+        p.window->commitServerBox();
+        QCOMPARE(p.settings.currentServer()->port, 563);
+        QCOMPARE(p.settings.servers.at("127.0.0.1")->port, p.server->port());
         QVERIFY(catcher.texts().isEmpty());
         p.window->exitProgram();
     }

@@ -464,14 +464,44 @@ TEST_F(NNTPConnectionThreads, Reply480AsksOnceLogsInAndRepeatsTheCommand) {
     EXPECT_EQ(m_frontend.credentialPrompts(), 1);
 }
 
+// Readers that meet 480 at once: one prompt, and every connection logs in with its answer
+// and gets its own command answered (none is left with the 480).
+TEST_F(NNTPConnectionThreads, ReadersMeetingA480TogetherShareOnePrompt) {
+    m_options.authUser = "reader";
+    m_options.authPassword = "secret";
+    startServer();
+    m_frontend.queueCredentials(Credentials{"reader", "secret"});
+    constexpr int Readers = 4;
+    std::vector<int> results(Readers, -1);
+    std::vector<std::thread> readers;
+    for (int i = 0; i < Readers; ++i)
+        readers.emplace_back([&, i] {
+            NNTPConnection connection(m_settings, m_run);
+            connection.setServer(&m_serverEntry);
+            GroupEntry group{"alt.pics", Active | Selected};
+            if (connection.connect() == 0) results[i] = connection.selectGroup(group);
+        });
+    for (std::thread& reader : readers) reader.join();
+    EXPECT_EQ(results, std::vector<int>(Readers, 0));
+    EXPECT_EQ(m_frontend.credentialPrompts(), 1);
+    EXPECT_EQ(m_serverEntry.authFlag(), 1);
+}
+
+// One prompt per run: a Cancel stands for the rest of the run, and a refused password is
+// told apart from a login never given.
 TEST_F(NNTPConnectionThreads, Reply480WithRefusedOrWrongCredentialsLeavesThe480) {
     m_options.authUser = "reader";
     m_options.authPassword = "secret";
     connect();
     m_frontend.queueCredentials(std::nullopt);
     EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_EQ(m_frontend.credentialPrompts(), 1) << "cancelled once, not asked again this run";
+    EXPECT_FALSE(m_connection.loginRefused());
+    m_run.newLogin();  // the next run asks again
     m_frontend.queueCredentials(Credentials{"reader", "wrong"});
     EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_TRUE(m_connection.loginRefused());
     EXPECT_EQ(m_serverEntry.authFlag(), 0);
     EXPECT_EQ(m_frontend.credentialPrompts(), 2);
 }
