@@ -246,7 +246,8 @@ int runFetchCommand(Args args) {
         InterruptGuard guard;
         ReaderPool& pool = core.readerPool(options.threads);
         frontend.resetFinished();
-        (void)core.startRun(run, options.run);
+        // Refused (the reason is on standard error): nothing was fetched.
+        if (core.startRun(run, options.run) != 0) return 1;
         while (pool.runningReaders() > 0 && !frontend.runHasFinished()) {
             progress.update();
             if (guard.wait(100)) {

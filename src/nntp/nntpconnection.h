@@ -43,8 +43,11 @@ class ServerEntry;
 struct ReaderRunState {
     int ConnectFailureReported = 0;  // the connection failure box was shown this run
     int runningReaders = 0;
-    // The disk is full: every reader stops at its next article. Read without the lock.
+    // The disk is full, or the journal cannot be written: every reader stops at its next
+    // article. Read without the lock; why is stopCause (a StopCause), set first.
     std::atomic<bool> stopped{false};
+    enum StopCause { DiskFull, NoJournal };
+    std::atomic<int> stopCause{DiskFull};
 };
 
 // Number and message-id of the article a "223" reply to NEXT names.
