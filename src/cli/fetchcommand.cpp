@@ -70,7 +70,8 @@ constexpr std::string_view FetchHelp =
     "message-ids (\"MSGLIST\"), the settings and the group lists are saved at the end, so\n"
     "the next run continues. Each decoded article is recorded at once (DATA/MSGLIST.log): a\n"
     "run that is killed costs at most the articles in flight, which the next run fetches\n"
-    "again.\n"
+    "again; a run does not start without that journal. Every message-id retrieved stays in\n"
+    "DATA/history.db, so an article is not fetched again however long ago it came.\n"
     "Every picture also gets a thumbnail (DATA/GROUP/thumbs/), a cell in the group's gallery\n"
     "(DATA/GROUP/gallery.html) and a record in the picture database (DATA/pictures.db); the\n"
     "command ends once they are made. With \"Skip duplicate pictures\" on (the default), a\n"
@@ -85,8 +86,9 @@ constexpr std::string_view FetchHelp =
     "server cannot be reached, refuses the credentials, asks for a login that nobody gave,\n"
     "a GROUP's folder cannot be made, no GROUP could be read, a decoded file could not be\n"
     "written (a full disk stops the run; what was not stored is fetched again next time),\n"
-    "the settings and lists could not be saved (the reason is on standard error), or the\n"
-    "data folder is in use or cannot be locked; 2 on a usage error (no --server and none\n"
+    "the settings and lists could not be saved (the reason is on standard error), the\n"
+    "article journal cannot be opened or written, or the data folder is in use or cannot\n"
+    "be locked; 2 on a usage error (no --server and none\n"
     "saved); 128 and the signal's number when a stop signal stopped it (130: Ctrl-C, 143:\n"
     "SIGTERM, 129: SIGHUP).\n";
 

@@ -96,11 +96,9 @@ std::string Session::startDataFolder(LockFile lock) {
         m_settings->messageIds.setReadOnly(false);
         recovery = m_dataFolder.start(std::move(lock));
     }
+    // Shown by the caller (the load's error, the configuration's message).
     std::string refusal;
-    if (!recovery.journalError.empty()) {
-        refusal = journalRefusal(recovery.journalError);
-        m_frontend.appendLog(refusal);
-    }
+    if (!recovery.journalError.empty()) refusal = journalRefusal(recovery.journalError);
     const JournalFold& fold = recovery.fold;
     if (fold.records == 0 && recovery.leftovers == 0 && !fold.damaged) return refusal;
     // What an interrupted run left, said once: its files are in place now, or gone when
