@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "catalog/articlejournal.h"
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -104,6 +105,31 @@ TEST_F(FetchCommand, AnArticleInTheHistoryIsNotFetchedAgainOnceMsglistHasForgott
     EXPECT_NE(r.out.find("alt.pics: skip retrieved message <3@h>"), std::string::npos) << r.out;
     EXPECT_EQ(dataFile("alt.pics/Last"), "3");
     EXPECT_FALSE(fileExists(m_dir.file("data/qmere/alt.pics/news.dat/1_p1.gif")));
+}
+
+// A damaged record in the middle of the journal a killed run left: the records on either side
+// are replayed, and one log line says how many were skipped.
+TEST_F(FetchCommand, ADamagedJournalRecordIsSkippedAndTheRestReplayed) {
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1, "Subject: a\nMessage-ID: <1@r>",
+                             "x\n");
+    std::string journal;
+    for (const char* id : {"<before@r>", "<damaged@r>", "<after@r>"}) {
+        JournalRecord record;
+        record.messageId = id;
+        record.group = "alt.pics";
+        std::string bytes = formatJournalRecord(record);
+        if (record.messageId == "<damaged@r>") bytes[bytes.size() - 5] ^= 0x10;
+        journal += bytes;
+    }
+    m_dir.write("data/qmere/MSGLIST.log", journal);
+    CliRun r = run({"fetch", "--server", serverArgument(), "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("2 articles recorded"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; 1 damaged record skipped"), std::string::npos) << r.out;
+    const std::string ids = dataFile("MSGLIST");
+    EXPECT_NE(ids.find("<before@r>\n"), std::string::npos) << ids;
+    EXPECT_NE(ids.find("<after@r>\n"), std::string::npos) << ids;
+    EXPECT_EQ(ids.find("<damaged@r>"), std::string::npos) << ids;
 }
 
 // Without its journal no article could be committed: the run does not start, and says why.
