@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -223,7 +224,8 @@ struct Replay {
     void record(const JournalRecord& record) {
         if (record.description) described = &record;
         MessageIdIndex& ids = settings.messageIds;
-        if (!record.messageId.empty() && !ids.contains(record.messageId))
+        // Into "MSGLIST" as well when only the history has it (committed before the kill).
+        if (!record.messageId.empty() && !ids.inRing(record.messageId))
             (void)ids.add(record.messageId, true);
         for (const JournalRecord::File& file : record.files) this->file(record, file);
         const std::string& data = settings.dataDirectory;
@@ -313,31 +315,63 @@ std::string formatJournalRecord(const JournalRecord& record) {
     return header + body;
 }
 
+namespace {
+
+// The whole record at the front of text, and its size; nothing when it is not one.
+std::optional<std::pair<JournalRecord, std::size_t>> recordAt(std::string_view text) {
+    const std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view header = text.substr(0, end);
+    std::size_t length = 0;
+    std::uint32_t crc = 0;
+    const std::size_t blank = header.find(' ', 2);
+    if (!header.starts_with("J ") || blank == std::string_view::npos ||
+        !parseNumber(header.substr(2, blank - 2), length) ||
+        !parseNumber(header.substr(blank + 1), crc, 16) || length > MaxRecordBytes ||
+        text.size() - end - 1 < length)
+        return std::nullopt;
+    const std::string_view body = text.substr(end + 1, length);
+    JournalRecord record;
+    if (checksum(body) != crc || !parseBody(body, record)) return std::nullopt;
+    return std::pair{std::move(record), end + 1 + length};
+}
+
+}  // namespace
+
 ParsedJournal parseJournal(std::string_view text) {
     ParsedJournal parsed;
-    while (parsed.used < text.size()) {
-        std::string_view rest = text.substr(parsed.used);
-        const std::size_t end = rest.find('\n');
-        std::string_view header = rest.substr(0, end);
-        std::size_t length = 0;
-        std::uint32_t crc = 0;
-        const std::size_t blank = header.find(' ', 2);
-        if (end == std::string_view::npos || !header.starts_with("J ") ||
-            blank == std::string_view::npos || !parseNumber(header.substr(2, blank - 2), length) ||
-            !parseNumber(header.substr(blank + 1), crc, 16) || length > MaxRecordBytes ||
-            rest.size() - end - 1 < length) {
-            parsed.damaged = true;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (auto whole = recordAt(text.substr(at))) {
+            parsed.records.push_back(std::move(whole->first));
+            at += whole->second;
+            parsed.used = at;
+            continue;
+        }
+        // Damaged from here: on to the next whole record, wherever it starts (the line end
+        // before it may be what was damaged). A body line never starts with "J ", so each line
+        // passed over that does was a record's header.
+        int headers = 1;
+        std::size_t next = at;
+        bool found = false;
+        while ((next = text.find("J ", next + 1)) != std::string_view::npos) {
+            if (recordAt(text.substr(next))) {
+                found = true;
+                break;
+            }
+            if (text[next - 1] == '\n') ++headers;
+        }
+        if (!found) {
+            // The tail: its last record was being written (or is damaged); those before it
+            // were damaged.
+            parsed.skipped += headers - 1;
+            parsed.torn = true;
             break;
         }
-        const std::string_view body = rest.substr(end + 1, length);
-        JournalRecord record;
-        if (checksum(body) != crc || !parseBody(body, record)) {
-            parsed.damaged = true;
-            break;
-        }
-        parsed.records.push_back(std::move(record));
-        parsed.used += end + 1 + length;
+        parsed.skipped += headers;
+        at = next;
     }
+    parsed.damaged = parsed.skipped > 0 || parsed.torn;
     return parsed;
 }
 
@@ -383,12 +417,83 @@ bool ArticleJournal::open(const std::string& dataDirectory) {
     close();
     m_dataDirectory = dataDirectory;
     m_path = joinPath(dataDirectory, ArticleJournalName);
-    m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    return isOpen();
+    m_openError.clear();
+    m_cutAtOpen = 0;
+    auto refuse = [&] {
+        const int error = errno;
+        m_openError = m_path + ": " + std::strerror(error);
+        m_fd.reset();
+        errno = error;
+        return false;
+    };
+    m_fd.reset(::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!m_fd) return refuse();
+    struct stat status {};
+    if (::fstat(m_fd.get(), &status) != 0) return refuse();
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return refuse();
+    }
+    if (status.st_size == 0) return true;
+    // A record cut short by a kill would swallow the next one appended behind it.
+    std::optional<std::string> text = readWholeFile(m_path);
+    if (!text) return refuse();
+    const ParsedJournal parsed = parseJournal(*text);
+    if (parsed.torn) {
+        if (::ftruncate(m_fd.get(), static_cast<off_t>(parsed.used)) != 0) return refuse();
+        m_cutAtOpen = text->size() - parsed.used;
+    }
+    return true;
 }
 
 void ArticleJournal::close() {
+    {
+        std::lock_guard lock(m_syncMutex);
+        m_stopping = true;
+    }
+    m_syncWake.notify_all();
+    if (m_syncer.joinable()) m_syncer.join();
+    std::lock_guard lock(m_syncMutex);
+    m_stopping = false;
+    m_dirty = false;
     m_fd.reset();
+}
+
+void ArticleJournal::setSyncHooks(std::function<std::uint64_t()> before,
+                                  std::function<void(std::uint64_t)> after) {
+    m_beforeSync = std::move(before);
+    m_afterSync = std::move(after);
+}
+
+bool ArticleJournal::sync() {
+    if (!m_fd) {
+        errno = EBADF;
+        return false;
+    }
+    // The whole file system: the decoded files and state files the records stand for go with
+    // them, in one call instead of one per file.
+    return ::syncfs(m_fd.get()) == 0 || ::fdatasync(m_fd.get()) == 0;
+}
+
+void ArticleJournal::startSyncer() {
+    if (!m_syncer.joinable()) m_syncer = std::thread([this] { syncLoop(); });
+}
+
+void ArticleJournal::syncLoop() {
+    std::unique_lock lock(m_syncMutex);
+    auto last = std::chrono::steady_clock::now() - SyncInterval;
+    for (;;) {
+        m_syncWake.wait(lock, [&] { return m_stopping || m_dirty; });
+        // The records of up to one interval go in one sync.
+        m_syncWake.wait_until(lock, last + SyncInterval, [&] { return m_stopping; });
+        if (m_stopping) return;
+        m_dirty = false;
+        lock.unlock();
+        const std::uint64_t mark = m_beforeSync ? m_beforeSync() : 0;
+        last = std::chrono::steady_clock::now();
+        if (sync() && m_afterSync) m_afterSync(mark);
+        lock.lock();
+    }
 }
 
 bool ArticleJournal::append(const JournalRecord& record) {
@@ -402,7 +507,15 @@ bool ArticleJournal::append(const JournalRecord& record) {
     do {
         written = ::write(m_fd.get(), bytes.data(), bytes.size());
     } while (written < 0 && errno == EINTR);
-    if (written == static_cast<ssize_t>(bytes.size())) return true;
+    if (written == static_cast<ssize_t>(bytes.size())) {
+        std::lock_guard lock(m_syncMutex);
+        if (!m_dirty) {
+            m_dirty = true;
+            startSyncer();
+            m_syncWake.notify_one();
+        }
+        return true;
+    }
     const int error = written < 0 ? errno : ENOSPC;
     // A record cut short would hide every record after it from the replay.
     if (before >= 0) (void)::ftruncate(m_fd.get(), before);
@@ -427,6 +540,7 @@ JournalFold foldJournal(AppSettings& settings, ArticleJournal& journal) {
     }
     const ParsedJournal parsed = parseJournal(*text);
     fold.damaged = parsed.damaged;
+    fold.skipped = parsed.skipped;
     Replay replay{settings, GroupsOfTheFold(settings), {}, fold};
     for (const JournalRecord& record : parsed.records) replay.record(record);
     replay.description();
@@ -437,6 +551,12 @@ JournalFold foldJournal(AppSettings& settings, ArticleJournal& journal) {
         if (writePictureList(settings, *group)) continue;
         settings.frontend().appendLog("Fail to save picture list for " + group->name());
         saved = false;
+    }
+    // What the records stood for is on disk before they go: the files, the lists, "MSGLIST",
+    // and then the history's ids (the records' own among them).
+    if (saved && !parsed.records.empty()) {
+        saved = journal.sync();
+        if (IdHistory* history = settings.messageIds.history()) saved = saved && history->commit();
     }
     fold.folded = saved && journal.clear();
     return fold;

@@ -10,15 +10,28 @@
 // twice and never loses one. "MSGLIST" and "data.lst" keep their formats; the journal is
 // folded into them (foldJournal) at the next start and at every normal end, and emptied.
 //
-// A process kill, not a power cut: records are not synced to disk one by one.
+// Records are self-checking (a length and a CRC-32 each): the replay skips a damaged record
+// and goes on with the next whole one, and a record cut short at the end (a kill while it was
+// written) is cut off when the journal is opened, before anything is appended behind it.
+//
+// Power cuts: the records are not synced one by one but in groups. At most SyncInterval after
+// a record was appended, a thread of the journal syncs the data folder's file system (the
+// decoded files the records name with it) and then tells the history which ids are durable
+// now; a fold syncs before it empties the journal. So a power cut costs at most about the
+// last second of records, whose articles are fetched again.
 //
 // One per data folder, owned by the session that holds the folder's lock. append runs from
 // the decoder's commit with DecodeLock held; foldJournal with DecodeLock held and no reader
 // running.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "config/picturerecord.h"
@@ -59,12 +72,14 @@ struct JournalRecord {
 // The bytes of one record: a line "J <length> <crc32>" and the body it measures, so that a
 // record cut short or damaged is known as such.
 std::string formatJournalRecord(const JournalRecord& record);
-// The whole records at the front of text, in order; stops at the first cut short or damaged
-// (damaged says so, with its offset in used).
+// The whole records of text, in order. A damaged stretch is stepped over to the next line that
+// starts a whole record; a stretch at the end that none follows is the tail.
 struct ParsedJournal {
     std::vector<JournalRecord> records;
-    std::size_t used = 0;  // bytes of the whole records
-    bool damaged = false;  // something follows them that is not a whole record
+    std::size_t used = 0;  // bytes up to the end of the last whole record
+    int skipped = 0;       // damaged records stepped over before a whole one
+    bool torn = false;     // the end is not a whole record (cut short, or damaged)
+    bool damaged = false;  // skipped or torn
 };
 ParsedJournal parseJournal(std::string_view text);
 
@@ -77,10 +92,33 @@ std::optional<JournalRecord> journalRecord(const DecodeInputs& inputs,
 
 class ArticleJournal {
   public:
-    // Opens dataDirectory's journal for appending, creating it. False (errno) on failure.
+    // A grouped sync follows the first record after the last one by at most this much.
+    static constexpr std::chrono::milliseconds SyncInterval{1000};
+
+    ArticleJournal() = default;
+    ~ArticleJournal() { close(); }
+    ArticleJournal(const ArticleJournal&) = delete;
+    ArticleJournal& operator=(const ArticleJournal&) = delete;
+
+    // Opens dataDirectory's journal for appending, creating it, and cuts off a record cut
+    // short at its end. False (errno) on failure, and then nothing can be committed.
     bool open(const std::string& dataDirectory);
+    // Stops the syncer (without a last sync: the fold does that) and closes the file.
     void close();
     bool isOpen() const { return static_cast<bool>(m_fd); }
+    // Why the last open failed ("<path>: <reason>"); empty when it did not.
+    const std::string& openError() const { return m_openError; }
+    // Bytes of a torn last record the last open cut off.
+    std::size_t cutAtOpen() const { return m_cutAtOpen; }
+
+    // Run around each grouped sync on the syncer's thread: before() gives a mark, after(mark)
+    // follows once every record appended before the mark was taken is on disk. Set while no
+    // record is appended.
+    void setSyncHooks(std::function<std::uint64_t()> before,
+                      std::function<void(std::uint64_t)> after);
+    // Syncs the data folder's file system now (records, the files they name, the state files
+    // written since); false (errno) on failure.
+    bool sync();
     // The journal's path in the data directory, also while closed (empty before open).
     const std::string& path() const { return m_path; }
     const std::string& dataDirectory() const { return m_dataDirectory; }
@@ -92,9 +130,21 @@ class ArticleJournal {
     bool clear();
 
   private:
+    void startSyncer();
+    void syncLoop();
+
     UniqueFd m_fd;
     std::string m_path;
     std::string m_dataDirectory;
+    std::string m_openError;
+    std::size_t m_cutAtOpen = 0;
+    std::function<std::uint64_t()> m_beforeSync;
+    std::function<void(std::uint64_t)> m_afterSync;
+    std::mutex m_syncMutex;  // what follows
+    std::condition_variable m_syncWake;
+    bool m_dirty = false;  // records appended since the last grouped sync began
+    bool m_stopping = false;
+    std::thread m_syncer;  // started with the first record
 };
 
 // What foldJournal found and did.
@@ -102,6 +152,7 @@ struct JournalFold {
     int records = 0;       // whole records replayed
     int renamed = 0;       // files that still had their hidden names
     int catalogued = 0;    // files added to their group's picture list
+    int skipped = 0;       // damaged records stepped over
     bool damaged = false;  // a record cut short (a kill while appending) or damaged was dropped
     bool folded = false;   // "MSGLIST" and the picture lists were written and the journal emptied
 };
@@ -110,7 +161,8 @@ struct JournalFold {
 // goes into the index when it is not there, its files still under their hidden names get
 // their names, its used-up part files go, and each of its group files that exists but is
 // missing from its group's picture list is added. Then "MSGLIST" and the picture lists
-// touched are written and the journal is emptied (kept when a write failed: replaying it
+// touched are written, all of it is synced to disk with the history's waiting ids, and the
+// journal is emptied (kept when a write failed: replaying it
 // again does no harm). Nothing is done for a journal of another folder than the settings'
 // data directory. Caller holds the data folder's lock and DecodeLock; no reader runs.
 // Paths of the journal are checked: nothing outside a "news.dat" or "tmp" folder of the

@@ -79,7 +79,8 @@ constexpr std::string_view FetchHelp =
     "message-ids (\"MSGLIST\"), the settings and the group lists are saved at the end, so\n"
     "the next run continues. Each decoded article is recorded at once (DATA/MSGLIST.log): a\n"
     "run that is killed costs at most the articles in flight, which the next run fetches\n"
-    "again.\n"
+    "again; a run does not start without that journal. Every message-id retrieved stays in\n"
+    "DATA/history.db, so an article is not fetched again however long ago it came.\n"
     "Every picture also gets a thumbnail (DATA/GROUP/thumbs/), a cell in the group's gallery\n"
     "(DATA/GROUP/gallery.html) and a record in the picture database (DATA/pictures.db); the\n"
     "command ends once they are made. With \"Skip duplicate pictures\" on (the default), a\n"
@@ -96,8 +97,9 @@ constexpr std::string_view FetchHelp =
     "no such GROUP (\"no such group on HOST: GROUP\", the other groups are fetched), a\n"
     "GROUP's folder cannot be made, no GROUP could be read, a decoded file could not be\n"
     "written (a full disk stops the run; what was not stored is fetched again next time),\n"
-    "the settings and lists could not be saved (the reason is on standard error), or the\n"
-    "data folder is in use or cannot be locked; 2 on a usage error (an unknown option, a\n"
+    "the settings and lists could not be saved (the reason is on standard error), the\n"
+    "article journal cannot be opened or written, or the data folder is in use or cannot\n"
+    "be locked; 2 on a usage error (an unknown option, a\n"
     "missing value, options that exclude each other such as --newest and --since, no\n"
     "--server and none saved); 128 and the signal's number when a stop signal stopped it\n"
     "(130: Ctrl-C, 143: SIGTERM, 129: SIGHUP).\n";
@@ -227,7 +229,8 @@ int runFetchCommand(Args args) {
         InterruptGuard guard;
         ReaderPool& pool = core.readerPool(options.threads);
         frontend.resetFinished();
-        (void)core.startRun(run, options.run);
+        // Refused (the reason is on standard error): nothing was fetched.
+        if (core.startRun(run, options.run) != 0) return 1;
         while (pool.runningReaders() > 0 && !frontend.runHasFinished()) {
             progress.update();
             if (guard.wait(50)) {

@@ -42,6 +42,8 @@ int MessageIdIndex::checksum(std::string_view id) {
 }
 
 void MessageIdIndex::setDirectory(const std::string& dir) {
+    std::lock_guard lock(m_mutex);
+    m_history = nullptr;  // it is the old folder's
     m_path = joinPath(dir, "MSGLIST");
     m_head = m_tail = -1;
     m_pending = false;
@@ -50,8 +52,22 @@ void MessageIdIndex::setDirectory(const std::string& dir) {
 }
 
 int MessageIdIndex::size() {
+    std::lock_guard lock(m_mutex);
     readPending();
     return count();
+}
+
+std::vector<std::string> MessageIdIndex::ids() {
+    std::lock_guard lock(m_mutex);
+    readPending();
+    std::vector<std::string> out;
+    const int n = count();
+    out.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const size_t slot = static_cast<size_t>((m_head + i) % m_capacity);
+        if (m_checksums[slot] != EmptySlot) out.push_back(m_ids[slot]);
+    }
+    return out;
 }
 
 int MessageIdIndex::count() const {
@@ -68,7 +84,16 @@ void MessageIdIndex::forget(int slot) {
 }
 
 int MessageIdIndex::add(std::string_view id, bool overwrite) {
-    readPending();
+    {
+        std::lock_guard lock(m_mutex);
+        readPending();
+        if (addLocked(id, overwrite) != 0) return -1;
+    }
+    if (m_history) m_history->add(id);
+    return 0;
+}
+
+int MessageIdIndex::addLocked(std::string_view id, bool overwrite) {
     allocate();
     int slot = 0;
     if (m_head < 0 || m_tail < 0) {
@@ -91,29 +116,47 @@ int MessageIdIndex::add(std::string_view id, bool overwrite) {
 }
 
 int MessageIdIndex::contains(std::string_view id, LogFile* log) {
-    readPending();
-    if (m_head < 0 || m_tail < 0) return 0;
-    if (m_lookup.find(id) == m_lookup.end()) return 0;
+    bool found;
+    {
+        std::lock_guard lock(m_mutex);
+        readPending();
+        found = m_head >= 0 && m_tail >= 0 && m_lookup.find(id) != m_lookup.end();
+    }
+    // Outside the ring's lock: the history's lookups of several readers run side by side.
+    if (!found && m_history) found = m_history->contains(id);
+    if (!found) return 0;
     if (log) log->write("Duplicated id " + std::string(id));
     return 1;
 }
 
+bool MessageIdIndex::inRing(std::string_view id) {
+    std::lock_guard lock(m_mutex);
+    readPending();
+    return m_head >= 0 && m_tail >= 0 && m_lookup.find(id) != m_lookup.end();
+}
+
 int MessageIdIndex::save() {
     if (m_readOnly) return 0;
-    if (m_path.empty()) return -1;
-    readPending();  // else the ids of the file would be lost
     std::string content;
-    const int n = count();
-    for (int i = 0; i < n; ++i) {
-        size_t slot = static_cast<size_t>((m_head + i) % m_capacity);
-        if (m_checksums[slot] == EmptySlot) continue;
-        content += m_ids[slot];
-        content += '\n';
+    std::string path;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_path.empty()) return -1;
+        readPending();  // else the ids of the file would be lost
+        const int n = count();
+        for (int i = 0; i < n; ++i) {
+            size_t slot = static_cast<size_t>((m_head + i) % m_capacity);
+            if (m_checksums[slot] == EmptySlot) continue;
+            content += m_ids[slot];
+            content += '\n';
+        }
+        path = m_path;
     }
-    return writeFileAtomic(m_path, content) ? 0 : -1;
+    return writeFileAtomic(path, content) ? 0 : -1;
 }
 
 int MessageIdIndex::load() {
+    std::lock_guard lock(m_mutex);
     if (access(m_path.c_str(), R_OK) != 0 || isDirectory(m_path)) return -1;
     m_pending = true;
     return 0;
@@ -121,7 +164,7 @@ int MessageIdIndex::load() {
 
 void MessageIdIndex::readPending() {
     if (!m_pending) return;
-    m_pending = false;  // first: add() below calls back here
+    m_pending = false;
     std::optional<std::string> content = readWholeFile(m_path);
     if (!content) return;  // gone since load(): as a missing file, nothing is added
     std::string_view text = *content;
@@ -130,7 +173,8 @@ void MessageIdIndex::readPending() {
         while (pos < text.size() && isWhiteSpace(text[pos])) ++pos;
         size_t start = pos;
         while (pos < text.size() && !isWhiteSpace(text[pos])) ++pos;
-        if (pos > start) (void)add(text.substr(start, pos - start), true);
+        // Ids of the file are in the history already, or put there when it is attached.
+        if (pos > start) (void)addLocked(text.substr(start, pos - start), true);
     }
 }
 

@@ -45,8 +45,11 @@ class ServerEntry;
 struct ReaderRunState {
     int ConnectFailureReported = 0;  // the connection failure box was shown this run
     int runningReaders = 0;
-    // The disk is full: every reader stops at its next article. Read without the lock.
+    // The disk is full, or the journal cannot be written: every reader stops at its next
+    // article. Read without the lock; why is stopCause (a StopCause), set first.
     std::atomic<bool> stopped{false};
+    enum StopCause { DiskFull, NoJournal };
+    std::atomic<int> stopCause{DiskFull};
 
     // The user is asked for a login once per run, and every reader that meets 480 goes by
     // that one answer: each logs in with what was given, or none asks again.

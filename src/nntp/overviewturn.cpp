@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <limits>
-#include <mutex>
 #include <string>
 
 #include "config/appsettings.h"
 #include "config/groupentry.h"
-#include "config/locks.h"
 #include "config/results.h"
 #include "decode/savedarticle.h"
 #include "nntp/nntpconnection.h"
@@ -208,14 +206,13 @@ OverviewTurn::Window OverviewTurn::accept(GroupEntry& group, const WindowFacts& 
         m_steps.log(group.name() + ": the overview of " + std::to_string(facts.from) + "-" +
                     std::to_string(plan.end) + " left out " + std::to_string(plan.leftOut) +
                     (plan.leftOut == 1 ? " number" : " numbers") + "; asked for directly");
+    // Without DecodeLock: a window's lookups (in the history too) never hold up other
+    // readers' decoding. An article another reader records meanwhile is caught again by the
+    // check under the lock before it is decoded.
     std::vector<bool> retrieved(plan.asks.size(), false);
-    {
-        std::lock_guard lock(DecodeLock);
-        for (std::size_t i = 0; i < plan.asks.size(); ++i)
-            if (plan.asks[i].kind == WindowAsk::Kind::Listed)
-                retrieved[i] =
-                    m_steps.isRetrieved(group, facts.listed[plan.asks[i].entry].messageId);
-    }
+    for (std::size_t i = 0; i < plan.asks.size(); ++i)
+        if (plan.asks[i].kind == WindowAsk::Kind::Listed)
+            retrieved[i] = m_steps.isRetrieved(group, facts.listed[plan.asks[i].entry].messageId);
     // The kill pattern has a lock of its own, never taken with DecodeLock.
     for (std::size_t i = 0; i < plan.asks.size(); ++i) {
         const WindowAsk& ask = plan.asks[i];
@@ -238,12 +235,9 @@ OverviewTurn::Window OverviewTurn::accept(GroupEntry& group, const WindowFacts& 
 
 bool OverviewTurn::passesChecks(GroupEntry& group) {
     SavedArticle& article = m_steps.article();
-    {
-        std::lock_guard lock(DecodeLock);
-        if (m_steps.isRetrieved(group, article.messageId)) {
-            group.ensureStats().duplicates += 1;
-            return false;
-        }
+    if (m_steps.isRetrieved(group, article.messageId)) {
+        group.ensureStats().duplicates += 1;
+        return false;
     }
     return m_steps.filter(article.subject(), article.lines.load()) == results::Ok;
 }

@@ -130,7 +130,6 @@ bool RetrievalLoop::renumbered(GroupEntry& group) {
             ids.push_back(found->messageId);
     }
     // Renumbered when the newest articles are all new to this data folder.
-    std::lock_guard lock(DecodeLock);
     for (const std::string& id : ids)
         if (m_settings.messageIds.contains(id)) return false;
     return !ids.empty();

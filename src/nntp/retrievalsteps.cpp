@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "catalog/articlejournal.h"
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/groupentry.h"
@@ -15,8 +16,17 @@
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerthread.h"
+#include "platform/paths.h"
 
 namespace qm {
+namespace {
+
+std::string stopReason(int cause) {
+    return cause == ReaderRunState::NoJournal ? "the article journal cannot be written"
+                                              : "the disk is full";
+}
+
+}  // namespace
 
 bool isEligible(const GroupEntry& group) {
     const int flags = group.flags();
@@ -129,9 +139,14 @@ void RetrievalSteps::outputFailed(GroupEntry& group, const DecodeResult& result)
     log("Fail to write " + what + ": article " + std::to_string(m_article.number) + " of " +
         group.name() + " is fetched again next run");
     noteFailure("Fail to write " + what);
-    if (result.error == ENOSPC) {
+    // No article after these could be committed either: the whole run stops.
+    const bool journal = result.path == joinPath(m_settings.dataDirectory, ArticleJournalName);
+    if (result.error == ENOSPC || journal) {
+        const int cause =
+            result.error == ENOSPC ? ReaderRunState::DiskFull : ReaderRunState::NoJournal;
+        m_run.stopCause = cause;
         m_run.stopped = true;
-        throw NNTPQuitException("Retrieval stopped", "the disk is full");
+        throw NNTPQuitException("Retrieval stopped", stopReason(cause));
     }
     // Whatever keeps this file from being written would stop every article after it: the
     // group waits for the next run.
@@ -140,7 +155,8 @@ void RetrievalSteps::outputFailed(GroupEntry& group, const DecodeResult& result)
 
 void RetrievalSteps::checkStop() const {
     if (m_reader.abortRequested()) throw NNTPQuitException("Abort reading news.", "");
-    if (m_run.stopped.load()) throw NNTPQuitException("Retrieval stopped", "the disk is full");
+    if (m_run.stopped.load())
+        throw NNTPQuitException("Retrieval stopped", stopReason(m_run.stopCause.load()));
 }
 
 void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {

@@ -60,8 +60,9 @@ class RetrievalSteps {
     // expectedId when the reply named none.
     bool isArticleAsked(const GroupEntry& group, std::int64_t number, std::string_view expectedId);
 
-    // With DecodeLock held: whether messageId is in the index (then "<group>: skip retrieved
-    // message <id>" is logged, and "Duplicated id" goes to the "Log" file).
+    // Whether messageId is in the index or the history (then "<group>: skip retrieved
+    // message <id>" is logged, and "Duplicated id" goes to the "Log" file). Needs no lock;
+    // with DecodeLock held, no other reader can record it meanwhile.
     bool isRetrieved(const GroupEntry& group, std::string_view messageId) const;
 
     enum class Decoded {
@@ -76,7 +77,7 @@ class RetrievalSteps {
     // names, so an article is dealt with once that record is written, and fetched again
     // after a kill when it is not. A decode whose output could not be written does not count:
     // its message-id stays out of the index, and the reader stops the group for this run, or
-    // the whole run when the disk is full (NNTPQuitException).
+    // the whole run when the disk is full or the journal cannot be written (NNTPQuitException).
     Decoded decodeAndRecord(GroupEntry& group, const std::function<void()>& whileLocked = {});
     // With DecodeLock held: the article's message-id goes into the index. Called only once
     // its decode has stored everything.

@@ -198,7 +198,6 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
         !headerRead && !article.messageId.empty() && article.messageId == m_askedAhead;
     m_askedAhead.clear();
     if (!checkedAhead) {
-        std::lock_guard lock(DecodeLock);
         if (m_steps.isRetrieved(group, article.messageId)) {
             stats.duplicates += 1;
             stats.current = number;

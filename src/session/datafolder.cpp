@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "config/appsettings.h"
+#include "config/frontend.h"
 #include "decode/decoder.h"
 #include "platform/paths.h"
 
@@ -130,16 +131,45 @@ std::string DataFolder::refusal(const std::string& directory, LockFile::Status s
     return lockFailedMessage(directory, lock);
 }
 
+DataFolder::DataFolder(AppSettings& settings)
+    : m_settings(settings),
+      m_history([&settings](std::string_view line) { settings.frontend().appendLog(line); }) {
+    // The history takes the ids whose records a grouped sync has put on disk.
+    m_journal.setSyncHooks([this] { return m_history.mark(); },
+                           [this](std::uint64_t mark) { (void)m_history.commitUpTo(mark); });
+}
+
+DataFolder::~DataFolder() {
+    m_journal.close();  // its syncer commits into the history
+    m_settings.messageIds.attachHistory(nullptr);
+}
+
 DataFolder::Recovery DataFolder::start(LockFile lock) {
     stop();
     m_lock = std::move(lock);
     m_started = true;
     Recovery recovery;
-    // Opened first: the fold empties it, and the commits append to it.
-    (void)m_journal.open(m_settings.dataDirectory);
+    MessageIdIndex& ids = m_settings.messageIds;
+    if (m_history.open(m_settings.dataDirectory)) {
+        ids.attachHistory(&m_history);
+        // What an earlier version, or a folder without a history yet, recorded there.
+        (void)m_history.insert(ids.ids());
+    }
+    // Opened before the fold: the fold empties it, and the commits append to it.
+    if (!m_journal.open(m_settings.dataDirectory)) recovery.journalError = m_journal.openError();
     recovery.fold = foldJournal(m_settings, m_journal);
+    if (m_journal.cutAtOpen() > 0) recovery.fold.damaged = true;
     recovery.leftovers = removeLeftovers(m_settings.dataDirectory);
     return recovery;
+}
+
+std::string DataFolder::reopenJournal() {
+    if (!m_started) return {};
+    if (m_journal.isOpen()) return {};
+    // A journal that could not be opened was not folded either: its records are replayed now.
+    if (!m_journal.open(m_settings.dataDirectory)) return m_journal.openError();
+    (void)foldJournal(m_settings, m_journal);
+    return {};
 }
 
 bool DataFolder::fold() {
@@ -151,6 +181,8 @@ void DataFolder::stop() {
     if (!m_started) return;
     (void)fold();
     m_journal.close();
+    m_settings.messageIds.attachHistory(nullptr);
+    m_history.close();
     m_lock.release();
     m_started = false;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The data folder a session works in, held for it alone: its lock file ".qmere.lock" (which
-// names the holding process), and its article journal "MSGLIST.log" (catalog/articlejournal.h),
-// replayed and folded when work starts, folded again at every normal end. A second program on
-// the same folder is refused; a lock left by a killed program is the kernel's and is free
+// names the holding process), its article journal "MSGLIST.log" (catalog/articlejournal.h),
+// replayed and folded when work starts, folded again at every normal end, and its message-id
+// history "history.db" (catalog/messagehistory.h), attached to the settings' index while the
+// folder is held and filled from "MSGLIST" and the journal when work starts. A second program
+// on the same folder is refused; a lock left by a killed program is the kernel's and is free
 // again, so it is simply taken over, and what the killed program left is recovered then.
 //
 // One per session, owned by it; called on the session's thread. start, fold and stop run
@@ -11,6 +13,7 @@
 #include <string_view>
 
 #include "catalog/articlejournal.h"
+#include "catalog/messagehistory.h"
 #include "decode/outputnames.h"
 #include "platform/lockfile.h"
 
@@ -24,7 +27,8 @@ static_assert(std::string_view(DataFolderLockName).starts_with(ProgramNamePrefix
 
 class DataFolder {
   public:
-    explicit DataFolder(AppSettings& settings) : m_settings(settings) {}
+    explicit DataFolder(AppSettings& settings);
+    ~DataFolder();
     DataFolder(const DataFolder&) = delete;
     DataFolder& operator=(const DataFolder&) = delete;
 
@@ -42,16 +46,22 @@ class DataFolder {
     struct Recovery {
         JournalFold fold;   // what the journal of a killed run held
         int leftovers = 0;  // unfinished files and temporary state files removed
+        // Why the journal cannot be opened; empty when it is open. Nothing can be committed
+        // then: no run may start.
+        std::string journalError;
     };
-    // Starts work in the settings' data directory, holding lock: replays and folds the journal a
-    // killed run left, removes the files it left unfinished, and opens the journal for the commits.
-    // The settings are loaded.
+    // Starts work in the settings' data directory, holding lock: opens the history and fills it
+    // from "MSGLIST", replays and folds the journal a killed run left, removes the files it
+    // left unfinished, and keeps the journal open for the commits. The settings are loaded.
     Recovery start(LockFile lock);
     // Folds the journal into "MSGLIST" and the picture lists (a normal end); true when it is
     // empty now.
     bool fold();
-    // Folds, then closes the journal and releases the lock.
+    // Folds, then closes the journal and the history and releases the lock.
     void stop();
+    // Opens the journal again when it is not open (the user may have mended what kept it
+    // shut); the reason when it still cannot be, else empty.
+    std::string reopenJournal();
 
     bool started() const { return m_started; }
     ArticleJournal& journal() { return m_journal; }
@@ -59,6 +69,7 @@ class DataFolder {
   private:
     AppSettings& m_settings;
     LockFile m_lock;
+    MessageHistory m_history;  // outlives the journal, whose syncer commits into it
     ArticleJournal m_journal;
     bool m_started = false;
 };

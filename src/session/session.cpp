@@ -73,19 +73,34 @@ Session::LoadResult Session::load(LoadOptions options) {
     }
     const std::string log = joinPath(s.dataDirectory, "Log");
     if (options.openLog && !s.logFile.open(log)) result.error = "Fail create file " + log;
-    if (m_worksInFolder) startDataFolder(std::move(lock));
+    if (m_worksInFolder) {
+        std::string journal = startDataFolder(std::move(lock));
+        if (result.error.empty()) result.error = std::move(journal);
+    }
     return result;
 }
 
-void Session::startDataFolder(LockFile lock) {
+namespace {
+
+std::string journalRefusal(const std::string& reason) {
+    return "Fail create file " + reason + ": nothing is fetched or decoded without the article " +
+           "journal";
+}
+
+}  // namespace
+
+std::string Session::startDataFolder(LockFile lock) {
     DataFolder::Recovery recovery;
     {
         std::lock_guard guard(DecodeLock);
         m_settings->messageIds.setReadOnly(false);
         recovery = m_dataFolder.start(std::move(lock));
     }
+    // Shown by the caller (the load's error, the configuration's message).
+    std::string refusal;
+    if (!recovery.journalError.empty()) refusal = journalRefusal(recovery.journalError);
     const JournalFold& fold = recovery.fold;
-    if (fold.records == 0 && recovery.leftovers == 0 && !fold.damaged) return;
+    if (fold.records == 0 && recovery.leftovers == 0 && !fold.damaged) return refusal;
     // What an interrupted run left, said once: its files are in place now, or gone when
     // their articles are to be fetched again.
     std::string line = "Recovered an interrupted run in " + m_settings->dataDirectory + ": " +
@@ -93,8 +108,12 @@ void Session::startDataFolder(LockFile lock) {
                        std::to_string(fold.renamed) + " files named, " +
                        std::to_string(fold.catalogued) + " catalogued), " +
                        std::to_string(recovery.leftovers) + " unfinished files removed";
-    if (fold.damaged) line += "; the last record was cut off and dropped";
+    if (fold.skipped > 0)
+        line += "; " + std::to_string(fold.skipped) +
+                (fold.skipped == 1 ? " damaged record" : " damaged records") + " skipped";
+    if (fold.damaged && fold.skipped == 0) line += "; the last record was cut off and dropped";
     m_frontend.appendLog(line);
+    return refusal;
 }
 
 void Session::foldJournal() {
@@ -204,7 +223,9 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
     if (m_worksInFolder) {
         // The log belongs to the folder too; the old one is another program's to write now.
         if (s.logFile.isOpen()) (void)s.logFile.openAppend(joinPath(s.dataDirectory, "Log"));
-        startDataFolder(std::move(lock));
+        if (std::string refusal = startDataFolder(std::move(lock));
+            !refusal.empty() && !applied.message)
+            applied.message = std::move(refusal);
     }
     reloadLists();
     applied.dataDirectoryChanged = true;
@@ -290,6 +311,19 @@ GroupFetchThread& Session::groupFetch() {
 int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;
+    if (m_worksInFolder) {
+        // Every article is committed through the journal: without it a kill would lose or
+        // repeat work that the run reports done.
+        std::string reason;
+        {
+            std::lock_guard guard(DecodeLock);
+            reason = m_dataFolder.reopenJournal();
+        }
+        if (!reason.empty()) {
+            m_frontend.messageBox(journalRefusal(reason), MessageIcon::Stop);
+            return -1;
+        }
+    }
     // "Finished" means no more articles in this run: a group that ran out in an earlier run
     // (or on another server) is asked again, or every later run would leave it unread.
     for (GroupEntry* group : groups.entries()) group->clear(Finished);

@@ -163,7 +163,8 @@ class Session {
     GroupFetchThread& groupFetch();
     // Hands groups to the readers and starts them with the server in use, with what the run
     // asks beyond the settings (the command line's --newest, --since, --no-overview). -1
-    // when there is no such server (nothing starts).
+    // when there is no such server, or (said in a message box) when the data folder's
+    // journal cannot be opened: nothing starts.
     int startRun(const GroupTable& groups, const RunOptions& options = {});
     bool runActive() const { return m_runActive; }
     // Asks every reader to stop; never waits.
@@ -208,8 +209,9 @@ class Session {
     void loadServersOfFolder();
     // Folds the journal; logged when it cannot be emptied.
     void foldJournal();
-    // Starts work in the data directory with lock and logs what was recovered.
-    void startDataFolder(LockFile lock);
+    // Starts work in the data directory with lock and logs what was recovered; why the
+    // journal cannot be opened, else empty.
+    std::string startDataFolder(LockFile lock);
 
     Frontend& m_frontend;
     Profile& m_profile;

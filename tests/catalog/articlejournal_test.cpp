@@ -1,7 +1,8 @@
-// The article journal: records read back byte for byte whatever their fields hold; a record
-// cut short by a kill, or damaged, ends the replay there; a write that fails leaves the
-// journal as it was; and the fold finishes what a killed run left, once, touching nothing
-// outside the data folder's "news.dat" and "tmp" folders.
+// The article journal: records read back byte for byte whatever their fields hold; a damaged
+// record is stepped over and the replay goes on with the next whole one; a record cut short by
+// a kill is cut off when the journal is opened; a write that fails leaves the journal as it
+// was; and the fold finishes what a killed run left, once, touching nothing outside the data
+// folder's "news.dat" and "tmp" folders.
 #include "catalog/articlejournal.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ JournalRecord hostileRecord() {
     return r;
 }
 
-TEST(ArticleJournalFormat, RecordsReadBackAndACutOrDamagedRecordEndsTheReplay) {
+TEST(ArticleJournalFormat, RecordsReadBackAndADamagedRecordIsSteppedOverToTheNextWholeOne) {
     JournalRecord manual;  // a manual decoding: no id, no group
     manual.files.push_back({"news.dat/.qmere-decoding-000000", "news.dat/x.gif", {}});
     manual.description = '-';
@@ -56,16 +57,27 @@ TEST(ArticleJournalFormat, RecordsReadBackAndACutOrDamagedRecordEndsTheReplay) {
     for (std::size_t cut = 1; cut < second.size(); ++cut) {
         ParsedJournal parsed = parseJournal(first + second.substr(0, cut));
         ASSERT_EQ(parsed.records.size(), 1u) << cut;
-        EXPECT_TRUE(parsed.damaged) << cut;
+        EXPECT_TRUE(parsed.torn) << cut;
+        EXPECT_EQ(parsed.skipped, 0) << cut;
         EXPECT_EQ(parsed.used, first.size()) << cut;
     }
-    // A changed byte anywhere in the first record: nothing after it is trusted either.
-    for (std::size_t at = 0; at < first.size(); ++at) {
-        std::string damaged = first + second;
-        damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
+    // A changed byte anywhere in a record in the middle: that one record is skipped, the ones
+    // on either side are replayed, and the end is whole.
+    const std::string third = formatJournalRecord(hostileRecord());
+    for (std::size_t at = 0; at < second.size(); ++at) {
+        std::string damaged = first + second + third;
+        damaged[first.size() + at] = static_cast<char>(damaged[first.size() + at] ^ 0x01);
         ParsedJournal parsed = parseJournal(damaged);
-        EXPECT_TRUE(parsed.records.empty() && parsed.damaged) << "byte " << at;
+        ASSERT_EQ(parsed.records.size(), 2u) << "byte " << at;
+        EXPECT_EQ(parsed.records[1], hostileRecord()) << "byte " << at;
+        EXPECT_EQ(parsed.skipped, 1) << "byte " << at;
+        EXPECT_FALSE(parsed.torn) << "byte " << at;
+        EXPECT_EQ(parsed.used, damaged.size()) << "byte " << at;
     }
+    // Garbage in the middle: the records behind it are found again.
+    ParsedJournal parsed = parseJournal(first + "\x7f\nJ 9 0\nnot a record\n" + third);
+    EXPECT_EQ(parsed.records.size(), 2u);
+    EXPECT_EQ(parsed.skipped, 2);
 }
 
 class ArticleJournalTest : public ::testing::Test {
@@ -116,6 +128,21 @@ TEST_F(ArticleJournalTest, AWriteThatFailsHalfWayLeavesTheJournalAsItWas) {
     EXPECT_EQ(parseJournal(m_dir.read("data/MSGLIST.log")).records.size(), 2u);
 }
 
+TEST_F(ArticleJournalTest, ATornLastRecordIsCutOffAtOpenSoTheNextOneIsReadBehindTheWholeOnes) {
+    JournalRecord small;
+    small.messageId = "<1@x>";
+    ASSERT_TRUE(m_journal.append(small));
+    const std::string whole = m_dir.read("data/MSGLIST.log");
+    m_dir.write("data/MSGLIST.log", whole + formatJournalRecord(hostileRecord()).substr(0, 30));
+    ASSERT_TRUE(m_journal.open(m_settings.dataDirectory));
+    EXPECT_EQ(m_journal.cutAtOpen(), 30u);
+    EXPECT_EQ(m_dir.read("data/MSGLIST.log"), whole);
+    ASSERT_TRUE(m_journal.append(hostileRecord()));
+    const ParsedJournal parsed = parseJournal(m_dir.read("data/MSGLIST.log"));
+    EXPECT_EQ(parsed.records.size(), 2u);
+    EXPECT_FALSE(parsed.damaged);
+}
+
 TEST_F(ArticleJournalTest, TheFoldFinishesWhatAKillLeftOnceAndTouchesNothingOutside) {
     // Killed after the record of article 1, before its file was named; article 2 was named
     // and its list saved with a view mark since; article 3 used up a set.
@@ -162,12 +189,23 @@ TEST_F(ArticleJournalTest, TheFoldFinishesWhatAKillLeftOnceAndTouchesNothingOuts
                      {"alt.a/news.dat/.qmere-decoding-AAAAAA", "/tmp/elsewhere", std::nullopt}};
     hostile.removedFiles = {"alt.a/keep", "tmp/../alt.a/keep", "/etc/hostname"};
     for (const JournalRecord& r : {one, two, three, hostile}) ASSERT_TRUE(m_journal.append(r));
+    // A record with a flipped bit between them: skipped, the others replayed.
+    {
+        JournalRecord lost = one;
+        lost.messageId = "<lost@a>";
+        std::string damaged = formatJournalRecord(lost);
+        damaged[damaged.size() / 2] ^= 0x04;
+        const std::string text = m_dir.read("data/MSGLIST.log");
+        const std::size_t afterOne = formatJournalRecord(one).size();
+        m_dir.write("data/MSGLIST.log", text.substr(0, afterOne) + damaged + text.substr(afterOne));
+    }
     // And the last record cut short by the kill.
     m_dir.write("data/MSGLIST.log",
                 m_dir.read("data/MSGLIST.log") + formatJournalRecord(one).substr(0, 20));
 
     const JournalFold done = fold();
     EXPECT_EQ(done.records, 4);
+    EXPECT_EQ(done.skipped, 1);
     EXPECT_EQ(done.renamed, 2);
     EXPECT_EQ(done.catalogued, 1);
     EXPECT_TRUE(done.damaged);

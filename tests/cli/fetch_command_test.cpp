@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "catalog/articlejournal.h"
 #include "newsserver/newsserver.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -73,6 +75,81 @@ TEST_F(FetchCommand, UuencodedAndMimePicturesEndUpDecodedInNewsDat) {
     EXPECT_EQ(r.status, 0) << r.err;
     for (const std::string& command : m_server->commands())
         EXPECT_FALSE(command.starts_with("BODY") || command.starts_with("ARTICLE")) << command;
+}
+
+// The history of the data folder answers for the articles "MSGLIST" has forgotten: filled from
+// "MSGLIST" in a folder without one (an earlier version's), then kept beside it.
+TEST_F(FetchCommand, AnArticleInTheHistoryIsNotFetchedAgainOnceMsglistHasForgottenIt) {
+    for (int n = 1; n <= 3; ++n)
+        newsd::writeSpoolArticle(m_options.spool, "alt.pics", n,
+                                 "Subject: p" + std::to_string(n) + ".gif (1/1)\nMessage-ID: <" +
+                                     std::to_string(n) + "@h>",
+                                 "begin 644 p" + std::to_string(n) + ".gif\n#1TD" +
+                                     static_cast<char>('P' + n) + "\n`\nend\n");
+    const std::string server = serverArgument();
+    ASSERT_EQ(run({"fetch", "--server", server, "alt.pics"}).status, 0);
+    for (const char* file : {"history.db", "history.db-wal", "history.db-shm"})
+        std::remove(m_dir.file(std::string("data/qmere/") + file).c_str());
+    ASSERT_EQ(run({"fetch", "--server", server, "alt.pics"}).status, 0);
+
+    // 10,000 later ids push them out of "MSGLIST", and the group is read again from its start.
+    std::string later;
+    for (int n = 0; n < 10000; ++n) later += "<" + std::to_string(n) + "@later>\n";
+    m_dir.write("data/qmere/MSGLIST", later);
+    ASSERT_EQ(::unlink(m_dir.file("data/qmere/alt.pics/Last").c_str()), 0);
+    m_server->clearCommands();
+    CliRun r = run({"fetch", "--server", server, "alt.pics"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    for (const std::string& command : m_server->commands())
+        EXPECT_FALSE(command.starts_with("BODY") || command.starts_with("ARTICLE")) << command;
+    EXPECT_NE(r.out.find("alt.pics: skip retrieved message <3@h>"), std::string::npos) << r.out;
+    EXPECT_EQ(dataFile("alt.pics/Last"), "3");
+    EXPECT_FALSE(fileExists(m_dir.file("data/qmere/alt.pics/news.dat/1_p1.gif")));
+}
+
+// A damaged record in the middle of the journal a killed run left: the records on either side
+// are replayed, and one log line says how many were skipped.
+TEST_F(FetchCommand, ADamagedJournalRecordIsSkippedAndTheRestReplayed) {
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1, "Subject: a\nMessage-ID: <1@r>",
+                             "x\n");
+    std::string journal;
+    for (const char* id : {"<before@r>", "<damaged@r>", "<after@r>"}) {
+        JournalRecord record;
+        record.messageId = id;
+        record.group = "alt.pics";
+        std::string bytes = formatJournalRecord(record);
+        if (record.messageId == "<damaged@r>") bytes[bytes.size() - 5] ^= 0x10;
+        journal += bytes;
+    }
+    m_dir.write("data/qmere/MSGLIST.log", journal);
+    CliRun r = run({"fetch", "--server", serverArgument(), "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("2 articles recorded"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; 1 damaged record skipped"), std::string::npos) << r.out;
+    const std::string ids = dataFile("MSGLIST");
+    EXPECT_NE(ids.find("<before@r>\n"), std::string::npos) << ids;
+    EXPECT_NE(ids.find("<after@r>\n"), std::string::npos) << ids;
+    EXPECT_EQ(ids.find("<damaged@r>"), std::string::npos) << ids;
+}
+
+// Without its journal no article could be committed: the run does not start, and says why.
+TEST_F(FetchCommand, ADirectoryInPlaceOfTheJournalStopsTheRunWithItsReason) {
+    newsd::writeSpoolArticle(m_options.spool, "alt.pics", 1,
+                             "Subject: hi.gif (1/1)\nMessage-ID: <1@j>",
+                             "begin 644 hi.gif\n#1TE&\n`\nend\n");
+    m_dir.write("data/qmere/MSGLIST.log/in-the-way", "");
+    const std::string server = serverArgument();
+    CliRun r = run({"fetch", "--server", server, "alt.pics"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("MSGLIST.log: Is a directory"), std::string::npos) << r.err;
+    EXPECT_TRUE(m_server->commands().empty()) << "nothing is asked of the server";
+    EXPECT_FALSE(fileExists(m_dir.file("data/qmere/alt.pics/news.dat/hi.gif")));
+
+    std::remove(m_dir.file("data/qmere/MSGLIST.log/in-the-way").c_str());
+    ASSERT_EQ(::rmdir(m_dir.file("data/qmere/MSGLIST.log").c_str()), 0);
+    r = run({"fetch", "--server", server, "alt.pics"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dataFile("alt.pics/news.dat/hi.gif"), "GIF");
 }
 
 TEST_F(FetchCommand, ALoginIsStoredOnlyOnceAcceptedAndARefusalIsSaidAsOne) {

@@ -1,5 +1,6 @@
-// Kills "qmere-cli fetch" (its path in QM_CLI) with SIGKILL at random moments, many times over,
-// against the fixture news server (qmere-newsd's), on both ways of reading: the overview with
+// Kills "qmere-cli fetch" (its path in QM_CLI, with 4 readers) at random moments, many times
+// over, with SIGKILL, or stops it with SIGTERM or SIGHUP, against the fixture news server
+// (qmere-newsd's), on both ways of reading: the overview with
 // ARTICLE commands pipelined behind a server with latency (so that many are in flight at a
 // kill), and the walk (--no-overview). Every state file left behind must still be whole and
 // readable, and once one uninterrupted run has finished, the data folder must hold exactly
@@ -199,7 +200,7 @@ class KillRunFixture : public ::testing::Test {
             "--server",
             "127.0.0.1:" + std::to_string(port ? port : m_server->port()),
             "--threads",
-            "2"};
+            "4"};
         if (m_walk) args.push_back("--no-overview");
         args.insert(args.end(), Groups.begin(), Groups.end());
         std::vector<std::string> environment;
@@ -425,8 +426,21 @@ TEST_P(KillRunThreads, KillsNeitherDuplicateNorLosePicturesAndTheNextRunComplete
             ++finishedBeforeKill;
             longest = std::max(40, pause * 3 / 4);
         } else {
-            kill(pid, SIGKILL);
+            // Mostly kills; a service manager's stop and a closed terminal now and then.
+            constexpr int Signals[] = {SIGKILL, SIGKILL, SIGTERM, SIGHUP};
+            const int signalNumber = Signals[std::uniform_int_distribution<int>(0, 3)(random)];
+            kill(pid, signalNumber);
             waitpid(pid, &status, 0);
+            if (signalNumber != SIGKILL) {
+                // Stopped as Ctrl-C stops it, killed by the signal before it could say so, or
+                // ended on its own just before the signal came.
+                const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                EXPECT_TRUE(code == 128 + signalNumber || code == 0 ||
+                            (WIFSIGNALED(status) && WTERMSIG(status) == signalNumber))
+                    << "run " << i << " stopped with " << signalNumber << ": status " << status
+                    << "\n"
+                    << m_dir.read("stderr");
+            }
             ++killed;
             // Articles committed and not folded yet: the kill fell among the articles.
             if (readWholeFile(data("MSGLIST.log")).value_or("").empty())

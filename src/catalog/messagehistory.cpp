@@ -1,0 +1,238 @@
+#include "catalog/messagehistory.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+constexpr int BusyTimeoutMs = 5000;
+constexpr int SchemaVersion = 1;
+
+constexpr const char* Schema =
+    "CREATE TABLE IF NOT EXISTS history(id TEXT PRIMARY KEY) WITHOUT ROWID;"
+    "PRAGMA user_version=1;";
+
+bool isDamage(int code) {
+    code &= 0xff;
+    return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+}
+
+sqlite3* openConnection(const std::string& path, int flags) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, BusyTimeoutMs);
+    sqlite3_extended_result_codes(db, 1);
+    return db;
+}
+
+}  // namespace
+
+// A read connection with its one statement.
+struct MessageHistory::Reader {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* select = nullptr;
+
+    Reader() = default;
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    ~Reader() {
+        sqlite3_finalize(select);
+        sqlite3_close(db);
+    }
+};
+
+MessageHistory::MessageHistory(Log log) : m_log(std::move(log)) {}
+
+MessageHistory::~MessageHistory() {
+    close();
+}
+
+bool MessageHistory::open(const std::string& dataDirectory) {
+    close();
+    const std::string path = joinPath(dataDirectory, FileName);
+    bool damaged = false;
+    if (!openWriter(path, damaged) && damaged) {
+        setAside(path);
+        (void)openWriter(path, damaged);
+    }
+    if (!m_writer) {
+        m_log("Message history: " + path + " cannot be used; articles older than the last " +
+              "10000 retrieved may be fetched again");
+        return false;
+    }
+    m_path = path;
+    m_reported = false;
+    return true;
+}
+
+bool MessageHistory::openWriter(const std::string& path, bool& damaged) {
+    damaged = false;
+    sqlite3* db = openConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!db) return false;
+    auto run = [&](const char* sql) {
+        return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    };
+    // Write-ahead log: lookups never wait for a commit. FULL syncs each commit; commits come
+    // in groups, about once a second.
+    bool ok = run("PRAGMA journal_mode=WAL") && run("PRAGMA synchronous=FULL");
+    if (ok) {
+        sqlite3_stmt* version = nullptr;
+        ok = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
+             sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) <= SchemaVersion;
+        sqlite3_finalize(version);
+    }
+    ok = ok && run(Schema) &&
+         sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO history(id) VALUES(?)", -1, &m_insert,
+                            nullptr) == SQLITE_OK;
+    if (!ok) {
+        damaged = isDamage(sqlite3_extended_errcode(db));
+        sqlite3_finalize(m_insert);
+        m_insert = nullptr;
+        sqlite3_close(db);
+        return false;
+    }
+    m_writer = db;
+    return true;
+}
+
+void MessageHistory::setAside(const std::string& path) {
+    const std::string aside = path + ".damaged";
+    // The log and shared memory of the damaged file must not meet the new one.
+    std::rename((path + "-wal").c_str(), (aside + "-wal").c_str());
+    std::remove((path + "-shm").c_str());
+    if (std::rename(path.c_str(), aside.c_str()) == 0)
+        m_log("Message history damaged: set aside as " + aside + "; a new one is made");
+}
+
+void MessageHistory::close() {
+    if (!m_writer) return;
+    (void)commit();
+    std::lock_guard lock(m_mutex);
+    m_readers.clear();
+    m_waiting.clear();
+    m_waitingSet.clear();
+    m_committed = 0;
+    sqlite3_finalize(m_insert);
+    m_insert = nullptr;
+    sqlite3_close(m_writer);
+    m_writer = nullptr;
+}
+
+MessageHistory::ReaderPtr MessageHistory::borrowReader() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_readers.empty()) {
+            ReaderPtr reader = std::move(m_readers.back());
+            m_readers.pop_back();
+            return reader;
+        }
+    }
+    auto reader = std::make_unique<Reader>();
+    reader->db = openConnection(m_path, SQLITE_OPEN_READWRITE);
+    if (!reader->db ||
+        sqlite3_exec(reader->db, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(reader->db, "SELECT 1 FROM history WHERE id = ?", -1, &reader->select,
+                           nullptr) != SQLITE_OK)
+        return nullptr;
+    return reader;
+}
+
+void MessageHistory::giveBack(ReaderPtr reader) {
+    std::lock_guard lock(m_mutex);
+    m_readers.push_back(std::move(reader));
+}
+
+bool MessageHistory::contains(std::string_view id) {
+    {
+        // Before the file: a commit removes ids from here only once they are in it.
+        std::lock_guard lock(m_mutex);
+        if (!m_writer) return false;
+        if (m_waitingSet.count(std::string(id))) return true;
+    }
+    ReaderPtr reader = borrowReader();
+    if (!reader) {
+        failed("cannot read it");
+        return false;
+    }
+    sqlite3_stmt* select = reader->select;
+    sqlite3_bind_text(select, 1, id.data(), static_cast<int>(id.size()), SQLITE_STATIC);
+    const int rc = sqlite3_step(select);
+    sqlite3_reset(select);
+    sqlite3_clear_bindings(select);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) failed(sqlite3_errmsg(reader->db));
+    giveBack(std::move(reader));
+    return rc == SQLITE_ROW;
+}
+
+void MessageHistory::add(std::string_view id) {
+    std::lock_guard lock(m_mutex);
+    if (!m_writer) return;
+    m_waiting.emplace_back(id);
+    m_waitingSet.emplace(id);
+}
+
+std::uint64_t MessageHistory::mark() const {
+    std::lock_guard lock(m_mutex);
+    return m_committed + m_waiting.size();
+}
+
+bool MessageHistory::insert(std::span<const std::string> ids) {
+    std::lock_guard write(m_writeMutex);
+    return store(ids);
+}
+
+bool MessageHistory::store(std::span<const std::string> ids) {
+    if (!m_writer) return false;
+    if (ids.empty()) return true;
+    bool ok = sqlite3_exec(m_writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    for (std::size_t i = 0; ok && i < ids.size(); ++i) {
+        sqlite3_bind_text(m_insert, 1, ids[i].data(), static_cast<int>(ids[i].size()),
+                          SQLITE_STATIC);
+        ok = sqlite3_step(m_insert) == SQLITE_DONE;
+        sqlite3_reset(m_insert);
+    }
+    ok = ok && sqlite3_exec(m_writer, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) {
+        failed(sqlite3_errmsg(m_writer));
+        sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    return ok;
+}
+
+bool MessageHistory::commitUpTo(std::uint64_t upTo) {
+    std::lock_guard write(m_writeMutex);
+    std::vector<std::string> ids;
+    {
+        std::lock_guard lock(m_mutex);
+        const std::uint64_t due = upTo > m_committed ? upTo - m_committed : 0;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(due, m_waiting.size()));
+        ids.assign(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    if (ids.empty()) return true;
+    if (!store(ids)) return false;
+    std::lock_guard lock(m_mutex);
+    // Only commit() takes ids from the front, and it holds the write lock.
+    for (const std::string& id : ids) m_waitingSet.erase(m_waitingSet.find(id));
+    m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(ids.size()));
+    m_committed += ids.size();
+    return true;
+}
+
+void MessageHistory::failed(std::string_view what) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_reported) return;  // once: a broken file would say so at every article
+        m_reported = true;
+    }
+    m_log("Message history: " + m_path + ": " + std::string(what));
+}
+
+}  // namespace qm
