@@ -231,11 +231,15 @@ bool dropDuplicate(const AppSettings& settings, const DecodeInputs& inputs, cons
 
 }  // namespace
 
+bool CatalogHook::wantsFileStart() const {
+    return m_pictures != nullptr && m_settings.thumbnails != 0;
+}
+
 // Called once the file is complete, with DecodeLock held. The duplicate decision and the
 // hand-over to the thumbnail worker stay in this one function, wherever the sink is called.
 void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                                 const std::string& descriptionPath, const FileStart& start) {
-    const bool picture = m_pictures && inputs.group && canThumbnail(baseName(path));
+    const bool picture = wantsFileStart() && inputs.group && canThumbnail(baseName(path));
     PictureAdmission admission;
     if (picture) {
         admission = m_pictures->admit(inputs.dataDirectory, path, start);

@@ -61,7 +61,8 @@ class CatalogHook : public DecodeSink {
 
     void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                        const std::string& descriptionPath, const FileStart& start) override;
-    bool wantsFileStart() const override { return m_pictures != nullptr; }
+    // Only the picture work reads the start of a decoded file; "Thumbnails" off drops it all.
+    bool wantsFileStart() const override;
     void countAssembled(const DecodeInputs& inputs) override;
     DecodeResult commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) override;
 

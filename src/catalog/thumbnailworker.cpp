@@ -24,6 +24,9 @@ constexpr int ProducerBusyTimeoutMs = 200;
 constexpr std::size_t PendingBatch = 64;
 // Queued pictures recorded at a time between two thumbnails.
 constexpr std::size_t RecordBatch = 64;
+// Thumbnails whose records are completed in one transaction; a kill before it leaves them
+// pending, made again at the next start.
+constexpr std::size_t CompletionBatch = 32;
 // Recorded (and queued) pictures of one size looked at for a copy; a size shared by more is
 // rare, and a cap keeps a flood of equal sizes from slowing every reader.
 constexpr std::size_t SameSizeLimit = 32;
@@ -379,14 +382,24 @@ void ThumbnailWorker::recordQueued(bool all, bool digest) {
     // The producer only appends to the queue, so the batch goes back where it was.
     const bool database = m_workerDb.isOpen();
     std::vector<std::pair<std::string, Sha256>> written;
+    std::vector<StoredPicture> records;
+    std::vector<Job*> recordedJobs;
     for (Job& job : batch) {
         if (job.recorded) continue;
         job.recorded = true;
         if (!database) continue;
         if (std::optional<StoredPicture> p = recordOf(job, digest)) {
-            job.id = m_workerDb.add(*p).value_or(0);
-            if (job.id != 0) written.emplace_back(p->path, p->sha256);
+            records.push_back(std::move(*p));
+            recordedJobs.push_back(&job);
         }
+    }
+    // One transaction for the whole batch: a commit per picture cost the run more than the
+    // rest of the recording. A kill before the commit loses nothing: the picture lists
+    // still name these pictures, and the next start records them (recordListed).
+    const std::vector<std::int64_t> ids = m_workerDb.addEach(records);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        recordedJobs[i]->id = ids[i];
+        written.emplace_back(records[i].path, records[i].sha256);
     }
     std::vector<std::string> paths;  // made before the lock: readers wait for it
     for (const Job& job : batch) paths.push_back(relativeToData(m_dataDirectory, job.picture.path));
@@ -431,6 +444,7 @@ void ThumbnailWorker::stop() {
     // On this thread, at its priority, not the worker's: what is still queued waits in the
     // database for the next start (without digests, which would take long for many large
     // pictures), and the galleries show what was done.
+    flushCompletions();
     recordQueued(true, false);
     writeGalleries();
     m_idle.notify_all();
@@ -455,8 +469,10 @@ void ThumbnailWorker::run() {
     while (!m_stopping) {
         const auto due = m_lastGalleries + m_options.galleryInterval;
         const bool idle = m_queue.empty() && !m_pendingLeft;
-        if (!m_dirty.empty() && (std::chrono::steady_clock::now() >= due || (idle && m_flush))) {
+        const bool changes = !m_dirty.empty() || !m_completions.empty();
+        if (changes && (std::chrono::steady_clock::now() >= due || (idle && m_flush))) {
             lock.unlock();
+            flushCompletions();
             writeGalleries();
             lock.lock();
         } else if (m_unrecorded != 0) {
@@ -479,6 +495,11 @@ void ThumbnailWorker::run() {
             lock.lock();
             // A picture recorded as pending meanwhile may have come too late for that read.
             m_pendingLeft = (more || m_pendingAdded != added) && !m_stopping;
+        } else if (!m_completions.empty()) {
+            // Nothing else to do: what was made goes to the database now.
+            lock.unlock();
+            flushCompletions();
+            lock.lock();
         } else if (m_dirty.empty()) {
             m_flush = false;
             m_idle.notify_all();
@@ -503,14 +524,27 @@ void ThumbnailWorker::process(Job job) {
     ++(t.made ? m_made : m_unreadable);
     if (job.id == 0) return;  // no database: nothing to complete, no gallery to write
     const PictureState state = t.made ? PictureState::Shown : PictureState::Unreadable;
-    std::vector<std::string> changed =
-        m_workerDb.complete(job.id, state, t.hash, t.width, t.height, t.thumbWidth, t.thumbHeight);
+    m_completions.push_back(
+        {{job.id, state, t.hash, t.width, t.height, t.thumbWidth, t.thumbHeight},
+         job.picture.group,
+         job.picture.groupFolder});
+    if (m_completions.size() >= CompletionBatch) flushCompletions();
+}
+
+void ThumbnailWorker::flushCompletions() {
+    if (m_completions.empty()) return;
+    std::vector<PictureDatabase::Completion> completions;
+    completions.reserve(m_completions.size());
+    for (const PendingCompletion& p : m_completions) completions.push_back(p.completion);
+    const std::vector<std::string> changed = m_workerDb.completeEach(completions);
     // An unreadable picture changes its gallery too: its card says it has no preview.
-    m_dirty[job.picture.group] = job.picture.groupFolder;
+    for (const PendingCompletion& p : m_completions) m_dirty[p.group] = p.groupFolder;
     for (const std::string& group : changed) m_dirty.try_emplace(group, std::string());
+    m_completions.clear();
 }
 
 bool ThumbnailWorker::workThroughPending() {
+    flushCompletions();  // else the thumbnails made but not completed would be read as pending
     const std::vector<StoredPicture> pending = m_workerDb.pending(PendingBatch);
     for (StoredPicture p : pending) {
         if (m_stop) return false;

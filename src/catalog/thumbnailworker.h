@@ -205,6 +205,9 @@ class ThumbnailWorker {
     std::vector<StoredPicture> unrecorded(const std::string& group, const std::string& folder,
                                           const std::unordered_set<std::string>& recorded) const;
     void writeGalleries();
+    // Worker thread (or stop(), once it has ended): the thumbnails' results kept so far go to
+    // the database in one transaction, and their groups' galleries are due.
+    void flushCompletions();
     std::string folderOf(const std::string& group, const StoredPicture& any) const;
 
     std::string m_dataDirectory;
@@ -239,6 +242,13 @@ class ThumbnailWorker {
     bool m_flush = false;             // guarded by m_mutex: write galleries now (waitIdle)
     // Groups whose gallery is out of date, with their folders; the worker thread's own.
     std::map<std::string, std::string> m_dirty;
+    struct PendingCompletion {
+        PictureDatabase::Completion completion;
+        std::string group;
+        std::string groupFolder;
+    };
+    // Thumbnails made whose records are not completed yet; the worker thread's own.
+    std::vector<PendingCompletion> m_completions;
     std::map<std::string, std::string> m_folders;  // guarded by m_mutex: from the jobs
     std::chrono::steady_clock::time_point m_lastGalleries;
     std::atomic<int> m_made{0}, m_unreadable{0}, m_deferred{0};

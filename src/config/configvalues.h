@@ -40,6 +40,10 @@ struct ConfigValues {
     // "Skip duplicate pictures": a decoded picture whose content was recorded before is
     // removed again and not catalogued.
     int skipDuplicatePictures = 1;
+    // "Thumbnails": pictures are checked for copies, recorded in the picture database and get
+    // their thumbnails and galleries; 0 leaves all of that out (and "Skip duplicate pictures",
+    // which needs the records, with it).
+    int thumbnails = 1;
 
     bool operator==(const ConfigValues&) const = default;
 };
