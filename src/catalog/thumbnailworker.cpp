@@ -166,13 +166,13 @@ void ThumbnailWorker::updateKnown(const std::string& relative, std::int64_t size
     if (known.size != size) {
         const auto [from, to] = m_knownBySize.equal_range(known.size);
         for (auto entry = from; entry != to; ++entry) {
-            if (entry->second == relative) {
+            if (entry->second == &*it) {
                 m_knownBySize.erase(entry);
                 break;
             }
         }
         known.size = size;
-        m_knownBySize.emplace(size, relative);
+        m_knownBySize.emplace(size, &*it);
     }
     known.sha256 = sha256;
     known.head.reset();  // of the old content
@@ -194,12 +194,12 @@ std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t s
         stored = !m_recordedSizes || m_recordedSizes->contains(size);
         const auto [from, to] = m_knownBySize.equal_range(size);
         for (auto it = from; it != to; ++it) {
-            const Known& k = m_known.at(it->second);
+            const Known& k = it->second->second;
             // Other first bytes: no copy, whether its file is still there or not.
             if (k.head && *k.head != head) continue;
             Candidate c;
             c.picture.group = k.group;
-            c.picture.path = it->second;
+            c.picture.path = it->second->first;
             c.picture.size = k.size;
             if (k.sha256) c.picture.sha256 = *k.sha256;
             c.digestKnown = k.sha256.has_value();
@@ -291,8 +291,9 @@ void ThumbnailWorker::enqueue(Job job) {
         return;
     }
     forgetKnown(relative);  // the same file decoded again
-    m_known[relative] = {job.size, job.sha256, job.head, job.picture.group, job.sequence, false};
-    m_knownBySize.emplace(job.size, relative);
+    const auto [entry, added] = m_known.insert_or_assign(
+        relative, Known{job.size, job.sha256, job.head, job.picture.group, job.sequence, false});
+    m_knownBySize.emplace(job.size, &*entry);
     ++m_unrecorded;
     m_queue.push_back(std::move(job));
     m_wake.notify_one();
@@ -328,7 +329,7 @@ void ThumbnailWorker::forgetKnown(const std::string& relative) {
     if (it == m_known.end()) return;
     const auto [from, to] = m_knownBySize.equal_range(it->second.size);
     for (auto entry = from; entry != to; ++entry) {
-        if (entry->second == relative) {
+        if (entry->second == &*it) {
             m_knownBySize.erase(entry);
             break;
         }

@@ -228,8 +228,11 @@ class ThumbnailWorker {
     // The pictures submitted while the worker runs, by path relative to the data directory
     // (up to a limit past which the recorded ones are left to the database).
     std::unordered_map<std::string, Known> m_known;  // guarded by m_mutex
-    // Their paths by size, the only thing a check() looks them up by.
-    std::unordered_multimap<std::int64_t, std::string> m_knownBySize;  // guarded by m_mutex
+    // The same entries by size, the only thing a check() looks them up by: pointers into
+    // m_known (whose elements stay put), so that a run of many pictures of one size costs
+    // a check no look-up by path for each of them.
+    std::unordered_multimap<std::int64_t, std::pair<const std::string, Known>*>
+        m_knownBySize;             // guarded by m_mutex
     std::size_t m_unrecorded = 0;  // guarded by m_mutex: known ones not recorded yet
     // The sizes of the recorded pictures that are not known: only for these is the database
     // asked. Unset when they could not be read: then it is asked for every size.
