@@ -126,9 +126,10 @@ bool ensureViewerPage(const std::string& groupDir) {
     return writeFileAtomic(path, ViewerPage);
 }
 
-std::string pageFragment(std::string_view path, std::string_view description) {
-    if (path.empty()) return {};
-    if (!openFile(std::string(path), "r")) return {};
+namespace {
+
+// The fragment of a file known to be there.
+std::string fragmentOf(std::string_view path, std::string_view description) {
     std::string_view name = baseName(path);
     std::string urlName = escapeUrlName(name);
     std::string htmlName = escapeHtml(name);
@@ -139,6 +140,14 @@ std::string pageFragment(std::string_view path, std::string_view description) {
     f += escapeHtml(description);
     f += "</i></B></a><br>\n <small> " + htmlName + "</small>\n</td></tr>\n</table></FORM>";
     return f;
+}
+
+}  // namespace
+
+std::string pageFragment(std::string_view path, std::string_view description) {
+    if (path.empty()) return {};
+    if (!openFile(std::string(path), "r")) return {};
+    return fragmentOf(path, description);
 }
 
 int prepareDayPages(const AppSettings& settings, GroupEntry& g) {
@@ -210,7 +219,8 @@ int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs,
                   const std::string& path) {
     settings.frontend().appendLog("Decoded file " + path);
     if (!inputs.group) return 0;
-    std::string fragment = pageFragment(path, inputs.subject);
+    // The decoder has just put the file in place: it is not opened again to see that it is.
+    std::string fragment = path.empty() ? std::string() : fragmentOf(path, inputs.subject);
     if (!fragment.empty())
         recordDecodedFile(settings, *inputs.group, fragment, path, inputs.subject);
     return 0;
@@ -231,11 +241,15 @@ bool dropDuplicate(const AppSettings& settings, const DecodeInputs& inputs, cons
 
 }  // namespace
 
+bool CatalogHook::wantsFileStart() const {
+    return m_pictures != nullptr && m_settings.thumbnails != 0;
+}
+
 // Called once the file is complete, with DecodeLock held. The duplicate decision and the
 // hand-over to the thumbnail worker stay in this one function, wherever the sink is called.
 void CatalogHook::onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                                 const std::string& descriptionPath, const FileStart& start) {
-    const bool picture = m_pictures && inputs.group && canThumbnail(baseName(path));
+    const bool picture = wantsFileStart() && inputs.group && canThumbnail(baseName(path));
     PictureAdmission admission;
     if (picture) {
         admission = m_pictures->admit(inputs.dataDirectory, path, start);

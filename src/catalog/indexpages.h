@@ -43,6 +43,7 @@ std::string writeFullIndex(const AppSettings& settings, GroupEntry& g);
 
 // The decoder's hook: logs "Decoded file <path>" and, for an article of a group (a reader's;
 // manual decoding has none), adds the file to the group's contents page and picture list.
+// path is a file the decoder has just put in place (it is not looked for again).
 int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs, const std::string& path);
 
 class ArticleJournal;
@@ -61,7 +62,8 @@ class CatalogHook : public DecodeSink {
 
     void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                        const std::string& descriptionPath, const FileStart& start) override;
-    bool wantsFileStart() const override { return m_pictures != nullptr; }
+    // Only the picture work reads the start of a decoded file; "Thumbnails" off drops it all.
+    bool wantsFileStart() const override;
     void countAssembled(const DecodeInputs& inputs) override;
     DecodeResult commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) override;
 

@@ -347,12 +347,12 @@ std::optional<std::int64_t> PictureDatabase::add(const StoredPicture& p) {
     return id;
 }
 
-bool PictureDatabase::addAll(std::span<const StoredPicture> pictures) {
-    std::lock_guard lock(m_mutex);
-    if (!m_db || !exec("BEGIN IMMEDIATE")) return false;
+std::vector<std::int64_t> PictureDatabase::addInTransaction(std::span<const StoredPicture> pictures,
+                                                            bool& hashesChanged) {
     Statement old(m_db.get(), "DELETE FROM pictures WHERE path = ? RETURNING state");
     Statement insert(m_db.get(), Insert);
-    bool hashesChanged = false;
+    std::vector<std::int64_t> ids;
+    ids.reserve(pictures.size());
     for (const StoredPicture& p : pictures) {
         hashesChanged |= p.state == PictureState::Shown;
         old.bind(1, p.path);
@@ -361,43 +361,58 @@ bool PictureDatabase::addAll(std::span<const StoredPicture> pictures) {
         bindPicture(insert, p);
         if (insert.step() != SQLITE_DONE) {
             failed("cannot record " + p.path);
-            return false;
+            return {};
         }
         insert.reset();
+        ids.push_back(sqlite3_last_insert_rowid(m_db.get()));
     }
+    return ids;
+}
+
+bool PictureDatabase::addAll(std::span<const StoredPicture> pictures) {
+    return pictures.empty() || !addEach(pictures).empty();
+}
+
+std::vector<std::int64_t> PictureDatabase::addEach(std::span<const StoredPicture> pictures) {
+    std::lock_guard lock(m_mutex);
+    if (pictures.empty() || !m_db || !exec("BEGIN IMMEDIATE")) return {};
+    bool hashesChanged = false;
+    std::vector<std::int64_t> ids = addInTransaction(pictures, hashesChanged);
+    if (ids.empty()) return {};
     if (hashesChanged) bumpHashGeneration();
-    if (!exec("COMMIT")) return false;
+    if (!exec("COMMIT")) return {};
     if (hashesChanged) m_cacheGeneration = -1;
-    return true;
+    return ids;
 }
 
 std::vector<std::string> PictureDatabase::complete(std::int64_t id, PictureState state,
                                                    std::uint64_t hash, int width, int height,
                                                    int thumbWidth, int thumbHeight) {
-    std::lock_guard lock(m_mutex);
-    if (!m_db || !exec("BEGIN IMMEDIATE")) return {};
-    refreshNearCache();
-    const std::int64_t generation = m_cacheGeneration;
+    const Completion one{id, state, hash, width, height, thumbWidth, thumbHeight};
+    return completeEach({&one, 1});
+}
+
+bool PictureDatabase::completeOne(const Completion& c, std::set<std::string>& groups) {
     Statement update(m_db.get(),
                      "UPDATE pictures SET state = ?, phash = ?, width = ?, height = ?,"
                      " thumb_width = ?, thumb_height = ? WHERE id = ?");
-    update.bind(1, static_cast<std::int64_t>(state)).bind(2, hashToColumn(hash));
-    update.bind(3, width).bind(4, height).bind(5, thumbWidth).bind(6, thumbHeight).bind(7, id);
+    update.bind(1, static_cast<std::int64_t>(c.state)).bind(2, hashToColumn(c.hash));
+    update.bind(3, c.width).bind(4, c.height).bind(5, c.thumbWidth).bind(6, c.thumbHeight);
+    update.bind(7, c.id);
     if (update.step() != SQLITE_DONE) {
         failed("cannot update a picture");
-        return {};
+        return false;
     }
     std::vector<std::int64_t> marked;
-    const bool shown = state == PictureState::Shown && !featureless(hash);
+    const bool shown = c.state == PictureState::Shown && !featureless(c.hash);
     if (shown) {
         for (const NearEntry& e : m_nearCache) {
-            if (e.id != id && hammingDistance(e.hash, hash) <= NearDuplicateDistance) {
+            if (e.id != c.id && hammingDistance(e.hash, c.hash) <= NearDuplicateDistance) {
                 marked.push_back(e.id);
             }
         }
-        if (!marked.empty()) marked.push_back(id);
+        if (!marked.empty()) marked.push_back(c.id);
     }
-    std::set<std::string> groups;
     Statement mark(m_db.get(),
                    "UPDATE pictures SET near = 1 WHERE id = ? AND near = 0 RETURNING grp");
     for (std::int64_t m : marked) {
@@ -405,15 +420,33 @@ std::vector<std::string> PictureDatabase::complete(std::int64_t id, PictureState
         while (mark.step() == SQLITE_ROW) groups.insert(mark.text(0));
         mark.reset();
     }
-    bumpHashGeneration();
-    if (!exec("COMMIT")) return {};
-    if (shown && generation >= 0) {
-        std::erase_if(m_nearCache, [id](const NearEntry& e) { return e.id == id; });
-        m_nearCache.push_back({id, hash});
-        m_cacheGeneration = generation + 1;
-    } else {
-        m_cacheGeneration = -1;
+    // The later ones of the same transaction are compared with this one too.
+    std::erase_if(m_nearCache, [&c](const NearEntry& e) { return e.id == c.id; });
+    if (shown) m_nearCache.push_back({c.id, c.hash});
+    return true;
+}
+
+std::vector<std::string> PictureDatabase::completeEach(std::span<const Completion> completions) {
+    std::lock_guard lock(m_mutex);
+    if (completions.empty() || !m_db || !exec("BEGIN IMMEDIATE")) return {};
+    refreshNearCache();
+    const std::int64_t generation = m_cacheGeneration;
+    std::set<std::string> groups;
+    for (const Completion& c : completions) {
+        if (!completeOne(c, groups)) {
+            m_nearCache.clear();  // it took in what was rolled back
+            return {};
+        }
     }
+    bumpHashGeneration();
+    if (!exec("COMMIT")) {
+        m_nearCache.clear();
+        m_cacheGeneration = -1;
+        return {};
+    }
+    // One bump for the whole transaction: the cache is as of the next generation when it
+    // was up to date before.
+    m_cacheGeneration = generation >= 0 ? generation + 1 : -1;
     return {groups.begin(), groups.end()};
 }
 

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -102,11 +103,22 @@ class PictureDatabase {
     // Records pictures as add() does, all in one transaction; false (none recorded) when it
     // failed.
     bool addAll(std::span<const StoredPicture> pictures);
+    // The same, with the id each one got, in order; empty (none recorded) when it failed.
+    std::vector<std::int64_t> addEach(std::span<const StoredPicture> pictures);
     // The thumbnailer's results for picture id: state Shown with sizes and hash, or
     // Unreadable. Marks it and the pictures that look like it as near duplicates; returns the
     // groups of the pictures whose mark changed, this one's included.
     std::vector<std::string> complete(std::int64_t id, PictureState state, std::uint64_t hash,
                                       int width, int height, int thumbWidth, int thumbHeight);
+    struct Completion {
+        std::int64_t id = 0;
+        PictureState state = PictureState::Shown;
+        std::uint64_t hash = 0;
+        int width = 0, height = 0, thumbWidth = 0, thumbHeight = 0;
+    };
+    // complete() for many pictures in one transaction (one commit, not one each); the groups
+    // whose marks changed. Nothing is changed when it failed.
+    std::vector<std::string> completeEach(std::span<const Completion> completions);
     // Forgets the picture at path (relative to the data directory); true when it was there.
     bool remove(std::string_view path);
     // The file at path was changed after it was recorded: its record takes the new size and
@@ -154,6 +166,12 @@ class PictureDatabase {
     };
 
     bool openFile(bool checkFile);
+    // One picture's complete(), inside a transaction, with the near cache loaded; false when
+    // the statement failed (logged, rolled back).
+    bool completeOne(const Completion& c, std::set<std::string>& groups);
+    // addAll()'s work inside a transaction; the ids, or empty when it failed.
+    std::vector<std::int64_t> addInTransaction(std::span<const StoredPicture> pictures,
+                                               bool& hashesChanged);
     void setAside();
     void close();
     bool exec(const char* sql);

@@ -25,6 +25,9 @@ constexpr int ProducerBusyTimeoutMs = 200;
 constexpr std::size_t PendingBatch = 64;
 // Queued pictures recorded at a time between two thumbnails.
 constexpr std::size_t RecordBatch = 64;
+// Thumbnails whose records are completed in one transaction; a kill before it leaves them
+// pending, made again at the next start.
+constexpr std::size_t CompletionBatch = 32;
 // Recorded (and queued) pictures of one size looked at for a copy; a size shared by more is
 // rare, and a cap keeps a flood of equal sizes from slowing every reader.
 constexpr std::size_t SameSizeLimit = 32;
@@ -171,13 +174,13 @@ void ThumbnailWorker::updateKnown(const std::string& relative, std::int64_t size
     if (known.size != size) {
         const auto [from, to] = m_knownBySize.equal_range(known.size);
         for (auto entry = from; entry != to; ++entry) {
-            if (entry->second == relative) {
+            if (entry->second == &*it) {
                 m_knownBySize.erase(entry);
                 break;
             }
         }
         known.size = size;
-        m_knownBySize.emplace(size, relative);
+        m_knownBySize.emplace(size, &*it);
     }
     known.sha256 = sha256;
     known.head.reset();  // of the old content
@@ -199,12 +202,12 @@ std::vector<ThumbnailWorker::Candidate> ThumbnailWorker::sameSize(std::int64_t s
         stored = !m_recordedSizes || m_recordedSizes->contains(size);
         const auto [from, to] = m_knownBySize.equal_range(size);
         for (auto it = from; it != to; ++it) {
-            const Known& k = m_known.at(it->second);
+            const Known& k = it->second->second;
             // Other first bytes: no copy, whether its file is still there or not.
             if (k.head && *k.head != head) continue;
             Candidate c;
             c.picture.group = k.group;
-            c.picture.path = it->second;
+            c.picture.path = it->second->first;
             c.picture.size = k.size;
             if (k.sha256) c.picture.sha256 = *k.sha256;
             c.digestKnown = k.sha256.has_value();
@@ -296,8 +299,9 @@ void ThumbnailWorker::enqueue(Job job) {
         return;
     }
     forgetKnown(relative);  // the same file decoded again
-    m_known[relative] = {job.size, job.sha256, job.head, job.picture.group, job.sequence, false};
-    m_knownBySize.emplace(job.size, relative);
+    const auto [entry, added] = m_known.insert_or_assign(
+        relative, Known{job.size, job.sha256, job.head, job.picture.group, job.sequence, false});
+    m_knownBySize.emplace(job.size, &*entry);
     ++m_unrecorded;
     m_queue.push_back(std::move(job));
     m_wake.notify_one();
@@ -333,7 +337,7 @@ void ThumbnailWorker::forgetKnown(const std::string& relative) {
     if (it == m_known.end()) return;
     const auto [from, to] = m_knownBySize.equal_range(it->second.size);
     for (auto entry = from; entry != to; ++entry) {
-        if (entry->second == relative) {
+        if (entry->second == &*it) {
             m_knownBySize.erase(entry);
             break;
         }
@@ -387,14 +391,24 @@ void ThumbnailWorker::recordQueued(bool all, bool digest) {
     // The producer only appends to the queue, so the batch goes back where it was.
     const bool database = m_workerDb.isOpen();
     std::vector<std::pair<std::string, Sha256>> written;
+    std::vector<StoredPicture> records;
+    std::vector<Job*> recordedJobs;
     for (Job& job : batch) {
         if (job.recorded) continue;
         job.recorded = true;
         if (!database) continue;
         if (std::optional<StoredPicture> p = recordOf(job, digest)) {
-            job.id = m_workerDb.add(*p).value_or(0);
-            if (job.id != 0) written.emplace_back(p->path, p->sha256);
+            records.push_back(std::move(*p));
+            recordedJobs.push_back(&job);
         }
+    }
+    // One transaction for the whole batch: a commit per picture cost the run more than the
+    // rest of the recording. A kill before the commit loses nothing: the picture lists
+    // still name these pictures, and the next start records them (recordListed).
+    const std::vector<std::int64_t> ids = m_workerDb.addEach(records);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        recordedJobs[i]->id = ids[i];
+        written.emplace_back(records[i].path, records[i].sha256);
     }
     std::vector<std::string> paths;  // made before the lock: readers wait for it
     for (const Job& job : batch) paths.push_back(relativeToData(m_dataDirectory, job.picture.path));
@@ -439,6 +453,7 @@ void ThumbnailWorker::stop() {
     // On this thread, at its priority, not the worker's: what is still queued waits in the
     // database for the next start (without digests, which would take long for many large
     // pictures), and the galleries show what was done.
+    flushCompletions();
     recordQueued(true, false);
     writeGalleries();
     summarizeUnreadable();
@@ -479,8 +494,10 @@ void ThumbnailWorker::run() {
     while (!m_stopping) {
         const auto due = m_lastGalleries + m_options.galleryInterval;
         const bool idle = m_queue.empty() && !m_pendingLeft;
-        if (!m_dirty.empty() && (std::chrono::steady_clock::now() >= due || (idle && m_flush))) {
+        const bool changes = !m_dirty.empty() || !m_completions.empty();
+        if (changes && (std::chrono::steady_clock::now() >= due || (idle && m_flush))) {
             lock.unlock();
+            flushCompletions();
             writeGalleries();
             lock.lock();
         } else if (m_unrecorded != 0) {
@@ -503,6 +520,11 @@ void ThumbnailWorker::run() {
             lock.lock();
             // A picture recorded as pending meanwhile may have come too late for that read.
             m_pendingLeft = (more || m_pendingAdded != added) && !m_stopping;
+        } else if (!m_completions.empty()) {
+            // Nothing else to do: what was made goes to the database now.
+            lock.unlock();
+            flushCompletions();
+            lock.lock();
         } else if (m_dirty.empty()) {
             m_flush = false;
             m_idle.notify_all();
@@ -531,14 +553,27 @@ void ThumbnailWorker::process(Job job) {
     }
     if (job.id == 0) return;  // no database: nothing to complete, no gallery to write
     const PictureState state = t.made ? PictureState::Shown : PictureState::Unreadable;
-    std::vector<std::string> changed =
-        m_workerDb.complete(job.id, state, t.hash, t.width, t.height, t.thumbWidth, t.thumbHeight);
+    m_completions.push_back(
+        {{job.id, state, t.hash, t.width, t.height, t.thumbWidth, t.thumbHeight},
+         job.picture.group,
+         job.picture.groupFolder});
+    if (m_completions.size() >= CompletionBatch) flushCompletions();
+}
+
+void ThumbnailWorker::flushCompletions() {
+    if (m_completions.empty()) return;
+    std::vector<PictureDatabase::Completion> completions;
+    completions.reserve(m_completions.size());
+    for (const PendingCompletion& p : m_completions) completions.push_back(p.completion);
+    const std::vector<std::string> changed = m_workerDb.completeEach(completions);
     // An unreadable picture changes its gallery too: its card says it has no preview.
-    m_dirty[job.picture.group] = job.picture.groupFolder;
+    for (const PendingCompletion& p : m_completions) m_dirty[p.group] = p.groupFolder;
     for (const std::string& group : changed) m_dirty.try_emplace(group, std::string());
+    m_completions.clear();
 }
 
 bool ThumbnailWorker::workThroughPending() {
+    flushCompletions();  // else the thumbnails made but not completed would be read as pending
     const std::vector<StoredPicture> pending = m_workerDb.pending(PendingBatch);
     for (StoredPicture p : pending) {
         if (m_stop) return false;

@@ -208,6 +208,9 @@ class ThumbnailWorker {
     std::vector<StoredPicture> unrecorded(const std::string& group, const std::string& folder,
                                           const std::unordered_set<std::string>& recorded) const;
     void writeGalleries();
+    // Worker thread (or stop(), once it has ended): the thumbnails' results kept so far go to
+    // the database in one transaction, and their groups' galleries are due.
+    void flushCompletions();
     std::string folderOf(const std::string& group, const StoredPicture& any) const;
 
     std::string m_dataDirectory;
@@ -228,8 +231,11 @@ class ThumbnailWorker {
     // The pictures submitted while the worker runs, by path relative to the data directory
     // (up to a limit past which the recorded ones are left to the database).
     std::unordered_map<std::string, Known> m_known;  // guarded by m_mutex
-    // Their paths by size, the only thing a check() looks them up by.
-    std::unordered_multimap<std::int64_t, std::string> m_knownBySize;  // guarded by m_mutex
+    // The same entries by size, the only thing a check() looks them up by: pointers into
+    // m_known (whose elements stay put), so that a run of many pictures of one size costs
+    // a check no look-up by path for each of them.
+    std::unordered_multimap<std::int64_t, std::pair<const std::string, Known>*>
+        m_knownBySize;             // guarded by m_mutex
     std::size_t m_unrecorded = 0;  // guarded by m_mutex: known ones not recorded yet
     // The sizes of the recorded pictures that are not known: only for these is the database
     // asked. Unset when they could not be read: then it is asked for every size.
@@ -242,6 +248,13 @@ class ThumbnailWorker {
     bool m_flush = false;             // guarded by m_mutex: write galleries now (waitIdle)
     // Groups whose gallery is out of date, with their folders; the worker thread's own.
     std::map<std::string, std::string> m_dirty;
+    struct PendingCompletion {
+        PictureDatabase::Completion completion;
+        std::string group;
+        std::string groupFolder;
+    };
+    // Thumbnails made whose records are not completed yet; the worker thread's own.
+    std::vector<PendingCompletion> m_completions;
     std::map<std::string, std::string> m_folders;  // guarded by m_mutex: from the jobs
     std::chrono::steady_clock::time_point m_lastGalleries;
     std::atomic<int> m_made{0}, m_unreadable{0}, m_deferred{0};

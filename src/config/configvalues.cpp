@@ -17,7 +17,7 @@ using Kind = ConfigKey::Kind;
 using V = ConfigValues;
 
 // The profile's keys in the order they are saved.
-const std::array<ConfigKey, 17> Keys{{
+const std::array<ConfigKey, 18> Keys{{
     {"Data", Kind::Text, &V::dataDirectory, 1024},
     {"Server", Kind::Server, &V::server, 255},
     {"Browser", Kind::Text, &V::browser, 256},
@@ -34,6 +34,7 @@ const std::array<ConfigKey, 17> Keys{{
     {"First visit days", Kind::Number, &V::firstVisitDays, 0, 0, 36500},
     {"Compress", Kind::Flag, &V::compress, 0, 0, 1},
     {"Skip duplicate pictures", Kind::Flag, &V::skipDuplicatePictures, 0, 0, 1},
+    {"Thumbnails", Kind::Flag, &V::thumbnails, 0, 0, 1},
     {"Remove par2 files after repair", Kind::Flag, &V::removePar2AfterRepair, 0, 0, 1},
 }};
 

@@ -40,6 +40,10 @@ struct ConfigValues {
     // "Skip duplicate pictures": a decoded picture whose content was recorded before is
     // removed again and not catalogued.
     int skipDuplicatePictures = 1;
+    // "Thumbnails": pictures are checked for copies, recorded in the picture database and get
+    // their thumbnails and galleries; 0 leaves all of that out (and "Skip duplicate pictures",
+    // which needs the records, with it).
+    int thumbnails = 1;
     // "Remove par2 files after repair": an NZB's par2 files and the damaged copies the
     // repair kept go once a set is whole again.
     int removePar2AfterRepair = 0;

@@ -274,7 +274,8 @@ void storeStreamedPart(Decoder& decoder, StreamedPart& part, const std::string& 
 // disk), the set stays as it was, and the article that completed it is decoded again when
 // it is fetched again.
 int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* streamed) {
-    takeDescription(decoder, dir);
+    const bool setExists = !streamed || streamed->setExists;
+    if (setExists) takeDescription(decoder, dir);
     PartAssembler machine(decoder);
     bool streamedRead = false;
     auto finishStreamed = [&](bool store) {
@@ -306,8 +307,10 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
             case PartOutcome::Finished:
                 finishStreamed(false);
                 if (machine.outputFailed()) return keepSet();
-                removeParts(decoder, dir, 1, count);
-                clearSet(decoder, dir, count);
+                if (setExists) {
+                    removeParts(decoder, dir, 1, count);
+                    clearSet(decoder, dir, count);
+                }
                 return 0;
             case PartOutcome::Unreadable:
                 // What was read goes, as it would have without the missing part.
@@ -325,8 +328,10 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
     machine.closeOutput();
     if (machine.outputFailed()) return keepSet();
     if (machine.inBinHex()) handleBinHex(nullptr, count, count);
-    removeParts(decoder, dir, 1, count);
-    clearSet(decoder, dir, count);
+    if (setExists) {
+        removeParts(decoder, dir, 1, count);
+        clearSet(decoder, dir, count);
+    }
     return 0;
 }
 
@@ -498,7 +503,7 @@ int assembleParts(Decoder& decoder, const std::string& dir, int count, StreamedP
     return assemble(decoder, dir, count, &streamed);
 }
 
-std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
+std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir, bool setExists,
                                     std::string_view beginLine, PartReader& reader) {
     std::optional<std::string> news = decoder.newsDirectory();
     if (!news) return std::nullopt;
@@ -546,20 +551,20 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
     machine.closeOutput();
     // Storing the part would have replaced an older part 1 of this set, and the assembly
     // would have removed it.
-    removeParts(decoder, dir, 1, 1);
+    if (setExists) removeParts(decoder, dir, 1, 1);
     if (machine.outputFailed()) {
         // Reported; nothing of it is kept, and the article has to be decoded again.
         std::remove(temporary.c_str());
-        decoder.removePartDirectory(dir);
+        if (setExists) decoder.removePartDirectory(dir);
         return 1;
     }
     if (!complete) {
         // Cut before its "end" line: it never becomes a file.
         std::remove(temporary.c_str());
-        decoder.removePartDirectory(dir);
+        if (setExists) decoder.removePartDirectory(dir);
         return 0;
     }
-    takeDescription(decoder, dir);
+    if (setExists) takeDescription(decoder, dir);
     std::optional<std::string> path = decoder.outputPath(name, type);
     if (!path) {
         std::remove(temporary.c_str());
@@ -567,7 +572,7 @@ std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
         return 1;
     }
     decoder.keepOutput(temporary, *path, type);
-    clearSet(decoder, dir, 1);
+    if (setExists) clearSet(decoder, dir, 1);
     return 0;
 }
 

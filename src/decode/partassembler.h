@@ -102,6 +102,9 @@ struct StreamedPart {
     int number;
     std::optional<std::string_view> firstLine;
     PartReader& reader;
+    // False for a set of one whose folder was never made: nothing of it is on disk to take
+    // over or remove.
+    bool setExists = true;
 };
 // assembleParts for a set that the streamed part completes. Leaves the same files as
 // storing the part and assembling: on an error, the streamed part is stored in its file.
@@ -111,7 +114,9 @@ int assembleParts(Decoder& decoder, const std::string& dir, int count, StreamedP
 // whole set once its "end" line is read: decoded into a temporary file in "news.dat" and
 // made the output file when the "end" line arrives; without it nothing is kept. Nothing when
 // the temporary file cannot be made (then store the part instead); else 0, or 1 on an error.
-std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir,
+// setExists false: the caller found no folder dir, so there is nothing of the set to take
+// over or remove (no removal that can only fail per article).
+std::optional<int> decodeSinglePost(Decoder& decoder, const std::string& dir, bool setExists,
                                     std::string_view beginLine, PartReader& reader);
 
 }  // namespace qm

@@ -578,17 +578,23 @@ int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_vie
         // it has to hold something. Something else in its place still gets the warning.
         std::string path = decoder.partDirectoryPath(collection);
         std::string bare = path.substr(0, path.size() - 1);
-        if (!fileExists(path + "CT") && (!fileExists(bare) || isDirectory(bare))) {
-            if (std::optional<int> result = decodeSinglePost(decoder, path, *firstLine, reader)) {
+        const bool setExists = fileExists(bare);
+        if (!setExists || (isDirectory(bare) && !fileExists(path + "CT"))) {
+            if (std::optional<int> result =
+                    decodeSinglePost(decoder, path, setExists, *firstLine, reader)) {
                 return *result;
             }
         }
     }
     std::optional<std::string> dir;
+    bool setExists = true;
     if (count == 1 && part == 1) {
         // A set of one: its directory is only made if the part has to be stored after all.
         std::string path = decoder.partDirectoryPath(collection);
-        if (!fileExists(path.substr(0, path.size() - 1))) dir = std::move(path);
+        if (!fileExists(path.substr(0, path.size() - 1))) {
+            dir = std::move(path);
+            setExists = false;
+        }
     }
     if (!dir) dir = decoder.partDirectory(collection);
     if (!dir) {
@@ -597,7 +603,7 @@ int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_vie
     }
     // The part that completes a set is decoded as it is read instead of stored and re-read.
     if (count > 0 && part >= 1 && part <= count && partsPresent(*dir, count, part)) {
-        StreamedPart streamed{part, firstLine, reader};
+        StreamedPart streamed{part, firstLine, reader, setExists};
         return assembleParts(decoder, *dir, count, streamed);
     }
     if (storePart(decoder, reader, *dir, part, count, firstLine) != 0) return 1;

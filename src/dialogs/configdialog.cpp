@@ -147,6 +147,10 @@ QWidget* ConfigDialog::buildNewsDataBox() {
     m_skipDuplicatePictures->setToolTip(
         QStringLiteral("A picture whose content was retrieved before is removed again"));
     boxLayout->addWidget(m_skipDuplicatePictures);
+    m_thumbnails = check(box, "thumbnailsCheck", QStringLiteral("Thumbnails"));
+    m_thumbnails->setToolTip(QStringLiteral(
+        "Records every picture in the picture database and makes its thumbnail and gallery cell"));
+    boxLayout->addWidget(m_thumbnails);
     layout->addWidget(box);
 
     auto* threads = new QVBoxLayout;
@@ -192,6 +196,7 @@ void ConfigDialog::load() {
     m_keepDuplicate->setChecked(m_values.keepDup != 0);
     m_saveDescription->setChecked(m_values.keepDesc != 0);
     m_skipDuplicatePictures->setChecked(m_values.skipDuplicatePictures != 0);
+    m_thumbnails->setChecked(m_values.thumbnails != 0);
     m_readerThreads->setValue(m_values.maxThreads);
     m_firstVisit->setValue(m_values.firstVisit);
     m_firstVisitDays->setValue(m_values.firstVisitDays);
@@ -228,6 +233,7 @@ bool ConfigDialog::save() {
     v.firstVisitDays = m_firstVisitDays->value();
     v.compress = m_compress->isChecked();
     v.skipDuplicatePictures = m_skipDuplicatePictures->isChecked();
+    v.thumbnails = m_thumbnails->isChecked();
     m_values = std::move(v);
     return true;
 }

@@ -50,6 +50,7 @@ class ConfigDialog : public QDialog {
     QCheckBox* m_keepDuplicate = nullptr;
     QCheckBox* m_saveDescription = nullptr;
     QCheckBox* m_skipDuplicatePictures = nullptr;
+    QCheckBox* m_thumbnails = nullptr;
     QSpinBox* m_readerThreads = nullptr;
     QSpinBox* m_firstVisit = nullptr;
     QSpinBox* m_firstVisitDays = nullptr;

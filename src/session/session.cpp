@@ -198,6 +198,7 @@ void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lo
     s.firstVisitDays = values.firstVisitDays;
     s.compress = values.compress;
     s.skipDuplicatePictures = values.skipDuplicatePictures;
+    s.thumbnails = values.thumbnails;
     s.removePar2AfterRepair = values.removePar2AfterRepair;
     if (values.dataDirectory == s.dataDirectory) return;
     m_pictures.stop();  // its database and galleries are the old folder's
@@ -331,7 +332,8 @@ int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     pool.setRunOptions(options);
     pool.distribute(groups);
     pool.setServer(server);
-    m_pictures.start(m_settings->dataDirectory);  // not on the first picture, under DecodeLock
+    // Not on the first picture, under DecodeLock.
+    if (m_settings->thumbnails != 0) m_pictures.start(m_settings->dataDirectory);
     pool.startRun();
     m_runActive = true;
     return 0;

@@ -111,6 +111,34 @@ TEST_F(PictureDatabaseTest, FindsPicturesByContentAndByLook) {
     EXPECT_TRUE(m_log.empty()) << m_log.front();
 }
 
+// Many pictures recorded and completed in one transaction each: ids in order, look-alikes of
+// the same batch marked as when completed one by one, and another connection's cache sees
+// the batch.
+TEST_F(PictureDatabaseTest, BatchesRecordAndCompleteAsSingleChangesDo) {
+    PictureDatabase db = database();
+    ASSERT_TRUE(db.open());
+    const std::vector<StoredPicture> batch = {picture("alt.a", "sunset.jpg", 1, 100),
+                                              picture("alt.b", "harbour.jpg", 2, 200),
+                                              picture("alt.c", "small.jpg", 3, 300)};
+    const std::vector<std::int64_t> ids = db.addEach(batch);
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_EQ(db.findBySha256(digest(2))->id, ids[1]);
+    const std::vector<PictureDatabase::Completion> done = {
+        {ids[0], PictureState::Shown, Sunset, 800, 600, 200, 150},
+        {ids[1], PictureState::Shown, Harbour, 800, 600, 200, 150},
+        {ids[2], PictureState::Shown, SunsetResized, 400, 300, 200, 150}};
+    EXPECT_EQ(db.completeEach(done), (std::vector<std::string>{"alt.a", "alt.c"}));
+    for (const StoredPicture& p : db.all()) EXPECT_EQ(p.near, p.group != "alt.b") << p.path;
+    EXPECT_TRUE(db.pending(10).empty());
+
+    PictureDatabase other = database();
+    ASSERT_TRUE(other.open(false));
+    const std::int64_t later = other.add(picture("alt.d", "again.jpg", 4, 400)).value_or(0);
+    EXPECT_EQ(other.complete(later, PictureState::Shown, Harbour ^ 1, 800, 600, 200, 150),
+              (std::vector<std::string>{"alt.b", "alt.d"}));
+    EXPECT_TRUE(m_log.empty()) << m_log.front();
+}
+
 // Flat pictures (a blank frame, a plain colour) all hash to nearly nothing: they must not be
 // taken for copies of each other.
 TEST_F(PictureDatabaseTest, FeaturelessPicturesLookLikeNothing) {

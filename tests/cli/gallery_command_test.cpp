@@ -209,6 +209,30 @@ TEST_F(GalleryRunThreads, CopiesAreKeptWhenAskedAndAFirstCopyGoneMakesNoDuplicat
     EXPECT_FALSE(contains(r.out, "Duplicate picture")) << r.out;
 }
 
+// "Thumbnails" off leaves the picture work out: no record, no thumbnail, and no copy removed
+// (finding copies needs the records). Turned on again, the next picture is catalogued.
+TEST_F(GalleryRunThreads, ThumbnailsOffRecordsNothingAndMakesNoThumbnail) {
+    const std::string sunset = picture("-seed 1 -size 320x240 plasma:fractal", "sunset.jpg");
+    ASSERT_EQ(run({"config", "Thumbnails=0"}).status, 0);
+    post("alt.plain", "sunset.jpg", sunset);
+    post("alt.plain", "copy.jpg", sunset);
+    CliRun off = fetch("alt.plain");
+    ASSERT_EQ(off.status, 0) << off.out << off.err;
+    EXPECT_TRUE(fileExists(decoded("alt.plain", "sunset.jpg")));
+    EXPECT_TRUE(fileExists(decoded("alt.plain", "copy.jpg")));
+    EXPECT_FALSE(fileExists(joinPath(data(), "pictures.db")));
+    EXPECT_FALSE(fileExists(joinPath(folder("alt.plain"), "thumbs")));
+
+    ASSERT_EQ(run({"config", "Thumbnails=1"}).status, 0);
+    post("alt.plain", "harbour.png", picture("-seed 2 -size 300x400 plasma:fractal", "h.png"));
+    CliRun on = fetch("alt.plain");
+    ASSERT_EQ(on.status, 0) << on.out << on.err;
+    EXPECT_TRUE(fileExists(thumb("alt.plain", "harbour.png")));
+    const std::vector<StoredPicture> recorded = records();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].path, "alt.plain/news.dat/harbour.png");
+}
+
 // One program per data folder, for every command that writes it: while another program holds
 // the folder (this one, as the window holds it), or when no lock can be taken there at all,
 // each is refused with the reason and leaves the folder as it was.
