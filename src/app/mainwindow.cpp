@@ -433,6 +433,10 @@ void MainWindow::updateMenus() {
     for (QAction* a : {m_showAllAction, m_showSubscribedAction, m_searchAction, m_addGroupAction})
         a->setEnabled(!groupListBusy());
     m_stopAction->setEnabled(groupListBusy());
+    // The NZBs' worker holds the server entry and writes in the data folder: neither may be
+    // changed under it.
+    for (const char* name : {"optionsAction", "newsServersAction"})
+        findChild<QAction*>(QLatin1String(name))->setEnabled(!nzbBusy());
     m_showAllAction->setChecked(m_viewMode == ShowAll);
     m_showSubscribedAction->setChecked(m_viewMode == ShowSubscribed);
 }

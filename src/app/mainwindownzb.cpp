@@ -122,6 +122,7 @@ bool MainWindow::openNzbFiles(const QStringList& paths) {
     m_getButton->setText(QStringLiteral("Stop pictures!"));
     m_getButton->setEnabled(true);
     m_nzbTable->show();
+    updateMenus();
     m_nzbTimer.start();
     showNzbRows();
     return true;
@@ -157,6 +158,7 @@ void MainWindow::showNzbRows() {
 void MainWindow::nzbFinished() {
     m_nzbTimer.stop();
     showNzbRows();
+    updateMenus();
     if (m_run->state() != RunController::State::Idle) return;
     m_getButton->setText(QStringLiteral("Get pictures!"));
     m_getButton->setEnabled(true);

@@ -1,5 +1,6 @@
 // NZBs in the main window: a dropped NZB fetched on the fixture server with the server in the
 // box, its row refreshed to done, its files in the data folder; "Stop pictures!" stops it.
+#include <QAction>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
@@ -111,6 +112,8 @@ class NzbWindowTest : public QObject {
         QVERIFY(p.window->openNzbFiles({path}));
         auto* get = p.window->findChild<QPushButton*>("getPicturesButton");
         QCOMPARE(get->text(), QString("Stop pictures!"));
+        auto* options = p.window->findChild<QAction*>("optionsAction");
+        QVERIFY(!options->isEnabled());  // the data folder stays put under the fetch
         QTest::qWait(300);
         QVERIFY(p.window->nzbBusy());
         get->click();
@@ -118,6 +121,7 @@ class NzbWindowTest : public QObject {
         auto* table = p.window->findChild<QTreeWidget*>("nzbTable");
         QCOMPARE(table->topLevelItem(0)->text(6), QString("stopped"));
         QCOMPARE(get->text(), QString("Get pictures!"));
+        QVERIFY(options->isEnabled());
 
         // Opened again, it is fetched at the exit's request no longer than the stop takes.
         QVERIFY(p.window->openNzbFiles({path}));
