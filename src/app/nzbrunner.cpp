@@ -83,6 +83,17 @@ void NzbRunner::workerEnded() {
     // Another NZB may have started a new worker meanwhile: that one reports for itself.
     if (on || !m_thread.joinable()) return;
     m_thread.join();
+    {
+        // Opened while a stop was under way: the stop cleared the queue before, so these
+        // are wanted.
+        std::lock_guard lock(m_mutex);
+        if (!m_queue.empty()) {
+            m_stop.store(false);
+            m_workerOn = true;
+            m_thread = std::thread([this] { work(); });
+            return;
+        }
+    }
     emit finished();
 }
 
