@@ -1,6 +1,7 @@
 # The layers of the program, each a library of one folder of src/:
 #
-#   platform < config < decode < catalog < nntp < session < nzb < cli; session < dialogs < app
+#   platform < config < decode < catalog < nntp < session < nzb < cli; session < dialogs < app;
+#   nzb < app
 #
 # A layer sees its own folder and the folders of the layers it links, nothing above: each
 # layer's include path holds only a link to its own folder (build/layers/<folder>/<folder>),

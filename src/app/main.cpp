@@ -22,10 +22,11 @@ namespace {
 // Answered before the application object exists: it needs a display, and these must work
 // without one.
 constexpr const char* Help =
-    "usage: qmere [--help | --version]\n"
+    "usage: qmere [--help | --version] [FILE.nzb...]\n"
     "\n"
     "Opens the Quillmere window: retrieve the pictures and other files posted in newsgroups\n"
-    "and browse them. Without windows: qmere-cli --help.\n";
+    "and browse them. NZB files given are fetched with the server in use. Without windows:\n"
+    "qmere-cli --help.\n";
 
 }  // namespace
 
@@ -76,5 +77,11 @@ int main(int argc, char* argv[]) {
     QObject::connect(&quitSignals, &qm::QuitSignals::quitRequested, window.get(),
                      [w = window.get()] { w->exitProgram(); });
     window->show();
+    // A browser or file manager hands over the NZBs it opens with the program.
+    QStringList nzbs;
+    for (const QString& arg : args.mid(1))
+        if (arg.endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive)) nzbs << arg;
+    if (!nzbs.isEmpty())
+        QTimer::singleShot(0, window.get(), [w = window.get(), nzbs] { w->openNzbFiles(nzbs); });
     return QApplication::exec();
 }

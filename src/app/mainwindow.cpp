@@ -27,6 +27,7 @@
 #include "app/activityindicator.h"
 #include "app/availablegroupsmodel.h"
 #include "app/logmodel.h"
+#include "app/nzbrunner.h"
 #include "config/appsettings.h"
 #include "dialogs/embossedbutton.h"
 #include "dialogs/groupicons.h"
@@ -58,6 +59,7 @@ MainWindow::MainWindow(Session& session, QtFrontend& frontend)
       m_settings(session.settings()),
       m_frontend(frontend),
       m_run(new RunController(session, this)),
+      m_nzb(new NzbRunner(session, this)),
       m_launcher(new Launcher([this](const QString& line) { logLine(line); }, this)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Quillmere"));
@@ -91,12 +93,19 @@ void MainWindow::buildUi() {
     m_mainSplitter = split;
     split->addWidget(buildGroupLists());
     m_logModel = new LogModel(this);
-    m_log = new QListView(split);
+    // The NZB rows sit above the log, in its pane: the splitter keeps the two panes the
+    // profile stores the sizes of.
+    auto* lower = new QWidget(split);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->addWidget(buildNzbTable());
+    m_log = new QListView(lower);
+    lowerLayout->addWidget(m_log, 1);
     m_log->setObjectName(QStringLiteral("logList"));
     m_log->setToolTip(QStringLiteral("Messages"));
     m_log->setUniformItemSizes(true);
     m_log->setModel(m_logModel);
-    split->addWidget(m_log);
+    split->addWidget(lower);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     layout->addWidget(split, 1);
@@ -220,6 +229,8 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("fileMenu"));
     add(file, "manualDecodeAction", QStringLiteral("&Manual decode"), &MainWindow::manualDecode,
         QKeySequence::Open);
+    add(file, "openNzbAction", QStringLiteral("Open &NZB…"), &MainWindow::openNzb,
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     file->addSeparator();
     add(file, "exitAction", QStringLiteral("E&xit"), &MainWindow::exitProgram,
         QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -422,6 +433,10 @@ void MainWindow::updateMenus() {
     for (QAction* a : {m_showAllAction, m_showSubscribedAction, m_searchAction, m_addGroupAction})
         a->setEnabled(!groupListBusy());
     m_stopAction->setEnabled(groupListBusy());
+    // The NZBs' worker holds the server entry and writes in the data folder: neither may be
+    // changed under it.
+    for (const char* name : {"optionsAction", "newsServersAction"})
+        findChild<QAction*>(QLatin1String(name))->setEnabled(!nzbBusy());
     m_showAllAction->setChecked(m_viewMode == ShowAll);
     m_showSubscribedAction->setChecked(m_viewMode == ShowSubscribed);
 }

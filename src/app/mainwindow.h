@@ -21,6 +21,8 @@
 #include "config/regexpattern.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QComboBox;
 class QLabel;
 class QListView;
@@ -38,6 +40,7 @@ class AvailableGroupsModel;
 class GroupTable;
 class Launcher;
 class LogModel;
+class NzbRunner;
 class Session;
 
 class MainWindow : public QMainWindow, public FrontendWindow {
@@ -77,7 +80,14 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     // "Gallery": the selected group's thumbnails page, opened like "Browse".
     void openGallery();
     void manualDecode();  // "Manual decode"
-    void tips();          // "Tips"
+    // "Open NZB…": NZB files chosen in a file dialog, fetched as openNzbFiles does.
+    void openNzb();
+    // Fetches the NZBs at paths (after any still being fetched) with the server in the server
+    // box and "Max Threads" connections, a row each in the NZB table; false (and said) when
+    // there is no server to fetch from.
+    bool openNzbFiles(const QStringList& paths);
+    bool nzbBusy() const;
+    void tips();  // "Tips"
     // main() asks for the tip of the day once start-up is done; tests do not.
     void setTipsAtStartup(bool on) { m_tipsAtStartup = on; }
 
@@ -118,6 +128,8 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // ---- construction (mainwindow.cpp)
@@ -138,6 +150,12 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     void saveWindowState();
     // Widens "Active groups" when a group name does not fit while "Folder" has room to give.
     void fitGroupColumn();
+
+    // ---- NZBs (mainwindownzb.cpp)
+    QWidget* buildNzbTable();
+    // The NZB table from the runner's rows (the timer's action while NZBs are fetched).
+    void showNzbRows();
+    void nzbFinished();
 
     // ---- runs (mainwindowrun.cpp)
     void shutdown();
@@ -165,6 +183,9 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     AppSettings& m_settings;  // the session's, for the group tables
     QtFrontend& m_frontend;
     RunController* m_run = nullptr;
+    NzbRunner* m_nzb = nullptr;
+    QTreeWidget* m_nzbTable = nullptr;
+    QTimer m_nzbTimer;  // the NZB table's refresh while NZBs are fetched
 
     QComboBox* m_serverBox = nullptr;
     QPushButton* m_getButton = nullptr;

@@ -12,6 +12,7 @@
 #include "app/availablegroupsmodel.h"
 #include "app/logmodel.h"
 #include "app/mainwindow.h"
+#include "app/nzbrunner.h"
 #include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
@@ -64,8 +65,10 @@ void MainWindow::getPictures() {
     const RunController::State state = m_run->state();
     if (state == RunController::State::Stopping || state == RunController::State::Exited) return;
     commitServerBox();
-    if (state == RunController::State::Running) {
-        m_run->stop();
+    // "Stop pictures!" stops the NZBs being fetched as well as the run.
+    if (state == RunController::State::Running || nzbBusy()) {
+        m_nzb->stop();
+        if (state == RunController::State::Running) m_run->stop();
         return;
     }
     if (m_settings.server.empty()) newsServers();
@@ -127,11 +130,13 @@ void MainWindow::runStateChanged(RunController::State state) {
         case RunController::State::Idle:
         case RunController::State::Exited:
             if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
-            m_getButton->setText(QStringLiteral("Get pictures!"));
+            m_getButton->setText(nzbBusy() ? QStringLiteral("Stop pictures!")
+                                           : QStringLiteral("Get pictures!"));
             m_getButton->setEnabled(true);
             m_freeSpaceTimer.stop();
             m_activity->stop();
-            m_serverBox->setEnabled(true);
+            // The NZBs' worker holds the server entry until it ends.
+            m_serverBox->setEnabled(!nzbBusy());
             // A run that was on has ended (at the exit the window closes instead).
             if (m_totalsTimer.isActive() && state == RunController::State::Idle) {
                 runEnded();
@@ -219,6 +224,7 @@ void MainWindow::shutdown() {
     m_startupTimer.stop();
     m_freeSpaceTimer.stop();
     m_run->stopForExit();
+    m_nzb->stopForExit();
     m_frontend.flushOfferedGroups();
     saveWindowState();
     m_session.save();

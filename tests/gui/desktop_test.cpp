@@ -135,7 +135,7 @@ class DesktopTest : public QObject {
         ModalCatcher catcher;
         GuiProgram p;
         const QList<QPair<QString, QStringList>> expected{
-            {"File", {"Manual decode", "Exit"}},
+            {"File", {"Manual decode", "Open NZB…", "Exit"}},
             {"News groups",
              {"Show all groups", "Show subscribed groups", "Search groups", "Add group", "Stop"}},
             {"Config", {"News servers", "Options"}},

@@ -82,6 +82,11 @@ if [ $gui = yes ]; then
     out=$(desktop-file-validate "$root/share/applications/$appid.desktop" 2>&1) ||
         fail "desktop-file-validate: $out"
     [ -z "$out" ] || fail "desktop-file-validate: $out"
+    # A browser's NZB download opens in the program: the type declared, the files passed on.
+    grep -qx 'MimeType=application/x-nzb;' "$root/share/applications/$appid.desktop" ||
+        fail "the desktop entry declares no application/x-nzb"
+    grep -q '^Exec=.*/qmere %F$' "$root/share/applications/$appid.desktop" ||
+        fail "the desktop entry's Exec passes no files"
     appstreamcli validate --no-net "$root/share/metainfo/$appid.metainfo.xml" >"$work/as.log" 2>&1 ||
         fail "appstreamcli validate: $(cat "$work/as.log")"
     # The tree as a whole: the metainfo's launchable names the installed desktop entry.
