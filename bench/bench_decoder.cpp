@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-article decoding throughput against the peers of the field, measured in one run on
 // the same input: sharutils uudecode, uudeview, coreutils base64 -d, mpack's munpack and the
 // C extension of python3-yenc.

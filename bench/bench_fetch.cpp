@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Retrieval speed: a walk over N uuencoded articles of about 60 KB on the fixture news server
 // (or an outside server) with 1, 4 and 8 readers, driven through the core exactly as the
 // fetch command drives it, beside its peer in the same run: the same articles decoded from

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The run as users start it: `qmere-cli fetch --threads 1 --newest 0` whole (picture catalogue,
 # journal, picture database and thumbnails on), of 2,000 uuencoded pictures of 60 KB from the
 # real INN of the test suite, with no delay and through qmere-relay at 20 ms each way (40 ms

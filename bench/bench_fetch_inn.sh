@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The retrieval walk of bench_fetch against the real INN of the test suite: the same 2,000
 # articles of about 60 KB posted into eight groups, then walked with 1 and 4 connections.
 # Needs root (INN runs system-wide). Usage: bench_fetch_inn.sh [BENCH_FETCH] [READERS]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a "Groups" file of 100,000 names through loadList (a new settings record each time,
 // so every name is new, as at the first fetch of a server's list; and again into a filled
 // table, as at a reload), beside a peer: the standard library reading the same words into a

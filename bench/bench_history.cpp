@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message-id history ("history.db"): lookups of 1, 2 and 4 readers side by side, beside the
 // same lookups taken one at a time under one lock (as they would be under the decode lock); the
 // start's filling from "MSGLIST" (10,000 ids, all there already); and one grouped commit of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Retrieval at the speed of the line: the program's own fetch (the core, as qmere-cli fetch
 // drives it: fetched, decoded and written) through a delaying relay, beside its peers in the
 // same run: today's walk (--no-overview) and what a simple pipelining client gets from the

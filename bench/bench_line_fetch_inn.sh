@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bench_line_fetch against the real INN of the test suite, beside bench_pipeline (the line's
 # limit) on the same server in the same run: 2,000 articles of about 60 KB (uuencoded) and a
 # group of 100,000 articles with a picture every 50th (yEnc), posted as rnews batches, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message-id index's duplicate check at its full size of 10000 ids, against the plain
 // walk over the ring (checksum first, then the bytes) that a ring alone allows; and the cost
 // of adding and saving.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the line allows: a simple client on a distant path that asks for a group's overview
 // once (OVER first-last), then keeps many BODY commands in flight on one connection (16, 64,
 // 128) and on four (64 each), fetching only. It is the peer the retrieval engine's pipelined

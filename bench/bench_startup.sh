@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start-up cost of the command line: `qmere-cli config` with no arguments (load the settings,
 # print them, exit), on a fresh profile and on one in use (10,000 message-ids in MSGLIST, 300
 # subscribed groups, a server list), beside two peers measured in the same run: /bin/true

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thumbnails of large JPEGs against the peers, whole runs measured side by side on the same
 // files: libvips's own vipsthumbnail (Debian libvips-tools) and ImageMagick's
 // convert -thumbnail 200x200, one process per picture.

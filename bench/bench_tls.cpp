@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What TLS costs a reader: one large BODY from the fixture news server, read line by line
 // through TcpStream, over plain TCP (directly and through a plain relay, which adds the same
 // extra hop that stunnel does) and over TLS through stunnel. Prints the median wall and

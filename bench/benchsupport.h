@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the benchmark programs share: clocks, the machine's load, tools of tools/ run as
 // processes, a work folder that goes with the run, and a table of medians over rounds.

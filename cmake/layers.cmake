@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The layers of the program, each a library of one folder of src/:
 #
 #   platform < config < decode < catalog < nntp < session < nzb < cli; session < dialogs < app;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs Debian's INN 2 as a throw-away news server on loopback for tests.
 #
 #   inn-server.sh install                        install inn2 (idempotent, non-interactive)
@@ -582,7 +583,7 @@ main() {
         auth) cmd_auth "$@" ;;
         stop) cmd_stop "$@" ;;
         selftest) cmd_selftest "$@" ;;
-        *) sed -n '2,20p' "$0" >&2; exit 2 ;;
+        *) sed -n '3,21p' "$0" >&2; exit 2 ;;
     esac
 }
 

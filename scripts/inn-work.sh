@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the scripts that run the test INN for a while; "$inn" names inn-server.sh.
 #
 #   inn_work [TEMPLATE]   $work: a new folder (mktemp -d TEMPLATE), removed at exit;

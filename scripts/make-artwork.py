@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the program's bitmaps into resources/: the splash screen's front picture
 "setup.bmp", its back picture "fantasy.bmp" and the tip dialog's light bulb "bulb.bmp".
 All are 8-bit palette BMP files (the splash refuses anything else). Plain Python, no

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the program's icon, dist/icons/com.corvane.qmere.svg, into the PNG sizes of the
 # hicolor theme beside it (dist/icons/NxN/). Needs rsvg-convert (Debian: librsvg2-bin). Run it
 # again after changing the drawing and commit the results; the build only copies them.

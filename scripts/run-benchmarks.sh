@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every benchmark program of a build; each one measures its peers in the same run.
 set -euo pipefail
 build=${1:-build}

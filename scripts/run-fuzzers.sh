@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every fuzz target of a fuzz build for a bounded time. Each target first replays its
 # regression cases (tests/fuzz/<target>/crashes: inputs that once crashed it) and then
 # fuzzes from its seed corpus. A crash fails the run and leaves the input in the work folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample banner plug-in "libqmere-banner.so": draws one static banner for the program's
 // own name, with no network and no adverts. It shows the plug-in interface of
 // src/advert/bannerabi.h at work; the program runs the same without it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // AimDll: the host of the optional banner plug-in (see bannerabi.h for the plug-in's side).
 // It loads the library by name, binds its six entry points and starts it for a window;

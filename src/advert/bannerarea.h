@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The strip at the top of the main window where the banner plug-in draws: 80 pixels high,
 // the banner at (15, 10), 468 x 60. It creates its AimDll on its first paint (and draws no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The moving decoration of the main window while a run is on ("Moving, moving..."): a ring
 // of dots that turns on a timer. Owned by the main window (Qt parent); window thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The available-groups list: the shown groups sorted by name, one column titled
 // "Available news groups (N)", with the subscribed or not-subscribed icon. Built for long

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's log list: the lines of the run, kept to the last MaxRows (the "Log" file
 // in the data directory keeps what the readers' decoder writes; this list is for the eye).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere: the desktop program. Brings up the profile, the core session and the main window,
 // in that order; the program ends when the main window has closed (after its
 // shutdown has stopped the workers and saved everything).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's construction: controls, menus, signals and the state loaded at start.
 #include "app/mainwindow.h"
 

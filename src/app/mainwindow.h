@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window "Quillmere": the server box, the available groups and the groups to
 // retrieve, "Get pictures!" / "Stop pictures!", and the log. A thin caller of the core's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's group-list commands, dialogs and the log's "Decoded file " lines.
 #include <QItemSelectionModel>
 #include <QTreeView>

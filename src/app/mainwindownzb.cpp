@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's NZBs: opening them (the menu, a drop, the command line), their rows, and
 // the end of their fetch.
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's runs and shutdown: starting and stopping the readers, the group-list
 // worker, the server box, and what the core reports back.
 #include <QApplication>

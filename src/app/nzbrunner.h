@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The NZBs the window was given (File > "Open NZB…", a drop, the command line), fetched one
 // after the other by NzbJob on a worker thread of its own, with the server and connection

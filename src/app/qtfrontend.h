@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop program's side of the core's front-end interface: every call from a worker
 // thread is queued onto the window thread (Qt keeps the order of one thread's posts), where

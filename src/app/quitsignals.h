@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Termination signals as a request to quit: SIGTERM (a logout, a service manager, kill),
 // SIGINT (Ctrl-C in the terminal the program was started from) and SIGHUP (that terminal

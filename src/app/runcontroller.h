@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's runs: starts the readers through the session, stops them, and drives the
 // group-list worker, in one state (State) instead of a set of flags.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The running totals of the window's run: the groups it reads, articles retrieved, pictures
 // (of the files decoded, those that are pictures) and bytes received, and the receive rate, from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the main window looks like, kept in the profile's "Window" section so that it comes
 // back after a restart: its size, whether it is maximised, its splitters and the widths of

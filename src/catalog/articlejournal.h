@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The article journal, "MSGLIST.log" in the data directory: one record per committed article,
 // appended with one write before any of the commit is done (its files named, the part

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The SHA-256 of a file's content, by which the picture database knows a picture again
 // whatever its name. Pure functions; any thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The gallery of a group: "gallery.html" in its group folder, a grid of cards, newest first,
 // each with its thumbnail (or "no preview" for a picture that has none, yet or ever), its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The HTML pages of a group, written into its group directory: the day contents page
 // ("cont<yymmdd>.html", one entry per decoded file), the day frameset ("idx<yymmdd>.html"),

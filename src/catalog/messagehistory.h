@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The history of a data folder: every message-id retrieved there, however long ago, in one
 // SQLite file ("history.db", one table keyed by the id, write-ahead log), so that an article

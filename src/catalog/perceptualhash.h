@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The perceptual hash of a picture: a 64-bit difference hash (dHash) of a small grey version.
 // The picture is averaged down to 9 x 8 cells; each bit says whether a cell is brighter than

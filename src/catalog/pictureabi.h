@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The interface between the core and the picture module, the one part of the program that
 // decodes pictures (with libvips). Shared by both sides.

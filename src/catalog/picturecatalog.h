@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The picture side of the catalogue: the one thumbnail worker of the data directory, started
 // at the start of a run (else on the first picture decoded), with what the catalogue sink asks of

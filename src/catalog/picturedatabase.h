@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The picture database: one SQLite file, "pictures.db" in the data directory, that records
 // every decoded picture: its group, path, size, SHA-256, perceptual hash, size in pixels,

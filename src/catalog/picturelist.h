@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A group's catalogue of decoded files ("data.lst"), its reading position ("Last"), its
 // folders, the per-group counters the catalogue keeps, and the picture test and time stamps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The picture module (catalog/pictureabi.h): the shared library that reads pictures with
 // libvips, loaded on first use so that programs which never make a thumbnail never load

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Rebuilding the picture database, the thumbnails and the galleries from what is on disk: the
 // groups' picture lists ("data.lst") and the files they name. For a database that was lost or

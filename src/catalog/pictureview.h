@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turning files of the data directory into things a browser can show: the file:// address of
 // a path and the one-picture page "__img.html" that shows a picture at a given width with a

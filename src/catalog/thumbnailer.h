@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Thumbnails: a small JPEG of a picture (longest side 200 pixels unless told otherwise) in the
 // "thumbs" folder of its group folder, with the picture's size and the perceptual hash of what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The thumbnail worker: a thread of its own that records every decoded picture in the
 // picture database, makes its thumbnail and perceptual hash, completes its record and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A command-line session: the profile, the console front end and the core Session, loaded as
 // the main window loads them when it starts, with the data directory made and (optionally)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The commands of qmere-cli. Each takes the arguments after its own name and returns the
 // process's exit status.

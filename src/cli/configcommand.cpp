@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli config: shows the settings of the "Config" section, or changes them with the
 // checks and effects of the configuration dialog, then saves them as the program does at exit.
 #include <cstdio>

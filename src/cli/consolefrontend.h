@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command line's front end and the one writer of its terminal: log lines on standard
 // output, message boxes and the commands' own failures on standard error, credential prompts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli decode: the desktop program's "Decode files" command for files named on the
 // command line.
 #include <cstdio>

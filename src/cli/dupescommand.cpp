@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli dupes: the pictures recorded twice, as exact copies or as look-alikes.
 #include <cstdio>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli fetch: the desktop program's "Get pictures!" for the groups named on the command
 // line (or those selected in the saved settings), until every group is finished or a stop
 // signal (Ctrl-C, SIGTERM, SIGHUP) stops it as "Stop pictures!" does.

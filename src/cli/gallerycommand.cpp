@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli gallery: the groups' galleries, thumbnails and picture database brought up to date
 // with the pictures on disk (or rebuilt from them), and where the galleries are.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli groups: the desktop program's "Show all groups" / "Search groups" on standard
 // output.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Stop signals for the long commands: while a guard lives, Ctrl-C (SIGINT), a service
 // manager's stop or a logout (SIGTERM) and a closed terminal (SIGHUP) set a flag and wake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli: the headless front end on the same core and profile as the windows.
 #include <cstdio>
 #include <string_view>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-cli nzb: fetches the files an NZB lists into the data folder, repairing par2 sets
 // that came short; or, with --export, writes the NZB of what a group's runs decoded.
 #include <sys/ioctl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The options of a qmere-cli command as GNU tools take them (getopt_long): "--name value" and
 // "--name=value", unique abbreviations, options and operands in any order, "--" ending the

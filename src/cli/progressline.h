@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The progress of qmere-cli fetch: the figures of the run's groups, read from the counters
 // the readers keep for the group monitor (range, reading position, decoded files, bytes), the

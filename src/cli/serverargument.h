@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The --server argument of the commands that talk to a news server: "HOST", "HOST:PORT",
 // "[IPv6]:PORT", or a URL: "nntp://HOST[:PORT]" (port 119 by default) or

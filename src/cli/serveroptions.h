@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The options of the commands that talk to a news server (fetch, groups): which server,
 // whether over TLS, and the login, with the password kept out of the process list and the

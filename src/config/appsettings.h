@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program-wide settings record: the values of the profile section "Config"
 // (ConfigValues), the four group tables, the server map and the message-id index, with their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The values of the profile section "Config", and the one table that describes them: the
 // key's name, its kind and its range (a field's default is its initialiser below). Loading,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one interface through which the core reaches the windows (or the console, or a test).
 //

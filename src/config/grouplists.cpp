@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The group list files ("Groups", "Groups.sub", "Groups.fet", "Groups.vis"), "server.lst",
 // and the small table operations of the settings.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A set of references to shared GroupEntry records, keyed by name: an order list (additions
 // at the front) and 911 hash buckets. The table never owns its entries.

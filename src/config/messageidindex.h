@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The ring of the most recent message-ids retrieved (10000), kept in "MSGLIST" in the data
 // directory, so an article cross-posted or met again in a later run is fetched only once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A list of patterns that matches a text only when every pattern is found in it: the kill
 // pattern (exclude pattern) list. Words of the text, split at commas, blanks and tabs, are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One decoded file of a group's catalogue, and the catalogue map itself.
 #include <optional>

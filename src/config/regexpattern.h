@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One compiled regular expression, through the GNU re_* interface of the C library, with the
 // classic egrep syntax. Used for subject recognition, the kill pattern list and the group

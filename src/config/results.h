@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The integer results the program's operations share: 0 for success, -1 for a general
 // failure, the negative values below for particular local outcomes, and otherwise the NNTP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One configured NNTP server, and its text form (a line of "server.lst", and the text shown in
 // the server lists).

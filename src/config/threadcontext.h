@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What code deep in a call chain needs to know about the thread it runs on: its worker record,
 // for stop checks. One per thread (thread_local). Everything else a step needs (the group,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The body decoders of the MIME decoder: copy, quoted-printable, base64 and uuencode. The
 // quoted-printable and base64 decoders are pure, resumable functions over buffers (a body

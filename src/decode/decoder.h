@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The article decoder's entry and its boundary with the rest of the program: where decoded
 // files and part collections are created, how their names are made safe and unique, how a

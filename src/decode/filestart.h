@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The size and first bytes of a file the decoder wrote, taken while the file was still open,
 // so that whoever compares files (the picture catalogue) need not read it again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The MD5 message digest (RFC 1321), used to check Content-MD5 headers of decoded bodies.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The MIME decoder: reads one message (header and body) from a PartReader and dispatches on
 // its content type: multipart (mixed, digest, alternative...), message/rfc822,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The header of one MIME entity: collecting its lines from a PartReader, finding its fields,
 // and parsing the values the decoder needs (content type and parameters, transfer

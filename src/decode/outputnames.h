@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The rules that make names from the input safe as file and folder names: which characters
 // may stay, how decoded files and part collections are named, where a file's description

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The last step of a split post: a line-by-line uudecoder over the stored parts of a set, in
 // order, that finds the "begin" line, decodes the data lines to the output file and clears

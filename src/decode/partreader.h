@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The line and character reader that every decoding step reads from: a buffered reader over
 // an open file that stops at MIME boundaries. A body part ends where a line end ("\n", or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The article a reader thread is retrieving: what it knows of it (message-id, number,
 // subject with the part numbers and file-name key recognised in it) and its text, saved

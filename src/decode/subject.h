@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Part numbers, part counts and file-name keys in subject lines ("sunset.jpg (2/5)").
 //

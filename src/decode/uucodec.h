@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Decoding of single uuencoded lines: the first character gives the number of bytes n, every
 // group of four characters after it yields three bytes, of which the first n are kept; each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The scanner for plain (non-MIME) text: finds uuencoded files and the parts of split posts,
 // stores each part in its collection directory (below the data directory's "tmp", kept

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // yEnc, the encoding of nearly every binary post today: its keyword lines ("=ybegin",
 // "=ypart", "=yend"), a streaming decoder of the data between them, and CRC32.

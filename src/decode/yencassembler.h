@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Saving yEnc posts. A single-part post is decoded straight into a temporary file in
 // "news.dat" and named when its "=yend" line arrives. The parts of a multi-part post are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Add subscribed group": a group name (or the path of a local file to decode) and the
 // "Subscribe" box, which stays checked. The main window carries out the OK. Window thread.

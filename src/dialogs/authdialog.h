@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "NNTP Authentication info": the user name and password of the server that answered 480.
 // Created by the main window on the window thread, on behalf of a reader thread that waits

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Configuration": the user's settings, edited as a copy and handed back on OK; the caller
 // hands them to the session (Session::applyConfiguration). Created, run and destroyed by the

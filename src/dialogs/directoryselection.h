@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Directory Selection": a folder path typed in, or picked by browsing. Narrow at first (the
 // path only); "Browse >" widens it once to show the folders of the current folder and the

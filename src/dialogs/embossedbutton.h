@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A push button that paints its caption alone, embossed: the caption scaled to fill the
 // button, drawn in layers of shadow and light colours around it. The group monitor uses it

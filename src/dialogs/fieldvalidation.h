@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The checks the dialogs run on OK over their number and text fields, with the standard
 // messages; a failed check shows its message, puts the focus on the field and keeps the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Retrieved attachments": the decoded files of one group in a sortable list, shown in a
 // viewer pane beside it; viewing marks them viewed, "Delete" removes them with their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's drawn artwork: the three group-row icons and the program icon. Built on
 // first use on the window thread and cached there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "News group monitor": live figures of one group of the groups to retrieve while the
 // readers fetch it (range, position, counters, the article being read with its line

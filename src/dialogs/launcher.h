@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starts programs for the user (the web browser, xdg-open) and says so in the log when one
 // cannot be started or ends with an error, naming the command. Never waits: a program's end

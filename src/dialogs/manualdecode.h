@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Manual decode files": a file picker (folder, its files and sub-folders, a name or
 // pattern) beside the "Files to be decoded" list, which "&Decode files" runs through the

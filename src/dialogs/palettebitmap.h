@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One picture loaded from a palette bitmap file (at most 8 bits per pixel, with its colour
 // table), and the two ways it is drawn: a part of it into a rectangle, or the whole of it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Search groups": the pattern and scope of the main window's group search, handed back on
 // OK; a pattern that does not compile keeps the dialog open with its text. Created, run and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "NNTP Servers": the list of configured servers, edited in place in the settings' server
 // map; "server.lst" is saved when the dialog opens, and Cancel goes back to that state. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A report list whose column headings sort the rows by that column's text, compared byte by
 // byte (case-sensitive): ascending on a new column, then alternating on the same one. Rows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The splash window: the back picture ("fantasy.bmp") first, then the front picture
 // ("setup.bmp") sliding in over it a tenth at a time from a random side. It can be dragged

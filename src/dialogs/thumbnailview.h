@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The file manager's grid of thumbnails, beside its list: the group's files as icons, read
 // from the group folder's "thumbs" (where the thumbnail worker writes them) by a loader

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Tip of the Day": one tip at a time from "tips.txt", continuing where the last opening
 // stopped (profile section "Tip": "FilePos", "TimeStamp"), and the "&Show Tips on StartUp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The file manager's viewer: shows a local page, picture or text file given its file://
 // address, and keeps showing it until the next navigate. Anything else is handed to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a server says it can do in its CAPABILITIES list (RFC 3977 5.2), reduced to what the
 // reader uses: whether it reads news at all or must be switched with MODE READER, the

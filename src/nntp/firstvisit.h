@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where a group that was never read starts: with its newest N articles ("First visit", counted
 // with LAST back from the newest, so numbers that hold no article do not count), or

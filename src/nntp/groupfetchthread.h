@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The group-list worker: fills the settings' table of every group the server carries, from
 // the saved "Groups" file or, when that is missing or incomplete, from the server's "LIST"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Date header of a news article (RFC 5322 3.3, with the obsolete forms RFC 5536 lets
 // readers accept: two-digit years, zone names, comments) as seconds since 1970 (UTC).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One client connection to an NNTP news server: the protocol and nothing of the retrieval
 // policy. Sends command lines (one at a time, or many ahead of their replies), reads the reply

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one exception of the NNTP layer: thrown at a line boundary to abandon NNTP work when
 // the program closes or a worker is told to stop. Caught only by the worker procedures,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One line of an overview (OVER or XOVER, RFC 3977 8.3) or of a header listing (HDR, XHDR),
 // as the retrieval loop needs it. The first seven overview fields have a fixed order

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A turn of a group read through its overview: the overview lines of a window after the
 // reading position (OVER or XOVER), the three filters applied to them (message-id already

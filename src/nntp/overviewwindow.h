@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What one window of a group's article numbers holds, worked out from what the server said
 // about it, and which numbers must still be asked for one by one. The overview is a hint, not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The reader threads of retrieval runs: hands the groups to retrieve out among a fixed set of
 // readers by quota, starts a run, stops it, and measures the readers' receive rate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One reader of a retrieval run: its worker thread, its own NNTP connection, the groups it
 // serves and the groups handed to it but not yet taken over.

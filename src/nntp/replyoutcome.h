@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What an NNTP reply means for the command it answers: the one place where reply codes
 // (RFC 3977, RFC 4643 for AUTHINFO, RFC 8054 for COMPRESS, RFC 2980 for XOVER and XHDR) are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The work of one reader thread: passes over its groups in turns, so that one thread serving
 // several groups visits all of them in rotation. Each turn reads a group through its overview

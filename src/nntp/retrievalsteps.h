@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the two ways of reading a group (the walk, article after article, and the overview
 // turn, many articles in flight) share: the filters, the duplicate check, decoding an article

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A turn of a group read article by article, as servers without an overview need it: a
 // positioning HEAD of the reading position, then NEXT after NEXT, each article checked against

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What an NZB file says: the files of a post, each with the articles (segments) it was split
 // into, by message-id, and the groups it went to. Plain values; the parser (nzbparser.h)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The NZB of what a group's runs decoded: each picture the picture database recorded for the
 // group, with the message-id of the article it came from and its size, so that the same

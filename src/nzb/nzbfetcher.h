@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Fetches the segments of an NZB's files by message-id over several connections at once,
 // each keeping a window of ARTICLE commands in flight, and assembles each file in its folder:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One NZB fetched into its folder of the data directory ("nzb/<NZB name>/"): its files
 // fetched and assembled (nzbfetcher.h), their pictures catalogued as a group's are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads NZB files (XML) with expat, treating them as hostile: entity declarations are refused
 // (no entity expansion, so no "billion laughs"), external entities and DTDs are never read,

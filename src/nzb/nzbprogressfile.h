@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What has been fetched of an NZB, kept in its folder (".qmere-nzb.state") so that a kill
 // loses at most the segments in flight: one line per segment stored ("S file number"), per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writes an NZB 1.1 document: the files of a post with their segments' message-ids and
 // sizes, so the same files can be fetched again elsewhere.

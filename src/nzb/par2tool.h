@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Verifies and repairs a set of files with the par2 tool (par2cmdline, run as a program in
 // the set's folder), and reads what it says: how many data blocks are missing and how many

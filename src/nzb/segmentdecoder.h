@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Decodes the body of one NZB segment: a yEnc part (its bytes, where they go in the file, the
 // file's name and size, whether its CRC holds) or, for anything else, the text as it is, to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading of palette bitmap files (".bmp" of 1, 4 or 8 bits per pixel with a colour table).
 // The files come from disk and are treated as hostile: every read is bounded and any byte

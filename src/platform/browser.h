@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Finding the user's default web browser: the desktop entry that `xdg-mime query default
 // text/html` names, its Exec= program, resolved through PATH to a full path.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Raw deflate streams (RFC 1951, no zlib header or trailer), as COMPRESS DEFLATE (RFC 8054)
 // runs one in each direction of a connection; over zlib. Each object owns its zlib stream and

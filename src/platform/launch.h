@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starting a program for the user (a web browser, xdg-open) without waiting for it. It runs in
 // a session of its own, so it outlives this program and a Ctrl-C meant for this one. Its end

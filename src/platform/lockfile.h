@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An exclusive lock on a lock file for this process, holding its process id, so that two
 // programs never work in one folder at once. The lock is the kernel's (flock): it goes with

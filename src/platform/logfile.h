@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The log file "Log" in the data directory: duplicate-id notices and the decoder's
 // information and warning lines. Every entry is followed by a line end of the file's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Paths of the program and the small path helpers every part uses. "/" is the separator.
 // All functions are free of shared state and may be called from any thread.

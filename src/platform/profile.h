@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-user profile: named sections of string and 32-bit integer values, in an INI file.
 // A missing value reads as its default. Every change is written through at once, atomically

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A short exclusive lock around one read-merge-write of a settings file (the profile,
 // "server.lst", the group lists), so that two programs sharing the settings (the window and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A blocking TCP client stream with a buffered line reader and a buffered writer, as the NNTP
 // connection uses it; optionally with implicit TLS (the handshake follows the TCP connect).

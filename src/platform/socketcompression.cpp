@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compression half of TcpStream (RFC 8054): after COMPRESS DEFLATE, a raw deflate stream
 // in each direction between the line reader and writer above and TCP or TLS below.
 #include <algorithm>

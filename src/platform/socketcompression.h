@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The state of TcpStream's compression layer (socketcompression.cpp); seen by socket.cpp only
 // so that the stream can destroy it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The TLS half of TcpStream: the handshake over the stream's own socket, the certificate and
 // host-name checks with the fingerprint a user may trust instead, and OpenSSL's errors as text.
 // The plain half (connect, buffered reads and writes, stop and deadline handling) is in

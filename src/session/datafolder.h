@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The data folder a session works in, held for it alone: its lock file ".qmere.lock" (which
 // names the holding process), its article journal "MSGLIST.log" (catalog/articlejournal.h),

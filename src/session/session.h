@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's core: the settings record (the profile's "Config" values, the group tables,
 // the servers, the message-id index, the kill pattern and the "Log" file), the decoder with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The article journal: records read back byte for byte whatever their fields hold; a damaged
 // record is stepped over and the replay goes on with the next whole one; a record cut short by
 // a kill is cut off when the journal is opened; a write that fails leaves the journal as it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message-id history behind the journal's grouped sync: readers that record and look up
 // ids side by side always find what they recorded, the grouped sync puts the ids into the file
 // without waiting for a fold, and what was committed is there after the file is opened again.

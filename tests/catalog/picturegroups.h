@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Two groups of decoded pictures on disk, as retrieval leaves them: files in each group's
 // "news.dat", listed in its "data.lst", decoded one second apart. Among them a resized copy

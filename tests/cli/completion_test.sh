@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The bash completion of qmere-cli completes "config" keys to words the command takes: each
 # completion is put into a command line as readline would (after an opening quote the reply as
 # it is, then the closing quote; else the reply), a value typed after it, and the line run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built qmere-cli (its path in QM_CLI) on a throw-away profile and data folder.
 #include <gtest/gtest.h>
 
@@ -44,11 +45,12 @@ TEST_F(ConfigCommand, AFreshProfileShowsTheDefaultsInSaveOrder) {
     CliRun r = run({});
     ASSERT_EQ(r.status, 0) << r.err;
     // No browser: the command line never opens a page, so it never looks for one.
-    EXPECT_EQ(r.out, "Data=" + programDirectory() +
-                         "\nServer=\nBrowser=\nMax Threads=4\nKill pattern=\nKeep Text=0\n"
-                         "Keep Desc=0\nKeep Dup=1\nKeep Header=0\nFree Alert=500\nSkip short=0\n"
-                         "Skip limit=500\nFirst visit=1000\nFirst visit days=0\nCompress=0\n"
-                         "Skip duplicate pictures=1\nThumbnails=1\nRemove par2 files after repair=0\n");
+    EXPECT_EQ(r.out,
+              "Data=" + programDirectory() +
+                  "\nServer=\nBrowser=\nMax Threads=4\nKill pattern=\nKeep Text=0\n"
+                  "Keep Desc=0\nKeep Dup=1\nKeep Header=0\nFree Alert=500\nSkip short=0\n"
+                  "Skip limit=500\nFirst visit=1000\nFirst visit days=0\nCompress=0\n"
+                  "Skip duplicate pictures=1\nThumbnails=1\nRemove par2 files after repair=0\n");
 }
 
 TEST_F(ConfigCommand, ChangesAreSavedAndShownNextTime) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built "qmere-cli decode" (its path in QM_CLI) on a throw-away profile and data
 // folder.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures made on the spot, posted through the fixture news server and fetched by the built
 // qmere-cli (its path in QM_CLI): their thumbnails, the gallery, duplicates by content, and
 // the picture database rebuilt from the files ("qmere-cli gallery", "qmere-cli dupes").

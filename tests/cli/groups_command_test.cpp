@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built "qmere-cli groups" against the fixture news server: the lists a timer's
 // fetch takes its groups from, the server's flags, and a server that lists only after a login.
 #include <gtest/gtest.h>

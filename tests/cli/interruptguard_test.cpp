@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stop signals of the long commands: each one is taken as Ctrl-C while a guard lives (the
 // process goes on to save its work) and says how the command ends; afterwards the handlers
 // that were there before are back.

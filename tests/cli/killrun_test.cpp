@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kills "qmere-cli fetch" (its path in QM_CLI, with 4 readers) at random moments, many times
 // over, with SIGKILL, or stops it with SIGTERM or SIGHUP, against the fixture news server
 // (qmere-newsd's), on both ways of reading: the overview with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built "qmere-cli nzb" (its path in QM_CLI) against the fixture news server, with
 // NZBs written by the tests for the posts they put in its spool.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What "qmere-cli fetch" writes: on a pseudo-terminal the progress line rewritten in place
 // below whole log lines; through a pipe, quiet, or over the saved selection without it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A settings record on a throw-away profile and data folder, with a recording front end and
 // no dependence on the machine's browser or free space.

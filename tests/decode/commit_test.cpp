@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An article is committed whole or not at all: until its record is written (the catalogue's
 // journal, here a sink that can refuse it as a full disk would), none of its files has a
 // name and the part collections are as they were; decoded again, it gives what one decode

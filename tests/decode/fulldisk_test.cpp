@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding onto a file system that fills up: a tmpfs of 1 MiB mounted for the test (mounting
 // needs root; the tests are skipped without it). A file that does not fit is neither kept
 // nor reported nor described, the decoder says so with ENOSPC, and a split post keeps its

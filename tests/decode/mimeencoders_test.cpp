@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIME decoder against encoders nobody here wrote: Python's email package and binascii,
 // mpack and uudeview's uuenview, on pictures made by ImageMagick. Their output is made at run
 // time in a temporary folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the MIME decoder's tests: readers over in-memory text, and a decoder with its
 // settings, log file and output folders in a temporary folder.

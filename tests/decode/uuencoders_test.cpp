@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoder against encoders written by others: sharutils "uuencode" for single posts and
 // uudeview's "uuenview" for posts split over several articles.
 #include <gtest/gtest.h>

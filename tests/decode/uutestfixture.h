@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A decoder on a throw-away data directory for the tests of the uuencode scanner, the part
 // assembler and the output files: a recording sink, the "Log" file opened, the thread's

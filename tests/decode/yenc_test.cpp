@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // yEnc keyword lines, the streaming decoder and CRC32.
 #include "decode/yenc.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // yEnc posts through the decoder's entry: single posts, parts collected across articles and
 // runs, the checks that keep a damaged file but say so, and hostile headers.
 #include "decode/yencassembler.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The yEnc decoding against encoders written by others: Debian's python3-yenc module (its C
 // extension does the encoding; the keyword lines are written around it as posting tools do)
 // and uudeview's "uuenview -y".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds each input as a saved article to the decoder's entry, as a reader thread would.
 // Everything the decoder writes goes below one temporary folder made at start-up, which is
 // emptied every few thousand runs so that the disk stays bounded.

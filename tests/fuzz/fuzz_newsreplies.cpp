@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parsers of what a news server sends beyond articles: overview and header lines, dates,
 // capability lines and reply lines. Each line of the input goes to every one of them; none may
 // crash or read past its input, whatever the bytes.

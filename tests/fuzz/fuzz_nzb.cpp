@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // NZB files are hostile input: whatever the bytes, the parser gives a document or an error,
 // within its limits, and what it keeps can be sent and written safely.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The banner plug-in host: inert without a plug-in or with an incomplete one, forwarding to
 // the sample plug-in, and the banner area of the main window.
 #include <dlfcn.h>

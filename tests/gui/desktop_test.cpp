@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as a desktop program: launches of the browser and xdg-open that fail are
 // said in the log; a notification when a run ends while the user looks elsewhere, on a
 // private session bus with a stand-in notification service.

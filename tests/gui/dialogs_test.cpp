@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration and small dialogs: validation, the server list's rules, Cancel.
 #include <QCheckBox>
 #include <QDialogButtonBox>

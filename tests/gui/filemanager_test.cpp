@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file manager on a hand-made group folder: filling, viewing, Next, Delete, Collect,
 // sorting, Fit Window, and its opening from the main window; plus the pictures of the
 // monitor and of the file manager in both sizes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The group monitor against hand-set counters, its "<<Set", the embossed caption, and a
 // monitor opened from the main window during a real run against the fixture server.
 #include <QApplication>

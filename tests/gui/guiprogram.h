@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop program as main() builds it, on a throw-away home, with a fixture news server
 // serving a sample spool; for the GUI tests.

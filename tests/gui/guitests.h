@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The GUI test classes, by name, and the helpers they share: a throw-away profile and data
 // folder, a spool of sample posts, the fixture server, and the message-box catcher.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the GUI test class named by the first argument (all of them without one); the other
 // arguments go to Qt Test.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven like a user would, against the fixture news server.
 #include <QAbstractItemModel>
 #include <QDialog>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window during runs: never frozen by a worker's message box, responsive through a
 // full-speed run of large groups (with the monitor open and a stop in the middle), and
 // telling what a run brought in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Manual decode files": the decode list's rules and the order and failures of a decode run.
 #include <QAction>
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // NZBs in the main window: a dropped NZB fetched on the fixture server with the server in the
 // box, its row refreshed to done, its files in the data folder; "Stop pictures!" stops it.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures of the main window and each dialog at their default sizes, written to the build
 // folder's "screenshots" for review.
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The server box, the "NNTP Servers" dialog and the login prompt: what they show is what is
 // stored, and the server in use comes back, port and all, at the next start.
 #include <QLineEdit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The splash window: which pictures give one, the slide arithmetic, what each step shows,
 // dragging and closing; and PaletteBitmap drawing.
 #include <QApplication>

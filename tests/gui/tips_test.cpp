@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Tip of the Day": reading tips.txt in order with wrap-around, the reading position and the
 // start-up choice in the profile, and the failures the user is told about.
 #include <QAction>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # qmere-cli fetch against a real INN: a picture uuencoded and split over three articles
 # ("(1/3)".."(3/3)") and a picture as a MIME base64 attachment are posted, fetched with
 # two readers into a throw-away profile and data folder, and compared byte for byte; the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end check of scripts/inn-server.sh: installs INN if needed, starts it on
 # a free loopback port with two groups, injects a uuencoded, a MIME base64 and a
 # plain article, reads them back over NNTP, stops it and checks that the machine's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The delaying relay and the fixture server's --latency-ms: bytes arrive intact, in order and
 // no earlier than the line allows. Only lower bounds on time: the machine is shared.
 #include <gtest/gtest.h>

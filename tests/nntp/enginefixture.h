@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A settings record on a throw-away profile and data folder, a fixture news server on a spool
 // of its own, and helpers to post articles and to run a retrieval to its end, for the tests of

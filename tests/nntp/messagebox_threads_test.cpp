@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A message box waits for the user. Whoever shows one must hold no program-wide lock while it
 // waits: the window thread takes those locks too (the readers' count at the start of a run,
 // the visited groups, the picture lists of the file manager), and would wait for ever for a

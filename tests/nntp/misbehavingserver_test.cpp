@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run against a server that misbehaves, then one more against the same articles served
 // well: every article is fetched once and decoded once, "Last" ends at the group's last
 // article, and a run that left an article undealt says so instead of ending as a success.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fixture news server on a spool of the test's own and a client talking to it through the
 // same socket class the program uses, for the tests of the fixture server itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fixture tools as the demo, scripts and the benchmarks start them: programs that print
 // their port, and the spool maker.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fixture server as a modern server (CAPABILITIES, OVER, HDR, COMPRESS DEFLATE) and, by its
 // switches, as an older one.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fixture server keeps the articles it reads ready to send. Whatever it keeps, it must
 // serve each article file as it is at the moment it is asked for.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading through the overview with many articles in flight, against the fixture news
 // server: the same results as the walk, where a never-read group starts, what a dropped
 // connection, a position whose article is gone and a full disk leave behind, and what the

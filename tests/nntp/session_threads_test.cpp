@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session's runs against the fixture news server, with the window thread's operations
 // forced into the middle of a run: what readers read must not change under them, and what
 // they write must be read under its lock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spool maker's output as the server serves it and as a decoder reads it: the dates, the
 // picture spacing and the Lines asked for, a distinct valid picture in every picture post, and
 // an rnews batch of the same articles.

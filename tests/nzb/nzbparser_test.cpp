@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // NZB files come from indexers and strangers: each hostile one is refused with a reason or
 // tamed, and what the writer makes reads back the same and is valid NZB 1.1.
 #include <gtest/gtest.h>

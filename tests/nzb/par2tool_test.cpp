@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the par2 tool says decides what is fetched: its counts read right, and the volumes
 // named right.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a real set of a group's pages for the browser test: a data directory with one group
 // whose news.dat holds three GIF pictures and a text file, each recorded the way a reader
 // thread records a decoded file, then the day pages, the full index, and the thumbnails and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Palette bitmap files: what is usable, how pixels and colours come out, and that no byte
 // sequence crashes the reader.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lock of a folder: one holder at a time, named by its process id; released, the file is
 // emptied and free; a file left by a holder that died is simply taken over.
 #include "platform/lockfile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the built qmere-cli (its path in the environment variable QM_CLI, set by CTest) as a
 // child process with standard output and error captured through files of a TempDir.

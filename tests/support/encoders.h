@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Encoders for test articles and benchmark inputs: standard uuencoding ("`" for zero, 45
 // bytes a line) and yEnc data lines and posts. Written here once, checked against sharutils'

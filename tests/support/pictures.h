@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Pictures for the tests, made on the spot: by ImageMagick's convert (a test dependency), or
 // by hand where a picture must lie about itself.

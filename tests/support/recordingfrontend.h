@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A front end for tests: records every call; answers credential prompts from a queue.
 #include <deque>

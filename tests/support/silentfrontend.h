@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A front end that does nothing, for fuzzing, benchmarks and tools that only need the core to
 // run: no log, no message boxes, no credentials. Derive and override what a caller needs.

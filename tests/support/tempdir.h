@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fresh temporary folder for one test, removed with everything in it afterwards; and an
 // environment in which the profile and the data live there (XDG_CONFIG_HOME, XDG_DATA_HOME),

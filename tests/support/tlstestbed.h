@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A TLS test bed made from real tools: certificates made with the openssl command (an
 // authority, good, wrong-host, expired and foreign-authority server certificates), stunnel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Raw deflate streams (RFC 1951, no zlib header) as COMPRESS DEFLATE (RFC 8054) uses them in
 // both directions, over zlib. Each object owns its zlib stream; one thread uses it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Owns a file descriptor of the fixture server (listener or connection) and closes it.
 #include <unistd.h>

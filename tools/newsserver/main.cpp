@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-newsd: the fixture news server as a program, for the demo and the benchmarks.
 // Prints "port N" as its first line, then serves until SIGINT, SIGTERM or SIGHUP.
 #include <csignal>

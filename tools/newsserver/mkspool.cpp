@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-mkspool: writes a synthetic spool for the fixture news server (and, if asked, the same
 // articles as an rnews batch for INN), for tests, the demo and the benchmarks.
 #include <charconv>

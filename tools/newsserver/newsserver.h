@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The fixture news server: serves the articles of a spool folder over NNTP on a loopback
 // port, one thread per connection, for tests, the demo and the benchmarks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings of the fixture news server, with the faults it can be told to show, and the
 // parser of its command line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One client connection of the fixture news server: reads command lines, answers them from
 // the spool with RFC 3977 reply codes (and the overview, header and compression extensions of

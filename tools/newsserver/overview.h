@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The overview of a group as OVER, XOVER and HDR serve it (RFC 3977, 8.3 to 8.5), and the
 // header reading it is built from. Built once per group by the Spool and shared read-only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bytes of one session of the fixture news server: a bounded command-line reader and a
 // buffered reply writer on the connection's descriptor, which inflate and deflate both ways

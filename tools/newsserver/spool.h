@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The article store of the fixture news server: a folder per group below the spool folder,
 // a file per article named by its number. Articles are header lines, an empty line and the

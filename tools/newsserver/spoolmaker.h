@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Makes large synthetic spools quickly, for tests and benchmarks: one group of numbered
 // articles, every K-th a single-part picture post (a small valid JPEG padded to the size asked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A pair of connected sockets joined as a distant line would join them: every chunk read on
 // one side is written to the other a fixed time later, in order, optionally no faster than a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qmere-relay: the delaying relay as a program, for scripts and the benchmarks.
 // Prints "port N" as its first line, then relays until SIGINT or SIGTERM, and on the way out
 // how many bytes went each way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The delaying relay: accepts clients on a loopback port and joins each one to a connection of
 // its own to the target server through a DelayedLink, so that any server (INN included)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The few TCP calls the fixture tools share: listening, the port chosen, connecting.
 #include <chrono>

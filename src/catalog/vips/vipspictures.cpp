@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture module: reads a picture with libvips and makes its thumbnail and the grey
 // version the perceptual hash is taken from, in one decode (see catalog/pictureabi.h).
 //

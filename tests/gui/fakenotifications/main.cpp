@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qm-fake-notifications FILE: a stand-in for the desktop's notification service, for tests.
 // Owns org.freedesktop.Notifications on the session bus (DBUS_SESSION_BUS_ADDRESS), appends
 // one line per Notify call to FILE (application name, summary and body, tab-separated), and
