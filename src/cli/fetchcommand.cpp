@@ -116,7 +116,7 @@ struct FetchOptions {
     std::vector<std::string> groups;
 };
 
-constexpr OptionSpec FetchOptionSpecs[] = {
+constexpr OptionDef FetchOptionDefs[] = {
     {"threads", true}, {"newest", true}, {"since", true}, {"no-overview"}, {"quiet", false, 'q'},
 };
 
@@ -145,10 +145,10 @@ std::optional<std::string> takeFirstVisit(const ParsedArgs& parsed, RunOptions& 
 }
 
 std::optional<std::string> parse(Args args, FetchOptions& options, bool& help) {
-    std::vector<OptionSpec> specs(std::begin(ServerOptionSpecs), std::end(ServerOptionSpecs));
-    specs.insert(specs.end(), std::begin(FetchOptionSpecs), std::end(FetchOptionSpecs));
+    std::vector<OptionDef> defs(std::begin(ServerOptionDefs), std::end(ServerOptionDefs));
+    defs.insert(defs.end(), std::begin(FetchOptionDefs), std::end(FetchOptionDefs));
     std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, specs, problem);
+    const std::optional<ParsedArgs> parsed = parseOptions(args, defs, problem);
     if (!parsed) return problem;
     help = parsed->has("help");
     if (help) return std::nullopt;

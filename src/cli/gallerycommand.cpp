@@ -223,9 +223,9 @@ int writeAndList(Session& core, std::span<const PictureGroup> groups) {
 }  // namespace
 
 int runGalleryCommand(Args args) {
-    constexpr OptionSpec Specs[] = {{"rebuild"}};
+    constexpr OptionDef Defs[] = {{"rebuild"}};
     std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, Specs, problem);
+    const std::optional<ParsedArgs> parsed = parseOptions(args, Defs, problem);
     if (!parsed) {
         std::fprintf(stderr, "qmere-cli gallery: %s (try --help)\n", problem.c_str());
         return 2;

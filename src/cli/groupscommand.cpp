@@ -50,7 +50,7 @@ constexpr std::string_view GroupsHelp =
     "the next run asks again), no server is set, or a list cannot be saved; 2 on a usage\n"
     "error or a bad PATTERN.\n";
 
-constexpr OptionSpec GroupsOptionSpecs[] = {
+constexpr OptionDef GroupsOptionDefs[] = {
     {"search", true}, {"subscribe", true}, {"unsubscribe", true},
     {"select", true}, {"unselect", true},
 };
@@ -102,10 +102,10 @@ int changeLists(Session& core, const ParsedArgs& parsed) {
 }  // namespace
 
 int runGroupsCommand(Args args) {
-    std::vector<OptionSpec> specs(std::begin(ServerOptionSpecs), std::end(ServerOptionSpecs));
-    specs.insert(specs.end(), std::begin(GroupsOptionSpecs), std::end(GroupsOptionSpecs));
+    std::vector<OptionDef> defs(std::begin(ServerOptionDefs), std::end(ServerOptionDefs));
+    defs.insert(defs.end(), std::begin(GroupsOptionDefs), std::end(GroupsOptionDefs));
     std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, specs, problem);
+    const std::optional<ParsedArgs> parsed = parseOptions(args, defs, problem);
     if (!parsed) return usageError(problem);
     if (parsed->has("help")) return printHelp(GroupsHelp);
     if (!parsed->operands.empty())

@@ -83,10 +83,10 @@ std::optional<int> number(std::string_view text, int low, int high) {
 }
 
 // The server options of fetch and groups, and the command's own.
-constexpr OptionSpec Specs[] = {
-    ServerOptionSpecs[0], ServerOptionSpecs[1], ServerOptionSpecs[2],  ServerOptionSpecs[3],
-    ServerOptionSpecs[4], ServerOptionSpecs[5], {"threads", true},     {"quiet", false, 'q'},
-    {"export", true},     {"since", true},      {"output", true, 'o'},
+constexpr OptionDef Defs[] = {
+    ServerOptionDefs[0], ServerOptionDefs[1], ServerOptionDefs[2],   ServerOptionDefs[3],
+    ServerOptionDefs[4], ServerOptionDefs[5], {"threads", true},     {"quiet", false, 'q'},
+    {"export", true},    {"since", true},     {"output", true, 'o'},
 };
 
 std::optional<std::string> parse(const ParsedArgs& parsed, NzbOptions& options) {
@@ -158,7 +158,7 @@ std::string statusLine(const std::string& name, const NzbFetchFigures& figures, 
 
 int runNzbCommand(Args args) {
     std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, Specs, problem);
+    const std::optional<ParsedArgs> parsed = parseOptions(args, Defs, problem);
     if (!parsed) return usageError(problem);
     if (parsed->has("help")) return printHelp(NzbHelp);
     NzbOptions options;

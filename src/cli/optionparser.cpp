@@ -8,16 +8,16 @@
 namespace qm::cli {
 namespace {
 
-constexpr OptionSpec HelpSpec{"help", false, 'h'};
+constexpr OptionDef HelpDef{"help", false, 'h'};
 // getopt_long's value for the long options without a letter: past every char.
 constexpr int LongOnly = 256;
 
 // "--s" may be the start of several options: say which, rather than "unknown".
-std::string unknownLong(const std::string& word, std::span<const OptionSpec> specs) {
+std::string unknownLong(const std::string& word, std::span<const OptionDef> defs) {
     std::string candidates;
     if (word.starts_with("--") && word.size() > 2) {
         const std::string_view typed = std::string_view(word).substr(2);
-        for (const OptionSpec& s : specs)
+        for (const OptionDef& s : defs)
             if (s.name.starts_with(typed))
                 candidates += (candidates.empty() ? "" : ", ") + ("--" + std::string(s.name));
     }
@@ -46,10 +46,10 @@ std::vector<std::string> ParsedArgs::all(std::string_view name) const {
     return values;
 }
 
-std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionSpec> given,
+std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionDef> given,
                                        std::string& problem) {
-    std::vector<OptionSpec> specs(given.begin(), given.end());
-    specs.push_back(HelpSpec);
+    std::vector<OptionDef> defs(given.begin(), given.end());
+    defs.push_back(HelpDef);
 
     // getopt_long wants NUL-terminated, writable words, and permutes them.
     std::vector<std::string> words{"qmere-cli"};
@@ -59,25 +59,25 @@ std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionSpec> gi
     argv.push_back(nullptr);
 
     std::vector<std::string> names;  // getopt_long keeps pointers to them
-    names.reserve(specs.size());
+    names.reserve(defs.size());
     std::vector<option> table;
     std::string shortOptions = ":";  // ':' reports a missing value apart from an unknown option
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        names.emplace_back(specs[i].name);
-        const int value = specs[i].shortName ? specs[i].shortName : LongOnly + static_cast<int>(i);
-        table.push_back({names.back().c_str(),
-                         specs[i].takesValue ? required_argument : no_argument, nullptr, value});
-        if (specs[i].shortName) {
-            shortOptions += specs[i].shortName;
-            if (specs[i].takesValue) shortOptions += ':';
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        names.emplace_back(defs[i].name);
+        const int value = defs[i].shortName ? defs[i].shortName : LongOnly + static_cast<int>(i);
+        table.push_back({names.back().c_str(), defs[i].takesValue ? required_argument : no_argument,
+                         nullptr, value});
+        if (defs[i].shortName) {
+            shortOptions += defs[i].shortName;
+            if (defs[i].takesValue) shortOptions += ':';
         }
     }
     table.push_back({nullptr, 0, nullptr, 0});
 
-    const auto specOf = [&](int value) -> const OptionSpec* {
-        if (value >= LongOnly && value - LongOnly < static_cast<int>(specs.size()))
-            return &specs[static_cast<std::size_t>(value - LongOnly)];
-        for (const OptionSpec& s : specs)
+    const auto defOf = [&](int value) -> const OptionDef* {
+        if (value >= LongOnly && value - LongOnly < static_cast<int>(defs.size()))
+            return &defs[static_cast<std::size_t>(value - LongOnly)];
+        for (const OptionDef& s : defs)
             if (s.shortName && s.shortName == value) return &s;
         return nullptr;
     };
@@ -98,17 +98,17 @@ std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionSpec> gi
             if (optopt != 0 && optopt < LongOnly)
                 problem = std::string("unknown option -") + static_cast<char>(optopt);
             else
-                problem = unknownLong(word.substr(0, word.find('=')), specs);
+                problem = unknownLong(word.substr(0, word.find('=')), defs);
             return std::nullopt;
         }
         if (c == ':') {
-            const OptionSpec* spec = specOf(optopt);
-            problem = (spec ? "--" + std::string(spec->name) : word) + " needs a value";
+            const OptionDef* def = defOf(optopt);
+            problem = (def ? "--" + std::string(def->name) : word) + " needs a value";
             return std::nullopt;
         }
-        const OptionSpec* spec = specOf(c);
-        if (!spec) continue;  // not reached: every value is a spec's
-        parsed.options.push_back({spec->name, optarg ? std::string(optarg) : std::string()});
+        const OptionDef* def = defOf(c);
+        if (!def) continue;  // not reached: every value is one of the options'
+        parsed.options.push_back({def->name, optarg ? std::string(optarg) : std::string()});
     }
     for (int i = optind; i < argc; ++i)
         parsed.operands.emplace_back(argv[static_cast<std::size_t>(i)]);

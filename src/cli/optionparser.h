@@ -13,14 +13,14 @@
 
 namespace qm::cli {
 
-struct OptionSpec {
+struct OptionDef {
     std::string_view name;    // without "--"
     bool takesValue = false;  // "--name VALUE"
     char shortName = 0;       // "-x" as well; 0: none
 };
 
 struct ParsedOption {
-    std::string_view name;  // the spec's name, however it was typed
+    std::string_view name;  // the option's name, however it was typed
     std::string value;      // empty for an option without one
 };
 
@@ -37,7 +37,7 @@ struct ParsedArgs {
 
 // Parses args (the words after the command's name); "--help" and "-h" are always known.
 // A usage error ("unknown option --bogus", "--server needs a value") goes to problem.
-std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionSpec> specs,
+std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionDef> defs,
                                        std::string& problem);
 
 // "--a and --b exclude each other" when both are given; nothing otherwise.

@@ -19,7 +19,7 @@ namespace qm::cli {
 // The password of --user when neither --password nor --password-file gives it.
 inline constexpr const char* PasswordVariable = "QMERE_PASSWORD";
 
-inline constexpr OptionSpec ServerOptionSpecs[] = {
+inline constexpr OptionDef ServerOptionDefs[] = {
     {"server", true},        {"tls"}, {"no-tls"}, {"user", true}, {"password", true},
     {"password-file", true},
 };
