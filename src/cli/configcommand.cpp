@@ -121,13 +121,9 @@ int show(CliSession& session, Args names) {
 }  // namespace
 
 int runConfigCommand(Args args) {
-    std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, {}, problem);
-    if (!parsed) {
-        std::fprintf(stderr, "qmere-cli config: %s (try --help)\n", problem.c_str());
-        return 2;
-    }
-    if (parsed->has("help")) return printHelp(Help);
+    int status = 0;
+    const std::optional<ParsedArgs> parsed = commandOptions("config", args, {}, Help, status);
+    if (!parsed) return status;
     std::vector<std::pair<const ConfigKey*, std::string>> changes;
     std::vector<std::string_view> names;
     for (std::string_view arg : parsed->operands) {

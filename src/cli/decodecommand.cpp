@@ -46,13 +46,9 @@ FilePtr openInput(const std::string& path) {
 }  // namespace
 
 int runDecodeCommand(Args given) {
-    std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(given, {}, problem);
-    if (!parsed) {
-        std::fprintf(stderr, "qmere-cli decode: %s (try --help)\n", problem.c_str());
-        return 2;
-    }
-    if (parsed->has("help")) return printHelp(Help);
+    int status = 0;
+    const std::optional<ParsedArgs> parsed = commandOptions("decode", given, {}, Help, status);
+    if (!parsed) return status;
     const std::vector<std::string>& args = parsed->operands;
     if (args.empty()) {
         std::fputs("qmere-cli decode: no FILE given (try --help)\n", stderr);

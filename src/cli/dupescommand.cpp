@@ -35,13 +35,9 @@ constexpr std::string_view DupesHelp =
     "data folder is in use (or cannot be locked).\n";
 
 int runDupesCommand(Args args) {
-    std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, {}, problem);
-    if (!parsed) {
-        std::fprintf(stderr, "qmere-cli dupes: %s (try --help)\n", problem.c_str());
-        return 2;
-    }
-    if (parsed->has("help")) return printHelp(DupesHelp);
+    int status = 0;
+    const std::optional<ParsedArgs> parsed = commandOptions("dupes", args, {}, DupesHelp, status);
+    if (!parsed) return status;
     const std::vector<std::string>& groups = parsed->operands;
     // Opening the database may set a damaged one aside or make its tables: a write.
     CliSession session({.openLog = false, .makeDataDirectory = false});

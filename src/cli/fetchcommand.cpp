@@ -120,11 +120,6 @@ constexpr OptionDef FetchOptionDefs[] = {
     {"threads", true}, {"newest", true}, {"since", true}, {"no-overview"}, {"quiet", false, 'q'},
 };
 
-int usageError(const std::string& text) {
-    std::fprintf(stderr, "qmere-cli fetch: %s (try --help)\n", text.c_str());
-    return 2;
-}
-
 // --newest or --since: a number within the range of the setting it stands in for.
 std::optional<std::string> takeFirstVisit(const ParsedArgs& parsed, RunOptions& run) {
     if (auto problem = exclusive(parsed, "newest", "since")) return problem;
@@ -185,7 +180,7 @@ GroupEntry& groupNamed(AppSettings& settings, const std::string& name) {
 int runFetchCommand(Args args) {
     FetchOptions options;
     bool help = false;
-    if (auto error = parse(args, options, help)) return usageError(*error);
+    if (auto error = parse(args, options, help)) return usageError("fetch", *error);
     if (help) return printHelp(FetchHelp);
 
     CliSession session;
@@ -198,7 +193,7 @@ int runFetchCommand(Args args) {
     ConsoleFrontend& frontend = session.frontend();
     ServerChoice choice(core, options.server);
     ServerEntry* server = choice.entry();
-    if (!server) return usageError("no server is saved in the settings: give --server");
+    if (!server) return usageError("fetch", "no server is saved in the settings: give --server");
     if (makeDirectories(settings.groupListDirectory()) != 0) {
         frontend.printError("Fail to create data directory " + settings.groupListDirectory());
         return 1;

@@ -224,13 +224,10 @@ int writeAndList(Session& core, std::span<const PictureGroup> groups) {
 
 int runGalleryCommand(Args args) {
     constexpr OptionDef Defs[] = {{"rebuild"}};
-    std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, Defs, problem);
-    if (!parsed) {
-        std::fprintf(stderr, "qmere-cli gallery: %s (try --help)\n", problem.c_str());
-        return 2;
-    }
-    if (parsed->has("help")) return printHelp(GalleryHelp);
+    int usage = 0;
+    const std::optional<ParsedArgs> parsed =
+        commandOptions("gallery", args, Defs, GalleryHelp, usage);
+    if (!parsed) return usage;
     GalleryOptions options;
     options.rebuild = parsed->has("rebuild");
     options.groups = parsed->operands;

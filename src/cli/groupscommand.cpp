@@ -56,11 +56,6 @@ constexpr OptionDef GroupsOptionDefs[] = {
 };
 constexpr std::string_view ListChanges[] = {"subscribe", "unsubscribe", "select", "unselect"};
 
-int usageError(const std::string& text) {
-    std::fprintf(stderr, "qmere-cli groups: %s (try --help)\n", text.c_str());
-    return 2;
-}
-
 // One line of a group list file, and a folder's name: no blanks, no control characters.
 bool isGroupName(std::string_view name) {
     if (name.empty()) return false;
@@ -104,26 +99,28 @@ int changeLists(Session& core, const ParsedArgs& parsed) {
 int runGroupsCommand(Args args) {
     std::vector<OptionDef> defs(std::begin(ServerOptionDefs), std::end(ServerOptionDefs));
     defs.insert(defs.end(), std::begin(GroupsOptionDefs), std::end(GroupsOptionDefs));
-    std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, defs, problem);
-    if (!parsed) return usageError(problem);
-    if (parsed->has("help")) return printHelp(GroupsHelp);
+    int usage = 0;
+    const std::optional<ParsedArgs> parsed =
+        commandOptions("groups", args, defs, GroupsHelp, usage);
+    if (!parsed) return usage;
     if (!parsed->operands.empty())
-        return usageError("unexpected argument " + parsed->operands.front());
+        return usageError("groups", "unexpected argument " + parsed->operands.front());
     ServerOptions serverOptions;
-    if (auto error = takeServerOptions(*parsed, serverOptions)) return usageError(*error);
+    if (auto error = takeServerOptions(*parsed, serverOptions)) return usageError("groups", *error);
     bool changes = false;
     for (std::string_view change : ListChanges) {
         for (const std::string& name : parsed->all(change))
-            if (!isGroupName(name)) return usageError("not a group name: '" + name + "'");
+            if (!isGroupName(name)) return usageError("groups", "not a group name: '" + name + "'");
         changes = changes || parsed->has(change);
     }
     if (changes && parsed->has("search"))
-        return usageError("--search lists groups; it does not go with changing the lists");
+        return usageError("groups",
+                          "--search lists groups; it does not go with changing the lists");
     const std::optional<std::string> search = parsed->last("search");
     RegexPattern pattern;
     if (search) {
-        if (auto error = pattern.compile(*search)) return usageError("PATTERN: " + *error);
+        if (auto error = pattern.compile(*search))
+            return usageError("groups", "PATTERN: " + *error);
     }
 
     // The group lists are the server's, not the data directory's: a fetch may be working
@@ -139,7 +136,7 @@ int runGroupsCommand(Args args) {
     frontend.setQuiet(true);
     ServerChoice choice(core, serverOptions);
     ServerEntry* server = choice.entry();
-    if (!server) return usageError("no server is saved in the settings: give --server");
+    if (!server) return usageError("groups", "no server is saved in the settings: give --server");
     const bool serverChanged = serverOptions.server || serverOptions.tls || serverOptions.login;
     if (changes) {
         const int status = changeLists(core, *parsed);

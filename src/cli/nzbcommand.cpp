@@ -69,11 +69,6 @@ struct NzbOptions {
     std::vector<std::string> files;
 };
 
-int usageError(const std::string& text) {
-    std::fprintf(stderr, "qmere-cli nzb: %s (try --help)\n", text.c_str());
-    return 2;
-}
-
 std::optional<int> number(std::string_view text, int low, int high) {
     int value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -157,12 +152,11 @@ std::string statusLine(const std::string& name, const NzbFetchFigures& figures, 
 }  // namespace
 
 int runNzbCommand(Args args) {
-    std::string problem;
-    const std::optional<ParsedArgs> parsed = parseOptions(args, Defs, problem);
-    if (!parsed) return usageError(problem);
-    if (parsed->has("help")) return printHelp(NzbHelp);
+    int usage = 0;
+    const std::optional<ParsedArgs> parsed = commandOptions("nzb", args, Defs, NzbHelp, usage);
+    if (!parsed) return usage;
     NzbOptions options;
-    if (auto error = parse(*parsed, options)) return usageError(*error);
+    if (auto error = parse(*parsed, options)) return usageError("nzb", *error);
     CliSession session;
     if (!session.ok()) {
         std::fprintf(stderr, "qmere-cli nzb: %s\n", session.error().c_str());
@@ -174,7 +168,7 @@ int runNzbCommand(Args args) {
     ConsoleFrontend& frontend = session.frontend();
     ServerChoice choice(core, options.server);
     ServerEntry* server = choice.entry();
-    if (!server) return usageError("no server is saved in the settings: give --server");
+    if (!server) return usageError("nzb", "no server is saved in the settings: give --server");
     frontend.setQuiet(options.quiet);
     const bool showLine = !options.quiet && ::isatty(STDOUT_FILENO) && frontend.divertTraces();
     const int connections = options.threads.value_or(core.settings().maxThreads);

@@ -4,6 +4,9 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cstdio>
+
+#include "cli/clisession.h"
 
 namespace qm::cli {
 namespace {
@@ -119,6 +122,28 @@ std::optional<std::string> exclusive(const ParsedArgs& parsed, std::string_view 
                                      std::string_view b) {
     if (!parsed.has(a) || !parsed.has(b)) return std::nullopt;
     return "--" + std::string(a) + " and --" + std::string(b) + " exclude each other";
+}
+
+int usageError(std::string_view command, std::string_view text) {
+    std::fprintf(stderr, "qmere-cli %.*s: %.*s (try --help)\n", static_cast<int>(command.size()),
+                 command.data(), static_cast<int>(text.size()), text.data());
+    return 2;
+}
+
+std::optional<ParsedArgs> commandOptions(std::string_view command, Args args,
+                                         std::span<const OptionDef> defs, std::string_view help,
+                                         int& status) {
+    std::string problem;
+    std::optional<ParsedArgs> parsed = parseOptions(args, defs, problem);
+    if (!parsed) {
+        status = usageError(command, problem);
+        return std::nullopt;
+    }
+    if (parsed->has("help")) {
+        status = printHelp(help);
+        return std::nullopt;
+    }
+    return parsed;
 }
 
 }  // namespace qm::cli

@@ -44,4 +44,13 @@ std::optional<ParsedArgs> parseOptions(Args args, std::span<const OptionDef> def
 std::optional<std::string> exclusive(const ParsedArgs& parsed, std::string_view a,
                                      std::string_view b);
 
+// "qmere-cli COMMAND: TEXT (try --help)" on standard error; the exit status of a usage error.
+int usageError(std::string_view command, std::string_view text);
+
+// The options of "qmere-cli COMMAND". Nothing when the command ends with them, its exit
+// status in status: 0 after --help (help printed), 2 on a usage error (said).
+std::optional<ParsedArgs> commandOptions(std::string_view command, Args args,
+                                         std::span<const OptionDef> defs, std::string_view help,
+                                         int& status);
+
 }  // namespace qm::cli
