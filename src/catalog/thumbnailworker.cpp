@@ -154,10 +154,20 @@ bool ThumbnailWorker::stillHolds(const Candidate& candidate) {
     // Changed since it was recorded: its record takes the new content, and its thumbnail
     // is made again.
     const std::string& relative = candidate.picture.path;
-    const bool changed =
-        candidate.recorded && m_producerDb.changeContent(relative, st.st_size, *now);
+    bool recorded = candidate.recorded;
+    {
+        // Whether the worker has recorded it is read again under the lock: it may have
+        // written the old digest since the candidate was taken, and compares no more.
+        // Not recorded yet, the worker takes the new digest from here when it records it.
+        std::lock_guard lock(m_mutex);
+        if (candidate.known) {
+            auto it = m_known.find(relative);
+            recorded = it == m_known.end() || it->second.recorded;  // forgotten once recorded
+            updateKnown(relative, st.st_size, *now);
+        }
+    }
+    const bool changed = recorded && m_producerDb.changeContent(relative, st.st_size, *now);
     std::lock_guard lock(m_mutex);
-    if (candidate.known) updateKnown(relative, st.st_size, *now);
     if (changed) {
         m_pendingLeft = true;
         ++m_pendingAdded;
