@@ -125,7 +125,7 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     values.compress = f.compress;
     values.killPattern = f.killPattern;
     (void)session.applyConfiguration(values);
-    ReaderPool& pool = session.readerPool(1);
+    session.prepareReaders(1);
     GroupTable table;
     GroupEntry& group = session.settings().newGroup(f.group, Active | Selected);
     table.add(group);
@@ -138,12 +138,13 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     result.seconds = secondsSince(start);
     result.cpu = cpuSeconds() - cpu0;
     session.finishRun();
-    result.wire = pool.reader(0).connection().wireBytesReceived();
+    result.wire = session.wireBytesReceived();
     result.articles = group.stats() ? group.stats()->retrieved.load() : 0;
     const std::string news = session.groupFolder(group) + "/news.dat";
     if (fs::is_directory(news))
         result.files = std::distance(fs::directory_iterator(news), fs::directory_iterator());
-    if (!pool.runFailures().empty()) throw std::runtime_error(pool.runFailures().front());
+    const std::vector<std::string> failures = session.runFailures();
+    if (!failures.empty()) throw std::runtime_error(failures.front());
     return result;
 }
 

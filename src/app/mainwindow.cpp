@@ -35,7 +35,6 @@
 #include "dialogs/launcher.h"
 #include "dialogs/tipdialog.h"
 #include "nntp/groupfetchthread.h"
-#include "nntp/readerpool.h"
 #include "platform/paths.h"
 #include "session/session.h"
 
@@ -352,7 +351,7 @@ void MainWindow::loadState() {
         return;
     }
     if (!loaded.error.empty()) logLine(QString::fromStdString(loaded.error));
-    (void)m_session.readerPool();
+    m_session.prepareReaders();
     refillLists();
     if (loaded.killPatternError)
         showMessage(QString::fromStdString(*loaded.killPatternError), MessageIcon::Warning);

@@ -20,7 +20,6 @@
 #include "dialogs/searchdialog.h"
 #include "dialogs/serversdialog.h"
 #include "dialogs/tipdialog.h"
-#include "nntp/readerpool.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "session/session.h"

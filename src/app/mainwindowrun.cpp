@@ -22,7 +22,6 @@
 #include "dialogs/authdialog.h"
 #include "dialogs/groupicons.h"
 #include "dialogs/launcher.h"
-#include "nntp/readerpool.h"
 #include "platform/paths.h"
 #include "session/session.h"
 
@@ -295,9 +294,7 @@ void MainWindow::addToSelected(GroupEntry& group) {
     m_selected->addTopLevelItem(item);
     updateGroupRow(group);
     fitGroupColumn();
-    GroupTable one;
-    one.add(group);
-    m_session.readerPool().distribute(one);  // during a run an idle reader takes it up
+    m_session.addToRun(group);  // during a run an idle reader takes it up
 }
 
 void MainWindow::updateGroupRow(GroupEntry& group) {

@@ -4,7 +4,6 @@
 #include <chrono>
 
 #include "nntp/groupfetchthread.h"
-#include "nntp/readerpool.h"
 #include "session/session.h"
 
 namespace qm {
@@ -31,7 +30,7 @@ int RunController::start(const GroupTable& groups) {
     if (m_session.startRun(groups) != 0) return -1;
     setState(State::Running);
     // Every group may be finished already: then no reader starts and none will report.
-    if (m_session.readerPool().runningReaders() == 0) readersFinished();
+    if (m_session.runningReaders() == 0) readersFinished();
     return 0;
 }
 
@@ -43,13 +42,13 @@ void RunController::stop() {
 }
 
 void RunController::readersFinished() {
-    if (m_state != State::Running || m_session.readerPool().runningReaders() > 0) return;
+    if (m_state != State::Running || m_session.runningReaders() > 0) return;
     setState(State::Stopping);
     m_poll.start();
 }
 
 void RunController::poll() {
-    if (!m_session.readerPool().waitStopped(std::chrono::milliseconds(0))) return;
+    if (!m_session.readersStopped()) return;
     m_poll.stop();
     finish();
 }

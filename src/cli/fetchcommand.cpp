@@ -21,7 +21,6 @@
 #include "config/grouptable.h"
 #include "config/serverentry.h"
 #include "decode/decoder.h"
-#include "nntp/readerpool.h"
 #include "platform/paths.h"
 
 namespace qm::cli {
@@ -223,11 +222,11 @@ int runFetchCommand(Args args) {
     bool interrupted = false;
     {
         InterruptGuard guard;
-        ReaderPool& pool = core.readerPool(options.threads);
+        core.prepareReaders(options.threads);
         frontend.resetFinished();
         // Refused (the reason is on standard error): nothing was fetched.
         if (core.startRun(run, options.run) != 0) return 1;
-        while (pool.runningReaders() > 0 && !frontend.runHasFinished()) {
+        while (core.runningReaders() > 0 && !frontend.runHasFinished()) {
             progress.update();
             if (guard.wait(50)) {
                 interrupted = true;
@@ -248,7 +247,7 @@ int runFetchCommand(Args args) {
     }
     progress.finish();
     const bool runMessages = frontend.messageCount() > messagesBefore;
-    std::vector<std::string> failures = core.readerPool().runFailures();
+    std::vector<std::string> failures = core.runFailures();
     if (choice.settle()) {
         const std::string refusal = server->host + " refused the user name or password";
         if (std::find(failures.begin(), failures.end(), refusal) == failures.end())

@@ -305,6 +305,36 @@ ReaderPool& Session::readerPool(std::optional<int> readers) {
     return *m_readers;
 }
 
+void Session::prepareReaders(std::optional<int> readers) {
+    (void)readerPool(readers);
+}
+
+int Session::runningReaders() const {
+    return m_readers ? m_readers->runningReaders() : 0;
+}
+
+bool Session::readersStopped() {
+    return !m_readers || m_readers->waitStopped(std::chrono::milliseconds(0));
+}
+
+void Session::addToRun(GroupEntry& group) {
+    GroupTable one;
+    one.add(group);
+    readerPool().distribute(one);
+}
+
+std::uint64_t Session::wireBytesReceived() const {
+    std::uint64_t bytes = 0;
+    if (m_readers)
+        for (std::size_t i = 0; i < m_readers->size(); ++i)
+            bytes += m_readers->reader(i).connection().wireBytesReceived();
+    return bytes;
+}
+
+std::vector<std::string> Session::runFailures() const {
+    return m_readers ? m_readers->runFailures() : std::vector<std::string>{};
+}
+
 GroupFetchThread& Session::groupFetch() {
     if (!m_groupFetch) m_groupFetch = std::make_unique<GroupFetchThread>(*m_settings);
     return *m_groupFetch;

@@ -27,6 +27,7 @@
 // started on the first picture a run decodes, stopped when a run ends with nothing left for
 // it (else when it is idle at the end of a later run), when the data directory changes and
 // at the end.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -158,8 +159,9 @@ class Session {
     GroupEntry* findVisited(std::string_view name) const;
 
     // ---- runs
-    // The readers: created on first use with readers, or "Max Threads" (1 to 24).
-    ReaderPool& readerPool(std::optional<int> readers = {});
+    // Makes the readers, unless made: readers of them, or "Max Threads" (1 to 24). A run
+    // makes them itself when needed; the number holds for the session's life.
+    void prepareReaders(std::optional<int> readers = {});
     // The group-list worker, created on first use.
     GroupFetchThread& groupFetch();
     // Hands groups to the readers and starts them with the server in use, with what the run
@@ -168,6 +170,17 @@ class Session {
     // journal cannot be opened: nothing starts.
     int startRun(const GroupTable& groups, const RunOptions& options = {});
     bool runActive() const { return m_runActive; }
+    // Readers of the run still at work (under DecodeLock); 0 when none was made.
+    int runningReaders() const;
+    // Whether every reader has left after a stop or the run's end; never waits.
+    bool readersStopped();
+    // A group selected while a run is on: an idle reader takes it up.
+    void addToRun(GroupEntry& group);
+    // Bytes the readers' connections have received as they came off the wire (compressed,
+    // where the server compresses), over the session's runs.
+    std::uint64_t wireBytesReceived() const;
+    // Why groups of the last run were left unread (see ReaderPool::runFailures).
+    std::vector<std::string> runFailures() const;
     // Asks every reader to stop; never waits.
     void requestStop();
     // Stops the readers, waiting for them (whileWaiting about every 10 ms; nothing to wait
@@ -200,6 +213,7 @@ class Session {
     [[nodiscard]] DecodeResult decodeFile(FilePtr in, bool keepText = false);
 
   private:
+    ReaderPool& readerPool(std::optional<int> readers = {});
     bool busy() const;
     // Claims directory when the session would move there from the folder it works in; false
     // (applied refused, with the message) when another program holds it or it cannot be

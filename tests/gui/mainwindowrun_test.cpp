@@ -173,7 +173,7 @@ class MainWindowRunTest : public QObject {
             select(p, g);
         // While the reader's box is up the window thread goes on with its work, such as the
         // run controller's count of the readers.
-        catcher.onBox = [&](const QString&) { (void)p.session.readerPool().runningReaders(); };
+        catcher.onBox = [&](const QString&) { (void)p.session.runningReaders(); };
         p.window->getPictures();
         QVERIFY(waitUntil([&] { return idle(p); }, 20000));
         QVERIFY2(!watch.froze(), "the window thread waited for a reader that waited for it");

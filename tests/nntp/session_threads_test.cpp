@@ -62,7 +62,7 @@ class SessionThreads : public EngineTest {
     void start(std::initializer_list<std::string_view> names, int readers) {
         GroupTable table;
         for (std::string_view name : names) table.add(sessionGroup(name));
-        (void)m_session->readerPool(readers);
+        m_session->prepareReaders(readers);
         ASSERT_EQ(m_session->startRun(table), 0);
     }
     bool waitForEnd(int before) {
@@ -182,7 +182,7 @@ TEST_F(SessionThreads, TheVisitedGroupsAreReadWhileReadersAddToThem) {
     GroupTable table;
     for (const std::string& name : names) table.add(sessionGroup(name));
     const int before = m_frontend.runsFinished();
-    (void)m_session->readerPool(4);
+    m_session->prepareReaders(4);
     ASSERT_EQ(m_session->startRun(table), 0);
     // The file manager's reads, as readers mark their groups visited.
     std::size_t seen = 0;
