@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
 #include <utility>
 
 #include "catalog/gallerypage.h"
@@ -65,7 +66,9 @@ ThumbnailWorker::ThumbnailWorker(std::string dataDirectory, Log log, ThumbnailWo
       m_thumbnailer(m_log, quietAboutUnreadable(options.thumbnails), &m_stop),
       m_producerDb(m_dataDirectory, m_log),
       m_workerDb(m_dataDirectory, m_log) {
-    m_thread = std::thread([this] { run(); });
+    // Producers wait for the databases the thread opens: without it there is no worker.
+    if (!m_thread.start([this] { run(); }))
+        throw std::system_error(EAGAIN, std::generic_category(), "thumbnail worker thread");
 }
 
 // On the worker thread: checking a large file takes a while, and its owner should not wait.
@@ -459,8 +462,7 @@ void ThumbnailWorker::stop() {
     }
     m_stop = true;
     m_wake.notify_one();
-    if (!m_thread.joinable()) return;
-    m_thread.join();
+    if (!m_thread.join()) return;  // stopped before
     // On this thread, at its priority, not the worker's: what is still queued waits in the
     // database for the next start (without digests, which would take long for many large
     // pictures), and the galleries show what was done.

@@ -43,7 +43,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -52,6 +51,7 @@
 #include "catalog/picturedatabase.h"
 #include "catalog/thumbnailer.h"
 #include "decode/filestart.h"
+#include "platform/workerthread.h"
 
 namespace qm {
 
@@ -262,7 +262,7 @@ class ThumbnailWorker {
     // Files without a thumbnail not yet said, and the first of them with its reason.
     int m_unsaid = 0;           // guarded by m_mutex
     std::string m_firstUnsaid;  // guarded by m_mutex
-    std::thread m_thread;       // last: starts once everything above is ready
+    WorkerThread m_thread;      // last: starts once everything above is ready
 };
 
 }  // namespace qm

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 
 #include "config/appsettings.h"
 #include "config/frontend.h"
@@ -23,7 +22,7 @@ GroupFetchThread::GroupFetchThread(AppSettings& settings)
 
 GroupFetchThread::~GroupFetchThread() {
     stop();
-    if (m_thread.joinable()) m_thread.join();
+    (void)m_thread.join();
 }
 
 int GroupFetchThread::start() {
@@ -38,10 +37,8 @@ int GroupFetchThread::start() {
         frontend.messageBox("Fail to create data directory " + directory, MessageIcon::Stop);
         return -1;
     }
-    if (m_thread.joinable()) {
-        if (running()) return -1;  // the last worker has not ended yet
-        m_thread.join();
-    }
+    if (m_thread.running()) return -1;  // the last worker has not ended yet
+    (void)m_thread.join();
     m_connection.setServer(server);
     {
         // Each request says once that the server cannot be reached, not once per program.
@@ -50,24 +47,9 @@ int GroupFetchThread::start() {
     }
     m_run.newLogin();  // and asks for a login once
     state = Running;
-    {
-        std::lock_guard lock(m_mutex);
-        m_running = true;
-    }
-    try {
-        m_thread = std::thread([this] {
-            procedure();
-            std::lock_guard lock(m_mutex);
-            m_running = false;
-            m_finished.notify_all();
-        });
-    } catch (const std::system_error&) {
-        std::lock_guard lock(m_mutex);
-        m_running = false;
-        state = Idle;
-        return -1;
-    }
-    return 0;
+    if (m_thread.start([this] { procedure(); })) return 0;
+    state = Idle;
+    return -1;
 }
 
 void GroupFetchThread::stop() {
@@ -77,20 +59,18 @@ void GroupFetchThread::stop() {
 }
 
 bool GroupFetchThread::wait(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_mutex);
-    return m_finished.wait_for(lock, timeout, [this] { return !m_running; });
+    return m_thread.waitFinished(timeout);
 }
 
 bool GroupFetchThread::terminate(std::chrono::milliseconds timeout) {
     stop();
-    if (!wait(timeout)) return false;
-    if (m_thread.joinable()) m_thread.join();
+    if (!m_thread.waitFinished(timeout)) return false;
+    (void)m_thread.join();
     return true;
 }
 
 bool GroupFetchThread::running() const {
-    std::lock_guard lock(m_mutex);
-    return m_running;
+    return m_thread.running();
 }
 
 void GroupFetchThread::procedure() {

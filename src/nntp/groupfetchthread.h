@@ -7,19 +7,17 @@
 // built here.
 //
 // Owned by the Session, kept for its life and driven from its thread (start, stop, wait).
-// The worker thread is a std::thread owned by the record and joined by it (at the next start
-// and in the destructor), never detached. While it runs, the worker adds to
+// Its thread is a WorkerThread (platform/workerthread.h), joined at the next start and in the
+// destructor. While it runs, the worker adds to
 // settings.allGroups without a lock: the front end must not change that table meanwhile.
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "config/threadcontext.h"
 #include "nntp/nntpconnection.h"
+#include "platform/workerthread.h"
 
 namespace qm {
 
@@ -59,10 +57,7 @@ class GroupFetchThread : public WorkerRecord {
     AppSettings& m_settings;
     ReaderRunState m_run;  // its own connection-failure flag; guarded by DecodeLock
     NNTPConnection m_connection;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_finished;
-    bool m_running = false;  // guarded by m_mutex
-    std::thread m_thread;
+    WorkerThread m_thread;  // last: joined before the rest goes
 };
 
 }  // namespace qm

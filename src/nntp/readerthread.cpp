@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "nntp/readerthread.h"
 
-#include <system_error>
 #include <utility>
 
 namespace qm {
@@ -10,10 +9,8 @@ ReaderThread::ReaderThread(AppSettings& settings, ReaderRunState& run)
     : m_connection(settings, run) {}
 
 ReaderThread::~ReaderThread() {
-    if (m_thread.joinable()) {
-        requestStop();
-        join();
-    }
+    requestStop();
+    join();
 }
 
 void ReaderThread::enterGroup(GroupEntry* group) {
@@ -43,41 +40,10 @@ void ReaderThread::mergePending() {
 }
 
 bool ReaderThread::start(std::function<void()> body, int batch) {
-    // A thread cannot replace itself: its record would be left with two threads.
-    if (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id()) return false;
-    join();
+    (void)m_thread.join();  // an earlier thread, ended or leaving: its batch is read no more
+    if (m_thread.running()) return false;  // on that thread itself, which cannot replace itself
     m_batch = batch;
-    {
-        std::lock_guard lock(m_doneMutex);
-        m_bodyRunning = true;
-    }
-    try {
-        m_thread = std::thread([this, body = std::move(body)] {
-            body();
-            std::lock_guard lock(m_doneMutex);
-            m_bodyRunning = false;
-            m_doneChanged.notify_all();
-        });
-    } catch (const std::system_error&) {
-        std::lock_guard lock(m_doneMutex);
-        m_bodyRunning = false;
-        return false;
-    }
-    return true;
-}
-
-bool ReaderThread::running() const {
-    std::lock_guard lock(m_doneMutex);
-    return m_bodyRunning;
-}
-
-bool ReaderThread::waitFinished(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_doneMutex);
-    return m_doneChanged.wait_for(lock, timeout, [this] { return !m_bodyRunning; });
-}
-
-void ReaderThread::join() {
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+    return m_thread.start(std::move(body));
 }
 
 void ReaderThread::requestStop() {

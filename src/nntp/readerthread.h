@@ -3,23 +3,21 @@
 // One reader of a retrieval run: its worker thread, its own NNTP connection, the groups it
 // serves and the groups handed to it but not yet taken over.
 //
-// Owned by the ReaderPool, created with it and kept for its life. The thread is a
-// std::thread owned by the record and joined by it (before the next start and in the
-// destructor), never detached. The window thread (through the pool) starts it, assigns groups
-// and asks it to stop; the reader thread itself runs the retrieval. groups() and pending()
-// are guarded by DecodeLock whenever the reader may be running (the reader takes a copy of
-// groups under the lock at the start of every pass). state (WorkerRecord) is atomic.
+// Owned by the ReaderPool, created with it and kept for its life. Its thread is a
+// WorkerThread (platform/workerthread.h), joined before the next start and in the destructor. The
+// window thread (through the pool) starts it, assigns groups and asks it to stop; the reader thread
+// itself runs the retrieval. groups() and pending() are guarded by DecodeLock whenever the reader
+// may be running (the reader takes a copy of groups under the lock at the start of every pass).
+// state (WorkerRecord) is atomic.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 #include "config/grouptable.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
 #include "nntp/nntpconnection.h"
+#include "platform/workerthread.h"
 
 namespace qm {
 
@@ -58,15 +56,11 @@ class ReaderThread : public WorkerRecord {
     // Article steps per group turn.
     int batch() const { return m_batch.load(); }
 
-    // Joins an earlier thread of this record (it has ended or is leaving), then runs body on
-    // a new thread with the given batch. False when the thread cannot be created.
+    // The thread's rules are WorkerThread's; start runs body with the given batch.
     bool start(std::function<void()> body, int batch);
-    // True while a thread of this record has not yet returned from its body.
-    bool running() const;
-    // Waits up to timeout for the thread's body to return; true when it has (or none runs).
-    bool waitFinished(std::chrono::milliseconds timeout);
-    // Joins the thread, unless called on that very thread.
-    void join();
+    bool running() const { return m_thread.running(); }
+    bool waitFinished(std::chrono::milliseconds timeout) { return m_thread.waitFinished(timeout); }
+    void join() { (void)m_thread.join(); }
 
     // Asks the thread to stop: state AbortRequested, the connection refuses commands and a
     // blocked connect or read fails at once. From any thread.
@@ -79,10 +73,7 @@ class ReaderThread : public WorkerRecord {
     SavedArticle m_article;
     GroupTable m_groups;
     GroupTable m_pending;
-    mutable std::mutex m_doneMutex;
-    std::condition_variable m_doneChanged;
-    bool m_bodyRunning = false;  // guarded by m_doneMutex
-    std::thread m_thread;
+    WorkerThread m_thread;  // last: joined before the rest goes
 };
 
 }  // namespace qm
