@@ -226,7 +226,11 @@ std::string NNTPConnection::connectFailureText(const std::string& host, int port
     char text[512];
     std::snprintf(text, sizeof text, "Connection to server %s(%d) failed (e=%d)", host.c_str(),
                   port, error);
-    return text;
+    // The number alone tells a user nothing: the reason follows in words.
+    std::string reason = m_stream.lastReason();
+    if (reason.empty()) return text;
+    reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+    return std::string(text) + "\r\n" + reason + ".";
 }
 
 bool NNTPConnection::readLine(std::string_view& line) {

@@ -178,7 +178,8 @@ class MainWindowRunTest : public QObject {
         QVERIFY(waitUntil([&] { return idle(p); }, 20000));
         QVERIFY2(!watch.froze(), "the window thread waited for a reader that waited for it");
         QCOMPARE(catcher.texts(),
-                 QStringList{QStringLiteral("Connection to server %1(%2) failed (e=%3)")
+                 QStringList{QStringLiteral("Connection to server %1(%2) failed (e=%3)\r\n"
+                                            "Cannot connect to %1 port %2: connection refused.")
                                  .arg("127.0.0.1")
                                  .arg(p.server->port())
                                  .arg(ECONNREFUSED)});
@@ -278,7 +279,7 @@ class MainWindowRunTest : public QObject {
             ->setEditText(QStringLiteral("127.0.0.1 %1").arg(deadPort));
         QVERIFY(run());
         QCOMPARE(catcher.texts().size(), 1);
-        QVERIFY2(catcher.texts()[0].endsWith(QStringLiteral("failed (e=%1)").arg(ECONNREFUSED)),
+        QVERIFY2(catcher.texts()[0].contains(QStringLiteral("failed (e=%1)").arg(ECONNREFUSED)),
                  qPrintable(catcher.texts()[0]));
 
         // Back on the first server, which has one article more now.

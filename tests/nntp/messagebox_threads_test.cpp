@@ -101,7 +101,9 @@ TEST_F(MessageBoxThreads, AFailedConnectIsShownOnceAndWithNoLockHeldWhileSixRead
     EXPECT_EQ(m_probing.runsFinished(), 1) << "one run, one end, however quickly readers fail";
     EXPECT_EQ(m_probing.messages(),
               std::vector<std::string>{"Connection to server 127.0.0.1(" + std::to_string(port) +
-                                       ") failed (e=" + std::to_string(ECONNREFUSED) + ")"});
+                                       ") failed (e=" + std::to_string(ECONNREFUSED) + ")" +
+                                       "\r\nCannot connect to 127.0.0.1 port " +
+                                       std::to_string(port) + ": connection refused."});
     EXPECT_EQ(m_probing.heldDuringBoxes(), std::vector<std::string>{});
 }
 

@@ -184,8 +184,9 @@ TEST_F(NNTPConnectionThreads, AFailedConnectIsShownOncePerRunHoweverManyReadersF
         EXPECT_EQ(connection.state(), NNTPConnection::Closed);
     }
     EXPECT_EQ(m_frontend.messages(),
-              Lines{"Connection to server 127.0.0.1(" + std::to_string(port) +
-                    ") failed (e=" + std::to_string(ECONNREFUSED) + ")"});
+              Lines{"Connection to server 127.0.0.1(" + std::to_string(port) + ") failed (e=" +
+                    std::to_string(ECONNREFUSED) + ")" + "\r\nCannot connect to 127.0.0.1 port " +
+                    std::to_string(port) + ": connection refused."});
     EXPECT_EQ(m_run.ConnectFailureReported, 1);
 }
 
