@@ -20,39 +20,10 @@ constexpr const char* Help =
     "       qmere-cli config [--] KEY...       show the named settings\n"
     "       qmere-cli config [--] KEY=VALUE... change settings, then save them\n"
     "\n"
-    "Keys (quote them, most hold a blank) and what they accept:\n"
-    "  Data           the data directory, at most 1024 characters; created if missing; a\n"
-    "                 relative path is taken from the current folder and stored absolute\n"
-    "  Server         the news server: HOST, \"HOST PORT\" or HOST:PORT (PORT 1 to 65535); the\n"
-    "                 port goes to server.lst\n"
-    "  Browser        the web browser program, at most 256 characters (empty: xdg-open)\n"
-    "  Max Threads    reader threads, 1 to 24 (takes effect at the next start)\n"
-    "  Kill pattern   exclude pattern list, at most 256 characters; an article whose subject\n"
-    "                 matches every word (a regular expression each) is skipped; empty: off\n"
-    "  Keep Text      0/1: keep the saved article text after decoding\n"
-    "  Keep Desc      0/1: save descriptions\n"
-    "  Keep Dup       0/1: 1 writes a new file beside an existing one, 0 overwrites it\n"
-    "  Keep Header    shown only; it is kept as it is\n"
-    "  Free Alert     low-water mark of free disk space, in MB (an integer)\n"
-    "  Skip short     0/1: skip articles of at most \"Skip limit\" lines\n"
-    "  Skip limit     line limit of \"Skip short\" (an integer)\n"
-    "  First visit    a group never read before starts with its newest N articles,\n"
-    "                 0 to 100000000 (1000; 0: with its first article)\n"
-    "  First visit days\n"
-    "                 ...or with the articles of the last N days, 0 to 36500 (0: off)\n"
-    "  Compress       0/1: compress what the server sends (COMPRESS DEFLATE) where it\n"
-    "                 offers it\n"
-    "  Skip duplicate pictures\n"
-    "                 0/1: 1 removes a decoded picture whose content was recorded before (a\n"
-    "                 copy under another name) and does not catalogue it; it is not fetched\n"
-    "                 again (default 1)\n"
-    "  Thumbnails     0/1: 1 records every decoded picture in the picture database and makes\n"
-    "                 its thumbnail and gallery cell; 0 leaves that out (and with it \"Skip\n"
-    "                 duplicate pictures\") (default 1)\n"
-    "  Remove par2 files after repair\n"
-    "                 0/1: 1 removes an NZB's par2 files and the damaged copies once par2\n"
-    "                 has repaired its set (default 0)\n"
-    "\n"
+    "Keys (quote them, most hold a blank) and what they accept:\n";
+
+// What follows the key list.
+constexpr const char* HelpEnd =
     "Nothing is changed when a value is refused (exit status 1), or a key is unknown or a\n"
     "port is not a number from 1 to 65535 (2). A settings file that cannot be written is\n"
     "said on standard error (exit status 1).\n"
@@ -61,6 +32,41 @@ constexpr const char* Help =
     "\n"
     "Settings: $XDG_CONFIG_HOME/Corvane,LLC/qmere.ini (default ~/.config/...), section\n"
     "[Config]. Server list: server.lst in the data directory.\n";
+
+// The whole help: the key list made from the settings table, each key's text wrapped below
+// the column where the texts start.
+std::string helpText() {
+    constexpr std::size_t Column = 17;
+    constexpr std::size_t Width = 90;
+    std::string text = Help;
+    for (const ConfigKey& key : configKeys()) {
+        std::string line = "  " + std::string(key.name);
+        if (line.size() + 1 > Column) {
+            text += line + "\n";
+            line.clear();
+        }
+        line.resize(Column, ' ');
+        const std::string words = key.helpText();
+        std::size_t at = 0;
+        bool first = true;
+        while (at < words.size()) {
+            std::size_t end = words.find(' ', at);
+            if (end == std::string::npos) end = words.size();
+            const std::string_view word(words.data() + at, end - at);
+            if (!first && line.size() + 1 + word.size() > Width) {
+                text += line + "\n";
+                line.assign(Column, ' ');
+                first = true;
+            }
+            if (!first) line += ' ';
+            line += word;
+            first = false;
+            at = end + 1;
+        }
+        text += line + "\n";
+    }
+    return text + "\n" + HelpEnd;
+}
 
 void unknownKey(std::string_view name) {
     std::fprintf(stderr, "qmere-cli config: unknown key '%.*s' (see --help)\n",
@@ -122,7 +128,7 @@ int show(CliSession& session, Args names) {
 
 int runConfigCommand(Args args) {
     int status = 0;
-    const std::optional<ParsedArgs> parsed = commandOptions("config", args, {}, Help, status);
+    const std::optional<ParsedArgs> parsed = commandOptions("config", args, {}, helpText(), status);
     if (!parsed) return status;
     std::vector<std::pair<const ConfigKey*, std::string>> changes;
     std::vector<std::string_view> names;

@@ -151,16 +151,17 @@ std::optional<std::string> parse(Args args, FetchOptions& options, bool& help) {
     options.run.overview = !parsed->has("no-overview");
     options.quiet = parsed->has("quiet");
     if (const std::optional<std::string> v = parsed->last("threads")) {
+        const ConfigKey& range = *findConfigKey("Max Threads");
         long long n = 0;
         auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
         if (v->empty() || ec != std::errc() || end != v->data() + v->size())
-            return std::string("--threads takes a number from 1 to 24");
+            return "--threads takes a number from " + range.rangeText();
         // As "Max Threads" in the profile: out of range is clamped, and said so.
-        const int clamped = static_cast<int>(std::clamp<long long>(n, 1, 24));
+        const int clamped =
+            static_cast<int>(std::clamp<long long>(n, *range.minimum, *range.maximum));
         if (clamped != n)
-            std::fprintf(stderr,
-                         "qmere-cli fetch: --threads %s is out of range (1 to 24): %d is used\n",
-                         v->c_str(), clamped);
+            std::fprintf(stderr, "qmere-cli fetch: --threads %s is out of range (%s): %d is used\n",
+                         v->c_str(), range.rangeText().c_str(), clamped);
         options.threads = clamped;
     }
     options.groups = parsed->operands;

@@ -18,6 +18,7 @@
 #include "cli/optionparser.h"
 #include "cli/progressline.h"
 #include "cli/serveroptions.h"
+#include "config/configvalues.h"
 #include "config/serverentry.h"
 #include "nzb/nzbexport.h"
 #include "nzb/nzbjob.h"
@@ -86,8 +87,10 @@ constexpr OptionDef Defs[] = {
 
 std::optional<std::string> parse(const ParsedArgs& parsed, NzbOptions& options) {
     if (auto problem = takeServerOptions(parsed, options.server)) return problem;
-    if (auto v = parsed.last("threads"); v && !(options.threads = number(*v, 1, 24)))
-        return std::string("--threads takes a number from 1 to 24");
+    const ConfigKey& range = *findConfigKey("Max Threads");
+    if (auto v = parsed.last("threads");
+        v && !(options.threads = number(*v, *range.minimum, *range.maximum)))
+        return "--threads takes a number from " + range.rangeText();
     if (auto v = parsed.last("since"); v && !(options.sinceDays = number(*v, 0, 36500)))
         return std::string("--since takes a number of days from 0 to 36500");
     options.quiet = parsed.has("quiet");

@@ -2,7 +2,6 @@
 #include "config/configvalues.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <map>
 
@@ -17,27 +16,82 @@ constexpr std::string_view Section = "Config";
 using Kind = ConfigKey::Kind;
 using V = ConfigValues;
 
-// The profile's keys in the order they are saved.
-const std::array<ConfigKey, 18> Keys{{
-    {"Data", Kind::Text, &V::dataDirectory, 1024},
-    {"Server", Kind::Server, &V::server, 255},
-    {"Browser", Kind::Text, &V::browser, 256},
-    {"Max Threads", Kind::Number, &V::maxThreads, 0, 1, 24},
-    {"Kill pattern", Kind::Text, &V::killPattern, 256},
-    {"Keep Text", Kind::Flag, &V::keepText, 0, 0, 1},
-    {"Keep Desc", Kind::Flag, &V::keepDesc, 0, 0, 1},
-    {"Keep Dup", Kind::Flag, &V::keepDup, 0, 0, 1},
-    {"Keep Header", Kind::Fixed, &V::keepHeader},
-    {"Free Alert", Kind::Number, &V::freeAlert},
-    {"Skip short", Kind::Flag, &V::skipShort, 0, 0, 1},
-    {"Skip limit", Kind::Number, &V::skipLimit},
-    {"First visit", Kind::Number, &V::firstVisit, 0, 0, 100000000},
-    {"First visit days", Kind::Number, &V::firstVisitDays, 0, 0, 36500},
-    {"Compress", Kind::Flag, &V::compress, 0, 0, 1},
-    {"Skip duplicate pictures", Kind::Flag, &V::skipDuplicatePictures, 0, 0, 1},
-    {"Thumbnails", Kind::Flag, &V::thumbnails, 0, 0, 1},
-    {"Remove par2 files after repair", Kind::Flag, &V::removePar2AfterRepair, 0, 0, 1},
-}};
+// The profile's keys in the order they are saved, with what `qmere-cli config --help` says of
+// each ("{range}" is the key's range, "MIN to MAX").
+const ConfigKey Keys[] = {
+    {"Data",
+     Kind::Text,
+     &V::dataDirectory,
+     1024,
+     {},
+     {},
+     "the data directory, at most 1024 characters; created if missing; a relative path is "
+     "taken from the current folder and stored absolute"},
+    {"Server",
+     Kind::Server,
+     &V::server,
+     255,
+     {},
+     {},
+     "the news server: HOST, \"HOST PORT\" or HOST:PORT (PORT 1 to 65535); the port goes to "
+     "server.lst"},
+    {"Browser",
+     Kind::Text,
+     &V::browser,
+     256,
+     {},
+     {},
+     "the web browser program, at most 256 characters (empty: xdg-open)"},
+    {"Max Threads", Kind::Number, &V::maxThreads, 0, 1, 24,
+     "reader threads, {range} (takes effect at the next start)"},
+    {"Kill pattern",
+     Kind::Text,
+     &V::killPattern,
+     256,
+     {},
+     {},
+     "exclude pattern list, at most 256 characters; an article whose subject matches every "
+     "word (a regular expression each) is skipped; empty: off"},
+    {"Keep Text", Kind::Flag, &V::keepText, 0, 0, 1,
+     "0/1: keep the saved article text after decoding"},
+    {"Keep Desc", Kind::Flag, &V::keepDesc, 0, 0, 1, "0/1: save descriptions"},
+    {"Keep Dup", Kind::Flag, &V::keepDup, 0, 0, 1,
+     "0/1: 1 writes a new file beside an existing one, 0 overwrites it"},
+    {"Keep Header", Kind::Fixed, &V::keepHeader, 0, {}, {}, "shown only; it is kept as it is"},
+    {"Free Alert",
+     Kind::Number,
+     &V::freeAlert,
+     0,
+     {},
+     {},
+     "low-water mark of free disk space, in MB (an integer)"},
+    {"Skip short", Kind::Flag, &V::skipShort, 0, 0, 1,
+     "0/1: skip articles of at most \"Skip limit\" lines"},
+    {"Skip limit",
+     Kind::Number,
+     &V::skipLimit,
+     0,
+     {},
+     {},
+     "line limit of \"Skip short\" (an integer)"},
+    {"First visit", Kind::Number, &V::firstVisit, 0, 0, 100000000,
+     "a group never read before starts with its newest N articles, {range} (1000; 0: with "
+     "its first article)"},
+    {"First visit days", Kind::Number, &V::firstVisitDays, 0, 0, 36500,
+     "...or with the articles of the last N days, {range} (0: off)"},
+    {"Compress", Kind::Flag, &V::compress, 0, 0, 1,
+     "0/1: compress what the server sends (COMPRESS DEFLATE) where it offers it"},
+    {"Skip duplicate pictures", Kind::Flag, &V::skipDuplicatePictures, 0, 0, 1,
+     "0/1: 1 removes a decoded picture whose content was recorded before (a copy under "
+     "another name) and does not catalogue it; it is not fetched again (default 1)"},
+    {"Thumbnails", Kind::Flag, &V::thumbnails, 0, 0, 1,
+     "0/1: 1 records every decoded picture in the picture database and makes its thumbnail "
+     "and gallery cell; 0 leaves that out (and with it \"Skip duplicate pictures\") (default "
+     "1)"},
+    {"Remove par2 files after repair", Kind::Flag, &V::removePar2AfterRepair, 0, 0, 1,
+     "0/1: 1 removes an NZB's par2 files and the damaged copies once par2 has repaired its "
+     "set (default 0)"},
+};
 
 std::optional<int> parseInt(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
@@ -103,6 +157,19 @@ ServerText splitServerText(std::string_view text) {
 }
 
 }  // namespace
+
+std::string ConfigKey::rangeText() const {
+    if (!minimum || !maximum) return {};
+    return std::to_string(*minimum) + " to " + std::to_string(*maximum);
+}
+
+std::string ConfigKey::helpText() const {
+    std::string text(help);
+    constexpr std::string_view Range = "{range}";
+    if (const std::size_t at = text.find(Range); at != std::string::npos)
+        text.replace(at, Range.size(), rangeText());
+    return text;
+}
 
 std::span<const ConfigKey> configKeys() {
     return Keys;

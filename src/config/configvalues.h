@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The values of the profile section "Config", and the one table that describes them: the
-// key's name, its kind and its range (a field's default is its initialiser below). Loading,
-// saving, the configuration dialog and `qmere-cli config` all go through the table, so a new
-// setting is one field here and one row in configKeys().
+// key's name, its kind, its range and its help (a field's default is its initialiser below).
+// Loading, saving, applying, the configuration dialog's fields and `qmere-cli config` with its
+// help all go through the table, so a new setting is one field here, one row in
+// configKeys() and, for the dialog, one line where its field is placed.
 //
 // A plain value type: copied freely, no lock of its own. The session keeps the program's
 // copy (AppSettings) and is its only writer.
@@ -66,6 +67,12 @@ struct ConfigKey {
     std::size_t maxLength = 0;
     std::optional<int> minimum = {};
     std::optional<int> maximum = {};
+    std::string_view help = {};  // what the value means, for the command line's help
+
+    // "MIN to MAX" for a key with both; empty otherwise.
+    std::string rangeText() const;
+    // help with "{range}" replaced by rangeText().
+    std::string helpText() const;
 };
 
 // Every key, in the order the profile is written.

@@ -37,21 +37,6 @@ QLineEdit* edit(QWidget* parent, const char* name) {
     return e;
 }
 
-QCheckBox* check(QWidget* parent, const char* name, const QString& text) {
-    auto* c = new QCheckBox(text, parent);
-    c->setObjectName(QLatin1String(name));
-    return c;
-}
-
-// A spin box over the range of a key of the settings table.
-QSpinBox* spin(QWidget* parent, const char* name, std::string_view key) {
-    auto* s = new QSpinBox(parent);
-    s->setObjectName(QLatin1String(name));
-    const ConfigKey& k = *findConfigKey(key);
-    s->setRange(k.minimum.value_or(0), k.maximum.value_or(0));
-    return s;
-}
-
 }  // namespace
 
 ConfigDialog::ConfigDialog(ConfigValues values,
@@ -117,12 +102,12 @@ QWidget* ConfigDialog::buildFilterBox() {
     auto* grid = new QGridLayout(box);
     grid->setContentsMargins(0, 0, 0, 0);
     m_exclude = edit(box, "excludePatternEdit");
-    m_skip = check(box, "skipCheck", QStringLiteral("Skip"));
+    QCheckBox* skip = flag(box, "skipCheck", QStringLiteral("Skip"), "Skip short");
     m_lineLimit = edit(box, "lineLimitEdit");
     m_lineLimit->setMaximumWidth(80);
     grid->addWidget(new QLabel(QStringLiteral("Exclude pattern"), box), 0, 0);
     grid->addWidget(m_exclude, 0, 1, 1, 4);
-    grid->addWidget(m_skip, 1, 0);
+    grid->addWidget(skip, 1, 0);
     grid->addWidget(new QLabel(QStringLiteral("messages with fewer than "), box), 1, 1);
     grid->addWidget(m_lineLimit, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("lines"), box), 1, 3);
@@ -137,21 +122,22 @@ QWidget* ConfigDialog::buildNewsDataBox() {
     auto* box = new QGroupBox(QStringLiteral("News data"), row);
     box->setObjectName(QStringLiteral("newsDataBox"));
     auto* boxLayout = new QVBoxLayout(box);
-    m_saveText = check(box, "saveTextCheck", QStringLiteral("Save text"));
-    m_keepDuplicate = check(box, "keepDuplicateCheck", QStringLiteral("Keep duplicate"));
-    m_saveDescription = check(box, "saveDescriptionCheck", QStringLiteral("Save description"));
-    boxLayout->addWidget(m_saveText);
-    boxLayout->addWidget(m_keepDuplicate);
-    boxLayout->addWidget(m_saveDescription);
-    m_skipDuplicatePictures =
-        check(box, "skipDuplicatePicturesCheck", QStringLiteral("Skip duplicate pictures"));
-    m_skipDuplicatePictures->setToolTip(
+    boxLayout->addWidget(flag(box, "saveTextCheck", QStringLiteral("Save text"), "Keep Text"));
+    boxLayout->addWidget(
+        flag(box, "keepDuplicateCheck", QStringLiteral("Keep duplicate"), "Keep Dup"));
+    boxLayout->addWidget(
+        flag(box, "saveDescriptionCheck", QStringLiteral("Save description"), "Keep Desc"));
+    QCheckBox* skipCopies =
+        flag(box, "skipDuplicatePicturesCheck", QStringLiteral("Skip duplicate pictures"),
+             "Skip duplicate pictures");
+    skipCopies->setToolTip(
         QStringLiteral("A picture whose content was retrieved before is removed again"));
-    boxLayout->addWidget(m_skipDuplicatePictures);
-    m_thumbnails = check(box, "thumbnailsCheck", QStringLiteral("Thumbnails"));
-    m_thumbnails->setToolTip(QStringLiteral(
+    boxLayout->addWidget(skipCopies);
+    QCheckBox* thumbnails =
+        flag(box, "thumbnailsCheck", QStringLiteral("Thumbnails"), "Thumbnails");
+    thumbnails->setToolTip(QStringLiteral(
         "Records every picture in the picture database and makes its thumbnail and gallery cell"));
-    boxLayout->addWidget(m_thumbnails);
+    boxLayout->addWidget(thumbnails);
     layout->addWidget(box);
 
     auto* threads = new QVBoxLayout;
@@ -170,19 +156,36 @@ QWidget* ConfigDialog::buildFirstVisitBox() {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_firstVisit = spin(row, "firstVisitSpin", "First visit");
-    m_firstVisitDays = spin(row, "firstVisitDaysSpin", "First visit days");
-    m_compress = check(row, "compressCheck", QStringLiteral("Compress"));
-    m_compress->setToolTip(
+    QSpinBox* firstVisit = number(row, "firstVisitSpin", "First visit");
+    QSpinBox* firstVisitDays = number(row, "firstVisitDaysSpin", "First visit days");
+    QCheckBox* compress = flag(row, "compressCheck", QStringLiteral("Compress"), "Compress");
+    compress->setToolTip(
         QStringLiteral("Asks the server to compress what it sends, where it offers to"));
     layout->addWidget(new QLabel(QStringLiteral("First visit: the newest"), row));
-    layout->addWidget(m_firstVisit);
+    layout->addWidget(firstVisit);
     layout->addWidget(new QLabel(QStringLiteral("articles (0: all), or the last"), row));
-    layout->addWidget(m_firstVisitDays);
+    layout->addWidget(firstVisitDays);
     layout->addWidget(new QLabel(QStringLiteral("days (0: off)"), row));
     layout->addStretch();
-    layout->addWidget(m_compress);
+    layout->addWidget(compress);
     return row;
+}
+
+QCheckBox* ConfigDialog::flag(QWidget* parent, const char* name, const QString& text,
+                              std::string_view key) {
+    auto* c = new QCheckBox(text, parent);
+    c->setObjectName(QLatin1String(name));
+    m_flags.push_back({c, findConfigKey(key)});
+    return c;
+}
+
+QSpinBox* ConfigDialog::number(QWidget* parent, const char* name, std::string_view key) {
+    auto* s = new QSpinBox(parent);
+    s->setObjectName(QLatin1String(name));
+    const ConfigKey& k = *findConfigKey(key);
+    s->setRange(k.minimum.value_or(0), k.maximum.value_or(0));
+    m_numbers.push_back({s, &k});
+    return s;
 }
 
 void ConfigDialog::load() {
@@ -191,17 +194,11 @@ void ConfigDialog::load() {
     m_alertMark->setText(QString::number(m_values.freeAlert));
     m_browser->setText(qs(m_values.browser));
     m_exclude->setText(qs(m_values.killPattern));
-    m_skip->setChecked(m_values.skipShort != 0);
     m_lineLimit->setText(QString::number(m_values.skipLimit));
-    m_saveText->setChecked(m_values.keepText != 0);
-    m_keepDuplicate->setChecked(m_values.keepDup != 0);
-    m_saveDescription->setChecked(m_values.keepDesc != 0);
-    m_skipDuplicatePictures->setChecked(m_values.skipDuplicatePictures != 0);
-    m_thumbnails->setChecked(m_values.thumbnails != 0);
     m_readerThreads->setValue(m_values.maxThreads);
-    m_firstVisit->setValue(m_values.firstVisit);
-    m_firstVisitDays->setValue(m_values.firstVisitDays);
-    m_compress->setChecked(m_values.compress != 0);
+    for (const FlagBinding& f : m_flags) f.box->setChecked(configText(*f.key, m_values) != "0");
+    for (const NumberBinding& n : m_numbers)
+        n.box->setValue(QString::fromStdString(configText(*n.key, m_values)).toInt());
 }
 
 bool ConfigDialog::save() {
@@ -226,15 +223,9 @@ bool ConfigDialog::save() {
     v.dataDirectory = m_dataDirectory->text().toStdString();
     v.browser = m_browser->text().toStdString();
     v.killPattern = m_exclude->text().toStdString();
-    v.skipShort = m_skip->isChecked();
-    v.keepText = m_saveText->isChecked();
-    v.keepDup = m_keepDuplicate->isChecked();
-    v.keepDesc = m_saveDescription->isChecked();
-    v.firstVisit = m_firstVisit->value();
-    v.firstVisitDays = m_firstVisitDays->value();
-    v.compress = m_compress->isChecked();
-    v.skipDuplicatePictures = m_skipDuplicatePictures->isChecked();
-    v.thumbnails = m_thumbnails->isChecked();
+    for (const FlagBinding& f : m_flags) setConfigText(*f.key, v, f.box->isChecked() ? "1" : "0");
+    for (const NumberBinding& n : m_numbers)
+        setConfigText(*n.key, v, std::to_string(n.box->value()));
     m_values = std::move(v);
     return true;
 }

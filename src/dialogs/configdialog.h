@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "config/configvalues.h"
 
@@ -37,6 +39,21 @@ class ConfigDialog : public QDialog {
     void chooseBrowser();
     void showFreeSpace(const std::string& directory);
     void accept() override;
+    // A check box or spin box bound to a key of the settings table: loaded and saved with
+    // the others, its range the table's, so a new setting is one line where it is placed.
+    QCheckBox* flag(QWidget* parent, const char* name, const QString& text, std::string_view key);
+    QSpinBox* number(QWidget* parent, const char* name, std::string_view key);
+
+    struct FlagBinding {
+        QCheckBox* box;
+        const ConfigKey* key;
+    };
+    struct NumberBinding {
+        QSpinBox* box;
+        const ConfigKey* key;
+    };
+    std::vector<FlagBinding> m_flags;
+    std::vector<NumberBinding> m_numbers;
 
     ConfigValues m_values;
     std::function<std::int64_t(const std::string&)> m_freeKB;
@@ -45,17 +62,8 @@ class ConfigDialog : public QDialog {
     QLineEdit* m_alertMark = nullptr;
     QLineEdit* m_browser = nullptr;
     QLineEdit* m_exclude = nullptr;
-    QCheckBox* m_skip = nullptr;
     QLineEdit* m_lineLimit = nullptr;
-    QCheckBox* m_saveText = nullptr;
-    QCheckBox* m_keepDuplicate = nullptr;
-    QCheckBox* m_saveDescription = nullptr;
-    QCheckBox* m_skipDuplicatePictures = nullptr;
-    QCheckBox* m_thumbnails = nullptr;
     QSpinBox* m_readerThreads = nullptr;
-    QSpinBox* m_firstVisit = nullptr;
-    QSpinBox* m_firstVisitDays = nullptr;
-    QCheckBox* m_compress = nullptr;
 };
 
 }  // namespace qm

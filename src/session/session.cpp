@@ -187,20 +187,14 @@ bool Session::claimFor(const std::string& directory, LockFile& lock, Applied& ap
 
 void Session::applyNow(const ConfigValues& values, Applied& applied, LockFile lock) {
     AppSettings& s = *m_settings;
-    s.maxThreads = values.maxThreads;
-    s.keepText = values.keepText;
-    s.keepDesc = values.keepDesc;
-    s.keepDup = values.keepDup;
-    s.browser = values.browser;
-    s.freeAlert = values.freeAlert;
-    s.skipShort = values.skipShort;
-    s.skipLimit = values.skipLimit;
-    s.firstVisit = values.firstVisit;
-    s.firstVisitDays = values.firstVisitDays;
-    s.compress = values.compress;
-    s.skipDuplicatePictures = values.skipDuplicatePictures;
-    s.thumbnails = values.thumbnails;
-    s.removePar2AfterRepair = values.removePar2AfterRepair;
+    // Every value but three, so that a new setting needs nothing here: the kill pattern took
+    // effect already (under its own lock), the server changes only through switchServer, and
+    // a new data directory moves the session (below).
+    ConfigValues taken = values;
+    taken.killPattern = s.killPattern;
+    taken.server = s.server;
+    taken.dataDirectory = s.dataDirectory;
+    static_cast<ConfigValues&>(s) = std::move(taken);
     if (values.dataDirectory == s.dataDirectory) return;
     m_pictures.stop();  // its database and galleries are the old folder's
     // The lists and servers as the user left them go to their files first: read again below,
@@ -299,7 +293,9 @@ GroupEntry* Session::findVisited(std::string_view name) const {
 
 ReaderPool& Session::readerPool(std::optional<int> readers) {
     if (!m_readers) {
-        const int count = std::clamp(readers.value_or(m_settings->maxThreads), 1, 24);
+        const ConfigKey& range = *findConfigKey("Max Threads");
+        const int count =
+            std::clamp(readers.value_or(m_settings->maxThreads), *range.minimum, *range.maximum);
         m_readers = std::make_unique<ReaderPool>(*m_settings, m_decoder, count);
     }
     return *m_readers;

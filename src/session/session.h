@@ -159,7 +159,7 @@ class Session {
     GroupEntry* findVisited(std::string_view name) const;
 
     // ---- runs
-    // Makes the readers, unless made: readers of them, or "Max Threads" (1 to 24). A run
+    // Makes the readers, unless made: readers of them, or "Max Threads" (in its range). A run
     // makes them itself when needed; the number holds for the session's life.
     void prepareReaders(std::optional<int> readers = {});
     // The group-list worker, created on first use.
