@@ -113,15 +113,26 @@ void ReaderPool::startRun() {
     if (!server) return;
     // Every reader of the run is counted before the first one starts: one that fails at once
     // must not find the count at zero and end the run while the others are still to come.
+    // What the last run's turns learnt is stale: the next run asks again.
+    if (runningReaders() == 0) m_turns.clear();
     std::vector<ReaderThread*> starting;
     {
         std::lock_guard lock(DecodeLock);
+        bool work = false;
         for (auto& record : m_readers) {
             ReaderThread& reader = *record;
             if (reader.state == WorkerRecord::Running) continue;  // already at work
             if (reader.groups().empty() && reader.pending().empty()) continue;
             for (GroupEntry* group : reader.groups().entries()) group->set(Active);
             starting.push_back(&reader);
+            work = true;
+        }
+        // The readers without groups of their own help the others.
+        for (auto& record : m_readers) {
+            ReaderThread& reader = *record;
+            if (!work || reader.state == WorkerRecord::Running) continue;
+            if (std::find(starting.begin(), starting.end(), &reader) == starting.end())
+                starting.push_back(&reader);
         }
         m_run.runningReaders += static_cast<int>(starting.size());
     }
@@ -216,7 +227,8 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
     for (;;) {
         article.reset();
         bool completed = false;
-        RetrievalLoop loop(m_settings, m_decoder, reader, article, m_run, m_options);
+        RetrievalLoop loop(m_settings, m_decoder, reader, article, m_run, m_options, m_turns,
+                           [this] { return groupsToCome(); });
         try {
             NNTPConnection& connection = reader.connection();
             if (connection.state() != NNTPConnection::Ready) {
@@ -255,6 +267,20 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
         if (last) frontend.runFinished();
         return;
     }
+}
+
+bool ReaderPool::groupsToCome() const {
+    std::vector<const GroupEntry*> groups;
+    {
+        std::lock_guard lock(DecodeLock);
+        for (const auto& reader : m_readers)
+            if (reader->state == WorkerRecord::Running)
+                for (const GroupEntry* group : reader->groups().entries())
+                    if (isEligible(*group)) groups.push_back(group);
+    }
+    // The turns' registry is never taken with DecodeLock held.
+    return std::any_of(groups.begin(), groups.end(),
+                       [&](const GroupEntry* group) { return !m_turns.hasTurn(*group); });
 }
 
 std::vector<std::string> ReaderPool::runFailures() const {

@@ -16,6 +16,9 @@
 // waitStopped(). A reader that waits on the window thread (the credential prompt) would
 // otherwise never leave.
 //
+// Readers outnumbering the groups with work help with them: a run starts every reader, and one
+// whose own groups are done joins a group that others read (GroupTurns).
+//
 // Locks: DecodeLock guards the running-reader count, the connection failure flag and every
 // reader's group sets; the pool takes it itself, so callers must not hold it.
 #include <chrono>
@@ -25,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "nntp/groupturns.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
 #include "nntp/retrievalsteps.h"
@@ -93,6 +97,9 @@ class ReaderPool {
     void readerProcedure(ReaderThread& reader);
     void cleanUp(ReaderThread& reader);
     void recordFailures(const std::vector<std::string>& failures);
+    // Whether a running reader has an eligible group whose turn has not started yet: a reader
+    // with nothing of its own waits for it to help.
+    bool groupsToCome() const;
 
     AppSettings& m_settings;
     Decoder& m_decoder;
@@ -101,6 +108,7 @@ class ReaderPool {
     RunOptions m_options;
     std::atomic<int> m_stopped{1};
     std::vector<std::unique_ptr<ReaderThread>> m_readers;
+    GroupTurns m_turns;  // the groups read through their overview in this run
 };
 
 // A toolkit error text as the log shows it: at most 255 characters.

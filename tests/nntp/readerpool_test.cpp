@@ -340,10 +340,11 @@ TEST_F(ReaderPoolThreads, AGroupSelectedDuringARunStartsAnIdleReader) {
     GroupTable first;
     first.add(group("alt.slow"));
     startRun(readers, first);
-    ASSERT_TRUE(waitFor([&] { return countCommands("GROUP alt.slow") == 1; }));
-    EXPECT_EQ(readers.runningReaders(), 1);
+    ASSERT_TRUE(waitFor([&] { return countCommands("GROUP alt.slow") >= 1; }));
+    // The reader without a group of its own runs too: it helps with alt.slow.
+    EXPECT_EQ(readers.runningReaders(), 2);
 
-    // The busy reader's place goes to the group it has; the new one to the idle reader.
+    // The busy reader's place goes to the group it has; the new one to the other reader.
     GroupTable more;
     more.add(group("alt.late"));
     more.add(group("alt.slow"));
