@@ -13,13 +13,14 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/desktopnotifier.h"
 #include "app/qtfrontend.h"
 #include "app/runcontroller.h"
-#include "app/runtotals.h"
 #include "app/windowstate.h"
 #include "config/regexpattern.h"
+#include "session/runprogress.h"
 
 class QAction;
 class QDragEnterEvent;
@@ -210,11 +211,12 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QAction* m_addGroupAction = nullptr;
     QAction* m_stopAction = nullptr;
 
-    QTimer m_startupTimer;    // once, 500 ms after creation
-    QTimer m_freeSpaceTimer;  // every 10 s while a run is on
-    QTimer m_totalsTimer;     // the status bar's totals, every second while a run is on
-    RunTotals m_totals;
-    double m_rate = 0;  // of the status bar's last sample
+    QTimer m_startupTimer;                // once, 500 ms after creation
+    QTimer m_freeSpaceTimer;              // every 10 s while a run is on
+    QTimer m_totalsTimer;                 // the status bar's totals, every second while a run is on
+    std::optional<RunProgress> m_totals;  // of the run on, or the last one
+    RunFigures m_figures;                 // its last sample
+    double m_rate = 0;                    // of the status bar's last sample
     QPointer<QWidget> m_monitor;
     DesktopNotifier m_notifier;
 

@@ -43,17 +43,6 @@ QStringList nzbPaths(const QList<QUrl>& urls) {
     return paths;
 }
 
-// "0:05", "12:34", "1:02:03".
-QString durationText(double seconds) {
-    const auto total = static_cast<long long>(seconds + 0.5);
-    const long long h = total / 3600, m = total / 60 % 60, s = total % 60;
-    return h > 0 ? QStringLiteral("%1:%2:%3")
-                       .arg(h)
-                       .arg(m, 2, 10, QLatin1Char('0'))
-                       .arg(s, 2, 10, QLatin1Char('0'))
-                 : QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
-}
-
 QString stateText(const NzbRunner::Row& row) {
     switch (row.state) {
         case NzbRunner::RowState::Queued:
@@ -149,7 +138,7 @@ void MainWindow::showNzbRows() {
                                                                row.bytesPerSecond / MB, 0, 'f', 1)
                                                          : QString());
         item->setText(LeftColumn, row.secondsLeft >= 0 && row.state == NzbRunner::RowState::Fetching
-                                      ? durationText(row.secondsLeft)
+                                      ? QString::fromStdString(durationText(row.secondsLeft))
                                       : QString());
         item->setText(MissingColumn, QString::number(row.segmentsMissing));
         item->setText(Par2Column, stateText(row));

@@ -109,7 +109,8 @@ void MainWindow::startRun() {
         return;
     }
     // Counted from before the readers start: the first of them may decode at once.
-    m_totals.start(m_settings.selectedGroups);
+    const GroupTableEntries groups = m_settings.selectedGroups.entries();
+    m_totals.emplace(std::vector<GroupEntry*>(groups.begin(), groups.end()));
     (void)m_run->start(m_settings.selectedGroups);
 }
 
@@ -150,34 +151,35 @@ void MainWindow::runStateChanged(RunController::State state) {
 }
 
 void MainWindow::showTotals() {
-    const RunTotals::Figures f = m_totals.sample(m_settings.selectedGroups);
+    if (!m_totals) return;
+    // A group added to the selection during the run counts from when first seen; one removed
+    // from it keeps what it brought in.
+    for (GroupEntry* g : m_settings.selectedGroups.entries()) m_totals->add(*g);
+    m_figures = m_totals->sample();
     constexpr double MB = 1024.0 * 1024.0;
     QString text = QStringLiteral("Articles: %1   Pictures: %2   %3 MB")
-                       .arg(f.articles)
-                       .arg(f.pictures)
-                       .arg(static_cast<double>(f.bytes) / MB, 0, 'f', 1);
-    m_rate = f.bytesPerSecond;
-    if (running()) text += QStringLiteral("   %1 MB/s").arg(f.bytesPerSecond / MB, 0, 'f', 2);
+                       .arg(m_figures.retrieved())
+                       .arg(m_figures.pictures())
+                       .arg(static_cast<double>(m_figures.bytes()) / MB, 0, 'f', 1);
+    m_rate = m_figures.bytesPerSecond;
+    if (running())
+        text += QStringLiteral("   %1 MB/s").arg(m_figures.bytesPerSecond / MB, 0, 'f', 2);
     m_totalsLabel->setText(text);
 }
 
 void MainWindow::runEnded() {
     showTotals();
-    const RunTotals::Figures f = m_totals.sample(m_settings.selectedGroups);
+    logLine(QString::fromStdString(closingSummary(m_figures)));
+    // Someone who looked away learns that the run is over.
     auto count = [](std::int64_t n, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
     };
-    logLine(QStringLiteral("Run ended: %1, %2, %3, %4 in %5 s, %6 skipped")
-                .arg(count(f.groups, "group", "groups"), count(f.articles, "article", "articles"),
-                     count(f.pictures, "picture", "pictures"), count(f.bytes, "byte", "bytes"))
-                .arg(f.seconds, 0, 'f', 1)
-                .arg(count(f.duplicates, "duplicate", "duplicates")));
-    // Someone who looked away learns that the run is over.
+    const auto groups = static_cast<std::int64_t>(m_figures.groups.size());
     if (!isActiveWindow())
-        m_notifier.notify(QStringLiteral("Run finished"), count(f.pictures, "picture", "pictures") +
-                                                              QStringLiteral(" came in from ") +
-                                                              count(f.groups, "group", "groups") +
-                                                              QLatin1Char('.'));
+        m_notifier.notify(QStringLiteral("Run finished"),
+                          count(m_figures.pictures(), "picture", "pictures") +
+                              QStringLiteral(" came in from ") + count(groups, "group", "groups") +
+                              QLatin1Char('.'));
 }
 
 bool MainWindow::stopping() const {

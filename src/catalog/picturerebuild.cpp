@@ -54,10 +54,12 @@ std::vector<std::string> entriesOf(const std::string& dir) {
 
 using Known = std::map<std::string, StoredPicture, std::less<>>;  // by path
 
-// One listed picture read again; nothing when its file is gone.
+// One listed picture read again; nothing when its file is gone. unreadable: why the picture
+// module could not read it, when it could not.
 std::optional<StoredPicture> reread(const Thumbnailer& thumbnailer, const PictureGroup& group,
                                     const std::string& dataDirectory, const std::string& name,
-                                    const PictureRecord& record, const Known& known) {
+                                    const PictureRecord& record, const Known& known,
+                                    std::string& unreadable) {
     const std::string file = joinPath(joinPath(group.folder, "news.dat"), name);
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -80,6 +82,7 @@ std::optional<StoredPicture> reread(const Thumbnailer& thumbnailer, const Pictur
         p.subject = old->second.subject;
     }
     Thumbnail t = thumbnailer.make(file, thumbnailPath(group.folder, name));
+    if (t.unreadable) unreadable = file + ": " + t.error;
     p.state = t.made ? PictureState::Shown : PictureState::Unreadable;
     p.hash = t.hash;
     p.width = t.width;
@@ -167,7 +170,11 @@ RebuildReport rebuildPictures(PictureDatabase& database, const Thumbnailer& thum
                 report.stopped = true;
                 return report;
             }
-            auto p = reread(thumbnailer, *group, database.dataDirectory(), name, *record, known);
+            std::string unreadable;
+            auto p = reread(thumbnailer, *group, database.dataDirectory(), name, *record, known,
+                            unreadable);
+            if (!unreadable.empty() && report.unreadable++ == 0)
+                report.firstUnreadable = std::move(unreadable);
             if (p) {
                 listed.insert(name);
                 report.shown += p->state == PictureState::Shown;

@@ -33,12 +33,14 @@ struct PictureGroup {
 std::vector<PictureGroup> pictureGroupsIn(const std::string& dataDirectory);
 
 struct RebuildReport {
-    int pictures = 0;           // recorded
-    int shown = 0;              // of which got a thumbnail
-    int missing = 0;            // listed, but the file is gone
-    int removedThumbnails = 0;  // of pictures no longer listed
-    bool stored = false;        // the database took the result
-    bool stopped = false;       // stop was set: nothing was replaced
+    int pictures = 0;             // recorded
+    int shown = 0;                // of which got a thumbnail
+    int missing = 0;              // listed, but the file is gone
+    int removedThumbnails = 0;    // of pictures no longer listed
+    int unreadable = 0;           // no picture the module reads, or damaged
+    std::string firstUnreadable;  // the first of those, "<file>: <why>"
+    bool stored = false;          // the database took the result
+    bool stopped = false;         // stop was set: nothing was replaced
 };
 
 struct RebuildOptions {

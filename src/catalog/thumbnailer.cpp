@@ -87,6 +87,13 @@ Thumbnail Thumbnailer::make(const std::string& picture, const std::string& thumb
     return result;
 }
 
+std::string unreadableSummary(int count, std::string_view first) {
+    if (count <= 0) return {};
+    if (count == 1) return "No thumbnail for " + std::string(first);
+    return "No thumbnail for " + std::to_string(count) +
+           " files (not a picture, or damaged), such as " + std::string(first);
+}
+
 std::string thumbnailPath(std::string_view groupFolder, std::string_view fileName) {
     return joinPath(joinPath(groupFolder, "thumbs"), std::string(fileName) + ".jpg");
 }

@@ -32,6 +32,10 @@ struct ThumbnailOptions {
     bool logUnreadable = true;
 };
 
+// The one line said for count files no thumbnail could be made of, first ("<file>: <why>")
+// the first of them; empty for none.
+std::string unreadableSummary(int count, std::string_view first);
+
 struct Thumbnail {
     bool made = false;
     int width = 0;  // the picture, as shown (also when it was too large)

@@ -480,10 +480,7 @@ void ThumbnailWorker::summarizeUnreadable() {
         first = std::move(m_firstUnsaid);
         m_firstUnsaid.clear();
     }
-    if (count == 1) m_log("No thumbnail for " + first);
-    if (count > 1)
-        m_log("No thumbnail for " + std::to_string(count) +
-              " files (not a picture, or damaged), such as " + first);
+    if (count > 0) m_log(unreadableSummary(count, first));
 }
 
 ThumbnailWorker::Counters ThumbnailWorker::counters() const {

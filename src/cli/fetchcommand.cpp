@@ -217,8 +217,7 @@ int runFetchCommand(Args args) {
         group.set(Selected);
         if (run.add(group)) groups.push_back(&group);
     }
-    FetchProgress progress(frontend, settings, {groups.rbegin(), groups.rend()}, options.run,
-                           options.quiet);
+    FetchProgress progress(frontend, {groups.rbegin(), groups.rend()}, options.quiet);
 
     const int messagesBefore = frontend.messageCount();
     bool interrupted = false;

@@ -130,7 +130,9 @@ int rebuild(Session& core, ConsoleFrontend& frontend, std::span<const PictureGro
     auto log = [&core](std::string_view line) { core.frontend().appendLog(line); };
     PictureDatabase database(dataDirectory, log);
     if (!database.open()) return 1;
-    Thumbnailer thumbnailer(log, {}, &InterruptGuard::flag());
+    ThumbnailOptions quiet;
+    quiet.logUnreadable = false;  // said once, below: a rebuild meets every such file again
+    Thumbnailer thumbnailer(log, quiet, &InterruptGuard::flag());
     Progress progress(frontend, "Pictures rebuilt");
     RebuildOptions options;
     options.keepOtherGroups = someGroups;
@@ -141,6 +143,8 @@ int rebuild(Session& core, ConsoleFrontend& frontend, std::span<const PictureGro
         frontend.printError("qmere-cli gallery: stopped; nothing was changed");
         return InterruptGuard::exitStatus();
     }
+    if (report.unreadable > 0)
+        core.frontend().appendLog(unreadableSummary(report.unreadable, report.firstUnreadable));
     std::printf(
         "%d pictures recorded, %d with a thumbnail; %d listed files missing; %d stray "
         "thumbnails removed\n",

@@ -7,17 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "catalog/picturelist.h"
 #include "cli/consolefrontend.h"
-#include "config/appsettings.h"
 #include "config/groupentry.h"
 
 namespace qm::cli {
 namespace {
 
-// The rates are taken over the last seconds: a stall shows within them, and one slow article
-// at the start does not weigh on the whole run.
-constexpr auto RateWindow = std::chrono::seconds(10);
 constexpr auto RedrawEvery = std::chrono::milliseconds(250);
 
 std::string plural(std::int64_t n, const char* word) {
@@ -58,47 +53,6 @@ std::string groupText(const GroupFigures& group) {
 
 }  // namespace
 
-std::int64_t RunFigures::dealt() const {
-    std::int64_t n = 0;
-    for (const GroupFigures& g : groups) n += g.dealt;
-    return n;
-}
-
-std::int64_t RunFigures::pictures() const {
-    std::int64_t n = 0;
-    for (const GroupFigures& g : groups) n += g.pictures;
-    return n;
-}
-
-std::int64_t RunFigures::bytes() const {
-    std::int64_t n = 0;
-    for (const GroupFigures& g : groups) n += g.bytes;
-    return n;
-}
-
-std::int64_t RunFigures::retrieved() const {
-    std::int64_t n = 0;
-    for (const GroupFigures& g : groups) n += g.retrieved;
-    return n;
-}
-
-std::int64_t RunFigures::duplicates() const {
-    std::int64_t n = 0;
-    for (const GroupFigures& g : groups) n += g.duplicates;
-    return n;
-}
-
-std::string durationText(double seconds) {
-    const auto total = static_cast<long long>(std::max(0.0, seconds) + 0.5);
-    char text[64];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
-                      total % 60);
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
-    return text;
-}
-
 std::string progressLine(const RunFigures& figures, int width) {
     std::string groups;
     for (const GroupFigures& g : figures.groups) {
@@ -123,94 +77,10 @@ std::string progressLine(const RunFigures& figures, int width) {
     return cut(groups + rates, limit);
 }
 
-std::string closingSummary(const RunFigures& figures) {
-    return "Run ended: " + plural(static_cast<std::int64_t>(figures.groups.size()), "group") +
-           ", " + plural(figures.retrieved(), "article") + ", " +
-           plural(figures.pictures(), "picture") + ", " + plural(figures.bytes(), "byte") + " in " +
-           fixed(figures.seconds, 1) + " s, " + plural(figures.duplicates(), "duplicate") +
-           " skipped";
-}
-
-RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> groups,
-                         const RunOptions& options, Clock::time_point start)
-    : m_newest(options.firstVisit.value_or(settings.firstVisit)),
-      m_days(options.firstVisitDays.value_or(settings.firstVisitDays)),
-      m_start(start) {
-    for (GroupEntry* group : groups) {
-        // What the reader will read too when it selects the group.
-        readLastFile(settings, *group);
-        const GroupStats& stats = group->ensureStats();
-        m_groups.push_back({group, stats.current.load(), std::nullopt, stats.pictureFiles.load(),
-                            stats.bytes.load(), stats.retrieved.load(), stats.duplicates.load()});
-    }
-    m_points.push_back({start, 0, 0});
-}
-
-std::optional<std::int64_t> RunProgress::startOf(Tracked& tracked) const {
-    if (tracked.start) return tracked.start;
-    const GroupStats* stats = tracked.group->stats();
-    const std::int64_t first = stats->first.load();
-    const std::int64_t last = stats->last.load();
-    if (first < 0) return std::nullopt;  // the server has not told the range yet
-    // As the reader positions the group: a stored position inside the range is kept (and one
-    // above it, where the server lags), one below starts again at the first article; a group
-    // never read starts with its newest articles, or (by date) where the reader's search put
-    // it, as the position shows.
-    if (tracked.stored >= 0) {
-        tracked.start = tracked.stored >= first - 1 ? tracked.stored : first - 1;
-    } else if (m_days <= 0) {
-        tracked.start = m_newest > 0 && last - first + 1 > m_newest ? last - m_newest : first - 1;
-    } else {
-        const std::int64_t current = stats->current.load();
-        if (current >= 0 && current >= first - 1) tracked.start = current;
-    }
-    return tracked.start;
-}
-
-RunFigures RunProgress::sample(Clock::time_point now) {
-    RunFigures figures;
-    figures.seconds = std::chrono::duration<double>(now - m_start).count();
-    bool allKnown = true;
-    std::int64_t left = 0;
-    for (Tracked& tracked : m_groups) {
-        const GroupStats* stats = tracked.group->stats();
-        GroupFigures g;
-        g.name = tracked.group->name();
-        g.pictures = stats->pictureFiles.load() - tracked.pictures;
-        g.bytes = stats->bytes.load() - tracked.bytes;
-        g.retrieved = stats->retrieved.load() - tracked.retrieved;
-        g.duplicates = stats->duplicates.load() - tracked.duplicates;
-        if (const std::optional<std::int64_t> start = startOf(tracked)) {
-            const std::int64_t known = std::max<std::int64_t>(stats->last.load() - *start, 0);
-            g.known = known;
-            g.dealt = tracked.group->has(Finished)
-                          ? known
-                          : std::clamp<std::int64_t>(stats->current.load() - *start, 0, known);
-            left += known - g.dealt;
-        } else if (tracked.group->has(Active) && !tracked.group->has(Finished)) {
-            allKnown = false;  // still to be read; a group the server refused is not
-        }
-        figures.groups.push_back(std::move(g));
-    }
-
-    const Point point{now, figures.dealt(), figures.bytes()};
-    while (m_points.size() > 1 && now - m_points[1].time >= RateWindow) m_points.pop_front();
-    const Point& from = m_points.front();
-    const double span = std::chrono::duration<double>(now - from.time).count();
-    if (span > 0) {
-        figures.articlesPerSecond = static_cast<double>(point.dealt - from.dealt) / span;
-        figures.bytesPerSecond = static_cast<double>(point.bytes - from.bytes) / span;
-    }
-    m_points.push_back(point);
-    if (allKnown && left > 0 && figures.articlesPerSecond > 0)
-        figures.secondsLeft = static_cast<double>(left) / figures.articlesPerSecond;
-    return figures;
-}
-
-FetchProgress::FetchProgress(ConsoleFrontend& frontend, const AppSettings& settings,
-                             std::vector<GroupEntry*> groups, const RunOptions& options, bool quiet)
+FetchProgress::FetchProgress(ConsoleFrontend& frontend, const std::vector<GroupEntry*>& groups,
+                             bool quiet)
     : m_frontend(frontend),
-      m_progress(settings, std::move(groups), options),
+      m_progress(groups),
       m_showLine(!quiet && ConsoleFrontend::canRewrite(STDOUT_FILENO)) {
     frontend.setQuiet(quiet);
     // The core's own traces on standard output would break into the line, or into a quiet

@@ -34,6 +34,7 @@ void GroupStats::reset() {
     first = -1;
     last = 0;
     current = -1;
+    runStart = -1;
     retrieved = 0;
     decoded = 0;
     pictureFiles = 0;

@@ -34,6 +34,9 @@ struct GroupStats {
     std::atomic<std::int64_t> first{-1};
     std::atomic<std::int64_t> last{0};
     std::atomic<std::int64_t> current{-1};  // reading position: last article dealt with
+    // Where the reader found the position when it first positioned the group in this run;
+    // -1 until then (the run's progress sets it back when the run starts).
+    std::atomic<std::int64_t> runStart{-1};
     std::atomic<int> retrieved{0};
     std::atomic<int> duplicates{0};  // articles not fetched: their message-id was retrieved before
     std::atomic<int> decoded{0};

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <vector>
 
 namespace qm {
 namespace {
@@ -55,6 +56,9 @@ ServerEntry::ServerEntry(const ServerEntry& other)
     : host(other.host),
       port(other.port),
       fingerprint(other.fingerprint),
+      role(other.role),
+      level(other.level),
+      connections(other.connections),
       m_secure(other.m_secure),
       m_authFlag(other.authFlag()) {
     setCredentials(other.credentials());
@@ -65,6 +69,9 @@ ServerEntry& ServerEntry::operator=(const ServerEntry& other) {
     host = other.host;
     port = other.port;
     fingerprint = other.fingerprint;
+    role = other.role;
+    level = other.level;
+    connections = other.connections;
     m_secure = other.m_secure;
     setAuthFlag(other.authFlag());
     setCredentials(other.credentials());
@@ -77,19 +84,48 @@ ServerEntry ServerEntry::parse(std::string_view text) {
     int authFlag = 0;
     Credentials c{"-", "-"};
     std::string mode;
+    std::vector<std::string> more;
     if (reader.word(entry.host) && reader.number(entry.port) && reader.number(authFlag) &&
-        reader.word(c.user) && reader.word(c.password) && reader.word(mode)) {
-        reader.word(entry.fingerprint);
+        reader.word(c.user) && reader.word(c.password) && reader.word(mode) &&
+        reader.word(entry.fingerprint)) {
+        for (std::string field; more.size() < MaxExtraFields && reader.word(field);)
+            more.push_back(std::move(field));
     }
     // Anything else in the sixth field is left over from a password with blanks in it.
     if (mode != "tls" && mode != "plain") {
         mode.clear();
         entry.fingerprint.clear();
+        more.clear();
     }
+    if (entry.fingerprint == NoValue) entry.fingerprint.clear();
+    for (std::string_view field : more) entry.readExtra(field);
     if (!mode.empty()) entry.setSecure(mode == "tls");
     entry.setAuthFlag(authFlag);
     entry.setCredentials(std::move(c));
     return entry;
+}
+
+void ServerEntry::readExtra(std::string_view field) {
+    // Unknown or out-of-range values keep the start value: a later version may write more.
+    const std::size_t eq = field.find('=');
+    if (eq == std::string_view::npos) return;
+    const std::string_view key = field.substr(0, eq);
+    const std::string_view value = field.substr(eq + 1);
+    int number = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+    const bool isNumber = ec == std::errc() && end == value.data() + value.size();
+    if (key == "role") {
+        if (value == "fill") role = ServerRole::Fill;
+        if (value == "off") role = ServerRole::Off;
+    } else if (key == "level" && isNumber && number >= 1 && number <= MaxLevel) {
+        level = number;
+    } else if (key == "connections" && isNumber && number >= 1 && number <= MaxConnections) {
+        connections = number;
+    }
+}
+
+bool ServerEntry::hasUseFields() const {
+    return role != ServerRole::Off || level != 1 || connections != 0;
 }
 
 std::optional<std::string> ServerEntry::badPort(std::string_view text) {
@@ -111,7 +147,8 @@ std::optional<std::string> ServerEntry::badPort(std::string_view text) {
 }
 
 std::string ServerEntry::textForm() const {
-    const bool extras = secure() != (port == SecurePort) || !fingerprint.empty();
+    const bool use = hasUseFields();
+    const bool extras = secure() != (port == SecurePort) || !fingerprint.empty() || use;
     const Credentials c = credentials();
     const bool stored = hasCredentials(c);
     if (authFlag() != 0 || stored || extras) {
@@ -119,7 +156,12 @@ std::string ServerEntry::textForm() const {
         std::string text = host + ' ' + std::to_string(port) + '\t' + std::to_string(flag) + '\t' +
                            c.user + '\t' + c.password;
         if (extras) text += secure() ? "\ttls" : "\tplain";
-        if (!fingerprint.empty()) text += '\t' + fingerprint;
+        if (!fingerprint.empty() || use)
+            text += '\t' + (fingerprint.empty() ? std::string(NoValue) : fingerprint);
+        if (!use) return text;
+        if (role == ServerRole::Fill) text += "\trole=fill";
+        if (level != 1) text += "\tlevel=" + std::to_string(level);
+        if (connections != 0) text += "\tconnections=" + std::to_string(connections);
         return text;
     }
     return addressText();
@@ -133,6 +175,10 @@ std::string ServerEntry::addressText() const {
 void ServerEntry::takeExtrasFrom(const ServerEntry& other) {
     if (other.m_secure) m_secure = other.m_secure;
     if (!other.fingerprint.empty()) fingerprint = other.fingerprint;
+    if (!other.hasUseFields()) return;
+    role = other.role;
+    level = other.level;
+    connections = other.connections;
 }
 
 Credentials ServerEntry::credentials() const {

@@ -7,6 +7,7 @@
 // they are guarded; host, port, secure and fingerprint change only on the window thread
 // between runs.
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@
 #include "config/frontend.h"
 
 namespace qm {
+
+// What a server is used for. The main server is the one the "Server" setting names (group
+// walking, group lists); a fill server is asked only for articles the main one lacks, lower
+// levels first; an off server is kept in the list and not used.
+enum class ServerRole { Off, Fill };
 
 class ServerEntry {
   public:
@@ -38,7 +44,8 @@ class ServerEntry {
     static std::optional<std::string> badPort(std::string_view text);
     // With authFlag: host " %d\t%d\t%s\t%s"; else port 119: host alone; else host " %d".
     // With extras (secure set other than the port implies, or a fingerprint) the five-field form
-    // followed by "\ttls" or "\tplain" and "\t" fingerprint, which older readers ignore.
+    // followed by "\ttls" or "\tplain" and "\t" fingerprint, which older readers ignore. With a
+    // role, level or cap, those follow a fingerprint field ("-" for none).
     // Stored credentials always give the five-field form, with authFlag 1 when it is 0: the
     // flag falls to 0 for the rest of a run whenever one login is refused or not given (a
     // cancelled prompt, no terminal to ask on), and what the user stored must outlive that.
@@ -55,8 +62,21 @@ class ServerEntry {
     // entry for 563 is secure by default.
     bool secure() const { return m_secure.value_or(port == SecurePort); }
     void setSecure(bool on) { m_secure = on; }
-    // Takes what other's text said beyond the five fields: a set secure flag, a fingerprint.
+    // Takes what other's text said beyond the five fields: a set secure flag, a fingerprint,
+    // the role, level and connection cap.
     void takeExtrasFrom(const ServerEntry& other);
+
+    // Beyond the fingerprint field, as "role=fill", "level=N", "connections=N", which older
+    // readers skip. Levels run from 1 (asked first) to MaxLevel.
+    static constexpr int MaxLevel = 99;
+    // The most connections the user's account allows: 0 when not said (the "Max Threads"
+    // value then), else 1 to MaxConnections.
+    static constexpr int MaxConnections = 100;
+    ServerRole role = ServerRole::Off;
+    int level = 1;
+    int connections = 0;
+    // The cap in force with readers readers wanted: connections when said, else readers.
+    int connectionCap(int readers) const { return connections > 0 ? connections : readers; }
 
     int authFlag() const { return m_authFlag.load(); }
     void setAuthFlag(int flag) { m_authFlag.store(flag); }
@@ -72,6 +92,12 @@ class ServerEntry {
     static bool hasCredentials(const Credentials& c);
 
   private:
+    // Fields read past the fingerprint, at most: the rest of a longer line is not ours.
+    static constexpr std::size_t MaxExtraFields = 16;
+    void readExtra(std::string_view field);
+    // Whether role, level or cap differ from their start values (and must be written).
+    bool hasUseFields() const;
+
     std::optional<bool> m_secure;
     std::atomic<int> m_authFlag{0};
     std::atomic<bool> m_loginAccepted{false};

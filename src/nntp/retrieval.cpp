@@ -141,6 +141,8 @@ void RetrievalLoop::positionGroup(GroupEntry& group) {
                         "; the position is kept");
         }
     }
+    // The run's progress counts the articles dealt with from here.
+    if (stats.runStart.load() < 0) stats.runStart = stats.current.load();
 }
 
 bool RetrievalLoop::renumbered(GroupEntry& group) {

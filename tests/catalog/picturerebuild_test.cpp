@@ -73,6 +73,8 @@ TEST_F(PictureRebuildTest, RebuildingInPlaceGivesWhatRecordingGave) {
     EXPECT_EQ(report.pictures, 7);
     EXPECT_EQ(report.shown, 6);
     EXPECT_EQ(report.removedThumbnails, 1);
+    EXPECT_EQ(report.unreadable, 1) << "counted, to be said once";
+    EXPECT_NE(report.firstUnreadable.find(m_dir.file("data/")), std::string::npos);
     EXPECT_EQ(withoutIds(m_db->all()), m_recorded);
     EXPECT_TRUE(fileExists(thumbnailPath(folder, "flag.gif")));
     EXPECT_EQ(galleries(), m_galleries);

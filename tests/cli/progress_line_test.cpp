@@ -244,7 +244,7 @@ TEST_F(ProgressLine, APipeGetsNoControlsQuietOnlyTheSummaryAndTheSavedSelectionI
 // The line never reaches the last column whatever the width, never cuts a character in two
 // and never lets a group name move the cursor.
 TEST(ProgressLineText, FitsEveryWidthWithoutControlsOrCutCharacters) {
-    cli::RunFigures figures;
+    RunFigures figures;
     figures.groups.push_back({"alt.bilder.\xc3\xa4\xc3\xb6\xc3\xbc", 40, 12, 3, 0, 0});
     figures.groups.push_back({"alt.evil\r\x1b[2J", std::nullopt, 0, 0, 0, 0});
     figures.articlesPerSecond = 12.5;

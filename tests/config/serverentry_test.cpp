@@ -116,6 +116,39 @@ TEST(ServerEntry, ExtrasFollowTheFiveFieldsAndReadBack) {
     EXPECT_EQ(copy.fingerprint, fp);
 }
 
+// A fill server's role, level and cap follow a fingerprint field ("-" for none), where the
+// previous version reads a fingerprint no certificate has and skips the rest.
+TEST(ServerEntry, RoleLevelAndCapFollowTheFingerprintAndReadBack) {
+    ServerEntry e;
+    e.host = "fill.example";
+    e.role = ServerRole::Fill;
+    e.level = 2;
+    e.connections = 8;
+    e.setCredentials({"u", "p"});
+    const std::string text =
+        "fill.example 119\t1\tu\tp\tplain\t-\trole=fill\tlevel=2\tconnections=8";
+    EXPECT_EQ(e.textForm(), text);
+    ServerEntry back = ServerEntry::parse(text);
+    EXPECT_EQ(back.role, ServerRole::Fill);
+    EXPECT_EQ(back.level, 2);
+    EXPECT_EQ(back.connections, 8);
+    EXPECT_EQ(back.fingerprint, "");
+    EXPECT_EQ(back.credentials().password, "p");
+    EXPECT_EQ(back.textForm(), text);
+    EXPECT_EQ(ServerEntry(back).connectionCap(4), 8);
+
+    // Out of range, unknown or after a stray sixth field: start values.
+    ServerEntry odd = ServerEntry::parse(
+        "h 119\t0\t-\t-\ttls\tAB\tlevel=0\tconnections=500\t"
+        "role=other\tcolour=red\tlevel=2x");
+    EXPECT_EQ(odd.role, ServerRole::Off);
+    EXPECT_EQ(odd.level, 1);
+    EXPECT_EQ(odd.connectionCap(6), 6);
+    EXPECT_EQ(odd.textForm(), "h 119\t0\t-\t-\ttls\tAB");
+    ServerEntry stray = ServerEntry::parse("h 119\t1\tu\tp q\t-\trole=fill");
+    EXPECT_EQ(stray.role, ServerRole::Off);
+}
+
 TEST(ServerEntry, StoredCredentialsOutliveALoginRefusedOnce) {
     // One refusal (or a prompt nobody answered) sets the flag to 0 for the rest of the run;
     // the line written afterwards must still log in next time.
