@@ -80,7 +80,11 @@ OverviewTurn::Result OverviewTurn::run(GroupEntry& group, bool onlyGroup) {
             saveAt = now + SaveTime;
             if (m_steps.pendingGroups()) onlyGroup = false;  // a group came: take turns again
         }
-        const std::int64_t limit = aheadLimit(connection.roundTrip());
+        // What keeps this reader's line full, but no more than its share of what is left, so
+        // that the readers on the group run out together.
+        const std::int64_t limit =
+            std::min(aheadLimit(connection.roundTrip()),
+                     std::max<std::int64_t>(MinBytesAhead, shared.fairShare()));
         if (!overtime && !noOverview &&
             (articlesAhead == 0 || articlesAhead + RefillCount <= Depth ||
              bytesAhead + RefillBytes <= limit)) {

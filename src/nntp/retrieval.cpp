@@ -24,7 +24,8 @@ namespace qm {
 
 RetrievalLoop::RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThread& reader,
                              SavedArticle& article, ReaderRunState& run, const RunOptions& options,
-                             GroupTurns& turns, std::function<bool()> groupsToCome)
+                             GroupTurns& turns, const ConnectionCap& cap,
+                             std::function<bool()> groupsToCome)
     : m_settings(settings),
       m_reader(reader),
       m_options(options),
@@ -34,6 +35,7 @@ RetrievalLoop::RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThre
       m_firstVisit(m_steps, options.firstVisit.value_or(settings.firstVisit),
                    options.firstVisitDays.value_or(settings.firstVisitDays)),
       m_turns(turns),
+      m_cap(cap),
       m_groupsToCome(std::move(groupsToCome)) {}
 
 void RetrievalLoop::run() {
@@ -50,7 +52,8 @@ bool RetrievalLoop::help() {
     NNTPConnection& connection = m_steps.connection();
     for (;;) {
         m_steps.checkStop();
-        if (!m_options.overview || connection.overview() == NNTPConnection::Overview::None)
+        if (!m_options.overview || connection.overview() == NNTPConnection::Overview::None ||
+            m_cap.contended())
             return false;
         if (SharedGroupTurn* shared = m_turns.helpable()) {
             GroupEntry& group = shared->group();

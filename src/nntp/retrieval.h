@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "nntp/connectioncap.h"
 #include "nntp/firstvisit.h"
 #include "nntp/groupturns.h"
 #include "nntp/overviewturn.h"
@@ -38,7 +39,7 @@ class RetrievalLoop {
   public:
     RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThread& reader,
                   SavedArticle& article, ReaderRunState& run, const RunOptions& options,
-                  GroupTurns& turns, std::function<bool()> groupsToCome);
+                  GroupTurns& turns, const ConnectionCap& cap, std::function<bool()> groupsToCome);
 
     // Runs passes until one finds no eligible group and nothing new was assigned; then helps
     // the readers of groups read through their overview until none has work left. Throws
@@ -67,7 +68,8 @@ class RetrievalLoop {
     bool prepareGroup(GroupEntry& group);
     void turn(GroupEntry& group, bool onlyGroup);
     // Joins the readers of a group that still has work; false when none has and none is to
-    // come (groupsToCome: a group of a running reader has not started its turn yet).
+    // come (groupsToCome: a group of a running reader has not started its turn yet), or when
+    // a reader with groups of its own waits for this one's connection place.
     bool help();
 
     AppSettings& m_settings;
@@ -78,6 +80,7 @@ class RetrievalLoop {
     OverviewTurn m_overview;
     FirstVisit m_firstVisit;
     GroupTurns& m_turns;
+    const ConnectionCap& m_cap;
     std::function<bool()> m_groupsToCome;
     // Groups whose folder has been cleared of abandoned decoding files in this run.
     std::set<GroupEntry*> m_swept;

@@ -121,6 +121,7 @@ std::optional<std::pair<SharedGroupTurn::Ticket, TurnItem>> SharedGroupTurn::tak
         ++m_next;
     s.state = State::Taken;
     m_queuedBytes -= s.item.bytes;
+    m_takenBytes += s.item.bytes;
     --m_queued;
     ++m_taken;
     return std::make_pair(*ticket, s.item);
@@ -134,6 +135,7 @@ void SharedGroupTurn::done(Ticket ticket, bool advance) {
         s.state = State::Done;
         s.advance = advance;
         --m_taken;
+        m_takenBytes -= s.item.bytes;
         settle();
     }
     m_changed.notify_all();
@@ -146,6 +148,7 @@ void SharedGroupTurn::fail(Ticket ticket) {
         if (s.state != State::Taken) return;
         s.state = State::Failed;
         --m_taken;
+        m_takenBytes -= s.item.bytes;
         m_blocked = true;
         settle();
     }
@@ -159,6 +162,7 @@ void SharedGroupTurn::release(Ticket ticket) {
         if (s.state != State::Taken) return;
         s.state = State::Queued;
         --m_taken;
+        m_takenBytes -= s.item.bytes;
         m_queuedBytes += s.item.bytes;
         ++m_queued;
         m_released.insert(ticket);
@@ -229,6 +233,11 @@ bool SharedGroupTurn::over() const {
 std::int64_t SharedGroupTurn::queuedBytes() const {
     std::lock_guard lock(m_mutex);
     return m_queuedBytes;
+}
+
+std::int64_t SharedGroupTurn::fairShare() const {
+    std::lock_guard lock(m_mutex);
+    return (m_queuedBytes + m_takenBytes) / std::max(m_readers, 1);
 }
 
 std::int64_t SharedGroupTurn::position() const {

@@ -101,6 +101,10 @@ class SharedGroupTurn {
     bool over() const;
     // Accepted articles not yet handed out, in bytes.
     std::int64_t queuedBytes() const;
+    // The bytes of the articles not yet dealt with (waiting or in flight) over the readers on
+    // the group: what one reader may hold in flight without leaving the others idle at the
+    // end.
+    std::int64_t fairShare() const;
     // The reading position: every number up to it is dealt with.
     std::int64_t position() const;
 
@@ -129,8 +133,9 @@ class SharedGroupTurn {
     Ticket m_next = 0;         // the first slot never handed out
     std::set<Ticket> m_released;
     std::int64_t m_queuedBytes = 0;
-    std::size_t m_queued = 0;  // slots waiting to be handed out
-    int m_taken = 0;           // slots handed out and not yet done, failed or given back
+    std::size_t m_queued = 0;       // slots waiting to be handed out
+    std::int64_t m_takenBytes = 0;  // of the slots handed out and not yet settled
+    int m_taken = 0;                // slots handed out and not yet done, failed or given back
     std::int64_t m_position = -1;
     std::int64_t m_planned = -1;  // the last number the windows so far cover
     std::int64_t m_span = 0;
