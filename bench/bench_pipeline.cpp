@@ -8,11 +8,12 @@
 //
 // usage: bench_pipeline [--articles N] [--kb K] [--encoding uu|yenc] [--overview-articles N]
 //                       [--delay-ms D] [--rate-mbit R] [--windows 16,64,128] [--repeat R]
-//                       [--dir DIR]
+//                       [--dir DIR] [--rated-connections 1,4,8]
 //        bench_pipeline --server HOST:PORT --group NAME [--overview-group NAME] [options]
 //   The first form writes its spools (N articles of K KB; an overview group of N articles,
 //   every 50th a picture) and runs qmere-newsd; the second measures an outside server (INN)
 //   whose groups are already filled, through qmere-relay for the delayed and rated paths.
+//   --rated-connections: only the rated path, plain, with each of these many connections.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -273,6 +274,8 @@ struct Options {
     std::string server;  // an outside server
     std::string group;
     std::string overviewGroup;
+    // On the rated path only, with this many connections (64 in flight each) and no more.
+    std::vector<int> ratedConnections;
 };
 
 struct Path {
@@ -310,6 +313,17 @@ void measurePaths(const Options& o, const std::vector<Path>& paths,
 // The rated path: wire bytes and times with and without compression.
 void measureRate(const Options& o, const Endpoint& rated, const std::vector<std::uint64_t>& numbers,
                  MedianTable& table) {
+    if (!o.ratedConnections.empty()) {
+        // Each connection rated on its own: what several connections of a capped account carry.
+        for (int connections : o.ratedConnections) {
+            const Result r = fetch(rated, o.group, numbers, 64, connections, false);
+            const std::string row = std::to_string(connections) + " x 64";
+            table.add(row, "seconds", r.seconds);
+            table.add(row, "art/s", r.items / r.seconds);
+            table.add(row, "MB/s", r.bytes / r.seconds / 1e6);
+        }
+        return;
+    }
     for (bool compress : {false, true}) {
         const std::string row = compress ? "COMPRESS DEFLATE" : "plain";
         if (!o.overviewGroup.empty()) {
@@ -391,14 +405,16 @@ void run(Options& o, const std::string& work) {
     // overviews and reads its articles once, as a busy server has them at hand.
     std::vector<std::uint64_t> numbers;
     overview(direct, o.group, false, &numbers);
+    if (!o.ratedConnections.empty()) (void)fetch(direct, o.group, numbers, 128, 4, false);
     for (const Path& path : paths) {
+        if (!o.ratedConnections.empty()) break;  // the direct path's warm-up is enough
         (void)fetch(path.at, o.group, numbers, 128, 4, false);
         if (!o.overviewGroup.empty()) (void)overview(path.at, o.overviewGroup, false);
     }
     std::printf("load at start: %s\n", loadAverage().c_str());
     MedianTable fetches, overviews, rateTable;
     for (int round = 0; round < o.repeat; ++round) {
-        measurePaths(o, paths, numbers, fetches, overviews);
+        if (o.ratedConnections.empty()) measurePaths(o, paths, numbers, fetches, overviews);
         if (rated) measureRate(o, {"127.0.0.1", rated->port()}, numbers, rateTable);
     }
     std::printf("load at end: %s\n", loadAverage().c_str());
@@ -447,6 +463,8 @@ int main(int argc, char** argv) {
             o.group = value();
         else if (a == "--overview-group")
             o.overviewGroup = value();
+        else if (a == "--rated-connections")
+            o.ratedConnections = parseList(value());
         else
             throw std::runtime_error("unknown argument " + a);
     }

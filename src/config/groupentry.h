@@ -45,6 +45,8 @@ struct GroupStats {
     std::atomic<std::int64_t> bytes{0};
     // The article whose body is being read, for the monitors; owned by the reader thread.
     std::atomic<SavedArticle*> articleInProgress{nullptr};
+    // Readers working on the group now (several share a big group), for the monitors.
+    std::atomic<int> readers{0};
 
     // Paths of the day frameset and contents pages; written by the reader, read by windows.
     std::string idxPage() const;
@@ -54,6 +56,10 @@ struct GroupStats {
     void setContPage(std::string cont);
 
     PictureList pictures;  // guarded by PictureListLock
+    // Serialises writing the group's position and picture list at the end of readers' turns,
+    // so that the file written last holds the latest position. Taken before PictureListLock,
+    // never with DecodeLock held.
+    std::mutex saveMutex;
 
     // Back to the state of a group never used: what belonged to the data folder (position,
     // picture list, counters, pages) is gone. No reader may be reading the group; the caller

@@ -43,6 +43,7 @@ GroupMonitor::GroupMonitor(const GroupTable& selectedGroups, std::function<int()
     m_currentEdit = addField("currentEdit", true);
     m_linesEdit = addField("linesEdit", true);
     m_rateEdit = addField("rateEdit", true);
+    m_readersEdit = addField("readersEdit", true);
     m_status = new EmbossedButton(QString(), this);
     m_status->setObjectName(QStringLiteral("statusButton"));
     m_status->setMinimumHeight(48);
@@ -81,6 +82,8 @@ GroupMonitor::GroupMonitor(const GroupTable& selectedGroups, std::function<int()
     grid->addWidget(m_decodedEdit, 4, 1);
     grid->addWidget(label("Assembled"), 5, 0);
     grid->addWidget(m_assembledEdit, 5, 1);
+    grid->addWidget(label("Readers"), 5, 3);
+    grid->addWidget(m_readersEdit, 5, 4);
     grid->addWidget(label("Current article"), 6, 0);
     grid->addWidget(m_currentEdit, 6, 1, 1, 4);
     grid->addWidget(label("Lines"), 7, 0);
@@ -164,6 +167,12 @@ void GroupMonitor::refresh() {
         m_currentArticle.clear();
         m_lines.clear();
     }
+    m_readers = finished ? 0 : stats->readers.load();
+    // Several readers each have an article of their own: the group's reading position says
+    // where the group is.
+    if (m_readers > 1)
+        m_currentArticle =
+            QStringLiteral("Last %1 (%2 readers)").arg(stats->current.load()).arg(m_readers);
     m_progress->setValue(std::clamp(m_percent, 0, 100));
     // The figure the status bar shows: read at every refresh, so that both agree.
     if (m_rateSource) m_rate = m_rateSource();
@@ -181,6 +190,7 @@ void GroupMonitor::writeControls() {
     m_currentEdit->setText(m_currentArticle);
     m_linesEdit->setText(m_lines);
     m_rateEdit->setText(QString::number(m_rate));
+    m_readersEdit->setText(QString::number(m_readers));
 }
 
 void GroupMonitor::applyNextArticle() {

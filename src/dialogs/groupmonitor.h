@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "News group monitor": live figures of one group of the groups to retrieve while the
-// readers fetch it (range, position, counters, the article being read with its line
-// progress, the download rate of all readers), and "<<Set" to move the group's reading
+// readers fetch it (range, position, counters, how many readers work on it, the article being
+// read with its line progress, or the position when several read it, the download rate of all
+// readers), and "<<Set" to move the group's reading
 // position.
 //
 // A window of its own beside the main window (not modal: Stop stays at hand), one at a time,
@@ -66,6 +67,7 @@ class GroupMonitor : public QDialog {
     QString m_currentArticle;
     QString m_lines;
     int m_rate = 0;
+    int m_readers = 0;  // working on the group now
     int m_percent = 0;
 
     QComboBox* m_groupBox = nullptr;
@@ -77,6 +79,7 @@ class GroupMonitor : public QDialog {
     QLineEdit* m_decodedEdit = nullptr;
     QLineEdit* m_assembledEdit = nullptr;
     QLineEdit* m_currentEdit = nullptr;
+    QLineEdit* m_readersEdit = nullptr;
     QLineEdit* m_linesEdit = nullptr;
     QLineEdit* m_rateEdit = nullptr;
     EmbossedButton* m_status = nullptr;

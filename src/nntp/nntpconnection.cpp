@@ -129,6 +129,7 @@ void NNTPConnection::throwIfStopped() const {
 }
 
 int NNTPConnection::connect() {
+    m_busyRefused = false;
     if (!m_server) {
         log("Server not initialized");
         return -1;
@@ -167,7 +168,9 @@ int NNTPConnection::connect() {
     if (m_replyCode == 200 || m_replyCode == 201) {
         m_state = Ready;
     } else {
-        m_frontend.messageBox("Server said:\r\n" + m_replyLine, MessageIcon::Stop);
+        m_busyRefused = m_replyCode == 400 || m_replyCode == 502;
+        if (!m_busyRefused || !m_quietBusyRefusal)
+            m_frontend.messageBox("Server said:\r\n" + m_replyLine, MessageIcon::Stop);
         abortClose();
     }
     if (m_state != Ready) return 0;

@@ -117,6 +117,11 @@ class NNTPConnection {
     // ("failed (e=111)"); empty after a connect that succeeded or failed in TLS (that box
     // says why itself).
     const std::string& connectFailure() const { return m_connectFailure; }
+    // Whether the last connect was refused in the greeting with 400 or 502, as a server does
+    // to a connection beyond what the account allows. With quiet set, such a refusal shows no
+    // message box: other connections of the run are open, so it is the cap, not a failure.
+    bool busyRefused() const { return m_busyRefused; }
+    void setQuietBusyRefusal(bool quiet) { m_quietBusyRefusal = quiet; }
     // Sends text; callers look at replyCode() and replyLine() afterwards. Returns the state
     // when not Ready (nothing sent), the result of the repeated command after a successful
     // authentication on 480, 0 for an unanswered 480, otherwise -1. When text was sent
@@ -307,6 +312,8 @@ class NNTPConnection {
     bool m_listGroupRefused = false;  // LISTGROUP with a range was refused on this connection
     ArticleReply m_article;
     std::chrono::microseconds m_roundTrip{0};
+    bool m_busyRefused = false;
+    bool m_quietBusyRefusal = false;
     std::deque<Ahead> m_ahead;
     static constexpr std::size_t PublishBytes = 64 * 1024;
     std::size_t m_unpublishedBytes = 0;

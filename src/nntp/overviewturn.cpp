@@ -2,6 +2,7 @@
 #include "nntp/overviewturn.h"
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 #include <string>
 
@@ -40,44 +41,148 @@ std::int64_t OverviewTurn::aheadLimit(std::chrono::microseconds roundTrip) {
 }
 
 OverviewTurn::Result OverviewTurn::run(GroupEntry& group, bool onlyGroup) {
-    GroupStats& stats = group.ensureStats();
-    const std::int64_t last = stats.last.load();
-    const std::int64_t current = stats.current.load();
-    bool finished = current >= last;
-    if (!finished) {
-        const std::int64_t from = current + 1;
-        std::optional<Window> window = select(group, request(group, from, anchorFor(group, from)));
-        if (!window) return Result::NoOverview;
-        const bool prefetch = onlyGroup && window->end < last;
-        if (!fetch(group, *window, prefetch)) return Result::Read;
-        // The server's range is covered; numbers left unconfirmed at its end wait for the
-        // next run.
-        finished = window->end >= last;
+    SharedGroupTurn& shared = m_turns.turnFor(group);
+    if (shared.overviewless()) return Result::NoOverview;
+    NNTPConnection& connection = m_steps.connection();
+    std::deque<InFlight> pipe;
+    std::size_t articlesAhead = 0;
+    std::int64_t bytesAhead = 0;
+    // Whatever this reader leaves unread goes back to the others: the position waits for it.
+    struct Leave {
+        SharedGroupTurn& shared;
+        std::deque<InFlight>& pipe;
+        ~Leave() {
+            for (const InFlight& entry : pipe) {
+                if (entry.window)
+                    shared.dropClaim();
+                else
+                    shared.release(entry.ticket);
+            }
+            shared.leave();
+        }
+    } leave{shared, pipe};
+    shared.join();
+
+    const auto start = std::chrono::steady_clock::now();
+    auto saveAt = start + SaveTime;
+    bool overtime = false;
+    bool windowAsked = false;
+    bool noOverview = false;
+    std::vector<std::string> commands;
+    for (;;) {
+        m_steps.checkStop();
+        const auto now = std::chrono::steady_clock::now();
+        if (!onlyGroup && now > start + TurnTime) overtime = true;
+        if (onlyGroup && now >= saveAt) {
+            // The turn does not end here: the position and the picture list are written
+            // without draining the pipe.
+            RetrievalSteps::endTurn(m_steps.settings(), group);
+            saveAt = now + SaveTime;
+            if (m_steps.pendingGroups()) onlyGroup = false;  // a group came: take turns again
+        }
+        // What keeps this reader's line full, but no more than its share of what is left, so
+        // that the readers on the group run out together.
+        const std::int64_t limit =
+            std::min(aheadLimit(connection.roundTrip()),
+                     std::max<std::int64_t>(MinBytesAhead, shared.fairShare()));
+        if (!overtime && !noOverview &&
+            (articlesAhead == 0 || articlesAhead + RefillCount <= Depth ||
+             bytesAhead + RefillBytes <= limit)) {
+            commands.clear();
+            while (articlesAhead < Depth) {
+                std::optional<std::pair<SharedGroupTurn::Ticket, TurnItem>> got =
+                    shared.take(limit - bytesAhead, articlesAhead == 0);
+                if (!got) break;
+                commands.push_back("ARTICLE " + std::to_string(got->second.number));
+                bytesAhead += got->second.bytes;
+                ++articlesAhead;
+                pipe.push_back(InFlight{false, got->first, std::move(got->second), {}});
+            }
+            // The next window behind this reader's articles, once the others have no more
+            // than their pipes' worth left, so that its answer comes before they run dry. A
+            // reader that takes turns among groups asks for one window a turn, at its start.
+            const bool mayAsk = isEligible(group) && (onlyGroup || (!windowAsked && pipe.empty()));
+            const std::int64_t low =
+                onlyGroup ? static_cast<std::int64_t>(std::max(shared.readers() - 1, 0)) * limit + 1
+                          : 1;
+            if (mayAsk) {
+                if (std::optional<SharedGroupTurn::WindowClaim> claim = shared.claimWindow(low)) {
+                    InFlight entry;
+                    entry.window = true;
+                    entry.request = request(group, *claim);
+                    commands.insert(commands.end(), entry.request.commands.begin(),
+                                    entry.request.commands.end());
+                    pipe.push_back(std::move(entry));
+                    windowAsked = true;
+                }
+            }
+            if (!commands.empty()) connection.sendAhead(commands);
+        }
+
+        if (pipe.empty()) {
+            if (noOverview) return Result::NoOverview;
+            if (shared.claimFinish()) {
+                m_steps.log("No more news from " + group.name());
+                group.set(Finished);
+                return Result::Read;
+            }
+            if (overtime || shared.over() || !isEligible(group)) return Result::Read;
+            if (!onlyGroup && windowAsked) return Result::Read;  // the window is read
+            // Another reader asks for the next window: its answer comes behind its articles.
+            shared.wait(std::chrono::milliseconds(50));
+            continue;
+        }
+        InFlight entry = std::move(pipe.front());
+        pipe.pop_front();
+        if (entry.window) {
+            std::optional<Window> window;
+            try {
+                window = select(group, entry.request);
+            } catch (...) {
+                shared.dropClaim();
+                throw;
+            }
+            if (!window) {
+                shared.setOverviewless();
+                noOverview = true;
+                continue;
+            }
+            shared.addWindow(window->end, window->tail, std::move(window->wanted), window->span,
+                             window->known);
+            continue;
+        }
+        --articlesAhead;
+        bytesAhead -= entry.item.bytes;
+        bool kept = false;
+        try {
+            kept = fetchOne(group, shared, entry);
+        } catch (...) {
+            shared.release(entry.ticket);
+            throw;
+        }
+        if (!kept) return Result::Read;
     }
-    if (finished) {
-        m_steps.log("No more news from " + group.name());
-        group.set(Finished);
-    }
-    return Result::Read;
 }
 
-std::int64_t OverviewTurn::anchorFor(GroupEntry& group, std::int64_t from) {
+std::int64_t OverviewTurn::anchorFor(GroupEntry& group, std::int64_t from, std::int64_t known) {
     const GroupStats& stats = group.ensureStats();
     const std::int64_t first = stats.first.load();
-    const std::int64_t known = m_groups[&group].known;
     if (known >= first && known < from) return known;
     // The last article dealt with is most often still there; STAT tells.
     const std::int64_t current = stats.current.load();
     return current >= first && current < from ? current : -1;
 }
 
-OverviewTurn::Request OverviewTurn::request(GroupEntry& group, std::int64_t from,
-                                            std::int64_t anchor) {
+OverviewTurn::Request OverviewTurn::request(GroupEntry& group,
+                                            const SharedGroupTurn::WindowClaim& claim) {
     const NNTPConnection& connection = m_steps.connection();
     const std::int64_t last = group.ensureStats().last.load();
     Request r;
-    r.from = from;
-    r.to = std::min(last, saturatingAdd(from - 1, m_groups[&group].span));
+    r.from = claim.from;
+    r.span = claim.span > 0 ? claim.span : WindowLines;
+    r.known = claim.known;
+    r.to = std::min(last, saturatingAdd(r.from - 1, r.span));
+    const std::int64_t anchor = anchorFor(group, r.from, claim.known);
     // Where more numbers follow, NEXT from an article before the window says where the next
     // article is, so that a window without one is crossed at once.
     if (anchor >= 0 && r.to < last) {
@@ -140,10 +245,7 @@ std::optional<OverviewTurn::Window> OverviewTurn::select(GroupEntry& group,
                                                          const Request& request) {
     NNTPConnection& connection = m_steps.connection();
     GroupStats& stats = group.ensureStats();
-    // Sent behind the last window's articles already, unless that window ended otherwise.
-    if (m_prefetched != request.commands || connection.commandsAhead() < request.commands.size())
-        connection.sendAhead(request.commands);
-    m_prefetched.clear();
+    // Its commands were sent ahead, behind the articles before it.
 
     WindowFacts facts;
     facts.from = request.from;
@@ -177,24 +279,26 @@ std::optional<OverviewTurn::Window> OverviewTurn::select(GroupEntry& group,
     if (facts.existing) std::erase_if(*facts.existing, [&](std::int64_t n) { return n > to; });
 
     const WindowPlan plan = planWindow(facts);
-    GroupState& state = m_groups[&group];
+    std::int64_t span = request.span;
     if (to < request.to) {
         // Cut by the budget: the next windows ask for no more numbers than this one kept.
-        state.span = std::max<std::int64_t>(to - request.from + 1, 1);
+        span = std::max<std::int64_t>(to - request.from + 1, 1);
     } else if (plan.asks.empty() && !plan.tail && plan.end == to) {
         // No article, and nothing known to start NEXT from: look further at once next time.
-        state.span = state.span > std::numeric_limits<std::int64_t>::max() / SpanGrowth
-                         ? std::numeric_limits<std::int64_t>::max()
-                         : state.span * SpanGrowth;
+        span = span > std::numeric_limits<std::int64_t>::max() / SpanGrowth
+                   ? std::numeric_limits<std::int64_t>::max()
+                   : span * SpanGrowth;
     } else {
-        state.span =
-            state.span >= WindowLines ? WindowLines : std::min(WindowLines, state.span * 2);
+        span = span >= WindowLines ? WindowLines : std::min(WindowLines, span * 2);
     }
+    Window window = accept(group, facts, plan);
+    window.span = span;
+    window.known = request.known;
     // The highest article the server named: the next window's NEXT may start from it.
     for (const WindowAsk& ask : plan.asks)
         if (ask.kind == WindowAsk::Kind::Listed || ask.kind == WindowAsk::Kind::Known)
-            state.known = std::max(state.known, ask.number);
-    return accept(group, facts, plan);
+            window.known = std::max(window.known, ask.number);
+    return window;
 }
 
 OverviewTurn::Window OverviewTurn::accept(GroupEntry& group, const WindowFacts& facts,
@@ -243,100 +347,55 @@ bool OverviewTurn::passesChecks(GroupEntry& group) {
     return m_steps.filter(article.subject(), article.lines.load()) == results::Ok;
 }
 
-bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch) {
+bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const InFlight& entry) {
     GroupStats& stats = group.ensureStats();
     NNTPConnection& connection = m_steps.connection();
     SavedArticle& article = m_steps.article();
-    GroupState& state = m_groups[&group];
-    const std::vector<Wanted>& wanted = window.wanted;
-    const auto deadline = std::chrono::steady_clock::now() + TurnTime;
-    const std::int64_t bytesLimit = aheadLimit(connection.roundTrip());
-    std::size_t sent = 0;
-    std::int64_t bytesAhead = 0;
-    bool overtime = false;
-    // The first article the server answered with another one: the position stays before it.
-    bool blocked = false;
-    auto advance = [&](std::int64_t number) {
-        if (!blocked && stats.current.load() < number) stats.current = number;
-    };
-    std::vector<std::string> commands;
-    auto fits = [&](std::size_t taken) {
-        return sent < wanted.size() && sent - taken < Depth &&
-               (sent == taken || bytesAhead + wanted[sent].bytes <= bytesLimit);
-    };
-    for (std::size_t taken = 0; taken < wanted.size(); ++taken) {
-        if (taken == sent && overtime) break;  // the rest waits for the next turn
-        // Keep the line full: more commands go out before this article's reply is read.
-        overtime = overtime || std::chrono::steady_clock::now() > deadline;
-        if (!overtime && (sent == taken || sent - taken + RefillCount <= Depth ||
-                          bytesAhead + RefillBytes <= bytesLimit)) {
-            commands.clear();
-            for (; fits(taken); ++sent) {
-                commands.push_back("ARTICLE " + std::to_string(wanted[sent].number));
-                bytesAhead += wanted[sent].bytes;
-            }
-            // The next window's commands behind this one's last article: their answers are
-            // there when the next turn reads them.
-            if (sent == wanted.size() && !commands.empty() && prefetch) {
-                const std::int64_t from = window.end + 1;
-                m_prefetched = request(group, from, anchorFor(group, from)).commands;
-                commands.insert(commands.end(), m_prefetched.begin(), m_prefetched.end());
-            }
-            if (!commands.empty()) connection.sendAhead(commands);
+    const TurnItem& item = entry.item;
+    m_steps.checkStop();
+    article.reset();
+    const int result = connection.fetchArticle(std::to_string(item.number), article);
+    if (result == results::Ok) {
+        if (!m_steps.isArticleAsked(group, item.number, item.messageId)) {
+            // Not recorded under a number or id not its own; asked for again next run. The
+            // articles already handed out are read; the group waits for the next run.
+            article.discard();
+            shared.fail(entry.ticket);
+            group.clear(Active);
+            return true;
         }
-
-        m_steps.checkStop();
-        const Wanted& item = wanted[taken];
-        // Every number before it in the window is dealt with: filtered, or not on the server.
-        // Above the last article known, only an article found proves that.
-        if (item.kind != WindowAsk::Kind::Tail) advance(item.number - 1);
-        article.reset();
-        const int result = connection.fetchArticle(std::to_string(item.number), article);
-        bytesAhead -= item.bytes;
-        if (result == results::Ok) {
-            if (!m_steps.isArticleAsked(group, item.number, item.messageId)) {
-                // Not recorded under a number or id not its own; asked for again next run.
-                article.discard();
-                blocked = true;
-                continue;
-            }
-            state.known = std::max(state.known, item.number);
-            if (item.kind != WindowAsk::Kind::Listed && !passesChecks(group)) {
-                article.discard();
-                advance(item.number);
-                continue;
-            }
-            stats.retrieved += 1;
-            if (m_steps.decodeAndRecord(group) == RetrievalSteps::Decoded::Failed) return false;
-            advance(item.number);
-            continue;
+        shared.noteKnown(item.number);
+        if (item.kind != WindowAsk::Kind::Listed && !passesChecks(group)) {
+            article.discard();
+            shared.done(entry.ticket);
+            return true;
         }
-        m_steps.requireConnection();
-        if (connection.outcome(NntpCommand::Article) == ReplyOutcome::NoSuchArticle) {
-            // Listed, but cancelled or expired since: asking again would never end.
-            if (item.kind == WindowAsk::Kind::Listed)
-                m_steps.log(group.name() + ": article " + std::to_string(item.number) +
-                            " of the overview is not on the server; stepped over");
-            if (item.kind != WindowAsk::Kind::Tail) advance(item.number);
-            continue;
+        stats.retrieved += 1;
+        if (m_steps.decodeAndRecord(group) == RetrievalSteps::Decoded::Failed) {
+            shared.fail(entry.ticket);
+            shared.stop();
+            return false;
         }
-        m_steps.stopIfLoginMissing(group);
-        // Refused for another reason (the reply is logged): nothing is stepped over, the
-        // group waits for the next run.
-        group.clear(Active);
-        return false;
+        shared.done(entry.ticket);
+        return true;
     }
-    if (sent != wanted.size()) return false;
-    if (blocked) {
-        // The rest of the window is recorded; the group waits for the next run, which asks
-        // again from the article answered wrongly.
-        group.clear(Active);
-        return false;
+    m_steps.requireConnection();
+    if (connection.outcome(NntpCommand::Article) == ReplyOutcome::NoSuchArticle) {
+        // Listed, but cancelled or expired since: asking again would never end.
+        if (item.kind == WindowAsk::Kind::Listed)
+            m_steps.log(group.name() + ": article " + std::to_string(item.number) +
+                        " of the overview is not on the server; stepped over");
+        // Past the last article known, the numbers not found may yet come.
+        shared.done(entry.ticket, item.kind != WindowAsk::Kind::Tail);
+        return true;
     }
-    // Past the last article known, the numbers not found may yet come: the position stays
-    // at the last article found.
-    if (!window.tail) advance(window.end);
-    return true;
+    m_steps.stopIfLoginMissing(group);
+    // Refused for another reason (the reply is logged): nothing is stepped over, the group
+    // waits for the next run.
+    shared.fail(entry.ticket);
+    shared.stop();
+    group.clear(Active);
+    return false;
 }
 
 }  // namespace qm

@@ -12,19 +12,22 @@
 // the window, so that numbers the overview left out are asked for directly and an empty
 // stretch of numbers, however long, is crossed in one round trip.
 //
-// The reading position moves only over articles dealt with (decoded, filtered, not on the
-// server), never past one still in flight or one the server answered with another article; a
-// stop or a lost connection leaves it before the first article not dealt with. One per
-// reader run, on the reader's thread.
+// A group may be read by several readers at once: the shared turn (SharedGroupTurn) hands the
+// accepted articles out to each, and one of them at a time asks for the next window. The
+// reading position moves only over articles dealt with (decoded, filtered, not on the
+// server), never past one still in flight on any reader or one the server answered with
+// another article; a stop or a lost connection leaves it before the first article not dealt
+// with. One per reader run, on the reader's thread.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "nntp/groupturns.h"
 #include "nntp/overviewwindow.h"
+#include "nntp/sharedgroupturn.h"
 
 namespace qm {
 
@@ -44,6 +47,9 @@ class OverviewTurn {
     // big articles does not keep its reader's other groups waiting (the rest of the window
     // is asked for again in its next turn).
     static constexpr std::chrono::milliseconds TurnTime{5000};
+    // A turn that keeps its pipe full writes the position and the picture list this often,
+    // so that a kill fetches again no more than about this long's articles.
+    static constexpr std::chrono::milliseconds SaveTime{1000};
     // ARTICLE commands in flight: as many as their sizes (from the overview) allow, and no
     // more than Depth. The bytes: what the line carries at LineRate in the connection's
     // round trip, between MinBytesAhead and MaxBytesAhead. At 40 ms from the server, 64
@@ -62,28 +68,22 @@ class OverviewTurn {
     static constexpr std::size_t RefillCount = 16;
     static constexpr std::int64_t RefillBytes = 1 << 20;
 
-    explicit OverviewTurn(RetrievalSteps& steps) : m_steps(steps) {}
+    OverviewTurn(RetrievalSteps& steps, GroupTurns& turns) : m_steps(steps), m_turns(turns) {}
 
     enum class Result { Read, NoOverview };
-    // One turn of group. NoOverview when the server gives none for it (the walk reads the
-    // group then). onlyGroup: the reader has no other group to turn to, so the next window's
-    // commands are sent behind this window's articles.
+    // One turn of group, beside the other readers on it. NoOverview when the server gives none
+    // for it (the walk reads the group then). onlyGroup: the reader has no other group to turn
+    // to, so the turn goes on until the group is done, with the next window's commands sent
+    // behind the articles in flight and the pipe never drained; the position and picture list
+    // are written every SaveTime meanwhile. Otherwise the turn reads one window, or what
+    // TurnTime allows of it.
     Result run(GroupEntry& group, bool onlyGroup);
 
   private:
-    struct Wanted {
-        std::int64_t number = 0;
-        std::int64_t bytes = 0;
-        WindowAsk::Kind kind = WindowAsk::Kind::Listed;
-        std::string messageId;  // the overview's, when it gave one
-    };
     struct Window {
         std::int64_t end = 0;  // the last article number the turn covers
         bool tail = false;     // see WindowPlan
-        std::vector<Wanted> wanted;
-    };
-    // What a group's windows learnt so far in this run.
-    struct GroupState {
+        std::vector<TurnItem> wanted;
         std::int64_t span = WindowLines;  // numbers the next window covers
         std::int64_t known = -1;          // an article number seen to exist, -1: none
     };
@@ -93,12 +93,24 @@ class OverviewTurn {
         std::int64_t from = 0;
         std::int64_t to = 0;
         std::int64_t anchor = -1;
+        std::int64_t span = WindowLines;
+        std::int64_t known = -1;
         std::vector<std::string> commands;
     };
+    // A reply this reader waits for: an article handed to it, or the window it asks for.
+    struct InFlight {
+        bool window = false;
+        SharedGroupTurn::Ticket ticket = 0;
+        TurnItem item;
+        Request request;
+    };
 
-    Request request(GroupEntry& group, std::int64_t from, std::int64_t anchor);
+    Request request(GroupEntry& group, const SharedGroupTurn::WindowClaim& claim);
+    // What a window's replies lead to: one article's reply read, dealt with and told to the
+    // shared turn. False when the group stops for this run.
+    bool fetchOne(GroupEntry& group, SharedGroupTurn& shared, const InFlight& entry);
     // The article before from that NEXT may start from; -1 when none is known.
-    std::int64_t anchorFor(GroupEntry& group, std::int64_t from);
+    std::int64_t anchorFor(GroupEntry& group, std::int64_t from, std::int64_t known);
     // The window the request asks about, filtered; nothing when the server has no overview
     // for it.
     std::optional<Window> select(GroupEntry& group, const Request& request);
@@ -112,17 +124,12 @@ class OverviewTurn {
                                                            std::int64_t& to);
     // The accepted articles of a plan: the listed ones through the filters.
     Window accept(GroupEntry& group, const WindowFacts& facts, const WindowPlan& plan);
-    // Fetches and decodes the wanted articles; false when the group stops for this run.
-    bool fetch(GroupEntry& group, const Window& window, bool prefetch);
-    // Whether what ARTICLE brought is the article asked for; logs and notes it when not.
-    bool isTheArticleAsked(GroupEntry& group, const Wanted& item);
     // An article the overview did not list: the duplicate check and the filters that its
     // overview line would have had. False when it is dealt with without decoding.
     bool passesChecks(GroupEntry& group);
 
     RetrievalSteps& m_steps;
-    std::unordered_map<const GroupEntry*, GroupState> m_groups;
-    std::vector<std::string> m_prefetched;  // the commands of the next window, already sent
+    GroupTurns& m_turns;
 };
 
 }  // namespace qm

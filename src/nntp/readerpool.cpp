@@ -111,17 +111,29 @@ void ReaderPool::startRun() {
     m_run.newLogin();  // one prompt per run
     ServerEntry* server = m_settings.currentServer();
     if (!server) return;
+    if (runningReaders() == 0) m_cap.reset(server->connectionCap(static_cast<int>(size())));
     // Every reader of the run is counted before the first one starts: one that fails at once
     // must not find the count at zero and end the run while the others are still to come.
+    // What the last run's turns learnt is stale: the next run asks again.
+    if (runningReaders() == 0) m_turns.clear();
     std::vector<ReaderThread*> starting;
     {
         std::lock_guard lock(DecodeLock);
+        bool work = false;
         for (auto& record : m_readers) {
             ReaderThread& reader = *record;
             if (reader.state == WorkerRecord::Running) continue;  // already at work
             if (reader.groups().empty() && reader.pending().empty()) continue;
             for (GroupEntry* group : reader.groups().entries()) group->set(Active);
             starting.push_back(&reader);
+            work = true;
+        }
+        // The readers without groups of their own help the others.
+        for (auto& record : m_readers) {
+            ReaderThread& reader = *record;
+            if (!work || reader.state == WorkerRecord::Running) continue;
+            if (std::find(starting.begin(), starting.end(), &reader) == starting.end())
+                starting.push_back(&reader);
         }
         m_run.runningReaders += static_cast<int>(starting.size());
     }
@@ -216,27 +228,47 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
     for (;;) {
         article.reset();
         bool completed = false;
-        RetrievalLoop loop(m_settings, m_decoder, reader, article, m_run, m_options);
+        bool placed = false;
+        RetrievalLoop loop(m_settings, m_decoder, reader, article, m_run, m_options, m_turns, m_cap,
+                           [this] { return groupsToCome(); });
+        bool beyondCap = false;
+        bool helperOnly = false;
         try {
             NNTPConnection& connection = reader.connection();
-            if (connection.state() != NNTPConnection::Ready) {
-                (void)connection.connect();  // a failure is reported by connect itself
-                if (connection.state() != NNTPConnection::Ready) {
-                    // Its reason in words, once however many readers fail alike.
-                    if (!connection.connectFailure().empty())
-                        recordFailures({connection.connectFailure()});
-                    throw NNTPQuitException("NNTP connection failure ", m_settings.server);
-                }
+            {
+                std::lock_guard lock(DecodeLock);
+                helperOnly = reader.groups().empty() && reader.pending().empty();
             }
-            loop.run();
-            completed = true;
+            placed = helperOnly ? placeHelper(reader) : m_cap.acquire([&] {
+                return reader.abortRequested() || m_run.stopped.load();
+            });
+            if (placed && connection.state() != NNTPConnection::Ready)
+                beyondCap = !connectReader(reader);
+            if (!placed || beyondCap) {
+                completed = true;
+            } else if (connection.state() != NNTPConnection::Ready) {
+                // Its reason in words, once however many readers fail alike.
+                if (!connection.connectFailure().empty())
+                    recordFailures({connection.connectFailure()});
+                throw NNTPQuitException("NNTP connection failure ", m_settings.server);
+            } else {
+                loop.run();
+                completed = true;
+            }
         } catch (const NNTPQuitException& e) {
             frontend.appendLog(e.message());
         } catch (const std::exception& e) {
             frontend.appendLog(errorText(e.what()));
         }
-        recordFailures(loop.failures());
-        cleanUp(reader);
+        if (placed) {
+            if (!beyondCap) {
+                recordFailures(loop.failures());
+                cleanUp(reader);
+            }
+            m_cap.release();
+        }
+        // Refused beyond the cap with groups of its own: it waits for a place again.
+        if (beyondCap && !helperOnly && !reader.abortRequested()) continue;
 
         bool last = false;
         {
@@ -255,6 +287,48 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
         if (last) frontend.runFinished();
         return;
     }
+}
+
+bool ReaderPool::placeHelper(ReaderThread& reader) {
+    // Only once there is a group to help: the readers with groups of their own take their
+    // places first. One that would only help never waits for a place: it is not needed.
+    for (;;) {
+        if (reader.abortRequested() || m_run.stopped.load() || !m_options.overview) return false;
+        if (m_turns.helpable()) return m_cap.tryAcquire();
+        if (!groupsToCome()) return false;
+        m_turns.wait(std::chrono::milliseconds(50));
+    }
+}
+
+bool ReaderPool::connectReader(ReaderThread& reader) {
+    NNTPConnection& connection = reader.connection();
+    // With other connections open, a refusal in the greeting is the account's limit.
+    connection.setQuietBusyRefusal(m_cap.held() > 1);
+    (void)connection.connect();  // a failure is reported by connect itself
+    if (connection.state() == NNTPConnection::Ready || !connection.busyRefused() ||
+        m_cap.held() <= 1)
+        return true;
+    if (const int cap = m_cap.refusedBeyond(); cap > 0) {
+        const ServerEntry* server = connection.server();
+        m_settings.frontend().appendLog((server ? server->host : m_settings.server) +
+                                        " refused a connection beyond " + std::to_string(cap) +
+                                        ": this run uses " + std::to_string(cap) + " connections");
+    }
+    return false;
+}
+
+bool ReaderPool::groupsToCome() const {
+    std::vector<const GroupEntry*> groups;
+    {
+        std::lock_guard lock(DecodeLock);
+        for (const auto& reader : m_readers)
+            if (reader->state == WorkerRecord::Running)
+                for (const GroupEntry* group : reader->groups().entries())
+                    if (isEligible(*group)) groups.push_back(group);
+    }
+    // The turns' registry is never taken with DecodeLock held.
+    return std::any_of(groups.begin(), groups.end(),
+                       [&](const GroupEntry* group) { return !m_turns.hasTurn(*group); });
 }
 
 std::vector<std::string> ReaderPool::runFailures() const {

@@ -16,6 +16,11 @@
 // waitStopped(). A reader that waits on the window thread (the credential prompt) would
 // otherwise never leave.
 //
+// Readers outnumbering the groups with work help with them: a run starts every reader, and one
+// whose own groups are done joins a group that others read (GroupTurns). No more readers
+// connect at once than the server's connection cap allows (ConnectionCap): a reader with
+// groups waits for a place, one that would only help ends without one.
+//
 // Locks: DecodeLock guards the running-reader count, the connection failure flag and every
 // reader's group sets; the pool takes it itself, so callers must not hold it.
 #include <chrono>
@@ -25,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "nntp/connectioncap.h"
+#include "nntp/groupturns.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
 #include "nntp/retrievalsteps.h"
@@ -91,8 +98,17 @@ class ReaderPool {
   private:
     // The body of every reader thread.
     void readerProcedure(ReaderThread& reader);
+    // A place under the cap for a reader without groups of its own, once a group has work to
+    // help with and a place is free; false when none comes.
+    bool placeHelper(ReaderThread& reader);
+    // Connects a reader that holds a place under the cap; false when the server refused the
+    // connection beyond what the account allows (the cap is lowered for the run, logged once).
+    bool connectReader(ReaderThread& reader);
     void cleanUp(ReaderThread& reader);
     void recordFailures(const std::vector<std::string>& failures);
+    // Whether a running reader has an eligible group whose turn has not started yet: a reader
+    // with nothing of its own waits for it to help.
+    bool groupsToCome() const;
 
     AppSettings& m_settings;
     Decoder& m_decoder;
@@ -101,6 +117,8 @@ class ReaderPool {
     RunOptions m_options;
     std::atomic<int> m_stopped{1};
     std::vector<std::unique_ptr<ReaderThread>> m_readers;
+    GroupTurns m_turns;  // the groups read through their overview in this run
+    ConnectionCap m_cap;
 };
 
 // A toolkit error text as the log shows it: at most 255 characters.

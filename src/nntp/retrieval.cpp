@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "nntp/retrieval.h"
 
+#include <chrono>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalog/indexpages.h"
@@ -21,22 +23,56 @@
 namespace qm {
 
 RetrievalLoop::RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThread& reader,
-                             SavedArticle& article, ReaderRunState& run, const RunOptions& options)
+                             SavedArticle& article, ReaderRunState& run, const RunOptions& options,
+                             GroupTurns& turns, const ConnectionCap& cap,
+                             std::function<bool()> groupsToCome)
     : m_settings(settings),
       m_reader(reader),
       m_options(options),
       m_steps(settings, decoder, reader, article, run),
       m_walk(m_steps),
-      m_overview(m_steps),
+      m_overview(m_steps, turns),
       m_firstVisit(m_steps, options.firstVisit.value_or(settings.firstVisit),
-                   options.firstVisitDays.value_or(settings.firstVisitDays)) {}
+                   options.firstVisitDays.value_or(settings.firstVisitDays)),
+      m_turns(turns),
+      m_cap(cap),
+      m_groupsToCome(std::move(groupsToCome)) {}
 
 void RetrievalLoop::run() {
     for (;;) {
         if (pass() > 0) continue;
         // A group assigned while this pass ran is served before the reader gives up.
-        std::lock_guard lock(DecodeLock);
-        if (m_reader.pending().empty()) return;
+        if (m_steps.pendingGroups()) continue;
+        if (!help()) return;
+    }
+}
+
+bool RetrievalLoop::help() {
+    constexpr std::chrono::milliseconds Poll{50};
+    NNTPConnection& connection = m_steps.connection();
+    for (;;) {
+        m_steps.checkStop();
+        if (!m_options.overview || connection.overview() == NNTPConnection::Overview::None ||
+            m_cap.contended())
+            return false;
+        if (SharedGroupTurn* shared = m_turns.helpable()) {
+            GroupEntry& group = shared->group();
+            // The owner has read "Last" and placed the position: GROUP alone here.
+            m_steps.requireConnection();
+            if (connection.currentGroup() != &group && connection.selectGroup(group) != 0) {
+                m_steps.stopIfLoginMissing(group);
+                return false;
+            }
+            m_reader.enterGroup(&group);
+            m_steps.article().setGroup(m_settings.dataDirectory, group);
+            m_steps.setGroup(group, groupDirectory(m_settings, group));
+            m_overview.run(group, true);
+            RetrievalSteps::endTurn(m_settings, group);
+            return true;
+        }
+        if (!m_groupsToCome || !m_groupsToCome()) return false;
+        if (m_steps.pendingGroups()) return true;
+        m_turns.wait(Poll);
     }
 }
 

@@ -7,16 +7,21 @@
 // are written at the end of its turn.
 //
 // Created by the reader procedure on its own thread for one run and used only there; it
+// A reader whose own groups are done helps where others still read (GroupTurns).
+//
 // borrows the settings, the decoder, the reader record (groups, batch, stop state), the
 // reader's connection and its SavedArticle, and the run's shared state and options. DecodeLock
 // is taken for the duplicate checks, for the index update plus decoding, and around the
 // reader's group sets; never held across network reads.
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "nntp/connectioncap.h"
 #include "nntp/firstvisit.h"
+#include "nntp/groupturns.h"
 #include "nntp/overviewturn.h"
 #include "nntp/retrievalsteps.h"
 #include "nntp/walkturn.h"
@@ -33,9 +38,11 @@ struct ReaderRunState;
 class RetrievalLoop {
   public:
     RetrievalLoop(AppSettings& settings, Decoder& decoder, ReaderThread& reader,
-                  SavedArticle& article, ReaderRunState& run, const RunOptions& options);
+                  SavedArticle& article, ReaderRunState& run, const RunOptions& options,
+                  GroupTurns& turns, const ConnectionCap& cap, std::function<bool()> groupsToCome);
 
-    // Runs passes until one finds no eligible group and nothing new was assigned. Throws
+    // Runs passes until one finds no eligible group and nothing new was assigned; then helps
+    // the readers of groups read through their overview until none has work left. Throws
     // NNTPQuitException on a stop request, on program exit, when the connection is lost,
     // when the server wants a login that was not given and when the disk is full.
     void run();
@@ -60,6 +67,10 @@ class RetrievalLoop {
     // False (and the group left out of the run) when its folder cannot be made.
     bool prepareGroup(GroupEntry& group);
     void turn(GroupEntry& group, bool onlyGroup);
+    // Joins the readers of a group that still has work; false when none has and none is to
+    // come (groupsToCome: a group of a running reader has not started its turn yet), or when
+    // a reader with groups of its own waits for this one's connection place.
+    bool help();
 
     AppSettings& m_settings;
     ReaderThread& m_reader;
@@ -68,6 +79,9 @@ class RetrievalLoop {
     WalkTurn m_walk;
     OverviewTurn m_overview;
     FirstVisit m_firstVisit;
+    GroupTurns& m_turns;
+    const ConnectionCap& m_cap;
+    std::function<bool()> m_groupsToCome;
     // Groups whose folder has been cleared of abandoned decoding files in this run.
     std::set<GroupEntry*> m_swept;
 };

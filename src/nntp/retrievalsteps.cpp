@@ -126,7 +126,13 @@ void RetrievalSteps::recordArticle(const SavedArticle& article) {
     if (!article.messageId.empty()) m_settings.messageIds.add(article.messageId, true);
 }
 
+bool RetrievalSteps::pendingGroups() const {
+    std::lock_guard lock(DecodeLock);
+    return !m_reader.pending().empty();
+}
+
 void RetrievalSteps::endTurn(const AppSettings& settings, GroupEntry& group) {
+    std::lock_guard lock(group.ensureStats().saveMutex);
     // The picture list before the position: a kill between the two fetches articles again
     // (the journal skips them), never leaves decoded files out of "data.lst".
     savePictureList(settings, group);

@@ -84,8 +84,14 @@ class RetrievalSteps {
     // its decode has stored everything.
     void recordArticle(const SavedArticle& article);
     // The end of a turn (and of a reader's work in a group): the picture list, then "Last",
-    // which covers only articles whose commit is done (or that needed none).
+    // which covers only articles whose commit is done (or that needed none). Several readers
+    // of a group may call it at once: the group's files are written one call at a time, so
+    // the last one written holds the latest position.
     static void endTurn(const AppSettings& settings, GroupEntry& group);
+
+    // Whether groups were handed to the reader that it has not taken over yet (DecodeLock
+    // taken).
+    bool pendingGroups() const;
 
     // Throws NNTPQuitException when the reader is told to stop ("Abort reading news.") or the
     // run was stopped (the disk is full).

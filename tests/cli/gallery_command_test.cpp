@@ -39,9 +39,11 @@ class GalleryRunThreads : public ::testing::Test {
     }
 
     CliRun run(const std::vector<std::string>& args) { return runCli(m_dir, args); }
+    // One reader: several would share the group and record its pictures in the order their
+    // articles happen to arrive, and the gallery shows the newest recorded first.
     CliRun fetch(const std::string& group) {
         return run({"fetch", "--server", "127.0.0.1:" + std::to_string(m_server->port()),
-                    "--threads", "2", group});
+                    "--threads", "1", group});
     }
 
     // Posts content as a file of that name, uuencoded, in the next article of group.

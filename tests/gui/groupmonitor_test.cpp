@@ -91,6 +91,13 @@ class GroupMonitorTest : public QObject {
         QCOMPARE(field(monitor, "linesEdit"), QStringLiteral("970/970 (100%)"));
         QCOMPARE(progress(monitor), 100);
 
+        // Several readers on the group: the position, not one reader's article.
+        g.a.stats()->readers = 3;
+        monitor.refresh();
+        QCOMPARE(field(monitor, "currentEdit"), QStringLiteral("Last 140 (3 readers)"));
+        QCOMPARE(field(monitor, "readersEdit"), QStringLiteral("3"));
+        g.a.stats()->readers = 1;
+
         // Between articles the texts are empty.
         g.a.stats()->articleInProgress = nullptr;
         monitor.refresh();

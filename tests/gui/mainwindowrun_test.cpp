@@ -293,6 +293,7 @@ class MainWindowRunTest : public QObject {
         for (const std::string& command : p.server->commands())
             if (command.starts_with("GROUP ")) groups << QString::fromStdString(command);
         groups.sort();
+        groups.removeDuplicates();  // readers without a group of their own help with these
         QCOMPARE(groups,
                  (QStringList{"GROUP alt.binaries.pictures.test", "GROUP alt.pictures.demo"}));
         QAbstractItemModel* log = p.window->findChild<QListView*>("logList")->model();

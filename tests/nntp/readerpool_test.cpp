@@ -340,10 +340,11 @@ TEST_F(ReaderPoolThreads, AGroupSelectedDuringARunStartsAnIdleReader) {
     GroupTable first;
     first.add(group("alt.slow"));
     startRun(readers, first);
-    ASSERT_TRUE(waitFor([&] { return countCommands("GROUP alt.slow") == 1; }));
-    EXPECT_EQ(readers.runningReaders(), 1);
+    ASSERT_TRUE(waitFor([&] { return countCommands("GROUP alt.slow") >= 1; }));
+    // The reader without a group of its own runs too: it helps with alt.slow.
+    EXPECT_EQ(readers.runningReaders(), 2);
 
-    // The busy reader's place goes to the group it has; the new one to the idle reader.
+    // The busy reader's place goes to the group it has; the new one to the other reader.
     GroupTable more;
     more.add(group("alt.late"));
     more.add(group("alt.slow"));
@@ -355,6 +356,55 @@ TEST_F(ReaderPoolThreads, AGroupSelectedDuringARunStartsAnIdleReader) {
     EXPECT_EQ(newsFile("alt.late", "late.jpg"), "late");
     EXPECT_TRUE(group("alt.slow").has(Finished));
     EXPECT_EQ(m_frontend.runsFinished(), 1);
+}
+
+// One big group and more readers than the account allows connections: the readers that get a
+// connection share the group, every article is fetched once, and the server's refusal of one
+// more is taken as the cap for the run (one log line, no message box, no failure). With the
+// cap set, no more connections are even tried.
+TEST_F(ReaderPoolThreads, OneGroupIsSharedByTheConnectionsTheServerAllowsAndARefusalIsTheCap) {
+    constexpr int Articles = 80;
+    for (int i = 1; i <= Articles; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".jpg";
+        post("alt.big", i, name, "<p" + std::to_string(i) + "@x>",
+             uuencode(name, pictureBytes(100000, static_cast<unsigned>(i))));
+    }
+    m_options.maxConnections = 2;
+    m_options.latencyMs = 5;
+    startServer();
+    ASSERT_TRUE(runGroupsToEnd(4, {"alt.big"}));
+    for (int i = 1; i <= Articles; ++i) {
+        EXPECT_EQ(fetches(i), 1) << i;
+        EXPECT_EQ(newsFile("alt.big", "p" + std::to_string(i) + ".jpg"),
+                  pictureBytes(100000, static_cast<unsigned>(i)))
+            << i;
+    }
+    EXPECT_EQ(m_dir.read("data/alt.big/Last"), std::to_string(Articles));
+    int capLines = 0;
+    for (const std::string& line : m_frontend.logLines())
+        capLines += line == "127.0.0.1 refused a connection beyond 2: this run uses 2 connections";
+    EXPECT_EQ(capLines, 1);
+    EXPECT_EQ(m_frontend.messages(), std::vector<std::string>{});
+    EXPECT_EQ(m_pool->runFailures(), std::vector<std::string>{});
+    // Both connections read articles of the group.
+    for (int connection : {1, 2}) {
+        const std::vector<std::string> commands = m_server->commands(connection);
+        EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
+                                [](const std::string& c) { return c.starts_with("ARTICLE "); }))
+            << "connection " << connection;
+    }
+
+    // "Connections" 1: one connection, however many readers.
+    for (int i = Articles + 1; i <= Articles + 20; ++i)
+        post("alt.big", i, "q.txt", "<q" + std::to_string(i) + "@x>", "text\n");
+    settings().currentServer()->connections = 1;
+    const int accepted = m_server->connectionsAccepted();
+    const int refused = m_server->connectionsRefused();
+    group("alt.big").clear(Finished);
+    ASSERT_TRUE(runGroupsToEnd(4, {"alt.big"}));
+    EXPECT_EQ(m_server->connectionsAccepted() - accepted, 1);
+    EXPECT_EQ(m_server->connectionsRefused(), refused);
+    EXPECT_EQ(m_dir.read("data/alt.big/Last"), std::to_string(Articles + 20));
 }
 
 }  // namespace

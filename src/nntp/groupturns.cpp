@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "nntp/groupturns.h"
+
+#include "config/groupentry.h"
+#include "nntp/retrievalsteps.h"
+
+namespace qm {
+
+SharedGroupTurn& GroupTurns::turnFor(GroupEntry& group) {
+    SharedGroupTurn* turn = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        std::unique_ptr<SharedGroupTurn>& slot = m_turns[&group];
+        if (!slot) slot = std::make_unique<SharedGroupTurn>(group);
+        turn = slot.get();
+    }
+    m_changed.notify_all();
+    return *turn;
+}
+
+SharedGroupTurn* GroupTurns::helpable() {
+    std::lock_guard lock(m_mutex);
+    SharedGroupTurn* best = nullptr;
+    int fewest = 0;
+    for (auto& [group, turn] : m_turns) {
+        if (!isEligible(turn->group()) || turn->over()) continue;
+        const int readers = turn->readers();
+        if (!best || readers < fewest) best = turn.get(), fewest = readers;
+    }
+    return best;
+}
+
+bool GroupTurns::hasTurn(const GroupEntry& group) const {
+    std::lock_guard lock(m_mutex);
+    return m_turns.count(&group) != 0;
+}
+
+void GroupTurns::wait(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait_for(lock, timeout);
+}
+
+void GroupTurns::clear() {
+    std::lock_guard lock(m_mutex);
+    m_turns.clear();
+}
+
+}  // namespace qm

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The shared turns of one run's groups read through their overview, so that a reader whose
+// own groups are done can help where work is left.
+//
+// Owned by the ReaderPool; cleared when a run starts (no reader runs then) and used by every
+// reader of the run from its own thread. Guarded by its own mutex, which may be held when a
+// turn's mutex is taken, never the other way round, and never together with DecodeLock.
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "nntp/sharedgroupturn.h"
+
+namespace qm {
+
+class GroupEntry;
+
+class GroupTurns {
+  public:
+    // The group's turn in this run, made at the first call.
+    SharedGroupTurn& turnFor(GroupEntry& group);
+    // The turn with work left of a group still to be read (Active, Selected, not Finished),
+    // with the fewest readers on it; null when there is none.
+    SharedGroupTurn* helpable();
+    // Whether the group has a turn in this run.
+    bool hasTurn(const GroupEntry& group) const;
+    // Waits until a turn is made or something else changes, at most timeout.
+    void wait(std::chrono::milliseconds timeout);
+    // A new run: every turn of the last one is dropped. No reader may run.
+    void clear();
+
+  private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<const GroupEntry*, std::unique_ptr<SharedGroupTurn>> m_turns;
+};
+
+}  // namespace qm
