@@ -82,6 +82,9 @@ class SavedArticle {
     int total = 1;
     std::atomic<int> lines{0};      // the Lines header's value
     std::atomic<int> lineCount{0};  // body lines received
+    // The size of the text received (header and body, lines ended by "\n"): what an NZB
+    // lists for the article.
+    std::int64_t bytes() const { return m_bytes; }
     FilePtr file;
 
   private:
@@ -95,6 +98,7 @@ class SavedArticle {
     bool m_memoryOnly = false;
     Frontend* m_frontend = nullptr;
     std::string m_text;  // the text while in memory; its capacity is kept between articles
+    std::int64_t m_bytes = 0;
 
     std::string m_groupDirectory;
     mutable std::mutex m_subjectMutex;

@@ -307,6 +307,11 @@ void NzbFetcher::store(const Item& item, std::string_view body) {
     }
     if (!m_progress.record('S', item.file, std::to_string(number)))
         throw NNTPQuitException("Fail to write", NzbProgressFileName);
+    // Retrieved as a group run's articles are: a run that meets it in a group skips it.
+    const std::string id =
+        "<" + nzb.segments[static_cast<std::size_t>(item.segment)].messageId + ">";
+    std::lock_guard lock(DecodeLock);
+    (void)m_settings.messageIds.add(id, true);
 }
 
 void NzbFetcher::segmentDealt(const Item& item, std::int64_t bytes) {
