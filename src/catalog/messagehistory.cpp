@@ -351,6 +351,14 @@ std::optional<DecodedFileRecord> MessageHistory::file(std::string_view path) {
     return std::move(files.front());
 }
 
+void MessageHistory::renameFile(std::string_view from, std::string_view to) {
+    std::optional<DecodedFileRecord> moved = file(from);
+    if (!moved) return;
+    moved->path.assign(to);
+    // The old record stays until its path is used again: readers check the file is there.
+    addFile(std::move(*moved));
+}
+
 void MessageHistory::failed(std::string_view what) {
     {
         std::lock_guard lock(m_mutex);

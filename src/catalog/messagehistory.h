@@ -77,6 +77,8 @@ class MessageHistory final : public IdHistory {
     // The files recorded for group, in the order they were decoded; the one at path.
     std::vector<DecodedFileRecord> files(std::string_view group);
     std::optional<DecodedFileRecord> file(std::string_view path);
+    // The file at from was moved to to: its record follows it.
+    void renameFile(std::string_view from, std::string_view to);
 
     // How many ids were added so far: a commit up to this mark takes the ids added before.
     std::uint64_t mark() const;
