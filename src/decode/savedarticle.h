@@ -70,6 +70,13 @@ class SavedArticle {
         return m_sink == Sink::Memory ? std::string_view(m_text) : std::string_view();
     }
 
+    // Hands the text received in memory to into, taking into's buffer (emptied) in its place,
+    // so that buffers go round instead of fresh memory being touched for every article.
+    void takeText(std::string& into) {
+        into.swap(m_text);
+        m_text.clear();
+    }
+
     // Stores the subject and recognises part, total and key in it.
     void setSubject(std::string subject);
     std::string subject() const;
