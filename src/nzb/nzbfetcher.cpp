@@ -141,10 +141,10 @@ void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keep
     }
     for (;;) {
         {
-            std::unique_lock lock(doneMutex);
-            if (done.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; }))
-                break;
+            std::lock_guard lock(doneMutex);
+            if (running == 0) break;
         }
+        // Asked at least once, however quickly the workers end: it also draws the progress.
         if (!m_stopped.load() && keepGoing && !keepGoing()) {
             m_stopped = true;
             for (auto& worker : workers) {
@@ -156,6 +156,8 @@ void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keep
                 }
             }
         }
+        std::unique_lock lock(doneMutex);
+        done.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; });
     }
     for (std::thread& thread : threads) thread.join();
 }
