@@ -193,8 +193,16 @@ YencDecoder::Result YencDecoder::decode(std::string_view in, char* out, bool mor
                 const __m128i special =
                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
                                  _mm_cmpeq_epi8(v, eq));
-                if (_mm_movemask_epi8(special) != 0) break;
+                // Stored whole, taken up to the first special byte: out has room for all of
+                // in, and o never passes i.
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_sub_epi8(v, k42));
+                const int mask = _mm_movemask_epi8(special);
+                if (mask != 0) {
+                    const int plain = __builtin_ctz(static_cast<unsigned>(mask));
+                    i += static_cast<size_t>(plain);
+                    o += static_cast<size_t>(plain);
+                    break;
+                }
                 i += 16;
                 o += 16;
             }
