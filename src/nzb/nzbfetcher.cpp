@@ -177,7 +177,8 @@ void NzbFetcher::work(Worker& worker) {
                  (error > 0 ? std::string(std::strerror(error)) : connection.replyLine()));
         } else {
             fetchOn(connection);
-            (void)connection.quit();
+            // Said, not waited for: the goodbye would cost the command's end a round trip.
+            (void)connection.sendAhead({"QUIT"});
         }
     } catch (const NNTPQuitException&) {
         // A stop: what was in flight went back to the queue.

@@ -113,6 +113,8 @@ class NzbCommand : public ::testing::Test {
 class NzbFetchThreads : public NzbCommand {};
 
 TEST_F(NzbFetchThreads, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveralConnections) {
+    // Slow enough that the first connection cannot fetch everything before the others are in.
+    m_options.lineDelayMs = 1;
     newsd::SpoolPlan plan;
     plan.pictureBytes = 40000;
     const std::string first = newsd::makePicture(plan, 0);
