@@ -7,6 +7,7 @@
 
 #include "app/availablegroupsmodel.h"
 #include "app/mainwindow.h"
+#include "app/nzbsaver.h"
 #include "catalog/indexpages.h"
 #include "config/appsettings.h"
 #include "config/locks.h"
@@ -293,6 +294,7 @@ void MainWindow::fileManagement() {
     // A window of its own each time; owned by the main window so that none outlives it.
     auto* manager =
         new FileManager(m_session, g ? QString::fromStdString(g->name()) : QString(), this);
+    manager->setNzbSaver(nzbSaver(m_session));
     manager->show();
 }
 

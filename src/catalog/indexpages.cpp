@@ -7,8 +7,10 @@
 
 #include "catalog/articlejournal.h"
 #include "catalog/gallerypage.h"
+#include "catalog/messagehistory.h"
 #include "catalog/picturecatalog.h"
 #include "catalog/picturelist.h"
+#include "catalog/picturerebuild.h"
 #include "catalog/thumbnailer.h"
 #include "config/appsettings.h"
 #include "config/locks.h"
@@ -276,11 +278,31 @@ void CatalogHook::countAssembled(const DecodeInputs& inputs) {
     qm::countAssembled(inputs.group);
 }
 
+namespace {
+
+void recordFiles(MessageHistory& history, const DecodeInputs& inputs,
+                 const ArticleOutputs& outputs) {
+    const std::int64_t now = std::time(nullptr);
+    for (const PendingOutput& output : outputs.files) {
+        DecodedFileRecord file{relativeToData(inputs.dataDirectory, output.path),
+                               inputs.group->name(), now, inputs.subject, output.segments};
+        if (file.segments.empty() && !inputs.messageId.empty())
+            file.segments.push_back({inputs.messageId, inputs.articleBytes});
+        if (!file.segments.empty() && file.path != output.path) history.addFile(std::move(file));
+    }
+}
+
+}  // namespace
+
 DecodeResult CatalogHook::commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) {
     if (!m_journal || !m_journal->isOpen()) return {};
     std::optional<JournalRecord> record =
         journalRecord(inputs, outputs, m_journal->dataDirectory());
-    if (!record || m_journal->append(*record)) return {};
+    if (!record || m_journal->append(*record)) {
+        if (m_history && m_history->isOpen() && inputs.group)
+            recordFiles(*m_history, inputs, outputs);
+        return {};
+    }
     DecodeResult failed;
     failed.error = errno;
     failed.path = m_journal->path();

@@ -48,18 +48,22 @@ std::string writeFullIndex(const AppSettings& settings, GroupEntry& g);
 int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs, const std::string& path);
 
 class ArticleJournal;
+class MessageHistory;
 
 // Installed into the Decoder by whoever owns both (the windows, the command line). With a
 // picture catalogue (borrowed; it outlives the hook), every picture of a group's article is
 // checked against the pictures recorded before and, unless it is a copy of one that "Skip
 // duplicate pictures" drops, catalogued and handed on for its thumbnail. With a journal,
-// every article is recorded in it before its commit goes on.
+// every article is recorded in it before its commit goes on; with a history, each file of a
+// group's article is recorded there with the articles it came from.
 class CatalogHook : public DecodeSink {
   public:
     explicit CatalogHook(const AppSettings& settings, PictureCatalog* pictures = nullptr)
         : m_settings(settings), m_pictures(pictures) {}
     // The journal the commits are recorded in, while it is open; null: none.
     void setJournal(ArticleJournal* journal) { m_journal = journal; }
+    // The history the files are recorded in, while it is open; null: none.
+    void setHistory(MessageHistory* history) { m_history = history; }
 
     void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
                        const std::string& descriptionPath, const FileStart& start) override;
@@ -72,6 +76,7 @@ class CatalogHook : public DecodeSink {
     const AppSettings& m_settings;
     PictureCatalog* m_pictures;
     ArticleJournal* m_journal = nullptr;
+    MessageHistory* m_history = nullptr;
 };
 
 }  // namespace qm

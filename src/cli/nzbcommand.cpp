@@ -50,8 +50,9 @@ constexpr std::string_view NzbHelp =
     "files after repair\" (qmere-cli config) removes the par2 files and the damaged copies\n"
     "after a repair. Without par2 installed that is said once and the files stay as they are.\n"
     "\n"
-    "--export writes an NZB 1.1 of the pictures the picture database holds for GROUP\n"
-    "(those of the last DAYS days with --since) to FILE, or to standard output.\n"
+    "--export writes an NZB 1.1 of the files GROUP's runs decoded (those of the last DAYS\n"
+    "days with --since), each with the message-id and size of every article it came from,\n"
+    "to FILE, or to standard output.\n"
     "\n"
     "Exit status: 0 when every NZB was fetched whole (or repaired); 1 when an NZB cannot be\n"
     "read, segments could not be fetched (they are asked for again next time), a set is\n"
@@ -104,20 +105,21 @@ std::optional<std::string> parse(const ParsedArgs& parsed, NzbOptions& options) 
 }
 
 int exportNzb(CliSession& session, const NzbOptions& options) {
-    const NzbExport exported = exportGroup(session.settings().dataDirectory, *options.exportGroup,
-                                           options.sinceDays, std::time(nullptr));
+    Session& core = session.core();
+    const NzbExport exported =
+        exportGroup(core.history(), core.settings().dataDirectory, *options.exportGroup,
+                    options.sinceDays, std::time(nullptr));
     if (!exported.error.empty()) {
         std::fprintf(stderr, "qmere-cli nzb: %s\n", exported.error.c_str());
         return 1;
     }
     if (exported.document.files.empty()) {
-        std::fprintf(stderr, "qmere-cli nzb: no picture of %s is recorded%s\n",
+        std::fprintf(stderr, "qmere-cli nzb: no file of %s is recorded%s\n",
                      options.exportGroup->c_str(), options.sinceDays ? " in those days" : "");
         return 1;
     }
     if (exported.withoutId > 0)
-        std::fprintf(stderr,
-                     "qmere-cli nzb: %d pictures left out: their message-ids are not known\n",
+        std::fprintf(stderr, "qmere-cli nzb: %d files left out: their message-ids are not known\n",
                      exported.withoutId);
     const std::string text = formatNzb(exported.document);
     if (options.output.empty() || options.output == "-") {

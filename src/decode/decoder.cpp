@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 #include <utility>
@@ -23,6 +26,35 @@
 
 namespace qm {
 namespace {
+
+// Beside a collection's parts: one line "part bytes message-id" per part stored.
+constexpr char PartNotesName[] = "ids";
+
+// The notes of a collection by part; a line that is not whole (a kill while it was appended)
+// or not as notePart writes it is left out: it costs only the export of that part's id.
+std::map<int, ArticleSegment> parsePartNotes(std::string_view text) {
+    std::map<int, ArticleSegment> parts;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        if (end == std::string_view::npos) break;
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end + 1);
+        const std::size_t first = line.find(' ');
+        const std::size_t second = line.find(' ', first + 1);
+        if (first == std::string_view::npos || second == std::string_view::npos) continue;
+        int part = 0;
+        std::int64_t bytes = 0;
+        const std::string_view id = line.substr(second + 1);
+        auto [p, e1] = std::from_chars(line.data(), line.data() + first, part);
+        auto [b, e2] = std::from_chars(line.data() + first + 1, line.data() + second, bytes);
+        if (e1 != std::errc() || p != line.data() + first || e2 != std::errc() ||
+            b != line.data() + second || part < 1 || bytes < 0 || id.empty() ||
+            id.find(' ') != std::string_view::npos)
+            continue;
+        parts[part] = {std::string(id), bytes};
+    }
+    return parts;
+}
 
 // Numbered and "part<N>" names are tried up to this; past it the directory is not sane.
 constexpr int MaxNameNumber = 1000000;
@@ -446,6 +478,32 @@ void Decoder::takeSetDescription(const std::string& description) {
 
 void Decoder::countAssembled() {
     ++m_outputs.assembled;
+}
+
+void Decoder::notePart(const std::string& dir, int part) {
+    const std::string& id = m_inputs.messageId;
+    if (id.empty() || part < 1 || id.find_first_of(" \r\n") != std::string::npos) return;
+    const std::string line = std::to_string(part) + " " +
+                             std::to_string(std::max<std::int64_t>(m_inputs.articleBytes, 0)) +
+                             " " + id + "\n";
+    // One write appended: cheaper than rewriting the list, and a kill cuts one line at most.
+    UniqueFd fd(
+        ::open((dir + PartNotesName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    // Without the note only the set's export misses the part's id: no reason to fail the part.
+    if (fd) (void)!::write(fd.get(), line.data(), line.size());
+}
+
+void Decoder::takeParts(const std::string& dir, int part, std::size_t first) {
+    const std::string notes = dir + PartNotesName;
+    std::map<int, ArticleSegment> parts = parsePartNotes(readWholeFile(notes).value_or(""));
+    if (part >= 1 && !m_inputs.messageId.empty())
+        parts[part] = {m_inputs.messageId, m_inputs.articleBytes};
+    removeAtCommit(notes);
+    std::vector<ArticleSegment> segments;
+    segments.reserve(parts.size());
+    for (auto& [number, segment] : parts) segments.push_back(std::move(segment));
+    for (std::size_t i = first; i < m_outputs.files.size(); ++i)
+        m_outputs.files[i].segments = segments;
 }
 
 std::string Decoder::dataDirectory() const {

@@ -27,6 +27,15 @@ namespace qm {
 class GroupEntry;
 class LogFile;
 
+// An article a decoded file came from: its message-id as the article gives it (angle brackets
+// included) and the size of its text.
+struct ArticleSegment {
+    std::string messageId;
+    std::int64_t bytes = 0;
+
+    bool operator==(const ArticleSegment&) const = default;
+};
+
 // What one article's decoding needs besides its text: handed to decodeArticle and on to the
 // sink with every file, so nothing is read from the calling thread or from shared settings.
 struct DecodeInputs {
@@ -46,6 +55,7 @@ struct DecodeInputs {
     // number in group (empty and -1 for manual decoding).
     std::string messageId;
     std::int64_t articleNumber = -1;
+    std::int64_t articleBytes = 0;  // the size of its text; 0 when not known
 };
 
 // The name with which decoded bodies start in "news.dat" (followed by six characters that
@@ -72,6 +82,9 @@ struct PendingOutput {
     std::string descriptionTemporaryPath;
     std::string descriptionPath;
     FileStart start;  // known for a file written through an OutputFile
+    // The articles of a file assembled from the parts of a set, in part order; empty for a
+    // file of the article alone.
+    std::vector<ArticleSegment> segments;
 };
 
 // What committing an article does, in this order: its files get their names, then what the
@@ -259,6 +272,16 @@ class Decoder {
 
     // Counts an assembled multi-part file (through the sink, at the commit).
     void countAssembled();
+
+    // Notes the article being decoded as part of the collection dir (ending with "/"), so
+    // that the file the set becomes knows every article it came from.
+    void notePart(const std::string& dir, int part);
+    // The files made since output first are the set of dir: they get the articles its parts
+    // were noted for, with the article being decoded as part (0: noted already). The notes go
+    // at the commit, with the set.
+    void takeParts(const std::string& dir, int part, std::size_t first);
+    // How many files wait for the commit: where takeParts starts.
+    std::size_t outputCount() const { return m_outputs.files.size(); }
 
     std::string dataDirectory() const;
     bool found() const { return m_found; }

@@ -168,6 +168,7 @@ void removeFragments(Decoder& decoder, const std::string& dir, int count) {
 // fragment again (or any other) tries once more.
 int assembleFragments(Decoder& decoder, PartReader& reader, const std::string& dir, int count,
                       bool keepText) {
+    const std::size_t first = decoder.outputCount();
     FilePtr joined = JoinedFragments::open(dir, count);
     if (!joined) {
         decoder.errorOutput(dir);
@@ -187,6 +188,7 @@ int assembleFragments(Decoder& decoder, PartReader& reader, const std::string& d
     if (decoder.result().outputFailed()) return 1;
     decoder.warning("Did one assemble.");
     if (count > 1) decoder.countAssembled();
+    decoder.takeParts(dir, 0, first);
     removeFragments(decoder, dir, count);
     decoder.removeAtCommit(dir + "CT");
     decoder.removePartDirectory(dir);
@@ -262,6 +264,7 @@ int handlePartial(Decoder& decoder, PartReader& reader, const MimeHeader& header
         std::remove(partPath.c_str());
         return 1;
     }
+    decoder.notePart(*dir, part);
     if (count == 0) return 0;
     for (int n = count; n >= 1; --n)
         if (!fileExists(*dir + std::to_string(n))) return 0;

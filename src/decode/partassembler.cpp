@@ -276,6 +276,7 @@ void storeStreamedPart(Decoder& decoder, StreamedPart& part, const std::string& 
 // it is fetched again.
 int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* streamed) {
     const bool setExists = !streamed || streamed->setExists;
+    const std::size_t first = decoder.outputCount();
     if (setExists) takeDescription(decoder, dir);
     PartAssembler machine(decoder);
     bool streamedRead = false;
@@ -283,6 +284,7 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
         if (!streamed || streamedRead) return;
         if (store) {
             storeStreamedPart(decoder, *streamed, partPath(dir, streamed->number));
+            decoder.notePart(dir, streamed->number);
         } else {
             streamed->reader.ignoreRest();
         }
@@ -309,6 +311,7 @@ int assemble(Decoder& decoder, const std::string& dir, int count, StreamedPart* 
                 finishStreamed(false);
                 if (machine.outputFailed()) return keepSet();
                 if (setExists) {
+                    decoder.takeParts(dir, streamed ? streamed->number : 0, first);
                     removeParts(decoder, dir, 1, count);
                     clearSet(decoder, dir, count);
                 }

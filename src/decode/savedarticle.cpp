@@ -17,6 +17,7 @@ void SavedArticle::reset() {
     file.reset();
     m_sink = Sink::None;
     m_text.clear();
+    m_bytes = 0;
     lines = 0;
     lineCount = 0;
     part = 1;
@@ -48,6 +49,7 @@ std::string SavedArticle::path() const {
 int SavedArticle::open(Frontend& frontend, bool toFile) {
     m_frontend = &frontend;
     m_text.clear();
+    m_bytes = 0;
     file.reset();
     if (!toFile || m_memoryOnly) {
         m_sink = Sink::Memory;
@@ -72,6 +74,7 @@ bool SavedArticle::moveToFile() {
 }
 
 void SavedArticle::append(std::string_view text) {
+    m_bytes += static_cast<std::int64_t>(text.size());
     switch (m_sink) {
         case Sink::Memory:
             m_text.append(text);
@@ -95,6 +98,7 @@ void SavedArticle::append(std::string_view text) {
 
 void SavedArticle::appendLine(std::string_view line) {
     if (m_sink == Sink::Memory && m_text.size() + line.size() < MemoryLimit) {
+        m_bytes += static_cast<std::int64_t>(line.size()) + 1;
         m_text.append(line);
         m_text.push_back('\n');
         return;
@@ -122,6 +126,7 @@ DecodeResult SavedArticle::decode(Decoder& decoder, const DecodeInputs& inputs, 
     DecodeInputs article = inputs;
     article.messageId = messageId;
     article.articleNumber = number;
+    article.articleBytes = m_bytes;
     return decoder.decodeArticle(std::move(in), article, false, overwrite, keepText);
 }
 

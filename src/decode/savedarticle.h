@@ -70,6 +70,13 @@ class SavedArticle {
         return m_sink == Sink::Memory ? std::string_view(m_text) : std::string_view();
     }
 
+    // Hands the text received in memory to into, taking into's buffer (emptied) in its place,
+    // so that buffers go round instead of fresh memory being touched for every article.
+    void takeText(std::string& into) {
+        into.swap(m_text);
+        m_text.clear();
+    }
+
     // Stores the subject and recognises part, total and key in it.
     void setSubject(std::string subject);
     std::string subject() const;
@@ -82,6 +89,9 @@ class SavedArticle {
     int total = 1;
     std::atomic<int> lines{0};      // the Lines header's value
     std::atomic<int> lineCount{0};  // body lines received
+    // The size of the text received (header and body, lines ended by "\n"): what an NZB
+    // lists for the article.
+    std::int64_t bytes() const { return m_bytes; }
     FilePtr file;
 
   private:
@@ -95,6 +105,7 @@ class SavedArticle {
     bool m_memoryOnly = false;
     Frontend* m_frontend = nullptr;
     std::string m_text;  // the text while in memory; its capacity is kept between articles
+    std::int64_t m_bytes = 0;
 
     std::string m_groupDirectory;
     mutable std::mutex m_subjectMutex;

@@ -351,6 +351,7 @@ int storePart(Decoder& decoder, PartReader& reader, const std::string& dir, int 
         }
         count = part;
     }
+    decoder.notePart(dir, part);
     return 0;
 }
 

@@ -287,16 +287,19 @@ int saveMultiPart(Decoder& decoder, PartReader& reader, const YencBegin& begin,
     std::vector<YencStoredPart> parts;
     std::string listPath = *dir + "parts";
     if (!recordPart(decoder, listPath, begin.size, stored, parts)) return 1;
+    decoder.notePart(*dir, *begin.part);
     YencSetCheck check = checkYencSet(parts, begin.size);
     if (!check.complete) return 0;  // waits for the other parts
 
     takeDescription(decoder, setDescription);
+    const std::size_t first = decoder.outputCount();
     if (!publish(decoder, dataPath, begin.name, false)) {
         // The set stays whole, its description with it, for the next try.
         returnDescription(decoder, setDescription);
         return 1;
     }
     warnAbout(decoder, decoder.lastOutputPath(), check);
+    decoder.takeParts(*dir, 0, first);
     decoder.removeAtCommit(dataPath);
     decoder.removeAtCommit(listPath);
     decoder.removePartDirectory(*dir);

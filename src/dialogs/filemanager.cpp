@@ -2,7 +2,9 @@
 #include "dialogs/filemanager.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -18,7 +20,9 @@
 #include <mutex>
 #include <system_error>
 
+#include "catalog/messagehistory.h"
 #include "catalog/picturelist.h"
+#include "catalog/picturerebuild.h"
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
@@ -123,6 +127,10 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     auto* collect = pushButton(m_left, "collectButton", "Collect");
     auto* fit = pushButton(m_left, "fitButton", "Fit Window");
     auto* close = pushButton(m_left, "closeButton", "Close");
+    m_saveNzb = new QPushButton(QStringLiteral("Save as NZB…"), m_left);
+    m_saveNzb->setObjectName(QStringLiteral("saveNzbButton"));
+    m_saveNzb->setToolTip(QStringLiteral("Write an NZB of the selected files"));
+    m_saveNzb->hide();
 
     auto* groupRow = new QHBoxLayout;
     auto* groupLabel = new QLabel(QStringLiteral("Group name:"), m_left);
@@ -132,7 +140,7 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     auto* buttons1 = new QHBoxLayout;
     for (QPushButton* b : {view, next, del}) buttons1->addWidget(b);
     auto* buttons2 = new QHBoxLayout;
-    for (QPushButton* b : {collect, fit, close}) buttons2->addWidget(b);
+    for (QPushButton* b : {collect, m_saveNzb, fit, close}) buttons2->addWidget(b);
     m_status = new QLabel(m_left);
     m_status->setObjectName(QStringLiteral("statusLabel"));
     m_status->setWordWrap(true);
@@ -161,6 +169,7 @@ FileManager::FileManager(Session& session, QString group, QWidget* parent)
     connect(del, &QPushButton::clicked, this, &FileManager::deleteSelected);
     connect(collect, &QPushButton::clicked, this, &FileManager::collectSelected);
     connect(fit, &QPushButton::clicked, this, &FileManager::fitWindow);
+    connect(m_saveNzb, &QPushButton::clicked, this, &FileManager::saveAsNzb);
     connect(close, &QPushButton::clicked, this, &FileManager::reject);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { viewSelected(); });
     connect(m_thumbs, &ThumbnailView::fileActivated, this, &FileManager::viewFile);
@@ -380,6 +389,43 @@ void FileManager::deleteSelected() {
     m_session.frontend().appendLog(done.toStdString() + " from " + m_groupName.toStdString());
 }
 
+void FileManager::setNzbSaver(NzbSaver saver) {
+    m_nzbSaver = std::move(saver);
+    m_saveNzb->setVisible(static_cast<bool>(m_nzbSaver));
+}
+
+void FileManager::saveAsNzb() {
+    if (nextSelectedRow(0) < 0) {
+        m_status->setText(QStringLiteral("Select the files to save as NZB"));
+        return;
+    }
+    const QString suggested = QDir(QDir::homePath()).filePath(m_groupName + QStringLiteral(".nzb"));
+    const QString target = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save as NZB"), suggested, QStringLiteral("NZB files (*.nzb)"));
+    if (!target.isEmpty()) saveSelectedAsNzb(target);
+}
+
+void FileManager::saveSelectedAsNzb(const QString& target) {
+    if (!m_nzbSaver) return;
+    const std::string source = m_dirLabel->text().toStdString();
+    std::vector<std::string> paths;
+    for (int row = nextSelectedRow(0); row >= 0; row = nextSelectedRow(row + 1))
+        paths.push_back(joinPath(source, fileName(m_list->topLevelItem(row))));
+    if (paths.empty()) return;
+    const NzbSaved saved = m_nzbSaver(paths, target.toStdString());
+    QString done;
+    if (!saved.error.empty()) {
+        done = QString::fromStdString(saved.error);
+    } else {
+        done = QStringLiteral("%1 files saved in %2").arg(saved.files).arg(target);
+        if (saved.leftOut > 0)
+            done +=
+                QStringLiteral("; %1 left out: their message-ids are not known").arg(saved.leftOut);
+    }
+    m_status->setText(done);
+    m_session.frontend().appendLog(done.toStdString());
+}
+
 void FileManager::collectSelected() {
     if (m_groupName.toStdString() == Collection) return;
     const std::string source = m_dirLabel->text().toStdString();
@@ -414,6 +460,9 @@ void FileManager::collectSelected() {
             if (fileExists(oldDesc) && !fileExists(newDesc))
                 std::filesystem::rename(oldDesc, newDesc, ignored);
             forgetView(oldPath);
+            // Its articles go with it, for an NZB of the collection.
+            m_session.history().renameFile(relativeToData(m_settings.dataDirectory, oldPath),
+                                           relativeToData(m_settings.dataDirectory, newPath));
             if (auto record = findPicture(*from, name)) setPicture(m_settings, *into, name, record);
             detachPicture(*from, name);
             moved.push_back(name);

@@ -3,7 +3,8 @@
 // "Retrieved attachments": the decoded files of one group in a sortable list, shown in a
 // viewer pane beside it; viewing marks them viewed, "Delete" removes them with their
 // description files (into the desktop's trash; more than one only once confirmed, and says
-// what it did), "Collect" moves them into "My-Collection";
+// what it did), "Collect" moves them into "My-Collection", "Save as NZB…" writes an NZB of
+// them (the window asks for the file name; the export is the main window's to install);
 // the file shown is no longer shown once it is gone from the list. Starts compact (the list
 // alone) and grows to its full size at the first View. The list and the thumbnail grid show
 // one selection: what is highlighted in either is what View, Next, Delete and Collect act on.
@@ -13,11 +14,13 @@
 // reader threads change the lists at the same time.
 #include <QDialog>
 #include <QSize>
+#include <functional>
 #include <string>
 #include <vector>
 
 class QComboBox;
 class QLabel;
+class QPushButton;
 class QTreeWidgetItem;
 
 namespace qm {
@@ -42,8 +45,24 @@ class FileManager : public QDialog {
     void deleteSelected();
     void collectSelected();
     void fitWindow();
-    // What the last Delete did, as the window says it.
+    // What the last Delete or Save as NZB did, as the window says it.
     QString statusText() const;
+
+    // What writing an NZB did: the files in it, those left out (the articles they came from
+    // are not known) and why it could not be written (empty when it was).
+    struct NzbSaved {
+        int files = 0;
+        int leftOut = 0;
+        std::string error;
+    };
+    // Writes the NZB of the files at paths (absolute) to target.
+    using NzbSaver =
+        std::function<NzbSaved(const std::vector<std::string>& paths, const std::string& target)>;
+    // Without one, "Save as NZB…" is not offered.
+    void setNzbSaver(NzbSaver saver);
+    // "Save as NZB…": asks for the file name, then saveSelectedAsNzb.
+    void saveAsNzb();
+    void saveSelectedAsNzb(const QString& target);
 
     // Run modally, the window belongs to its caller and is not deleted on closing.
     int exec() override;
@@ -101,6 +120,8 @@ class FileManager : public QDialog {
     ThumbnailView* m_thumbs = nullptr;
     ViewerPane* m_pane = nullptr;
     QWidget* m_left = nullptr;
+    QPushButton* m_saveNzb = nullptr;
+    NzbSaver m_nzbSaver;
 };
 
 }  // namespace qm

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <thread>
 
@@ -123,17 +125,26 @@ std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connect
 void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keepGoing) {
     std::vector<std::unique_ptr<Worker>> workers;
     std::vector<std::thread> threads;
-    std::atomic<std::size_t> running{count};
+    // The last worker to end wakes the wait at once: the command's end follows.
+    std::mutex doneMutex;
+    std::condition_variable done;
+    std::size_t running = count;  // guarded by doneMutex
     for (std::size_t i = 0; i < count; ++i) {
         Worker& worker = *workers.emplace_back(std::make_unique<Worker>());
         // Running before the thread starts, so that a stop asked at once is not overwritten.
         worker.record.state = WorkerRecord::Running;
-        threads.emplace_back([this, &worker, &running] {
-            work(worker);
-            --running;
+        threads.emplace_back([&, this, w = &worker] {
+            work(*w);
+            std::lock_guard lock(doneMutex);
+            if (--running == 0) done.notify_all();
         });
     }
-    while (running.load() > 0) {
+    for (;;) {
+        {
+            std::lock_guard lock(doneMutex);
+            if (running == 0) break;
+        }
+        // Asked at least once, however quickly the workers end: it also draws the progress.
         if (!m_stopped.load() && keepGoing && !keepGoing()) {
             m_stopped = true;
             for (auto& worker : workers) {
@@ -145,7 +156,8 @@ void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keep
                 }
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::unique_lock lock(doneMutex);
+        done.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; });
     }
     for (std::thread& thread : threads) thread.join();
 }
@@ -165,7 +177,8 @@ void NzbFetcher::work(Worker& worker) {
                  (error > 0 ? std::string(std::strerror(error)) : connection.replyLine()));
         } else {
             fetchOn(connection);
-            (void)connection.quit();
+            // Said, not waited for: the goodbye would cost the command's end a round trip.
+            (void)connection.sendAhead({"QUIT"});
         }
     } catch (const NNTPQuitException&) {
         // A stop: what was in flight went back to the queue.
@@ -196,6 +209,111 @@ void NzbFetcher::putBack(std::deque<Item>& items) {
     items.clear();
 }
 
+// The other half of a connection: decodes and stores what the connection received, in
+// order, on a thread of its own. A reader that stopped to decode would leave the line idle
+// whenever the far side had filled what it may hold in flight, a round trip each time.
+class NzbFetcher::Storer {
+  public:
+    explicit Storer(NzbFetcher& fetcher) : m_fetcher(fetcher), m_thread([this] { loop(); }) {}
+    // Stores what was handed over, then ends; rethrows what storing threw.
+    ~Storer() noexcept(false) {
+        close();
+        if (m_failure && !std::uncaught_exceptions()) std::rethrow_exception(m_failure);
+    }
+    Storer(const Storer&) = delete;
+    Storer& operator=(const Storer&) = delete;
+
+    void close() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable()) m_thread.join();
+    }
+    // Takes body (its buffer is replaced with a used one); waits while Depth wait already.
+    // False once storing failed: the connection stops.
+    bool hand(const Item& item, std::string& body, bool missing) {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [&] { return m_waiting.size() < Depth || m_failure; });
+        if (m_failure) return false;
+        std::string buffer;
+        if (!m_spare.empty()) {
+            buffer = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        buffer.swap(body);
+        m_waiting.push_back({item, std::move(buffer), missing});
+        m_wake.notify_all();
+        return true;
+    }
+
+  private:
+    // Segments received and not stored yet: enough to ride over one slow write.
+    static constexpr std::size_t Depth = 4;
+    struct Received {
+        Item item;
+        std::string body;
+        bool missing;
+    };
+
+    void loop() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return !m_waiting.empty() || m_closing; });
+            if (m_waiting.empty()) return;
+            Received received = std::move(m_waiting.front());
+            m_waiting.pop_front();
+            const bool skip = static_cast<bool>(m_failure);
+            lock.unlock();
+            m_wake.notify_all();
+            std::exception_ptr failure;
+            if (!skip) {
+                try {
+                    m_fetcher.dealWith(received.item, received.body, received.missing);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            }
+            if (skip || failure) {
+                // Not stored: another connection (or the next run) fetches it again.
+                std::deque<Item> back{received.item};
+                m_fetcher.putBack(back);
+            }
+            received.body.clear();
+            lock.lock();
+            if (failure && !m_failure) m_failure = failure;
+            if (m_spare.size() < Depth + 1) m_spare.push_back(std::move(received.body));
+            if (failure) m_wake.notify_all();
+        }
+    }
+
+    NzbFetcher& m_fetcher;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Received> m_waiting;    // guarded by m_mutex
+    std::vector<std::string> m_spare;  // guarded by m_mutex: emptied buffers
+    std::exception_ptr m_failure;      // guarded by m_mutex
+    bool m_closing = false;            // guarded by m_mutex
+    std::thread m_thread;              // last: started once the rest is there
+};
+
+void NzbFetcher::dealWith(const Item& item, std::string_view body, bool missing) {
+    const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
+    const NzbSegment& segment = file.segments[static_cast<std::size_t>(item.segment)];
+    if (missing) {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_assemblies.at(item.file)->missing;
+        }
+        (void)m_progress.record('M', item.file, std::to_string(segment.number));
+        ++m_figures.segmentsMissing;
+    } else {
+        store(item, body);
+    }
+    segmentDealt(item, segment.bytes);
+}
+
 void NzbFetcher::fetchOn(NNTPConnection& connection) {
     std::deque<Item> inFlight;
     SavedArticle article;
@@ -204,7 +322,9 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
         const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
         return "<" + file.segments[static_cast<std::size_t>(item.segment)].messageId + ">";
     };
+    std::string received;
     try {
+        Storer storer(*this);
         for (;;) {
             Item next{};
             while (inFlight.size() < m_window && take(next)) {
@@ -218,17 +338,10 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
             article.reset();
             article.setSubject(file.subject);
             const int code = connection.fetchArticle(idOf(item), article);
-            if (code == 0) {
-                store(item, article.text());
-            } else if (code == 430 || code == 423) {
-                {
-                    std::lock_guard lock(m_mutex);
-                    ++m_assemblies.at(item.file)->missing;
-                }
-                (void)m_progress.record(
-                    'M', item.file,
-                    std::to_string(file.segments[static_cast<std::size_t>(item.segment)].number));
-                ++m_figures.segmentsMissing;
+            if (code == 0 || code == 430 || code == 423) {
+                received.clear();
+                if (code == 0) article.takeText(received);
+                if (!storer.hand(item, received, code != 0)) break;
             } else {
                 // A refusal that is no answer about the article (a login wanted, a server
                 // error) or a connection cut: the segment waits for the next run.
@@ -237,7 +350,6 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
                 break;
             }
             inFlight.pop_front();
-            segmentDealt(item, file.segments[static_cast<std::size_t>(item.segment)].bytes);
         }
     } catch (...) {
         putBack(inFlight);
@@ -307,6 +419,11 @@ void NzbFetcher::store(const Item& item, std::string_view body) {
     }
     if (!m_progress.record('S', item.file, std::to_string(number)))
         throw NNTPQuitException("Fail to write", NzbProgressFileName);
+    // Retrieved as a group run's articles are: a run that meets it in a group skips it.
+    const std::string id =
+        "<" + nzb.segments[static_cast<std::size_t>(item.segment)].messageId + ">";
+    std::lock_guard lock(DecodeLock);
+    (void)m_settings.messageIds.add(id, true);
 }
 
 void NzbFetcher::segmentDealt(const Item& item, std::int64_t bytes) {

@@ -93,8 +93,12 @@ class NzbFetcher {
     void runWorkers(std::size_t count, const std::function<bool()>& keepGoing);
     void work(Worker& worker);
     // Fetches items in a window over connection until none is left; the items not dealt with
-    // when it fails go back to the queue.
+    // when it fails go back to the queue. What arrives is stored by a thread of its own
+    // (Storer), so the connection is read on while a segment is decoded and written.
     void fetchOn(NNTPConnection& connection);
+    class Storer;
+    // Stores one received segment (missing: the server does not have it).
+    void dealWith(const Item& item, std::string_view body, bool missing);
     bool take(Item& item);
     void putBack(std::deque<Item>& items);
     void store(const Item& item, std::string_view body);

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
+#include "catalog/messagehistory.h"
+#include "catalog/picturerebuild.h"
 #include "catalog/thumbnailer.h"
 #include "config/locks.h"
 #include "decode/outputnames.h"
@@ -90,6 +93,16 @@ std::vector<std::string> NzbJob::fetch(const std::vector<int>& files,
 
 void NzbJob::fileDone(const FetchedFile& file) {
     m_session.settings().frontend().appendLog("Decoded file " + file.path);
+    // Its articles, for an NZB of the folder's files written later.
+    const NzbFile& listed = m_document->files[static_cast<std::size_t>(file.file)];
+    DecodedFileRecord decoded{relativeToData(m_session.settings().dataDirectory, file.path),
+                              m_group,
+                              std::time(nullptr),
+                              file.subject,
+                              {}};
+    for (const NzbSegment& segment : listed.segments)
+        decoded.segments.push_back({"<" + segment.messageId + ">", segment.bytes});
+    m_session.history().addFile(std::move(decoded));
     {
         std::lock_guard lock(m_mutex);
         m_done[file.file] = std::string(baseName(file.path));

@@ -66,6 +66,7 @@ class DataFolder {
 
     bool started() const { return m_started; }
     ArticleJournal& journal() { return m_journal; }
+    MessageHistory& history() { return m_history; }
 
   private:
     AppSettings& m_settings;

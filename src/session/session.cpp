@@ -29,6 +29,7 @@ Session::Session(Frontend& frontend, Profile& profile)
       m_hook(*m_settings, &m_pictures) {
     m_decoder.setSink(&m_hook);
     m_hook.setJournal(&m_dataFolder.journal());
+    m_hook.setHistory(&m_dataFolder.history());
 }
 
 Session::~Session() {

@@ -196,6 +196,9 @@ class Session {
     // ---- pictures
     // The thumbnail worker and the picture database of the data directory.
     PictureCatalog& pictures() { return m_pictures; }
+    // The message-id history of the data directory, with the articles of each decoded file
+    // (open while the session works there).
+    MessageHistory& history() { return m_dataFolder.history(); }
     // Waits until every thumbnail of the run is made and the galleries written, asking
     // keepWaiting every 100 ms whether to go on (the command line's Ctrl-C); false when it
     // gave up (the rest is done at the worker's next start).

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -16,11 +17,13 @@
 
 #include "newsserver/newsserver.h"
 #include "newsserver/spoolmaker.h"
+#include "nzb/nzbparser.h"
 #include "nzb/nzbwriter.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "support/clirunner.h"
 #include "support/encoders.h"
+#include "support/nzbdtd.h"
 #include "support/tempdir.h"
 
 namespace qm::test {
@@ -110,6 +113,8 @@ class NzbCommand : public ::testing::Test {
 class NzbFetchThreads : public NzbCommand {};
 
 TEST_F(NzbFetchThreads, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveralConnections) {
+    // Slow enough that the first connection cannot fetch everything before the others are in.
+    m_options.lineDelayMs = 1;
     newsd::SpoolPlan plan;
     plan.pictureBytes = 40000;
     const std::string first = newsd::makePicture(plan, 0);
@@ -140,6 +145,14 @@ TEST_F(NzbFetchThreads, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveral
     r = run({"nzb", "--server", server(), nzb});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fetches().empty());
+    // Its articles count as retrieved: a run of their group fetches none of them again.
+    ASSERT_EQ(run({"fetch", "--server", server(), "alt.binaries.test"}).status, 0);
+    int bodies = 0;
+    for (const std::string& command : m_server->commands())
+        bodies += command.starts_with("BODY") || command.starts_with("ARTICLE") ||
+                  command.starts_with("HEAD");
+    EXPECT_EQ(bodies, 0);
+    EXPECT_FALSE(m_server->commands().empty());
 }
 
 class NzbPar2 : public NzbCommand {
@@ -265,31 +278,64 @@ TEST_F(NzbCommand, AUuencodedSetIsJoinedInSegmentOrder) {
 TEST_F(NzbCommand, AnExportedGroupFetchedIntoAFreshFolderGivesTheSameFiles) {
     newsd::SpoolPlan plan;
     plan.pictureBytes = 20000;
-    std::vector<std::string> pictures;
-    for (int i = 0; i < 3; ++i) {
-        pictures.push_back(newsd::makePicture(plan, static_cast<std::uint64_t>(i)));
-        const std::string name = "p" + std::to_string(i) + ".jpg";
-        const std::string header =
-            "Subject: pic " + name + " (1/1)\nMessage-ID: <p" + std::to_string(i) + "@x>";
-        // The last as a MIME attachment: its header decides how it is decoded.
-        newsd::writeSpoolArticle(
-            m_options.spool, "alt.pics", static_cast<std::uint64_t>(i + 1),
-            i < 2 ? header
-                  : header + "\nMIME-Version: 1.0\nContent-Type: image/jpeg; name=\"" + name +
-                        "\"\nContent-Transfer-Encoding: base64",
-            i < 2 ? yencSingle(pictures.back(), name) : base64Lines(pictures.back()));
+    std::map<std::string, std::string> files;  // name -> content
+    std::uint64_t number = 40;
+    // Article numbers counting down: the parts reach the group run out of order.
+    auto article = [&](const std::string& subject, const std::string& id, std::string body,
+                       const std::string& extra = "") {
+        newsd::writeSpoolArticle(m_options.spool, "alt.pics", number--,
+                                 "Subject: " + subject + "\nMessage-ID: <" + id + ">" + extra,
+                                 body);
+    };
+    // Pictures in yEnc parts, and a file that is no picture.
+    for (const auto& [name, parts] : {std::pair{"p0.jpg", 3}, {"p1.jpg", 2}, {"data.bin", 2}}) {
+        files[name] = name == std::string("data.bin")
+                          ? randomBytes(30000, 9)
+                          : newsd::makePicture(plan, static_cast<std::uint64_t>(parts));
+        for (int n = 1; n <= parts; ++n)
+            article("set \"" + std::string(name) + "\" yEnc (" + std::to_string(n) + "/" +
+                        std::to_string(parts) + ")",
+                    std::string(name) + std::to_string(n) + "@x",
+                    yencPart(files[name], name, n, parts));
     }
+    // A uuencoded post split in three at line ends, and a MIME attachment.
+    files["uu.jpg"] = newsd::makePicture(plan, 7);
+    const std::string uu = uuencodeBody(files["uu.jpg"], "uu.jpg");
+    const std::size_t cut1 = uu.find('\n', uu.size() / 3) + 1;
+    const std::size_t cut2 = uu.find('\n', uu.size() * 2 / 3) + 1;
+    const std::string uuParts[] = {uu.substr(0, cut1), uu.substr(cut1, cut2 - cut1),
+                                   uu.substr(cut2)};
+    for (int n = 3; n >= 1; --n)
+        article("uu.jpg (" + std::to_string(n) + "/3)", "uu" + std::to_string(n) + "@x",
+                uuParts[n - 1]);
+    files["m.jpg"] = newsd::makePicture(plan, 8);
+    article("pic m.jpg (1/1)", "m@x", base64Lines(files["m.jpg"]),
+            "\nMIME-Version: 1.0\nContent-Type: image/jpeg; name=\"m.jpg\"\n"
+            "Content-Transfer-Encoding: base64");
     ASSERT_EQ(run({"fetch", "--server", server(), "alt.pics"}).status, 0);
+    for (const auto& [name, content] : files)
+        ASSERT_EQ(readWholeFile(m_dir.file("data/qmere/alt.pics/news.dat/" + name)), content)
+            << name;
+
     const std::string out = m_dir.file("pics.nzb");
     CliRun r = run({"nzb", "--export", "alt.pics", "--since", "1", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
+    const NzbParse exported = readNzbFile(out);
+    ASSERT_TRUE(exported.ok()) << exported.error;
+    std::map<std::string, std::size_t> segments;
+    for (const NzbFile& file : exported.document.files)
+        segments[nzbFileName(file.subject)] = file.segments.size();
+    EXPECT_EQ(segments,
+              (std::map<std::string, std::size_t>{
+                  {"p0.jpg", 3}, {"p1.jpg", 2}, {"data.bin", 2}, {"uu.jpg", 3}, {"m.jpg", 1}}));
+    EXPECT_TRUE(validNzb11(m_dir, out));
 
     const std::string fresh = m_dir.file("fresh");
     ASSERT_EQ(run({"config", "Data=" + fresh}).status, 0);
     r = run({"nzb", "--server", server(), out});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(readWholeFile(fresh + "/nzb/pics/p" + std::to_string(i) + ".jpg"), pictures[i]);
+    for (const auto& [name, content] : files)
+        EXPECT_EQ(readWholeFile(fresh + "/nzb/pics/" + name), content) << name;
 }
 
 TEST_F(NzbFetchThreads, AKillLosesOnlyTheSegmentsInFlight) {

@@ -17,6 +17,8 @@
 #include <future>
 #include <thread>
 
+#include "app/nzbsaver.h"
+#include "catalog/messagehistory.h"
 #include "catalog/picturedatabase.h"
 #include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
@@ -29,6 +31,7 @@
 #include "dialogs/thumbnailview.h"
 #include "dialogs/viewerpane.h"
 #include "guiprogram.h"
+#include "nzb/nzbparser.h"
 
 namespace qm::test {
 
@@ -269,6 +272,59 @@ class FileManagerTest : public QObject {
         QVERIFY(exists(joinPath(target, "keep.png")));
         QCOMPARE(own->list()->topLevelItemCount(), 1);
         QVERIFY(catcher.texts().isEmpty());
+    }
+
+    void saveAsNzbListsTheSelectedFilesWithTheirArticles() {
+        Folder f;
+        f.add("a.jpg", "A");
+        f.add("b.bin", "B");
+        f.add("c.txt", "C");
+        const std::string folder = Demo.toStdString() + "/news.dat/";
+        MessageHistory& history = f.p.session.history();
+        history.addFile({folder + "a.jpg",
+                         Demo.toStdString(),
+                         1700000000,
+                         "pics \"a.jpg\" (1/2)",
+                         {{"<a1@x>", 100}, {"<a2@x>", 200}}});
+        history.addFile(
+            {folder + "b.bin", Demo.toStdString(), 1700000000, "b.bin", {{"<b@x>", 50}}});
+        QVERIFY(history.commit());
+
+        // The main window's file manager offers it.
+        f.p.window->fileManagement();
+        FileManager* offered = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* fm = qobject_cast<FileManager*>(w); fm && fm->isVisible()) offered = fm;
+        QVERIFY(offered && offered->findChild<QPushButton*>("saveNzbButton")->isVisible());
+        offered->close();
+
+        auto fm = f.open();
+        fm->setNzbSaver(nzbSaver(f.p.session));
+        select(*fm, {"a.jpg", "b.bin", "c.txt"});
+        const QString target = f.p.home.path() + "/chosen.nzb";
+        fm->saveSelectedAsNzb(target);
+        QVERIFY2(fm->statusText().startsWith("2 files saved in "), qPrintable(fm->statusText()));
+        QVERIFY(fm->statusText().contains("1 left out"));
+        const NzbParse nzb = readNzbFile(target.toStdString());
+        QVERIFY2(nzb.ok(), nzb.error.c_str());
+        QCOMPARE(nzb.document.files.size(), std::size_t{2});
+        const NzbFile& a = nzb.document.files[0];
+        QCOMPARE(nzbFileName(a.subject), std::string("a.jpg"));
+        QVERIFY((a.segments == std::vector<NzbSegment>{{1, 100, "a1@x"}, {2, 200, "a2@x"}}));
+        QCOMPARE(a.groups, std::vector<std::string>{Demo.toStdString()});
+
+        // A collected file takes its articles along.
+        select(*fm, {"a.jpg"});
+        fm->collectSelected();
+        const auto moved = history.file("My-Collection/news.dat/a.jpg");
+        QVERIFY(moved && moved->segments.size() == 2 && moved->group == Demo.toStdString());
+
+        // Nothing known: no NZB is written, and the window says why.
+        select(*fm, {"c.txt"});
+        fm->saveSelectedAsNzb(f.p.home.path() + "/none.nzb");
+        QVERIFY(fm->statusText().startsWith("No NZB written"));
+        QVERIFY(!exists((f.p.home.path() + "/none.nzb").toStdString()));
+        f.p.window->exitProgram();
     }
 
     void headingsSortAsText() {
