@@ -22,6 +22,7 @@
 #include "dialogs/authdialog.h"
 #include "dialogs/groupicons.h"
 #include "dialogs/launcher.h"
+#include "nntp/fillservers.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"
 #include "session/session.h"
@@ -171,7 +172,8 @@ void MainWindow::runEnded() {
                 .arg(count(f.groups, "group", "groups"), count(f.articles, "article", "articles"),
                      count(f.pictures, "picture", "pictures"), count(f.bytes, "byte", "bytes"))
                 .arg(f.seconds, 0, 'f', 1)
-                .arg(count(f.duplicates, "duplicate", "duplicates")));
+                .arg(count(f.duplicates, "duplicate", "duplicates")) +
+            QString::fromStdString(fillSummary(f.filled, f.lacking)));
     // Someone who looked away learns that the run is over.
     if (!isActiveWindow())
         m_notifier.notify(QStringLiteral("Run finished"), count(f.pictures, "picture", "pictures") +

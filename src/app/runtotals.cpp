@@ -9,7 +9,7 @@ RunTotals::Base RunTotals::countersOf(const GroupEntry& group) {
     const GroupStats* stats = group.stats();
     if (!stats) return {};
     return {stats->retrieved.load(), stats->duplicates.load(), stats->pictureFiles.load(),
-            stats->bytes.load()};
+            stats->bytes.load(),     stats->filled.load(),     stats->lacking.load()};
 }
 
 void RunTotals::start(const GroupTable& groups) {
@@ -32,6 +32,8 @@ RunTotals::Figures RunTotals::sample(const GroupTable& groups) {
         f.duplicates += now.duplicates - base.duplicates;
         f.pictures += now.pictures - base.pictures;
         f.bytes += now.bytes - base.bytes;
+        f.filled += now.filled - base.filled;
+        f.lacking += now.lacking - base.lacking;
     }
     const Clock::time_point now = Clock::now();
     f.seconds = std::chrono::duration<double>(now - m_started).count();

@@ -21,6 +21,8 @@ class RunTotals {
         int groups = 0;
         std::int64_t articles = 0;
         std::int64_t duplicates = 0;  // not fetched: retrieved before
+        std::int64_t filled = 0;      // of the articles, those fill servers gave
+        std::int64_t lacking = 0;     // articles no server had
         std::int64_t pictures = 0;
         std::int64_t bytes = 0;
         double seconds = 0;
@@ -35,7 +37,7 @@ class RunTotals {
 
   private:
     struct Base {
-        std::int64_t articles = 0, duplicates = 0, pictures = 0, bytes = 0;
+        std::int64_t articles = 0, duplicates = 0, pictures = 0, bytes = 0, filled = 0, lacking = 0;
     };
     static Base countersOf(const GroupEntry& group);
 

@@ -11,6 +11,7 @@
 #include "cli/consolefrontend.h"
 #include "config/appsettings.h"
 #include "config/groupentry.h"
+#include "nntp/fillservers.h"
 
 namespace qm::cli {
 namespace {
@@ -88,6 +89,18 @@ std::int64_t RunFigures::duplicates() const {
     return n;
 }
 
+std::int64_t RunFigures::filled() const {
+    std::int64_t n = 0;
+    for (const GroupFigures& g : groups) n += g.filled;
+    return n;
+}
+
+std::int64_t RunFigures::lacking() const {
+    std::int64_t n = 0;
+    for (const GroupFigures& g : groups) n += g.lacking;
+    return n;
+}
+
 std::string durationText(double seconds) {
     const auto total = static_cast<long long>(std::max(0.0, seconds) + 0.5);
     char text[64];
@@ -128,7 +141,7 @@ std::string closingSummary(const RunFigures& figures) {
            ", " + plural(figures.retrieved(), "article") + ", " +
            plural(figures.pictures(), "picture") + ", " + plural(figures.bytes(), "byte") + " in " +
            fixed(figures.seconds, 1) + " s, " + plural(figures.duplicates(), "duplicate") +
-           " skipped";
+           " skipped" + fillSummary(figures.filled(), figures.lacking());
 }
 
 RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> groups,
@@ -141,7 +154,8 @@ RunProgress::RunProgress(const AppSettings& settings, std::vector<GroupEntry*> g
         readLastFile(settings, *group);
         const GroupStats& stats = group->ensureStats();
         m_groups.push_back({group, stats.current.load(), std::nullopt, stats.pictureFiles.load(),
-                            stats.bytes.load(), stats.retrieved.load(), stats.duplicates.load()});
+                            stats.bytes.load(), stats.retrieved.load(), stats.duplicates.load(),
+                            stats.filled.load(), stats.lacking.load()});
     }
     m_points.push_back({start, 0, 0});
 }
@@ -180,6 +194,8 @@ RunFigures RunProgress::sample(Clock::time_point now) {
         g.bytes = stats->bytes.load() - tracked.bytes;
         g.retrieved = stats->retrieved.load() - tracked.retrieved;
         g.duplicates = stats->duplicates.load() - tracked.duplicates;
+        g.filled = stats->filled.load() - tracked.filled;
+        g.lacking = stats->lacking.load() - tracked.lacking;
         if (const std::optional<std::int64_t> start = startOf(tracked)) {
             const std::int64_t known = std::max<std::int64_t>(stats->last.load() - *start, 0);
             g.known = known;

@@ -18,7 +18,7 @@ using Kind = ConfigKey::Kind;
 using V = ConfigValues;
 
 // The profile's keys in the order they are saved.
-const std::array<ConfigKey, 18> Keys{{
+const std::array<ConfigKey, 19> Keys{{
     {"Data", Kind::Text, &V::dataDirectory, 1024},
     {"Server", Kind::Server, &V::server, 255},
     {"Browser", Kind::Text, &V::browser, 256},
@@ -37,6 +37,7 @@ const std::array<ConfigKey, 18> Keys{{
     {"Skip duplicate pictures", Kind::Flag, &V::skipDuplicatePictures, 0, 0, 1},
     {"Thumbnails", Kind::Flag, &V::thumbnails, 0, 0, 1},
     {"Remove par2 files after repair", Kind::Flag, &V::removePar2AfterRepair, 0, 0, 1},
+    {"Use fill servers when the main server is down", Kind::Flag, &V::fillWhenMainDown, 0, 0, 1},
 }};
 
 std::optional<int> parseInt(std::string_view text) {

@@ -182,6 +182,9 @@ QWidget* ConfigDialog::buildFirstVisitBox() {
     layout->addWidget(new QLabel(QStringLiteral("days (0: off)"), row));
     layout->addStretch();
     layout->addWidget(m_compress);
+    m_fillWhenDown = check(row, "fillWhenDownCheck",
+                           QStringLiteral("Use fill servers when the main server is down"));
+    layout->addWidget(m_fillWhenDown);
     return row;
 }
 
@@ -202,6 +205,7 @@ void ConfigDialog::load() {
     m_firstVisit->setValue(m_values.firstVisit);
     m_firstVisitDays->setValue(m_values.firstVisitDays);
     m_compress->setChecked(m_values.compress != 0);
+    m_fillWhenDown->setChecked(m_values.fillWhenMainDown != 0);
 }
 
 bool ConfigDialog::save() {
@@ -233,6 +237,7 @@ bool ConfigDialog::save() {
     v.firstVisit = m_firstVisit->value();
     v.firstVisitDays = m_firstVisitDays->value();
     v.compress = m_compress->isChecked();
+    v.fillWhenMainDown = m_fillWhenDown->isChecked();
     v.skipDuplicatePictures = m_skipDuplicatePictures->isChecked();
     v.thumbnails = m_thumbnails->isChecked();
     m_values = std::move(v);

@@ -56,6 +56,7 @@ class ConfigDialog : public QDialog {
     QSpinBox* m_firstVisit = nullptr;
     QSpinBox* m_firstVisitDays = nullptr;
     QCheckBox* m_compress = nullptr;
+    QCheckBox* m_fillWhenDown = nullptr;
 };
 
 }  // namespace qm

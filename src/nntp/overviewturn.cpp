@@ -256,8 +256,28 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
     bool overtime = false;
     // The first article the server answered with another one: the position stays before it.
     bool blocked = false;
+    // Articles the server lacks, asked of the fill servers together once the window's replies
+    // are read; until then the position stays before the first of them.
+    std::vector<RetrievalSteps::Lacking> lacking;
+    std::int64_t hold = std::numeric_limits<std::int64_t>::max();
+    std::int64_t dealt = stats.current.load();
     auto advance = [&](std::int64_t number) {
-        if (!blocked && stats.current.load() < number) stats.current = number;
+        dealt = std::max(dealt, number);
+        const std::int64_t to = std::min(number, hold);
+        if (!blocked && stats.current.load() < to) stats.current = to;
+    };
+    auto lacks = [&](const Wanted& item) {
+        if (lacking.empty()) hold = item.number - 1;
+        lacking.push_back({item.number, item.messageId});
+    };
+    // False when a decode failed: the group stops for this run.
+    auto fill = [&] {
+        const bool decoded = m_steps.fillLacking(group, lacking);
+        if (!decoded) return false;
+        lacking.clear();
+        hold = std::numeric_limits<std::int64_t>::max();
+        advance(dealt);
+        return true;
     };
     std::vector<std::string> commands;
     auto fits = [&](std::size_t taken) {
@@ -301,6 +321,14 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
                 continue;
             }
             state.known = std::max(state.known, item.number);
+            if (!item.messageId.empty() && m_steps.isDamagedYencPart()) {
+                m_steps.log(group.name() + ": article " + std::to_string(item.number) +
+                            " fails its yEnc check; asked of the fill servers");
+                article.discard();
+                lacks(item);
+                advance(item.number);
+                continue;
+            }
             if (item.kind != WindowAsk::Kind::Listed && !passesChecks(group)) {
                 article.discard();
                 advance(item.number);
@@ -312,7 +340,16 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
             continue;
         }
         m_steps.requireConnection();
-        if (connection.outcome(NntpCommand::Article) == ReplyOutcome::NoSuchArticle) {
+        const bool noSuchArticle =
+            connection.outcome(NntpCommand::Article) == ReplyOutcome::NoSuchArticle;
+        // Gone, or held back damaged (451): a fill server may have it under its id.
+        if ((noSuchArticle || connection.replyCode() == 451) &&
+            item.kind == WindowAsk::Kind::Listed && !item.messageId.empty() && m_steps.canFill()) {
+            lacks(item);
+            advance(item.number);
+            continue;
+        }
+        if (noSuchArticle) {
             // Listed, but cancelled or expired since: asking again would never end.
             if (item.kind == WindowAsk::Kind::Listed)
                 m_steps.log(group.name() + ": article " + std::to_string(item.number) +
@@ -326,6 +363,7 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
         group.clear(Active);
         return false;
     }
+    if (!fill()) return false;
     if (sent != wanted.size()) return false;
     if (blocked) {
         // The rest of the window is recorded; the group waits for the next run, which asks

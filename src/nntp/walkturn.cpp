@@ -215,6 +215,13 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
         if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
         // Withheld, not refused: fetched once the login is given.
         m_steps.stopIfLoginMissing(group);
+        // Gone from this server, or held back damaged: a fill server may have it.
+        const int code = connection.replyCode();
+        if ((code == 430 || code == 423 || code == 451) && !expectedId.empty() &&
+            m_steps.canFill()) {
+            const RetrievalSteps::Lacking lacking{number, expectedId};
+            if (!m_steps.fillLacking(group, std::span(&lacking, 1))) return Step::EndTurn;
+        }
         // Filtered, or refused by the server: dealt with. Leaving the position before a
         // refused article would meet it again at every pass, and the group would never move.
         stats.current = number;
