@@ -166,15 +166,17 @@ void FillServers::release(Server& server, std::unique_ptr<NNTPConnection> connec
     server.freed.notify_one();
 }
 
-std::vector<bool> FillServers::fetch(std::span<const std::string> ids, SavedArticle& article,
+std::vector<bool> FillServers::fetch(GroupEntry& group, std::span<const std::string> ids,
+                                     SavedArticle& article,
                                      const std::function<void(std::size_t)>& onFound) {
     std::vector<bool> found(ids.size(), false);
     for (const auto& server : m_servers) {
         if (std::find(found.begin(), found.end(), false) == found.end()) break;
         // A connection that lay idle may have been closed by the server meanwhile: one new
         // one is tried before the server counts as lost.
-        if (auto lost = fetchFrom(*server, ids, found, article, onFound))
-            if ((lost = fetchFrom(*server, ids, found, article, onFound))) markDown(*server, *lost);
+        if (auto lost = fetchFrom(*server, group, ids, found, article, onFound))
+            if ((lost = fetchFrom(*server, group, ids, found, article, onFound)))
+                markDown(*server, *lost);
     }
     const auto got = std::count(found.begin(), found.end(), true);
     filled += got;
@@ -182,7 +184,8 @@ std::vector<bool> FillServers::fetch(std::span<const std::string> ids, SavedArti
     return found;
 }
 
-std::optional<std::string> FillServers::fetchFrom(Server& server, std::span<const std::string> ids,
+std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry& group,
+                                                  std::span<const std::string> ids,
                                                   std::vector<bool>& found, SavedArticle& article,
                                                   const std::function<void(std::size_t)>& onFound) {
     std::unique_ptr<NNTPConnection> connection = acquire(server);
@@ -194,6 +197,7 @@ std::optional<std::string> FillServers::fetchFrom(Server& server, std::span<cons
         std::unique_ptr<NNTPConnection>& connection;
         ~Return() { fill.release(server, std::move(connection)); }
     } giveBack{*this, server, connection};
+    connection->countFor(&group);
 
     const std::int64_t number = article.number;
     std::optional<std::string> lost;

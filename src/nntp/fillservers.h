@@ -29,6 +29,7 @@
 namespace qm {
 
 class AppSettings;
+class GroupEntry;
 class SavedArticle;
 class ServerEntry;
 
@@ -53,8 +54,9 @@ class FillServers {
     // caller's thread with the article's text and header in article; its number is left as it
     // was. found[i] tells which were. Throws NNTPQuitException on a stop of the calling worker;
     // a connection lost or refused costs that server only.
-    std::vector<bool> fetch(std::span<const std::string> ids, SavedArticle& article,
-                            const std::function<void(std::size_t)>& onFound);
+    // What is read counts for group (its bytes, the article in progress).
+    std::vector<bool> fetch(GroupEntry& group, std::span<const std::string> ids,
+                            SavedArticle& article, const std::function<void(std::size_t)>& onFound);
 
     // From any thread: makes every blocked read of a fill connection fail at once.
     void cancel();
@@ -75,8 +77,9 @@ class FillServers {
     void markDown(Server& server, const std::string& why);
     // Asks server for the ids not found yet; marks those it gives. Why the connection was
     // lost on the way, when it was.
-    std::optional<std::string> fetchFrom(Server& server, std::span<const std::string> ids,
-                                         std::vector<bool>& found, SavedArticle& article,
+    std::optional<std::string> fetchFrom(Server& server, GroupEntry& group,
+                                         std::span<const std::string> ids, std::vector<bool>& found,
+                                         SavedArticle& article,
                                          const std::function<void(std::size_t)>& onFound);
     void log(std::string_view line) const;
 

@@ -216,6 +216,9 @@ class NNTPConnection {
     const std::string& replyLine() const { return m_replyLine; }
     int replyCode() const { return m_replyCode; }
     GroupEntry* currentGroup() const { return m_currentGroup; }
+    // For a connection that asks by message-id only (no GROUP): the group whose counters
+    // (bytes, the article in progress) and log lines what it reads goes to.
+    void countFor(GroupEntry* group) { m_currentGroup = group; }
     std::int64_t lineCounter() const { return m_lineCounter; }
     bool compressing() const { return m_stream.compressing(); }
     // The shortest time a command sent alone took to be answered on this connection (the
