@@ -53,8 +53,6 @@ void FillServers::log(std::string_view line) const {
 void FillServers::startRun(int readers) {
     closeAll();
     m_servers.clear();
-    filled = 0;
-    lacking = 0;
     {
         std::lock_guard lock(DecodeLock);
         // A fill server that cannot be reached is a log line, never a message box.
@@ -166,7 +164,7 @@ void FillServers::release(Server& server, std::unique_ptr<NNTPConnection> connec
     server.freed.notify_one();
 }
 
-std::vector<bool> FillServers::fetch(GroupEntry& group, std::span<const std::string> ids,
+std::vector<bool> FillServers::fetch(GroupEntry* group, std::span<const std::string> ids,
                                      SavedArticle& article,
                                      const std::function<void(std::size_t)>& onFound) {
     std::vector<bool> found(ids.size(), false);
@@ -178,13 +176,10 @@ std::vector<bool> FillServers::fetch(GroupEntry& group, std::span<const std::str
             if ((lost = fetchFrom(*server, group, ids, found, article, onFound)))
                 markDown(*server, *lost);
     }
-    const auto got = std::count(found.begin(), found.end(), true);
-    filled += got;
-    lacking += static_cast<std::int64_t>(ids.size()) - got;
     return found;
 }
 
-std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry& group,
+std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry* group,
                                                   std::span<const std::string> ids,
                                                   std::vector<bool>& found, SavedArticle& article,
                                                   const std::function<void(std::size_t)>& onFound) {
@@ -197,7 +192,7 @@ std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry& gr
         std::unique_ptr<NNTPConnection>& connection;
         ~Return() { fill.release(server, std::move(connection)); }
     } giveBack{*this, server, connection};
-    connection->countFor(&group);
+    connection->countFor(group);
 
     const std::int64_t number = article.number;
     std::optional<std::string> lost;

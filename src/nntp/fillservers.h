@@ -54,18 +54,14 @@ class FillServers {
     // caller's thread with the article's text and header in article; its number is left as it
     // was. found[i] tells which were. Throws NNTPQuitException on a stop of the calling worker;
     // a connection lost or refused costs that server only.
-    // What is read counts for group (its bytes, the article in progress).
-    std::vector<bool> fetch(GroupEntry& group, std::span<const std::string> ids,
+    // What is read counts for group (its bytes, the article in progress), when one is given.
+    std::vector<bool> fetch(GroupEntry* group, std::span<const std::string> ids,
                             SavedArticle& article, const std::function<void(std::size_t)>& onFound);
 
     // From any thread: makes every blocked read of a fill connection fail at once.
     void cancel();
     // Closes every idle connection (QUIT). Only while no fetch runs.
     void closeAll();
-
-    // Figures of the run so far, over every reader.
-    std::atomic<std::int64_t> filled{0};   // articles a fill server gave
-    std::atomic<std::int64_t> lacking{0};  // articles no server had
 
   private:
     struct Server;
@@ -77,7 +73,7 @@ class FillServers {
     void markDown(Server& server, const std::string& why);
     // Asks server for the ids not found yet; marks those it gives. Why the connection was
     // lost on the way, when it was.
-    std::optional<std::string> fetchFrom(Server& server, GroupEntry& group,
+    std::optional<std::string> fetchFrom(Server& server, GroupEntry* group,
                                          std::span<const std::string> ids, std::vector<bool>& found,
                                          SavedArticle& article,
                                          const std::function<void(std::size_t)>& onFound);

@@ -113,9 +113,17 @@ void ReaderPool::startRun() {
     m_run.newLogin();  // one prompt per run
     ServerEntry* server = m_settings.currentServer();
     if (!server) return;
-    m_fill.startRun(static_cast<int>(m_readers.size()));
-    m_backupSaid = false;
-    m_runStarted = std::time(nullptr);
+    bool idle = false;
+    {
+        std::lock_guard lock(DecodeLock);
+        idle = m_run.runningReaders == 0;
+    }
+    // Readers still at work keep using the fill servers they have.
+    if (idle) {
+        m_fill.startRun(static_cast<int>(m_readers.size()));
+        m_backupSaid = false;
+        m_runStarted = std::time(nullptr);
+    }
     {
         std::lock_guard lock(DecodeLock);
         m_run.fill = m_fill.empty() ? nullptr : &m_fill;

@@ -138,7 +138,7 @@ bool RetrievalSteps::fillLacking(GroupEntry& group, std::span<const Lacking> ite
     ids.reserve(items.size());
     for (const Lacking& item : items) ids.push_back(item.messageId);
     bool failed = false;
-    const std::vector<bool> found = m_run.fill->fetch(group, ids, m_article, [&](std::size_t i) {
+    const std::vector<bool> found = m_run.fill->fetch(&group, ids, m_article, [&](std::size_t i) {
         m_article.number = items[i].number;
         // The same checks as an article of the main server's: its overview line may have
         // been passed over unread (a number the overview left out).

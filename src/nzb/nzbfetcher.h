@@ -95,6 +95,10 @@ class NzbFetcher {
     // Fetches items in a window over connection until none is left; the items not dealt with
     // when it fails go back to the queue.
     void fetchOn(NNTPConnection& connection);
+    // The segments the server lacks, asked of the fill servers once the workers are done;
+    // what none of them has is missing.
+    void fillLacking(int connections);
+    void segmentMissing(const Item& item);
     bool take(Item& item);
     void putBack(std::deque<Item>& items);
     void store(const Item& item, std::string_view body);
@@ -122,7 +126,9 @@ class NzbFetcher {
     std::size_t m_window = Window;
 
     std::mutex m_mutex;
-    std::deque<Item> m_queue;                               // guarded by m_mutex
+    std::deque<Item> m_queue;     // guarded by m_mutex
+    std::vector<Item> m_lacking;  // guarded by m_mutex: for the fill servers
+    bool m_fill = false;          // there are fill servers to ask (set before the workers)
     std::map<int, std::unique_ptr<Assembly>> m_assemblies;  // guarded by m_mutex
     std::vector<std::string> m_failures;                    // guarded by m_mutex
     std::mutex m_doneMutex;                                 // one onFileDone at a time
