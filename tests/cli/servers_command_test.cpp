@@ -14,6 +14,7 @@
 #include "support/clirunner.h"
 #include "support/encoders.h"
 #include "support/tempdir.h"
+#include "support/tlstestbed.h"
 
 namespace qm::test {
 namespace {
@@ -64,7 +65,9 @@ TEST_F(ServersCommand, AFillServerIsSetUpListedWithoutItsPasswordAndRemoved) {
     EXPECT_EQ(run({"servers"}).out, "");
 }
 
+// The fill server over TLS (stunnel in front of the fixture server), the main one plain.
 TEST_F(ServersCommand, FetchTakesWhatTheMainServerLacksFromTheFillServerAndSaysSo) {
+    if (!tlsToolsPresent()) GTEST_SKIP() << "openssl or stunnel4 missing";
     for (int n = 1; n <= 10; ++n)
         newsd::writeSpoolArticle(
             m_options.spool, "alt.pics", static_cast<std::uint64_t>(n),
@@ -75,13 +78,22 @@ TEST_F(ServersCommand, FetchTakesWhatTheMainServerLacksFromTheFillServerAndSaysS
     mainOptions.missing = {3};
     std::unique_ptr<newsd::NewsServer> main, fill;
     const std::string mainAddress = start(main, mainOptions);
-    const std::string fillAddress = start(fill, m_options);
+    start(fill, m_options);
+    TestCertificates certificates;
+    StunnelProcess tunnel(certificates.good(), fill->port());
+    const std::string fillAddress = "localhost:" + std::to_string(tunnel.port());
 
-    CliRun r = run({"fetch", "--server", mainAddress, "--fill-server", fillAddress, "alt.pics"});
+    setenv("SSL_CERT_FILE", certificates.authorityFile().c_str(), 1);  // the child inherits it
+    CliRun r = run(
+        {"fetch", "--server", mainAddress, "--fill-server", "nntps://" + fillAddress, "alt.pics"});
+    unsetenv("SSL_CERT_FILE");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(fill->commands(),
+              (std::vector<std::string>{"CAPABILITIES", "ARTICLE <3@p>", "QUIT"}));
     EXPECT_EQ(m_dir.read("data/qmere/alt.pics/news.dat/p3.jpg"), std::string(300, 'd'));
     EXPECT_NE(r.out.find("duplicates skipped, 1 from fill servers\n"), std::string::npos) << r.out;
-    EXPECT_NE(run({"servers"}).out.find(fillAddress + "\tfill\tlevel 1"), std::string::npos);
+    EXPECT_NE(run({"servers"}).out.find(fillAddress + "\tfill\tlevel 1\tconnections -\ttls"),
+              std::string::npos);
 
     // The main server down, and no leave to read from the fill server: the run fails, says why.
     main.reset();
