@@ -322,10 +322,7 @@ bool OverviewTurn::fetch(GroupEntry& group, const Window& window, bool prefetch)
             }
             state.known = std::max(state.known, item.number);
             if (!item.messageId.empty() && m_steps.isDamagedYencPart()) {
-                m_steps.log(group.name() + ": article " + std::to_string(item.number) +
-                            " fails its yEnc check; asked of the fill servers");
-                article.discard();
-                lacks(item);
+                if (!m_steps.replaceDamaged(group, item.number, item.messageId)) return false;
                 advance(item.number);
                 continue;
             }

@@ -131,7 +131,35 @@ bool RetrievalSteps::isDamagedYencPart() const {
     return canFill() && isDamagedYenc(m_article.text());
 }
 
-bool RetrievalSteps::fillLacking(GroupEntry& group, std::span<const Lacking> items) {
+bool RetrievalSteps::replaceDamaged(GroupEntry& group, std::int64_t number,
+                                    const std::string& messageId) {
+    log(group.name() + ": article " + std::to_string(number) +
+        " fails its yEnc check; a sound copy is asked of the fill servers");
+    const std::string text(m_article.text());
+    const std::string header = m_article.header;
+    const std::string subject = m_article.subject();
+    const int lines = m_article.lines.load();
+    m_article.discard();
+    std::vector<bool> found;
+    const Lacking item{number, messageId};
+    if (!fillLacking(group, std::span(&item, 1), &found)) return false;
+    if (found.at(0)) return true;
+    // As the main server sent it.
+    m_article.reset();
+    m_article.number = number;
+    m_article.messageId = messageId;
+    m_article.setSubject(subject);
+    m_article.lines = lines;
+    m_article.header = header;
+    (void)m_article.open(m_settings.frontend(), false);
+    m_article.append(text);
+    m_article.finish();
+    group.ensureStats().retrieved += 1;
+    return decodeAndRecord(group) != Decoded::Failed;
+}
+
+bool RetrievalSteps::fillLacking(GroupEntry& group, std::span<const Lacking> items,
+                                 std::vector<bool>* foundOut) {
     if (items.empty() || !canFill()) return true;
     GroupStats& stats = group.ensureStats();
     std::vector<std::string> ids;
@@ -157,10 +185,12 @@ bool RetrievalSteps::fillLacking(GroupEntry& group, std::span<const Lacking> ite
     asked = (main ? main->addressText() : m_settings.server) + asked;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (found[i]) continue;
-        stats.lacking += 1;
+        // The caller that keeps a copy of its own decodes it and counts nothing as lacking.
+        if (!foundOut) stats.lacking += 1;
         log(group.name() + ": article " + std::to_string(items[i].number) + " " +
             items[i].messageId + " is on no server (asked " + asked + ")");
     }
+    if (foundOut) *foundOut = found;
     return !failed;
 }
 

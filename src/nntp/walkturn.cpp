@@ -230,6 +230,11 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
         // the turn goes on from the NEXT instead.
         return connection.nextAhead() ? Step::Next : Step::EndTurn;
     }
+    if (!expectedId.empty() && m_steps.isDamagedYencPart()) {
+        if (!m_steps.replaceDamaged(group, number, expectedId)) return Step::EndTurn;
+        stats.current = number;
+        return connection.nextAhead() ? Step::Next : Step::EndTurn;
+    }
     stats.retrieved += 1;
     // The article is complete: a stop or a lost connection while the next one is asked for
     // must not keep it from being decoded, or it would be neither decoded nor fetched again.

@@ -116,6 +116,42 @@ TEST_F(FillServersThreads, WhatTheMainServerLacksComesFromTheFillServerAndOnlyTh
     }
 }
 
+// A yEnc post failing its CRC on the main server is taken from a fill server that has it;
+// one that no fill server has is decoded as before, not lost.
+TEST_F(FillServersThreads, ADamagedYencPostIsReplacedBySoundCopyOrKept) {
+    const std::string a = pictureBytes(4000, 5), b = pictureBytes(3000, 6);
+    auto damaged = [](std::string body) {
+        body[body.find("\r\n") + 10] ^= 1;  // a byte of the data
+        return body;
+    };
+    newsd::NewsServerOptions fillOptions = m_options;
+    fillOptions.spool = m_dir.file("fillspool");
+    for (bool sound : {true, false})
+        newsd::writeSpoolArticle(sound ? fillOptions.spool : m_options.spool, "alt.crc", 1,
+                                 "Subject: a.jpg\nMessage-ID: <a@crc>",
+                                 sound ? yencSingle(a, "a.jpg") : damaged(yencSingle(a, "a.jpg")));
+    newsd::writeSpoolArticle(m_options.spool, "alt.crc", 2, "Subject: b.jpg\nMessage-ID: <b@crc>",
+                             damaged(yencSingle(b, "b.jpg")));
+    for (bool walk : {false, true}) {
+        SCOPED_TRACE(walk ? "walk" : "overview");
+        const std::string data = walk ? "walk" : "overview";
+        useDataFolder(data);
+        m_fills.clear();
+        m_server.reset();
+        m_options.noOverview = fillOptions.noOverview = walk;
+        startServer();
+        startFill(fillOptions);
+        ASSERT_TRUE(runGroupsToEnd(1, {"alt.crc"}));
+        EXPECT_TRUE(m_dir.read(data + "/alt.crc/news.dat/a.jpg") == a) << "the sound copy";
+        const std::string kept = m_dir.read(data + "/alt.crc/news.dat/b.jpg");
+        EXPECT_TRUE(kept.size() == b.size() && kept != b) << "the damaged copy, kept";
+        EXPECT_EQ(articleCommands(*m_fills.back()),
+                  (std::vector<std::string>{"ARTICLE <a@crc>", "ARTICLE <b@crc>"}));
+        EXPECT_EQ(group("alt.crc").stats()->filled.load(), 1);
+        EXPECT_EQ(group("alt.crc").stats()->lacking.load(), 0);
+    }
+}
+
 TEST_F(FillServersThreads, AFillServerDownOrRefusingTheLoginCostsOneLineNotTheRun) {
     for (int n = 1; n <= 20; ++n)
         post("alt.down", n, "p" + std::to_string(n) + ".jpg", id(n),
