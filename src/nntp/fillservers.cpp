@@ -126,6 +126,11 @@ std::unique_ptr<NNTPConnection> FillServers::acquire(Server& server) {
     auto connection = std::make_unique<NNTPConnection>(m_settings, m_run);
     connection->setServer(server.entry);
     connection->setQuiet(true);
+    {
+        // Busy from the start: a stop cancels a connect that hangs, too.
+        std::lock_guard lock(server.mutex);
+        server.busy.push_back(connection.get());
+    }
     std::string why;
     try {
         const int error = connection->connect();
@@ -138,15 +143,13 @@ std::unique_ptr<NNTPConnection> FillServers::acquire(Server& server) {
     } catch (const SocketError& error) {
         why = error.what();
     } catch (...) {
-        release(server, nullptr);
+        (void)connection->abortClose();
+        release(server, std::move(connection));
         throw;
     }
-    if (why.empty()) {
-        std::lock_guard lock(server.mutex);
-        server.busy.push_back(connection.get());
-        return connection;
-    }
-    release(server, nullptr);
+    if (why.empty()) return connection;
+    (void)connection->abortClose();
+    release(server, std::move(connection));
     markDown(server, why);
     return nullptr;
 }
