@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "config/locks.h"
+#include "config/serverentry.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
@@ -24,7 +25,13 @@ std::string pictureListFile(const AppSettings& s, const GroupEntry& g) {
 }
 
 std::string lastFile(const AppSettings& s, const GroupEntry& g) {
-    return joinPath(groupDirectory(s, g), "Last");
+    const GroupStats* stats = g.stats();
+    const ServerEntry* server = stats ? stats->positionServer.load() : nullptr;
+    if (!server) return joinPath(groupDirectory(s, g), "Last");
+    // Another server numbers its articles otherwise: its position has a file of its own, which
+    // older versions never read.
+    return joinPath(groupDirectory(s, g),
+                    safeFolderName("Last." + server->host + "." + std::to_string(server->port)));
 }
 
 // A tab or line end inside a field would split the record when it is read back.

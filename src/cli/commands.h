@@ -16,5 +16,6 @@ int runFetchCommand(Args args);
 int runGalleryCommand(Args args);
 int runGroupsCommand(Args args);
 int runNzbCommand(Args args);
+int runServersCommand(Args args);
 
 }  // namespace qm::cli

@@ -15,6 +15,7 @@
 #include "cli/interruptguard.h"
 #include "cli/optionparser.h"
 #include "cli/progressline.h"
+#include "cli/serverargument.h"
 #include "cli/serveroptions.h"
 #include "config/configvalues.h"
 #include "config/groupentry.h"
@@ -29,7 +30,8 @@ constexpr std::string_view FetchHelp =
     "usage: qmere-cli fetch [--server HOST[:PORT] | --server nntp[s]://HOST[:PORT]]\n"
     "                       [--tls | --no-tls] [--user USER [--password PASSWORD |\n"
     "                       --password-file FILE]] [--threads N] [--newest N | --since DAYS]\n"
-    "                       [--no-overview] [--quiet] [--] [GROUP...]\n"
+    "                       [--no-overview] [--quiet] [--fill-server HOST[:PORT]]...\n"
+    "                       [--fill-user USER --fill-password PASSWORD] [--] [GROUP...]\n"
     "\n"
     "Retrieves the pictures and other files posted in the GROUPs as the desktop program's\n"
     "\"Get pictures!\" does: N readers (default: the \"Max Threads\" setting) each with its\n"
@@ -61,6 +63,14 @@ constexpr std::string_view FetchHelp =
     "QMERE_PASSWORD (the last two keep it out of the process list and the shell's history).\n"
     "The login is stored in the server's entry in \"server.lst\" once the server accepted it;\n"
     "a refused one leaves the stored login as it was.\n"
+    "\n"
+    "--fill-server (as many as wanted) makes HOST a fill server, asked in the order given\n"
+    "(levels 1, 2, ...) by message-id for the articles the server in use lacks (or sent\n"
+    "damaged); it stays one in \"server.lst\" (see qmere-cli servers). --fill-user and\n"
+    "--fill-password give the login of those servers; it is stored with them. A fill server\n"
+    "that cannot be reached or refuses the login costs a log line, not the run. An article\n"
+    "no server has is logged with the servers asked, and the closing summary adds how many\n"
+    "articles came from fill servers and how many no server had.\n"
     "\n"
     "Output: log lines on standard output, failures on standard error. On a terminal one\n"
     "progress line below the log lines is rewritten in place: per group the articles dealt\n"
@@ -109,6 +119,8 @@ namespace {
 
 struct FetchOptions {
     ServerOptions server;
+    std::vector<ServerArgument> fill;
+    std::optional<Credentials> fillLogin;
     std::optional<int> threads;
     RunOptions run;
     bool quiet = false;
@@ -116,8 +128,41 @@ struct FetchOptions {
 };
 
 constexpr OptionDef FetchOptionDefs[] = {
-    {"threads", true}, {"newest", true}, {"since", true}, {"no-overview"}, {"quiet", false, 'q'},
+    {"threads", true},     {"newest", true},      {"since", true},     {"no-overview"},
+    {"quiet", false, 'q'}, {"fill-server", true}, {"fill-user", true}, {"fill-password", true},
 };
+
+std::optional<std::string> takeFillServers(const ParsedArgs& parsed, FetchOptions& options) {
+    for (const std::string& text : parsed.all("fill-server")) {
+        std::string problem;
+        std::optional<ServerArgument> server = parseServerArgument(text, &problem);
+        if (!server) return "--fill-server: " + problem;
+        options.fill.push_back(std::move(*server));
+    }
+    const std::optional<std::string> user = parsed.last("fill-user");
+    const std::optional<std::string> password = parsed.last("fill-password");
+    if (user.has_value() != password.has_value())
+        return std::string("--fill-user and --fill-password go together");
+    if (user && options.fill.empty()) return std::string("--fill-user goes with --fill-server");
+    if (user) options.fillLogin = Credentials{*user, *password};
+    return std::nullopt;
+}
+
+// Makes each given server a fill server, levels in the order given.
+void useFillServers(AppSettings& settings, const FetchOptions& options) {
+    int level = 0;
+    for (const ServerArgument& server : options.fill) {
+        const ServerEntry parsed = ServerEntry::parse(server.text);
+        ServerEntry& entry = *settings.servers[settings.addServerPort(parsed.host, parsed.port)];
+        if (server.scheme) entry.setSecure(server.tls);
+        entry.role = ServerRole::Fill;
+        entry.level = std::min(++level, ServerEntry::MaxLevel);
+        if (options.fillLogin) {
+            entry.setCredentials(*options.fillLogin);
+            entry.setAuthFlag(1);
+        }
+    }
+}
 
 // --newest or --since: a number within the range of the setting it stands in for.
 std::optional<std::string> takeFirstVisit(const ParsedArgs& parsed, RunOptions& run) {
@@ -148,6 +193,7 @@ std::optional<std::string> parse(Args args, FetchOptions& options, bool& help) {
     if (help) return std::nullopt;
     if (auto error = takeServerOptions(*parsed, options.server)) return error;
     if (auto error = takeFirstVisit(*parsed, options.run)) return error;
+    if (auto error = takeFillServers(*parsed, options)) return error;
     options.run.overview = !parsed->has("no-overview");
     options.quiet = parsed->has("quiet");
     if (const std::optional<std::string> v = parsed->last("threads")) {
@@ -194,6 +240,7 @@ int runFetchCommand(Args args) {
     ServerChoice choice(core, options.server);
     ServerEntry* server = choice.entry();
     if (!server) return usageError("fetch", "no server is saved in the settings: give --server");
+    useFillServers(settings, options);
     if (makeDirectories(settings.groupListDirectory()) != 0) {
         frontend.printError("Fail to create data directory " + settings.groupListDirectory());
         return 1;

@@ -27,6 +27,8 @@ constexpr const char* Usage =
     "                          choose the groups to fetch without the desktop program\n"
     "  nzb FILE.nzb...         fetch the files NZBs list, repairing par2 sets (qmere-cli nzb\n"
     "                          --help); nzb --export GROUP writes one\n"
+    "  servers                 list the servers; --add, --set, --remove set up fill servers\n"
+    "                          (qmere-cli servers --help)\n"
     "\n"
     "Options are GNU style: --name VALUE or --name=VALUE, in any order with the other\n"
     "arguments; -- ends them. Exit status 2 on a usage error.\n"
@@ -41,7 +43,7 @@ constexpr Command Commands[] = {
     {"config", qm::cli::runConfigCommand},   {"decode", qm::cli::runDecodeCommand},
     {"dupes", qm::cli::runDupesCommand},     {"fetch", qm::cli::runFetchCommand},
     {"gallery", qm::cli::runGalleryCommand}, {"groups", qm::cli::runGroupsCommand},
-    {"nzb", qm::cli::runNzbCommand},
+    {"nzb", qm::cli::runNzbCommand},         {"servers", qm::cli::runServersCommand},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "cli/consolefrontend.h"
 #include "config/groupentry.h"
+#include "nntp/fillservers.h"
 
 namespace qm::cli {
 namespace {

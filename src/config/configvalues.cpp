@@ -18,38 +18,19 @@ using V = ConfigValues;
 
 // The profile's keys in the order they are saved, with what `qmere-cli config --help` says of
 // each ("{range}" is the key's range, "MIN to MAX").
+// clang-format off
 const ConfigKey Keys[] = {
-    {"Data",
-     Kind::Text,
-     &V::dataDirectory,
-     1024,
-     {},
-     {},
+    {"Data", Kind::Text, &V::dataDirectory, 1024, {}, {},
      "the data directory, at most 1024 characters; created if missing; a relative path is "
      "taken from the current folder and stored absolute"},
-    {"Server",
-     Kind::Server,
-     &V::server,
-     255,
-     {},
-     {},
+    {"Server", Kind::Server, &V::server, 255, {}, {},
      "the news server: HOST, \"HOST PORT\" or HOST:PORT (PORT 1 to 65535); the port goes to "
      "server.lst"},
-    {"Browser",
-     Kind::Text,
-     &V::browser,
-     256,
-     {},
-     {},
+    {"Browser", Kind::Text, &V::browser, 256, {}, {},
      "the web browser program, at most 256 characters (empty: xdg-open)"},
     {"Max Threads", Kind::Number, &V::maxThreads, 0, 1, 24,
      "reader threads, {range} (takes effect at the next start)"},
-    {"Kill pattern",
-     Kind::Text,
-     &V::killPattern,
-     256,
-     {},
-     {},
+    {"Kill pattern", Kind::Text, &V::killPattern, 256, {}, {},
      "exclude pattern list, at most 256 characters; an article whose subject matches every "
      "word (a regular expression each) is skipped; empty: off"},
     {"Keep Text", Kind::Flag, &V::keepText, 0, 0, 1,
@@ -58,21 +39,11 @@ const ConfigKey Keys[] = {
     {"Keep Dup", Kind::Flag, &V::keepDup, 0, 0, 1,
      "0/1: 1 writes a new file beside an existing one, 0 overwrites it"},
     {"Keep Header", Kind::Fixed, &V::keepHeader, 0, {}, {}, "shown only; it is kept as it is"},
-    {"Free Alert",
-     Kind::Number,
-     &V::freeAlert,
-     0,
-     {},
-     {},
+    {"Free Alert", Kind::Number, &V::freeAlert, 0, {}, {},
      "low-water mark of free disk space, in MB (an integer)"},
     {"Skip short", Kind::Flag, &V::skipShort, 0, 0, 1,
      "0/1: skip articles of at most \"Skip limit\" lines"},
-    {"Skip limit",
-     Kind::Number,
-     &V::skipLimit,
-     0,
-     {},
-     {},
+    {"Skip limit", Kind::Number, &V::skipLimit, 0, {}, {},
      "line limit of \"Skip short\" (an integer)"},
     {"First visit", Kind::Number, &V::firstVisit, 0, 0, 100000000,
      "a group never read before starts with its newest N articles, {range} (1000; 0: with "
@@ -91,7 +62,11 @@ const ConfigKey Keys[] = {
     {"Remove par2 files after repair", Kind::Flag, &V::removePar2AfterRepair, 0, 0, 1,
      "0/1: 1 removes an NZB's par2 files and the damaged copies once par2 has repaired its "
      "set (default 0)"},
+    {"Use fill servers when the main server is down", Kind::Flag, &V::fillWhenMainDown, 0, 0, 1,
+     "0/1: 1 reads the groups from the first fill server that takes the connection when the "
+     "main server refuses it, times out or refuses the login (default 0)"},
 };
+// clang-format on
 
 std::optional<int> parseInt(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);

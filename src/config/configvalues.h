@@ -49,6 +49,9 @@ struct ConfigValues {
     // "Remove par2 files after repair": an NZB's par2 files and the damaged copies the
     // repair kept go once a set is whole again.
     int removePar2AfterRepair = 0;
+    // "Use fill servers when the main server is down": a run whose main server cannot be
+    // reached (or refuses the login) reads the groups from the first fill server instead.
+    int fillWhenMainDown = 0;
 
     bool operator==(const ConfigValues&) const = default;
 };

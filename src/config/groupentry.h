@@ -17,6 +17,7 @@
 namespace qm {
 
 class SavedArticle;
+class ServerEntry;
 
 enum GroupFlag : int {
     Active = 0x01,    // takes part in the current run
@@ -39,6 +40,11 @@ struct GroupStats {
     std::atomic<std::int64_t> runStart{-1};
     std::atomic<int> retrieved{0};
     std::atomic<int> duplicates{0};  // articles not fetched: their message-id was retrieved before
+    std::atomic<int> filled{0};      // of those retrieved, the ones a fill server gave
+    std::atomic<int> lacking{0};     // articles no server had
+    // The server whose article numbers current counts (and whose "Last" file holds it): null
+    // for the main server. Set by the reader that selects the group.
+    std::atomic<const ServerEntry*> positionServer{nullptr};
     std::atomic<int> decoded{0};
     std::atomic<int> pictureFiles{0};  // of the files decoded, the pictures (not videos, text)
     std::atomic<int> assembled{0};

@@ -168,6 +168,9 @@ QWidget* ConfigDialog::buildFirstVisitBox() {
     layout->addWidget(new QLabel(QStringLiteral("days (0: off)"), row));
     layout->addStretch();
     layout->addWidget(compress);
+    layout->addWidget(flag(row, "fillWhenDownCheck",
+                           QStringLiteral("Use fill servers when the main server is down"),
+                           "Use fill servers when the main server is down"));
     return row;
 }
 

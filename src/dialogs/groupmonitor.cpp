@@ -15,6 +15,7 @@
 #include "config/grouptable.h"
 #include "decode/savedarticle.h"
 #include "dialogs/embossedbutton.h"
+#include "nntp/fillservers.h"
 
 namespace qm {
 
@@ -44,6 +45,8 @@ GroupMonitor::GroupMonitor(const GroupTable& selectedGroups, std::function<int()
     m_linesEdit = addField("linesEdit", true);
     m_rateEdit = addField("rateEdit", true);
     m_readersEdit = addField("readersEdit", true);
+    m_fillEdit = addField("fillEdit", true);
+    m_fillLabel = new QLabel(QStringLiteral("Fill servers"), this);
     m_status = new EmbossedButton(QString(), this);
     m_status->setObjectName(QStringLiteral("statusButton"));
     m_status->setMinimumHeight(48);
@@ -84,6 +87,9 @@ GroupMonitor::GroupMonitor(const GroupTable& selectedGroups, std::function<int()
     grid->addWidget(m_assembledEdit, 5, 1);
     grid->addWidget(label("Readers"), 5, 3);
     grid->addWidget(m_readersEdit, 5, 4);
+    // Shown only when fill servers gave or lacked articles, under the readers.
+    grid->addWidget(m_fillLabel, 8, 3);
+    grid->addWidget(m_fillEdit, 8, 4);
     grid->addWidget(label("Current article"), 6, 0);
     grid->addWidget(m_currentEdit, 6, 1, 1, 4);
     grid->addWidget(label("Lines"), 7, 0);
@@ -150,6 +156,9 @@ void GroupMonitor::refresh() {
     m_kbytes = stats->bytes.load() / 1024;
     m_retrieved = static_cast<unsigned>(stats->retrieved.load());
     m_assembled = static_cast<unsigned>(stats->assembled.load());
+    // ", 4 from fill servers, 1 on no server" without its leading separator.
+    m_fill =
+        QString::fromStdString(fillSummary(stats->filled.load(), stats->lacking.load())).mid(2);
 
     const SavedArticle* article = finished ? nullptr : stats->articleInProgress.load();
     m_percent = 0;
@@ -191,6 +200,9 @@ void GroupMonitor::writeControls() {
     m_linesEdit->setText(m_lines);
     m_rateEdit->setText(QString::number(m_rate));
     m_readersEdit->setText(QString::number(m_readers));
+    m_fillEdit->setText(m_fill);
+    m_fillLabel->setVisible(!m_fill.isEmpty());
+    m_fillEdit->setVisible(!m_fill.isEmpty());
 }
 
 void GroupMonitor::applyNextArticle() {

@@ -16,6 +16,7 @@
 #include <functional>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -82,6 +83,10 @@ class GroupMonitor : public QDialog {
     QLineEdit* m_readersEdit = nullptr;
     QLineEdit* m_linesEdit = nullptr;
     QLineEdit* m_rateEdit = nullptr;
+    // Articles from fill servers and those no server had: shown only when there are any.
+    QLabel* m_fillLabel = nullptr;
+    QLineEdit* m_fillEdit = nullptr;
+    QString m_fill;
     EmbossedButton* m_status = nullptr;
     QProgressBar* m_progress = nullptr;
 };

@@ -2,19 +2,24 @@
 #include "dialogs/serversdialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <memory>
 #include <vector>
 
 #include "config/appsettings.h"
 #include "dialogs/fieldvalidation.h"
+#include "nntp/serverprobe.h"
 #include "platform/socket.h"
 
 namespace qm {
@@ -34,6 +39,8 @@ std::vector<std::unique_ptr<ServerEntry>>& retiredEntries() {
 QString listText(const ServerEntry& entry) {
     QString text = QString::fromStdString(entry.addressText());
     if (entry.secure()) text += QStringLiteral("  TLS");
+    if (entry.role == ServerRole::Fill) text += QStringLiteral("  fill, level %1").arg(entry.level);
+    if (entry.connections > 0) text += QStringLiteral("  %1 connections").arg(entry.connections);
     const std::string user = entry.credentials().user;
     if (!user.empty() && user != ServerEntry::NoValue)
         text += QStringLiteral("  user ") + QString::fromStdString(user);
@@ -49,6 +56,9 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
       m_port(new QLineEdit(this)),
       m_secure(new QCheckBox(QStringLiteral("Secure connection (TLS)"), this)),
       m_fingerprint(new QLineEdit(this)),
+      m_role(new QComboBox(this)),
+      m_level(new QSpinBox(this)),
+      m_connections(new QSpinBox(this)),
       m_list(new QListWidget(this)),
       m_remove(new QPushButton(QStringLiteral("Remove"), this)) {
     setObjectName(QStringLiteral("serversDialog"));
@@ -60,6 +70,21 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     m_secure->setObjectName(QStringLiteral("secureCheck"));
     m_fingerprint->setObjectName(QStringLiteral("fingerprintEdit"));
     m_fingerprint->setPlaceholderText(QStringLiteral("SHA-256 fingerprint, as a refusal shows it"));
+    m_role->setObjectName(QStringLiteral("roleBox"));
+    m_role->addItem(QStringLiteral("Off"));
+    m_role->addItem(QStringLiteral("Fill"));
+    m_role->setToolTip(
+        QStringLiteral("Fill: asked for the articles the main server lacks. The main server is "
+                       "the one chosen in the main window."));
+    m_level->setObjectName(QStringLiteral("levelSpin"));
+    m_level->setRange(1, ServerEntry::MaxLevel);
+    m_level->setToolTip(QStringLiteral("Fill servers of lower levels are asked first"));
+    m_connections->setObjectName(QStringLiteral("connectionsSpin"));
+    m_connections->setRange(0, ServerEntry::MaxConnections);
+    m_connections->setSpecialValueText(QStringLiteral("Max Threads"));
+    auto* test = new QPushButton(QStringLiteral("Test"), this);
+    test->setObjectName(QStringLiteral("testButton"));
+    test->setToolTip(QStringLiteral("Connect, log in and show what the server says"));
     m_list->setObjectName(QStringLiteral("serverList"));
     m_list->setSortingEnabled(true);
     m_list->installEventFilter(this);
@@ -79,14 +104,25 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
     grid->addWidget(m_secure, 2, 0, 1, 3);
     grid->addWidget(new QLabel(QStringLiteral("Trusted certificate (SHA-256)"), this), 3, 0);
     grid->addWidget(m_fingerprint, 4, 0, 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("NNTP Servers"), this), 5, 0);
-    grid->addWidget(m_list, 6, 0, 1, 2);
-    grid->addWidget(m_remove, 6, 2, Qt::AlignTop);
-    grid->addWidget(buttons, 7, 0, 1, 3);
+    auto* use = new QHBoxLayout;
+    use->addWidget(new QLabel(QStringLiteral("Role"), this));
+    use->addWidget(m_role);
+    use->addWidget(new QLabel(QStringLiteral("Level"), this));
+    use->addWidget(m_level);
+    use->addWidget(new QLabel(QStringLiteral("Connections"), this));
+    use->addWidget(m_connections);
+    use->addStretch();
+    grid->addLayout(use, 5, 0, 1, 2);
+    grid->addWidget(test, 5, 2);
+    grid->addWidget(new QLabel(QStringLiteral("NNTP Servers"), this), 6, 0);
+    grid->addWidget(m_list, 7, 0, 1, 2);
+    grid->addWidget(m_remove, 7, 2, Qt::AlignTop);
+    grid->addWidget(buttons, 8, 0, 1, 3);
     grid->setColumnStretch(0, 1);
     resize(460, 380);
 
     connect(add, &QPushButton::clicked, this, &ServersDialog::addServer);
+    connect(test, &QPushButton::clicked, this, &ServersDialog::testServer);
     // The box follows the port (563 is the news port for TLS); the user may change it after.
     connect(m_port, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_secure->setChecked(text.trimmed() == QStringLiteral("563"));
@@ -143,6 +179,9 @@ void ServersDialog::addServer() {
     ServerEntry& entry = *m_settings.servers[key];
     entry.setSecure(m_secure->isChecked());
     entry.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
+    entry.role = m_role->currentIndex() == 1 ? ServerRole::Fill : ServerRole::Off;
+    entry.level = m_level->value();
+    entry.connections = m_connections->value();
     showLine(key, entry);
 }
 
@@ -163,6 +202,35 @@ void ServersDialog::showServer(const ServerEntry& entry) {
     m_port->setText(QString::number(entry.port));
     m_secure->setChecked(entry.secure());  // after the port, which sets the default
     m_fingerprint->setText(QString::fromStdString(entry.fingerprint));
+    m_role->setCurrentIndex(entry.role == ServerRole::Fill ? 1 : 0);
+    m_level->setValue(entry.level);
+    m_connections->setValue(entry.connections);
+}
+
+void ServersDialog::testServer() {
+    const std::string host = m_host->text().trimmed().toStdString();
+    if (host.empty()) return;
+    int port = ServerEntry::DefaultPort;
+    if (!m_port->text().trimmed().isEmpty() && !readInteger(this, m_port, port, 1, 65535)) return;
+    // The listed entry of that host and port brings its login; the edits say the rest.
+    ServerEntry entry;
+    const std::string key = m_settings.serverKeyOf(host + " " + std::to_string(port));
+    if (const auto found = m_settings.servers.find(key);
+        found != m_settings.servers.end() && found->second && found->second->port == port)
+        entry = *found->second;
+    entry.host = host;
+    entry.port = port;
+    entry.setSecure(m_secure->isChecked());
+    entry.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
+    setCursor(Qt::WaitCursor);
+    const ServerProbe probe = probeServer(m_settings, entry);
+    unsetCursor();
+    m_testResult = QString::fromStdString(describeProbe(probe));
+    QMessageBox box(probe.connected ? QMessageBox::Information : QMessageBox::Warning,
+                    QStringLiteral("Test %1").arg(QString::fromStdString(entry.addressText())),
+                    m_testResult, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("testResultBox"));
+    box.exec();
 }
 
 bool ServersDialog::eventFilter(QObject* watched, QEvent* event) {

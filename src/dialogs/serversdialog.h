@@ -16,7 +16,9 @@
 #include "config/serverentry.h"
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
+class QSpinBox;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
@@ -38,8 +40,13 @@ class ServersDialog : public QDialog {
     void deleteCurrent();
     // A double-click on an entry (its key in the server map): shows its host and port.
     void showEntry(const QString& key);
-    // Shows an entry's host, port and TLS settings in the edits.
+    // Shows an entry's host, port, TLS settings, role, level and connections in the edits.
     void showServer(const ServerEntry& entry);
+    // The "Test" button: connects to the server of the edits (with the login its entry
+    // stores), and shows the greeting, the capabilities and how the login went.
+    void testServer();
+    // The text the last test showed.
+    const QString& testResult() const { return m_testResult; }
 
   private:
     void fill();
@@ -59,6 +66,10 @@ class ServersDialog : public QDialog {
     QLineEdit* m_port;
     QCheckBox* m_secure;       // implicit TLS for the server being added
     QLineEdit* m_fingerprint;  // a certificate trusted for that server only
+    QComboBox* m_role;         // off or fill (the main server is the "Server" setting)
+    QSpinBox* m_level;
+    QSpinBox* m_connections;  // 0: as many as "Max Threads"
+    QString m_testResult;
     QListWidget* m_list;
     QPushButton* m_remove;
 };

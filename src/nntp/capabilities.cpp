@@ -36,6 +36,8 @@ void Capabilities::addLine(std::string_view line) {
         if (first) {
             label = token;
             first = false;
+            if (labels.size() + label.size() < LabelsLimit)
+                labels += (labels.empty() ? "" : " ") + label;
             if (label == "READER") reader = true;
             if (label == "MODE-READER") modeReader = true;
             if (label == "OVER") over = true;

@@ -4,6 +4,7 @@
 // reader uses: whether it reads news at all or must be switched with MODE READER, the
 // overview (OVER, RFC 3977 8.3) and header (HDR, 8.5) commands, and COMPRESS DEFLATE
 // (RFC 8054). A plain value, owned by its connection.
+#include <string>
 #include <string_view>
 
 namespace qm {
@@ -16,6 +17,9 @@ struct Capabilities {
     bool hdr = false;         // HDR
     bool compressDeflate = false;
     bool authinfo = false;  // AUTHINFO offered (a login is possible now)
+    // The labels as listed, blank-separated, for showing (at most LabelsLimit characters).
+    std::string labels;
+    static constexpr std::size_t LabelsLimit = 512;
 
     // Takes one line of the list (case does not matter, arguments follow the label).
     void addLine(std::string_view line);

@@ -141,6 +141,7 @@ int NNTPConnection::connect() {
     tls.pinnedSha256 = m_server->fingerprint;
     int error = m_stream.connect(host, port, tls);
     m_connectFailure.clear();
+    m_greeting.clear();
     if (error == ECANCELED) stopChecks();
     if (error != 0) {
         // A TLS failure's box says it in words already; "failed (e=111)" does not.
@@ -155,7 +156,10 @@ int NNTPConnection::connect() {
             first = m_run.ConnectFailureReported == 0;
             m_run.ConnectFailureReported = 1;
         }
-        if (first) m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
+        if (m_quiet && m_connectFailure.empty())
+            m_connectFailure = connectFailureText(host, port, error);
+        if (first && !m_quiet)
+            m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
         return error;
     }
     if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());
@@ -165,11 +169,14 @@ int NNTPConnection::connect() {
     m_currentGroup = nullptr;
     stopChecks();
     readReply();
+    m_greeting = m_replyLine;
     if (m_replyCode == 200 || m_replyCode == 201) {
         m_state = Ready;
     } else {
         m_busyRefused = m_replyCode == 400 || m_replyCode == 502;
-        if (!m_busyRefused || !m_quietBusyRefusal)
+        if (m_quiet)
+            m_connectFailure = "the server said: " + m_replyLine;
+        else if (!m_busyRefused || !m_quietBusyRefusal)
             m_frontend.messageBox("Server said:\r\n" + m_replyLine, MessageIcon::Stop);
         abortClose();
     }
@@ -570,7 +577,9 @@ int NNTPConnection::selectGroup(GroupEntry& group) {
 
 void NNTPConnection::takeArticleReply(SavedArticle& article, bool keepId) {
     m_article = parseReplyReference(m_replyLine);
-    if (m_article.number >= 0) article.number = m_article.number;
+    // An article asked for by message-id comes as number 0 (RFC 3977): the number the caller
+    // gave it stays, and names its saved file.
+    if (m_article.number > 0) article.number = m_article.number;
     // A reply without an id leaves none: the last article's would make this one a duplicate.
     if (keepId) article.messageId = m_article.messageId;
 }
@@ -619,7 +628,7 @@ int NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& articl
     article.header.clear();
     sendCommand(withArgument("ARTICLE", argument));
     if (m_replyCode != 220) {
-        log(m_replyLine);
+        if (!m_quiet) log(m_replyLine);
         return m_replyCode;
     }
     takeArticleReply(article, true);

@@ -36,6 +36,7 @@
 namespace qm {
 
 class AppSettings;
+class FillServers;
 class Frontend;
 class GroupEntry;
 class SavedArticle;
@@ -46,6 +47,9 @@ class ServerEntry;
 struct ReaderRunState {
     int ConnectFailureReported = 0;  // the connection failure box was shown this run
     int runningReaders = 0;
+    // The servers asked for what the main one lacks; null when the run has none. Set before
+    // the readers start.
+    FillServers* fill = nullptr;
     // The disk is full, or the journal cannot be written: every reader stops at its next
     // article. Read without the lock; why is stopCause (a StopCause), set first.
     std::atomic<bool> stopped{false};
@@ -122,6 +126,12 @@ class NNTPConnection {
     // message box: other connections of the run are open, so it is the cap, not a failure.
     bool busyRefused() const { return m_busyRefused; }
     void setQuietBusyRefusal(bool quiet) { m_quietBusyRefusal = quiet; }
+    // Quiet: a failed connect or a refused greeting shows no message box, and a refused
+    // ARTICLE is not logged; connectFailure then says why in every case, for a caller that
+    // reports it its own way.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+    // The server's greeting line of the last connect; empty when none came.
+    const std::string& greeting() const { return m_greeting; }
     // Sends text; callers look at replyCode() and replyLine() afterwards. Returns the state
     // when not Ready (nothing sent), the result of the repeated command after a successful
     // authentication on 480, 0 for an unanswered 480, otherwise -1. When text was sent
@@ -211,6 +221,9 @@ class NNTPConnection {
     const std::string& replyLine() const { return m_replyLine; }
     int replyCode() const { return m_replyCode; }
     GroupEntry* currentGroup() const { return m_currentGroup; }
+    // For a connection that asks by message-id only (no GROUP): the group whose counters
+    // (bytes, the article in progress) and log lines what it reads goes to.
+    void countFor(GroupEntry* group) { m_currentGroup = group; }
     std::int64_t lineCounter() const { return m_lineCounter; }
     bool compressing() const { return m_stream.compressing(); }
     // The shortest time a command sent alone took to be answered on this connection (the
@@ -305,6 +318,8 @@ class NNTPConnection {
     std::string m_replyLine;
     int m_replyCode = 0;
     std::string m_connectFailure;
+    bool m_quiet = false;
+    std::string m_greeting;
     bool m_truncated = false;  // the last data reply ended without its "." line
     bool m_sent = false;       // the last command was sent (its reply is in m_replyLine)
     Capabilities m_capabilities;

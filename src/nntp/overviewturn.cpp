@@ -61,6 +61,15 @@ OverviewTurn::Result OverviewTurn::run(GroupEntry& group, bool onlyGroup) {
             shared.leave();
         }
     } leave{shared, pipe};
+    // Articles waiting for the fill servers when the turn ends early are handed out again.
+    struct ReleaseLacking {
+        SharedGroupTurn& shared;
+        std::vector<LackingItem>& lacking;
+        ~ReleaseLacking() {
+            for (const LackingItem& l : lacking) shared.release(l.ticket);
+            lacking.clear();
+        }
+    } releaseLacking{shared, m_lacking};
     shared.join();
 
     const auto start = std::chrono::steady_clock::now();
@@ -119,6 +128,8 @@ OverviewTurn::Result OverviewTurn::run(GroupEntry& group, bool onlyGroup) {
             if (!commands.empty()) connection.sendAhead(commands);
         }
 
+        // What the main server lacked is asked of the fill servers before the turn may end.
+        if (pipe.empty() && !m_lacking.empty() && !fillLacking(group, shared)) return Result::Read;
         if (pipe.empty()) {
             if (noOverview) return Result::NoOverview;
             if (shared.claimFinish()) {
@@ -365,6 +376,16 @@ bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const In
             return true;
         }
         shared.noteKnown(item.number);
+        if (!item.messageId.empty() && m_steps.isDamagedYencPart()) {
+            // The main server's copy fails its CRC: a fill server may have a sound one.
+            if (!m_steps.replaceDamaged(group, item.number, item.messageId)) {
+                shared.fail(entry.ticket);
+                shared.stop();
+                return false;
+            }
+            shared.done(entry.ticket);
+            return true;
+        }
         if (item.kind != WindowAsk::Kind::Listed && !passesChecks(group)) {
             article.discard();
             shared.done(entry.ticket);
@@ -380,7 +401,16 @@ bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const In
         return true;
     }
     m_steps.requireConnection();
-    if (connection.outcome(NntpCommand::Article) == ReplyOutcome::NoSuchArticle) {
+    const bool noSuchArticle =
+        connection.outcome(NntpCommand::Article) == ReplyOutcome::NoSuchArticle;
+    // Gone, or held back damaged (451): a fill server may have it under its id. Asked with
+    // others together; its ticket stays open (the position holds before it) until then.
+    if ((noSuchArticle || connection.replyCode() == 451) && item.kind == WindowAsk::Kind::Listed &&
+        !item.messageId.empty() && m_steps.canFill()) {
+        m_lacking.push_back({entry.ticket, {item.number, item.messageId}});
+        return m_lacking.size() < FillBatch || fillLacking(group, shared);
+    }
+    if (noSuchArticle) {
         // Listed, but cancelled or expired since: asking again would never end.
         if (item.kind == WindowAsk::Kind::Listed)
             m_steps.log(group.name() + ": article " + std::to_string(item.number) +
@@ -396,6 +426,26 @@ bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const In
     shared.stop();
     group.clear(Active);
     return false;
+}
+
+bool OverviewTurn::fillLacking(GroupEntry& group, SharedGroupTurn& shared) {
+    std::vector<RetrievalSteps::Lacking> items;
+    std::vector<SharedGroupTurn::Ticket> tickets;
+    for (LackingItem& l : m_lacking) {
+        items.push_back(std::move(l.item));
+        tickets.push_back(l.ticket);
+    }
+    m_lacking.clear();
+    bool decoded = false;
+    try {
+        decoded = m_steps.fillLacking(group, items);
+    } catch (...) {
+        for (SharedGroupTurn::Ticket t : tickets) shared.release(t);
+        throw;
+    }
+    for (SharedGroupTurn::Ticket t : tickets) decoded ? shared.done(t) : shared.fail(t);
+    if (!decoded) shared.stop();
+    return decoded;
 }
 
 }  // namespace qm

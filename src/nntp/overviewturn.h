@@ -27,6 +27,7 @@
 
 #include "nntp/groupturns.h"
 #include "nntp/overviewwindow.h"
+#include "nntp/retrievalsteps.h"
 #include "nntp/sharedgroupturn.h"
 
 namespace qm {
@@ -127,9 +128,20 @@ class OverviewTurn {
     // An article the overview did not list: the duplicate check and the filters that its
     // overview line would have had. False when it is dealt with without decoding.
     bool passesChecks(GroupEntry& group);
+    // Asks the fill servers for the articles the main server lacked, then marks them dealt
+    // with; false when a decode failed (the group stops for this run).
+    bool fillLacking(GroupEntry& group, SharedGroupTurn& shared);
+
+    // Lacking articles asked of the fill servers together, at most this many at once.
+    static constexpr std::size_t FillBatch = 64;
+    struct LackingItem {
+        SharedGroupTurn::Ticket ticket = 0;
+        RetrievalSteps::Lacking item;
+    };
 
     RetrievalSteps& m_steps;
     GroupTurns& m_turns;
+    std::vector<LackingItem> m_lacking;  // this reader's, waiting for the fill servers
 };
 
 }  // namespace qm

@@ -14,9 +14,11 @@
 #include "config/grouptable.h"
 #include "config/locks.h"
 #include "config/threadcontext.h"
+#include "decode/incompletesets.h"
 #include "decode/savedarticle.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/retrieval.h"
+#include "platform/paths.h"
 
 namespace qm {
 namespace {
@@ -31,7 +33,7 @@ std::string errorText(std::string_view text) {
 }
 
 ReaderPool::ReaderPool(AppSettings& settings, Decoder& decoder, int readers)
-    : m_settings(settings), m_decoder(decoder) {
+    : m_settings(settings), m_decoder(decoder), m_fill(settings) {
     for (int i = 0; i < readers; ++i)
         m_readers.push_back(std::make_unique<ReaderThread>(settings, m_run));
 }
@@ -112,6 +114,21 @@ void ReaderPool::startRun() {
     ServerEntry* server = m_settings.currentServer();
     if (!server) return;
     if (runningReaders() == 0) m_cap.reset(server->connectionCap(static_cast<int>(size())));
+    bool idle = false;
+    {
+        std::lock_guard lock(DecodeLock);
+        idle = m_run.runningReaders == 0;
+    }
+    // Readers still at work keep using the fill servers they have.
+    if (idle) {
+        m_fill.startRun(static_cast<int>(m_readers.size()));
+        m_backupSaid = false;
+        m_runStarted = std::time(nullptr);
+    }
+    {
+        std::lock_guard lock(DecodeLock);
+        m_run.fill = m_fill.empty() ? nullptr : &m_fill;
+    }
     // Every reader of the run is counted before the first one starts: one that fails at once
     // must not find the count at zero and end the run while the others are still to come.
     // What the last run's turns learnt is stale: the next run asks again.
@@ -168,6 +185,7 @@ int ReaderPool::launchReader(ReaderThread& reader, int batch) {
 
 void ReaderPool::requestStop() {
     for (auto& reader : m_readers) reader->requestStop();
+    m_fill.cancel();
 }
 
 void ReaderPool::stopAll(const std::function<void()>& whileWaiting) {
@@ -242,14 +260,21 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
             placed = helperOnly ? placeHelper(reader) : m_cap.acquire([&] {
                 return reader.abortRequested() || m_run.stopped.load();
             });
-            if (placed && connection.state() != NNTPConnection::Ready)
+            std::string failure;
+            if (placed && connection.state() != NNTPConnection::Ready) {
                 beyondCap = !connectReader(reader);
+                failure = connection.connectFailure();
+                // The main server down, refusing the greeting or the login: the backup.
+                if (!beyondCap &&
+                    (connection.state() != NNTPConnection::Ready || connection.loginRefused()))
+                    (void)connectToBackup(connection);
+            }
             if (!placed || beyondCap) {
                 completed = true;
             } else if (connection.state() != NNTPConnection::Ready) {
                 // Its reason in words, once however many readers fail alike.
-                if (!connection.connectFailure().empty())
-                    recordFailures({connection.connectFailure()});
+                if (failure.empty()) failure = connection.connectFailure();
+                if (!failure.empty()) recordFailures({failure});
                 throw NNTPQuitException("NNTP connection failure ", m_settings.server);
             } else {
                 loop.run();
@@ -284,7 +309,15 @@ void ReaderPool::readerProcedure(ReaderThread& reader) {
             reader.state = WorkerRecord::Idle;
         }
         context = ThreadContext{};
-        if (last) frontend.runFinished();
+        if (last) {
+            m_fill.closeAll();
+            // A set that still lacks parts (none of the servers had them) is said by name.
+            for (const IncompleteSet& set :
+                 incompleteSets(joinPath(m_settings.dataDirectory, "tmp"), m_runStarted))
+                frontend.appendLog("Still incomplete after this run: " +
+                                   describeIncompleteSet(set));
+            frontend.runFinished();
+        }
         return;
     }
 }
@@ -329,6 +362,34 @@ bool ReaderPool::groupsToCome() const {
     // The turns' registry is never taken with DecodeLock held.
     return std::any_of(groups.begin(), groups.end(),
                        [&](const GroupEntry* group) { return !m_turns.hasTurn(*group); });
+}
+
+bool ReaderPool::connectToBackup(NNTPConnection& connection) {
+    if (m_settings.fillWhenMainDown == 0 || m_fill.empty()) return false;
+    ServerEntry* main = connection.server();
+    const bool refusedLogin = connection.state() == NNTPConnection::Ready;
+    const std::string why = refusedLogin                          ? "login refused"
+                            : connection.connectFailure().empty() ? "cannot connect"
+                                                                  : connection.connectFailure();
+    for (ServerEntry* fill : m_fill.servers()) {
+        (void)connection.abortClose();
+        connection.setServer(fill);
+        (void)connection.connect();
+        if (connection.state() == NNTPConnection::Ready && !connection.loginRefused()) {
+            if (!m_backupSaid.exchange(true))
+                m_settings.frontend().appendLog(
+                    "The main server " + (main ? main->addressText() : m_settings.server) +
+                    " cannot be used (" + why + "); reading the groups from the fill server " +
+                    fill->addressText());
+            return true;
+        }
+        (void)connection.abortClose();
+    }
+    // Nothing better: the main server's failure is the run's. A server that was up but refused
+    // the login is taken again, for that refusal to be met as without fill servers.
+    connection.setServer(main);
+    if (refusedLogin) (void)connection.connect();
+    return false;
 }
 
 std::vector<std::string> ReaderPool::runFailures() const {

@@ -25,12 +25,14 @@
 // reader's group sets; the pool takes it itself, so callers must not hold it.
 #include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "nntp/connectioncap.h"
+#include "nntp/fillservers.h"
 #include "nntp/groupturns.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
@@ -65,6 +67,8 @@ class ReaderPool {
     // could not be written), each reason once; empty for a run that read what it could. Kept
     // until the next run starts.
     std::vector<std::string> runFailures() const;
+    // The fill servers of the runs (their figures for the monitors).
+    const FillServers& fillServers() const { return m_fill; }
     // Readers that have started and not yet left (under DecodeLock).
     int runningReaders() const;
 
@@ -109,12 +113,19 @@ class ReaderPool {
     // Whether a running reader has an eligible group whose turn has not started yet: a reader
     // with nothing of its own waits for it to help.
     bool groupsToCome() const;
+    // When the main server cannot be used (down, refusing the greeting or the login) and the
+    // settings allow it: connection goes to the first fill server that takes it, said once a
+    // run. False (connection back on the main server, its failure standing) otherwise.
+    bool connectToBackup(NNTPConnection& connection);
 
     AppSettings& m_settings;
     Decoder& m_decoder;
     ReaderRunState m_run;                 // guarded by DecodeLock
     std::vector<std::string> m_failures;  // guarded by DecodeLock
     RunOptions m_options;
+    FillServers m_fill;  // outlives the readers, which use it
+    std::atomic<bool> m_backupSaid{false};
+    std::time_t m_runStarted = 0;  // set before the readers start
     std::atomic<int> m_stopped{1};
     std::vector<std::unique_ptr<ReaderThread>> m_readers;
     GroupTurns m_turns;  // the groups read through their overview in this run

@@ -101,6 +101,12 @@ int RetrievalLoop::pass() {
 
 bool RetrievalLoop::selectGroup(GroupEntry& group) {
     m_steps.requireConnection();
+    // Positions are per server: a group read from a fill server while the main one was down
+    // keeps that server's position apart.
+    const ServerEntry* server = m_steps.connection().server();
+    const ServerEntry* positions = server == m_settings.currentServer() ? nullptr : server;
+    GroupStats& stats = group.ensureStats();
+    if (stats.positionServer.exchange(positions) != positions) stats.current = -1;
     readLastFile(m_settings, group);
     const int selected = m_steps.connection().selectGroup(group);
     if (selected != 0) {

@@ -14,6 +14,7 @@
 #include "config/results.h"
 #include "config/serverentry.h"
 #include "decode/savedarticle.h"
+#include "nntp/fillservers.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerthread.h"
@@ -120,6 +121,77 @@ RetrievalSteps::Decoded RetrievalSteps::decodeAndRecord(GroupEntry& group,
     if (!result.outputFailed()) return decoded;
     outputFailed(group, result);
     return Decoded::Failed;
+}
+
+bool RetrievalSteps::canFill() const {
+    return m_run.fill && !m_run.fill->empty();
+}
+
+bool RetrievalSteps::isDamagedYencPart() const {
+    return canFill() && isDamagedYenc(m_article.text());
+}
+
+bool RetrievalSteps::replaceDamaged(GroupEntry& group, std::int64_t number,
+                                    const std::string& messageId) {
+    log(group.name() + ": article " + std::to_string(number) +
+        " fails its yEnc check; a sound copy is asked of the fill servers");
+    const std::string text(m_article.text());
+    const std::string header = m_article.header;
+    const std::string subject = m_article.subject();
+    const int lines = m_article.lines.load();
+    m_article.discard();
+    std::vector<bool> found;
+    const Lacking item{number, messageId};
+    if (!fillLacking(group, std::span(&item, 1), &found)) return false;
+    if (found.at(0)) return true;
+    // As the main server sent it.
+    m_article.reset();
+    m_article.number = number;
+    m_article.messageId = messageId;
+    m_article.setSubject(subject);
+    m_article.lines = lines;
+    m_article.header = header;
+    (void)m_article.open(m_settings.frontend(), false);
+    m_article.append(text);
+    m_article.finish();
+    group.ensureStats().retrieved += 1;
+    return decodeAndRecord(group) != Decoded::Failed;
+}
+
+bool RetrievalSteps::fillLacking(GroupEntry& group, std::span<const Lacking> items,
+                                 std::vector<bool>* foundOut) {
+    if (items.empty() || !canFill()) return true;
+    GroupStats& stats = group.ensureStats();
+    std::vector<std::string> ids;
+    ids.reserve(items.size());
+    for (const Lacking& item : items) ids.push_back(item.messageId);
+    bool failed = false;
+    const std::vector<bool> found = m_run.fill->fetch(&group, ids, m_article, [&](std::size_t i) {
+        m_article.number = items[i].number;
+        // The same checks as an article of the main server's: its overview line may have
+        // been passed over unread (a number the overview left out).
+        if (failed || isRetrieved(group, m_article.messageId) ||
+            filter(m_article.subject(), m_article.lines.load()) != results::Ok) {
+            m_article.discard();
+            return;
+        }
+        stats.retrieved += 1;
+        stats.filled += 1;
+        if (decodeAndRecord(group) == Decoded::Failed) failed = true;
+    });
+    std::string asked;
+    for (const std::string& name : m_run.fill->names()) asked += ", " + name;
+    const ServerEntry* main = m_connection.server();
+    asked = (main ? main->addressText() : m_settings.server) + asked;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (found[i]) continue;
+        // The caller that keeps a copy of its own decodes it and counts nothing as lacking.
+        if (!foundOut) stats.lacking += 1;
+        log(group.name() + ": article " + std::to_string(items[i].number) + " " +
+            items[i].messageId + " is on no server (asked " + asked + ")");
+    }
+    if (foundOut) *foundOut = found;
+    return !failed;
 }
 
 void RetrievalSteps::recordArticle(const SavedArticle& article) {

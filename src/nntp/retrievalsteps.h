@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -83,6 +84,26 @@ class RetrievalSteps {
     // With DecodeLock held: the article's message-id goes into the index. Called only once
     // its decode has stored everything.
     void recordArticle(const SavedArticle& article);
+    // An article the main server lacks (or sent damaged) whose message-id is known.
+    struct Lacking {
+        std::int64_t number = 0;
+        std::string messageId;
+    };
+    // Whether the run has fill servers to ask for such articles.
+    bool canFill() const;
+    // Asks the fill servers for items: each found goes through the duplicate check and the
+    // filters and is decoded as if the main server had sent it; each that no server has is
+    // logged once with the servers asked. False when a decode failed (see decodeAndRecord):
+    // the group stops for this run.
+    bool fillLacking(GroupEntry& group, std::span<const Lacking> items,
+                     std::vector<bool>* found = nullptr);
+    // Whether the saved article is a yEnc part whose data fails its CRC (or size): the main
+    // server's copy is damaged, and a fill server may have a sound one.
+    bool isDamagedYencPart() const;
+    // The saved article is such a part: a sound copy is asked of the fill servers and decoded;
+    // when none has one, the damaged copy is decoded as it would have been (the decoder keeps
+    // it with its warning), so nothing is lost by asking. False when a decode failed.
+    bool replaceDamaged(GroupEntry& group, std::int64_t number, const std::string& messageId);
     // The end of a turn (and of a reader's work in a group): the picture list, then "Last",
     // which covers only articles whose commit is done (or that needed none). Several readers
     // of a group may call it at once: the group's files are written one call at a time, so

@@ -215,12 +215,24 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
         if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
         // Withheld, not refused: fetched once the login is given.
         m_steps.stopIfLoginMissing(group);
+        // Gone from this server, or held back damaged: a fill server may have it.
+        const int code = connection.replyCode();
+        if ((code == 430 || code == 423 || code == 451) && !expectedId.empty() &&
+            m_steps.canFill()) {
+            const RetrievalSteps::Lacking lacking{number, expectedId};
+            if (!m_steps.fillLacking(group, std::span(&lacking, 1))) return Step::EndTurn;
+        }
         // Filtered, or refused by the server: dealt with. Leaving the position before a
         // refused article would meet it again at every pass, and the group would never move.
         stats.current = number;
         // A NEXT sent ahead has moved the server's pointer past this article already. A new
         // turn would start with a HEAD of this article, which moves nothing when refused, so
         // the turn goes on from the NEXT instead.
+        return connection.nextAhead() ? Step::Next : Step::EndTurn;
+    }
+    if (!expectedId.empty() && m_steps.isDamagedYencPart()) {
+        if (!m_steps.replaceDamaged(group, number, expectedId)) return Step::EndTurn;
+        stats.current = number;
         return connection.nextAhead() ? Step::Next : Step::EndTurn;
     }
     stats.retrieved += 1;

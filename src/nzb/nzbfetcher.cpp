@@ -18,6 +18,7 @@
 #include "config/serverentry.h"
 #include "decode/outputnames.h"
 #include "decode/savedarticle.h"
+#include "nntp/fillservers.h"
 #include "nntp/nntpquitexception.h"
 #include "nzb/nzbparser.h"
 #include "nzb/segmentdecoder.h"
@@ -112,7 +113,19 @@ std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connect
         std::min<std::size_t>(static_cast<std::size_t>(std::max(connections, 1)), m_queue.size());
     // A connection that connects first must not take what the others could fetch meanwhile.
     if (count > 0) m_window = std::clamp<std::size_t>(m_queue.size() / count, 1, Window);
+    {
+        FillServers probe(m_settings);
+        probe.startRun(connections);
+        m_fill = !probe.empty();
+    }
     runWorkers(count, keepGoing);
+    if (!m_stopped.load()) {
+        try {
+            fillLacking(connections);
+        } catch (const std::exception& error) {
+            fail(std::string("NZB fetch failed: ") + error.what());
+        }
+    }
 
     std::lock_guard lock(m_mutex);
     if (m_stopped.load() || m_queue.empty()) return {};
@@ -302,12 +315,7 @@ void NzbFetcher::dealWith(const Item& item, std::string_view body, bool missing)
     const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
     const NzbSegment& segment = file.segments[static_cast<std::size_t>(item.segment)];
     if (missing) {
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_assemblies.at(item.file)->missing;
-        }
-        (void)m_progress.record('M', item.file, std::to_string(segment.number));
-        ++m_figures.segmentsMissing;
+        segmentMissing(item);
     } else {
         store(item, body);
     }
@@ -338,6 +346,13 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
             article.reset();
             article.setSubject(file.subject);
             const int code = connection.fetchArticle(idOf(item), article);
+            if ((code == 430 || code == 423) && m_fill) {
+                // Dealt with once the fill servers were asked.
+                std::lock_guard lock(m_mutex);
+                m_lacking.push_back(item);
+                inFlight.pop_front();
+                continue;
+            }
             if (code == 0 || code == 430 || code == 423) {
                 received.clear();
                 if (code == 0) article.takeText(received);
@@ -356,6 +371,45 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
         throw;
     }
     putBack(inFlight);
+}
+
+void NzbFetcher::segmentMissing(const Item& item) {
+    const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_assemblies.at(item.file)->missing;
+    }
+    (void)m_progress.record(
+        'M', item.file,
+        std::to_string(file.segments[static_cast<std::size_t>(item.segment)].number));
+    ++m_figures.segmentsMissing;
+}
+
+void NzbFetcher::fillLacking(int connections) {
+    std::vector<Item> lacking;
+    {
+        std::lock_guard lock(m_mutex);
+        lacking.swap(m_lacking);
+    }
+    if (lacking.empty()) return;
+    std::vector<std::string> ids;
+    for (const Item& item : lacking) {
+        const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
+        ids.push_back("<" + file.segments[static_cast<std::size_t>(item.segment)].messageId + ">");
+    }
+    FillServers fill(m_settings);
+    fill.startRun(connections);
+    SavedArticle article;
+    article.setMemoryOnly(true);
+    const std::vector<bool> found = fill.fetch(
+        nullptr, ids, article, [&](std::size_t i) { store(lacking[i], article.text()); });
+    fill.closeAll();
+    for (std::size_t i = 0; i < lacking.size(); ++i) {
+        const Item& item = lacking[i];
+        const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
+        if (!found[i]) segmentMissing(item);
+        segmentDealt(item, file.segments[static_cast<std::size_t>(item.segment)].bytes);
+    }
 }
 
 void NzbFetcher::store(const Item& item, std::string_view body) {

@@ -99,6 +99,10 @@ class NzbFetcher {
     class Storer;
     // Stores one received segment (missing: the server does not have it).
     void dealWith(const Item& item, std::string_view body, bool missing);
+    // The segments the server lacks, asked of the fill servers once the workers are done;
+    // what none of them has is missing.
+    void fillLacking(int connections);
+    void segmentMissing(const Item& item);
     bool take(Item& item);
     void putBack(std::deque<Item>& items);
     void store(const Item& item, std::string_view body);
@@ -126,7 +130,9 @@ class NzbFetcher {
     std::size_t m_window = Window;
 
     std::mutex m_mutex;
-    std::deque<Item> m_queue;                               // guarded by m_mutex
+    std::deque<Item> m_queue;     // guarded by m_mutex
+    std::vector<Item> m_lacking;  // guarded by m_mutex: for the fill servers
+    bool m_fill = false;          // there are fill servers to ask (set before the workers)
     std::map<int, std::unique_ptr<Assembly>> m_assemblies;  // guarded by m_mutex
     std::vector<std::string> m_failures;                    // guarded by m_mutex
     std::mutex m_doneMutex;                                 // one onFileDone at a time

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "config/groupentry.h"
+#include "nntp/fillservers.h"
 
 namespace qm {
 namespace {
@@ -41,6 +42,12 @@ std::int64_t RunFigures::retrieved() const {
 std::int64_t RunFigures::duplicates() const {
     return sum(groups, &GroupFigures::duplicates);
 }
+std::int64_t RunFigures::filled() const {
+    return sum(groups, &GroupFigures::filled);
+}
+std::int64_t RunFigures::lacking() const {
+    return sum(groups, &GroupFigures::lacking);
+}
 
 std::string closingSummary(const RunFigures& figures) {
     char seconds[64];
@@ -48,7 +55,8 @@ std::string closingSummary(const RunFigures& figures) {
     return "Run ended: " + plural(static_cast<std::int64_t>(figures.groups.size()), "group") +
            ", " + plural(figures.retrieved(), "article") + ", " +
            plural(figures.pictures(), "picture") + ", " + plural(figures.bytes(), "byte") + " in " +
-           seconds + " s, " + plural(figures.duplicates(), "duplicate") + " skipped";
+           seconds + " s, " + plural(figures.duplicates(), "duplicate") + " skipped" +
+           fillSummary(figures.filled(), figures.lacking());
 }
 
 std::string durationText(double seconds) {
@@ -75,7 +83,8 @@ void RunProgress::add(GroupEntry& group) {
     // Unknown until its reader positions it in this run.
     stats.runStart = -1;
     m_groups.push_back({&group, stats.pictureFiles.load(), stats.bytes.load(),
-                        stats.retrieved.load(), stats.duplicates.load()});
+                        stats.retrieved.load(), stats.duplicates.load(), stats.filled.load(),
+                        stats.lacking.load()});
 }
 
 RunFigures RunProgress::sample(Clock::time_point now) {
@@ -91,6 +100,8 @@ RunFigures RunProgress::sample(Clock::time_point now) {
         g.bytes = stats.bytes.load() - tracked.bytes;
         g.retrieved = stats.retrieved.load() - tracked.retrieved;
         g.duplicates = stats.duplicates.load() - tracked.duplicates;
+        g.filled = stats.filled.load() - tracked.filled;
+        g.lacking = stats.lacking.load() - tracked.lacking;
         if (const std::int64_t start = stats.runStart.load(); start >= 0) {
             const std::int64_t known = std::max<std::int64_t>(stats.last.load() - start, 0);
             g.known = known;

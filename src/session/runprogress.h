@@ -29,6 +29,8 @@ struct GroupFigures {
     std::int64_t bytes = 0;       // article bytes received
     std::int64_t retrieved = 0;   // articles fetched whole
     std::int64_t duplicates = 0;  // articles not fetched: retrieved before
+    std::int64_t filled = 0;      // of those retrieved, the ones fill servers gave
+    std::int64_t lacking = 0;     // articles no server had
 };
 
 struct RunFigures {
@@ -45,11 +47,14 @@ struct RunFigures {
     std::int64_t bytes() const;
     std::int64_t retrieved() const;
     std::int64_t duplicates() const;
+    std::int64_t filled() const;
+    std::int64_t lacking() const;
 };
 
 // The line logged at the end of a run (articles retrieved, and apart from them those skipped
 // as retrieved before): "Run ended: 2 groups, 57 articles, 12 pictures, 3456789 bytes in
-// 5.2 s, 3 duplicates skipped".
+// 5.2 s, 3 duplicates skipped", and when fill servers were needed ", 4 from fill servers, 1
+// on no server".
 std::string closingSummary(const RunFigures& figures);
 // "0:05", "12:34", "1:02:03".
 std::string durationText(double seconds);
@@ -70,7 +75,7 @@ class RunProgress {
     struct Tracked {
         GroupEntry* group;
         // The counters before the run: a run's figures start at zero.
-        std::int64_t pictures, bytes, retrieved, duplicates;
+        std::int64_t pictures, bytes, retrieved, duplicates, filled, lacking;
     };
     struct Point {
         Clock::time_point time;

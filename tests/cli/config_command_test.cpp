@@ -50,7 +50,8 @@ TEST_F(ConfigCommand, AFreshProfileShowsTheDefaultsInSaveOrder) {
                   "\nServer=\nBrowser=\nMax Threads=4\nKill pattern=\nKeep Text=0\n"
                   "Keep Desc=0\nKeep Dup=1\nKeep Header=0\nFree Alert=500\nSkip short=0\n"
                   "Skip limit=500\nFirst visit=1000\nFirst visit days=0\nCompress=0\n"
-                  "Skip duplicate pictures=1\nThumbnails=1\nRemove par2 files after repair=0\n");
+                  "Skip duplicate pictures=1\nThumbnails=1\nRemove par2 files after repair=0\n"
+                  "Use fill servers when the main server is down=0\n");
 }
 
 TEST_F(ConfigCommand, ChangesAreSavedAndShownNextTime) {

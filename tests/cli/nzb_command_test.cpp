@@ -155,6 +155,29 @@ TEST_F(NzbFetchThreads, MultipartPicturesPostedOutOfOrderAreAssembledOverSeveral
     EXPECT_FALSE(m_server->commands().empty());
 }
 
+TEST_F(NzbFetchThreads, ASegmentTheServerLacksComesFromAFillServer) {
+    newsd::SpoolPlan plan;
+    plan.pictureBytes = 30000;
+    const std::string picture = newsd::makePicture(plan, 2);
+    post("filled.jpg", picture, 3);  // parts 3, 2, 1 as articles 1000, 993, 986
+    const std::string nzb = writeNzb("Filled.nzb");
+    newsd::NewsServer fill(m_options);
+    fill.start();
+    m_options.missing = {993};
+    // Another name for the host: an entry of a host's own is the one --server moves.
+    const CliRun added =
+        run({"servers", "--add", "localhost:" + std::to_string(fill.port()), "--role", "fill"});
+    ASSERT_EQ(added.status, 0) << added.err;
+
+    CliRun r = run({"nzb", "--server", server(), "--threads", "2", nzb});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(fetched("Filled", "filled.jpg") == picture);
+    std::vector<std::string> asked;
+    for (const std::string& command : fill.commands())
+        if (command.starts_with("ARTICLE")) asked.push_back(command);
+    EXPECT_EQ(asked, std::vector<std::string>{"ARTICLE <filled.jpg.2@test>"});
+}
+
 class NzbPar2 : public NzbCommand {
   protected:
     void SetUp() override {

@@ -216,8 +216,8 @@ class GroupMonitorTest : public QObject {
 
     void followsARealRun() {
         newsd::NewsServerOptions options;
-        options.lineDelayMs = 10;  // long enough a run to watch
-        GuiProgram p(options, 20);
+        options.lineDelayMs = 10;  // long enough a run to watch, with every reader on the group
+        GuiProgram p(options, 60);
         p.chooseServer();
         p.window->showAllGroups();
         QVERIFY(waitUntil([&] { return !p.window->groupListBusy(); }, 20000));

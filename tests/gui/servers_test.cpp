@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTreeView>
 
@@ -30,6 +31,39 @@ class ServersTest : public QObject {
 
   private slots:
     void init() { ProgramExiting.store(false); }
+
+    // A fill server's role, level and connections go into its line and its stored entry, and
+    // come back into the controls when its line is chosen.
+    void aFillServerIsAddedWithItsLevelAndConnections() {
+        ModalCatcher catcher;
+        GuiProgram p;
+        p.chooseServer();
+        p.window->commitServerBox();
+        ServersDialog dialog(p.settings);
+        dialog.show();
+        auto* role = dialog.findChild<QComboBox*>("roleBox");
+        auto* level = dialog.findChild<QSpinBox*>("levelSpin");
+        auto* connections = dialog.findChild<QSpinBox*>("connectionsSpin");
+        QVERIFY(role && level && connections && dialog.findChild<QPushButton*>("testButton"));
+        dialog.findChild<QLineEdit*>("hostEdit")->setText("fill.example");
+        dialog.findChild<QLineEdit*>("portEdit")->setText("119");
+        role->setCurrentIndex(1);
+        level->setValue(2);
+        connections->setValue(4);
+        dialog.addServer();
+        auto* list = dialog.findChild<QListWidget*>("serverList");
+        QVERIFY(!list->findItems("fill.example  fill, level 2  4 connections", Qt::MatchExactly)
+                     .isEmpty());
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        QVERIFY(serverList(p).contains(
+            "fill.example 119\t0\t-\t-\tplain\t-\trole=fill\tlevel=2\tconnections=4"));
+        // Chosen again, the line shows its settings in the controls.
+        ServersDialog again(p.settings);
+        again.showEntry(QStringLiteral("fill.example"));
+        QCOMPARE(again.findChild<QComboBox*>("roleBox")->currentIndex(), 1);
+        QCOMPARE(again.findChild<QSpinBox*>("levelSpin")->value(), 2);
+        QCOMPARE(again.findChild<QSpinBox*>("connectionsSpin")->value(), 4);
+    }
 
     void theServersDialogListsExactlyTheEntriesItSaves() {
         ModalCatcher catcher;

@@ -5,7 +5,8 @@
 # two readers into a throw-away profile and data folder, and compared byte for byte; the
 # split picture again through an NZB of its articles (qmere-cli nzb).
 # Then, on spools of qmere-mkspool: reading through the overview and article by article
-# give the same files, lists and positions; a first visit takes exactly the newest
+# give the same files, lists and positions; INN as the fill server of the fixture server
+# lacking a tenth of them gives them too; a first visit takes exactly the newest
 # articles, or those of the last days; a connection cut with commands in flight (its
 # relay killed) loses and repeats nothing. What was asked is read from the client's
 # own writes (strace).
@@ -84,8 +85,8 @@ same=test.inn.same
 many=test.inn.many
 dated=test.inn.dated
 cut=test.inn.cut
-"$mkspool" --rnews "$work/same.rnews" --group "$same" --articles 300 --picture-every 10 \
-    --picture-bytes 3000 --encoding uu >/dev/null
+"$mkspool" --rnews "$work/same.rnews" --spool "$work/spool" --group "$same" --articles 300 \
+    --picture-every 10 --picture-bytes 3000 --encoding uu >/dev/null
 "$mkspool" --rnews "$work/many.rnews" --group "$many" --articles 3000 --picture-every 50 \
     --picture-bytes 2000 --seed 2 >/dev/null
 # An hour apart, the first ten days ago and half an hour: the last 3 days are the newest 72.
@@ -218,6 +219,31 @@ if grep -q "^Exclude  Talk about the pictures, part 1[0-9]$" "$work/overview.out
     ok "the kill pattern is applied to the overview's subjects"
 else
     bad "no subject excluded through the overview"
+fi
+
+# --- INN as the fill server of the fixture server ----------------------------------------
+# The same articles served by the fixture server, which lacks every tenth (the pictures):
+# with INN as its fill server the run leaves what the overview run on INN left.
+"$build/tools/newsserver/qmere-newsd" --spool "$work/spool" --missing "$(seq -s, 10 10 300)" \
+    >"$work/newsd.out" 2>&1 &
+newsd_pid=$!
+for _ in $(seq 50); do grep -qs '^port ' "$work/newsd.out" && break; sleep 0.1; done
+newsd_port=$(sed -n 's/^port //p' "$work/newsd.out")
+home=$work/fill
+XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/share" \
+    "$cli" config "Skip short=1" "Skip limit=3" "Kill pattern=part 1[0-9]$" "First visit=0" \
+    >/dev/null 2>&1
+fetch_in "$home" "$work/fill" --server "127.0.0.1:$newsd_port" --fill-server "127.0.0.1:$port" \
+    "$same" || bad "the run with a fill server failed: $(tail -n 3 "$work/fill.err")"
+{ kill "$newsd_pid" && wait "$newsd_pid"; } 2>/dev/null
+summary "$home" >"$work/fill.summary"
+filled=$(grep -c '^ARTICLE <' "$work/fill.commands")
+if cmp -s "$work/overview.summary" "$work/fill.summary" && [ "$filled" -eq 30 ] &&
+    grep -q ', 30 from fill servers$' "$work/fill.out"; then
+    ok "INN as fill server gives the 30 articles the fixture server lacks, asked by message-id"
+else
+    bad "with INN as fill server: $filled asked by message-id, $(tail -n 1 "$work/fill.out")"
+    diff "$work/overview.summary" "$work/fill.summary" | head -n 10
 fi
 
 # --- first visits ------------------------------------------------------------------------

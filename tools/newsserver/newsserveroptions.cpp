@@ -18,7 +18,7 @@ const char* const NewsServerUsage =
     "                   [--over-order ascending|descending|swapped] [--over-empty]\n"
     "                   [--over-repeat] [--over-line-bytes N] [--no-listgroup]\n"
     "                   [--wrong-number N] [--wrong-id N] [--wrong-header N] [--bare-ids]\n"
-    "                   [--hide-above N]\n"
+    "                   [--hide-above N] [--missing N,N,...]\n"
     "Serves DIR/<group>/<number> article files over NNTP; prints \"port N\" first.\n";
 
 namespace {
@@ -54,7 +54,8 @@ bool takesValue(std::string_view name) {
                                    "--wrong-number",
                                    "--wrong-id",
                                    "--wrong-header",
-                                   "--hide-above"})
+                                   "--hide-above",
+                                   "--missing"})
         if (name == known) return true;
     return false;
 }
@@ -113,11 +114,12 @@ bool applyValue(std::string_view name, std::string_view value, NewsServerOptions
             return false;
         return true;
     }
-    if (name == "--over-omit") {
+    if (name == "--over-omit" || name == "--missing") {
+        std::vector<std::uint64_t>& list = name == "--missing" ? o.missing : o.overOmit;
         for (std::size_t at = 0; at <= value.size();) {
             const std::size_t comma = std::min(value.find(',', at), value.size());
             if (!parseNumber(value.substr(at, comma - at), maxU64, n)) return false;
-            o.overOmit.push_back(n);
+            list.push_back(n);
             at = comma + 1;
         }
         return true;

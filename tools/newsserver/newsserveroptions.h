@@ -28,6 +28,9 @@ struct NewsServerOptions {
     std::optional<std::uint64_t> cutListAfter;  // close after this many LIST data lines
     bool threeNumberGroup = false;              // "211 count first last", without the name
     std::optional<std::uint64_t> refuseHead;    // HEAD and ARTICLE of this article answered 423
+    // Articles the server lost: still in the overview and the article range, but every
+    // HEAD, BODY, ARTICLE and STAT of them, by number or message-id, is answered 423 or 430.
+    std::vector<std::uint64_t> missing;
     std::optional<std::uint64_t> cutBodyAfter;  // close after this many BODY/ARTICLE body lines
     std::optional<std::uint64_t> silentAfter;   // after this many commands, read but never answer
     int lineDelayMs = 0;                        // pause before every data line

@@ -237,6 +237,8 @@ NewsSession::Next NewsSession::retrieve(Retrieve kind, std::string_view args) {
                    m_options.refuseHead == target->number;
     refused = refused || (!target->byMessageId && m_options.hideAbove &&
                           target->number > *m_options.hideAbove);
+    refused =
+        refused || std::ranges::find(m_options.missing, target->number) != m_options.missing.end();
     auto article = refused ? nullptr : m_spool.readArticle(target->group, target->number);
     if (!article) {
         reply(target->byMessageId ? "430 No article with that message-id"
