@@ -235,9 +235,9 @@ std::int64_t SharedGroupTurn::queuedBytes() const {
     return m_queuedBytes;
 }
 
-std::int64_t SharedGroupTurn::fairShare() const {
+std::int64_t SharedGroupTurn::remainingBytes() const {
     std::lock_guard lock(m_mutex);
-    return (m_queuedBytes + m_takenBytes) / std::max(m_readers, 1);
+    return m_queuedBytes + m_takenBytes;
 }
 
 std::int64_t SharedGroupTurn::position() const {
