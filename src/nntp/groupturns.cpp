@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "nntp/groupturns.h"
 
+#include <algorithm>
+
 #include "config/groupentry.h"
 #include "nntp/retrievalsteps.h"
 
@@ -28,6 +30,19 @@ SharedGroupTurn* GroupTurns::helpable() {
         if (!best || readers < fewest) best = turn.get(), fewest = readers;
     }
     return best;
+}
+
+void GroupTurns::setRunReaders(int readers) {
+    std::lock_guard lock(m_mutex);
+    m_runReaders = std::max(readers, 1);
+}
+
+std::int64_t GroupTurns::fairShare(const SharedGroupTurn& turn) const {
+    std::lock_guard lock(m_mutex);
+    int live = 0;
+    for (const auto& [group, other] : m_turns) live += !other->over();
+    const int expected = std::max(1, m_runReaders / std::max(live, 1));
+    return turn.remainingBytes() / std::max(turn.readers(), expected);
 }
 
 bool GroupTurns::hasTurn(const GroupEntry& group) const {

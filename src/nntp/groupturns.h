@@ -26,6 +26,12 @@ class GroupTurns {
     // The turn with work left of a group still to be read (Active, Selected, not Finished),
     // with the fewest readers on it; null when there is none.
     SharedGroupTurn* helpable();
+    // The readers of the run (at most the connection cap), set when it starts.
+    void setRunReaders(int readers);
+    // What one reader on turn may hold in flight: the bytes left in the group over the
+    // readers on it, or over its part of the run's readers when more are to come (the others
+    // join a moment after the first window), so that they all run out together.
+    std::int64_t fairShare(const SharedGroupTurn& turn) const;
     // Whether the group has a turn in this run.
     bool hasTurn(const GroupEntry& group) const;
     // Waits until a turn is made or something else changes, at most timeout.
@@ -37,6 +43,7 @@ class GroupTurns {
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<const GroupEntry*, std::unique_ptr<SharedGroupTurn>> m_turns;
+    int m_runReaders = 1;
 };
 
 }  // namespace qm

@@ -93,7 +93,7 @@ OverviewTurn::Result OverviewTurn::run(GroupEntry& group, bool onlyGroup) {
         // that the readers on the group run out together.
         const std::int64_t limit =
             std::min(aheadLimit(connection.roundTrip()),
-                     std::max<std::int64_t>(MinBytesAhead, shared.fairShare()));
+                     std::max<std::int64_t>(MinBytesAhead, m_turns.fairShare(shared)));
         if (!overtime && !noOverview &&
             (articlesAhead == 0 || articlesAhead + RefillCount <= Depth ||
              bytesAhead + RefillBytes <= limit)) {

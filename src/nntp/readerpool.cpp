@@ -154,6 +154,8 @@ void ReaderPool::startRun() {
         }
         m_run.runningReaders += static_cast<int>(starting.size());
     }
+    if (runningReaders() == static_cast<int>(starting.size()))
+        m_turns.setRunReaders(std::min(static_cast<int>(starting.size()), m_cap.cap()));
     for (ReaderThread* reader : starting) {
         reader->connection().setServer(server);
         launchReader(*reader, ReaderThread::DefaultBatch);

@@ -130,6 +130,7 @@ std::optional<std::pair<SharedGroupTurn::Ticket, TurnItem>> SharedGroupTurn::tak
 void SharedGroupTurn::done(Ticket ticket, bool advance) {
     {
         std::lock_guard lock(m_mutex);
+        if (ticket < m_base || ticket >= m_base + m_slots.size()) return;  // not handed out
         Slot& s = slot(ticket);
         if (s.state != State::Taken) return;
         s.state = State::Done;
@@ -144,6 +145,7 @@ void SharedGroupTurn::done(Ticket ticket, bool advance) {
 void SharedGroupTurn::fail(Ticket ticket) {
     {
         std::lock_guard lock(m_mutex);
+        if (ticket < m_base || ticket >= m_base + m_slots.size()) return;  // not handed out
         Slot& s = slot(ticket);
         if (s.state != State::Taken) return;
         s.state = State::Failed;
@@ -158,6 +160,7 @@ void SharedGroupTurn::fail(Ticket ticket) {
 void SharedGroupTurn::release(Ticket ticket) {
     {
         std::lock_guard lock(m_mutex);
+        if (ticket < m_base || ticket >= m_base + m_slots.size()) return;  // not handed out
         Slot& s = slot(ticket);
         if (s.state != State::Taken) return;
         s.state = State::Queued;
@@ -235,9 +238,9 @@ std::int64_t SharedGroupTurn::queuedBytes() const {
     return m_queuedBytes;
 }
 
-std::int64_t SharedGroupTurn::fairShare() const {
+std::int64_t SharedGroupTurn::remainingBytes() const {
     std::lock_guard lock(m_mutex);
-    return (m_queuedBytes + m_takenBytes) / std::max(m_readers, 1);
+    return m_queuedBytes + m_takenBytes;
 }
 
 std::int64_t SharedGroupTurn::position() const {

@@ -101,10 +101,8 @@ class SharedGroupTurn {
     bool over() const;
     // Accepted articles not yet handed out, in bytes.
     std::int64_t queuedBytes() const;
-    // The bytes of the articles not yet dealt with (waiting or in flight) over the readers on
-    // the group: what one reader may hold in flight without leaving the others idle at the
-    // end.
-    std::int64_t fairShare() const;
+    // The bytes of the articles not yet dealt with, waiting or in flight.
+    std::int64_t remainingBytes() const;
     // The reading position: every number up to it is dealt with.
     std::int64_t position() const;
 
