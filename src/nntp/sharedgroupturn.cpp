@@ -38,8 +38,10 @@ std::optional<SharedGroupTurn::WindowClaim> SharedGroupTurn::claimWindow(std::in
         return std::nullopt;
     const GroupStats& stats = m_group.ensureStats();
     // A position moved on from outside (the monitor's "Set") is followed.
-    const std::int64_t from = std::max(m_planned, stats.current.load()) + 1;
-    if (from > stats.last.load()) return std::nullopt;
+    // Compared before adding one: a position at the largest number has nothing after it.
+    const std::int64_t at = std::max(m_planned, stats.current.load());
+    if (at >= stats.last.load()) return std::nullopt;
+    const std::int64_t from = at + 1;
     m_claimed = true;
     return WindowClaim{from, m_span, m_known};
 }
