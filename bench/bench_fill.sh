@@ -51,15 +51,16 @@ fetch() {  # fetch ARGS...: seconds of one fetch from a fresh profile and data f
 }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 
+# The two kinds alternate round by round, so that a change in the machine's load falls on
+# both alike.
+complete_times=()
+lacking_times=()
+for ((r = 0; r < rounds; r++)); do
+    complete_times+=("$(fetch --server "127.0.0.1:$complete")")
+    lacking_times+=("$(fetch --server "127.0.0.1:$lacking" --fill-server "127.0.0.1:$fill")")
+done
 for kind in complete lacking; do
-    times=()
-    for ((r = 0; r < rounds; r++)); do
-        if [[ $kind == complete ]]; then
-            times+=("$(fetch --server "127.0.0.1:$complete")")
-        else
-            times+=("$(fetch --server "127.0.0.1:$lacking" --fill-server "127.0.0.1:$fill")")
-        fi
-    done
+    declare -n times=${kind}_times
     seconds=$(printf '%s\n' "${times[@]}" | median)
     printf '%s main server: %.2f s, %.0f articles/s\n' "$kind" "$seconds" \
         "$(echo "$articles / $seconds" | bc -l)"
