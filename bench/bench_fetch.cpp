@@ -43,7 +43,7 @@
 #include <jpeglib.h>
 
 #include "catalog/articlejournal.h"
-#include "catalog/indexpages.h"
+#include "catalog/cataloghook.h"
 #include "catalog/picturecatalog.h"
 #include "config/appsettings.h"
 #include "config/grouptable.h"

@@ -17,7 +17,6 @@ namespace qm {
 
 class AppSettings;
 class GroupEntry;
-class PictureCatalog;
 
 // The script of the list pages: showImg(file) shows a picture in "my_win" through the viewer
 // page "_view.html"; showFile(file) loads the file into "my_win".
@@ -46,37 +45,5 @@ std::string writeFullIndex(const AppSettings& settings, GroupEntry& g);
 // manual decoding has none), adds the file to the group's contents page and picture list.
 // path is a file the decoder has just put in place (it is not looked for again).
 int onFileDecoded(const AppSettings& settings, const DecodeInputs& inputs, const std::string& path);
-
-class ArticleJournal;
-class MessageHistory;
-
-// Installed into the Decoder by whoever owns both (the windows, the command line). With a
-// picture catalogue (borrowed; it outlives the hook), every picture of a group's article is
-// checked against the pictures recorded before and, unless it is a copy of one that "Skip
-// duplicate pictures" drops, catalogued and handed on for its thumbnail. With a journal,
-// every article is recorded in it before its commit goes on; with a history, each file of a
-// group's article is recorded there with the articles it came from.
-class CatalogHook : public DecodeSink {
-  public:
-    explicit CatalogHook(const AppSettings& settings, PictureCatalog* pictures = nullptr)
-        : m_settings(settings), m_pictures(pictures) {}
-    // The journal the commits are recorded in, while it is open; null: none.
-    void setJournal(ArticleJournal* journal) { m_journal = journal; }
-    // The history the files are recorded in, while it is open; null: none.
-    void setHistory(MessageHistory* history) { m_history = history; }
-
-    void onFileDecoded(const DecodeInputs& inputs, const std::string& path,
-                       const std::string& descriptionPath, const FileStart& start) override;
-    // Only the picture work reads the start of a decoded file; "Thumbnails" off drops it all.
-    bool wantsFileStart() const override;
-    void countAssembled(const DecodeInputs& inputs) override;
-    DecodeResult commitArticle(const DecodeInputs& inputs, const ArticleOutputs& outputs) override;
-
-  private:
-    const AppSettings& m_settings;
-    PictureCatalog* m_pictures;
-    ArticleJournal* m_journal = nullptr;
-    MessageHistory* m_history = nullptr;
-};
 
 }  // namespace qm

@@ -36,7 +36,7 @@
 #include <string_view>
 #include <vector>
 
-#include "catalog/indexpages.h"
+#include "catalog/cataloghook.h"
 #include "catalog/picturecatalog.h"
 #include "config/appsettings.h"
 #include "config/configvalues.h"

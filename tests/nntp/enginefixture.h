@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "catalog/indexpages.h"
+#include "catalog/cataloghook.h"
 #include "config/appsettings.h"
 #include "config/locks.h"
 #include "config/threadcontext.h"
