@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "config/grouptable.h"
+#include "model/grouptable.h"
 #include "newsserver/spoolmaker.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"

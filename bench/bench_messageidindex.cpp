@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/messageidindex.h"
+#include "model/messageidindex.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The layers of the program, each a library of one folder of src/:
 #
-#   platform < config < decode < catalog < nntp < session < nzb < cli; session < dialogs < app;
+#   platform < model < config < decode < catalog < nntp < session < nzb < cli;
+#   session < dialogs < app;
 #   nzb < app
 #
 # A layer sees its own folder and the folders of the layers it links, nothing above: each

@@ -18,10 +18,10 @@
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
 #include "config/configvalues.h"
-#include "config/locks.h"
 #include "dialogs/authdialog.h"
 #include "dialogs/groupicons.h"
 #include "dialogs/launcher.h"
+#include "model/locks.h"
 #include "platform/paths.h"
 #include "session/session.h"
 

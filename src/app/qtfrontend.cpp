@@ -7,8 +7,8 @@
 #include <condition_variable>
 #include <memory>
 
-#include "config/locks.h"
 #include "config/threadcontext.h"
+#include "model/locks.h"
 
 namespace qm {
 

@@ -18,9 +18,9 @@
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
-#include "config/groupentry.h"
-#include "config/locks.h"
 #include "decode/yenc.h"
+#include "model/groupentry.h"
+#include "model/locks.h"
 #include "platform/paths.h"
 
 namespace qm {

@@ -35,8 +35,8 @@
 #include <thread>
 #include <vector>
 
-#include "config/picturerecord.h"
 #include "decode/decoder.h"
+#include "model/picturerecord.h"
 #include "platform/file.h"
 
 namespace qm {

@@ -13,7 +13,7 @@
 #include "catalog/picturerebuild.h"
 #include "catalog/thumbnailer.h"
 #include "config/appsettings.h"
-#include "config/groupentry.h"
+#include "model/groupentry.h"
 #include "platform/paths.h"
 
 namespace qm {

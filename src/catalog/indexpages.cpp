@@ -8,7 +8,7 @@
 #include "catalog/gallerypage.h"
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
-#include "config/locks.h"
+#include "model/locks.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 

@@ -28,8 +28,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "config/messageidindex.h"
 #include "decode/decoder.h"
+#include "model/messageidindex.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

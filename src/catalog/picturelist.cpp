@@ -8,8 +8,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "config/locks.h"
 #include "config/serverentry.h"
+#include "model/locks.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 

@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "config/appsettings.h"
-#include "config/groupentry.h"
-#include "config/picturerecord.h"
+#include "model/groupentry.h"
+#include "model/picturerecord.h"
 
 namespace qm {
 

@@ -18,10 +18,10 @@
 #include "cli/serverargument.h"
 #include "cli/serveroptions.h"
 #include "config/configvalues.h"
-#include "config/groupentry.h"
-#include "config/grouptable.h"
 #include "config/serverentry.h"
 #include "decode/decoder.h"
+#include "model/groupentry.h"
+#include "model/grouptable.h"
 #include "platform/paths.h"
 
 namespace qm::cli {

@@ -13,9 +13,9 @@
 #include "cli/optionparser.h"
 #include "cli/serveroptions.h"
 #include "config/appsettings.h"
-#include "config/groupentry.h"
 #include "config/regexpattern.h"
 #include "config/serverentry.h"
+#include "model/groupentry.h"
 #include "nntp/groupfetchthread.h"
 
 namespace qm::cli {

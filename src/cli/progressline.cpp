@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "cli/consolefrontend.h"
-#include "config/groupentry.h"
+#include "model/groupentry.h"
 #include "nntp/fillservers.h"
 
 namespace qm::cli {

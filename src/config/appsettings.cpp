@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "config/locks.h"
+#include "model/locks.h"
 #include "platform/browser.h"
 #include "platform/paths.h"
 

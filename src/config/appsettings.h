@@ -35,11 +35,11 @@
 
 #include "config/configvalues.h"
 #include "config/frontend.h"
-#include "config/groupentry.h"
-#include "config/grouptable.h"
-#include "config/messageidindex.h"
 #include "config/patternlist.h"
 #include "config/serverentry.h"
+#include "model/groupentry.h"
+#include "model/grouptable.h"
+#include "model/messageidindex.h"
 #include "platform/logfile.h"
 #include "platform/profile.h"
 

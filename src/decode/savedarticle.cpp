@@ -5,9 +5,9 @@
 
 #include "config/appsettings.h"
 #include "config/frontend.h"
-#include "config/groupentry.h"
 #include "decode/decoder.h"
 #include "decode/subject.h"
+#include "model/groupentry.h"
 #include "platform/paths.h"
 
 namespace qm {

@@ -26,12 +26,12 @@
 #include "catalog/pictureview.h"
 #include "config/appsettings.h"
 #include "config/frontend.h"
-#include "config/locks.h"
 #include "decode/outputnames.h"
 #include "dialogs/launcher.h"
 #include "dialogs/sortablelist.h"
 #include "dialogs/thumbnailview.h"
 #include "dialogs/viewerpane.h"
+#include "model/locks.h"
 #include "platform/paths.h"
 #include "session/session.h"
 

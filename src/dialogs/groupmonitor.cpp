@@ -12,9 +12,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "config/grouptable.h"
 #include "decode/savedarticle.h"
 #include "dialogs/embossedbutton.h"
+#include "model/grouptable.h"
 #include "nntp/fillservers.h"
 
 namespace qm {

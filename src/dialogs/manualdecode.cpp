@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 #include <mutex>
 
-#include "config/locks.h"
+#include "model/locks.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "session/session.h"

@@ -6,11 +6,11 @@
 #include <deque>
 
 #include "config/appsettings.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
 #include "decode/yenc.h"
+#include "model/locks.h"
 #include "nntp/nntpquitexception.h"
 #include "platform/socket.h"
 

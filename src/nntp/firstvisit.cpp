@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "config/groupentry.h"
 #include "decode/savedarticle.h"
+#include "model/groupentry.h"
 #include "nntp/newsdate.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/overviewline.h"

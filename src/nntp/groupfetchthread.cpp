@@ -8,9 +8,9 @@
 
 #include "config/appsettings.h"
 #include "config/frontend.h"
-#include "config/groupentry.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
+#include "model/groupentry.h"
+#include "model/locks.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"

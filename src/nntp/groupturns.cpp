@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "config/groupentry.h"
+#include "model/groupentry.h"
 #include "nntp/retrievalsteps.h"
 
 namespace qm {

@@ -9,12 +9,12 @@
 
 #include "config/appsettings.h"
 #include "config/frontend.h"
-#include "config/groupentry.h"
-#include "config/grouptable.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
+#include "model/groupentry.h"
+#include "model/grouptable.h"
+#include "model/locks.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/overviewline.h"
 

@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/results.h"
+#include "model/results.h"
 #include "nntp/capabilities.h"
 #include "nntp/replyoutcome.h"
 #include "platform/socket.h"

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "config/appsettings.h"
-#include "config/groupentry.h"
-#include "config/results.h"
 #include "decode/savedarticle.h"
+#include "model/groupentry.h"
+#include "model/results.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/overviewline.h"
 #include "nntp/retrievalsteps.h"

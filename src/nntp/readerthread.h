@@ -13,9 +13,9 @@
 #include <chrono>
 #include <functional>
 
-#include "config/grouptable.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
+#include "model/grouptable.h"
 #include "nntp/nntpconnection.h"
 #include "platform/workerthread.h"
 

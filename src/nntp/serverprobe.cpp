@@ -6,8 +6,8 @@
 
 #include "config/appsettings.h"
 #include "config/frontend.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
+#include "model/locks.h"
 #include "nntp/nntpconnection.h"
 
 namespace qm {

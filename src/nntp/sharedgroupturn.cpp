@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "config/groupentry.h"
+#include "model/groupentry.h"
 
 namespace qm {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "config/appsettings.h"
-#include "config/groupentry.h"
-#include "config/locks.h"
-#include "config/results.h"
 #include "decode/savedarticle.h"
+#include "model/groupentry.h"
+#include "model/locks.h"
+#include "model/results.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerthread.h"

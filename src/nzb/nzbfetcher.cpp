@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "config/appsettings.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
 #include "decode/outputnames.h"
 #include "decode/savedarticle.h"
+#include "model/locks.h"
 #include "nntp/fillservers.h"
 #include "nntp/nntpquitexception.h"
 #include "nzb/nzbparser.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "config/groupentry.h"
+#include "model/groupentry.h"
 #include "nntp/fillservers.h"
 
 namespace qm {

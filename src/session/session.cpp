@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "config/frontend.h"
-#include "config/groupentry.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
+#include "model/groupentry.h"
+#include "model/locks.h"
 #include "nntp/groupfetchthread.h"
 #include "nntp/readerpool.h"
 #include "platform/paths.h"

@@ -17,7 +17,7 @@
 // that every decoded article is committed to; a run's end and save fold it. A session whose
 // folder is in use by another program writes nothing there.
 //
-// Lock order (program-wide, config/locks.h): DecodeLock may be held while PictureListLock is
+// Lock order (program-wide, model/locks.h): DecodeLock may be held while PictureListLock is
 // taken, never the other way round; DecodeLock and AuthLock are never held together. The
 // session takes DecodeLock for manual decoding and for swapping the message-id index, and
 // holds no lock while it waits for workers. The picture catalogue's lock comes after

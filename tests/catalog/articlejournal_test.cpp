@@ -15,7 +15,7 @@
 
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
-#include "config/locks.h"
+#include "model/locks.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "session/datafolder.h"

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "config/locks.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
+#include "model/locks.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "support/recordingfrontend.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "config/grouptable.h"
+#include "model/grouptable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "config/messageidindex.h"
+#include "model/messageidindex.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

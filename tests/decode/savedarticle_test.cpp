@@ -9,9 +9,9 @@
 #include <tuple>
 
 #include "config/appsettings.h"
-#include "config/groupentry.h"
 #include "config/threadcontext.h"
 #include "decode/decoder.h"
+#include "model/groupentry.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "support/recordingfrontend.h"

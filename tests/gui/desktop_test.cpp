@@ -16,8 +16,8 @@
 
 #include "app/windowstate.h"
 #include "catalog/pictureview.h"
-#include "config/locks.h"
 #include "guiprogram.h"
+#include "model/locks.h"
 
 namespace qm::test {
 

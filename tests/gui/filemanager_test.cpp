@@ -22,7 +22,6 @@
 #include "catalog/picturedatabase.h"
 #include "catalog/picturelist.h"
 #include "catalog/pictureview.h"
-#include "config/locks.h"
 #include "decode/outputnames.h"
 #include "decode/savedarticle.h"
 #include "dialogs/filemanager.h"
@@ -31,6 +30,7 @@
 #include "dialogs/thumbnailview.h"
 #include "dialogs/viewerpane.h"
 #include "guiprogram.h"
+#include "model/locks.h"
 #include "nzb/nzbparser.h"
 
 namespace qm::test {

@@ -10,14 +10,14 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
-#include "config/grouptable.h"
-#include "config/locks.h"
 #include "decode/savedarticle.h"
 #include "dialogs/embossedbutton.h"
 #include "dialogs/filemanager.h"
 #include "dialogs/groupmonitor.h"
 #include "dialogs/sortablelist.h"
 #include "guiprogram.h"
+#include "model/grouptable.h"
+#include "model/locks.h"
 
 namespace qm::test {
 

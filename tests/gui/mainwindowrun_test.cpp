@@ -18,8 +18,8 @@
 #include <mutex>
 #include <thread>
 
-#include "config/locks.h"
 #include "guiprogram.h"
+#include "model/locks.h"
 #include "newsserver/spool.h"
 #include "newsserver/spoolmaker.h"
 #include "nntp/readerpool.h"

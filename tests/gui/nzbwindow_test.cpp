@@ -10,8 +10,8 @@
 #include <QUrl>
 
 #include "../support/encoders.h"
-#include "config/locks.h"
 #include "guiprogram.h"
+#include "model/locks.h"
 #include "newsserver/spool.h"
 #include "newsserver/spoolmaker.h"
 #include "nzb/nzbwriter.h"

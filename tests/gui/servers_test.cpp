@@ -8,10 +8,10 @@
 #include <QTest>
 #include <QTreeView>
 
-#include "config/locks.h"
 #include "dialogs/authdialog.h"
 #include "dialogs/serversdialog.h"
 #include "guiprogram.h"
+#include "model/locks.h"
 #include "platform/file.h"
 
 namespace qm::test {

@@ -13,9 +13,9 @@
 
 #include "catalog/cataloghook.h"
 #include "config/appsettings.h"
-#include "config/locks.h"
 #include "config/threadcontext.h"
 #include "decode/decoder.h"
+#include "model/locks.h"
 #include "newsserver/newsserver.h"
 #include "nntp/readerpool.h"
 #include "platform/profile.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "catalog/picturelist.h"
-#include "config/locks.h"
+#include "model/locks.h"
 #include "nntp/enginefixture.h"
 
 namespace qm::test {

@@ -14,11 +14,11 @@
 
 #include "catalog/picturelist.h"
 #include "config/appsettings.h"
-#include "config/groupentry.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
+#include "model/groupentry.h"
+#include "model/locks.h"
 #include "newsserver/newsserver.h"
 #include "nntp/nntpquitexception.h"
 #include "platform/file.h"

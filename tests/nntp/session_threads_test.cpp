@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 
-#include "config/groupentry.h"
-#include "config/locks.h"
 #include "enginefixture.h"
+#include "model/groupentry.h"
+#include "model/locks.h"
 #include "nntp/readerpool.h"
 #include "platform/file.h"
 #include "platform/lockfile.h"

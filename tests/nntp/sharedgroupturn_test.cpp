@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "config/groupentry.h"
+#include "model/groupentry.h"
 #include "nntp/groupturns.h"
 #include "nntp/sharedgroupturn.h"
 

@@ -9,11 +9,11 @@
 #include <thread>
 
 #include "config/appsettings.h"
-#include "config/groupentry.h"
-#include "config/locks.h"
 #include "config/serverentry.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
+#include "model/groupentry.h"
+#include "model/locks.h"
 #include "newsserver/newsserver.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/picturerecord.h"
+#include "model/picturerecord.h"
 
 namespace qm {
 

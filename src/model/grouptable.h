@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/groupentry.h"
+#include "model/groupentry.h"
 
 namespace qm {
 
