@@ -10,6 +10,7 @@ void ConnectionCap::reset(int cap) {
     m_cap = std::max(cap, 1);
     m_held = 0;
     m_waiting = 0;
+    m_lastRelease = {};
 }
 
 bool ConnectionCap::acquire(const std::function<bool()>& stopRequested) {
@@ -38,8 +39,15 @@ void ConnectionCap::release() {
     {
         std::lock_guard lock(m_mutex);
         if (m_held > 0) --m_held;
+        m_lastRelease = std::chrono::steady_clock::now();
     }
     m_freed.notify_all();
+}
+
+bool ConnectionCap::releasedWithin(std::chrono::milliseconds span) const {
+    std::lock_guard lock(m_mutex);
+    return m_lastRelease != std::chrono::steady_clock::time_point{} &&
+           std::chrono::steady_clock::now() - m_lastRelease < span;
 }
 
 int ConnectionCap::refusedBeyond() {

@@ -23,6 +23,9 @@ class ConnectionCap {
     // Takes a place only when one is free now.
     bool tryAcquire();
     void release();
+    // Whether a place was given back within the last span: the server may still count the
+    // connection that held it, as servers let a closed connection go with a lag.
+    bool releasedWithin(std::chrono::milliseconds span) const;
     // The server refused one connection more than those held: held - 1 (at least 1) is the
     // cap from now on. Returns the new cap, or 0 when it was that already.
     int refusedBeyond();
@@ -37,6 +40,7 @@ class ConnectionCap {
     int m_cap = 0;
     int m_held = 0;
     int m_waiting = 0;
+    std::chrono::steady_clock::time_point m_lastRelease{};
 };
 
 }  // namespace qm

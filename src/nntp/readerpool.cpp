@@ -337,12 +337,23 @@ bool ReaderPool::placeHelper(ReaderThread& reader) {
 
 bool ReaderPool::connectReader(ReaderThread& reader) {
     NNTPConnection& connection = reader.connection();
-    // With other connections open, a refusal in the greeting is the account's limit.
-    connection.setQuietBusyRefusal(m_cap.held() > 1);
-    (void)connection.connect();  // a failure is reported by connect itself
-    if (connection.state() == NNTPConnection::Ready || !connection.busyRefused() ||
-        m_cap.held() <= 1)
-        return true;
+    // A server lets a closed connection go with a lag: a refusal just after one of ours was
+    // closed is asked again before it is called a failure.
+    constexpr auto CloseLag = std::chrono::seconds(2);
+    for (;;) {
+        // With other connections open, a refusal in the greeting is the account's limit.
+        const bool othersOpen = m_cap.held() > 1;
+        const bool justClosed = m_cap.releasedWithin(CloseLag);
+        connection.setQuietBusyRefusal(othersOpen || justClosed);
+        (void)connection.connect();  // a failure is reported by connect itself
+        if (connection.state() == NNTPConnection::Ready || !connection.busyRefused()) return true;
+        if (othersOpen) break;
+        if (!justClosed) return true;  // refused alone: connect has said so
+        for (int i = 0; i < 5; ++i) {
+            if (reader.abortRequested() || m_run.stopped.load()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
     if (const int cap = m_cap.refusedBeyond(); cap > 0) {
         const ServerEntry* server = connection.server();
         m_settings.frontend().appendLog((server ? server->host : m_settings.server) +
