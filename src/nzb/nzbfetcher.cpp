@@ -61,6 +61,12 @@ void NzbFetcher::fail(std::string text) {
     m_failures.push_back(std::move(text));
 }
 
+void NzbFetcher::failFile(std::string text) {
+    log(text);
+    std::lock_guard lock(m_mutex);
+    m_fileFailures.push_back(std::move(text));
+}
+
 std::string NzbFetcher::segmentPath(int file, int number) const {
     return joinPath(m_folder, std::string(ProgramNamePrefix) + "-nzb-" + std::to_string(file) +
                                   "-" + std::to_string(number) + ".seg");
@@ -128,8 +134,11 @@ std::vector<std::string> NzbFetcher::run(std::span<const int> files, int connect
     }
 
     std::lock_guard lock(m_mutex);
-    if (m_stopped.load() || m_queue.empty()) return {};
-    std::vector<std::string> failures = std::move(m_failures);
+    if (m_stopped.load()) return {};
+    std::vector<std::string> failures = std::move(m_fileFailures);
+    // A connection that failed costs nothing when the others fetched everything.
+    if (m_queue.empty()) return failures;
+    failures.insert(failures.end(), m_failures.begin(), m_failures.end());
     failures.push_back(std::to_string(m_queue.size()) +
                        " segments could not be fetched; they are asked for again next time");
     return failures;
@@ -519,7 +528,7 @@ bool NzbFetcher::decodeArticle(const Assembly& file, std::string& text, std::str
             path = target;
     }
     std::filesystem::remove_all(staging, error);
-    if (result.outputFailed()) fail("Fail to write " + result.path);
+    if (result.outputFailed()) failFile("Fail to write " + result.path);
     if (path.empty()) log(file.nzb->subject + ": nothing in it could be decoded");
     return !path.empty();
 }
@@ -539,7 +548,7 @@ void NzbFetcher::finish(Assembly& file) {
     std::string path;
     if (!(file.yenc ? finishYenc(file, path) : finishOther(file, path))) return;
     if (!m_progress.record('D', file.file, std::string(baseName(path))))
-        log("Fail to write " + joinPath(m_folder, NzbProgressFileName));
+        failFile("Fail to write " + joinPath(m_folder, NzbProgressFileName));
     ++m_figures.filesDone;
     FetchedFile fetched{file.file,         path,
                         file.nzb->subject, file.nzb->segments.front().messageId,
@@ -559,7 +568,7 @@ bool NzbFetcher::finishYenc(Assembly& file, std::string& path) {
     }
     path = namedPath(file.name.empty() ? nzbFileName(file.nzb->subject) : file.name, file.file);
     if (std::rename(file.temporaryPath.c_str(), path.c_str()) != 0) {
-        fail("Fail to write " + path + " (" + std::strerror(errno) + ")");
+        failFile("Fail to write " + path + " (" + std::strerror(errno) + ")");
         return false;
     }
     return true;
@@ -588,7 +597,7 @@ bool NzbFetcher::finishOther(Assembly& file, std::string& path) {
     path = namedPath(decoded->name.empty() ? nzbFileName(file.nzb->subject) : decoded->name,
                      file.file);
     if (!writeFileAtomic(path, decoded->data)) {
-        fail("Fail to write " + path + " (" + std::strerror(errno) + ")");
+        failFile("Fail to write " + path + " (" + std::strerror(errno) + ")");
         return false;
     }
     removeParts();

@@ -116,6 +116,8 @@ class NzbFetcher {
     std::string namedPath(std::string_view wanted, int file) const;
     std::string segmentPath(int file, int number) const;
     void fail(std::string text);
+    // A fetched file that could not be written: the run failed even with nothing left to ask.
+    void failFile(std::string text);
     void log(std::string_view line) const;
 
     AppSettings& m_settings;
@@ -135,6 +137,7 @@ class NzbFetcher {
     bool m_fill = false;          // there are fill servers to ask (set before the workers)
     std::map<int, std::unique_ptr<Assembly>> m_assemblies;  // guarded by m_mutex
     std::vector<std::string> m_failures;                    // guarded by m_mutex
+    std::vector<std::string> m_fileFailures;                // guarded by m_mutex
     std::mutex m_doneMutex;                                 // one onFileDone at a time
     Decoder m_decoder;  // with DecodeLock held, for what is neither yEnc nor uuencoded
 };
