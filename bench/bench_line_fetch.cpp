@@ -127,7 +127,8 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     (void)session.applyConfiguration(values);
     session.prepareReaders(1);
     GroupTable table;
-    GroupEntry& group = session.settings().newGroup(f.group, Active | Selected);
+    GroupEntry& group = session.groupNamed(f.group);
+    group.set(Selected);
     table.add(group);
 
     const double cpu0 = cpuSeconds();

@@ -356,7 +356,7 @@ void MainWindow::loadState() {
     if (loaded.killPatternError)
         showMessage(QString::fromStdString(*loaded.killPatternError), MessageIcon::Warning);
     m_serverText = m_settings.server;
-    if (ServerEntry* server = m_settings.currentServer())
+    if (const ServerEntry* server = m_settings.currentServer())
         m_serverText = server->port == ServerEntry::DefaultPort
                            ? server->host
                            : server->host + " " + std::to_string(server->port);

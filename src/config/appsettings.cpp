@@ -138,7 +138,12 @@ GroupEntry& AppSettings::newGroup(std::string_view name, int flags) {
     return *m_groupPool.back();
 }
 
-ServerEntry* AppSettings::currentServer() const {
+ServerEntry* AppSettings::currentServer() {
+    auto it = servers.find(server);
+    return it == servers.end() ? nullptr : it->second.get();
+}
+
+const ServerEntry* AppSettings::currentServer() const {
     auto it = servers.find(server);
     return it == servers.end() ? nullptr : it->second.get();
 }
@@ -147,22 +152,22 @@ std::string AppSettings::portKey(std::string_view host, int port) {
     return std::string(host) + " " + std::to_string(port);
 }
 
-std::string AppSettings::serverKeyOf(std::string_view text) const {
+std::string serverKeyOf(const ServerMap& servers, std::string_view text) {
     const ServerEntry parsed = ServerEntry::parse(serverLine(text));
     const auto own = servers.find(parsed.host);
     if (own != servers.end() && own->second && own->second->port != parsed.port) {
-        const std::string key = portKey(parsed.host, parsed.port);
+        const std::string key = AppSettings::portKey(parsed.host, parsed.port);
         const auto other = servers.find(key);
         if (other != servers.end() && other->second) return key;
     }
     return parsed.host;
 }
 
-std::string AppSettings::addServerPort(std::string_view host, int port) {
+std::string addServerPort(ServerMap& servers, std::string_view host, int port) {
     const std::string hostKey(host);
     const auto own = servers.find(hostKey);
     const bool ownFree = own == servers.end() || !own->second || own->second->port == port;
-    const std::string key = ownFree ? hostKey : portKey(host, port);
+    const std::string key = ownFree ? hostKey : AppSettings::portKey(host, port);
     std::unique_ptr<ServerEntry>& slot = servers[key];
     // A new server has no login until the server asks for one; a known one keeps its own.
     if (!slot) slot = std::make_unique<ServerEntry>();
