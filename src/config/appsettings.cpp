@@ -256,38 +256,16 @@ std::string AppSettings::groupListDirectory() const {
     return joinPath(programDirectory(), safeFolderName(server));
 }
 
+GroupFolder groupFolder(const AppSettings& settings, const GroupEntry& group) {
+    return GroupFolder(settings.dataDirectory, group.name());
+}
+
 std::string groupDirectory(const AppSettings& settings, const GroupEntry& group) {
-    // Group names come from the server: as a folder they must stay in the data directory.
-    return joinPath(settings.dataDirectory, safeFolderName(group.name()));
+    return groupFolder(settings, group).path();
 }
 
 std::string filesDirectory(const AppSettings& settings, const GroupEntry& group) {
-    return joinPath(groupDirectory(settings, group), "news.dat");
-}
-
-std::string safeFolderName(std::string_view name) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    auto encode = [](std::string& out, unsigned char c) {
-        out += '%';
-        out += Hex[c >> 4];
-        out += Hex[c & 15];
-    };
-    std::string out;
-    if (name.empty()) return "%";  // no encoded name is a lone "%"
-    if (name == "." || name == "..") {
-        for (char c : name) encode(out, static_cast<unsigned char>(c));
-        return out;
-    }
-    out.reserve(name.size());
-    for (char ch : name) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c == '/' || c == '%' || c < 0x20 || c == 0x7f) {
-            encode(out, c);
-        } else {
-            out += ch;
-        }
-    }
-    return out;
+    return groupFolder(settings, group).filesFolder();
 }
 
 }  // namespace qm

@@ -38,6 +38,7 @@
 #include "config/patternlist.h"
 #include "config/serverentry.h"
 #include "model/groupentry.h"
+#include "model/groupfolder.h"
 #include "model/grouptable.h"
 #include "model/messageidindex.h"
 #include "platform/logfile.h"
@@ -209,14 +210,10 @@ class AppSettings : public ConfigValues {
     std::set<std::string> m_refusedServers;                // hosts of refused lines of that file
 };
 
-// Per-group paths below the data directory.
+// The group's folder in the settings' data directory.
+GroupFolder groupFolder(const AppSettings& settings, const GroupEntry& group);
+// Its path and its "news.dat", for the callers that hand strings on.
 std::string groupDirectory(const AppSettings& settings, const GroupEntry& group);
 std::string filesDirectory(const AppSettings& settings, const GroupEntry& group);
-
-// A name from the network or the user (a group name, a server host) made safe as one folder
-// name: "/", "%" and control characters become %XX, and "", "." and ".." are encoded whole,
-// so the folder never leaves its parent. Ordinary names are unchanged; the mapping is
-// one-to-one, so two names never share a folder.
-std::string safeFolderName(std::string_view name);
 
 }  // namespace qm

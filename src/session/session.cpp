@@ -384,12 +384,11 @@ void Session::setSelection(std::span<GroupEntry* const> groups) {
 }
 
 std::string Session::groupFolder(std::string_view groupName) const {
-    // Group names come from the server: as a folder they must stay in the data directory.
-    return joinPath(m_settings->dataDirectory, safeFolderName(groupName));
+    return GroupFolder(m_settings->dataDirectory, groupName).path();
 }
 
 std::string Session::groupFolder(const GroupEntry& group) const {
-    return groupDirectory(*m_settings, group);
+    return groupFolder(group.name());
 }
 
 std::vector<GroupEntry*> Session::visitedGroups() const {

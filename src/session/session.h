@@ -197,8 +197,8 @@ class Session {
     bool freeSpaceCheck(bool offerDialog);
 
     // ---- folders
-    // The folder of a group below the data directory, its name made safe (safeFolderName):
-    // the one place where a group's folder is named, for the catalogue and the file manager.
+    // The folder of a group below the data directory (GroupFolder), for the catalogue and
+    // the file manager.
     std::string groupFolder(std::string_view groupName) const;
     std::string groupFolder(const GroupEntry& group) const;
 
