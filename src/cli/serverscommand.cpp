@@ -77,11 +77,16 @@ void list(const AppSettings& settings) {
     }
 }
 
-// The key of the entry a server argument names; empty when none is listed.
+// The key of the entry a server argument names; empty when none is listed. A port given must
+// be the entry's: another port of a listed host is another server, to add beside it, and
+// never the one a change or removal touches.
 std::string findServer(const AppSettings& settings, const ServerArgument& server) {
     const std::string key = settings.serverKeyOf(server.text);
     const auto found = settings.servers.find(key);
-    return found != settings.servers.end() && found->second ? key : std::string();
+    if (found == settings.servers.end() || !found->second) return {};
+    const bool portGiven = server.text.find(' ') != std::string::npos;
+    if (portGiven && found->second->port != ServerEntry::parse(server.text).port) return {};
+    return key;
 }
 
 }  // namespace
