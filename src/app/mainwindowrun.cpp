@@ -90,11 +90,8 @@ void MainWindow::getPictures() {
 
 void MainWindow::startRun() {
     m_freeSpaceTimer.start();
-    const std::string directory = m_settings.groupListDirectory();
-    if (makeDirectories(directory) != 0) {
-        showMessage(
-            QStringLiteral("Fail to create data directory ") + QString::fromStdString(directory),
-            MessageIcon::Stop);
+    if (const std::string failure = m_session.makeGroupListFolder(); !failure.empty()) {
+        showMessage(QString::fromStdString(failure), MessageIcon::Stop);
         return;
     }
     std::vector<GroupEntry*> rows;

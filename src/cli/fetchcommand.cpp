@@ -232,8 +232,8 @@ int runFetchCommand(Args args) {
     ServerEntry* server = choice.entry();
     if (!server) return usageError("fetch", "no server is saved in the settings: give --server");
     useFillServers(core, options);
-    if (makeDirectories(settings.groupListDirectory()) != 0) {
-        frontend.printError("Fail to create data directory " + settings.groupListDirectory());
+    if (const std::string failure = core.makeGroupListFolder(); !failure.empty()) {
+        frontend.printError(failure);
         return 1;
     }
 

@@ -447,6 +447,12 @@ GroupFetchThread& Session::groupFetch() {
     return *m_groupFetch;
 }
 
+std::string Session::makeGroupListFolder() const {
+    const std::string directory = m_settings->groupListDirectory();
+    if (makeDirectories(directory) == 0) return {};
+    return "Fail to create data directory " + directory;
+}
+
 int Session::startRun(const GroupTable& groups, const RunOptions& options) {
     ServerEntry* server = m_settings->currentServer();
     if (!server) return -1;

@@ -221,6 +221,9 @@ class Session {
     GroupEntry* findVisited(std::string_view name) const;
 
     // ---- runs
+    // Makes the folder of the current server's group lists, where a run records the groups it
+    // visits: empty, or what to tell the user ("Fail to create data directory X").
+    std::string makeGroupListFolder() const;
     // Makes the readers, unless made: readers of them, or "Max Threads" (in its range). A run
     // makes them itself when needed; the number holds for the session's life.
     void prepareReaders(std::optional<int> readers = {});
