@@ -141,7 +141,7 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     session.finishRun();
     result.wire = session.wireBytesReceived();
     result.articles = group.stats() ? group.stats()->retrieved.load() : 0;
-    const std::string news = session.groupFolder(group) + "/news.dat";
+    const std::string news = session.groupFolder(group).filesFolder();
     if (fs::is_directory(news))
         result.files = std::distance(fs::directory_iterator(news), fs::directory_iterator());
     const std::vector<std::string> failures = session.runFailures();

@@ -95,7 +95,7 @@ void MainWindow::browseGroup() {
         return;
     }
     std::string page = g->stats() ? g->stats()->idxPage() : std::string();
-    if (page.empty()) page = joinPath(m_session.groupFolder(*g), "index.html");
+    if (page.empty()) page = m_session.groupFolder(*g).file("index.html");
     openPath(page, true);
 }
 
@@ -121,7 +121,7 @@ void MainWindow::exploreGroup() {
         showMessage(QStringLiteral("No group selected."), MessageIcon::Information);
         return;
     }
-    openPath(m_session.groupFolder(*g), false);
+    openPath(m_session.groupFolder(*g).path(), false);
 }
 
 void MainWindow::openLogLine(const QString& line) {

@@ -383,11 +383,11 @@ void Session::setSelection(std::span<GroupEntry* const> groups) {
     for (auto it = groups.rbegin(); it != groups.rend(); ++it) selected.add(**it);
 }
 
-std::string Session::groupFolder(std::string_view groupName) const {
-    return GroupFolder(m_settings->dataDirectory, groupName).path();
+GroupFolder Session::groupFolder(std::string_view groupName) const {
+    return GroupFolder(m_settings->dataDirectory, groupName);
 }
 
-std::string Session::groupFolder(const GroupEntry& group) const {
+GroupFolder Session::groupFolder(const GroupEntry& group) const {
     return groupFolder(group.name());
 }
 
@@ -519,11 +519,12 @@ bool Session::finishPictures(const std::function<bool()>& keepWaiting) {
 }
 
 std::string Session::galleryPage(const GroupEntry& group) {
-    return m_pictures.galleryPage(m_settings->dataDirectory, group.name(), groupFolder(group));
+    return m_pictures.galleryPage(m_settings->dataDirectory, group.name(),
+                                  groupFolder(group).path());
 }
 
 void Session::forgetPictures(const GroupEntry& group, std::span<const std::string> names) {
-    m_pictures.forget(m_settings->dataDirectory, group.name(), groupFolder(group), names);
+    m_pictures.forget(m_settings->dataDirectory, group.name(), groupFolder(group).path(), names);
 }
 
 DecodeResult Session::decodeFile(FilePtr in, bool keepText) {

@@ -199,8 +199,8 @@ class Session {
     // ---- folders
     // The folder of a group below the data directory (GroupFolder), for the catalogue and
     // the file manager.
-    std::string groupFolder(std::string_view groupName) const;
-    std::string groupFolder(const GroupEntry& group) const;
+    GroupFolder groupFolder(std::string_view groupName) const;
+    GroupFolder groupFolder(const GroupEntry& group) const;
 
     // ---- groups (window or command thread)
     // The group of that name in the list of all groups, added when it is not there.
