@@ -281,7 +281,6 @@ void Session::changeServer(const std::string& key, const ServerChange& change) {
     if (found == m_settings->servers.end() || !found->second) return;
     ServerEntry& entry = *found->second;
     if (change.secure) entry.setSecure(*change.secure);
-    if (change.fingerprint) entry.fingerprint = *change.fingerprint;
     if (change.role) entry.role = *change.role;
     if (change.level) entry.level = *change.level;
     if (change.connections) entry.connections = *change.connections;

@@ -153,7 +153,6 @@ class Session {
     // What a change of a server entry sets; what is not given stays.
     struct ServerChange {
         std::optional<bool> secure;
-        std::optional<std::string> fingerprint;
         std::optional<ServerRole> role;
         std::optional<int> level;
         std::optional<int> connections;
