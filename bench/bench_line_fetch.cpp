@@ -127,7 +127,8 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     (void)session.applyConfiguration(values);
     session.prepareReaders(1);
     GroupTable table;
-    GroupEntry& group = session.settings().newGroup(f.group, Active | Selected);
+    GroupEntry& group = session.groupNamed(f.group);
+    group.set(Selected);
     table.add(group);
 
     const double cpu0 = cpuSeconds();
@@ -140,7 +141,7 @@ Fetched fetch(const std::string& work, const Fetch& f) {
     session.finishRun();
     result.wire = session.wireBytesReceived();
     result.articles = group.stats() ? group.stats()->retrieved.load() : 0;
-    const std::string news = session.groupFolder(group) + "/news.dat";
+    const std::string news = session.groupFolder(group).filesFolder();
     if (fs::is_directory(news))
         result.files = std::distance(fs::directory_iterator(news), fs::directory_iterator());
     const std::vector<std::string> failures = session.runFailures();

@@ -356,10 +356,8 @@ void MainWindow::loadState() {
     if (loaded.killPatternError)
         showMessage(QString::fromStdString(*loaded.killPatternError), MessageIcon::Warning);
     m_serverText = m_settings.server;
-    if (ServerEntry* server = m_settings.currentServer())
-        m_serverText = server->port == ServerEntry::DefaultPort
-                           ? server->host
-                           : server->host + " " + std::to_string(server->port);
+    if (const ServerEntry* server = m_settings.currentServer())
+        m_serverText = server->addressText();
     fillServerBox();
 }
 
@@ -415,10 +413,8 @@ void MainWindow::fillServerBox() {
     m_serverBox->clear();
     for (const auto& [host, entry] : m_settings.servers) {
         if (!entry) continue;
-        const ServerEntry plain = ServerEntry::parse(entry->textForm());
-        const QString line = QString::fromStdString(
-            plain.port == ServerEntry::DefaultPort ? plain.host
-                                                   : plain.host + " " + std::to_string(plain.port));
+        const QString line =
+            QString::fromStdString(ServerEntry::parse(entry->textForm()).addressText());
         if (m_serverBox->findText(line) < 0) m_serverBox->addItem(line);
     }
     const QString current = QString::fromStdString(m_serverText);

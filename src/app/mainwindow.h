@@ -182,7 +182,7 @@ class MainWindow : public QMainWindow, public FrontendWindow {
     QTreeWidgetItem* rowOf(const GroupEntry& group) const;
 
     Session& m_session;
-    AppSettings& m_settings;  // the session's, for the group tables
+    const AppSettings& m_settings;  // the session's, to read; changed through m_session
     QtFrontend& m_frontend;
     RunController* m_run = nullptr;
     NzbRunner* m_nzb = nullptr;

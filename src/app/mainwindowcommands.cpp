@@ -54,8 +54,7 @@ GroupEntry* MainWindow::currentSelectedGroup() const {
 
 void MainWindow::subscribeSelected() {
     for (GroupEntry* g : selectedAvailableGroups(MaxSubscribeRows)) {
-        m_settings.subscribe(*g);
-        g->set(Subscribed);
+        (void)m_session.subscribe(*g);
         m_availableModel->refresh(*g);
     }
     saveLists();
@@ -63,8 +62,7 @@ void MainWindow::subscribeSelected() {
 
 void MainWindow::unsubscribeSelected() {
     for (GroupEntry* g : selectedAvailableGroups(MaxRows)) {
-        m_settings.unsubscribe(*g);
-        g->clear(Subscribed);
+        m_session.unsubscribe(*g);
         if (m_viewMode == ShowSubscribed)
             m_availableModel->removeGroup(*g);
         else
@@ -77,7 +75,7 @@ void MainWindow::selectSelected() {
     for (GroupEntry* g : selectedAvailableGroups(MaxRows)) {
         if (g->has(ShownSelected)) continue;
         addToSelected(*g);
-        m_settings.select(*g);
+        m_session.select(*g);
     }
     saveLists();
 }
@@ -85,8 +83,7 @@ void MainWindow::selectSelected() {
 void MainWindow::removeSelected() {
     GroupEntry* g = currentSelectedGroup();
     if (!g) return;
-    m_settings.deselect(*g);
-    g->clear(Selected | ShownSelected);
+    m_session.unselect(*g);
     delete rowOf(*g);
     saveLists();
 }
@@ -98,7 +95,7 @@ void MainWindow::browseGroup() {
         return;
     }
     std::string page = g->stats() ? g->stats()->idxPage() : std::string();
-    if (page.empty()) page = joinPath(m_session.groupFolder(*g), "index.html");
+    if (page.empty()) page = m_session.groupFolder(*g).file("index.html");
     openPath(page, true);
 }
 
@@ -124,7 +121,7 @@ void MainWindow::exploreGroup() {
         showMessage(QStringLiteral("No group selected."), MessageIcon::Information);
         return;
     }
-    openPath(m_session.groupFolder(*g), false);
+    openPath(m_session.groupFolder(*g).path(), false);
 }
 
 void MainWindow::openLogLine(const QString& line) {
@@ -212,27 +209,20 @@ void MainWindow::addGroup() {
         }
         return;
     }
-    GroupEntry* group = m_settings.allGroups.find(name);
-    if (!group) {
-        group = &m_settings.newGroup(name, Active);
-        m_settings.allGroups.add(*group);
-    }
-    if (!m_settings.subscribedGroups.add(*group)) return;  // already there: nothing to do
+    // The dialog's "Subscribe" box stays checked: an added group is always a subscribed one.
+    if (!m_session.subscribe(m_session.groupNamed(name))) return;  // already there
     saveLists();
-    if (dialog.subscribe()) {
-        group->set(Subscribed);
-        showSubscribedGroups();
-    }
+    if (dialog.subscribe()) showSubscribedGroups();
 }
 
 void MainWindow::newsServers() {
     commitServerBox();
-    ServersDialog dialog(m_settings, this);
+    ServersDialog dialog(m_session, this);
     if (dialog.exec() == QDialog::Accepted) fillServerBox();
 }
 
 void MainWindow::options() {
-    m_settings.resolveBrowser();  // the dialog shows the default browser when none is set
+    m_session.resolveBrowser();  // the dialog shows the default browser when none is set
     ConfigDialog dialog(m_session.configuration(), m_settings.freeSpaceProbe, this);
     if (dialog.exec() != QDialog::Accepted) return;
     const Session::Applied applied = m_session.applyConfiguration(dialog.values());
@@ -241,12 +231,12 @@ void MainWindow::options() {
     if (applied.dataDirectoryChanged) refillLists();
     // Saved now, not at the exit: a program started meanwhile reads them (what a run holds
     // back is saved when it has ended).
-    if (!applied.refused) (void)m_settings.saveConfiguration();
+    if (!applied.refused) (void)m_session.saveConfiguration();
 }
 
 void MainWindow::saveLists() {
     // Saved as they change: qmere-cli and a timer's fetch read them while the window is open.
-    (void)m_settings.saveGroupLists(false);  // a failure has been shown
+    (void)m_session.saveGroupLists();  // a failure has been shown
 }
 
 void MainWindow::about() {

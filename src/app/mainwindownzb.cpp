@@ -103,7 +103,7 @@ bool MainWindow::openNzbFiles(const QStringList& paths) {
         if (serverTextProblem(text)) return false;  // commitServerBox has said why
         m_session.switchServer(text);
     }
-    ServerEntry* server = m_settings.currentServer();
+    ServerEntry* server = m_session.serverInUse();
     if (!server) return false;
     const int connections = std::max(1, m_settings.maxThreads);
     for (const QString& path : paths) m_nzb->open(path.toStdString(), *server, connections);

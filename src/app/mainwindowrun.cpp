@@ -80,7 +80,7 @@ void MainWindow::getPictures() {
     if (serverTextProblem(text)) return;  // commitServerBox has said why
     m_serverBox->setEnabled(false);
     m_session.switchServer(text);
-    m_settings.freeSpaceCheck(true);
+    m_session.freeSpaceCheck(true);
     startRun();
     if (!running()) {
         m_freeSpaceTimer.stop();
@@ -90,19 +90,15 @@ void MainWindow::getPictures() {
 
 void MainWindow::startRun() {
     m_freeSpaceTimer.start();
-    const std::string directory = m_settings.groupListDirectory();
-    if (makeDirectories(directory) != 0) {
-        showMessage(
-            QStringLiteral("Fail to create data directory ") + QString::fromStdString(directory),
-            MessageIcon::Stop);
+    if (const std::string failure = m_session.makeGroupListFolder(); !failure.empty()) {
+        showMessage(QString::fromStdString(failure), MessageIcon::Stop);
         return;
     }
-    m_settings.selectedGroups.clear();
-    for (int i = m_selected->topLevelItemCount() - 1; i >= 0; --i) {
-        auto* group = static_cast<GroupEntry*>(
-            m_selected->topLevelItem(i)->data(0, Qt::UserRole).value<void*>());
-        m_settings.selectedGroups.add(*group);
-    }
+    std::vector<GroupEntry*> rows;
+    for (int i = 0; i < m_selected->topLevelItemCount(); ++i)
+        rows.push_back(static_cast<GroupEntry*>(
+            m_selected->topLevelItem(i)->data(0, Qt::UserRole).value<void*>()));
+    m_session.setSelection(rows);
     if (m_settings.selectedGroups.empty()) {
         showMessage(QStringLiteral("No news group is selected."), MessageIcon::Stop);
         return;
@@ -142,7 +138,7 @@ void MainWindow::runStateChanged(RunController::State state) {
             if (m_totalsTimer.isActive() && state == RunController::State::Idle) {
                 runEnded();
                 // What the Options dialog gave during the run has been applied now.
-                (void)m_settings.saveConfiguration();
+                (void)m_session.saveConfiguration();
             }
             m_totalsTimer.stop();
             break;
@@ -191,7 +187,7 @@ void MainWindow::readersFinished() {
 }
 
 void MainWindow::freeSpaceTick() {
-    m_settings.freeSpaceCheck(false);
+    m_session.freeSpaceCheck(false);
 }
 
 void MainWindow::startGroupList() {
@@ -211,7 +207,7 @@ void MainWindow::stopGroupList() {
 void MainWindow::groupListDone() {
     m_run->groupListDone();
     updateMenus();
-    (void)m_settings.saveConfiguration();  // as at the end of a run
+    (void)m_session.saveConfiguration();  // as at the end of a run
 }
 
 void MainWindow::exitProgram() {
@@ -320,7 +316,7 @@ void MainWindow::openPath(const std::string& path, bool asPage) {
     const QString target = QString::fromStdString(asPage ? fileUrl(path) : path);
     if (m_opener) {
         m_opener(target, asPage);
-    } else if (asPage && !m_settings.resolveBrowser().empty()) {
+    } else if (asPage && !m_session.resolveBrowser().empty()) {
         m_launcher->start({QString::fromStdString(m_settings.browser), target});
     } else {
         m_launcher->start({QStringLiteral("xdg-open"), target});

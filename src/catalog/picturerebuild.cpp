@@ -13,32 +13,11 @@
 #include "catalog/gallerypage.h"
 #include "catalog/perceptualhash.h"
 #include "catalog/picturelist.h"
+#include "model/groupfolder.h"
 #include "platform/paths.h"
 
 namespace qm {
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// The inverse of safeFolderName: %XX back to its byte; a lone "%" is the empty name.
-std::string groupNameOf(std::string_view folder) {
-    std::string name;
-    for (std::size_t i = 0; i < folder.size(); ++i) {
-        if (folder[i] == '%' && i + 2 < folder.size() && hexValue(folder[i + 1]) >= 0 &&
-            hexValue(folder[i + 2]) >= 0) {
-            name += static_cast<char>(hexValue(folder[i + 1]) * 16 + hexValue(folder[i + 2]));
-            i += 2;
-        } else if (folder[i] != '%') {
-            name += folder[i];
-        }
-    }
-    return name;
-}
 
 std::vector<std::string> entriesOf(const std::string& dir) {
     std::vector<std::string> names;
@@ -131,7 +110,8 @@ std::vector<PictureGroup> pictureGroupsIn(const std::string& dataDirectory) {
     std::vector<PictureGroup> groups;
     for (const std::string& folder : entriesOf(dataDirectory)) {
         const std::string path = joinPath(dataDirectory, folder);
-        if (fileExists(joinPath(path, "data.lst"))) groups.push_back({groupNameOf(folder), path});
+        if (fileExists(joinPath(path, "data.lst")))
+            groups.push_back({GroupFolder::groupNameOf(folder), path});
     }
     return groups;
 }

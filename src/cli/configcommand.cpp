@@ -100,10 +100,10 @@ int applyChanges(CliSession& session,
         // As the main window's server switch: the port of "HOST PORT" lives in the server's
         // entry, which only server.lst keeps, so that is saved too.
         core.switchServer(*server);
-        if (!core.settings().saveServersReported()) status = 1;
+        if (!core.saveServers()) status = 1;
     }
     // Told to change a setting, a profile that cannot be written is a failure.
-    if (!core.settings().saveSettings()) status = 1;
+    if (!core.saveSettings()) status = 1;
     return status;
 }
 

@@ -149,18 +149,16 @@ std::optional<std::string> takeFillServers(const ParsedArgs& parsed, FetchOption
 }
 
 // Makes each given server a fill server, levels in the order given.
-void useFillServers(AppSettings& settings, const FetchOptions& options) {
+void useFillServers(Session& core, const FetchOptions& options) {
     int level = 0;
     for (const ServerArgument& server : options.fill) {
+        Session::ServerChange change;
+        if (server.scheme) change.secure = server.tls;
+        change.role = ServerRole::Fill;
+        change.level = std::min(++level, ServerEntry::MaxLevel);
+        change.login = options.fillLogin;
         const ServerEntry parsed = ServerEntry::parse(server.text);
-        ServerEntry& entry = *settings.servers[settings.addServerPort(parsed.host, parsed.port)];
-        if (server.scheme) entry.setSecure(server.tls);
-        entry.role = ServerRole::Fill;
-        entry.level = std::min(++level, ServerEntry::MaxLevel);
-        if (options.fillLogin) {
-            entry.setCredentials(*options.fillLogin);
-            entry.setAuthFlag(1);
-        }
+        core.changeServer(core.addServer(parsed.host, parsed.port), change);
     }
 }
 
@@ -214,13 +212,6 @@ std::optional<std::string> parse(Args args, FetchOptions& options, bool& help) {
     return std::nullopt;
 }
 
-GroupEntry& groupNamed(AppSettings& settings, const std::string& name) {
-    if (GroupEntry* entry = settings.allGroups.find(name)) return *entry;
-    GroupEntry& entry = settings.newGroup(name, Active);
-    settings.allGroups.add(entry);
-    return entry;
-}
-
 }  // namespace
 
 int runFetchCommand(Args args) {
@@ -235,14 +226,14 @@ int runFetchCommand(Args args) {
         return 1;
     }
     Session& core = session.core();
-    AppSettings& settings = core.settings();
+    const AppSettings& settings = core.settings();
     ConsoleFrontend& frontend = session.frontend();
     ServerChoice choice(core, options.server);
     ServerEntry* server = choice.entry();
     if (!server) return usageError("fetch", "no server is saved in the settings: give --server");
-    useFillServers(settings, options);
-    if (makeDirectories(settings.groupListDirectory()) != 0) {
-        frontend.printError("Fail to create data directory " + settings.groupListDirectory());
+    useFillServers(core, options);
+    if (const std::string failure = core.makeGroupListFolder(); !failure.empty()) {
+        frontend.printError(failure);
         return 1;
     }
 
@@ -260,7 +251,7 @@ int runFetchCommand(Args args) {
         return 1;
     }
     for (auto it = options.groups.rbegin(); it != options.groups.rend(); ++it) {
-        GroupEntry& group = groupNamed(settings, *it);
+        GroupEntry& group = core.groupNamed(*it);
         group.set(Selected);
         if (run.add(group)) groups.push_back(&group);
     }

@@ -67,31 +67,21 @@ bool isGroupName(std::string_view name) {
 // The subscribed and selected lists changed as the window's buttons change them, then saved
 // (merged with what another program saved meanwhile).
 int changeLists(Session& core, const ParsedArgs& parsed) {
-    AppSettings& settings = core.settings();
     for (const ParsedOption& option : parsed.options) {
         if (std::find(std::begin(ListChanges), std::end(ListChanges), option.name) ==
             std::end(ListChanges))
             continue;
-        GroupEntry* group = settings.allGroups.find(option.value);
-        if (!group) {
-            group = &settings.newGroup(option.value, Active);
-            settings.allGroups.add(*group);
-        }
-        if (option.name == "subscribe") {
-            settings.subscribe(*group);
-            group->set(Subscribed);
-        } else if (option.name == "unsubscribe") {
-            settings.unsubscribe(*group);
-            group->clear(Subscribed);
-        } else if (option.name == "select") {
-            settings.select(*group);
-            group->set(Selected);
-        } else {
-            settings.deselect(*group);
-            group->clear(Selected | ShownSelected);
-        }
+        GroupEntry& group = core.groupNamed(option.value);
+        if (option.name == "subscribe")
+            (void)core.subscribe(group);
+        else if (option.name == "unsubscribe")
+            core.unsubscribe(group);
+        else if (option.name == "select")
+            core.select(group);
+        else
+            core.unselect(group);
     }
-    return settings.saveGroupLists(false) ? 0 : 1;
+    return core.saveGroupLists() ? 0 : 1;
 }
 
 }  // namespace
@@ -140,7 +130,7 @@ int runGroupsCommand(Args args) {
     const bool serverChanged = serverOptions.server || serverOptions.tls || serverOptions.login;
     if (changes) {
         const int status = changeLists(core, *parsed);
-        if (serverChanged && !core.settings().saveServersReported()) return 1;
+        if (serverChanged && !core.saveServers()) return 1;
         return status;
     }
 
@@ -170,8 +160,8 @@ int runGroupsCommand(Args args) {
                             " refused the user name or password");
         status = 1;
     }
-    if (serverChanged && !core.settings().saveServersReported()) status = 1;
-    if (serverOptions.server && !core.settings().saveSettings()) status = 1;
+    if (serverChanged && !core.saveServers()) status = 1;
+    if (serverOptions.server && !core.saveSettings()) status = 1;
     return status;
 }
 

@@ -98,30 +98,33 @@ std::optional<std::string> takeServerOptions(const ParsedArgs& parsed, ServerOpt
 
 ServerChoice::ServerChoice(Session& session, const ServerOptions& options) : m_session(session) {
     if (options.server) session.switchServer(*options.server);
-    ServerEntry* server = entry();
+    const ServerEntry* server = entry();
     if (!server) return;
-    if (options.tls) server->setSecure(*options.tls);
+    Session::ServerChange change;
+    change.secure = options.tls;
     if (options.login) {
         m_loginGiven = true;
         m_before = server->credentials();
         m_authFlagBefore = server->authFlag();
-        server->setCredentials(*options.login);
-        server->setAuthFlag(1);
+        change.login = options.login;
     }
+    session.changeServer(session.settings().server, change);
 }
 
 ServerEntry* ServerChoice::entry() const {
-    return m_session.settings().currentServer();
+    return m_session.serverInUse();
 }
 
 bool ServerChoice::settle() {
-    ServerEntry* server = entry();
+    const ServerEntry* server = entry();
     if (!m_loginGiven || !server || server->loginAccepted()) return false;
     // The connect clears the flag when the server refuses the login; an unreachable server
     // leaves it: the login was never tried, but is not stored either.
     const bool refused = server->authFlag() == 0;
-    server->setCredentials(m_before);
-    server->setAuthFlag(m_authFlagBefore);
+    Session::ServerChange change;
+    change.login = m_before;
+    change.authFlag = m_authFlagBefore;
+    m_session.changeServer(m_session.settings().server, change);
     return refused;
 }
 

@@ -77,11 +77,16 @@ void list(const AppSettings& settings) {
     }
 }
 
-// The key of the entry a server argument names; empty when none is listed.
+// The key of the entry a server argument names; empty when none is listed. A port given must
+// be the entry's: another port of a listed host is another server, to add beside it, and
+// never the one a change or removal touches.
 std::string findServer(const AppSettings& settings, const ServerArgument& server) {
     const std::string key = settings.serverKeyOf(server.text);
     const auto found = settings.servers.find(key);
-    return found != settings.servers.end() && found->second ? key : std::string();
+    if (found == settings.servers.end() || !found->second) return {};
+    const bool portGiven = server.text.find(' ') != std::string::npos;
+    if (portGiven && found->second->port != ServerEntry::parse(server.text).port) return {};
+    return key;
 }
 
 }  // namespace
@@ -133,7 +138,8 @@ int runServersCommand(Args args) {
     }
 
     CliSession session(CliSessionOptions{.openLog = false, .lockDataDirectory = false});
-    AppSettings& all = session.core().settings();
+    Session& core = session.core();
+    const AppSettings& all = core.settings();
     if (!target) {
         list(all);
         return 0;
@@ -145,25 +151,22 @@ int runServersCommand(Args args) {
         return 1;
     }
     if (parsed->has("remove")) {
-        // A null entry is a removed one: saving drops its line.
-        all.servers[key].reset();
+        core.removeServer(key);
     } else {
         if (key.empty()) {
             const ServerEntry parsedEntry = ServerEntry::parse(target->text);
-            key = all.addServerPort(parsedEntry.host, parsedEntry.port);
+            key = core.addServer(parsedEntry.host, parsedEntry.port);
         }
-        ServerEntry& entry = *all.servers[key];
-        if (target->scheme) entry.setSecure(target->tls);
-        if (login.tls) entry.setSecure(*login.tls);
-        if (role) entry.role = *role;
-        if (level) entry.level = *level;
-        if (connections) entry.connections = *connections;
-        if (login.login) {
-            entry.setCredentials(*login.login);
-            entry.setAuthFlag(1);
-        }
+        Session::ServerChange change;
+        if (target->scheme) change.secure = target->tls;
+        if (login.tls) change.secure = *login.tls;
+        change.role = role;
+        change.level = level;
+        change.connections = connections;
+        change.login = login.login;
+        core.changeServer(key, change);
     }
-    if (all.saveServers() != 0) {
+    if (core.saveServerList() != 0) {
         std::fprintf(stderr, "qmere-cli servers: cannot save %s/server.lst\n",
                      all.dataDirectory.c_str());
         return 1;

@@ -138,7 +138,12 @@ GroupEntry& AppSettings::newGroup(std::string_view name, int flags) {
     return *m_groupPool.back();
 }
 
-ServerEntry* AppSettings::currentServer() const {
+ServerEntry* AppSettings::currentServer() {
+    auto it = servers.find(server);
+    return it == servers.end() ? nullptr : it->second.get();
+}
+
+const ServerEntry* AppSettings::currentServer() const {
     auto it = servers.find(server);
     return it == servers.end() ? nullptr : it->second.get();
 }
@@ -147,22 +152,22 @@ std::string AppSettings::portKey(std::string_view host, int port) {
     return std::string(host) + " " + std::to_string(port);
 }
 
-std::string AppSettings::serverKeyOf(std::string_view text) const {
+std::string serverKeyOf(const ServerMap& servers, std::string_view text) {
     const ServerEntry parsed = ServerEntry::parse(serverLine(text));
     const auto own = servers.find(parsed.host);
     if (own != servers.end() && own->second && own->second->port != parsed.port) {
-        const std::string key = portKey(parsed.host, parsed.port);
+        const std::string key = AppSettings::portKey(parsed.host, parsed.port);
         const auto other = servers.find(key);
         if (other != servers.end() && other->second) return key;
     }
     return parsed.host;
 }
 
-std::string AppSettings::addServerPort(std::string_view host, int port) {
+std::string addServerPort(ServerMap& servers, std::string_view host, int port) {
     const std::string hostKey(host);
     const auto own = servers.find(hostKey);
     const bool ownFree = own == servers.end() || !own->second || own->second->port == port;
-    const std::string key = ownFree ? hostKey : portKey(host, port);
+    const std::string key = ownFree ? hostKey : AppSettings::portKey(host, port);
     std::unique_ptr<ServerEntry>& slot = servers[key];
     // A new server has no login until the server asks for one; a known one keeps its own.
     if (!slot) slot = std::make_unique<ServerEntry>();
@@ -251,38 +256,16 @@ std::string AppSettings::groupListDirectory() const {
     return joinPath(programDirectory(), safeFolderName(server));
 }
 
+GroupFolder groupFolder(const AppSettings& settings, const GroupEntry& group) {
+    return GroupFolder(settings.dataDirectory, group.name());
+}
+
 std::string groupDirectory(const AppSettings& settings, const GroupEntry& group) {
-    // Group names come from the server: as a folder they must stay in the data directory.
-    return joinPath(settings.dataDirectory, safeFolderName(group.name()));
+    return groupFolder(settings, group).path();
 }
 
 std::string filesDirectory(const AppSettings& settings, const GroupEntry& group) {
-    return joinPath(groupDirectory(settings, group), "news.dat");
-}
-
-std::string safeFolderName(std::string_view name) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    auto encode = [](std::string& out, unsigned char c) {
-        out += '%';
-        out += Hex[c >> 4];
-        out += Hex[c & 15];
-    };
-    std::string out;
-    if (name.empty()) return "%";  // no encoded name is a lone "%"
-    if (name == "." || name == "..") {
-        for (char c : name) encode(out, static_cast<unsigned char>(c));
-        return out;
-    }
-    out.reserve(name.size());
-    for (char ch : name) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c == '/' || c == '%' || c < 0x20 || c == 0x7f) {
-            encode(out, c);
-        } else {
-            out += ch;
-        }
-    }
-    return out;
+    return groupFolder(settings, group).filesFolder();
 }
 
 }  // namespace qm

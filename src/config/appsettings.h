@@ -38,12 +38,23 @@
 #include "config/patternlist.h"
 #include "config/serverentry.h"
 #include "model/groupentry.h"
+#include "model/groupfolder.h"
 #include "model/grouptable.h"
 #include "model/messageidindex.h"
 #include "platform/logfile.h"
 #include "platform/profile.h"
 
 namespace qm {
+
+// Host (or "HOST PORT") -> entry; a null entry is a removed host that every reader skips.
+using ServerMap = std::map<std::string, std::unique_ptr<ServerEntry>>;
+
+// The key in servers that a server text ("HOST", "HOST PORT", "HOST:PORT") names: the entry of
+// that host and port when one is listed besides the host's own, else the host's own.
+std::string serverKeyOf(const ServerMap& servers, std::string_view text);
+// Adds (or, listed already, updates) the entry of host and port: the host's own when the host
+// is not listed yet or is on that port, else one under AppSettings::portKey. Returns its key.
+std::string addServerPort(ServerMap& servers, std::string_view host, int port);
 
 class AppSettings : public ConfigValues {
   public:
@@ -62,8 +73,7 @@ class AppSettings : public ConfigValues {
     GroupTable subscribedGroups;  // "Groups.sub"
     GroupTable selectedGroups;    // "Groups.fet"
     GroupTable visitedGroups;     // "Groups.vis"; always holds "My-Collection"
-    // Host -> entry; a null entry is a removed host that every reader of the map skips.
-    std::map<std::string, std::unique_ptr<ServerEntry>> servers;
+    ServerMap servers;
     MessageIdIndex messageIds{10000};
 
     // The compiled kill pattern; guarded by m_killMutex, since readers test subjects against
@@ -136,21 +146,22 @@ class AppSettings : public ConfigValues {
     void markVisited(GroupEntry& entry);
 
     // The entry of the server in use, or null.
-    ServerEntry* currentServer() const;
+    ServerEntry* currentServer();
+    const ServerEntry* currentServer() const;
     // Parses a server text ("HOST", "HOST PORT", "HOST:PORT", see serverLine) and makes its
     // entry the server in use: the entry of that host and port when one is listed besides the
     // host's own, else the host's own (created when missing), given the text's port (its flag
     // and credentials stay).
     ServerEntry& useServerText(std::string_view text);
     // The key in servers that useServerText(text) takes.
-    std::string serverKeyOf(std::string_view text) const;
+    std::string serverKeyOf(std::string_view text) const { return qm::serverKeyOf(servers, text); }
 
     // A host may be listed with several ports (119 and 563): its own entry is keyed by the
     // host, as older versions know it; every other port of it by "HOST PORT".
     static std::string portKey(std::string_view host, int port);
-    // Adds (or, listed already, updates) the entry of host and port: the host's own when the
-    // host is not listed yet or is on that port, else one under portKey. Returns its key.
-    std::string addServerPort(std::string_view host, int port);
+    std::string addServerPort(std::string_view host, int port) {
+        return qm::addServerPort(servers, host, port);
+    }
 
     // Compiles text as the kill pattern. Nothing on success or when text is empty (the filter
     // is off); else the error text, and the old pattern stays.
@@ -199,14 +210,10 @@ class AppSettings : public ConfigValues {
     std::set<std::string> m_refusedServers;                // hosts of refused lines of that file
 };
 
-// Per-group paths below the data directory.
+// The group's folder in the settings' data directory.
+GroupFolder groupFolder(const AppSettings& settings, const GroupEntry& group);
+// Its path and its "news.dat", for the callers that hand strings on.
 std::string groupDirectory(const AppSettings& settings, const GroupEntry& group);
 std::string filesDirectory(const AppSettings& settings, const GroupEntry& group);
-
-// A name from the network or the user (a group name, a server host) made safe as one folder
-// name: "/", "%" and control characters become %XX, and "", "." and ".." are encoded whole,
-// so the folder never leaves its parent. Ordinary names are unchanged; the mapping is
-// one-to-one, so two names never share a folder.
-std::string safeFolderName(std::string_view name);
 
 }  // namespace qm

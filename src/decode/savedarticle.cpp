@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "config/appsettings.h"
 #include "config/frontend.h"
 #include "decode/decoder.h"
 #include "decode/subject.h"
@@ -30,19 +29,17 @@ void SavedArticle::reset() {
 }
 
 void SavedArticle::setGroup(const std::string& dataDirectory, const GroupEntry& group) {
-    // The same folder as the catalogue's: a group name from the server that is a path of its
-    // own is encoded, never followed.
-    m_groupDirectory = joinPath(dataDirectory, safeFolderName(group.name()));
+    m_folder = GroupFolder(dataDirectory, group.name());
 }
 
 std::string SavedArticle::filePath() const {
-    if (m_groupDirectory.empty() || number < 0) return {};
-    return joinPath(m_groupDirectory, std::to_string(number));
+    if (m_folder.empty() || number < 0) return {};
+    return m_folder.file(std::to_string(number));
 }
 
 std::string SavedArticle::path() const {
     std::string result = filePath();
-    if (result.empty() || makeDirectories(m_groupDirectory) != 0) return {};
+    if (result.empty() || makeDirectories(m_folder.path()) != 0) return {};
     return result;
 }
 

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "decode/decoder.h"
+#include "model/groupfolder.h"
 #include "platform/file.h"
 
 namespace qm {
@@ -30,11 +31,11 @@ class SavedArticle {
   public:
     // number := -1, no file, lines := 0, line count := 0, part 1 of 1, key and subject empty.
     void reset();
-    // group directory := data directory joined with the group's name. A name that could
-    // lead out of the data directory ("", ".", "..", or one holding "/" or "\") leaves the
-    // group directory empty, so nothing is saved for it.
+    // The group's folder (GroupFolder), where the text is saved; an empty one saves nothing.
+    void setGroup(GroupFolder folder) { m_folder = std::move(folder); }
     void setGroup(const std::string& dataDirectory, const GroupEntry& group);
-    const std::string& groupDirectory() const { return m_groupDirectory; }
+    const GroupFolder& folder() const { return m_folder; }
+    const std::string& groupDirectory() const { return m_folder.path(); }
 
     // Empty when the group directory is empty or the number negative; otherwise the group
     // directory (created first, with every missing parent; empty when that fails) joined
@@ -107,7 +108,7 @@ class SavedArticle {
     std::string m_text;  // the text while in memory; its capacity is kept between articles
     std::int64_t m_bytes = 0;
 
-    std::string m_groupDirectory;
+    GroupFolder m_folder;
     mutable std::mutex m_subjectMutex;
     std::string m_subject;  // guarded by m_subjectMutex
 };

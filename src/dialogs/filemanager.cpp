@@ -223,7 +223,7 @@ void FileManager::showGroup(const QString& name) {
     if (!g) return;
     m_groupName = name;
     m_list->clear();
-    const std::string dir = joinPath(m_session.groupFolder(*g), "news.dat");
+    const std::string dir = m_session.groupFolder(*g).filesFolder();
     m_dirLabel->setText(QString::fromStdString(dir));
     std::lock_guard lock(PictureListLock);
     for (auto& [file, record] : pictures(m_settings, *g)) {
@@ -234,7 +234,7 @@ void FileManager::showGroup(const QString& name) {
         }
         addRow(file, record->description, record->date, record->mark == 'V');
     }
-    showThumbnails(m_session.groupFolder(*g));
+    showThumbnails(m_session.groupFolder(*g).path());
 }
 
 void FileManager::showThumbnails(const std::string& groupFolder) {
@@ -429,7 +429,7 @@ void FileManager::saveSelectedAsNzb(const QString& target) {
 void FileManager::collectSelected() {
     if (m_groupName.toStdString() == Collection) return;
     const std::string source = m_dirLabel->text().toStdString();
-    const std::string target = joinPath(m_session.groupFolder(Collection), "news.dat");
+    const std::string target = m_session.groupFolder(Collection).filesFolder();
     GroupEntry* from = findGroup(m_groupName);
     GroupEntry* into = m_session.findVisited(Collection);
     if (!from || !into) return;

@@ -102,7 +102,7 @@ class FileManager : public QDialog {
     bool confirmDelete(int files);
 
     Session& m_session;
-    AppSettings& m_settings;
+    const AppSettings& m_settings;
     QString m_groupName;
     int m_currentRow = -1;  // the row last viewed, for "Next"
     bool m_expanded = false;

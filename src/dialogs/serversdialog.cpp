@@ -21,18 +21,13 @@
 #include "dialogs/fieldvalidation.h"
 #include "nntp/serverprobe.h"
 #include "platform/socket.h"
+#include "session/session.h"
 
 namespace qm {
 
 namespace {
 
 constexpr int MaxHost = 256;
-
-// Removed server entries, kept until the program ends (window thread only).
-std::vector<std::unique_ptr<ServerEntry>>& retiredEntries() {
-    static std::vector<std::unique_ptr<ServerEntry>> retired;
-    return retired;
-}
 
 // What a line of the list shows: the address, TLS, the user; never the password, which the
 // stored form holds in clear.
@@ -49,9 +44,9 @@ QString listText(const ServerEntry& entry) {
 
 }  // namespace
 
-ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
+ServersDialog::ServersDialog(Session& session, QWidget* parent)
     : QDialog(parent),
-      m_settings(settings),
+      m_session(session),
       m_host(new QLineEdit(this)),
       m_port(new QLineEdit(this)),
       m_secure(new QCheckBox(QStringLiteral("Secure connection (TLS)"), this)),
@@ -140,13 +135,14 @@ ServersDialog::ServersDialog(AppSettings& settings, QWidget* parent)
 void ServersDialog::fill() {
     // Only the entries themselves: a line of its own for the host in use, or for a text
     // that another merely begins with, would be a server that is not there.
-    if (ServerEntry* current = m_settings.currentServer()) showServer(*current);
-    for (const auto& [key, entry] : m_settings.servers) {
+    const AppSettings& settings = m_session.settings();
+    if (const ServerEntry* current = settings.currentServer()) showServer(*current);
+    for (const auto& [key, entry] : settings.servers) {
         if (!entry) continue;
-        m_saved.emplace(key, *entry);
+        m_servers.emplace(key, std::make_unique<ServerEntry>(*entry));
         showLine(key, *entry);
     }
-    (void)m_settings.saveServers();  // what Cancel goes back to
+    (void)m_session.saveServerList();  // the state Cancel leaves
 }
 
 QListWidgetItem* ServersDialog::lineOf(const std::string& key) const {
@@ -175,8 +171,8 @@ void ServersDialog::addServer() {
     int port = ServerEntry::DefaultPort;
     if (!m_port->text().trimmed().isEmpty() && !readInteger(this, m_port, port, 1, 65535)) return;
     // Another port of a listed host is an entry of its own (a server may offer 119 and 563).
-    const std::string key = m_settings.addServerPort(host, port);
-    ServerEntry& entry = *m_settings.servers[key];
+    const std::string key = addServerPort(m_servers, host, port);
+    ServerEntry& entry = *m_servers[key];
     entry.setSecure(m_secure->isChecked());
     entry.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
     entry.role = m_role->currentIndex() == 1 ? ServerRole::Fill : ServerRole::Off;
@@ -188,13 +184,13 @@ void ServersDialog::addServer() {
 void ServersDialog::deleteCurrent() {
     QListWidgetItem* item = m_list->currentItem();
     if (!item) return;
-    retire(item->data(Qt::UserRole).toString().toStdString());
+    m_servers.erase(item->data(Qt::UserRole).toString().toStdString());
     delete m_list->takeItem(m_list->row(item));
 }
 
 void ServersDialog::showEntry(const QString& key) {
-    const auto found = m_settings.servers.find(key.toStdString());
-    if (found != m_settings.servers.end() && found->second) showServer(*found->second);
+    const auto found = m_servers.find(key.toStdString());
+    if (found != m_servers.end() && found->second) showServer(*found->second);
 }
 
 void ServersDialog::showServer(const ServerEntry& entry) {
@@ -214,16 +210,16 @@ void ServersDialog::testServer() {
     if (!m_port->text().trimmed().isEmpty() && !readInteger(this, m_port, port, 1, 65535)) return;
     // The listed entry of that host and port brings its login; the edits say the rest.
     ServerEntry entry;
-    const std::string key = m_settings.serverKeyOf(host + " " + std::to_string(port));
-    if (const auto found = m_settings.servers.find(key);
-        found != m_settings.servers.end() && found->second && found->second->port == port)
+    const std::string key = serverKeyOf(m_servers, host + " " + std::to_string(port));
+    if (const auto found = m_servers.find(key);
+        found != m_servers.end() && found->second && found->second->port == port)
         entry = *found->second;
     entry.host = host;
     entry.port = port;
     entry.setSecure(m_secure->isChecked());
     entry.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
     setCursor(Qt::WaitCursor);
-    const ServerProbe probe = probeServer(m_settings, entry);
+    const ServerProbe probe = m_session.probeServer(entry);
     unsetCursor();
     m_testResult = QString::fromStdString(describeProbe(probe));
     QMessageBox box(probe.connected ? QMessageBox::Information : QMessageBox::Warning,
@@ -244,28 +240,8 @@ bool ServersDialog::eventFilter(QObject* watched, QEvent* event) {
 
 void ServersDialog::accept() {
     // A file that cannot be written is said; the dialog closes as usual, the map keeps it.
-    (void)m_settings.saveServersReported();
+    (void)m_session.replaceServers(m_servers);
     QDialog::accept();
-}
-
-void ServersDialog::retire(const std::string& key) {
-    auto found = m_settings.servers.find(key);
-    if (found != m_settings.servers.end() && found->second)
-        retiredEntries().push_back(std::move(found->second));
-}
-
-void ServersDialog::reject() {
-    // As reading back the "server.lst" saved at the start, without freeing live entries.
-    for (auto& [key, entry] : m_settings.servers)
-        if (!m_saved.contains(key)) retire(key);
-    for (const auto& [key, saved] : m_saved) {
-        auto& slot = m_settings.servers[key];
-        if (slot)
-            *slot = saved;
-        else
-            slot = std::make_unique<ServerEntry>(saved);
-    }
-    QDialog::reject();
 }
 
 }  // namespace qm

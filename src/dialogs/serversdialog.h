@@ -1,18 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// "NNTP Servers": the list of configured servers, edited in place in the settings' server
-// map; "server.lst" is saved when the dialog opens, and Cancel goes back to that state. The
-// list shows exactly the entries that OK saves, one line per host and port: address, TLS and
-// user, never the password.
-//
-// Readers of a run hold a pointer to the server entry in use, so entries are never freed
-// while the program runs: Cancel restores the entries in place, and a deleted entry is
-// retired (kept alive) rather than destroyed.
+// "NNTP Servers": the list of configured servers, edited on a copy of the settings' server
+// map that OK hands back to the session (which saves "server.lst"); "server.lst" is saved when
+// the dialog opens too, and Cancel drops the copy. The list shows exactly the entries that OK
+// saves, one line per host and port: address, TLS and user, never the password.
 // Created, run and destroyed by the main window on the window thread, between runs.
 #include <QDialog>
 #include <map>
 #include <string>
 
+#include "config/appsettings.h"
 #include "config/serverentry.h"
 
 class QCheckBox;
@@ -25,12 +22,12 @@ class QPushButton;
 
 namespace qm {
 
-class AppSettings;
+class Session;
 
 class ServersDialog : public QDialog {
     Q_OBJECT
   public:
-    ServersDialog(AppSettings& settings, QWidget* parent = nullptr);
+    ServersDialog(Session& session, QWidget* parent = nullptr);
 
     // The "Add" button: adds the host and port of the edits; an entry of that host and port
     // listed already takes the TLS settings and keeps its login; another port of a listed
@@ -56,12 +53,9 @@ class ServersDialog : public QDialog {
     QListWidgetItem* lineOf(const std::string& key) const;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void accept() override;
-    void reject() override;
 
-    void retire(const std::string& key);
-
-    AppSettings& m_settings;
-    std::map<std::string, ServerEntry> m_saved;  // the map as it was when the dialog opened
+    Session& m_session;
+    ServerMap m_servers;  // the copy being edited
     QLineEdit* m_host;
     QLineEdit* m_port;
     QCheckBox* m_secure;       // implicit TLS for the server being added

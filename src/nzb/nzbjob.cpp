@@ -41,7 +41,7 @@ NzbOutcome NzbJob::run(const std::string& nzbPath, const NzbDocument& document, 
     NzbOutcome outcome;
     m_document = &document;
     m_connections = connections;
-    AppSettings& settings = m_session.settings();
+    const AppSettings& settings = m_session.settings();
     m_folder = folderFor(settings.dataDirectory, nzbPath);
     m_group = groupFor(m_folder);
     outcome.folder = m_folder;
@@ -82,7 +82,7 @@ NzbOutcome NzbJob::run(const std::string& nzbPath, const NzbDocument& document, 
 
 std::vector<std::string> NzbJob::fetch(const std::vector<int>& files,
                                        const std::function<bool()>& keepGoing, bool& stopped) {
-    NzbFetcher fetcher(m_session.settings(), m_server, *m_document, m_folder, m_progress,
+    NzbFetcher fetcher(*m_session.m_settings, m_server, *m_document, m_folder, m_progress,
                        [this](const FetchedFile& file) { fileDone(file); });
     m_figures = &fetcher.figures();
     std::vector<std::string> failures = fetcher.run(files, m_connections, keepGoing);
@@ -119,7 +119,7 @@ void NzbJob::fileDone(const FetchedFile& file) {
 void NzbJob::catalogue(const std::string& path, const std::string& subject,
                        const std::string& messageId) {
     if (!canThumbnail(baseName(path))) return;
-    AppSettings& settings = m_session.settings();
+    const AppSettings& settings = m_session.settings();
     PictureCatalog& pictures = m_session.pictures();
     std::lock_guard lock(DecodeLock);
     PictureAdmission admission = pictures.admit(settings.dataDirectory, path);

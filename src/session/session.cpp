@@ -272,13 +272,122 @@ void Session::reloadLists() {
     s.loadVisited();
 }
 
-std::string Session::groupFolder(std::string_view groupName) const {
-    // Group names come from the server: as a folder they must stay in the data directory.
-    return joinPath(m_settings->dataDirectory, safeFolderName(groupName));
+std::string Session::addServer(std::string_view host, int port) {
+    return m_settings->addServerPort(host, port);
 }
 
-std::string Session::groupFolder(const GroupEntry& group) const {
-    return groupDirectory(*m_settings, group);
+void Session::changeServer(const std::string& key, const ServerChange& change) {
+    const auto found = m_settings->servers.find(key);
+    if (found == m_settings->servers.end() || !found->second) return;
+    ServerEntry& entry = *found->second;
+    if (change.secure) entry.setSecure(*change.secure);
+    if (change.role) entry.role = *change.role;
+    if (change.level) entry.level = *change.level;
+    if (change.connections) entry.connections = *change.connections;
+    if (change.login) entry.setCredentials(*change.login);
+    if (change.login || change.authFlag) entry.setAuthFlag(change.authFlag.value_or(1));
+}
+
+void Session::removeServer(const std::string& key) {
+    const auto found = m_settings->servers.find(key);
+    // A null entry is a removed one: saving drops its line.
+    if (found != m_settings->servers.end() && found->second)
+        m_retiredServers.push_back(std::move(found->second));
+}
+
+bool Session::replaceServers(const ServerMap& edited) {
+    ServerMap& live = m_settings->servers;
+    for (auto& [key, entry] : live) {
+        const auto kept = edited.find(key);
+        if (entry && (kept == edited.end() || !kept->second))
+            m_retiredServers.push_back(std::move(entry));
+    }
+    // Entries stay where they are: readers and workers may hold them.
+    for (const auto& [key, entry] : edited) {
+        if (!entry) continue;
+        std::unique_ptr<ServerEntry>& slot = live[key];
+        if (slot)
+            *slot = *entry;
+        else
+            slot = std::make_unique<ServerEntry>(*entry);
+    }
+    return saveServers();
+}
+
+ServerProbe Session::probeServer(const ServerEntry& entry) const {
+    return qm::probeServer(*m_settings, entry);
+}
+
+bool Session::saveConfiguration() {
+    return m_settings->saveConfiguration();
+}
+
+bool Session::saveSettings() {
+    return m_settings->saveSettings();
+}
+
+bool Session::saveGroupLists() {
+    return m_settings->saveGroupLists(false);
+}
+
+bool Session::saveServers() {
+    return m_settings->saveServersReported();
+}
+
+int Session::saveServerList() {
+    return m_settings->saveServers();
+}
+
+const std::string& Session::resolveBrowser() {
+    return m_settings->resolveBrowser();
+}
+
+bool Session::freeSpaceCheck(bool offerDialog) {
+    return m_settings->freeSpaceCheck(offerDialog);
+}
+
+GroupEntry& Session::groupNamed(std::string_view name) {
+    AppSettings& s = *m_settings;
+    if (GroupEntry* entry = s.allGroups.find(name)) return *entry;
+    GroupEntry& entry = s.newGroup(name, Active);
+    s.allGroups.add(entry);
+    return entry;
+}
+
+bool Session::subscribe(GroupEntry& group) {
+    const bool added = m_settings->subscribedGroups.add(group);
+    group.set(Subscribed);
+    return added;
+}
+
+void Session::unsubscribe(GroupEntry& group) {
+    m_settings->unsubscribe(group);
+    group.clear(Subscribed);
+}
+
+void Session::select(GroupEntry& group) {
+    m_settings->select(group);
+    group.set(Selected);
+}
+
+void Session::unselect(GroupEntry& group) {
+    m_settings->deselect(group);
+    group.clear(Selected | ShownSelected);
+}
+
+void Session::setSelection(std::span<GroupEntry* const> groups) {
+    GroupTable& selected = m_settings->selectedGroups;
+    selected.clear();
+    // The table adds at its front: the last given goes in first.
+    for (auto it = groups.rbegin(); it != groups.rend(); ++it) selected.add(**it);
+}
+
+GroupFolder Session::groupFolder(std::string_view groupName) const {
+    return GroupFolder(m_settings->dataDirectory, groupName);
+}
+
+GroupFolder Session::groupFolder(const GroupEntry& group) const {
+    return groupFolder(group.name());
 }
 
 std::vector<GroupEntry*> Session::visitedGroups() const {
@@ -335,6 +444,12 @@ std::vector<std::string> Session::runFailures() const {
 GroupFetchThread& Session::groupFetch() {
     if (!m_groupFetch) m_groupFetch = std::make_unique<GroupFetchThread>(*m_settings);
     return *m_groupFetch;
+}
+
+std::string Session::makeGroupListFolder() const {
+    const std::string directory = m_settings->groupListDirectory();
+    if (makeDirectories(directory) == 0) return {};
+    return "Fail to create data directory " + directory;
 }
 
 int Session::startRun(const GroupTable& groups, const RunOptions& options) {
@@ -403,11 +518,12 @@ bool Session::finishPictures(const std::function<bool()>& keepWaiting) {
 }
 
 std::string Session::galleryPage(const GroupEntry& group) {
-    return m_pictures.galleryPage(m_settings->dataDirectory, group.name(), groupFolder(group));
+    return m_pictures.galleryPage(m_settings->dataDirectory, group.name(),
+                                  groupFolder(group).path());
 }
 
 void Session::forgetPictures(const GroupEntry& group, std::span<const std::string> names) {
-    m_pictures.forget(m_settings->dataDirectory, group.name(), groupFolder(group), names);
+    m_pictures.forget(m_settings->dataDirectory, group.name(), groupFolder(group).path(), names);
 }
 
 DecodeResult Session::decodeFile(FilePtr in, bool keepText) {

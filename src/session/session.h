@@ -42,6 +42,7 @@
 #include "config/configvalues.h"
 #include "decode/decoder.h"
 #include "nntp/retrievalsteps.h"
+#include "nntp/serverprobe.h"
 #include "platform/file.h"
 #include "platform/lockfile.h"
 #include "session/datafolder.h"
@@ -64,10 +65,10 @@ class Session {
     Session& operator=(const Session&) = delete;
 
     // ---- state
-    // The settings record. The front ends change the group tables through it (window thread,
-    // see config/appsettings.h) and read the rest; the "Config" values and the server in use
-    // change only through applyConfiguration and switchServer.
-    AppSettings& settings() { return *m_settings; }
+    // The settings record, to read. The front ends change it only through the operations
+    // below: the group tables through the group operations (window thread, see
+    // config/appsettings.h), the servers through the server operations, the "Config" values
+    // through applyConfiguration, the server in use through switchServer.
     const AppSettings& settings() const { return *m_settings; }
     Frontend& frontend() const { return m_frontend; }
     Profile& profile() const { return m_profile; }
@@ -146,19 +147,82 @@ class Session {
     // them again from the current server's folder.
     void reloadLists();
 
-    // ---- folders
-    // The folder of a group below the data directory, its name made safe (safeFolderName):
-    // the one place where a group's folder is named, for the catalogue and the file manager.
-    std::string groupFolder(std::string_view groupName) const;
-    std::string groupFolder(const GroupEntry& group) const;
+    // The entry of the server in use, or null, for the workers a front end starts with it (an
+    // NZB fetch): their connections record its login state there.
+    ServerEntry* serverInUse() { return m_settings->currentServer(); }
+    // What a change of a server entry sets; what is not given stays.
+    struct ServerChange {
+        std::optional<bool> secure;
+        std::optional<ServerRole> role;
+        std::optional<int> level;
+        std::optional<int> connections;
+        // Stored with the entry, with its flag (1: log in with it) unless authFlag says other.
+        std::optional<Credentials> login;
+        std::optional<int> authFlag;
+    };
+    // Adds (or, listed already, updates) the entry of host and port (AppSettings::
+    // addServerPort); returns its key.
+    std::string addServer(std::string_view host, int port);
+    // Changes the listed entry of that key; nothing when there is none. Saved by saveServers.
+    void changeServer(const std::string& key, const ServerChange& change);
+    // Removes the entry of that key (its line goes at the next saveServers); a worker still
+    // holding it keeps it until the session ends.
+    void removeServer(const std::string& key);
+    // The servers as the servers dialog leaves them: entries missing there (or null) are
+    // removed, the others take the values given (new ones are added), and "server.lst" is
+    // saved, a failure reported as saveServers reports it.
+    bool replaceServers(const ServerMap& servers);
+    // What "Test" in the servers dialog finds: connects to entry with its stored login.
+    ServerProbe probeServer(const ServerEntry& entry) const;
 
-    // ---- groups
+    // ---- saving what the front ends changed
+    // Each file not written is said in one message box ("Fail create file" with its path and
+    // the reason); false then.
+    bool saveConfiguration();
+    // The "Config" values, the message-id index and the subscribed, selected and visited lists.
+    bool saveSettings();
+    // The subscribed and selected lists.
+    bool saveGroupLists();
+    // "server.lst".
+    bool saveServers();
+    // "server.lst" unreported: 0, or -1 when it could not be written.
+    int saveServerList();
+
+    // ---- settings the front ends look up
+    // The browser a page is opened with (see AppSettings::resolveBrowser).
+    const std::string& resolveBrowser();
+    // Below "Free Alert": the warning, then with offerDialog the configuration (see
+    // AppSettings::freeSpaceCheck).
+    bool freeSpaceCheck(bool offerDialog);
+
+    // ---- folders
+    // The folder of a group below the data directory (GroupFolder), for the catalogue and
+    // the file manager.
+    GroupFolder groupFolder(std::string_view groupName) const;
+    GroupFolder groupFolder(const GroupEntry& group) const;
+
+    // ---- groups (window or command thread)
+    // The group of that name in the list of all groups, added when it is not there.
+    GroupEntry& groupNamed(std::string_view name);
+    // Adds the group to the subscribed list and marks it; false when it was listed already.
+    bool subscribe(GroupEntry& group);
+    void unsubscribe(GroupEntry& group);
+    // Adds the group to the groups to retrieve and marks it.
+    void select(GroupEntry& group);
+    // Takes it out of them (said in the log when it was there) and off their view.
+    void unselect(GroupEntry& group);
+    // The groups to retrieve become groups, front first, as the window lists them.
+    void setSelection(std::span<GroupEntry* const> groups);
+
     // The visited-groups table, front first, and one of its entries: readers add to the
     // table during a run, so these read it under DecodeLock.
     std::vector<GroupEntry*> visitedGroups() const;
     GroupEntry* findVisited(std::string_view name) const;
 
     // ---- runs
+    // Makes the folder of the current server's group lists, where a run records the groups it
+    // visits: empty, or what to tell the user ("Fail to create data directory X").
+    std::string makeGroupListFolder() const;
     // Makes the readers, unless made: readers of them, or "Max Threads" (in its range). A run
     // makes them itself when needed; the number holds for the session's life.
     void prepareReaders(std::optional<int> readers = {});
@@ -242,9 +306,21 @@ class Session {
     bool m_refused = false;        // another program holds the data directory: nothing is written
     std::optional<ConfigValues> m_pending;  // given during a run
     bool m_runActive = false;
+    // Removed server entries: a worker may still hold one, so they live as long as the session.
+    std::vector<std::unique_ptr<ServerEntry>> m_retiredServers;
     // Destroyed first: their threads use everything above.
     std::unique_ptr<GroupFetchThread> m_groupFetch;
     std::unique_ptr<ReaderPool> m_readers;
+
+    // The NZB fetch is a worker of the core: its connections and commits write the record
+    // (the message-id index, the servers' login state) as the readers do.
+    friend class NzbJob;
+    friend struct SessionTestAccess;
+};
+
+// Tests set up a state by writing the settings record directly.
+struct SessionTestAccess {
+    static AppSettings& settings(Session& session) { return *session.m_settings; }
 };
 
 }  // namespace qm

@@ -65,6 +65,21 @@ TEST_F(ServersCommand, AFillServerIsSetUpListedWithoutItsPasswordAndRemoved) {
     EXPECT_EQ(run({"servers"}).out, "");
 }
 
+// One host on two ports is two servers: each is added, changed and removed by its own port.
+TEST_F(ServersCommand, AnotherPortOfAListedHostIsAServerOfItsOwn) {
+    ASSERT_EQ(run({"servers", "--add", "news.example"}).status, 0);
+    CliRun r = run({"servers", "--add", "news.example:563", "--role", "fill"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run({"servers"});
+    EXPECT_NE(r.out.find("news.example\toff\tlevel 1\tconnections -\tplain"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("news.example:563\tfill\tlevel 1\tconnections -\ttls"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(run({"servers", "--set", "news.example:8119", "--level", "3"}).status, 1);
+    ASSERT_EQ(run({"servers", "--remove", "news.example:563"}).status, 0);
+    EXPECT_EQ(run({"servers"}).out, "news.example\toff\tlevel 1\tconnections -\tplain\tno login\n");
+}
+
 // The fill server over TLS (stunnel in front of the fixture server), the main one plain.
 TEST_F(ServersCommand, FetchTakesWhatTheMainServerLacksFromTheFillServerAndSaysSo) {
     if (!tlsToolsPresent()) GTEST_SKIP() << "openssl or stunnel4 missing";

@@ -363,7 +363,12 @@ TEST(SafeFolderName, KeepsOrdinaryNamesAndNeverLeavesItsParent) {
         {"a%2Fb", "a%252Fb"},
         {"tab\there", "tab%09here"},
     };
-    for (const Case& c : cases) EXPECT_EQ(safeFolderName(c.name), c.folder) << c.name;
+    for (const Case& c : cases) {
+        EXPECT_EQ(safeFolderName(c.name), c.folder) << c.name;
+        // The rebuild finds each group again by its folder's name.
+        EXPECT_EQ(GroupFolder::groupNameOf(c.folder), c.name) << c.folder;
+        EXPECT_EQ(GroupFolder("/data", c.name).path(), std::string("/data/") + c.folder);
+    }
 }
 
 }  // namespace

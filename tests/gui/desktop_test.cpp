@@ -255,7 +255,7 @@ class DesktopTest : public QObject {
         p.window->addToSelected(g);
         p.window->findChild<QTreeWidget*>("selectedList")->topLevelItem(0)->setSelected(true);
         const QString page =
-            QString::fromStdString(fileUrl(joinPath(p.session.groupFolder(g), "index.html")));
+            QString::fromStdString(fileUrl(p.session.groupFolder(g).file("index.html")));
 
         p.settings.browser = "/nonexistent/browser";
         p.window->browseGroup();
@@ -277,7 +277,7 @@ class DesktopTest : public QObject {
         fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", bin.path().toUtf8());
-        const QString folder = QString::fromStdString(p.session.groupFolder(g));
+        const QString folder = QString::fromStdString(p.session.groupFolder(g).path());
         p.window->exploreGroup();
         QVERIFY(waitUntil([&] { return !logLines(p, "xdg-open").isEmpty(); }, 10000));
         QVERIFY(fake.remove());

@@ -145,7 +145,7 @@ class DialogsTest : public QObject {
 
     void serverListShowsOneLinePerHostAndCancelRestores() {
         GuiProgram p;
-        ServersDialog dialog(p.settings);
+        ServersDialog dialog(p.session);
         auto* host = dialog.findChild<QLineEdit*>("hostEdit");
         auto* port = dialog.findChild<QLineEdit*>("portEdit");
         auto* list = dialog.findChild<QListWidget*>("serverList");
@@ -156,22 +156,38 @@ class DialogsTest : public QObject {
         const int count = list->count();
         dialog.addServer();  // the same entry again: no second line
         QCOMPARE(list->count(), count);
+        QVERIFY(!p.settings.servers.contains("news.example.org"));  // not before OK
+        QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+        const ServerEntry* added = p.settings.servers.at("news.example.org").get();
+        QVERIFY(added);
 
-        ServersDialog second(p.settings);
-        auto* secondList = second.findChild<QListWidget*>("serverList");
-        secondList->setCurrentItem(
-            secondList->findItems("news.example.org 563  TLS", Qt::MatchExactly).value(0));
-        second.deleteCurrent();
-        QVERIFY(!p.settings.servers.at("news.example.org"));
+        auto removeIn = [](ServersDialog& d) {
+            auto* lines = d.findChild<QListWidget*>("serverList");
+            lines->setCurrentItem(
+                lines->findItems("news.example.org 563  TLS", Qt::MatchExactly).value(0));
+            d.deleteCurrent();
+        };
+        ServersDialog second(p.session);
+        removeIn(second);
         QMetaObject::invokeMethod(&second, "reject", Qt::DirectConnection);
-        QVERIFY(p.settings.servers.at("news.example.org"));
-        QCOMPARE(p.settings.servers.at("news.example.org")->port, 563);
+        QCOMPARE(p.settings.servers.at("news.example.org").get(), added);
+        QCOMPARE(added->port, 563);
+
+        // Removed with OK: gone from the map and the file; the entry itself stays alive for
+        // whoever still holds it.
+        ServersDialog third(p.session);
+        removeIn(third);
+        QMetaObject::invokeMethod(&third, "accept", Qt::DirectConnection);
+        QVERIFY(!p.settings.servers.at("news.example.org"));
+        QCOMPARE(added->port, 563);
+        const auto file = readWholeFile(joinPath(p.settings.dataDirectory, "server.lst"));
+        QVERIFY(file && file->find("news.example.org") == std::string::npos);
         p.window->exitProgram();
     }
 
     void aSecureServerKeepsItsFlagAndTrustedCertificate() {
         GuiProgram p;
-        ServersDialog dialog(p.settings);
+        ServersDialog dialog(p.session);
         auto* secure = dialog.findChild<QCheckBox*>("secureCheck");
         dialog.findChild<QLineEdit*>("hostEdit")->setText("tls.example");
         dialog.findChild<QLineEdit*>("portEdit")->setText("563");

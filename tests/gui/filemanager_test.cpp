@@ -407,7 +407,7 @@ class FileManagerTest : public QObject {
         f.add("a.png", "Alpha");
         f.add("b.jpg", "Beta");
         f.add("notes.txt", "Notes");
-        const std::string folder = f.p.session.groupFolder(f.group);
+        const std::string folder = f.p.session.groupFolder(f.group).path();
         PictureDatabase db(f.p.settings.dataDirectory, [](std::string_view) {});
         QVERIFY(db.open());
         for (const char* name : {"a.png", "b.jpg"}) {

@@ -40,7 +40,7 @@ struct GuiProgram {
     Profile profile{profilePath()};
     QtFrontend frontend;
     Session session{frontend, profile};
-    AppSettings& settings = session.settings();
+    AppSettings& settings = SessionTestAccess::settings(session);
     std::unique_ptr<newsd::NewsServer> server;
     std::unique_ptr<MainWindow> window;
     QStringList opened;

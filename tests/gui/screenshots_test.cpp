@@ -49,7 +49,7 @@ class ScreenshotsTest : public QObject {
         shoot(*p.window, "mainwindow");
         ConfigDialog config(p.session.configuration(), p.settings.freeSpaceProbe);
         shoot(config, "configuration");
-        ServersDialog servers(p.settings);
+        ServersDialog servers(p.session);
         shoot(servers, "servers");
         AuthDialog auth("127.0.0.1", {"-", "-"});
         shoot(auth, "authentication");

@@ -39,7 +39,7 @@ class ServersTest : public QObject {
         GuiProgram p;
         p.chooseServer();
         p.window->commitServerBox();
-        ServersDialog dialog(p.settings);
+        ServersDialog dialog(p.session);
         dialog.show();
         auto* role = dialog.findChild<QComboBox*>("roleBox");
         auto* level = dialog.findChild<QSpinBox*>("levelSpin");
@@ -58,7 +58,7 @@ class ServersTest : public QObject {
         QVERIFY(serverList(p).contains(
             "fill.example 119\t0\t-\t-\tplain\t-\trole=fill\tlevel=2\tconnections=4"));
         // Chosen again, the line shows its settings in the controls.
-        ServersDialog again(p.settings);
+        ServersDialog again(p.session);
         again.showEntry(QStringLiteral("fill.example"));
         QCOMPARE(again.findChild<QComboBox*>("roleBox")->currentIndex(), 1);
         QCOMPARE(again.findChild<QSpinBox*>("levelSpin")->value(), 2);
@@ -70,7 +70,7 @@ class ServersTest : public QObject {
         GuiProgram p;
         p.chooseServer();
         p.window->commitServerBox();
-        ServersDialog dialog(p.settings);
+        ServersDialog dialog(p.session);
         dialog.show();
         auto* host = dialog.findChild<QLineEdit*>("hostEdit");
         auto* port = dialog.findChild<QLineEdit*>("portEdit");
@@ -82,7 +82,7 @@ class ServersTest : public QObject {
         // 563); the line of a login shows the user, never the password.
         dialog.close();  // Cancel: back to the entries as they were
         p.settings.currentServer()->setCredentials({"joe", "s3cret"});
-        ServersDialog again(p.settings);
+        ServersDialog again(p.session);
         again.show();
         host = again.findChild<QLineEdit*>("hostEdit");
         port = again.findChild<QLineEdit*>("portEdit");

@@ -29,7 +29,9 @@ class SessionThreads : public EngineTest {
         EngineTest::SetUp();
         m_options.spool = m_dir.file("spool");
         m_session = std::make_unique<Session>(m_frontend, m_profile);
-        m_session->settings().browserLookup = [] { return std::string("/bin/true"); };
+        SessionTestAccess::settings(*m_session).browserLookup = [] {
+            return std::string("/bin/true");
+        };
         ASSERT_TRUE(m_profile.setString("Config", "Data", m_dir.file("data")));
         ASSERT_TRUE(m_session->load({}).error.empty());
     }
@@ -44,7 +46,7 @@ class SessionThreads : public EngineTest {
         m_session->switchServer("127.0.0.1 " + std::to_string(m_server->port()));
     }
     GroupEntry& sessionGroup(std::string_view name) {
-        AppSettings& s = m_session->settings();
+        AppSettings& s = SessionTestAccess::settings(*m_session);
         if (GroupEntry* known = s.allGroups.find(name)) return *known;
         GroupEntry& entry = s.newGroup(name, Active | Selected);
         s.allGroups.add(entry);
@@ -70,7 +72,7 @@ class SessionThreads : public EngineTest {
     }
     bool knows(std::string_view id) {
         std::lock_guard lock(DecodeLock);
-        return m_session->settings().messageIds.contains(id) != 0;
+        return SessionTestAccess::settings(*m_session).messageIds.contains(id) != 0;
     }
 
     std::unique_ptr<Session> m_session;
@@ -124,7 +126,7 @@ TEST_F(SessionThreads, ADataDirectoryChangeWaitsForTheRunAndKeepsEachFoldersHist
 TEST_F(SessionThreads, ANewDataFolderBringsItsOwnPositionsPicturesCountsAndLists) {
     postPictures("alt.one", 3);
     serve();
-    AppSettings& s = m_session->settings();
+    AppSettings& s = SessionTestAccess::settings(*m_session);
     const std::string first = s.dataDirectory;
     const std::string second = m_dir.file("second");
     GroupEntry& one = sessionGroup("alt.one");
