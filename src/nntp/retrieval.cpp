@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "catalog/indexpages.h"
-#include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/serverentry.h"
 #include "decode/decoder.h"
@@ -18,6 +17,7 @@
 #include "model/locks.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
+#include "nntp/readingposition.h"
 #include "platform/paths.h"
 
 namespace qm {

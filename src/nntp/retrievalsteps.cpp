@@ -18,6 +18,7 @@
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerthread.h"
+#include "nntp/readingposition.h"
 #include "platform/paths.h"
 
 namespace qm {
