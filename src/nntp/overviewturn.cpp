@@ -342,7 +342,9 @@ OverviewTurn::Window OverviewTurn::accept(GroupEntry& group, const WindowFacts& 
             continue;
         }
         const OverviewEntry& entry = facts.listed[ask.entry];
-        if (m_steps.filter(headerSubject(entry.subject), entry.lines) != results::Ok) continue;
+        if (m_steps.filter(headerSubject(entry.subject), entry.lines) !=
+            RetrievalSteps::Verdict::Take)
+            continue;
         window.wanted.push_back({entry.number, entry.bytes > 0 ? entry.bytes : UnknownBytes,
                                  ask.kind, entry.messageId});
     }
@@ -355,7 +357,7 @@ bool OverviewTurn::passesChecks(GroupEntry& group) {
         group.ensureStats().duplicates += 1;
         return false;
     }
-    return m_steps.filter(article.subject(), article.lines.load()) == results::Ok;
+    return m_steps.filter(article.subject(), article.lines.load()) == RetrievalSteps::Verdict::Take;
 }
 
 bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const InFlight& entry) {

@@ -11,7 +11,6 @@
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
 #include "model/locks.h"
-#include "model/results.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerthread.h"
@@ -167,23 +166,23 @@ std::optional<ArticleReference> WalkTurn::nextToAskFor(GroupEntry& group, int st
     return next;
 }
 
-int WalkTurn::retrieveArticle(const GroupEntry& group, std::int64_t number,
-                              const std::string& expectedId) {
+WalkTurn::Fetched WalkTurn::retrieveArticle(const GroupEntry& group, std::int64_t number,
+                                            const std::string& expectedId) {
     if (m_steps.connection().fetchHead(std::to_string(number), m_steps.article()) != 0)
-        return results::Failed;
-    if (!m_steps.isArticleAsked(group, number, expectedId)) return WrongArticle;
+        return Fetched::NotDelivered;
+    if (!m_steps.isArticleAsked(group, number, expectedId)) return Fetched::WrongArticle;
     return filterAndFetchBody(group, number);
 }
 
-int WalkTurn::filterAndFetchBody(const GroupEntry& group, std::int64_t number) {
+WalkTurn::Fetched WalkTurn::filterAndFetchBody(const GroupEntry& group, std::int64_t number) {
     SavedArticle& article = m_steps.article();
-    if (const int filtered = m_steps.filter(article.subject(), article.lines.load()))
-        return filtered;
+    if (m_steps.filter(article.subject(), article.lines.load()) != RetrievalSteps::Verdict::Take)
+        return Fetched::Filtered;
     const std::string expectedId = article.messageId;
-    const int body = m_steps.connection().fetchBody(std::to_string(number), article);
-    if (body == results::Ok && !m_steps.isArticleAsked(group, number, expectedId))
-        return WrongArticle;
-    return body;
+    if (m_steps.connection().fetchBody(std::to_string(number), article) != 0)
+        return Fetched::NotDelivered;
+    return m_steps.isArticleAsked(group, number, expectedId) ? Fetched::Saved
+                                                             : Fetched::WrongArticle;
 }
 
 WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int stepsLeft) {
@@ -207,10 +206,10 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
     }
     if (!headerRead && connection.commandsAhead() == 0 && pipelining())
         requestAhead(number, stepsLeft);
-    const int result =
+    const Fetched result =
         headerRead ? filterAndFetchBody(group, number) : retrieveArticle(group, number, expectedId);
-    if (result == WrongArticle) return stopGroup(group);
-    if (result != results::Ok) {
+    if (result == Fetched::WrongArticle) return stopGroup(group);
+    if (result != Fetched::Saved) {
         // Cut off: the position stays before the article, which is fetched again next run.
         if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
         // Withheld, not refused: fetched once the login is given.
