@@ -216,10 +216,10 @@ std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry* gr
             const std::size_t index = inFlight.front();
             article.reset();
             article.number = number;
-            const int result = connection->fetchArticle(ids[index], article);
+            const NntpReply reply = connection->fetchArticle(ids[index], article);
             article.number = number;
             inFlight.pop_front();
-            if (result == results::Ok) {
+            if (reply.ok()) {
                 // Taken only when it is the article asked for.
                 const ArticleReply& reply = connection->lastArticle();
                 const std::string& id = !reply.headerId.empty() ? reply.headerId : reply.messageId;
@@ -236,10 +236,9 @@ std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry* gr
                 lost = "connection lost";
                 break;
             }
-            const ReplyOutcome outcome = connection->outcome(NntpCommand::Article);
-            if (outcome == ReplyOutcome::NoSuchArticle) continue;
+            if (reply.is(ReplyOutcome::NoSuchArticle)) continue;
             // Not an answer about the article: a login wanted and refused, a server fault.
-            markDown(server, connection->replyLine());
+            markDown(server, reply.text());
             connection->abortClose();
             break;
         }

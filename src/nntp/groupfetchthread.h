@@ -52,7 +52,8 @@ class GroupFetchThread : public WorkerRecord {
     // A LIST data line: its group, new or known, goes into allGroups and to the view.
     void addListedGroup(std::string_view line);
     // What the user is told when LIST (listGroups' result) brought no whole list.
-    std::string listFailure(const std::string& host, int listed, std::size_t received) const;
+    std::string listFailure(const std::string& host, const NntpReply& listed,
+                            std::size_t received) const;
 
     AppSettings& m_settings;
     ReaderRunState m_run;  // its own connection-failure flag; guarded by DecodeLock

@@ -239,7 +239,7 @@ void RetrievalSteps::checkStop() const {
 }
 
 void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {
-    if (m_connection.replyCode() != 480) return;
+    if (!m_connection.lastReply().is(ReplyOutcome::AuthRequired)) return;
     group.clear(Finished);  // a NEXT refused for the login is no end of the group
     const ServerEntry* server = m_connection.server();
     const std::string host = server ? server->host : m_settings.server;

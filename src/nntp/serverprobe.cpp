@@ -41,10 +41,10 @@ ServerProbe probeServer(AppSettings& settings, const ServerEntry& server,
         if (!stored)
             probe.login = "none stored";
         else if (connection.loginRefused())
-            probe.login = "refused: " + connection.replyLine();
+            probe.login = "refused: " + connection.lastReply().text();
         else
             probe.login = "accepted";
-        (void)connection.quit();
+        connection.quit();
     } catch (const std::exception& error) {
         probe.connected = false;
         probe.failure = error.what();

@@ -187,7 +187,7 @@ void NzbFetcher::work(Worker& worker) {
         const int error = connection.connect();
         if (error != 0 || connection.state() != NNTPConnection::Ready) {
             fail("Cannot fetch from " + m_server.host + ": " +
-                 (error > 0 ? std::string(std::strerror(error)) : connection.replyLine()));
+                 (error > 0 ? std::string(std::strerror(error)) : connection.lastReply().text()));
         } else {
             fetchOn(connection);
             // Said, not waited for: the goodbye would cost the command's end a round trip.
@@ -345,23 +345,24 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
             const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
             article.reset();
             article.setSubject(file.subject);
-            const int code = connection.fetchArticle(idOf(item), article);
-            if ((code == 430 || code == 423) && m_fill) {
+            const NntpReply reply = connection.fetchArticle(idOf(item), article);
+            const bool gone = reply.is(ReplyOutcome::NoSuchArticle);
+            if (gone && m_fill) {
                 // Dealt with once the fill servers were asked.
                 std::lock_guard lock(m_mutex);
                 m_lacking.push_back(item);
                 inFlight.pop_front();
                 continue;
             }
-            if (code == 0 || code == 430 || code == 423) {
+            if (reply.ok() || gone) {
                 received.clear();
-                if (code == 0) article.takeText(received);
-                if (!storer.hand(item, received, code != 0)) break;
+                if (reply.ok()) article.takeText(received);
+                if (!storer.hand(item, received, gone)) break;
             } else {
                 // A refusal that is no answer about the article (a login wanted, a server
                 // error) or a connection cut: the segment waits for the next run.
                 if (connection.state() == NNTPConnection::Ready)
-                    fail("The server refused " + idOf(item) + ": " + connection.replyLine());
+                    fail("The server refused " + idOf(item) + ": " + reply.text());
                 break;
             }
             inFlight.pop_front();
