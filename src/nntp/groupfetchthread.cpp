@@ -18,7 +18,9 @@
 namespace qm {
 
 GroupFetchThread::GroupFetchThread(AppSettings& settings)
-    : m_settings(settings), m_connection(settings, m_run) {}
+    : m_settings(settings),
+      m_events(settings.frontend(), m_run),
+      m_connection(m_events, m_run.login) {}
 
 GroupFetchThread::~GroupFetchThread() {
     stop();
@@ -97,6 +99,7 @@ void GroupFetchThread::fetchFromServer() {
     try {
         frontend.appendLog("Trying connect to " + host + "...Please wait");
         if (m_connection.state() != NNTPConnection::Ready) {
+            m_connection.setCompression(m_settings.compress != 0);
             (void)m_connection.connect();  // a failure is reported by connect itself
             if (m_connection.state() != NNTPConnection::Ready)
                 throw NNTPQuitException("Fail NNTP connection", m_settings.server);

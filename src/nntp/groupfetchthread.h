@@ -16,7 +16,9 @@
 #include <string_view>
 
 #include "config/threadcontext.h"
+#include "nntp/frontendevents.h"
 #include "nntp/nntpconnection.h"
+#include "nntp/readerrunstate.h"
 #include "platform/workerthread.h"
 
 namespace qm {
@@ -57,6 +59,7 @@ class GroupFetchThread : public WorkerRecord {
 
     AppSettings& m_settings;
     ReaderRunState m_run;  // its own connection-failure flag; guarded by DecodeLock
+    FrontendEvents m_events;
     NNTPConnection m_connection;
     WorkerThread m_thread;  // last: joined before the rest goes
 };

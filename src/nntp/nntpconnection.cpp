@@ -7,14 +7,12 @@
 #include <cstdio>
 #include <mutex>
 
-#include "config/appsettings.h"
-#include "config/frontend.h"
 #include "config/serverentry.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
-#include "model/grouptable.h"
 #include "model/locks.h"
+#include "nntp/connectionevents.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/overviewline.h"
 
@@ -96,13 +94,13 @@ std::optional<ArticleReference> parseNextReply(const NntpReply& reply) {
     return ArticleReference{named.number, named.messageId};
 }
 
-NNTPConnection::NNTPConnection(AppSettings& settings, ReaderRunState& run)
-    : m_settings(settings), m_frontend(settings.frontend()), m_run(run) {
+NNTPConnection::NNTPConnection(ConnectionEvents& events, RunLogin& login)
+    : m_events(events), m_login(login) {
     m_stream.setStopPredicate([this] { return stopRequested(); });
 }
 
 void NNTPConnection::log(std::string_view line) const {
-    m_frontend.appendLog(line);
+    m_events.log(line);
 }
 
 bool NNTPConnection::stopRequested() const {
@@ -142,18 +140,10 @@ int NNTPConnection::connect() {
         if (error != EPROTO && !m_stream.certificateRefusal())
             m_connectFailure = m_stream.lastReason();
         if (tls.enabled) log(m_stream.lastError());
-        // Decided under the lock, shown after it: the window thread takes DecodeLock too,
-        // and would wait for ever for a reader that waits for the window.
-        bool first = false;
-        {
-            std::lock_guard lock(DecodeLock);
-            first = m_run.ConnectFailureReported == 0;
-            m_run.ConnectFailureReported = 1;
-        }
-        if (m_quiet && m_connectFailure.empty())
+        if (!m_quiet)
+            m_events.connectFailed(connectFailureText(host, port, error));
+        else if (m_connectFailure.empty())
             m_connectFailure = connectFailureText(host, port, error);
-        if (first && !m_quiet)
-            m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
         return error;
     }
     if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());
@@ -173,7 +163,7 @@ int NNTPConnection::connect() {
         if (m_quiet)
             m_connectFailure = "the server said: " + said;
         else if (!m_busyRefused || !m_quietBusyRefusal)
-            m_frontend.messageBox("Server said:\r\n" + said, MessageIcon::Stop);
+            m_events.greetingRefused(said);
         abortClose();
     }
     if (m_state != Ready) return 0;
@@ -208,7 +198,7 @@ void NNTPConnection::readCapabilities() {
 }
 
 void NNTPConnection::startCompression() {
-    if (m_state != Ready || m_settings.compress == 0 || !m_capabilities.compressDeflate ||
+    if (m_state != Ready || !m_compressionWanted || !m_capabilities.compressDeflate ||
         m_stream.compressing())
         return;
     if (exchange("COMPRESS DEFLATE").ok()) m_stream.startCompression();
@@ -261,8 +251,7 @@ void NNTPConnection::publishBytes() {
     m_unpublishedBytes = 0;
     if (bytes == 0) return;
     bytesReceived += bytes;
-    if (m_currentGroup)
-        if (GroupStats* stats = m_currentGroup->stats()) stats->bytes += bytes;
+    m_events.bytesReceived(m_currentGroup, bytes);
 }
 
 void NNTPConnection::readReply(NntpCommand command) {
@@ -341,7 +330,8 @@ bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands)
     } catch (const SocketError& e) {
         streamFailed(e);
     }
-    for (std::string_view command : commands) m_ahead.push_back({std::string(command), std::nullopt});
+    for (std::string_view command : commands)
+        m_ahead.push_back({std::string(command), std::nullopt});
     return true;
 }
 
@@ -428,22 +418,22 @@ NntpReply NNTPConnection::sendCommand(std::string_view text) {
     }
 }
 
-void ReaderRunState::newLogin() {
+void RunLogin::reset() {
     std::lock_guard lock(AuthLock);
-    login = Login::NotAsked;
+    state = State::NotAsked;
 }
 
-ReaderRunState::Login NNTPConnection::awaitLogin() {
-    using Login = ReaderRunState::Login;
+RunLogin::State NNTPConnection::awaitLogin() {
+    using Login = RunLogin::State;
     std::unique_lock lock(AuthLock);
     // Another reader has the prompt up: its answer is this one's too. The wait releases the
     // lock, and looks at the stop flags now and then, as every wait of a reader does.
-    while (m_run.login == Login::Asking) {
-        m_run.loginSettled.wait_for(lock, std::chrono::milliseconds(100));
+    while (m_login.state == Login::Asking) {
+        m_login.settled.wait_for(lock, std::chrono::milliseconds(100));
         throwIfStopped();
     }
-    if (m_run.login != Login::NotAsked) return m_run.login;
-    m_run.login = Login::Asking;
+    if (m_login.state != Login::NotAsked) return m_login.state;
+    m_login.state = Login::Asking;
     return Login::Asking;
 }
 
@@ -460,7 +450,7 @@ bool NNTPConnection::loginWithGiven() {
 }
 
 bool NNTPConnection::logIn() {
-    using Login = ReaderRunState::Login;
+    using Login = RunLogin::State;
     const Login login = awaitLogin();
     if (login == Login::Declined) return false;
     if (login == Login::Refused) {
@@ -472,19 +462,19 @@ bool NNTPConnection::logIn() {
         // this ends, so that none of them waits for ever.
         Login outcome = Login::NotAsked;
         struct Settle {
-            ReaderRunState& run;
+            RunLogin& login;
             Login& outcome;
             ~Settle() {
                 {
                     std::lock_guard lock(AuthLock);
-                    run.login = outcome;
+                    login.state = outcome;
                 }
-                run.loginSettled.notify_all();
+                login.settled.notify_all();
             }
-        } settle{m_run, outcome};
+        } settle{m_login, outcome};
         m_server->setAuthFlag(0);
         // AuthLock is not held here: the window may take as long as the user does.
-        auto answer = m_frontend.askCredentials(m_server->host, m_server->credentials());
+        auto answer = m_events.askCredentials(m_server->host, m_server->credentials());
         if (!answer) {
             outcome = Login::Declined;
             return false;
@@ -526,23 +516,19 @@ NntpReply NNTPConnection::selectGroup(GroupEntry& group) {
     // Nothing can be asked (cut, stopping): the last command's reply is no refusal of this.
     if (m_state != Ready) return NntpReply();
     const NntpReply reply = sendCommand("GROUP " + group.name());
-    GroupStats& stats = group.ensureStats();
     log(reply.text());
     // No answer (cut or stopping) is no refusal.
     if (reply.is(ReplyOutcome::ConnectionLost)) return reply;
     if (!reply.ok()) {
-        group.clear(Active);
+        m_events.groupRefused(group);
         return reply;
     }
     std::string_view rest = reply.text();
     std::int64_t values[4] = {};
     for (std::int64_t& value : values)
         if (!parseDecimal(nextToken(rest), value)) return reply.malformed();
-    stats.count = values[1];
-    stats.first = values[2];
-    stats.last = values[3];
     m_currentGroup = &group;
-    group.set(Active | InProgress);
+    m_events.groupSelected(group, values[1], values[2], values[3]);
     return reply;
 }
 
@@ -618,11 +604,7 @@ NntpReply NNTPConnection::dataEnd() {
 }
 
 NntpReply NNTPConnection::readBody(SavedArticle& article, bool bodyFollows) {
-    const std::string groupName = m_currentGroup ? m_currentGroup->name() : std::string();
-    log(groupName + " -- " + article.subject());
-    GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
-    if (stats) stats->articleInProgress = &article;
-    if (article.open(m_frontend, m_settings.keepText != 0) == 0) {
+    if (m_events.openArticle(m_currentGroup, article)) {
         article.append(article.header);
         article.append("\n");
         ++article.lineCount;
@@ -646,29 +628,9 @@ NntpReply NNTPConnection::readBody(SavedArticle& article, bool bodyFollows) {
 }
 
 NntpReply NNTPConnection::nextArticle(SavedArticle& article) {
-    if (m_state != Ready) {  // unasked: the group is not over
-        GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
-        article.number = stats ? stats->current.load() : 0;
-        return NntpReply();
-    }
-    const NntpReply reply = sendCommand("NEXT");
-    GroupEntry* group = m_currentGroup;
-    const std::string name = group ? group->name() : std::string();
-    GroupStats* stats = group ? group->stats() : nullptr;
-    if (reply.ok()) {
-        takeArticleReply(article, true);
-        if (stats && article.number == stats->current.load()) {
-            log("Finished retrieving from " + name);
-            group->set(Finished);
-            group->clear(InProgress);
-        }
-        return reply;
-    }
-    article.number = stats ? stats->current.load() : 0;
-    // Without an answer (a cut connection, a stop) the group may still have articles.
-    if (reply.is(ReplyOutcome::ConnectionLost)) return reply;
-    log("No more news from " + name);
-    if (group) group->set(Finished);
+    const NntpReply reply = m_state == Ready ? sendCommand("NEXT") : NntpReply();
+    if (reply.ok()) takeArticleReply(article, true);
+    if (m_currentGroup) m_events.nextAnswered(*m_currentGroup, reply, article);
     return reply;
 }
 

@@ -5,8 +5,10 @@
 // lines and their codes and the data lines of multi-line replies, learns what the server can
 // do (CAPABILITIES, RFC 3977; XOVER tried once on a server that lists nothing) and switches
 // on COMPRESS DEFLATE (RFC 8054) where offered and wanted. What a reply means for the caller
-// is classifyReply's (replyoutcome.h); where to read, what to skip and when to write the
-// reading position is the retrieval loop's.
+// is classifyReply's (nntpreply.h); what the program makes of it (log lines, failure boxes,
+// the login prompt, group flags and counters, where an article's text goes) is its
+// ConnectionEvents'; where to read, what to skip and when to write the reading position is
+// the retrieval loop's.
 //
 // Owned by one worker record (a reader or the group-list worker) and used only on that
 // worker's thread. From other threads only setStopping(), cancel() and the rate fields may be
@@ -17,7 +19,6 @@
 // connect, before the greeting is read, so nothing (no AUTHINFO) ever leaves in clear.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -30,45 +31,15 @@
 
 #include "nntp/capabilities.h"
 #include "nntp/nntpreply.h"
+#include "nntp/runlogin.h"
 #include "platform/socket.h"
 
 namespace qm {
 
-class AppSettings;
-class FillServers;
-class Frontend;
+class ConnectionEvents;
 class GroupEntry;
 class SavedArticle;
 class ServerEntry;
-
-// What the readers of one retrieval run share about connecting. Guarded by DecodeLock, but
-// for the login fields, which AuthLock guards.
-struct ReaderRunState {
-    int ConnectFailureReported = 0;  // the connection failure box was shown this run
-    int runningReaders = 0;
-    // The servers asked for what the main one lacks; null when the run has none. Set before
-    // the readers start.
-    FillServers* fill = nullptr;
-    // The disk is full, or the journal cannot be written: every reader stops at its next
-    // article. Read without the lock; why is stopCause (a StopCause), set first.
-    std::atomic<bool> stopped{false};
-    enum StopCause { DiskFull, NoJournal };
-    std::atomic<int> stopCause{DiskFull};
-
-    // The user is asked for a login once per run, and every reader that meets 480 goes by
-    // that one answer: each logs in with what was given, or none asks again.
-    enum class Login {
-        NotAsked,
-        Asking,    // one reader waits for the user; the others wait for its answer
-        Given,     // credentials given: every connection logs in with them
-        Declined,  // cancelled, or nobody to ask
-        Refused,   // the server refused what was given
-    };
-    Login login = Login::NotAsked;         // guarded by AuthLock
-    std::condition_variable loginSettled;  // login left Asking
-    // Back to NotAsked, at the start of a run (takes AuthLock; never with DecodeLock held).
-    void newLogin();
-};
 
 // Number and message-id of the article a "223" reply to NEXT names.
 struct ArticleReference {
@@ -96,7 +67,9 @@ class NNTPConnection {
     // How the server gives the overview of a range of articles.
     enum class Overview { Unknown, Over, Xover, None };
 
-    NNTPConnection(AppSettings& settings, ReaderRunState& run);
+    // events: what the program makes of what happens; login: the run's, shared by its
+    // connections.
+    NNTPConnection(ConnectionEvents& events, RunLogin& login);
     NNTPConnection(const NNTPConnection&) = delete;
     NNTPConnection& operator=(const NNTPConnection&) = delete;
 
@@ -104,6 +77,8 @@ class NNTPConnection {
     ServerEntry* server() const { return m_server; }
     // How long a connect or the wait for one line may take (120 s by default).
     void setTimeout(std::chrono::milliseconds timeout) { m_stream.setTimeout(timeout); }
+    // Whether COMPRESS DEFLATE is asked for where offered (from the next connect or login).
+    void setCompression(bool wanted) { m_compressionWanted = wanted; }
 
     // 0 when a connection was opened (even if the greeting was refused), -1 without a
     // server, otherwise the errno of the failed connect. After the greeting: CAPABILITIES
@@ -246,8 +221,8 @@ class NNTPConnection {
     // After 480: the run's login, asked of the user by the first reader to need it (without
     // holding AuthLock while the window is up). True when this connection is logged in.
     bool logIn();
-    // The run's login as settled by another reader, or Asking for this one to ask.
-    ReaderRunState::Login awaitLogin();
+    // The run's login as settled by another connection, or Asking for this one to ask.
+    RunLogin::State awaitLogin();
     // Logs in with the server's credentials; on refusal the caller's 480 is put back.
     bool loginWithGiven();
     // Counts a line read and throws NNTPQuitException when the program exits or the worker
@@ -295,9 +270,9 @@ class NNTPConnection {
     std::string connectFailureText(const std::string& host, int port, int error) const;
     void log(std::string_view line) const;
 
-    AppSettings& m_settings;
-    Frontend& m_frontend;
-    ReaderRunState& m_run;
+    ConnectionEvents& m_events;
+    RunLogin& m_login;
+    bool m_compressionWanted = false;
     ServerEntry* m_server = nullptr;
     bool m_loginRefused = false;
     std::atomic<int> m_state{Closed};

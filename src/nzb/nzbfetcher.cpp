@@ -20,6 +20,7 @@
 #include "model/locks.h"
 #include "nntp/fillservers.h"
 #include "nntp/nntpquitexception.h"
+#include "nntp/readerevents.h"
 #include "nzb/nzbparser.h"
 #include "nzb/segmentdecoder.h"
 #include "platform/paths.h"
@@ -177,7 +178,9 @@ void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keep
 
 void NzbFetcher::work(Worker& worker) {
     ThreadContext::current().worker = &worker.record;
-    NNTPConnection connection(m_settings, m_run);
+    ReaderEvents events(m_settings, m_run);
+    NNTPConnection connection(events, m_run.login);
+    connection.setCompression(m_settings.compress != 0);
     connection.setServer(&m_server);
     {
         std::lock_guard lock(worker.mutex);

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "nntp/nntpconnection.h"
+#include "nntp/readerevents.h"
+#include "nntp/readerrunstate.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -143,7 +145,8 @@ class NNTPConnectionThreads : public ::testing::Test {
     ReaderRunState m_run;
     newsd::NewsServerOptions m_options;
     std::unique_ptr<newsd::NewsServer> m_server;
-    NNTPConnection m_connection{m_settings, m_run};
+    ReaderEvents m_events{m_settings, m_run};
+    NNTPConnection m_connection{m_events, m_run.login};
     GroupEntry m_group{"alt.pics", Active | Selected};
     SavedArticle m_article;
 };
@@ -155,7 +158,7 @@ TEST_F(NNTPConnectionThreads, GreetingsOf200And201AreAcceptedAndOthersRefused) {
         startServer();
         m_serverEntry.setAuthFlag(1);
         m_frontend.clear();
-        NNTPConnection connection(m_settings, m_run);
+        NNTPConnection connection(m_events, m_run.login);
         connection.setServer(&m_serverEntry);
         EXPECT_EQ(connection.connect(), 0);
         bool accepted = code == 200 || code == 201;
@@ -178,7 +181,7 @@ TEST_F(NNTPConnectionThreads, AFailedConnectIsShownOncePerRunHoweverManyReadersF
     const int port = m_server->port();
     m_server.reset();  // nobody listens there now
     for (int reader = 0; reader < 4; ++reader) {
-        NNTPConnection connection(m_settings, m_run);
+        NNTPConnection connection(m_events, m_run.login);
         connection.setServer(&m_serverEntry);
         EXPECT_EQ(connection.connect(), ECONNREFUSED);
         EXPECT_EQ(connection.state(), NNTPConnection::Closed);
@@ -225,6 +228,7 @@ TEST_F(NNTPConnectionThreads, SelectGroupRejectsUnknownGroupsAndShortReplies) {
     m_serverEntry.port = server.port();
     m_connection.setServer(&m_serverEntry);
     ASSERT_EQ(m_connection.connect(), 0);
+    m_group.ensureStats();
     EXPECT_EQ(m_connection.selectGroup(m_group).outcome(), ReplyOutcome::ProtocolError);
     EXPECT_EQ(m_group.stats()->count.load(), 0) << "nothing stored from a short reply";
     EXPECT_EQ(m_group.stats()->first.load(), -1);
@@ -477,7 +481,7 @@ TEST_F(NNTPConnectionThreads, ReadersMeetingA480TogetherShareOnePrompt) {
     std::vector<std::thread> readers;
     for (int i = 0; i < Readers; ++i)
         readers.emplace_back([&, i] {
-            NNTPConnection connection(m_settings, m_run);
+            NNTPConnection connection(m_events, m_run.login);
             connection.setServer(&m_serverEntry);
             GroupEntry group{"alt.pics", Active | Selected};
             if (connection.connect() == 0) results[i] = connection.selectGroup(group).code();

@@ -17,6 +17,8 @@
 #include "newsserver/newsserver.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
+#include "nntp/readerevents.h"
+#include "nntp/readerrunstate.h"
 #include "platform/profile.h"
 #include "support/recordingfrontend.h"
 #include "support/tempdir.h"
@@ -94,7 +96,8 @@ class TlsNntpThreads : public ::testing::Test {
     newsd::NewsServerOptions m_options;
     std::unique_ptr<newsd::NewsServer> m_server;
     std::unique_ptr<test::StunnelProcess> m_stunnel;
-    NNTPConnection m_connection{m_settings, m_run};
+    ReaderEvents m_events{m_settings, m_run};
+    NNTPConnection m_connection{m_events, m_run.login};
     GroupEntry m_group{"alt.pics", Active | Selected};
     SavedArticle m_article;
 };
@@ -120,7 +123,7 @@ TEST_F(TlsNntpThreads, ASecureServerGreetsSelectsAndDeliversABodyAndTheLogNamesT
     m_connection.quit();
 
     // Compression goes on top of TLS: the same body.
-    m_settings.compress = 1;
+    m_connection.setCompression(true);
     m_server->clearCommands();
     ASSERT_EQ(m_connection.connect(), 0);
     EXPECT_TRUE(m_connection.compressing());
@@ -180,7 +183,7 @@ TEST_F(TlsNntpThreads, ARefusedCertificateTellsTheUserHostReasonAndFingerprintAn
     EXPECT_TRUE(contains(text, certificates().expired().fingerprint)) << text;
     EXPECT_TRUE(m_server->commands().empty()) << "no credential before TLS is up";
     // A second reader of the same run does not show it again.
-    NNTPConnection second(m_settings, m_run);
+    NNTPConnection second(m_events, m_run.login);
     second.setServer(&m_entry);
     EXPECT_EQ(second.connect(), EPROTO);
     EXPECT_EQ(m_frontend.messages().size(), 1u);
