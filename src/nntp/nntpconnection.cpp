@@ -322,7 +322,8 @@ const NntpReply& NNTPConnection::exchange(std::string_view text) {
     return m_reply;
 }
 
-bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands) {
+template <typename Commands>
+bool NNTPConnection::sendAll(const Commands& commands) {
     if (m_state != Ready) return false;
     try {
         for (std::string_view command : commands) m_stream.writeLine(command);
@@ -335,16 +336,12 @@ bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands)
     return true;
 }
 
+bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands) {
+    return sendAll(commands);
+}
+
 bool NNTPConnection::sendAhead(std::span<const std::string> commands) {
-    if (m_state != Ready) return false;
-    try {
-        for (const std::string& command : commands) m_stream.writeLine(command);
-        m_stream.flush();
-    } catch (const SocketError& e) {
-        streamFailed(e);
-    }
-    for (const std::string& command : commands) m_ahead.push_back({command, std::nullopt});
-    return true;
+    return sendAll(commands);
 }
 
 bool NNTPConnection::nextAhead() const {

@@ -211,6 +211,9 @@ class NNTPConnection {
         std::optional<NntpReply> reply;
     };
 
+    // sendAhead for either kind of list.
+    template <typename Commands>
+    bool sendAll(const Commands& commands);
     // Sends text and reads the reply, without the 480 handling.
     const NntpReply& exchange(std::string_view text);
     // Drops the replies of commands sent ahead of text; when text itself was sent ahead,

@@ -511,6 +511,23 @@ TEST_F(NNTPConnectionThreads, Reply480WithRefusedOrWrongCredentialsLeavesThe480)
     EXPECT_EQ(m_frontend.credentialPrompts(), 2);
 }
 
+// A server that still says 480 after accepting the login: the command goes once more and
+// its 480 stands; no second login, no loop.
+TEST_F(NNTPConnectionThreads, A480AfterAnAcceptedLoginStandsAfterOneResend) {
+    ScriptedServer server(
+        {"500 What?", "480 login first", "281 ok", "500 What?", "480 still not", "205 bye"});
+    m_serverEntry.port = server.port();
+    m_connection.setServer(&m_serverEntry);
+    ASSERT_EQ(m_connection.connect(), 0);
+    m_frontend.queueCredentials(Credentials{"reader", "secret"});
+    const NntpReply reply = m_connection.selectGroup(m_group);
+    EXPECT_TRUE(reply.is(ReplyOutcome::AuthRequired));
+    EXPECT_EQ(reply.text(), "480 still not");
+    EXPECT_EQ(m_frontend.credentialPrompts(), 1);
+    m_connection.quit();
+    EXPECT_EQ(m_connection.lastReply().text(), "205 bye") << "nothing sent beyond the resend";
+}
+
 TEST_F(NNTPConnectionThreads, AuthinfoUserAnswered281SendsNoPasswordAndLinesStayShort) {
     m_serverEntry.setAuthFlag(1);
     m_serverEntry.setCredentials({std::string(300, 'u') + "\r\nQUIT", "pw"});
