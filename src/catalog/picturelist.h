@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A group's catalogue of decoded files ("data.lst"), its reading position ("Last"), its
-// folders, the per-group counters the catalogue keeps, and the picture test and time stamps
-// that the index pages share.
+// A group's catalogue of decoded files ("data.lst"), its folders, the per-group counters the
+// catalogue keeps, and the picture test and time stamps that the index pages share.
 //
 // Every operation that touches a PictureList takes PictureListLock itself (re-entrant, so a
-// caller may hold it around several calls). Reader threads record files, save lists and
-// read and write "Last" of the groups they own; the file manager reads and changes lists on
-// the window thread.
+// caller may hold it around several calls). Reader threads record files and save lists of
+// the groups they own; the file manager reads and changes lists on the window thread.
 #include <string>
 #include <string_view>
 
@@ -49,12 +47,6 @@ int recordDecodedFile(const AppSettings& settings, GroupEntry& g, std::string_vi
                       std::string_view path, std::string_view subject = {});
 // One more multi-part file assembled for group (none: nothing).
 void countAssembled(GroupEntry* group);
-// current := the number in "Last", when there is one.
-void readLastFile(const AppSettings& settings, GroupEntry& g);
-// Writes current to "Last"; logs "Fail create file <path>" when it cannot. The group's
-// article count and decoded files go beside it, to "Counts" ("COUNT DECODED"), so that
-// the window shows them after a restart; older versions never read that file.
-void writeLastFile(const AppSettings& settings, GroupEntry& g);
 // count and decoded from "Counts", for a group that has counted nothing yet this run.
 void readGroupCounts(const AppSettings& settings, GroupEntry& g);
 // Makes g's "news.dat" folder; makeDirectories' result.

@@ -40,7 +40,7 @@ constexpr std::size_t Window = 64;
 
 }  // namespace
 
-FillServers::FillServers(AppSettings& settings) : m_settings(settings) {}
+FillServers::FillServers(AppSettings& settings) : m_settings(settings), m_events(settings, m_run) {}
 
 FillServers::~FillServers() {
     cancel();
@@ -61,7 +61,7 @@ void FillServers::startRun(int readers) {
     {
         // Stored credentials are used when the server asks; nobody is prompted for them.
         std::lock_guard lock(AuthLock);
-        m_run.login = ReaderRunState::Login::Given;
+        m_run.login.state = RunLogin::State::Given;
     }
     const ServerEntry* main = m_settings.currentServer();
     std::vector<ServerEntry*> fill;
@@ -123,8 +123,9 @@ std::unique_ptr<NNTPConnection> FillServers::acquire(Server& server) {
         }
         ++server.open;
     }
-    auto connection = std::make_unique<NNTPConnection>(m_settings, m_run);
+    auto connection = std::make_unique<NNTPConnection>(m_events, m_run.login);
     connection->setServer(server.entry);
+    connection->setCompression(m_settings.compress != 0);
     connection->setQuiet(true);
     {
         // Busy from the start: a stop cancels a connect that hangs, too.
@@ -216,10 +217,10 @@ std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry* gr
             const std::size_t index = inFlight.front();
             article.reset();
             article.number = number;
-            const int result = connection->fetchArticle(ids[index], article);
+            const NntpReply reply = connection->fetchArticle(ids[index], article);
             article.number = number;
             inFlight.pop_front();
-            if (result == results::Ok) {
+            if (reply.ok()) {
                 // Taken only when it is the article asked for.
                 const ArticleReply& reply = connection->lastArticle();
                 const std::string& id = !reply.headerId.empty() ? reply.headerId : reply.messageId;
@@ -236,10 +237,9 @@ std::optional<std::string> FillServers::fetchFrom(Server& server, GroupEntry* gr
                 lost = "connection lost";
                 break;
             }
-            const ReplyOutcome outcome = connection->outcome(NntpCommand::Article);
-            if (outcome == ReplyOutcome::NoSuchArticle) continue;
+            if (reply.is(ReplyOutcome::NoSuchArticle)) continue;
             // Not an answer about the article: a login wanted and refused, a server fault.
-            markDown(server, connection->replyLine());
+            markDown(server, reply.text());
             connection->abortClose();
             break;
         }

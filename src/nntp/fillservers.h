@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "nntp/nntpconnection.h"
+#include "nntp/readerevents.h"
+#include "nntp/readerrunstate.h"
 
 namespace qm {
 
@@ -81,6 +83,7 @@ class FillServers {
 
     AppSettings& m_settings;
     ReaderRunState m_run;  // the fill connections' own: no prompt, no message box
+    ReaderEvents m_events;
     std::vector<std::unique_ptr<Server>> m_servers;
 };
 

@@ -74,9 +74,9 @@ std::int64_t FirstVisit::newestStart(std::int64_t first, std::int64_t last) {
         while (static_cast<std::int64_t>(commands.size()) < batch) commands.push_back("LAST");
         connection.sendAhead(commands);
         for (const std::string& command : commands) {
-            connection.sendCommand(command);
+            const NntpReply answer = connection.sendCommand(command);
             check();
-            const std::optional<ArticleReference> reply = parseNextReply(connection.replyLine());
+            const std::optional<ArticleReference> reply = parseNextReply(answer);
             if (counted == 0) {
                 // Without the newest article to step back from, count numbers as before.
                 if (!reply || reply->number != last) return std::max(first, last - m_newest + 1);
@@ -184,13 +184,13 @@ FirstVisit::Probe FirstVisit::probeArticles(std::int64_t from, std::int64_t to) 
     for (std::int64_t n = from; n <= to; ++n) {
         article.reset();
         // A reply for another article would date the wrong one.
-        if (connection.statArticle(std::to_string(n), article) != 0 ||
+        if (!connection.statArticle(std::to_string(n), article).ok() ||
             connection.lastArticle().number != n) {
             check();
             continue;
         }
         // The rest of the probes are read past by the HEAD.
-        if (connection.fetchHead(std::to_string(n), article) == 0)
+        if (connection.fetchHead(std::to_string(n), article).ok())
             if (const auto time = headerDate(article.header)) return {Dated{n, *time}, n};
         check();
         return {std::nullopt, n};

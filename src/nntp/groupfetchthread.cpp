@@ -18,7 +18,9 @@
 namespace qm {
 
 GroupFetchThread::GroupFetchThread(AppSettings& settings)
-    : m_settings(settings), m_connection(settings, m_run) {}
+    : m_settings(settings),
+      m_events(settings.frontend(), m_run),
+      m_connection(m_events, m_run.login) {}
 
 GroupFetchThread::~GroupFetchThread() {
     stop();
@@ -97,20 +99,21 @@ void GroupFetchThread::fetchFromServer() {
     try {
         frontend.appendLog("Trying connect to " + host + "...Please wait");
         if (m_connection.state() != NNTPConnection::Ready) {
+            m_connection.setCompression(m_settings.compress != 0);
             (void)m_connection.connect();  // a failure is reported by connect itself
             if (m_connection.state() != NNTPConnection::Ready)
                 throw NNTPQuitException("Fail NNTP connection", m_settings.server);
         }
         std::size_t received = 0;
-        const int listed = m_connection.listGroups([&](std::string_view line) {
+        const NntpReply listed = m_connection.listGroups([&](std::string_view line) {
             addListedGroup(line);
             ++received;
         });
         // Saved, a refused or partial list would count as complete from then on, and the
         // server would never be asked again.
-        if (listed != 0) failure = listFailure(host, listed, received);
+        if (!listed.ok()) failure = listFailure(host, listed, received);
         if (m_connection.state() == NNTPConnection::Ready) m_connection.quit();
-        if (listed == 0 && m_settings.saveList(m_settings.allGroups, "Groups") != 0)
+        if (listed.ok() && m_settings.saveList(m_settings.allGroups, "Groups") != 0)
             frontend.appendLog("Fail create file " +
                                joinPath(m_settings.groupListDirectory(), "Groups"));
     } catch (const NNTPQuitException& e) {
@@ -139,18 +142,17 @@ void GroupFetchThread::addListedGroup(std::string_view line) {
     m_settings.frontend().offerAvailableGroup(*group);
 }
 
-std::string GroupFetchThread::listFailure(const std::string& host, int listed,
+std::string GroupFetchThread::listFailure(const std::string& host, const NntpReply& listed,
                                           std::size_t received) const {
     const std::string start = "The list of groups of " + host;
-    if (listed == NNTPConnection::NoReply)
+    if (listed.is(ReplyOutcome::ConnectionLost))
         return start + " was cut off after " + std::to_string(received) +
                " groups; it is not saved, and the next request asks the server again.";
-    if (listed == 480 && m_connection.loginRefused())
+    if (listed.is(ReplyOutcome::AuthRequired) && m_connection.loginRefused())
         return start + " could not be read: login refused by " + host;
-    if (listed == 480)
-        return start +
-               " needs a login, and none was given or accepted: " + m_connection.replyLine();
-    return start + " was refused: " + m_connection.replyLine();
+    if (listed.is(ReplyOutcome::AuthRequired))
+        return start + " needs a login, and none was given or accepted: " + listed.text();
+    return start + " was refused: " + listed.text();
 }
 
 }  // namespace qm

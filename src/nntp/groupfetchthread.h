@@ -16,7 +16,9 @@
 #include <string_view>
 
 #include "config/threadcontext.h"
+#include "nntp/frontendevents.h"
 #include "nntp/nntpconnection.h"
+#include "nntp/readerrunstate.h"
 #include "platform/workerthread.h"
 
 namespace qm {
@@ -52,10 +54,12 @@ class GroupFetchThread : public WorkerRecord {
     // A LIST data line: its group, new or known, goes into allGroups and to the view.
     void addListedGroup(std::string_view line);
     // What the user is told when LIST (listGroups' result) brought no whole list.
-    std::string listFailure(const std::string& host, int listed, std::size_t received) const;
+    std::string listFailure(const std::string& host, const NntpReply& listed,
+                            std::size_t received) const;
 
     AppSettings& m_settings;
     ReaderRunState m_run;  // its own connection-failure flag; guarded by DecodeLock
+    FrontendEvents m_events;
     NNTPConnection m_connection;
     WorkerThread m_thread;  // last: joined before the rest goes
 };

@@ -7,14 +7,12 @@
 #include <cstdio>
 #include <mutex>
 
-#include "config/appsettings.h"
-#include "config/frontend.h"
 #include "config/serverentry.h"
 #include "config/threadcontext.h"
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
-#include "model/grouptable.h"
 #include "model/locks.h"
+#include "nntp/connectionevents.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/overviewline.h"
 
@@ -41,15 +39,6 @@ bool parseDecimal(std::string_view token, T& value) {
     if (!token.empty() && token.front() == '+') token.remove_prefix(1);
     auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
     return ec == std::errc() && end == token.data() + token.size();
-}
-
-// The leading decimal number of a line, as atoi reads it; NoReply when there is none.
-int leadingCode(std::string_view line) {
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front())))
-        line.remove_prefix(1);
-    int code = 0;
-    auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), code);
-    return ec == std::errc() ? code : NNTPConnection::NoReply;
 }
 
 // "code number message-id": what the reply says, with only a token in angle brackets taken
@@ -95,20 +84,23 @@ std::string withArgument(std::string_view command, std::string_view argument) {
 
 }  // namespace
 
-std::optional<ArticleReference> parseNextReply(std::string_view line) {
-    if (leadingCode(line) != 223) return std::nullopt;
-    const ArticleReply reply = parseReplyReference(line);
-    if (reply.number < 0) return std::nullopt;
-    return ArticleReference{reply.number, reply.messageId};
+std::optional<ArticleReference> parseNextReply(const NntpReply& reply) {
+    const NntpCommand command = reply.command();
+    if (!reply.ok() || (command != NntpCommand::Next && command != NntpCommand::Last &&
+                        command != NntpCommand::Stat))
+        return std::nullopt;
+    const ArticleReply named = parseReplyReference(reply.text());
+    if (named.number < 0) return std::nullopt;
+    return ArticleReference{named.number, named.messageId};
 }
 
-NNTPConnection::NNTPConnection(AppSettings& settings, ReaderRunState& run)
-    : m_settings(settings), m_frontend(settings.frontend()), m_run(run) {
+NNTPConnection::NNTPConnection(ConnectionEvents& events, RunLogin& login)
+    : m_events(events), m_login(login) {
     m_stream.setStopPredicate([this] { return stopRequested(); });
 }
 
 void NNTPConnection::log(std::string_view line) const {
-    m_frontend.appendLog(line);
+    m_events.log(line);
 }
 
 bool NNTPConnection::stopRequested() const {
@@ -148,18 +140,10 @@ int NNTPConnection::connect() {
         if (error != EPROTO && !m_stream.certificateRefusal())
             m_connectFailure = m_stream.lastReason();
         if (tls.enabled) log(m_stream.lastError());
-        // Decided under the lock, shown after it: the window thread takes DecodeLock too,
-        // and would wait for ever for a reader that waits for the window.
-        bool first = false;
-        {
-            std::lock_guard lock(DecodeLock);
-            first = m_run.ConnectFailureReported == 0;
-            m_run.ConnectFailureReported = 1;
-        }
-        if (m_quiet && m_connectFailure.empty())
+        if (!m_quiet)
+            m_events.connectFailed(connectFailureText(host, port, error));
+        else if (m_connectFailure.empty())
             m_connectFailure = connectFailureText(host, port, error);
-        if (first && !m_quiet)
-            m_frontend.messageBox(connectFailureText(host, port, error), MessageIcon::Stop);
         return error;
     }
     if (!m_stream.tlsDescription().empty()) log(m_stream.tlsDescription());
@@ -168,16 +152,18 @@ int NNTPConnection::connect() {
     m_state = Connected;
     m_currentGroup = nullptr;
     stopChecks();
-    readReply();
-    m_greeting = m_replyLine;
-    if (m_replyCode == 200 || m_replyCode == 201) {
+    readReply(NntpCommand::Greeting);
+    m_greeting = m_reply.text();
+    if (m_reply.ok()) {
         m_state = Ready;
     } else {
-        m_busyRefused = m_replyCode == 400 || m_replyCode == 502;
+        // What a server says to a connection beyond what the account allows.
+        m_busyRefused = m_reply.is(ReplyOutcome::Unavailable) || m_reply.is(ReplyOutcome::Refused);
+        const std::string said = m_reply.text();
         if (m_quiet)
-            m_connectFailure = "the server said: " + m_replyLine;
+            m_connectFailure = "the server said: " + said;
         else if (!m_busyRefused || !m_quietBusyRefusal)
-            m_frontend.messageBox("Server said:\r\n" + m_replyLine, MessageIcon::Stop);
+            m_events.greetingRefused(said);
         abortClose();
     }
     if (m_state != Ready) return 0;
@@ -185,11 +171,10 @@ int NNTPConnection::connect() {
     if (m_capabilities.modeReader && !m_capabilities.reader) {
         // A server that starts in transit mode reads news only after MODE READER, and may
         // list other capabilities then.
-        exchange("MODE READER");
-        if (outcome(NntpCommand::ModeReader) == ReplyOutcome::Ok) readCapabilities();
+        if (exchange("MODE READER").ok()) readCapabilities();
     }
     // Only a server that said hello can refuse the login; a busy one must not clear the flag.
-    if (m_state == Ready && m_server->authFlag() == 1 && authenticate() != 0) {
+    if (m_state == Ready && m_server->authFlag() == 1 && !authenticate().ok()) {
         m_server->setAuthFlag(0);
         m_loginRefused = true;  // what a later 480 says, unless another login is accepted
     }
@@ -203,8 +188,7 @@ void NNTPConnection::readCapabilities() {
     m_listGroupRefused = false;
     // Without the 480 handling: a server that wants a login before it lists anything is
     // asked again after the login, and no prompt comes up only to connect.
-    exchange("CAPABILITIES");
-    if (!m_sent || m_replyCode != 101) return;
+    if (!exchange("CAPABILITIES").ok()) return;
     m_capabilities.listed = true;
     m_truncated = false;
     std::string_view line;
@@ -214,11 +198,10 @@ void NNTPConnection::readCapabilities() {
 }
 
 void NNTPConnection::startCompression() {
-    if (m_state != Ready || m_settings.compress == 0 || !m_capabilities.compressDeflate ||
+    if (m_state != Ready || !m_compressionWanted || !m_capabilities.compressDeflate ||
         m_stream.compressing())
         return;
-    exchange("COMPRESS DEFLATE");
-    if (outcome(NntpCommand::Compress) == ReplyOutcome::Ok) m_stream.startCompression();
+    if (exchange("COMPRESS DEFLATE").ok()) m_stream.startCompression();
 }
 
 std::string NNTPConnection::connectFailureText(const std::string& host, int port, int error) const {
@@ -268,21 +251,14 @@ void NNTPConnection::publishBytes() {
     m_unpublishedBytes = 0;
     if (bytes == 0) return;
     bytesReceived += bytes;
-    if (m_currentGroup)
-        if (GroupStats* stats = m_currentGroup->stats()) stats->bytes += bytes;
+    m_events.bytesReceived(m_currentGroup, bytes);
 }
 
-void NNTPConnection::readReply() {
-    m_replyLine.clear();
+void NNTPConnection::readReply(NntpCommand command) {
     std::string_view line;
     const bool got = m_state != Closed && readLine(line);
     publishBytes();
-    if (!got) {
-        m_replyCode = NoReply;
-        return;
-    }
-    m_replyLine.assign(line);
-    m_replyCode = leadingCode(m_replyLine);
+    m_reply = classifyReply(command, got ? std::string(line) : std::string());
 }
 
 bool NNTPConnection::readDataLine(std::string_view& line) {
@@ -323,30 +299,31 @@ int NNTPConnection::takeReceivedLines(SavedArticle& article) {
     return lines;
 }
 
-int NNTPConnection::exchange(std::string_view text) {
-    const int state = m_state.load();
-    m_sent = state == Ready;
-    if (state != Ready) return state;
+const NntpReply& NNTPConnection::exchange(std::string_view text) {
+    if (m_state != Ready) {
+        m_reply = NntpReply();
+        return m_reply;
+    }
     try {
         m_stream.writeLine(text);
         m_stream.flush();
     } catch (const SocketError& e) {
         streamFailed(e);
     }
-    m_replyLine.clear();
     ++m_lineCounter;
     stopChecks();
     const auto sent = std::chrono::steady_clock::now();
-    readReply();
-    if (m_replyCode != NoReply && m_ahead.empty()) {
+    readReply(commandOf(text));
+    if (!m_reply.is(ReplyOutcome::ConnectionLost) && m_ahead.empty()) {
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
             std::chrono::steady_clock::now() - sent);
         if (m_roundTrip.count() == 0 || took < m_roundTrip) m_roundTrip = std::max(took, 1us);
     }
-    return -1;
+    return m_reply;
 }
 
-bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands) {
+template <typename Commands>
+bool NNTPConnection::sendAll(const Commands& commands) {
     if (m_state != Ready) return false;
     try {
         for (std::string_view command : commands) m_stream.writeLine(command);
@@ -354,20 +331,17 @@ bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands)
     } catch (const SocketError& e) {
         streamFailed(e);
     }
-    for (std::string_view command : commands) m_ahead.push_back({std::string(command), false, {}});
+    for (std::string_view command : commands)
+        m_ahead.push_back({std::string(command), std::nullopt});
     return true;
 }
 
+bool NNTPConnection::sendAhead(std::initializer_list<std::string_view> commands) {
+    return sendAll(commands);
+}
+
 bool NNTPConnection::sendAhead(std::span<const std::string> commands) {
-    if (m_state != Ready) return false;
-    try {
-        for (const std::string& command : commands) m_stream.writeLine(command);
-        m_stream.flush();
-    } catch (const SocketError& e) {
-        streamFailed(e);
-    }
-    for (const std::string& command : commands) m_ahead.push_back({command, false, {}});
-    return true;
+    return sendAll(commands);
 }
 
 bool NNTPConnection::nextAhead() const {
@@ -376,26 +350,26 @@ bool NNTPConnection::nextAhead() const {
     return false;
 }
 
-const std::string* NNTPConnection::answerNextAhead() {
+const NntpReply* NNTPConnection::answerNextAhead() {
     if (m_ahead.empty() || m_ahead.front().command != "NEXT") return nullptr;
     Ahead& next = m_ahead.front();
-    if (!next.answered) {
+    if (!next.reply) {
         stopChecks();
-        readReply();
-        if (m_replyCode == NoReply) return nullptr;  // the connection is gone (and m_ahead)
-        next.answered = true;
-        next.reply = m_replyLine;
+        readReply(NntpCommand::Next);
+        // The connection is gone (and m_ahead with it).
+        if (m_reply.is(ReplyOutcome::ConnectionLost)) return nullptr;
+        next.reply = m_reply;
     }
-    return &next.reply;
+    return &*next.reply;
 }
 
 void NNTPConnection::dropAhead() {
     Ahead dropped = std::move(m_ahead.front());
     m_ahead.pop_front();
-    if (dropped.answered) return;
+    if (dropped.reply) return;
     stopChecks();
-    readReply();
-    if (!replyHasData(commandOf(dropped.command), m_replyCode)) return;
+    readReply(commandOf(dropped.command));
+    if (!m_reply.hasData()) return;
     m_truncated = false;
     std::string_view line;
     while (readDataLine(line)) {
@@ -408,175 +382,155 @@ bool NNTPConnection::takeAhead(std::string_view text) {
     Ahead taken = std::move(m_ahead.front());
     m_ahead.pop_front();
     ++m_lineCounter;
-    m_sent = true;
-    if (taken.answered) {
-        m_replyLine = std::move(taken.reply);
-        m_replyCode = leadingCode(m_replyLine);
+    if (taken.reply) {
+        m_reply = std::move(*taken.reply);
     } else {
         stopChecks();
-        readReply();
+        readReply(commandOf(text));
     }
     return true;
 }
 
-int NNTPConnection::sendCommand(std::string_view text) {
-    if (!m_ahead.empty() && takeAhead(text)) {
-        if (m_replyCode != 480) return -1;
-        // The commands sent behind it were refused too: they go again after the login.
+NntpReply NNTPConnection::sendCommand(std::string_view text) {
+    // One login, then the command once more: a 480 after a login just accepted stands, or
+    // the two would go round for ever.
+    for (bool loggedIn = false;; loggedIn = true) {
         std::vector<std::string> behind;
-        while (!m_ahead.empty()) {
-            behind.push_back(m_ahead.front().command);
-            dropAhead();
+        if (!takeAhead(text)) {
+            exchange(text);
+        } else if (m_reply.is(ReplyOutcome::AuthRequired)) {
+            // The commands sent behind it were refused too: they go again after the login.
+            while (!m_ahead.empty()) {
+                behind.push_back(m_ahead.front().command);
+                dropAhead();
+            }
         }
-        return handleAuthRequired(text, std::move(behind));
+        if (!m_reply.is(ReplyOutcome::AuthRequired) || loggedIn || !logIn()) return m_reply;
+        if (!behind.empty()) {
+            // Sent again together, as they were the first time: one by one, each would cost
+            // a round trip of its own.
+            behind.insert(behind.begin(), std::string(text));
+            sendAhead(behind);
+        }
     }
-    const int result = exchange(text);
-    if (result >= 0 || m_replyCode != 480) return result;
-    return handleAuthRequired(text);
 }
 
-void ReaderRunState::newLogin() {
+void RunLogin::reset() {
     std::lock_guard lock(AuthLock);
-    login = Login::NotAsked;
+    state = State::NotAsked;
 }
 
-ReaderRunState::Login NNTPConnection::awaitLogin() {
-    using Login = ReaderRunState::Login;
+RunLogin::State NNTPConnection::awaitLogin() {
+    using Login = RunLogin::State;
     std::unique_lock lock(AuthLock);
     // Another reader has the prompt up: its answer is this one's too. The wait releases the
     // lock, and looks at the stop flags now and then, as every wait of a reader does.
-    while (m_run.login == Login::Asking) {
-        m_run.loginSettled.wait_for(lock, std::chrono::milliseconds(100));
+    while (m_login.state == Login::Asking) {
+        m_login.settled.wait_for(lock, std::chrono::milliseconds(100));
         throwIfStopped();
     }
-    if (m_run.login != Login::NotAsked) return m_run.login;
-    m_run.login = Login::Asking;
+    if (m_login.state != Login::NotAsked) return m_login.state;
+    m_login.state = Login::Asking;
     return Login::Asking;
 }
 
 bool NNTPConnection::loginWithGiven() {
-    const std::string refusal = m_replyLine;
-    if (authenticate() == 0) {
+    const NntpReply refusal = m_reply;
+    if (authenticate().ok()) {
         m_loginRefused = false;
         return true;
     }
     // The caller sees the reply to its own command, not the login's.
-    m_replyLine = refusal;
-    m_replyCode = 480;
+    m_reply = refusal;
     m_loginRefused = true;
     return false;
 }
 
-int NNTPConnection::handleAuthRequired(std::string_view text, std::vector<std::string> behind) {
-    using Login = ReaderRunState::Login;
-    // Logged in just now and refused again: asking once more would go round for ever.
-    if (m_repeatingAfterLogin) return 0;
+bool NNTPConnection::logIn() {
+    using Login = RunLogin::State;
     const Login login = awaitLogin();
-    if (login == Login::Declined) return 0;
+    if (login == Login::Declined) return false;
     if (login == Login::Refused) {
         m_loginRefused = true;
-        return 0;
+        return false;
     }
     if (login == Login::Asking) {
         // This reader asks; the others wait for the answer (awaitLogin). Settled however
         // this ends, so that none of them waits for ever.
         Login outcome = Login::NotAsked;
         struct Settle {
-            ReaderRunState& run;
+            RunLogin& login;
             Login& outcome;
             ~Settle() {
                 {
                     std::lock_guard lock(AuthLock);
-                    run.login = outcome;
+                    login.state = outcome;
                 }
-                run.loginSettled.notify_all();
+                login.settled.notify_all();
             }
-        } settle{m_run, outcome};
+        } settle{m_login, outcome};
         m_server->setAuthFlag(0);
         // AuthLock is not held here: the window may take as long as the user does.
-        auto answer = m_frontend.askCredentials(m_server->host, m_server->credentials());
+        auto answer = m_events.askCredentials(m_server->host, m_server->credentials());
         if (!answer) {
             outcome = Login::Declined;
-            return 0;
+            return false;
         }
         m_server->setCredentials(*answer);
         outcome = Login::Given;  // should this connection fail, the others still try it
         if (!loginWithGiven()) {
             outcome = Login::Refused;
-            return 0;
+            return false;
         }
         m_server->setAuthFlag(1);
-    } else if (!loginWithGiven()) {
-        return 0;  // Given: this connection logs in with the answer another reader got
+        return true;
     }
-    if (!behind.empty()) {
-        // Sent again together, as they were the first time: one by one, each would cost a
-        // round trip of its own.
-        behind.insert(behind.begin(), std::string(text));
-        sendAhead(behind);
-    }
-    m_repeatingAfterLogin = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_repeatingAfterLogin};
-    return sendCommand(text);
+    return loginWithGiven();  // Given: this connection logs in with another reader's answer
 }
 
-int NNTPConnection::authenticate() {
+NntpReply NNTPConnection::authenticate() {
     // Without the 480 handling: a server that answered AUTHINFO with 480 would otherwise
     // make this thread wait for AuthLock, which it may already hold.
     Credentials credentials = m_server->credentials();
     exchange(authLine("AUTHINFO USER", credentials.user));
-    if (m_replyCode == 281) {
-        loggedIn();
-        return 0;
-    }
-    if (m_replyCode != 381) return -1;
-    exchange(authLine("AUTHINFO PASS", credentials.password));
-    if (m_replyCode != 281) return -1;
-    loggedIn();
-    return 0;
+    if (m_reply.is(ReplyOutcome::MoreNeeded))
+        exchange(authLine("AUTHINFO PASS", credentials.password));
+    if (m_reply.ok()) loggedIn();
+    return m_reply;
 }
 
 void NNTPConnection::loggedIn() {
     m_server->setLoginAccepted();
-    // What a server offers may change with the login (RFC 4643 2.2): the reply codes are
-    // kept for the caller.
-    const std::string reply = m_replyLine;
-    const int code = m_replyCode;
+    // What a server offers may change with the login (RFC 4643 2.2): the reply is kept for
+    // the caller.
+    const NntpReply reply = m_reply;
     readCapabilities();
     startCompression();
-    m_replyLine = reply;
-    m_replyCode = code;
-    m_sent = true;
+    m_reply = reply;
 }
 
-int NNTPConnection::selectGroup(GroupEntry& group) {
+NntpReply NNTPConnection::selectGroup(GroupEntry& group) {
     // Nothing can be asked (cut, stopping): the last command's reply is no refusal of this.
-    if (m_state != Ready) return NoReply;
-    sendCommand("GROUP " + group.name());
-    GroupStats& stats = group.ensureStats();
-    log(m_replyLine);
-    if (m_replyCode == NoReply) return NoReply;  // no answer (cut or stopping): not a refusal
-    if (m_replyCode != 211) {
-        group.clear(Active);
-        return m_replyCode;
+    if (m_state != Ready) return NntpReply();
+    const NntpReply reply = sendCommand("GROUP " + group.name());
+    log(reply.text());
+    // No answer (cut or stopping) is no refusal.
+    if (reply.is(ReplyOutcome::ConnectionLost)) return reply;
+    if (!reply.ok()) {
+        m_events.groupRefused(group);
+        return reply;
     }
-    std::string_view rest = m_replyLine;
+    std::string_view rest = reply.text();
     std::int64_t values[4] = {};
     for (std::int64_t& value : values)
-        if (!parseDecimal(nextToken(rest), value)) return MalformedReply;
-    stats.count = values[1];
-    stats.first = values[2];
-    stats.last = values[3];
+        if (!parseDecimal(nextToken(rest), value)) return reply.malformed();
     m_currentGroup = &group;
-    group.set(Active | InProgress);
-    return 0;
+    m_events.groupSelected(group, values[1], values[2], values[3]);
+    return reply;
 }
 
 void NNTPConnection::takeArticleReply(SavedArticle& article, bool keepId) {
-    m_article = parseReplyReference(m_replyLine);
+    m_article = parseReplyReference(m_reply.text());
     // An article asked for by message-id comes as number 0 (RFC 3977): the number the caller
     // gave it stays, and names its saved file.
     if (m_article.number > 0) article.number = m_article.number;
@@ -598,38 +552,35 @@ void NNTPConnection::takeHeaderLine(std::string_view line, SavedArticle& article
     article.header.push_back('\n');
 }
 
-int NNTPConnection::fetchHead(std::string_view argument, SavedArticle& article) {
+NntpReply NNTPConnection::fetchHead(std::string_view argument, SavedArticle& article) {
     article.header.clear();
-    sendCommand(withArgument("HEAD", argument));
-    if (m_replyCode != 221) {
-        log(m_replyLine);
-        return m_replyCode;
+    if (!sendCommand(withArgument("HEAD", argument)).ok()) {
+        log(m_reply.text());
+        return m_reply;
     }
     takeArticleReply(article, true);
     m_truncated = false;
     std::string_view line;
     while (readDataLine(line)) takeHeaderLine(line, article);
     if (article.messageId.empty()) article.messageId = m_article.headerId;
-    return m_truncated ? NoReply : 0;
+    return dataEnd();
 }
 
-int NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) {
-    sendCommand(withArgument("BODY", argument));
-    if (m_replyCode != 222) {
-        log(m_replyLine);
-        return m_replyCode;
+NntpReply NNTPConnection::fetchBody(std::string_view argument, SavedArticle& article) {
+    if (!sendCommand(withArgument("BODY", argument)).ok()) {
+        log(m_reply.text());
+        return m_reply;
     }
     takeArticleReply(article, false);
     m_truncated = false;
     return readBody(article);
 }
 
-int NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& article) {
+NntpReply NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& article) {
     article.header.clear();
-    sendCommand(withArgument("ARTICLE", argument));
-    if (m_replyCode != 220) {
-        if (!m_quiet) log(m_replyLine);
-        return m_replyCode;
+    if (!sendCommand(withArgument("ARTICLE", argument)).ok()) {
+        if (!m_quiet) log(m_reply.text());
+        return m_reply;
     }
     takeArticleReply(article, true);
     m_truncated = false;
@@ -639,17 +590,18 @@ int NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& articl
         body = line.empty();  // the line between header and body
         if (!body) takeHeaderLine(line, article);
     }
-    if (m_truncated) return NoReply;
+    if (m_truncated) return dataEnd();
     if (article.messageId.empty()) article.messageId = m_article.headerId;
     return readBody(article, body);
 }
 
-int NNTPConnection::readBody(SavedArticle& article, bool bodyFollows) {
-    const std::string groupName = m_currentGroup ? m_currentGroup->name() : std::string();
-    log(groupName + " -- " + article.subject());
-    GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
-    if (stats) stats->articleInProgress = &article;
-    if (article.open(m_frontend, m_settings.keepText != 0) == 0) {
+NntpReply NNTPConnection::dataEnd() {
+    if (m_truncated) m_reply = m_reply.cutShort();
+    return m_reply;
+}
+
+NntpReply NNTPConnection::readBody(SavedArticle& article, bool bodyFollows) {
+    if (m_events.openArticle(m_currentGroup, article)) {
         article.append(article.header);
         article.append("\n");
         ++article.lineCount;
@@ -666,44 +618,23 @@ int NNTPConnection::readBody(SavedArticle& article, bool bodyFollows) {
     if (m_truncated) {
         // Half a body decoded would be kept as a finished article and never fetched again.
         article.discard();
-        return NoReply;
+        return dataEnd();
     }
     article.finish();
-    return 0;
+    return m_reply;
 }
 
-int NNTPConnection::nextArticle(SavedArticle& article) {
-    if (m_state != Ready) {  // unasked: the group is not over
-        GroupStats* stats = m_currentGroup ? m_currentGroup->stats() : nullptr;
-        article.number = stats ? stats->current.load() : 0;
-        return NoReply;
-    }
-    sendCommand("NEXT");
-    GroupEntry* group = m_currentGroup;
-    const std::string name = group ? group->name() : std::string();
-    GroupStats* stats = group ? group->stats() : nullptr;
-    if (m_replyCode == 223) {
-        takeArticleReply(article, true);
-        if (stats && article.number == stats->current.load()) {
-            log("Finished retrieving from " + name);
-            group->set(Finished);
-            group->clear(InProgress);
-        }
-        return 0;
-    }
-    article.number = stats ? stats->current.load() : 0;
-    // Without an answer (a cut connection, a stop) the group may still have articles.
-    if (m_replyCode == NoReply) return NoReply;
-    log("No more news from " + name);
-    if (group) group->set(Finished);
-    return m_replyCode;
+NntpReply NNTPConnection::nextArticle(SavedArticle& article) {
+    const NntpReply reply = m_state == Ready ? sendCommand("NEXT") : NntpReply();
+    if (reply.ok()) takeArticleReply(article, true);
+    if (m_currentGroup) m_events.nextAnswered(*m_currentGroup, reply, article);
+    return reply;
 }
 
-int NNTPConnection::statArticle(std::string_view argument, SavedArticle& article) {
-    sendCommand(withArgument("STAT", argument));
-    if (m_replyCode != 223) return m_replyCode;
-    takeArticleReply(article, true);
-    return 0;
+NntpReply NNTPConnection::statArticle(std::string_view argument, SavedArticle& article) {
+    const NntpReply reply = sendCommand(withArgument("STAT", argument));
+    if (reply.ok()) takeArticleReply(article, true);
+    return reply;
 }
 
 std::string NNTPConnection::overviewCommand(std::int64_t first, std::int64_t last) const {
@@ -714,8 +645,7 @@ std::string NNTPConnection::overviewCommand(std::int64_t first, std::int64_t las
 
 ReplyOutcome NNTPConnection::requestOverview(std::int64_t first, std::int64_t last) {
     if (m_overview == Overview::None) return ReplyOutcome::Unsupported;
-    sendCommand(overviewCommand(first, last));
-    const ReplyOutcome result = outcome(NntpCommand::Over);
+    const ReplyOutcome result = sendCommand(overviewCommand(first, last)).outcome();
     if (m_overview == Overview::Unknown) {
         // XOVER tried once: a server that does not know it answers 500 (or 501).
         if (result == ReplyOutcome::Unsupported || result == ReplyOutcome::ProtocolError)
@@ -739,9 +669,8 @@ ReplyOutcome NNTPConnection::requestListGroup(std::string_view group, std::int64
                                               std::int64_t last) {
     const std::string command = listGroupCommand(group, first, last);
     if (command.empty()) return ReplyOutcome::Unsupported;
-    sendCommand(command);
+    const ReplyOutcome result = sendCommand(command).outcome();
     m_truncated = false;
-    const ReplyOutcome result = outcome(NntpCommand::ListGroup);
     if (result == ReplyOutcome::Unsupported) m_listGroupRefused = true;
     return result;
 }
@@ -749,10 +678,11 @@ ReplyOutcome NNTPConnection::requestListGroup(std::string_view group, std::int64
 ReplyOutcome NNTPConnection::requestHeader(std::string_view name, std::int64_t first,
                                            std::int64_t last) {
     if (!m_capabilities.hdr) return ReplyOutcome::Unsupported;
-    sendCommand("HDR " + std::string(name) + " " + std::to_string(first) + "-" +
-                std::to_string(last));
+    const ReplyOutcome result = sendCommand("HDR " + std::string(name) + " " +
+                                            std::to_string(first) + "-" + std::to_string(last))
+                                    .outcome();
     m_truncated = false;
-    return outcome(NntpCommand::Hdr);
+    return result;
 }
 
 bool NNTPConnection::readLongDataLine(std::string& line) {
@@ -781,38 +711,36 @@ bool NNTPConnection::readLongDataLine(std::string& line) {
     return true;
 }
 
-int NNTPConnection::listGroups(const std::function<void(std::string_view line)>& onLine) {
-    if (m_state != Ready) return -1;
+NntpReply NNTPConnection::listGroups(const std::function<void(std::string_view line)>& onLine) {
+    if (m_state != Ready) return NntpReply();
     sendCommand("LIST");
     const std::string host = m_server ? m_server->host : std::string();
     log("Sent LIST command to " + host);
-    if (m_replyCode != 215) {
-        log(m_replyLine);
-        return m_replyCode;
+    if (!m_reply.ok()) {
+        log(m_reply.text());
+        return m_reply;
     }
     log("....retrieving LIST of groups...");
     m_truncated = false;
     std::string_view line;
     while (readDataLine(line)) onLine(line);
-    return m_truncated ? NoReply : 0;
+    return dataEnd();
 }
 
-int NNTPConnection::quit() {
+void NNTPConnection::quit() {
     m_ahead.clear();  // the connection ends: nothing sent ahead is wanted any more
     sendCommand("QUIT");
     m_stream.close();
     m_state = Closed;
     m_currentGroup = nullptr;
-    return 0;
 }
 
-int NNTPConnection::abortClose() {
+void NNTPConnection::abortClose() {
     closeStream();
     bytesReceived = -1;
     sampleStart = -1;
     averageRate = -1;
-    m_replyLine.clear();
-    return -1;
+    m_reply = NntpReply();
 }
 
 void NNTPConnection::streamFailed(const SocketError& error) {

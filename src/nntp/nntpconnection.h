@@ -5,8 +5,10 @@
 // lines and their codes and the data lines of multi-line replies, learns what the server can
 // do (CAPABILITIES, RFC 3977; XOVER tried once on a server that lists nothing) and switches
 // on COMPRESS DEFLATE (RFC 8054) where offered and wanted. What a reply means for the caller
-// is classifyReply's (replyoutcome.h); where to read, what to skip and when to write the
-// reading position is the retrieval loop's.
+// is classifyReply's (nntpreply.h); what the program makes of it (log lines, failure boxes,
+// the login prompt, group flags and counters, where an article's text goes) is its
+// ConnectionEvents'; where to read, what to skip and when to write the reading position is
+// the retrieval loop's.
 //
 // Owned by one worker record (a reader or the group-list worker) and used only on that
 // worker's thread. From other threads only setStopping(), cancel() and the rate fields may be
@@ -17,7 +19,6 @@
 // connect, before the greeting is read, so nothing (no AUTHINFO) ever leaves in clear.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -28,56 +29,25 @@
 #include <string_view>
 #include <vector>
 
-#include "model/results.h"
 #include "nntp/capabilities.h"
-#include "nntp/replyoutcome.h"
+#include "nntp/nntpreply.h"
+#include "nntp/runlogin.h"
 #include "platform/socket.h"
 
 namespace qm {
 
-class AppSettings;
-class FillServers;
-class Frontend;
+class ConnectionEvents;
 class GroupEntry;
 class SavedArticle;
 class ServerEntry;
-
-// What the readers of one retrieval run share about connecting. Guarded by DecodeLock, but
-// for the login fields, which AuthLock guards.
-struct ReaderRunState {
-    int ConnectFailureReported = 0;  // the connection failure box was shown this run
-    int runningReaders = 0;
-    // The servers asked for what the main one lacks; null when the run has none. Set before
-    // the readers start.
-    FillServers* fill = nullptr;
-    // The disk is full, or the journal cannot be written: every reader stops at its next
-    // article. Read without the lock; why is stopCause (a StopCause), set first.
-    std::atomic<bool> stopped{false};
-    enum StopCause { DiskFull, NoJournal };
-    std::atomic<int> stopCause{DiskFull};
-
-    // The user is asked for a login once per run, and every reader that meets 480 goes by
-    // that one answer: each logs in with what was given, or none asks again.
-    enum class Login {
-        NotAsked,
-        Asking,    // one reader waits for the user; the others wait for its answer
-        Given,     // credentials given: every connection logs in with them
-        Declined,  // cancelled, or nobody to ask
-        Refused,   // the server refused what was given
-    };
-    Login login = Login::NotAsked;         // guarded by AuthLock
-    std::condition_variable loginSettled;  // login left Asking
-    // Back to NotAsked, at the start of a run (takes AuthLock; never with DecodeLock held).
-    void newLogin();
-};
 
 // Number and message-id of the article a "223" reply to NEXT names.
 struct ArticleReference {
     std::int64_t number = -1;
     std::string messageId;
 };
-// Nothing unless line is a "223" reply with a number.
-std::optional<ArticleReference> parseNextReply(std::string_view line);
+// Nothing unless reply is a successful NEXT, LAST or STAT with a number.
+std::optional<ArticleReference> parseNextReply(const NntpReply& reply);
 
 // What the last reply to ARTICLE, HEAD, BODY, STAT or NEXT named, for the callers' check that
 // it is the article they asked for: a server that answers with another one would otherwise
@@ -91,17 +61,15 @@ struct ArticleReply {
 class NNTPConnection {
   public:
     enum State : int { Ready = 0, Connected = 1, Closed = 2, Stopping = 3 };
-    // Result of selectGroup for a "211" reply without count, first and last.
-    static constexpr int MalformedReply = results::MalformedReply;
-    // replyCode when no reply came (the stream ended) or the reply had no leading number.
-    static constexpr int NoReply = NoReplyCode;
     // Overview lines longer than this are cut (the rest is read and dropped).
     static constexpr std::size_t LongLineLimit = 64 * 1024;
 
     // How the server gives the overview of a range of articles.
     enum class Overview { Unknown, Over, Xover, None };
 
-    NNTPConnection(AppSettings& settings, ReaderRunState& run);
+    // events: what the program makes of what happens; login: the run's, shared by its
+    // connections.
+    NNTPConnection(ConnectionEvents& events, RunLogin& login);
     NNTPConnection(const NNTPConnection&) = delete;
     NNTPConnection& operator=(const NNTPConnection&) = delete;
 
@@ -109,6 +77,8 @@ class NNTPConnection {
     ServerEntry* server() const { return m_server; }
     // How long a connect or the wait for one line may take (120 s by default).
     void setTimeout(std::chrono::milliseconds timeout) { m_stream.setTimeout(timeout); }
+    // Whether COMPRESS DEFLATE is asked for where offered (from the next connect or login).
+    void setCompression(bool wanted) { m_compressionWanted = wanted; }
 
     // 0 when a connection was opened (even if the greeting was refused), -1 without a
     // server, otherwise the errno of the failed connect. After the greeting: CAPABILITIES
@@ -132,12 +102,11 @@ class NNTPConnection {
     void setQuiet(bool quiet) { m_quiet = quiet; }
     // The server's greeting line of the last connect; empty when none came.
     const std::string& greeting() const { return m_greeting; }
-    // Sends text; callers look at replyCode() and replyLine() afterwards. Returns the state
-    // when not Ready (nothing sent), the result of the repeated command after a successful
-    // authentication on 480, 0 for an unanswered 480, otherwise -1. When text was sent
-    // ahead (sendAhead), its reply is read instead; replies of commands sent ahead of it
-    // are read and dropped first.
-    int sendCommand(std::string_view text);
+    // Sends text and returns its reply (Abandoned when not Ready: nothing sent). A 480 is
+    // answered with the run's login and the command sent once more; the 480 stands when no
+    // login was given or accepted. When text was sent ahead (sendAhead), its reply is read
+    // instead; replies of commands sent ahead of it are read and dropped first.
+    NntpReply sendCommand(std::string_view text);
     // Sends commands in one write without waiting for their replies (pipelining), so the
     // server works on them while this side is busy. Their replies are taken, in order, by the
     // sendCommand calls with the same texts (through fetchHead, fetchBody, nextArticle). A
@@ -152,27 +121,27 @@ class NNTPConnection {
     // article that is being read.
     bool nextAhead() const;
     // When the oldest command sent ahead is NEXT: reads its reply now (it is still taken by
-    // the next nextArticle) and returns the reply line; otherwise nothing.
-    const std::string* answerNextAhead();
-    // 0 on success (the capabilities are read again: a login may change them), -1 otherwise.
-    [[nodiscard]] int authenticate();
+    // the next nextArticle) and returns it; otherwise nothing.
+    const NntpReply* answerNextAhead();
+    // AUTHINFO USER (and PASS when asked) with the server's credentials; the last reply. On
+    // success the capabilities are read again: a login may change them.
+    NntpReply authenticate();
     // The last 480 stands because the server refused the login given (not because none was
     // given); cleared by connect().
     bool loginRefused() const { return m_loginRefused; }
     // GROUP: count, first and last go to the group's GroupStats, the group becomes current
-    // (Active, InProgress). 0, MalformedReply, NoReply, or the unexpected reply code.
-    [[nodiscard]] int selectGroup(GroupEntry& group);
-    // argument: an article number (or message-id); empty sends the command alone. 0 on
-    // success, otherwise the reply code (NoReply when the data ended without ".").
-    [[nodiscard]] int fetchHead(std::string_view argument, SavedArticle& article);
-    [[nodiscard]] int fetchBody(std::string_view argument, SavedArticle& article);
+    // (Active, InProgress). A "211" without count, first and last is a ProtocolError.
+    NntpReply selectGroup(GroupEntry& group);
+    // argument: an article number (or message-id); empty sends the command alone. Data that
+    // ended without "." make the reply ConnectionLost.
+    NntpReply fetchHead(std::string_view argument, SavedArticle& article);
+    NntpReply fetchBody(std::string_view argument, SavedArticle& article);
     // ARTICLE: header (subject and lines read from it) and body into the article's text, as
-    // HEAD and BODY together would. 0, NoReply when the data ended without ".", or the code.
-    [[nodiscard]] int fetchArticle(std::string_view argument, SavedArticle& article);
-    [[nodiscard]] int nextArticle(SavedArticle& article);
+    // HEAD and BODY together would.
+    NntpReply fetchArticle(std::string_view argument, SavedArticle& article);
+    NntpReply nextArticle(SavedArticle& article);
     // STAT: number and message-id into article; the server's article pointer moves there.
-    // 0, or the reply code.
-    [[nodiscard]] int statArticle(std::string_view argument, SavedArticle& article);
+    NntpReply statArticle(std::string_view argument, SavedArticle& article);
     // What the last article reply (and the header it came with) named.
     const ArticleReply& lastArticle() const { return m_article; }
 
@@ -201,15 +170,11 @@ class NNTPConnection {
     [[nodiscard]] bool readLongDataLine(std::string& line);
     // Whether the last data reply ended without its "." (the connection is then closed).
     bool dataTruncated() const { return m_truncated; }
-    // What the last reply means for command; Abandoned when the command was not sent.
-    ReplyOutcome outcome(NntpCommand command) const {
-        return classifyReply(command, m_sent ? m_replyCode : NotSentCode);
-    }
-    // "LIST": hands each data line (un-stuffed) to onLine as it comes. -1 when not Ready, 0
-    // after the listing, NoReply when it was cut off, else the reply code (480 included).
-    int listGroups(const std::function<void(std::string_view line)>& onLine);
-    int quit();
-    int abortClose();
+    // "LIST": hands each data line (un-stuffed) to onLine as it comes; ConnectionLost when
+    // the listing was cut off.
+    NntpReply listGroups(const std::function<void(std::string_view line)>& onLine);
+    void quit();
+    void abortClose();
 
     // From any thread: commands are refused from now on (a running data loop goes on until
     // its stop check throws).
@@ -218,8 +183,8 @@ class NNTPConnection {
     void cancel() { m_stream.cancel(); }
 
     int state() const { return m_state.load(); }
-    const std::string& replyLine() const { return m_replyLine; }
-    int replyCode() const { return m_replyCode; }
+    // The reply to the last command (Abandoned when it was not sent).
+    const NntpReply& lastReply() const { return m_reply; }
     GroupEntry* currentGroup() const { return m_currentGroup; }
     // For a connection that asks by message-id only (no GROUP): the group whose counters
     // (bytes, the article in progress) and log lines what it reads goes to.
@@ -240,26 +205,27 @@ class NNTPConnection {
     std::int64_t takeBytesReceived() { return bytesReceived.exchange(0); }
 
   private:
-    // A command sent ahead; answered once its reply line was read before it was taken.
+    // A command sent ahead; its reply once it was read before the command was taken.
     struct Ahead {
         std::string command;
-        bool answered = false;
-        std::string reply;
+        std::optional<NntpReply> reply;
     };
 
-    // Sends text and reads the reply line, without the 480 handling.
-    int exchange(std::string_view text);
+    // sendAhead for either kind of list.
+    template <typename Commands>
+    bool sendAll(const Commands& commands);
+    // Sends text and reads the reply, without the 480 handling.
+    const NntpReply& exchange(std::string_view text);
     // Drops the replies of commands sent ahead of text; when text itself was sent ahead,
-    // takes its reply into replyLine and replyCode and returns true.
+    // takes its reply and returns true.
     bool takeAhead(std::string_view text);
     // Reads and drops the reply (and its data lines) of the oldest command sent ahead.
     void dropAhead();
-    // After 480: the run's login (asked of the user by the first reader to need it, without
-    // holding AuthLock while the window is up) and, once logged in, text sent again with the
-    // commands that were refused behind it, all in one write.
-    int handleAuthRequired(std::string_view text, std::vector<std::string> behind = {});
-    // The run's login as settled by another reader, or Asking for this one to ask.
-    ReaderRunState::Login awaitLogin();
+    // After 480: the run's login, asked of the user by the first reader to need it (without
+    // holding AuthLock while the window is up). True when this connection is logged in.
+    bool logIn();
+    // The run's login as settled by another connection, or Asking for this one to ask.
+    RunLogin::State awaitLogin();
     // Logs in with the server's credentials; on refusal the caller's 480 is put back.
     bool loginWithGiven();
     // Counts a line read and throws NNTPQuitException when the program exits or the worker
@@ -272,16 +238,18 @@ class NNTPConnection {
     bool readLine(std::string_view& line);
     // Adds the bytes counted since the last call to the rate and group counters.
     void publishBytes();
-    void readReply();
+    void readReply(NntpCommand command);
+    // The reply of a data reply just read: ConnectionLost when its "." never came.
+    NntpReply dataEnd();
     // CAPABILITIES into m_capabilities (nothing listed by a server that does not know it).
     void readCapabilities();
     // COMPRESS DEFLATE when offered, wanted and not on yet.
     void startCompression();
     // The part of fetchBody and fetchArticle after the header: the header saved, and the body
     // read when one follows.
-    int readBody(SavedArticle& article, bool bodyFollows = true);
+    NntpReply readBody(SavedArticle& article, bool bodyFollows = true);
     // After a successful login: the capabilities read again, compression started if offered
-    // now; replyLine and replyCode stay those of the login.
+    // now; the last reply stays the login's.
     void loggedIn();
     // The number and id of an article reply into m_article and article (the id only when
     // keepId).
@@ -305,23 +273,20 @@ class NNTPConnection {
     std::string connectFailureText(const std::string& host, int port, int error) const;
     void log(std::string_view line) const;
 
-    AppSettings& m_settings;
-    Frontend& m_frontend;
-    ReaderRunState& m_run;
+    ConnectionEvents& m_events;
+    RunLogin& m_login;
+    bool m_compressionWanted = false;
     ServerEntry* m_server = nullptr;
     bool m_loginRefused = false;
-    bool m_repeatingAfterLogin = false;  // a 480 now is not asked about again
     std::atomic<int> m_state{Closed};
     GroupEntry* m_currentGroup = nullptr;
     TcpStream m_stream;
     std::int64_t m_lineCounter = 0;  // wide enough never to overflow
-    std::string m_replyLine;
-    int m_replyCode = 0;
+    NntpReply m_reply;
     std::string m_connectFailure;
     bool m_quiet = false;
     std::string m_greeting;
     bool m_truncated = false;  // the last data reply ended without its "." line
-    bool m_sent = false;       // the last command was sent (its reply is in m_replyLine)
     Capabilities m_capabilities;
     Overview m_overview = Overview::Unknown;
     bool m_listGroupRefused = false;  // LISTGROUP with a range was refused on this connection

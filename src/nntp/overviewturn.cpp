@@ -9,7 +9,6 @@
 #include "config/appsettings.h"
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
-#include "model/results.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/overviewline.h"
 #include "nntp/retrievalsteps.h"
@@ -211,16 +210,16 @@ OverviewTurn::Request OverviewTurn::request(GroupEntry& group,
 std::optional<std::int64_t> OverviewTurn::readNext(GroupEntry& group, const Request& request) {
     if (request.anchor < 0) return std::nullopt;
     NNTPConnection& connection = m_steps.connection();
-    connection.sendCommand(request.commands[0]);
     // Only a STAT answered for the anchor itself puts the server's pointer there.
-    const std::optional<ArticleReference> stat = parseNextReply(connection.replyLine());
+    const std::optional<ArticleReference> stat =
+        parseNextReply(connection.sendCommand(request.commands[0]));
     const bool anchored = stat && stat->number == request.anchor;
     m_steps.requireConnection();
     m_steps.stopIfLoginMissing(group);
-    connection.sendCommand("NEXT");
+    const NntpReply nextReply = connection.sendCommand("NEXT");
     m_steps.requireConnection();
     m_steps.stopIfLoginMissing(group);
-    const std::optional<ArticleReference> next = parseNextReply(connection.replyLine());
+    const std::optional<ArticleReference> next = parseNextReply(nextReply);
     if (!anchored || !next || next->number <= request.anchor) return std::nullopt;
     return next->number;
 }
@@ -270,7 +269,7 @@ std::optional<OverviewTurn::Window> OverviewTurn::select(GroupEntry& group,
     if (asked != ReplyOutcome::Ok && asked != ReplyOutcome::NoSuchArticle) {
         m_steps.requireConnection();
         m_steps.stopIfLoginMissing(group);
-        if (asked != ReplyOutcome::Unsupported) m_steps.log(connection.replyLine());
+        if (asked != ReplyOutcome::Unsupported) m_steps.log(connection.lastReply().text());
         return std::nullopt;
     }
     if (asked == ReplyOutcome::Ok) {
@@ -342,7 +341,9 @@ OverviewTurn::Window OverviewTurn::accept(GroupEntry& group, const WindowFacts& 
             continue;
         }
         const OverviewEntry& entry = facts.listed[ask.entry];
-        if (m_steps.filter(headerSubject(entry.subject), entry.lines) != results::Ok) continue;
+        if (m_steps.filter(headerSubject(entry.subject), entry.lines) !=
+            RetrievalSteps::Verdict::Take)
+            continue;
         window.wanted.push_back({entry.number, entry.bytes > 0 ? entry.bytes : UnknownBytes,
                                  ask.kind, entry.messageId});
     }
@@ -355,7 +356,7 @@ bool OverviewTurn::passesChecks(GroupEntry& group) {
         group.ensureStats().duplicates += 1;
         return false;
     }
-    return m_steps.filter(article.subject(), article.lines.load()) == results::Ok;
+    return m_steps.filter(article.subject(), article.lines.load()) == RetrievalSteps::Verdict::Take;
 }
 
 bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const InFlight& entry) {
@@ -365,8 +366,8 @@ bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const In
     const TurnItem& item = entry.item;
     m_steps.checkStop();
     article.reset();
-    const int result = connection.fetchArticle(std::to_string(item.number), article);
-    if (result == results::Ok) {
+    const NntpReply reply = connection.fetchArticle(std::to_string(item.number), article);
+    if (reply.ok()) {
         if (!m_steps.isArticleAsked(group, item.number, item.messageId)) {
             // Not recorded under a number or id not its own; asked for again next run. The
             // articles already handed out are read; the group waits for the next run.
@@ -401,12 +402,11 @@ bool OverviewTurn::fetchOne(GroupEntry& group, SharedGroupTurn& shared, const In
         return true;
     }
     m_steps.requireConnection();
-    const bool noSuchArticle =
-        connection.outcome(NntpCommand::Article) == ReplyOutcome::NoSuchArticle;
-    // Gone, or held back damaged (451): a fill server may have it under its id. Asked with
-    // others together; its ticket stays open (the position holds before it) until then.
-    if ((noSuchArticle || connection.replyCode() == 451) && item.kind == WindowAsk::Kind::Listed &&
-        !item.messageId.empty() && m_steps.canFill()) {
+    const bool noSuchArticle = reply.is(ReplyOutcome::NoSuchArticle);
+    // Gone, or held back damaged: a fill server may have it under its id. Asked with others
+    // together; its ticket stays open (the position holds before it) until then.
+    if ((noSuchArticle || reply.is(ReplyOutcome::Damaged)) &&
+        item.kind == WindowAsk::Kind::Listed && !item.messageId.empty() && m_steps.canFill()) {
         m_lacking.push_back({entry.ticket, {item.number, item.messageId}});
         return m_lacking.size() < FillBatch || fillLacking(group, shared);
     }

@@ -345,6 +345,7 @@ bool ReaderPool::connectReader(ReaderThread& reader) {
         const bool othersOpen = m_cap.held() > 1;
         const bool justClosed = m_cap.releasedWithin(CloseLag);
         connection.setQuietBusyRefusal(othersOpen || justClosed);
+        connection.setCompression(m_settings.compress != 0);
         (void)connection.connect();  // a failure is reported by connect itself
         if (connection.state() == NNTPConnection::Ready || !connection.busyRefused()) return true;
         if (othersOpen) break;
@@ -385,7 +386,7 @@ bool ReaderPool::connectToBackup(NNTPConnection& connection) {
                             : connection.connectFailure().empty() ? "cannot connect"
                                                                   : connection.connectFailure();
     for (ServerEntry* fill : m_fill.servers()) {
-        (void)connection.abortClose();
+        connection.abortClose();
         connection.setServer(fill);
         (void)connection.connect();
         if (connection.state() == NNTPConnection::Ready && !connection.loginRefused()) {
@@ -396,7 +397,7 @@ bool ReaderPool::connectToBackup(NNTPConnection& connection) {
                     fill->addressText());
             return true;
         }
-        (void)connection.abortClose();
+        connection.abortClose();
     }
     // Nothing better: the main server's failure is the run's. A server that was up but refused
     // the login is taken again, for that refusal to be met as without fill servers.

@@ -6,7 +6,7 @@
 namespace qm {
 
 ReaderThread::ReaderThread(AppSettings& settings, ReaderRunState& run)
-    : m_connection(settings, run) {}
+    : m_events(settings, run), m_connection(m_events, run.login) {}
 
 ReaderThread::~ReaderThread() {
     requestStop();

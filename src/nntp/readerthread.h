@@ -17,6 +17,8 @@
 #include "decode/savedarticle.h"
 #include "model/grouptable.h"
 #include "nntp/nntpconnection.h"
+#include "nntp/readerevents.h"
+#include "nntp/readerrunstate.h"
 #include "platform/workerthread.h"
 
 namespace qm {
@@ -69,6 +71,7 @@ class ReaderThread : public WorkerRecord {
   private:
     std::atomic<int> m_batch{DefaultBatch};
     GroupEntry* m_currentGroup = nullptr;
+    ReaderEvents m_events;
     NNTPConnection m_connection;
     SavedArticle m_article;
     GroupTable m_groups;

@@ -2,6 +2,11 @@
 #include "nntp/replyoutcome.h"
 
 #include <cctype>
+#include <charconv>
+#include <optional>
+#include <utility>
+
+#include "nntp/nntpreply.h"
 
 namespace qm {
 namespace {
@@ -29,6 +34,7 @@ int successCode(NntpCommand command) {
             return 222;
         case NntpCommand::Stat:
         case NntpCommand::Next:
+        case NntpCommand::Last:
             return 223;
         case NntpCommand::Over:
             return 224;
@@ -56,6 +62,7 @@ bool refersToArticles(NntpCommand command) {
         case NntpCommand::Body:
         case NntpCommand::Stat:
         case NntpCommand::Next:
+        case NntpCommand::Last:
         case NntpCommand::Over:
         case NntpCommand::Hdr:
         case NntpCommand::Xhdr:
@@ -90,11 +97,46 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The leading decimal number of a line, as atoi reads it.
+std::optional<int> leadingCode(std::string_view line) {
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front())))
+        line.remove_prefix(1);
+    int code = 0;
+    auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), code);
+    if (ec != std::errc()) return std::nullopt;
+    return code;
+}
+
+bool readsArticle(NntpCommand command) {
+    return command == NntpCommand::Article || command == NntpCommand::Head ||
+           command == NntpCommand::Body;
+}
+
 }  // namespace
 
+NntpReply classifyReply(NntpCommand command, std::string line) {
+    NntpReply reply;
+    reply.m_command = command;
+    const std::optional<int> code = leadingCode(line);
+    reply.m_code = code.value_or(0);
+    reply.m_outcome = code ? classifyReply(command, *code) : ReplyOutcome::ConnectionLost;
+    reply.m_text = std::move(line);
+    return reply;
+}
+
+NntpReply NntpReply::cutShort() const {
+    NntpReply reply = *this;
+    reply.m_outcome = ReplyOutcome::ConnectionLost;
+    return reply;
+}
+
+NntpReply NntpReply::malformed() const {
+    NntpReply reply = *this;
+    reply.m_outcome = ReplyOutcome::ProtocolError;
+    return reply;
+}
+
 ReplyOutcome classifyReply(NntpCommand command, int code) {
-    if (code == NotSentCode) return ReplyOutcome::Abandoned;
-    if (code == NoReplyCode) return ReplyOutcome::ConnectionLost;
     if (code < 100 || code > 599) return ReplyOutcome::ProtocolError;
     if (code == successCode(command)) return ReplyOutcome::Ok;
     switch (command) {
@@ -110,6 +152,7 @@ ReplyOutcome classifyReply(NntpCommand command, int code) {
         default:
             break;
     }
+    if (code == 451 && readsArticle(command)) return ReplyOutcome::Damaged;
     if (refersToArticles(command) &&
         (code == 420 || code == 421 || code == 422 || code == 423 || code == 430))
         return ReplyOutcome::NoSuchArticle;
@@ -157,6 +200,7 @@ NntpCommand commandOf(std::string_view line) {
         {"BODY", NntpCommand::Body},
         {"STAT", NntpCommand::Stat},
         {"NEXT", NntpCommand::Next},
+        {"LAST", NntpCommand::Last},
         {"OVER", NntpCommand::Over},
         {"XOVER", NntpCommand::Over},
         {"HDR", NntpCommand::Hdr},
@@ -221,6 +265,8 @@ std::string_view outcomeName(ReplyOutcome outcome) {
             return "unavailable";
         case ReplyOutcome::Unsupported:
             return "unsupported";
+        case ReplyOutcome::Damaged:
+            return "damaged";
         case ReplyOutcome::ProtocolError:
             return "protocol error";
         case ReplyOutcome::ConnectionLost:

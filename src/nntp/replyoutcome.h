@@ -21,6 +21,7 @@ enum class NntpCommand {
     Body,
     Stat,
     Next,
+    Last,
     Over,  // OVER and XOVER
     Hdr,   // HDR
     Xhdr,  // XHDR
@@ -40,16 +41,11 @@ enum class ReplyOutcome {
     Refused,         // permanently refused: 502, a rejected login (481, 482), 483
     Unavailable,     // the service is unavailable for now (400, 403)
     Unsupported,     // the server does not know the command or the argument (500, 501, 503)
+    Damaged,         // ARTICLE, HEAD, BODY: the article is held back damaged (451)
     ProtocolError,   // a code that does not belong to this command
     ConnectionLost,  // no reply came: the stream ended or the connection was cut
     Abandoned,       // nothing was sent: the connection was closed or told to stop
 };
-
-// replyCode of a command that could not be sent (the connection is not Ready).
-inline constexpr int NotSentCode = -2;
-// replyCode when no reply came (the stream ended, or the line had no leading number: such a
-// server cannot be followed any further).
-inline constexpr int NoReplyCode = -1;
 
 ReplyOutcome classifyReply(NntpCommand command, int code);
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "catalog/indexpages.h"
-#include "catalog/picturelist.h"
 #include "config/appsettings.h"
 #include "config/serverentry.h"
 #include "decode/decoder.h"
@@ -18,6 +17,7 @@
 #include "model/locks.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
+#include "nntp/readingposition.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -59,7 +59,7 @@ bool RetrievalLoop::help() {
             GroupEntry& group = shared->group();
             // The owner has read "Last" and placed the position: GROUP alone here.
             m_steps.requireConnection();
-            if (connection.currentGroup() != &group && connection.selectGroup(group) != 0) {
+            if (connection.currentGroup() != &group && !connection.selectGroup(group).ok()) {
                 m_steps.stopIfLoginMissing(group);
                 return false;
             }
@@ -108,11 +108,11 @@ bool RetrievalLoop::selectGroup(GroupEntry& group) {
     GroupStats& stats = group.ensureStats();
     if (stats.positionServer.exchange(positions) != positions) stats.current = -1;
     readLastFile(m_settings, group);
-    const int selected = m_steps.connection().selectGroup(group);
-    if (selected != 0) {
+    const NntpReply selected = m_steps.connection().selectGroup(group);
+    if (!selected.ok()) {
         m_steps.stopIfLoginMissing(group);
         // A typo in a group name is a failure of the run, not a quiet zero.
-        if (selected == 411) {
+        if (selected.is(ReplyOutcome::NoSuchGroup)) {
             const ServerEntry* server = m_steps.connection().server();
             m_steps.noteFailure("no such group on " + (server ? server->host : m_settings.server) +
                                 ": " + group.name());
@@ -166,10 +166,10 @@ bool RetrievalLoop::renumbered(GroupEntry& group) {
     connection.sendAhead(probes);
     std::vector<std::string> ids;
     for (std::size_t i = 0; i < probes.size(); ++i) {
-        connection.sendCommand(probes[i]);
+        const NntpReply reply = connection.sendCommand(probes[i]);
         m_steps.requireConnection();
         m_steps.stopIfLoginMissing(group);
-        const std::optional<ArticleReference> found = parseNextReply(connection.replyLine());
+        const std::optional<ArticleReference> found = parseNextReply(reply);
         if (found && found->number == last - static_cast<std::int64_t>(i) &&
             !found->messageId.empty())
             ids.push_back(found->messageId);

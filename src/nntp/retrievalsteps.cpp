@@ -13,11 +13,11 @@
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
 #include "model/locks.h"
-#include "model/results.h"
 #include "nntp/fillservers.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerthread.h"
+#include "nntp/readingposition.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -56,16 +56,16 @@ void RetrievalSteps::setGroup(GroupEntry& group, const std::string& directory) {
     m_inputs.group = &group;
 }
 
-int RetrievalSteps::filter(std::string_view subject, int lines) const {
+RetrievalSteps::Verdict RetrievalSteps::filter(std::string_view subject, int lines) const {
     if (m_settings.skipShort != 0 && lines <= m_settings.skipLimit) {
         log("Skip short article " + std::string(subject));
-        return results::SkippedShort;
+        return Verdict::SkipShort;
     }
     if (m_settings.killTest(subject)) {
         log("Exclude " + std::string(subject));
-        return results::Excluded;
+        return Verdict::Exclude;
     }
-    return results::Ok;
+    return Verdict::Take;
 }
 
 bool RetrievalSteps::isRetrieved(const GroupEntry& group, std::string_view messageId) const {
@@ -171,7 +171,7 @@ bool RetrievalSteps::fillLacking(GroupEntry& group, std::span<const Lacking> ite
         // The same checks as an article of the main server's: its overview line may have
         // been passed over unread (a number the overview left out).
         if (failed || isRetrieved(group, m_article.messageId) ||
-            filter(m_article.subject(), m_article.lines.load()) != results::Ok) {
+            filter(m_article.subject(), m_article.lines.load()) != Verdict::Take) {
             m_article.discard();
             return;
         }
@@ -239,7 +239,7 @@ void RetrievalSteps::checkStop() const {
 }
 
 void RetrievalSteps::stopIfLoginMissing(GroupEntry& group) {
-    if (m_connection.replyCode() != 480) return;
+    if (!m_connection.lastReply().is(ReplyOutcome::AuthRequired)) return;
     group.clear(Finished);  // a NEXT refused for the login is no end of the group
     const ServerEntry* server = m_connection.server();
     const std::string host = server ? server->host : m_settings.server;

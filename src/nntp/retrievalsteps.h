@@ -50,10 +50,11 @@ class RetrievalSteps {
     // The group whose articles are decoded from now on (the decoder's output folder).
     void setGroup(GroupEntry& group, const std::string& directory);
 
-    // The short and kill filters of an article's subject (the raw header value, leading
-    // blank included) and line count: results::Ok, SkippedShort or Excluded, logged as
-    // "Skip short article " + subject or "Exclude " + subject.
-    [[nodiscard]] int filter(std::string_view subject, int lines) const;
+    // What the short and kill filters say of an article.
+    enum class Verdict { Take, SkipShort, Exclude };
+    // The filters of an article's subject (the raw header value, leading blank included) and
+    // line count; a skip is logged as "Skip short article " + subject or "Exclude " + subject.
+    [[nodiscard]] Verdict filter(std::string_view subject, int lines) const;
 
     // Whether the last article reply (ARTICLE, HEAD, BODY) is for the article asked: its
     // number, and its ids (reply line, Message-ID header) against each other and against

@@ -8,7 +8,9 @@
 #include "config/frontend.h"
 #include "config/serverentry.h"
 #include "model/locks.h"
+#include "nntp/frontendevents.h"
 #include "nntp/nntpconnection.h"
+#include "nntp/readerrunstate.h"
 
 namespace qm {
 
@@ -22,9 +24,11 @@ ServerProbe probeServer(AppSettings& settings, const ServerEntry& server,
     if (stored) entry.setAuthFlag(1);
     ReaderRunState run;
     run.ConnectFailureReported = 1;
-    run.login = ReaderRunState::Login::Declined;
-    NNTPConnection connection(settings, run);
+    run.login.state = RunLogin::State::Declined;
+    FrontendEvents events(settings.frontend(), run);
+    NNTPConnection connection(events, run.login);
     connection.setServer(&entry);
+    connection.setCompression(settings.compress != 0);
     connection.setQuiet(true);
     connection.setTimeout(timeout);
     try {
@@ -41,10 +45,10 @@ ServerProbe probeServer(AppSettings& settings, const ServerEntry& server,
         if (!stored)
             probe.login = "none stored";
         else if (connection.loginRefused())
-            probe.login = "refused: " + connection.replyLine();
+            probe.login = "refused: " + connection.lastReply().text();
         else
             probe.login = "accepted";
-        (void)connection.quit();
+        connection.quit();
     } catch (const std::exception& error) {
         probe.connected = false;
         probe.failure = error.what();

@@ -11,7 +11,6 @@
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
 #include "model/locks.h"
-#include "model/results.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
 #include "nntp/readerthread.h"
@@ -49,7 +48,7 @@ void WalkTurn::run(GroupEntry& group) {
         if (i == 0) {
             if (position(group, stepsLeft) == Step::EndTurn) return;
         } else {
-            if (connection.nextArticle(article) != 0) {
+            if (!connection.nextArticle(article).ok()) {
                 m_steps.stopIfLoginMissing(group);
                 stats.current = article.number;
                 continue;
@@ -71,8 +70,7 @@ WalkTurn::Step WalkTurn::position(GroupEntry& group, int stepsLeft) {
     const std::int64_t target = unread ? stats.first.load() : stats.current.load();
     const std::string text = std::to_string(target);
     if (!unread && stepsLeft > 0 && pipelining()) connection.sendAhead({"HEAD " + text, "NEXT"});
-    const int head = connection.fetchHead(text, article);
-    if (head == 0) {
+    if (connection.fetchHead(text, article).ok()) {
         // Another article's header would set the server's pointer elsewhere.
         if (!m_steps.isArticleAsked(group, target, "")) return stopGroup(group);
         return unread ? takeArticle(group, true, stepsLeft) : Step::Next;
@@ -120,7 +118,7 @@ WalkTurn::Found WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
         std::string foundId;
         for (std::int64_t n = start; n <= end && found == 0; ++n) {
             m_steps.checkStop();
-            if (connection.statArticle(std::to_string(n), article) == 0) {
+            if (connection.statArticle(std::to_string(n), article).ok()) {
                 if (!m_steps.isArticleAsked(group, n, "")) return Found::WrongArticle;
                 found = n;
                 foundId = article.messageId;
@@ -137,7 +135,7 @@ WalkTurn::Found WalkTurn::findFrom(GroupEntry& group, std::int64_t from) {
         // HEAD sets the server's pointer to it again (the probes sent behind it moved it on).
         stats.current = found - 1;
         article.reset();
-        if (connection.fetchHead(std::to_string(found), article) == 0)
+        if (connection.fetchHead(std::to_string(found), article).ok())
             return m_steps.isArticleAsked(group, found, foundId) ? Found::Article
                                                                  : Found::WrongArticle;
         m_steps.requireConnection();
@@ -160,30 +158,30 @@ void WalkTurn::requestAhead(std::int64_t number, int stepsLeft) {
 
 std::optional<ArticleReference> WalkTurn::nextToAskFor(GroupEntry& group, int stepsLeft) {
     if (stepsLeft <= 0 || !isEligible(group) || !pipelining()) return std::nullopt;
-    const std::string* reply = m_steps.connection().answerNextAhead();
+    const NntpReply* reply = m_steps.connection().answerNextAhead();
     if (!reply) return std::nullopt;
     std::optional<ArticleReference> next = parseNextReply(*reply);
     if (!next || next->number == group.ensureStats().current.load()) return std::nullopt;
     return next;
 }
 
-int WalkTurn::retrieveArticle(const GroupEntry& group, std::int64_t number,
-                              const std::string& expectedId) {
-    if (m_steps.connection().fetchHead(std::to_string(number), m_steps.article()) != 0)
-        return results::Failed;
-    if (!m_steps.isArticleAsked(group, number, expectedId)) return WrongArticle;
+WalkTurn::Fetched WalkTurn::retrieveArticle(const GroupEntry& group, std::int64_t number,
+                                            const std::string& expectedId) {
+    if (!m_steps.connection().fetchHead(std::to_string(number), m_steps.article()).ok())
+        return Fetched::NotDelivered;
+    if (!m_steps.isArticleAsked(group, number, expectedId)) return Fetched::WrongArticle;
     return filterAndFetchBody(group, number);
 }
 
-int WalkTurn::filterAndFetchBody(const GroupEntry& group, std::int64_t number) {
+WalkTurn::Fetched WalkTurn::filterAndFetchBody(const GroupEntry& group, std::int64_t number) {
     SavedArticle& article = m_steps.article();
-    if (const int filtered = m_steps.filter(article.subject(), article.lines.load()))
-        return filtered;
+    if (m_steps.filter(article.subject(), article.lines.load()) != RetrievalSteps::Verdict::Take)
+        return Fetched::Filtered;
     const std::string expectedId = article.messageId;
-    const int body = m_steps.connection().fetchBody(std::to_string(number), article);
-    if (body == results::Ok && !m_steps.isArticleAsked(group, number, expectedId))
-        return WrongArticle;
-    return body;
+    if (!m_steps.connection().fetchBody(std::to_string(number), article).ok())
+        return Fetched::NotDelivered;
+    return m_steps.isArticleAsked(group, number, expectedId) ? Fetched::Saved
+                                                             : Fetched::WrongArticle;
 }
 
 WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int stepsLeft) {
@@ -207,18 +205,18 @@ WalkTurn::Step WalkTurn::takeArticle(GroupEntry& group, bool headerRead, int ste
     }
     if (!headerRead && connection.commandsAhead() == 0 && pipelining())
         requestAhead(number, stepsLeft);
-    const int result =
+    const Fetched result =
         headerRead ? filterAndFetchBody(group, number) : retrieveArticle(group, number, expectedId);
-    if (result == WrongArticle) return stopGroup(group);
-    if (result != results::Ok) {
+    if (result == Fetched::WrongArticle) return stopGroup(group);
+    if (result != Fetched::Saved) {
         // Cut off: the position stays before the article, which is fetched again next run.
         if (connection.state() != NNTPConnection::Ready) return Step::EndTurn;
         // Withheld, not refused: fetched once the login is given.
         m_steps.stopIfLoginMissing(group);
         // Gone from this server, or held back damaged: a fill server may have it.
-        const int code = connection.replyCode();
-        if ((code == 430 || code == 423 || code == 451) && !expectedId.empty() &&
-            m_steps.canFill()) {
+        const NntpReply& reply = connection.lastReply();
+        if ((reply.is(ReplyOutcome::NoSuchArticle) || reply.is(ReplyOutcome::Damaged)) &&
+            !expectedId.empty() && m_steps.canFill()) {
             const RetrievalSteps::Lacking lacking{number, expectedId};
             if (!m_steps.fillLacking(group, std::span(&lacking, 1))) return Step::EndTurn;
         }

@@ -28,8 +28,13 @@ class WalkTurn {
   private:
     enum class Step { Next, EndTurn };
     enum class Found { Article, None, WrongArticle };
-    // The server answered for another article than the one asked.
-    static constexpr int WrongArticle = -10;
+    // What became of an article asked for by HEAD and BODY.
+    enum class Fetched {
+        Saved,         // its body is in the reader's article
+        Filtered,      // skipped short or excluded by its header
+        NotDelivered,  // HEAD or BODY refused, gone or cut off: the last reply says which
+        WrongArticle,  // the server answered for another article than the one asked
+    };
 
     // Step 0: the server's article pointer to the reading position. A group none of whose
     // articles was dealt with starts by taking its first one; a position whose article is
@@ -43,12 +48,10 @@ class WalkTurn {
     // Checks, fetches and decodes the article the connection has just reported; headerRead
     // when its header has already been read. stepsLeft: how many steps of the turn follow.
     Step takeArticle(GroupEntry& group, bool headerRead, int stepsLeft);
-    // HEAD, the filters, BODY: results::Ok when saved, Failed when the header was not
-    // delivered, SkippedShort, Excluded, WrongArticle, else the BODY's result. expectedId:
-    // the message-id NEXT named.
-    [[nodiscard]] int retrieveArticle(const GroupEntry& group, std::int64_t number,
-                                      const std::string& expectedId);
-    [[nodiscard]] int filterAndFetchBody(const GroupEntry& group, std::int64_t number);
+    // HEAD, the filters, BODY. expectedId: the message-id NEXT named.
+    [[nodiscard]] Fetched retrieveArticle(const GroupEntry& group, std::int64_t number,
+                                          const std::string& expectedId);
+    [[nodiscard]] Fetched filterAndFetchBody(const GroupEntry& group, std::int64_t number);
     // Whether commands may be sent ahead: only when no filter needs the header first.
     bool pipelining() const;
     // Sends HEAD and BODY of number ahead, and NEXT when another step follows.

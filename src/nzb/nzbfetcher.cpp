@@ -20,6 +20,7 @@
 #include "model/locks.h"
 #include "nntp/fillservers.h"
 #include "nntp/nntpquitexception.h"
+#include "nntp/readerevents.h"
 #include "nzb/nzbparser.h"
 #include "nzb/segmentdecoder.h"
 #include "platform/paths.h"
@@ -186,7 +187,9 @@ void NzbFetcher::runWorkers(std::size_t count, const std::function<bool()>& keep
 
 void NzbFetcher::work(Worker& worker) {
     ThreadContext::current().worker = &worker.record;
-    NNTPConnection connection(m_settings, m_run);
+    ReaderEvents events(m_settings, m_run);
+    NNTPConnection connection(events, m_run.login);
+    connection.setCompression(m_settings.compress != 0);
     connection.setServer(&m_server);
     {
         std::lock_guard lock(worker.mutex);
@@ -196,7 +199,7 @@ void NzbFetcher::work(Worker& worker) {
         const int error = connection.connect();
         if (error != 0 || connection.state() != NNTPConnection::Ready) {
             fail("Cannot fetch from " + m_server.host + ": " +
-                 (error > 0 ? std::string(std::strerror(error)) : connection.replyLine()));
+                 (error > 0 ? std::string(std::strerror(error)) : connection.lastReply().text()));
         } else {
             fetchOn(connection);
             // Said, not waited for: the goodbye would cost the command's end a round trip.
@@ -354,23 +357,24 @@ void NzbFetcher::fetchOn(NNTPConnection& connection) {
             const NzbFile& file = m_document.files[static_cast<std::size_t>(item.file)];
             article.reset();
             article.setSubject(file.subject);
-            const int code = connection.fetchArticle(idOf(item), article);
-            if ((code == 430 || code == 423) && m_fill) {
+            const NntpReply reply = connection.fetchArticle(idOf(item), article);
+            const bool gone = reply.is(ReplyOutcome::NoSuchArticle);
+            if (gone && m_fill) {
                 // Dealt with once the fill servers were asked.
                 std::lock_guard lock(m_mutex);
                 m_lacking.push_back(item);
                 inFlight.pop_front();
                 continue;
             }
-            if (code == 0 || code == 430 || code == 423) {
+            if (reply.ok() || gone) {
                 received.clear();
-                if (code == 0) article.takeText(received);
-                if (!storer.hand(item, received, code != 0)) break;
+                if (reply.ok()) article.takeText(received);
+                if (!storer.hand(item, received, gone)) break;
             } else {
                 // A refusal that is no answer about the article (a login wanted, a server
                 // error) or a connection cut: the segment waits for the next run.
                 if (connection.state() == NNTPConnection::Ready)
-                    fail("The server refused " + idOf(item) + ": " + connection.replyLine());
+                    fail("The server refused " + idOf(item) + ": " + reply.text());
                 break;
             }
             inFlight.pop_front();

@@ -26,6 +26,7 @@
 #include "config/threadcontext.h"
 #include "decode/decoder.h"
 #include "nntp/nntpconnection.h"
+#include "nntp/readerrunstate.h"
 #include "nzb/nzbdocument.h"
 #include "nzb/nzbprogressfile.h"
 #include "platform/file.h"

@@ -148,27 +148,6 @@ TEST_F(PictureListTest, PictureNamesGoByTheirLastExtension) {
     for (const Case& c : cases) EXPECT_EQ(isPictureName(c.name), c.picture) << c.name;
 }
 
-TEST_F(PictureListTest, TheReadingPositionRoundTripsIn64Bits) {
-    m_group.ensureStats().current = 5'000'000'123LL;
-    writeLastFile(m_settings, m_group);
-    EXPECT_EQ(m_dir.read("data/alt.pics/Last"), "5000000123");
-    m_group.stats()->current = -1;
-    readLastFile(m_settings, m_group);
-    EXPECT_EQ(m_group.stats()->current.load(), 5'000'000'123LL);
-}
-
-TEST_F(PictureListTest, ALastFileWithoutANumberLeavesThePosition) {
-    for (const char* content : {"abc", "", "-", "\xff\xfe"}) {
-        m_dir.write("data/alt.pics/Last", content);
-        m_group.ensureStats().current = 42;
-        readLastFile(m_settings, m_group);
-        EXPECT_EQ(m_group.stats()->current.load(), 42) << content;
-    }
-    m_dir.write("data/alt.pics/Last", " 77\n");
-    readLastFile(m_settings, m_group);
-    EXPECT_EQ(m_group.stats()->current.load(), 77);
-}
-
 TEST_F(PictureListTest, CountAssembledCountsForTheArticlesGroup) {
     countAssembled(nullptr);   // no group: nothing
     countAssembled(&m_group);  // no stats yet: nothing

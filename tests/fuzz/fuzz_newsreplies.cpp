@@ -4,6 +4,7 @@
 // crash or read past its input, whatever the bytes.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "nntp/capabilities.h"
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (auto entry = qm::parseOverviewLine(line)) (void)qm::parseNewsDate(entry->date);
         if (auto header = qm::parseHeaderLine(line)) (void)qm::parseNewsDate(header->value);
         (void)qm::parseNewsDate(line);
-        (void)qm::parseNextReply(line);
+        (void)qm::parseNextReply(qm::classifyReply(qm::NntpCommand::Next, std::string(line)));
         capabilities.addLine(line);
         (void)qm::replyHasData(qm::commandOf(line), static_cast<int>(line.size()) + 100);
     }

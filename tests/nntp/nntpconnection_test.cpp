@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "nntp/nntpconnection.h"
+#include "nntp/readerevents.h"
+#include "nntp/readerrunstate.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -131,7 +133,7 @@ class NNTPConnectionThreads : public ::testing::Test {
         m_connection.setServer(&m_serverEntry);
         m_connection.setTimeout(milliseconds(10000));
         ASSERT_EQ(m_connection.connect(), 0);
-        ASSERT_EQ(m_connection.state(), NNTPConnection::Ready) << m_connection.replyLine();
+        ASSERT_EQ(m_connection.state(), NNTPConnection::Ready) << m_connection.lastReply().text();
     }
 
     test::TempDir m_dir;
@@ -143,7 +145,8 @@ class NNTPConnectionThreads : public ::testing::Test {
     ReaderRunState m_run;
     newsd::NewsServerOptions m_options;
     std::unique_ptr<newsd::NewsServer> m_server;
-    NNTPConnection m_connection{m_settings, m_run};
+    ReaderEvents m_events{m_settings, m_run};
+    NNTPConnection m_connection{m_events, m_run.login};
     GroupEntry m_group{"alt.pics", Active | Selected};
     SavedArticle m_article;
 };
@@ -155,7 +158,7 @@ TEST_F(NNTPConnectionThreads, GreetingsOf200And201AreAcceptedAndOthersRefused) {
         startServer();
         m_serverEntry.setAuthFlag(1);
         m_frontend.clear();
-        NNTPConnection connection(m_settings, m_run);
+        NNTPConnection connection(m_events, m_run.login);
         connection.setServer(&m_serverEntry);
         EXPECT_EQ(connection.connect(), 0);
         bool accepted = code == 200 || code == 201;
@@ -178,7 +181,7 @@ TEST_F(NNTPConnectionThreads, AFailedConnectIsShownOncePerRunHoweverManyReadersF
     const int port = m_server->port();
     m_server.reset();  // nobody listens there now
     for (int reader = 0; reader < 4; ++reader) {
-        NNTPConnection connection(m_settings, m_run);
+        NNTPConnection connection(m_events, m_run.login);
         connection.setServer(&m_serverEntry);
         EXPECT_EQ(connection.connect(), ECONNREFUSED);
         EXPECT_EQ(connection.state(), NNTPConnection::Closed);
@@ -192,10 +195,9 @@ TEST_F(NNTPConnectionThreads, AFailedConnectIsShownOncePerRunHoweverManyReadersF
 
 TEST_F(NNTPConnectionThreads, ACommandOnAClosedConnectionSendsNothing) {
     connect();
-    EXPECT_EQ(m_connection.quit(), 0);
-    EXPECT_EQ(m_connection.replyCode(), 205);
-    EXPECT_EQ(m_connection.sendCommand("GROUP alt.pics"), NNTPConnection::Closed);
-    EXPECT_EQ(m_connection.replyCode(), 205) << "the previous reply stays";
+    m_connection.quit();
+    EXPECT_EQ(m_connection.lastReply().code(), 205);
+    EXPECT_EQ(m_connection.sendCommand("GROUP alt.pics").outcome(), ReplyOutcome::Abandoned);
     EXPECT_EQ(m_server->commands(), (Lines{"CAPABILITIES", "QUIT"}));
 }
 
@@ -203,7 +205,7 @@ TEST_F(NNTPConnectionThreads, ACommandOnAClosedConnectionSendsNothing) {
 TEST_F(NNTPConnectionThreads, SelectGroupStoresTheRangeAndLeavesThePosition) {
     connect();
     m_group.ensureStats().current = 5;
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     GroupStats& stats = *m_group.stats();
     EXPECT_EQ(stats.count.load(), 3);
     EXPECT_EQ(stats.first.load(), 3000000000);
@@ -217,7 +219,7 @@ TEST_F(NNTPConnectionThreads, SelectGroupStoresTheRangeAndLeavesThePosition) {
 TEST_F(NNTPConnectionThreads, SelectGroupNeedsNoNameInTheReply) {
     m_options.threeNumberGroup = true;
     connect();
-    EXPECT_EQ(m_connection.selectGroup(m_group), 0);
+    EXPECT_TRUE(m_connection.selectGroup(m_group).ok());
     EXPECT_EQ(m_group.stats()->last.load(), 3000000005);
 }
 
@@ -226,14 +228,15 @@ TEST_F(NNTPConnectionThreads, SelectGroupRejectsUnknownGroupsAndShortReplies) {
     m_serverEntry.port = server.port();
     m_connection.setServer(&m_serverEntry);
     ASSERT_EQ(m_connection.connect(), 0);
-    EXPECT_EQ(m_connection.selectGroup(m_group), NNTPConnection::MalformedReply);
+    m_group.ensureStats();
+    EXPECT_EQ(m_connection.selectGroup(m_group).outcome(), ReplyOutcome::ProtocolError);
     EXPECT_EQ(m_group.stats()->count.load(), 0) << "nothing stored from a short reply";
     EXPECT_EQ(m_group.stats()->first.load(), -1);
     EXPECT_FALSE(m_group.has(InProgress));
 
     connect();
     GroupEntry missing("alt.missing", Active | Selected);
-    EXPECT_EQ(m_connection.selectGroup(missing), 411);
+    EXPECT_EQ(m_connection.selectGroup(missing).code(), 411);
     EXPECT_FALSE(missing.has(Active));
 }
 
@@ -244,10 +247,10 @@ TEST_F(NNTPConnectionThreads, ANextReplyWithoutAnIdLeavesNone) {
     m_serverEntry.port = server.port();
     m_connection.setServer(&m_serverEntry);
     ASSERT_EQ(m_connection.connect(), 0);
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.messageId, "<six@x>");
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.number, 7);
     EXPECT_EQ(m_article.messageId, "");
     m_connection.abortClose();  // the scripted server serves until its client leaves
@@ -255,29 +258,29 @@ TEST_F(NNTPConnectionThreads, ANextReplyWithoutAnIdLeavesNone) {
 
 TEST_F(NNTPConnectionThreads, FetchHeadReadsSubjectAndLinesWhateverTheirCase) {
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
-    ASSERT_EQ(m_connection.fetchHead("3000000000", m_article), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
+    ASSERT_TRUE(m_connection.fetchHead("3000000000", m_article).ok());
     EXPECT_EQ(m_article.number, 3000000000);
     EXPECT_EQ(m_article.messageId, "<first@test>");
     EXPECT_EQ(m_article.subject(), " first.jpg (1/1)");
     EXPECT_EQ(m_article.lines.load(), 3);
     EXPECT_EQ(m_article.header, "SUBJECT: first.jpg (1/1)\nMessage-ID: <first@test>\nlines: 3\n");
-    EXPECT_EQ(m_connection.fetchHead("3000000005", m_article), 0);
+    EXPECT_TRUE(m_connection.fetchHead("3000000005", m_article).ok());
     EXPECT_EQ(m_article.lines.load(), 0) << "a Lines header that is no number counts 0";
-    EXPECT_EQ(m_connection.fetchHead("3000000003", m_article), 423);
+    EXPECT_EQ(m_connection.fetchHead("3000000003", m_article).code(), 423);
     EXPECT_EQ(m_frontend.logLines().back(), "423 No article with that number");
 }
 
 TEST_F(NNTPConnectionThreads, FetchBodySavesTheArticleUnstuffedWithLongLinesSplit) {
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
-    ASSERT_EQ(m_connection.fetchHead("3000000000", m_article), 0);
-    ASSERT_EQ(m_connection.fetchBody("3000000000", m_article), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
+    ASSERT_TRUE(m_connection.fetchHead("3000000000", m_article).ok());
+    ASSERT_TRUE(m_connection.fetchBody("3000000000", m_article).ok());
     EXPECT_FALSE(fileExists(m_dir.file("data/alt.pics/3000000000")))
         << "without Keep Text the article stays in memory";
 
     m_settings.keepText = 1;
-    ASSERT_EQ(m_connection.fetchBody("3000000000", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchBody("3000000000", m_article).ok());
     EXPECT_FALSE(m_article.file) << "closed after the body";
     EXPECT_EQ(m_dir.read("data/alt.pics/3000000000"),
               m_article.header + "\nline one\n.hidden dot\n" + std::string(2048, 'L') + "\n" +
@@ -298,11 +301,11 @@ TEST_F(NNTPConnectionThreads, ABodyInOneReceiveKeepsEveryLineRule) {
     m_serverEntry.port = server.port();
     m_connection.setServer(&m_serverEntry);
     ASSERT_EQ(m_connection.connect(), 0);
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     m_settings.keepText = 1;
     m_article.number = 5;
     const std::int64_t linesBefore = m_connection.lineCounter();
-    ASSERT_EQ(m_connection.fetchBody("5", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchBody("5", m_article).ok());
     EXPECT_EQ(m_dir.read("data/alt.pics/5"),
               "\nplain\n.dotted\n.single\nbare\ncr\nlf only\n" + std::string(2048, 'A') + "\n" +
                   std::string(2048, 'B') + "\n" + std::string(952, 'B') + "\n\nlast\n");
@@ -323,9 +326,9 @@ TEST_F(NNTPConnectionThreads, FetchArticleSavesHeaderAndBodyAndKeepsNoOldSubject
                              "Subject: empty\nMessage-ID: <empty@test>", "");
     m_settings.keepText = 1;
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     m_article.reset();
-    ASSERT_EQ(m_connection.fetchArticle("3000000000", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchArticle("3000000000", m_article).ok());
     EXPECT_EQ(m_article.messageId, "<first@test>");
     EXPECT_EQ(m_article.subject(), " first.jpg (1/1)");
     EXPECT_EQ(m_article.lines.load(), 3);
@@ -334,25 +337,25 @@ TEST_F(NNTPConnectionThreads, FetchArticleSavesHeaderAndBodyAndKeepsNoOldSubject
               ".hidden dot\n" +
                   std::string(2048, 'L') + "\n" + std::string(952, 'L') + "\n");
     m_article.reset();
-    ASSERT_EQ(m_connection.fetchArticle("3000000006", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchArticle("3000000006", m_article).ok());
     EXPECT_EQ(m_article.subject(), "");
     EXPECT_EQ(m_frontend.logLines().back(), "alt.pics -- ");
     EXPECT_EQ(m_dir.read("data/alt.pics/3000000006"),
               "Message-ID: <nosubject@test>\n\nplain\n.dotted\n");
     m_article.reset();
-    ASSERT_EQ(m_connection.fetchArticle("3000000007", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchArticle("3000000007", m_article).ok());
     EXPECT_EQ(m_dir.read("data/alt.pics/3000000007"),
               "Subject: empty\nMessage-ID: <empty@test>\n\n");
-    EXPECT_EQ(m_connection.fetchArticle("3000000003", m_article), 423);
-    EXPECT_EQ(m_connection.outcome(NntpCommand::Article), ReplyOutcome::NoSuchArticle);
+    EXPECT_EQ(m_connection.fetchArticle("3000000003", m_article).code(), 423);
+    EXPECT_EQ(m_connection.lastReply().outcome(), ReplyOutcome::NoSuchArticle);
 }
 
 TEST_F(NNTPConnectionThreads, BytesOfEveryLineAreCountedAndTakenBySampling) {
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     m_connection.bytesReceived = 0;
     const std::int64_t groupBytes = m_group.stats()->bytes.load();
-    ASSERT_EQ(m_connection.fetchHead("3000000001", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchHead("3000000001", m_article).ok());
     // "221 3000000001 <second@test>", two header lines and ".", without line ends.
     const std::int64_t expected = 28 + 15 + 25 + 1;
     EXPECT_EQ(m_connection.takeBytesReceived(), expected);
@@ -362,14 +365,14 @@ TEST_F(NNTPConnectionThreads, BytesOfEveryLineAreCountedAndTakenBySampling) {
 
 TEST_F(NNTPConnectionThreads, NextWalksToTheEndAndFinishesTheGroup) {
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     m_group.stats()->current = 3000000000;
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.number, 3000000001);
     EXPECT_EQ(m_article.messageId, "<second@test>");
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_FALSE(m_group.has(Finished));
-    EXPECT_EQ(m_connection.nextArticle(m_article), 421);
+    EXPECT_EQ(m_connection.nextArticle(m_article).code(), 421);
     EXPECT_EQ(m_article.number, 3000000000) << "set back to the group's current number";
     EXPECT_TRUE(m_group.has(Finished));
     EXPECT_EQ(m_frontend.logLines().back(), "No more news from alt.pics");
@@ -377,9 +380,9 @@ TEST_F(NNTPConnectionThreads, NextWalksToTheEndAndFinishesTheGroup) {
 
 TEST_F(NNTPConnectionThreads, NextReportingTheCurrentArticleFinishesTheGroupButSucceeds) {
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     m_group.stats()->current = 3000000001;  // the server's pointer is still on the first
-    EXPECT_EQ(m_connection.nextArticle(m_article), 0);
+    EXPECT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.number, 3000000001);
     EXPECT_TRUE(m_group.has(Finished));
     EXPECT_FALSE(m_group.has(InProgress));
@@ -390,18 +393,18 @@ TEST_F(NNTPConnectionThreads, NextReportingTheCurrentArticleFinishesTheGroupButS
 // NEXT behind a body can be read early and is still what the next nextArticle returns.
 TEST_F(NNTPConnectionThreads, CommandsSentAheadAreTakenInOrderByTheirCalls) {
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     ASSERT_TRUE(m_connection.sendAhead({"HEAD 3000000001", "BODY 3000000001", "NEXT"}));
     EXPECT_EQ(m_connection.commandsAhead(), 3u);
     EXPECT_EQ(m_connection.answerNextAhead(), nullptr) << "NEXT is not the oldest yet";
-    ASSERT_EQ(m_connection.fetchHead("3000000001", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchHead("3000000001", m_article).ok());
     EXPECT_EQ(m_article.subject(), " second");
-    ASSERT_EQ(m_connection.fetchBody("3000000001", m_article), 0);
-    const std::string* next = m_connection.answerNextAhead();
+    ASSERT_TRUE(m_connection.fetchBody("3000000001", m_article).ok());
+    const NntpReply* next = m_connection.answerNextAhead();
     ASSERT_NE(next, nullptr);
-    EXPECT_EQ(*next, "223 3000000005 <third@test>");
+    EXPECT_EQ(next->text(), "223 3000000005 <third@test>");
     EXPECT_EQ(m_connection.commandsAhead(), 1u) << "answered, not yet taken";
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.number, 3000000005);
     EXPECT_EQ(m_article.messageId, "<third@test>");
     EXPECT_EQ(m_connection.commandsAhead(), 0u);
@@ -414,18 +417,18 @@ TEST_F(NNTPConnectionThreads, CommandsSentAheadAreTakenInOrderByTheirCalls) {
 // takes the NEXT sent ahead rather than asking again, so no article is stepped over.
 TEST_F(NNTPConnectionThreads, RepliesSentAheadAreReadPastWithoutSkippingAnArticle) {
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     ASSERT_TRUE(m_connection.sendAhead({"HEAD 3000000000", "BODY 3000000000", "NEXT"}));
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.number, 3000000001);
     EXPECT_EQ(m_connection.commandsAhead(), 0u);
-    ASSERT_EQ(m_connection.fetchHead("3000000005", m_article), 0) << "the stream is in step";
+    ASSERT_TRUE(m_connection.fetchHead("3000000005", m_article).ok()) << "the stream is in step";
     EXPECT_EQ(m_article.subject(), " third");
 
     ASSERT_TRUE(m_connection.sendAhead({"HEAD 3000000000", "BODY 3000000000", "NEXT"}));
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     EXPECT_EQ(m_connection.commandsAhead(), 0u);
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.number, 3000000001) << "GROUP set the pointer again";
     EXPECT_EQ(m_connection.state(), NNTPConnection::Ready);
 }
@@ -438,11 +441,11 @@ TEST_F(NNTPConnectionThreads, Reply480ToACommandSentAheadLogsInAndSendsThemAllAg
     connect();
     m_frontend.queueCredentials(Credentials{"reader", "secret"});
     ASSERT_TRUE(m_connection.sendAhead({"GROUP alt.pics", "HEAD 3000000001", "NEXT"}));
-    EXPECT_EQ(m_connection.selectGroup(m_group), 0);
+    EXPECT_TRUE(m_connection.selectGroup(m_group).ok());
     EXPECT_EQ(m_connection.commandsAhead(), 2u) << "HEAD and NEXT sent again, not yet taken";
-    ASSERT_EQ(m_connection.fetchHead("3000000001", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchHead("3000000001", m_article).ok());
     EXPECT_EQ(m_article.subject(), " second");
-    ASSERT_EQ(m_connection.nextArticle(m_article), 0);
+    ASSERT_TRUE(m_connection.nextArticle(m_article).ok());
     EXPECT_EQ(m_article.number, 3000000005);
     EXPECT_EQ(m_server->commands(),
               (Lines{"CAPABILITIES", "GROUP alt.pics", "HEAD 3000000001", "NEXT",
@@ -456,7 +459,7 @@ TEST_F(NNTPConnectionThreads, Reply480AsksOnceLogsInAndRepeatsTheCommand) {
     m_options.authPassword = "secret";
     connect();
     m_frontend.queueCredentials(Credentials{"reader", "secret"});
-    EXPECT_EQ(m_connection.selectGroup(m_group), 0);
+    EXPECT_TRUE(m_connection.selectGroup(m_group).ok());
     EXPECT_EQ(m_server->commands(),
               (Lines{"CAPABILITIES", "GROUP alt.pics", "AUTHINFO USER reader",
                      "AUTHINFO PASS secret", "CAPABILITIES", "GROUP alt.pics"}))
@@ -478,13 +481,13 @@ TEST_F(NNTPConnectionThreads, ReadersMeetingA480TogetherShareOnePrompt) {
     std::vector<std::thread> readers;
     for (int i = 0; i < Readers; ++i)
         readers.emplace_back([&, i] {
-            NNTPConnection connection(m_settings, m_run);
+            NNTPConnection connection(m_events, m_run.login);
             connection.setServer(&m_serverEntry);
             GroupEntry group{"alt.pics", Active | Selected};
-            if (connection.connect() == 0) results[i] = connection.selectGroup(group);
+            if (connection.connect() == 0) results[i] = connection.selectGroup(group).code();
         });
     for (std::thread& reader : readers) reader.join();
-    EXPECT_EQ(results, std::vector<int>(Readers, 0));
+    EXPECT_EQ(results, std::vector<int>(Readers, 211));
     EXPECT_EQ(m_frontend.credentialPrompts(), 1);
     EXPECT_EQ(m_serverEntry.authFlag(), 1);
 }
@@ -496,16 +499,33 @@ TEST_F(NNTPConnectionThreads, Reply480WithRefusedOrWrongCredentialsLeavesThe480)
     m_options.authPassword = "secret";
     connect();
     m_frontend.queueCredentials(std::nullopt);
-    EXPECT_EQ(m_connection.selectGroup(m_group), 480);
-    EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_EQ(m_connection.selectGroup(m_group).code(), 480);
+    EXPECT_EQ(m_connection.selectGroup(m_group).code(), 480);
     EXPECT_EQ(m_frontend.credentialPrompts(), 1) << "cancelled once, not asked again this run";
     EXPECT_FALSE(m_connection.loginRefused());
     m_run.newLogin();  // the next run asks again
     m_frontend.queueCredentials(Credentials{"reader", "wrong"});
-    EXPECT_EQ(m_connection.selectGroup(m_group), 480);
+    EXPECT_EQ(m_connection.selectGroup(m_group).code(), 480);
     EXPECT_TRUE(m_connection.loginRefused());
     EXPECT_EQ(m_serverEntry.authFlag(), 0);
     EXPECT_EQ(m_frontend.credentialPrompts(), 2);
+}
+
+// A server that still says 480 after accepting the login: the command goes once more and
+// its 480 stands; no second login, no loop.
+TEST_F(NNTPConnectionThreads, A480AfterAnAcceptedLoginStandsAfterOneResend) {
+    ScriptedServer server(
+        {"500 What?", "480 login first", "281 ok", "500 What?", "480 still not", "205 bye"});
+    m_serverEntry.port = server.port();
+    m_connection.setServer(&m_serverEntry);
+    ASSERT_EQ(m_connection.connect(), 0);
+    m_frontend.queueCredentials(Credentials{"reader", "secret"});
+    const NntpReply reply = m_connection.selectGroup(m_group);
+    EXPECT_TRUE(reply.is(ReplyOutcome::AuthRequired));
+    EXPECT_EQ(reply.text(), "480 still not");
+    EXPECT_EQ(m_frontend.credentialPrompts(), 1);
+    m_connection.quit();
+    EXPECT_EQ(m_connection.lastReply().text(), "205 bye") << "nothing sent beyond the resend";
 }
 
 TEST_F(NNTPConnectionThreads, AuthinfoUserAnswered281SendsNoPasswordAndLinesStayShort) {
@@ -521,23 +541,24 @@ TEST_F(NNTPConnectionThreads, AuthinfoUserAnswered281SendsNoPasswordAndLinesStay
 TEST_F(NNTPConnectionThreads, ABodyCutShortFailsClosesTheConnectionAndKeepsNoFile) {
     m_options.cutBodyAfter = 1;
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
-    ASSERT_EQ(m_connection.fetchHead("3000000005", m_article), 0);
-    EXPECT_EQ(m_connection.fetchBody("3000000005", m_article), NNTPConnection::NoReply);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
+    ASSERT_TRUE(m_connection.fetchHead("3000000005", m_article).ok());
+    EXPECT_EQ(m_connection.fetchBody("3000000005", m_article).outcome(),
+              ReplyOutcome::ConnectionLost);
     EXPECT_EQ(m_connection.state(), NNTPConnection::Closed);
     EXPECT_EQ(m_dir.read("data/alt.pics/3000000005"), "<missing>");
-    EXPECT_EQ(m_connection.sendCommand("NEXT"), NNTPConnection::Closed);
+    EXPECT_EQ(m_connection.sendCommand("NEXT").outcome(), ReplyOutcome::Abandoned);
 }
 
 TEST_F(NNTPConnectionThreads, AStreamThatEndsBeforeTheReplyIsAFailedReply) {
     m_options.cutBodyAfter = 0;
     connect();
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     (void)m_connection.fetchBody("3000000001", m_article);  // the server hangs up here
     EXPECT_EQ(m_connection.state(), NNTPConnection::Closed);
-    EXPECT_EQ(m_connection.replyCode(), 222);
+    EXPECT_EQ(m_connection.lastReply().code(), 222);
     GroupEntry other("alt.other", Active);
-    EXPECT_NE(m_connection.selectGroup(other), 0);
+    EXPECT_FALSE(m_connection.selectGroup(other).ok());
 }
 
 TEST_F(NNTPConnectionThreads, ASilentServerFailsTheReadAtTheTimeOut) {

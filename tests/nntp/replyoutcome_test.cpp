@@ -5,6 +5,7 @@
 
 #include "nntp/capabilities.h"
 #include "nntp/newsdate.h"
+#include "nntp/nntpreply.h"
 #include "nntp/overviewline.h"
 
 namespace qm {
@@ -75,8 +76,11 @@ TEST(ReplyOutcome, EveryReplyOfEveryCommandHasItsOutcome) {
         {C::Article, 400, O::Unavailable},
         {C::Article, 403, O::Unavailable},
         {C::Article, 502, O::Refused},
-        {C::Article, NoReplyCode, O::ConnectionLost},
-        {C::Group, NotSentCode, O::Abandoned},
+        // Some servers hold back an article they know to be damaged.
+        {C::Article, 451, O::Damaged},
+        {C::Body, 451, O::Damaged},
+        {C::Over, 451, O::ProtocolError},
+        {C::Last, 223, O::Ok},
         {C::Article, 99, O::ProtocolError},
         {C::Article, 600, O::ProtocolError},
     };
@@ -84,6 +88,24 @@ TEST(ReplyOutcome, EveryReplyOfEveryCommandHasItsOutcome) {
         SCOPED_TRACE(std::to_string(static_cast<int>(c.command)) + " " + std::to_string(c.code));
         EXPECT_EQ(outcomeName(classifyReply(c.command, c.code)), outcomeName(c.outcome));
     }
+}
+
+TEST(ReplyOutcome, AReplyLineIsClassifiedByItsLeadingNumberAndNoneIsALostConnection) {
+    const NntpReply group = classifyReply(C::Group, " 211 3 1 3 alt.pics");
+    EXPECT_TRUE(group.ok());
+    EXPECT_EQ(group.code(), 211);
+    EXPECT_EQ(group.text(), " 211 3 1 3 alt.pics");
+    EXPECT_EQ(group.malformed().outcome(), O::ProtocolError);
+    for (const char* line : {"", "abc", "-"}) {
+        const NntpReply reply = classifyReply(C::Article, line);
+        EXPECT_TRUE(reply.is(O::ConnectionLost)) << line;
+        EXPECT_FALSE(reply.hasData()) << line;
+    }
+    const NntpReply article = classifyReply(C::Article, "220 5 <a@b>");
+    EXPECT_TRUE(article.hasData());
+    EXPECT_TRUE(article.cutShort().is(O::ConnectionLost));
+    EXPECT_EQ(article.cutShort().code(), 220);
+    EXPECT_TRUE(NntpReply().is(O::Abandoned)) << "a command never sent";
 }
 
 TEST(ReplyOutcome, CommandLinesAreKnownByTheirFirstWordAndDataRepliesByTheirCode) {

@@ -17,6 +17,8 @@
 #include "newsserver/newsserver.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/nntpquitexception.h"
+#include "nntp/readerevents.h"
+#include "nntp/readerrunstate.h"
 #include "platform/profile.h"
 #include "support/recordingfrontend.h"
 #include "support/tempdir.h"
@@ -94,7 +96,8 @@ class TlsNntpThreads : public ::testing::Test {
     newsd::NewsServerOptions m_options;
     std::unique_ptr<newsd::NewsServer> m_server;
     std::unique_ptr<test::StunnelProcess> m_stunnel;
-    NNTPConnection m_connection{m_settings, m_run};
+    ReaderEvents m_events{m_settings, m_run};
+    NNTPConnection m_connection{m_events, m_run.login};
     GroupEntry m_group{"alt.pics", Active | Selected};
     SavedArticle m_article;
 };
@@ -106,10 +109,10 @@ TEST_F(TlsNntpThreads, ASecureServerGreetsSelectsAndDeliversABodyAndTheLogNamesT
     ASSERT_EQ(m_connection.connect(), 0) << testing::PrintToString(m_frontend.messages());
     ASSERT_EQ(m_connection.state(), NNTPConnection::Ready);
     EXPECT_TRUE(logged("TLS TLSv1.3 TLS_")) << testing::PrintToString(m_frontend.logLines());
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
-    ASSERT_EQ(m_connection.fetchHead("10", m_article), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
+    ASSERT_TRUE(m_connection.fetchHead("10", m_article).ok());
     m_settings.keepText = 1;  // the text is saved in the file, to be compared
-    ASSERT_EQ(m_connection.fetchBody("10", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchBody("10", m_article).ok());
     // Unstuffed, and the 5000-character line split at 2048 as over plain TCP.
     EXPECT_EQ(m_dir.read("data/alt.pics/10"),
               m_article.header + "\nfirst body line\n..dotted\n" + std::string(2048, 'B') + "\n" +
@@ -120,13 +123,13 @@ TEST_F(TlsNntpThreads, ASecureServerGreetsSelectsAndDeliversABodyAndTheLogNamesT
     m_connection.quit();
 
     // Compression goes on top of TLS: the same body.
-    m_settings.compress = 1;
+    m_connection.setCompression(true);
     m_server->clearCommands();
     ASSERT_EQ(m_connection.connect(), 0);
     EXPECT_TRUE(m_connection.compressing());
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     const std::string plain = m_dir.read("data/alt.pics/10");
-    ASSERT_EQ(m_connection.fetchArticle("10", m_article), 0);
+    ASSERT_TRUE(m_connection.fetchArticle("10", m_article).ok());
     EXPECT_EQ(m_dir.read("data/alt.pics/10"), plain);
     EXPECT_EQ(m_server->commands(),
               (Lines{"CAPABILITIES", "COMPRESS DEFLATE", "GROUP alt.pics", "ARTICLE 10"}));
@@ -149,7 +152,7 @@ TEST_F(TlsNntpThreads, CredentialsCrossTheWireOnlyInsideTls) {
     m_entry.port = relay.port();
     ASSERT_EQ(m_connection.connect(), 0);
     ASSERT_EQ(m_connection.state(), NNTPConnection::Ready);
-    ASSERT_EQ(m_connection.selectGroup(m_group), 0);
+    ASSERT_TRUE(m_connection.selectGroup(m_group).ok());
     EXPECT_EQ(m_entry.authFlag(), 1) << "the login was accepted";
     m_connection.quit();
     // The plain side heard the login, so it did go through the tunnel...
@@ -180,7 +183,7 @@ TEST_F(TlsNntpThreads, ARefusedCertificateTellsTheUserHostReasonAndFingerprintAn
     EXPECT_TRUE(contains(text, certificates().expired().fingerprint)) << text;
     EXPECT_TRUE(m_server->commands().empty()) << "no credential before TLS is up";
     // A second reader of the same run does not show it again.
-    NNTPConnection second(m_settings, m_run);
+    NNTPConnection second(m_events, m_run.login);
     second.setServer(&m_entry);
     EXPECT_EQ(second.connect(), EPROTO);
     EXPECT_EQ(m_frontend.messages().size(), 1u);
@@ -191,7 +194,7 @@ TEST_F(TlsNntpThreads, AFingerprintStoredWithTheServerIsTrusted) {
     m_entry.fingerprint = certificates().expired().fingerprint;
     ASSERT_EQ(m_connection.connect(), 0) << testing::PrintToString(m_frontend.messages());
     EXPECT_EQ(m_connection.state(), NNTPConnection::Ready);
-    EXPECT_EQ(m_connection.selectGroup(m_group), 0);
+    EXPECT_TRUE(m_connection.selectGroup(m_group).ok());
 }
 
 TEST_F(TlsNntpThreads, StoppingWhileATlsReadIsBlockedReturnsWithinASecond) {
