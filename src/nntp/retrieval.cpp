@@ -14,6 +14,7 @@
 #include "decode/decoder.h"
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
+#include "model/groupfolder.h"
 #include "model/locks.h"
 #include "nntp/nntpconnection.h"
 #include "nntp/readerthread.h"
@@ -64,8 +65,7 @@ bool RetrievalLoop::help() {
                 return false;
             }
             m_reader.enterGroup(&group);
-            m_steps.article().setGroup(m_settings.dataDirectory, group);
-            m_steps.setGroup(group, groupDirectory(m_settings, group));
+            m_steps.setGroup(group, groupFolder(m_settings, group));
             m_overview.run(group, true);
             RetrievalSteps::endTurn(m_settings, group);
             return true;
@@ -181,7 +181,8 @@ bool RetrievalLoop::renumbered(GroupEntry& group) {
 }
 
 bool RetrievalLoop::prepareGroup(GroupEntry& group) {
-    const std::string directory = groupDirectory(m_settings, group);
+    const GroupFolder folder = groupFolder(m_settings, group);
+    const std::string& directory = folder.path();
     if (makeDirectories(directory) != 0) {
         // Read on, its articles would be marked retrieved and their files lost: they wait
         // for a run that can keep them.
@@ -198,11 +199,10 @@ bool RetrievalLoop::prepareGroup(GroupEntry& group) {
         m_settings.markVisited(group);
         // A run killed while decoding leaves a hidden part-written file; nobody else would
         // ever remove it.
-        if (m_swept.insert(&group).second) removeAbandonedOutputs(joinPath(directory, "news.dat"));
+        if (m_swept.insert(&group).second) removeAbandonedOutputs(folder.filesFolder());
     }
     m_reader.enterGroup(&group);
-    m_steps.article().setGroup(m_settings.dataDirectory, group);
-    m_steps.setGroup(group, directory);
+    m_steps.setGroup(group, folder);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "config/serverentry.h"
 #include "decode/savedarticle.h"
 #include "model/groupentry.h"
+#include "model/groupfolder.h"
 #include "model/locks.h"
 #include "nntp/fillservers.h"
 #include "nntp/nntpconnection.h"
@@ -51,8 +52,9 @@ void RetrievalSteps::log(std::string_view line) const {
     m_settings.frontend().appendLog(line);
 }
 
-void RetrievalSteps::setGroup(GroupEntry& group, const std::string& directory) {
-    m_inputs.outputDirectory = directory;
+void RetrievalSteps::setGroup(GroupEntry& group, const GroupFolder& folder) {
+    m_article.setGroup(folder);
+    m_inputs.outputDirectory = folder.path();
     m_inputs.group = &group;
 }
 

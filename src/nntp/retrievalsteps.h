@@ -24,6 +24,7 @@ namespace qm {
 
 class AppSettings;
 class GroupEntry;
+class GroupFolder;
 class NNTPConnection;
 class ReaderThread;
 class SavedArticle;
@@ -47,8 +48,9 @@ class RetrievalSteps {
     NNTPConnection& connection() const { return m_connection; }
     SavedArticle& article() const { return m_article; }
 
-    // The group whose articles are decoded from now on (the decoder's output folder).
-    void setGroup(GroupEntry& group, const std::string& directory);
+    // The group whose articles are retrieved and decoded from now on: its folder goes with the
+    // article and is the decoder's output folder.
+    void setGroup(GroupEntry& group, const GroupFolder& folder);
 
     // What the short and kill filters say of an article.
     enum class Verdict { Take, SkipShort, Exclude };
