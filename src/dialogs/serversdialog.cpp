@@ -77,7 +77,8 @@ ServersDialog::ServersDialog(Session& session, QWidget* parent)
     m_connections->setObjectName(QStringLiteral("connectionsSpin"));
     m_connections->setRange(0, ServerEntry::MaxConnections);
     m_connections->setSpecialValueText(QStringLiteral("Max Threads"));
-    auto* test = new QPushButton(QStringLiteral("Test"), this);
+    m_test = new QPushButton(QStringLiteral("Test"), this);
+    QPushButton* test = m_test;
     test->setObjectName(QStringLiteral("testButton"));
     test->setToolTip(QStringLiteral("Connect, log in and show what the server says"));
     m_list->setObjectName(QStringLiteral("serverList"));
@@ -204,6 +205,7 @@ void ServersDialog::showServer(const ServerEntry& entry) {
 }
 
 void ServersDialog::testServer() {
+    if (m_probe) return;
     const std::string host = m_host->text().trimmed().toStdString();
     if (host.empty()) return;
     int port = ServerEntry::DefaultPort;
@@ -218,15 +220,37 @@ void ServersDialog::testServer() {
     entry.port = port;
     entry.setSecure(m_secure->isChecked());
     entry.fingerprint = normalizedFingerprint(m_fingerprint->text().trimmed().toStdString());
-    setCursor(Qt::WaitCursor);
-    const ServerProbe probe = m_session.probeServer(entry);
-    unsetCursor();
+    const QString title =
+        QStringLiteral("Test %1").arg(QString::fromStdString(entry.addressText()));
+    // A server that does not answer takes up to the time-out of each step: the window must
+    // not freeze for it.
+    auto probe = std::make_shared<ServerProbe>();
+    Session& session = m_session;
+    m_probe.reset(
+        QThread::create([&session, entry, probe] { *probe = session.probeServer(entry); }));
+    connect(m_probe.get(), &QThread::finished, this, [this, title, probe] {
+        QThread* done = m_probe.release();
+        done->wait();
+        done->deleteLater();  // not here: this call came from its signal
+        m_test->setEnabled(true);
+        unsetCursor();
+        showProbe(title, *probe);
+    });
+    m_test->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    m_probe->start();
+}
+
+void ServersDialog::showProbe(const QString& title, const ServerProbe& probe) {
     m_testResult = QString::fromStdString(describeProbe(probe));
-    QMessageBox box(probe.connected ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("Test %1").arg(QString::fromStdString(entry.addressText())),
+    QMessageBox box(probe.connected ? QMessageBox::Information : QMessageBox::Warning, title,
                     m_testResult, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("testResultBox"));
     box.exec();
+}
+
+ServersDialog::~ServersDialog() {
+    if (m_probe) m_probe->wait();
 }
 
 bool ServersDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -6,7 +6,9 @@
 // saves, one line per host and port: address, TLS and user, never the password.
 // Created, run and destroyed by the main window on the window thread, between runs.
 #include <QDialog>
+#include <QThread>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "config/appsettings.h"
@@ -23,11 +25,14 @@ class QPushButton;
 namespace qm {
 
 class Session;
+struct ServerProbe;
 
 class ServersDialog : public QDialog {
     Q_OBJECT
   public:
     ServersDialog(Session& session, QWidget* parent = nullptr);
+    // Waits for a test still running (at most its time-out).
+    ~ServersDialog() override;
 
     // The "Add" button: adds the host and port of the edits; an entry of that host and port
     // listed already takes the TLS settings and keeps its login; another port of a listed
@@ -40,8 +45,10 @@ class ServersDialog : public QDialog {
     // Shows an entry's host, port, TLS settings, role, level and connections in the edits.
     void showServer(const ServerEntry& entry);
     // The "Test" button: connects to the server of the edits (with the login its entry
-    // stores), and shows the greeting, the capabilities and how the login went.
+    // stores) on a thread of its own, the window going on meanwhile, and then shows the
+    // greeting, the capabilities and how the login went. One test at a time.
     void testServer();
+    bool testRunning() const { return m_probe != nullptr; }
     // The text the last test showed.
     const QString& testResult() const { return m_testResult; }
 
@@ -53,6 +60,7 @@ class ServersDialog : public QDialog {
     QListWidgetItem* lineOf(const std::string& key) const;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void accept() override;
+    void showProbe(const QString& title, const ServerProbe& probe);
 
     Session& m_session;
     ServerMap m_servers;  // the copy being edited
@@ -64,6 +72,8 @@ class ServersDialog : public QDialog {
     QSpinBox* m_level;
     QSpinBox* m_connections;  // 0: as many as "Max Threads"
     QString m_testResult;
+    QPushButton* m_test;
+    std::unique_ptr<QThread> m_probe;  // the test running, if any
     QListWidget* m_list;
     QPushButton* m_remove;
 };

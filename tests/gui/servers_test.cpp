@@ -32,6 +32,29 @@ class ServersTest : public QObject {
   private slots:
     void init() { ProgramExiting.store(false); }
 
+    // "Test" runs beside the window: while a distant server is still to greet, the dialog
+    // answers and the button waits; then the result names the greeting and the capabilities.
+    void aTestLeavesTheWindowFreeAndShowsWhatTheServerSaid() {
+        ModalCatcher catcher;
+        newsd::NewsServerOptions options;
+        options.latencyMs = 300;
+        GuiProgram p(options);
+        ServersDialog dialog(p.session);
+        dialog.show();
+        dialog.findChild<QLineEdit*>("hostEdit")->setText("127.0.0.1");
+        dialog.findChild<QLineEdit*>("portEdit")->setText(QString::number(p.server->port()));
+        auto* test = dialog.findChild<QPushButton*>("testButton");
+        QTest::mouseClick(test, Qt::LeftButton);
+        QVERIFY(dialog.testRunning());
+        QVERIFY(!test->isEnabled());
+        QVERIFY(dialog.testResult().isEmpty());
+        QVERIFY(waitUntil([&] { return !dialog.testResult().isEmpty(); }, 20000));
+        QVERIFY2(dialog.testResult().startsWith("Greeting: 200"), qPrintable(dialog.testResult()));
+        QVERIFY(dialog.testResult().contains("READER"));
+        QVERIFY(waitUntil([&] { return test->isEnabled() && !catcher.texts().isEmpty(); }, 5000));
+        QCOMPARE(catcher.texts().front(), dialog.testResult());
+    }
+
     // A fill server's role, level and connections go into its line and its stored entry, and
     // come back into the controls when its line is chosen.
     void aFillServerIsAddedWithItsLevelAndConnections() {
