@@ -383,6 +383,7 @@ class Scanner {
     bool m_collect = false;
     FilePtr m_description;
     std::string m_descriptionPath;
+    std::string m_descriptionTemporary;
     int m_result = 0;
 };
 
@@ -527,8 +528,11 @@ int Scanner::handOver() {
 }
 
 void Scanner::openDescription() {
-    m_description = openPartDescription(m_decoder, m_key);
-    if (m_description) m_descriptionPath = m_decoder.partDirectory(m_key).value_or("") + "0";
+    PartDescription description = openPartDescription(m_decoder, m_key);
+    if (!description.file) return;
+    m_description = std::move(description.file);
+    m_descriptionPath = std::move(description.path);
+    m_descriptionTemporary = std::move(description.temporary);
 }
 
 void Scanner::writeDescription(std::string_view text) {
@@ -536,14 +540,16 @@ void Scanner::writeDescription(std::string_view text) {
         // Written once per set: one cut short would stay so.
         m_decoder.outputFailed(m_descriptionPath);
         m_description.reset();
-        std::remove(m_descriptionPath.c_str());
+        std::remove(m_descriptionTemporary.c_str());
     }
 }
 
 void Scanner::closeDescription() {
-    if (m_description && std::fclose(m_description.release()) != 0) {
+    if (!m_description) return;
+    if (std::fclose(m_description.release()) != 0 ||
+        std::rename(m_descriptionTemporary.c_str(), m_descriptionPath.c_str()) != 0) {
         m_decoder.outputFailed(m_descriptionPath);
-        std::remove(m_descriptionPath.c_str());
+        std::remove(m_descriptionTemporary.c_str());
     }
 }
 
@@ -614,14 +620,17 @@ int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_vie
     return assembleParts(decoder, *dir, count);
 }
 
-FilePtr openPartDescription(Decoder& decoder, std::string_view name) {
+PartDescription openPartDescription(Decoder& decoder, std::string_view name) {
     std::optional<std::string> dir = decoder.partDirectory(name);
     if (!dir) return {};
-    std::string path = *dir + "0";
-    if (fileExists(path)) return {};  // a set's description is written once
-    FilePtr file = openFile(path, "w");
-    if (!file) decoder.outputFailed(path);
-    return file;
+    PartDescription description;
+    description.path = *dir + "0";
+    if (fileExists(description.path)) return {};  // a set's description is written once
+    // One left by a killed run is written anew.
+    description.temporary = description.path + ".new";
+    description.file = openFile(description.temporary, "w");
+    if (!description.file) decoder.outputFailed(description.path);
+    return description;
 }
 
 int handleBinHex(PartReader* reader, int, int) {

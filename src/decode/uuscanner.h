@@ -31,9 +31,15 @@ int scanForAttachments(Decoder& decoder, PartReader& reader, std::string_view su
 int savePart(Decoder& decoder, PartReader& reader, std::optional<std::string_view> name, int part,
              int count, std::optional<std::string_view> firstLine);
 
-// The description file "0" of the set name, open for writing; empty when it exists already
-// or cannot be created.
-FilePtr openPartDescription(Decoder& decoder, std::string_view name);
+// The description file "0" of the set name, to be written: open on its temporary file
+// ("0.new", which becomes "0" when closed), so that a run killed while writing it leaves no
+// "0" cut short for the set to keep. Empty when "0" exists already or cannot be created.
+struct PartDescription {
+    FilePtr file;
+    std::string path;       // "0"
+    std::string temporary;  // "0.new"
+};
+PartDescription openPartDescription(Decoder& decoder, std::string_view name);
 
 // BinHex 4.0 is not decoded: drops the rest of the text (when reader is given), writes
 // nothing and returns 1.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/subject.h"
 #include "uutestfixture.h"
 
 namespace qm::test {
@@ -163,6 +164,29 @@ TEST_F(ScannerTest, TextBeforeTheDataOfPartOneBecomesTheDescription) {
         EXPECT_EQ(content(newsFile(c.desc)), c.expected) << c.name;
         EXPECT_EQ(m_sink.files.back().second, newsFile(c.desc));
     }
+    EXPECT_TRUE(tmpListing().empty());
+}
+
+// A run killed while part 1's description was being written leaves no description for the
+// set to keep: when the part comes again (it was never committed) the description is written
+// whole.
+TEST_F(ScannerTest, ADescriptionCutShortByAKillIsWrittenWholeWhenThePartComesAgain) {
+    const std::string data = sampleData(20000);
+    std::vector<std::string> parts = splitLines(uuencodeBody(data, "kill.jpg"), 2);
+    std::string key;
+    int part = 0;
+    int total = 0;
+    ASSERT_EQ(recognizeSubject("kill.jpg (1/2)", key, part, total), 0);
+    {
+        PartDescription cut = openPartDescription(*m_decoder, key);
+        ASSERT_TRUE(cut.file);
+        std::fputs("Hel", cut.file.get());
+    }
+    restartDecoder();
+    decode(article("kill.jpg (1/2)", "Hello there\nnice pic\n" + parts[0]));
+    decode(article("kill.jpg (2/2)", parts[1]));
+    EXPECT_EQ(content(newsFile("kill.jpg")), data);
+    EXPECT_EQ(content(newsFile("kill.desc")), "Hello there\nnice pic\n");
     EXPECT_TRUE(tmpListing().empty());
 }
 
