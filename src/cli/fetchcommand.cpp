@@ -169,7 +169,8 @@ std::optional<std::string> takeFirstVisit(const ParsedArgs& parsed, RunOptions& 
         const std::optional<std::string> v = parsed.last(option);
         if (!v) continue;
         const bool newest = option == std::string_view("newest");
-        const ConfigKey& key = *findConfigKey(newest ? "First visit" : "First visit days");
+        const ConfigKey& key =
+            configKey(newest ? &ConfigValues::firstVisit : &ConfigValues::firstVisitDays);
         if (configProblem(key, *v))
             return "--" + std::string(option) + " takes a number from " +
                    std::to_string(*key.minimum) + " to " + std::to_string(*key.maximum);
@@ -195,7 +196,7 @@ std::optional<std::string> parse(Args args, FetchOptions& options, bool& help) {
     options.run.overview = !parsed->has("no-overview");
     options.quiet = parsed->has("quiet");
     if (const std::optional<std::string> v = parsed->last("threads")) {
-        const ConfigKey& range = *findConfigKey("Max Threads");
+        const ConfigKey& range = configKey(&ConfigValues::maxThreads);
         long long n = 0;
         auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
         if (v->empty() || ec != std::errc() || end != v->data() + v->size())

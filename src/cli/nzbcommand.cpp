@@ -88,7 +88,7 @@ constexpr OptionDef Defs[] = {
 
 std::optional<std::string> parse(const ParsedArgs& parsed, NzbOptions& options) {
     if (auto problem = takeServerOptions(parsed, options.server)) return problem;
-    const ConfigKey& range = *findConfigKey("Max Threads");
+    const ConfigKey& range = configKey(&ConfigValues::maxThreads);
     if (auto v = parsed.last("threads");
         v && !(options.threads = number(*v, *range.minimum, *range.maximum)))
         return "--threads takes a number from " + range.rangeText();

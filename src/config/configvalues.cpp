@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <stdexcept>
 
 #include "config/serverentry.h"
 #include "platform/profile.h"
@@ -154,6 +155,26 @@ const ConfigKey* findConfigKey(std::string_view name) {
     for (const ConfigKey& key : Keys)
         if (key.name == name) return &key;
     return nullptr;
+}
+
+namespace {
+
+template <typename Field>
+const ConfigKey& keyHolding(Field field) {
+    for (const ConfigKey& key : Keys)
+        if (const auto* held = std::get_if<Field>(&key.field); held && *held == field) return key;
+    // A field without its row is a fault of the table, found by the first test that asks.
+    throw std::logic_error("a setting without its row in the settings table");
+}
+
+}  // namespace
+
+const ConfigKey& configKey(int ConfigValues::*field) {
+    return keyHolding(field);
+}
+
+const ConfigKey& configKey(std::string ConfigValues::*field) {
+    return keyHolding(field);
 }
 
 std::string configText(const ConfigKey& key, const ConfigValues& values) {

@@ -80,7 +80,12 @@ struct ConfigKey {
 
 // Every key, in the order the profile is written.
 std::span<const ConfigKey> configKeys();
+// By the name a user gives (the command line's "config"); null for an unknown one.
 const ConfigKey* findConfigKey(std::string_view name);
+// By the value it holds: the program's own way to a key, checked when it compiles. Every field
+// of ConfigValues has its key.
+const ConfigKey& configKey(int ConfigValues::*field);
+const ConfigKey& configKey(std::string ConfigValues::*field);
 
 // The value of key in values as the profile holds it.
 std::string configText(const ConfigKey& key, const ConfigValues& values);

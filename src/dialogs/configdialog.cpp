@@ -23,8 +23,8 @@ namespace qm {
 namespace {
 
 // A text field's limit from the settings table.
-int maxLength(std::string_view key) {
-    return static_cast<int>(findConfigKey(key)->maxLength);
+int maxLength(std::string ConfigValues::*field) {
+    return static_cast<int>(configKey(field).maxLength);
 }
 
 QString qs(const std::string& s) {
@@ -102,7 +102,7 @@ QWidget* ConfigDialog::buildFilterBox() {
     auto* grid = new QGridLayout(box);
     grid->setContentsMargins(0, 0, 0, 0);
     m_exclude = edit(box, "excludePatternEdit");
-    QCheckBox* skip = flag(box, "skipCheck", QStringLiteral("Skip"), "Skip short");
+    QCheckBox* skip = flag(box, "skipCheck", QStringLiteral("Skip"), &ConfigValues::skipShort);
     m_lineLimit = edit(box, "lineLimitEdit");
     m_lineLimit->setMaximumWidth(80);
     grid->addWidget(new QLabel(QStringLiteral("Exclude pattern"), box), 0, 0);
@@ -122,19 +122,20 @@ QWidget* ConfigDialog::buildNewsDataBox() {
     auto* box = new QGroupBox(QStringLiteral("News data"), row);
     box->setObjectName(QStringLiteral("newsDataBox"));
     auto* boxLayout = new QVBoxLayout(box);
-    boxLayout->addWidget(flag(box, "saveTextCheck", QStringLiteral("Save text"), "Keep Text"));
     boxLayout->addWidget(
-        flag(box, "keepDuplicateCheck", QStringLiteral("Keep duplicate"), "Keep Dup"));
+        flag(box, "saveTextCheck", QStringLiteral("Save text"), &ConfigValues::keepText));
     boxLayout->addWidget(
-        flag(box, "saveDescriptionCheck", QStringLiteral("Save description"), "Keep Desc"));
+        flag(box, "keepDuplicateCheck", QStringLiteral("Keep duplicate"), &ConfigValues::keepDup));
+    boxLayout->addWidget(flag(box, "saveDescriptionCheck", QStringLiteral("Save description"),
+                              &ConfigValues::keepDesc));
     QCheckBox* skipCopies =
         flag(box, "skipDuplicatePicturesCheck", QStringLiteral("Skip duplicate pictures"),
-             "Skip duplicate pictures");
+             &ConfigValues::skipDuplicatePictures);
     skipCopies->setToolTip(
         QStringLiteral("A picture whose content was retrieved before is removed again"));
     boxLayout->addWidget(skipCopies);
     QCheckBox* thumbnails =
-        flag(box, "thumbnailsCheck", QStringLiteral("Thumbnails"), "Thumbnails");
+        flag(box, "thumbnailsCheck", QStringLiteral("Thumbnails"), &ConfigValues::thumbnails);
     thumbnails->setToolTip(QStringLiteral(
         "Records every picture in the picture database and makes its thumbnail and gallery cell"));
     boxLayout->addWidget(thumbnails);
@@ -156,9 +157,10 @@ QWidget* ConfigDialog::buildFirstVisitBox() {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    QSpinBox* firstVisit = number(row, "firstVisitSpin", "First visit");
-    QSpinBox* firstVisitDays = number(row, "firstVisitDaysSpin", "First visit days");
-    QCheckBox* compress = flag(row, "compressCheck", QStringLiteral("Compress"), "Compress");
+    QSpinBox* firstVisit = number(row, "firstVisitSpin", &ConfigValues::firstVisit);
+    QSpinBox* firstVisitDays = number(row, "firstVisitDaysSpin", &ConfigValues::firstVisitDays);
+    QCheckBox* compress =
+        flag(row, "compressCheck", QStringLiteral("Compress"), &ConfigValues::compress);
     compress->setToolTip(
         QStringLiteral("Asks the server to compress what it sends, where it offers to"));
     layout->addWidget(new QLabel(QStringLiteral("First visit: the newest"), row));
@@ -170,22 +172,22 @@ QWidget* ConfigDialog::buildFirstVisitBox() {
     layout->addWidget(compress);
     layout->addWidget(flag(row, "fillWhenDownCheck",
                            QStringLiteral("Use fill servers when the main server is down"),
-                           "Use fill servers when the main server is down"));
+                           &ConfigValues::fillWhenMainDown));
     return row;
 }
 
 QCheckBox* ConfigDialog::flag(QWidget* parent, const char* name, const QString& text,
-                              std::string_view key) {
+                              int ConfigValues::*field) {
     auto* c = new QCheckBox(text, parent);
     c->setObjectName(QLatin1String(name));
-    m_flags.push_back({c, findConfigKey(key)});
+    m_flags.push_back({c, &configKey(field)});
     return c;
 }
 
-QSpinBox* ConfigDialog::number(QWidget* parent, const char* name, std::string_view key) {
+QSpinBox* ConfigDialog::number(QWidget* parent, const char* name, int ConfigValues::*field) {
     auto* s = new QSpinBox(parent);
     s->setObjectName(QLatin1String(name));
-    const ConfigKey& k = *findConfigKey(key);
+    const ConfigKey& k = configKey(field);
     s->setRange(k.minimum.value_or(0), k.maximum.value_or(0));
     m_numbers.push_back({s, &k});
     return s;
@@ -206,11 +208,11 @@ void ConfigDialog::load() {
 
 bool ConfigDialog::save() {
     ConfigValues v = m_values;
-    const ConfigKey& threadsKey = *findConfigKey("Max Threads");
-    if (!checkLength(this, m_dataDirectory, maxLength("Data"))) return false;
+    const ConfigKey& threadsKey = configKey(&ConfigValues::maxThreads);
+    if (!checkLength(this, m_dataDirectory, maxLength(&ConfigValues::dataDirectory))) return false;
     if (!readInteger(this, m_alertMark, v.freeAlert)) return false;
-    if (!checkLength(this, m_browser, maxLength("Browser"))) return false;
-    if (!checkLength(this, m_exclude, maxLength("Kill pattern"))) return false;
+    if (!checkLength(this, m_browser, maxLength(&ConfigValues::browser))) return false;
+    if (!checkLength(this, m_exclude, maxLength(&ConfigValues::killPattern))) return false;
     if (auto problem = describePatternProblem(m_exclude->text().toStdString())) {
         // Said plainly, and the text stays to be corrected.
         showMessage(this, QStringLiteral("The exclude pattern cannot be used. %1\nCorrect it, or "

@@ -41,8 +41,9 @@ class ConfigDialog : public QDialog {
     void accept() override;
     // A check box or spin box bound to a key of the settings table: loaded and saved with
     // the others, its range the table's, so a new setting is one line where it is placed.
-    QCheckBox* flag(QWidget* parent, const char* name, const QString& text, std::string_view key);
-    QSpinBox* number(QWidget* parent, const char* name, std::string_view key);
+    QCheckBox* flag(QWidget* parent, const char* name, const QString& text,
+                    int ConfigValues::*field);
+    QSpinBox* number(QWidget* parent, const char* name, int ConfigValues::*field);
 
     struct FlagBinding {
         QCheckBox* box;

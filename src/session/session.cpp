@@ -403,7 +403,7 @@ GroupEntry* Session::findVisited(std::string_view name) const {
 
 ReaderPool& Session::readerPool(std::optional<int> readers) {
     if (!m_readers) {
-        const ConfigKey& range = *findConfigKey("Max Threads");
+        const ConfigKey& range = configKey(&ConfigValues::maxThreads);
         const int count =
             std::clamp(readers.value_or(m_settings->maxThreads), *range.minimum, *range.maximum);
         m_readers = std::make_unique<ReaderPool>(*m_settings, m_decoder, count);
