@@ -16,10 +16,6 @@ namespace {
 
 constexpr auto RedrawEvery = std::chrono::milliseconds(250);
 
-std::string plural(std::int64_t n, const char* word) {
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 std::string fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -49,7 +45,7 @@ std::string groupText(const GroupFigures& group) {
     std::string text = printable(group.name) + ": ";
     text += group.known ? std::to_string(group.dealt) + "/" + std::to_string(*group.known)
                         : std::string("?");
-    return text + " articles, " + plural(group.pictures, "picture");
+    return text + " articles, " + countText(group.pictures, "picture");
 }
 
 }  // namespace

@@ -14,10 +14,6 @@ namespace {
 // at the start does not weigh on the whole run.
 constexpr auto RateWindow = std::chrono::seconds(10);
 
-std::string plural(std::int64_t n, const char* word) {
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 template <typename Field>
 std::int64_t sum(const std::vector<GroupFigures>& groups, Field field) {
     std::int64_t n = 0;
@@ -52,11 +48,15 @@ std::int64_t RunFigures::lacking() const {
 std::string closingSummary(const RunFigures& figures) {
     char seconds[64];
     std::snprintf(seconds, sizeof seconds, "%.1f", figures.seconds);
-    return "Run ended: " + plural(static_cast<std::int64_t>(figures.groups.size()), "group") +
-           ", " + plural(figures.retrieved(), "article") + ", " +
-           plural(figures.pictures(), "picture") + ", " + plural(figures.bytes(), "byte") + " in " +
-           seconds + " s, " + plural(figures.duplicates(), "duplicate") + " skipped" +
+    return "Run ended: " + countText(static_cast<std::int64_t>(figures.groups.size()), "group") +
+           ", " + countText(figures.retrieved(), "article") + ", " +
+           countText(figures.pictures(), "picture") + ", " + countText(figures.bytes(), "byte") +
+           " in " + seconds + " s, " + countText(figures.duplicates(), "duplicate") + " skipped" +
            fillSummary(figures.filled(), figures.lacking());
+}
+
+std::string countText(std::int64_t n, std::string_view word) {
+    return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }
 
 std::string durationText(double seconds) {

@@ -13,6 +13,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm {
@@ -58,6 +59,8 @@ struct RunFigures {
 std::string closingSummary(const RunFigures& figures);
 // "0:05", "12:34", "1:02:03".
 std::string durationText(double seconds);
+// "1 picture", "3 pictures": a count and its word, as the figures are said.
+std::string countText(std::int64_t n, std::string_view word);
 
 class RunProgress {
   public:
