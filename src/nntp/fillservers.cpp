@@ -126,7 +126,7 @@ std::unique_ptr<NNTPConnection> FillServers::acquire(Server& server) {
     auto connection = std::make_unique<NNTPConnection>(m_events, m_run.login);
     connection->setServer(server.entry);
     connection->setCompression(m_settings.compress != 0);
-    connection->setQuiet(true);
+    connection->setReporting(NNTPConnection::Reporting::Quiet);
     {
         // Busy from the start: a stop cancels a connect that hangs, too.
         std::lock_guard lock(server.mutex);

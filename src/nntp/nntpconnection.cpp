@@ -140,7 +140,7 @@ int NNTPConnection::connect() {
         if (error != EPROTO && !m_stream.certificateRefusal())
             m_connectFailure = m_stream.lastReason();
         if (tls.enabled) log(m_stream.lastError());
-        if (!m_quiet)
+        if (m_reporting != Reporting::Quiet)
             m_events.connectFailed(connectFailureText(host, port, error));
         else if (m_connectFailure.empty())
             m_connectFailure = connectFailureText(host, port, error);
@@ -160,9 +160,9 @@ int NNTPConnection::connect() {
         // What a server says to a connection beyond what the account allows.
         m_busyRefused = m_reply.is(ReplyOutcome::Unavailable) || m_reply.is(ReplyOutcome::Refused);
         const std::string said = m_reply.text();
-        if (m_quiet)
+        if (m_reporting == Reporting::Quiet)
             m_connectFailure = "the server said: " + said;
-        else if (!m_busyRefused || !m_quietBusyRefusal)
+        else if (!m_busyRefused || m_reporting == Reporting::Loud)
             m_events.greetingRefused(said);
         abortClose();
     }
@@ -579,7 +579,7 @@ NntpReply NNTPConnection::fetchBody(std::string_view argument, SavedArticle& art
 NntpReply NNTPConnection::fetchArticle(std::string_view argument, SavedArticle& article) {
     article.header.clear();
     if (!sendCommand(withArgument("ARTICLE", argument)).ok()) {
-        if (!m_quiet) log(m_reply.text());
+        if (m_reporting != Reporting::Quiet) log(m_reply.text());
         return m_reply;
     }
     takeArticleReply(article, true);

@@ -91,15 +91,16 @@ class NNTPConnection {
     // ("failed (e=111)"); empty after a connect that succeeded or failed in TLS (that box
     // says why itself).
     const std::string& connectFailure() const { return m_connectFailure; }
-    // Whether the last connect was refused in the greeting with 400 or 502, as a server does
-    // to a connection beyond what the account allows. With quiet set, such a refusal shows no
-    // message box: other connections of the run are open, so it is the cap, not a failure.
+    // Whether the last connect was refused in the greeting as a server does to a connection
+    // beyond what the account allows (400, 403, 502, ...).
     bool busyRefused() const { return m_busyRefused; }
-    void setQuietBusyRefusal(bool quiet) { m_quietBusyRefusal = quiet; }
-    // Quiet: a failed connect or a refused greeting shows no message box, and a refused
-    // ARTICLE is not logged; connectFailure then says why in every case, for a caller that
-    // reports it its own way.
-    void setQuiet(bool quiet) { m_quiet = quiet; }
+    // What a failed connect tells the user itself. Loud: a failed connect or a refused
+    // greeting shows its box. BusyRefusalQuiet: as loud, but a busy refusal shows none (other
+    // connections of the run are open, so it is the cap, not a failure). Quiet: no box, and a
+    // refused ARTICLE is not logged; connectFailure then says why in every case, for a caller
+    // that reports it its own way.
+    enum class Reporting { Loud, BusyRefusalQuiet, Quiet };
+    void setReporting(Reporting reporting) { m_reporting = reporting; }
     // The server's greeting line of the last connect; empty when none came.
     const std::string& greeting() const { return m_greeting; }
     // Sends text and returns its reply (Abandoned when not Ready: nothing sent). A 480 is
@@ -284,7 +285,7 @@ class NNTPConnection {
     std::int64_t m_lineCounter = 0;  // wide enough never to overflow
     NntpReply m_reply;
     std::string m_connectFailure;
-    bool m_quiet = false;
+    Reporting m_reporting = Reporting::Loud;
     std::string m_greeting;
     bool m_truncated = false;  // the last data reply ended without its "." line
     Capabilities m_capabilities;
@@ -293,7 +294,6 @@ class NNTPConnection {
     ArticleReply m_article;
     std::chrono::microseconds m_roundTrip{0};
     bool m_busyRefused = false;
-    bool m_quietBusyRefusal = false;
     std::deque<Ahead> m_ahead;
     static constexpr std::size_t PublishBytes = 64 * 1024;
     std::size_t m_unpublishedBytes = 0;

@@ -344,7 +344,9 @@ bool ReaderPool::connectReader(ReaderThread& reader) {
         // With other connections open, a refusal in the greeting is the account's limit.
         const bool othersOpen = m_cap.held() > 1;
         const bool justClosed = m_cap.releasedWithin(CloseLag);
-        connection.setQuietBusyRefusal(othersOpen || justClosed);
+        connection.setReporting(othersOpen || justClosed
+                                    ? NNTPConnection::Reporting::BusyRefusalQuiet
+                                    : NNTPConnection::Reporting::Loud);
         connection.setCompression(m_settings.compress != 0);
         (void)connection.connect();  // a failure is reported by connect itself
         if (connection.state() == NNTPConnection::Ready || !connection.busyRefused()) return true;

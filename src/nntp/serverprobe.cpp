@@ -29,7 +29,7 @@ ServerProbe probeServer(AppSettings& settings, const ServerEntry& server,
     NNTPConnection connection(events, run.login);
     connection.setServer(&entry);
     connection.setCompression(settings.compress != 0);
-    connection.setQuiet(true);
+    connection.setReporting(NNTPConnection::Reporting::Quiet);
     connection.setTimeout(timeout);
     try {
         const int error = connection.connect();
